@@ -1,0 +1,15 @@
+// lifecycle.h - what happens when the driver library is loaded into a
+// process (attach) and unloaded from it (detach).
+#pragma once
+
+#include "os/os.h"
+
+// Called by the platform entry glue (DllMain on Windows, the shared-library
+// constructor and destructor on Linux) and by tests that link the driver
+// statically.
+void driverAttach();
+void driverDetach();
+bool driverAttached();
+
+// The engine lock, created at attach and destroyed at detach.
+OsLock *engineLock();

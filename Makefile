@@ -1,0 +1,35 @@
+# Quorvane driver: the two commands that matter are "make demo" and
+# "make test". Both install what the machine lacks first (scripts/setup.sh).
+
+PRESETS := native win64 win32
+CMAKE_QUIET := --log-level=WARNING
+
+.PHONY: all setup build test demo clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+
+all: build
+
+setup:
+	@scripts/setup.sh
+
+build-%: setup
+	@mkdir -p build
+	@cmake --preset $* $(CMAKE_QUIET) >build/$*.configure.log 2>&1 || { cat build/$*.configure.log; exit 1; }
+	@echo "building $*"
+	@cmake --build --preset $* >build/$*.log 2>&1 || { tail -n 150 build/$*.log; echo "build of $* failed (whole log: build/$*.log)"; exit 1; }
+
+build: $(addprefix build-,$(PRESETS))
+
+test-%: build-%
+	@scripts/wine-prefix.sh
+	ctest --preset $*
+
+# Every test of every build; a failure in one build does not hide the others.
+test: build
+	@scripts/wine-prefix.sh
+	@rc=0; for p in $(PRESETS); do echo "==== $$p ===="; ctest --preset $$p || rc=1; done; exit $$rc
+
+demo: build-native
+	@scripts/demo.sh
+
+clean:
+	rm -rf build

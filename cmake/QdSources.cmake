@@ -1,0 +1,107 @@
+# Targets of the tree. Sources are collected by folder, so a new file in a
+# folder joins its target without an edit here:
+#   os/*.cpp, os/<platform>/*.cpp          operating-system layer
+#   os/<platform>/entry/*.cpp              library entry glue (DllMain, ctor/dtor)
+#   API/driver/**/*.cpp                    portable driver core
+#   link/*.cpp, link/<platform>/*.cpp      link library (driver and loader)
+# Areas with targets of their own add a fragment: link/link.cmake,
+# sim/sim.cmake, tools/tools.cmake, tests/tests.cmake, bench/bench.cmake,
+# Upgrade/upgrade.cmake.
+
+set(QD_ROOT ${CMAKE_SOURCE_DIR})
+
+file(GLOB QD_OS_SOURCES CONFIGURE_DEPENDS
+     ${QD_ROOT}/os/*.cpp ${QD_ROOT}/os/${QD_PLATFORM}/*.cpp)
+file(GLOB QD_ENTRY_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/os/${QD_PLATFORM}/entry/*.cpp)
+file(GLOB_RECURSE QD_CORE_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/API/driver/*.cpp)
+file(GLOB QD_LINK_SOURCES CONFIGURE_DEPENDS
+     ${QD_ROOT}/link/*.cpp ${QD_ROOT}/link/${QD_PLATFORM}/*.cpp)
+
+if(WIN32)
+    set(QD_SYSTEM_LIBS ws2_32 setupapi cfgmgr32 advapi32 user32 gdi32 comctl32 comdlg32 shell32)
+else()
+    find_package(Threads REQUIRED)
+    set(QD_SYSTEM_LIBS Threads::Threads ${CMAKE_DL_LIBS})
+endif()
+
+set(QD_SAN_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+
+# Common settings of every target built from our sources.
+function(qd_target_defaults target)
+    target_include_directories(${target} PUBLIC ${QD_ROOT} ${QD_ROOT}/API)
+    target_compile_options(${target} PRIVATE ${QD_WARNINGS})
+    if(NOT WIN32)
+        target_compile_options(${target} PRIVATE -fvisibility=hidden)
+    endif()
+endfunction()
+
+function(qd_sanitize target)
+    if(QD_SANITIZE AND NOT WIN32)
+        target_compile_options(${target} PUBLIC ${QD_SAN_FLAGS})
+        target_link_options(${target} PUBLIC -fsanitize=address,undefined)
+    endif()
+endfunction()
+
+# Operating-system layer, shared by the driver, the loader, the simulator and
+# the tools.
+add_library(qd_os STATIC ${QD_OS_SOURCES})
+qd_target_defaults(qd_os)
+target_link_libraries(qd_os PUBLIC ${QD_SYSTEM_LIBS})
+
+# The driver core as objects: the shipped library is made from them.
+add_library(qd_core_obj OBJECT ${QD_CORE_SOURCES} ${QD_LINK_SOURCES})
+qd_target_defaults(qd_core_obj)
+target_compile_definitions(qd_core_obj PUBLIC QD_BUILDING_DRIVER)
+
+# The driver core as a static library for tests and fuzzers. On the native
+# build it is compiled a second time with the sanitizers.
+if(QD_SANITIZE AND NOT WIN32)
+    add_library(qd_os_test STATIC ${QD_OS_SOURCES})
+    qd_target_defaults(qd_os_test)
+    qd_sanitize(qd_os_test)
+    target_link_libraries(qd_os_test PUBLIC ${QD_SYSTEM_LIBS})
+    add_library(qd_core_test STATIC ${QD_CORE_SOURCES} ${QD_LINK_SOURCES})
+    qd_target_defaults(qd_core_test)
+    qd_sanitize(qd_core_test)
+    target_compile_definitions(qd_core_test PUBLIC QD_BUILDING_DRIVER)
+    target_link_libraries(qd_core_test PUBLIC qd_os_test)
+else()
+    add_library(qd_os_test ALIAS qd_os)
+    add_library(qd_core_test STATIC $<TARGET_OBJECTS:qd_core_obj>)
+    qd_target_defaults(qd_core_test)
+    target_compile_definitions(qd_core_test PUBLIC QD_BUILDING_DRIVER)
+    target_link_libraries(qd_core_test PUBLIC qd_os)
+endif()
+
+# Link backends (D2XX import library on Windows, libftdi backend on Linux).
+include(${QD_ROOT}/link/link.cmake OPTIONAL)
+
+# The shipped driver library.
+if(WIN32)
+    if(QD_BITS EQUAL 32)
+        set(QD_DRIVER_NAME QuorvaneDrv)
+    else()
+        set(QD_DRIVER_NAME QuorvaneDrv64)
+    endif()
+    add_library(QuorvaneDrv SHARED ${QD_ENTRY_SOURCES} ${QD_ROOT}/API/driver/QuorvaneDrv.def)
+    set_target_properties(QuorvaneDrv PROPERTIES OUTPUT_NAME ${QD_DRIVER_NAME} PREFIX "")
+    target_link_options(QuorvaneDrv PRIVATE ${QD_STATIC_RUNTIME} -Wl,--enable-stdcall-fixup)
+else()
+    add_library(QuorvaneDrv SHARED ${QD_ENTRY_SOURCES})
+    set_target_properties(QuorvaneDrv PROPERTIES OUTPUT_NAME QuorvaneDrv)
+    target_link_options(QuorvaneDrv PRIVATE -Wl,--no-undefined)
+endif()
+qd_target_defaults(QuorvaneDrv)
+target_link_libraries(QuorvaneDrv PRIVATE qd_core_obj qd_os ${QD_SYSTEM_LIBS})
+if(TARGET qd_d2xx)
+    target_link_libraries(QuorvaneDrv PRIVATE qd_d2xx)
+endif()
+
+include(${QD_ROOT}/sim/sim.cmake OPTIONAL)
+include(${QD_ROOT}/Upgrade/upgrade.cmake OPTIONAL)
+include(${QD_ROOT}/tools/tools.cmake OPTIONAL)
+if(QD_TESTS)
+    enable_testing()
+    include(${QD_ROOT}/tests/tests.cmake OPTIONAL)
+    include(${QD_ROOT}/bench/bench.cmake OPTIONAL)
+endif()

@@ -1,0 +1,187 @@
+// os.h - the thin operating-system layer.
+//
+// Everything the portable code needs from the operating system goes through
+// these functions. os/win32 implements them on Win32, os/posix on Linux; the
+// build picks one. Portable code never includes <windows.h> or POSIX headers
+// for these services.
+//
+// Conventions: functions return a success flag, a count, or -1 on failure;
+// they never throw and never allocate behind the caller's back except where
+// the operating system itself does (threads, open files).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------
+// Paths and files
+// ---------------------------------------------------------------------------
+
+// Native path separator ('\\' on Windows, '/' elsewhere).
+char osPathSeparator();
+// True when c separates path components on this system ('\\', '/' or ':' on
+// Windows; '/' elsewhere).
+bool osIsPathSeparator(char c);
+
+typedef intptr_t OsFile;
+const OsFile OS_INVALID_FILE = -1;
+
+enum : unsigned {
+    OS_FILE_READ = 1u,          // open for reading
+    OS_FILE_WRITE = 2u,         // open for writing
+    OS_FILE_CREATE = 4u,        // create if missing (keep contents if present)
+    OS_FILE_TRUNCATE = 8u,      // create anew, dropping any contents
+    OS_FILE_SHARE_READ = 16u,   // others may read while it is open
+    OS_FILE_SHARE_WRITE = 32u,  // others may write while it is open
+};
+
+OsFile osFileOpen(const char *path, unsigned flags);
+// Bytes read (0 at end of file) or -1.
+int32_t osFileRead(OsFile f, void *buffer, uint32_t size);
+// Bytes written or -1. A short count means the device is full.
+int32_t osFileWrite(OsFile f, const void *data, uint32_t size);
+enum OsSeek { OS_SEEK_SET = 0, OS_SEEK_CUR = 1, OS_SEEK_END = 2 };
+// New position or -1.
+int64_t osFileSeek(OsFile f, int64_t offset, OsSeek whence);
+// Size of an open file or -1.
+int64_t osFileSize(OsFile f);
+bool osFileFlush(OsFile f);
+void osFileClose(OsFile f);
+
+bool osPathExists(const char *path);
+bool osIsDirectory(const char *path);
+bool osFileMove(const char *from, const char *to);   // fails if 'to' exists
+bool osFileDelete(const char *path);
+bool osDirCreate(const char *path);                   // one level; true if it exists
+bool osDirRemove(const char *path);                   // empty folders only
+
+// File attributes in the Win32 sense, reduced to what the driver needs.
+enum : uint32_t {
+    OS_ATTR_READONLY = 0x01u,
+    OS_ATTR_DIRECTORY = 0x10u,
+    OS_ATTR_INVALID = 0xFFFFFFFFu,  // no such file
+};
+uint32_t osFileAttributes(const char *path);
+bool osSetReadOnly(const char *path, bool readOnly);
+
+// Temporary folder of the user (with a trailing separator); length or -1.
+int osTempDir(char *buffer, size_t size);
+
+// ---------------------------------------------------------------------------
+// Environment and modules
+// ---------------------------------------------------------------------------
+
+// Value of an environment variable: its length, or -1 when it is not set or
+// does not fit (then the buffer holds an empty text).
+int osGetEnv(const char *name, char *buffer, size_t size);
+bool osSetEnv(const char *name, const char *value);  // value null: remove
+
+// Full path of the host program's executable (the process's main module):
+// length, or -1 (buffer then empty).
+int osMainModulePath(char *buffer, size_t size);
+// Full path of the module (shared library or program) that contains the
+// given address; length or -1.
+int osModulePathOf(const void *address, char *buffer, size_t size);
+
+// Shared application-data folder: the value of ALLUSERSPROFILE when it is set;
+// otherwise the platform's shared folder (Windows: the common application-data
+// folder; Linux: /var/lib). No trailing separator. Length or -1.
+int osSharedDataDir(char *buffer, size_t size);
+
+// ---------------------------------------------------------------------------
+// Threads, locks, time
+// ---------------------------------------------------------------------------
+
+typedef void (*OsThreadProc)(void *arg);
+struct OsThreadRec;
+typedef OsThreadRec *OsThread;
+
+enum OsPriority { OS_PRIORITY_NORMAL = 0, OS_PRIORITY_HIGHEST = 1 };
+
+// Starts a thread; stackSize 0 takes the default. Null on failure.
+OsThread osThreadStart(OsThreadProc proc, void *arg, size_t stackSize, OsPriority priority);
+// Waits for the thread to end and frees its record.
+void osThreadJoin(OsThread t);
+// Lets the thread run on alone; its record is freed when it ends.
+void osThreadDetach(OsThread t);
+// True when called on the given thread.
+bool osThreadIsCurrent(OsThread t);
+
+// A mutual-exclusion lock (critical section) with a non-waiting try.
+struct OsLock {
+    alignas(16) unsigned char storage[64];
+};
+void osLockInit(OsLock *lock);
+void osLockDestroy(OsLock *lock);
+void osLockEnter(OsLock *lock);
+bool osLockTryEnter(OsLock *lock);
+void osLockLeave(OsLock *lock);
+
+void osSleep(uint32_t ms);
+
+// System tick count in milliseconds (wraps after 49.7 days).
+uint32_t osTickCount();
+
+// Driver clock: milliseconds since the process started, from a monotonic
+// high-resolution counter. All protocol timers are deadlines on it.
+uint32_t osClockMs();
+// High-resolution monotonic time in microseconds (benchmarks, CTS wait).
+uint64_t osClockUs();
+
+// Test hook: with manual time on, osClockMs, osClockUs and osTickCount return
+// a value that only osClockAdvance moves. osSleep still sleeps for real.
+void osClockSetManual(bool manual, uint32_t startMs);
+void osClockAdvance(uint32_t ms);
+bool osClockIsManual();
+
+// Seconds of CPU time used by the calling process and by the calling thread.
+double osProcessCpuSeconds();
+double osThreadCpuSeconds();
+
+struct OsLocalTime {
+    uint16_t year, month, day;              // month 1..12, day 1..31
+    uint16_t hour, minute, second, millisecond;
+};
+void osLocalTime(OsLocalTime *t);
+
+// Operating-system version code used by the Bluetooth LE check:
+// Win32: from the version record (1..14, see the protocol family);
+// elsewhere: 14 (a system newer than any listed).
+int osVersionCode();
+
+// ---------------------------------------------------------------------------
+// Processes
+// ---------------------------------------------------------------------------
+
+// Starts a program without waiting for it and without inheriting handles.
+// Windows: commandLine is passed to CreateProcess as it stands (program null).
+// POSIX: program is run with argv (argv[0] included, null-terminated); a
+// program without a separator is searched through PATH.
+bool osStartProcess(const char *program, const char *const *argv, const char *commandLine);
+
+// ---------------------------------------------------------------------------
+// Persistent machine settings (key "QuorvaneDriver")
+// ---------------------------------------------------------------------------
+//
+// Windows: the registry key HKEY_LOCAL_MACHINE\SOFTWARE\QuorvaneDriver.
+// Linux: the text file QuorvaneDriver.conf in the Quorvane folder of the
+// shared application-data folder (see osSharedDataDir), one "name=value"
+// line per value; DWORD values are written in decimal, strings as they are.
+// Failures are silent: an unreadable value counts as absent.
+
+// Reads a DWORD value; false when it is missing or not a 4-byte DWORD.
+bool osSettingGetDword(const char *name, uint32_t *value);
+bool osSettingSetDword(const char *name, uint32_t value);
+// Reads a string value: its size in bytes including the terminator, or -1
+// when it is missing, not a string, or larger than the buffer.
+int osSettingGetString(const char *name, char *buffer, size_t size);
+bool osSettingSetString(const char *name, const char *value);
+bool osSettingDelete(const char *name);
+// Test hook: reads and writes the settings under another location (POSIX:
+// a file path; Win32: a key path below HKEY_CURRENT_USER). Null restores.
+void osSettingsOverride(const char *location);
+
+// The user's country as an ISO 3166-1 three-letter code (Windows: the user's
+// geographic location; Linux: the locale's LC_ADDRESS country). False (and an
+// empty text) when the system knows none.
+bool osUserCountryIso3(char *buffer, size_t size);

@@ -1,0 +1,2 @@
+// os_win32.cpp - the operating-system layer on Win32. (Placeholder.)
+#include "os/os.h"

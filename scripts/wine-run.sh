@@ -1,0 +1,38 @@
+#!/bin/sh
+# wine-run.sh PROGRAM.exe [ARGS...]
+#
+# Runs a Windows program of this tree under Wine, in the project's own Wine
+# prefix (build/wineprefix, created on first use), without a display unless
+# one is given. A 32-bit program on a machine whose kernel cannot execute
+# 32-bit code (no IA32 support, so no wine32) exits with 77, which ctest
+# reports as skipped.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+prog=$1
+shift
+
+: "${WINEPREFIX:=$root/build/wineprefix}"
+export WINEPREFIX
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+# PE machine field: 0x14c = i386, 0x8664 = x86-64.
+machine=$(od -An -tx1 -j60 -N4 "$prog" 2>/dev/null | awk '{print $4$3$2$1}')
+pe_off=$((0x${machine:-0}))
+arch=$(od -An -tx1 -j$((pe_off + 4)) -N2 "$prog" 2>/dev/null | awk '{print $2$1}')
+
+if [ "$arch" = "014c" ]; then
+    if ! "$here/can-run-32bit.sh"; then
+        echo "SKIP: this machine cannot execute 32-bit x86 code (its kernel has no IA32 support), so wine32 cannot run $(basename "$prog")."
+        exit 77
+    fi
+    loader=/usr/lib/wine/wine
+else
+    loader=/usr/lib/wine/wine64
+fi
+[ -x "$loader" ] || loader=wine
+
+"$here/wine-prefix.sh" >/dev/null 2>&1 || { echo "cannot create the Wine prefix $WINEPREFIX"; exit 1; }
+
+exec "$loader" "$prog" "$@"

@@ -1,0 +1,60 @@
+# Tests. Every folder tests/<group>/ (but support, fuzz, e2e, hosts, data)
+# becomes one GoogleTest program test_<group>, linked with the driver core,
+# the in-process device simulator and tests/support. ctest runs each program
+# as "<build>.<group>", e.g. native.params, win64.params, win32.params; the
+# Windows programs run under Wine through the toolchain's emulator.
+
+if(WIN32)
+    # GoogleTest from the sources Debian's googletest package ships, compiled
+    # with the mingw toolchain.
+    set(QD_GTEST_SRC /usr/src/googletest)
+    add_library(qd_gtest STATIC
+        ${QD_GTEST_SRC}/googletest/src/gtest-all.cc
+        ${QD_GTEST_SRC}/googlemock/src/gmock-all.cc)
+    target_include_directories(qd_gtest SYSTEM PUBLIC
+        ${QD_GTEST_SRC}/googletest/include ${QD_GTEST_SRC}/googlemock/include)
+    target_include_directories(qd_gtest PRIVATE
+        ${QD_GTEST_SRC}/googletest ${QD_GTEST_SRC}/googlemock)
+    set(QD_GTEST_LIBS qd_gtest)
+    set(QD_TEST_LINK_OPTIONS ${QD_STATIC_RUNTIME})
+else()
+    find_package(GTest REQUIRED)
+    set(QD_GTEST_LIBS GTest::gtest GTest::gmock)
+    set(QD_TEST_LINK_OPTIONS "")
+endif()
+
+file(GLOB QD_TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/tests/support/*.cpp)
+add_library(qd_test_support STATIC ${QD_TEST_SUPPORT_SOURCES} ${QD_ROOT}/tests/support/main.cpp)
+qd_target_defaults(qd_test_support)
+qd_sanitize(qd_test_support)
+target_link_libraries(qd_test_support PUBLIC qd_core_test ${QD_GTEST_LIBS})
+if(TARGET qdsim_test)
+    target_link_libraries(qd_test_support PUBLIC qdsim_test)
+endif()
+
+file(GLOB QD_TEST_DIRS LIST_DIRECTORIES true CONFIGURE_DEPENDS ${QD_ROOT}/tests/*)
+foreach(dir ${QD_TEST_DIRS})
+    if(NOT IS_DIRECTORY ${dir})
+        continue()
+    endif()
+    get_filename_component(group ${dir} NAME)
+    if(group MATCHES "^(support|fuzz|e2e|hosts|data)$")
+        continue()
+    endif()
+    file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+    if(NOT sources)
+        continue()
+    endif()
+    add_executable(test_${group} ${sources})
+    qd_target_defaults(test_${group})
+    qd_sanitize(test_${group})
+    target_link_libraries(test_${group} PRIVATE qd_test_support)
+    # Keep the whole support library so that its test main is linked.
+    target_link_options(test_${group} PRIVATE ${QD_TEST_LINK_OPTIONS})
+    add_test(NAME ${QD_BUILD_NAME}.${group} COMMAND test_${group})
+    set_tests_properties(${QD_BUILD_NAME}.${group} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
+endforeach()
+
+include(${QD_ROOT}/tests/e2e/e2e.cmake OPTIONAL)
+include(${QD_ROOT}/tests/fuzz/fuzz.cmake OPTIONAL)
+include(${QD_ROOT}/tests/hosts/hosts.cmake OPTIONAL)
