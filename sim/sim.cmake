@@ -1,0 +1,21 @@
+# The device simulator. sim/*.cpp form a static library that tests, tools and
+# benchmarks link in-process; sim/dll/ packages it as a stand-in for the
+# vendor's D2XX library (FTD2XX.dll on Windows, libqvftd2xx.so on Linux),
+# built into build/<preset>/sim/ so that it is only used when chosen.
+
+file(GLOB QD_SIM_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/sim/*.cpp)
+
+add_library(qdsim STATIC ${QD_SIM_SOURCES})
+qd_target_defaults(qdsim)
+target_link_libraries(qdsim PUBLIC qd_os)
+
+if(QD_SANITIZE AND NOT WIN32)
+    add_library(qdsim_test STATIC ${QD_SIM_SOURCES})
+    qd_target_defaults(qdsim_test)
+    qd_sanitize(qdsim_test)
+    target_link_libraries(qdsim_test PUBLIC qd_os_test)
+else()
+    add_library(qdsim_test ALIAS qdsim)
+endif()
+
+include(${QD_ROOT}/sim/dll/simdll.cmake OPTIONAL)
