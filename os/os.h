@@ -173,6 +173,9 @@ int osVersionCodeFor(uint32_t platform, uint32_t major, uint32_t minor, const ch
 // Processes
 // ---------------------------------------------------------------------------
 
+// Identifier of the calling process.
+uint32_t osProcessId();
+
 // Starts a program without waiting for it and without inheriting handles.
 // Windows: commandLine is passed to CreateProcess as it stands (program null).
 // POSIX: program is run with argv (argv[0] included, null-terminated; null
