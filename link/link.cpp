@@ -88,8 +88,8 @@ static void bleAddressFromPath(const char *path, uint8_t address[6]) {
 }
 
 static int openBleLink(const char *deviceId, LinkHandle *link, char *idBuffer, uint32_t idBufferSize) {
-    if (!linkBleLoaded()) return 0;
     link->handle = LINK_INVALID_HANDLE;
+    if (!linkBleLoaded()) return 0;
     static_assert(BLE_MAX_PATHS * BLE_PATH_SIZE <= 4200, "candidate paths live on the caller's stack");
     char paths[BLE_MAX_PATHS][BLE_PATH_SIZE];
     int count = FindBleDevices(deviceId, paths);
