@@ -31,11 +31,14 @@ set_target_properties(qd_ftd2xx_sim PROPERTIES
 
 if(WIN32)
     # Export list: the vendor ordinals, by name too (no NONAME), and the
-    # control functions. --kill-at drops the 32-bit stdcall decoration from
+    # control functions from ordinal 1001 on, clear of every number the
+    # vendor library uses. --kill-at drops the 32-bit stdcall decoration from
     # the exported names.
     string(REPLACE " NONAME" "" qd_sim_def "${QD_D2XX_DEF_TEXT}")
+    set(qd_ordinal 1001)
     foreach(fn ${QD_FTSIM_CONTROL})
-        string(APPEND qd_sim_def "    ${fn}\n")
+        string(APPEND qd_sim_def "    ${fn} @${qd_ordinal}\n")
+        math(EXPR qd_ordinal "${qd_ordinal} + 1")
     endforeach()
     set(QD_SIMDLL_DEF ${CMAKE_BINARY_DIR}/sim/FTD2XX_sim.def)
     file(GENERATE OUTPUT ${QD_SIMDLL_DEF} CONTENT "${qd_sim_def}")
@@ -77,6 +80,18 @@ function(qd_simdll_tests)
         set_tests_properties(${QD_BUILD_NAME}.simdll PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
                              ENVIRONMENT "ALLUSERSPROFILE=${CMAKE_BINARY_DIR}/simhost-data")
         file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/simhost-data)
+        # Without the simulator: Linux has the libftdi backend, which must
+        # load and fail promptly on an absent transceiver; the Windows test
+        # prefix has no FTD2XX.dll, so the driver must refuse to load.
+        if(WIN32)
+            set(qd_expect --expect-no-load)
+        else()
+            set(qd_expect --expect-load)
+        endif()
+        add_test(NAME ${QD_BUILD_NAME}.nosim
+                 COMMAND qd_simhost --without-sim ${qd_expect} $<TARGET_FILE:QuorvaneDrv> $<TARGET_FILE:qd_linkprobe>)
+        set_tests_properties(${QD_BUILD_NAME}.nosim PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
+                             ENVIRONMENT "ALLUSERSPROFILE=${CMAKE_BINARY_DIR}/simhost-data")
     endif()
 endfunction()
 cmake_language(DEFER CALL qd_simdll_tests)
