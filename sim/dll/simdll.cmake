@@ -45,6 +45,9 @@ if(WIN32)
     target_sources(qd_ftd2xx_sim PRIVATE ${QD_SIMDLL_DEF})
     set_target_properties(qd_ftd2xx_sim PROPERTIES OUTPUT_NAME FTD2XX PREFIX "" IMPORT_PREFIX "lib")
     target_link_options(qd_ftd2xx_sim PRIVATE ${QD_STATIC_RUNTIME} -Wl,--kill-at)
+    # The driver imports FTD2XX.dll, which the test machines lack: hosts that
+    # load the driver in tests load the simulator first (tests/hosts).
+    set(QD_QDHOST_PRELOAD $<TARGET_FILE:qd_ftd2xx_sim>)
 else()
     set_target_properties(qd_ftd2xx_sim PROPERTIES OUTPUT_NAME qvftd2xx)
     target_link_options(qd_ftd2xx_sim PRIVATE -Wl,--no-undefined)
