@@ -68,6 +68,12 @@ OsThread osThreadStart(OsThreadProc proc, void *arg, size_t stackSize, OsPriorit
         return nullptr;
     }
     if (stackSize != 0) {
+        // The sizes callers ask for are Windows commit sizes (a few KiB, with
+        // the reserve taken from the executable). Here the size is the whole
+        // stack, and threads that open links run libusb and libftdi (and the
+        // sanitizers in test builds), so never go below a safe floor.
+        const size_t floor = 512u * 1024u;
+        if (stackSize < floor) stackSize = floor;
         if (stackSize < (size_t)PTHREAD_STACK_MIN) stackSize = (size_t)PTHREAD_STACK_MIN;
         pthread_attr_setstacksize(&attr, stackSize);
     }
