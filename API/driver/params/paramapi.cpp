@@ -62,7 +62,7 @@ uint8_t *imagePlace(const ParamAddress &a) {
 // outside the storage record.
 uint8_t *storagePlace(const ParamAddress &a, uint32_t *size) {
     const ParamMapEntry *e = a.node->map;
-    *size = defKind(a.def) == QD_KIND_STRING ? a.def->domain.size : 8u;
+    *size = defIsString(a.def) ? a.def->domain.size : 8u;
     uint32_t offset = e->slot + (uint32_t)a.channel * *size;
     if (*size == 0 || offset + *size > QD_STORAGE_SIZE) return nullptr;
     return contextStorage((uint16_t)selectedContext()) + offset;
@@ -92,7 +92,7 @@ bool readRaw(const ParamAddress &a, QdValue *raw) {
         uint32_t size;
         const uint8_t *p = storagePlace(a, &size);
         if (!p) return false;
-        if (defKind(a.def) == QD_KIND_STRING) {
+        if (defIsString(a.def)) {
             raw->s = (const char *)p;
         } else {
             std::memcpy(raw, p, sizeof *raw);
@@ -239,7 +239,7 @@ extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *v
             qdLog("!%s\n", "QdSetParam: Invalid parameter");
             return 8;
         }
-        if (defKind(def) == QD_KIND_STRING) {
+        if (defIsString(def)) {
             size_t n = std::strlen(value->s);  // shorter than size: checked by the domain test
             std::memset(p, 0, size);
             std::memcpy(p, value->s, n);
