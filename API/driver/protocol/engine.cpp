@@ -81,4 +81,5 @@ void engineOnAttach() {
     QdUserMsg = nullptr;
 }
 void engineShutdownContext(uint16_t) {}
+void engineResetContext(uint16_t) {}
 void engineThreadOnDetach() {}
