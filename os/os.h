@@ -33,6 +33,7 @@ enum : unsigned {
     OS_FILE_TRUNCATE = 8u,      // create anew, dropping any contents
     OS_FILE_SHARE_READ = 16u,   // others may read while it is open
     OS_FILE_SHARE_WRITE = 32u,  // others may write while it is open
+    OS_FILE_APPEND = 64u,       // every write goes to the current end of file
 };
 
 OsFile osFileOpen(const char *path, unsigned flags);
@@ -50,10 +51,18 @@ void osFileClose(OsFile f);
 
 bool osPathExists(const char *path);
 bool osIsDirectory(const char *path);
-bool osFileMove(const char *from, const char *to);   // fails if 'to' exists
+// Moves or renames a file; fails if 'to' exists. Works across volumes (the
+// file is then copied and the original deleted).
+bool osFileMove(const char *from, const char *to);
 bool osFileDelete(const char *path);
 bool osDirCreate(const char *path);                   // one level; true if it exists
 bool osDirRemove(const char *path);                   // empty folders only
+// Removes a folder with everything below it (tests and clean-ups); true when
+// nothing is left.
+bool osDirRemoveTree(const char *path);
+// True when both paths name the same existing file (not merely equal texts:
+// a relative and an absolute path of one file are the same file).
+bool osSameFile(const char *a, const char *b);
 
 // File attributes in the Win32 sense, reduced to what the driver needs.
 enum : uint32_t {
@@ -79,6 +88,9 @@ bool osSetEnv(const char *name, const char *value);  // value null: remove
 // Full path of the host program's executable (the process's main module):
 // length, or -1 (buffer then empty).
 int osMainModulePath(char *buffer, size_t size);
+// Test hook: osMainModulePath reports this path instead (null restores), so
+// that a test can place the host program anywhere.
+void osMainModulePathOverride(const char *path);
 // Full path of the module (shared library or program) that contains the
 // given address; length or -1.
 int osModulePathOf(const void *address, char *buffer, size_t size);
@@ -107,7 +119,9 @@ void osThreadDetach(OsThread t);
 // True when called on the given thread.
 bool osThreadIsCurrent(OsThread t);
 
-// A mutual-exclusion lock (critical section) with a non-waiting try.
+// A mutual-exclusion lock (critical section) with a non-waiting try. Like a
+// Win32 critical section it is recursive: the thread that holds it may enter
+// it again (and must leave it as often).
 struct OsLock {
     alignas(16) unsigned char storage[64];
 };
@@ -145,9 +159,15 @@ struct OsLocalTime {
 void osLocalTime(OsLocalTime *t);
 
 // Operating-system version code used by the Bluetooth LE check:
-// Win32: from the version record (1..14, see the protocol family);
-// elsewhere: 14 (a system newer than any listed).
+// Win32: from the version record (1..14, see osVersionCodeFor; 0 when the
+// system gives no version); elsewhere: 14 (a system newer than any listed).
 int osVersionCode();
+// The code for a Win32 version record: platform id (0 Win32s, 1 Windows 9x,
+// 2 NT), major and minor version and the service-pack text (may be null).
+// 1 Win32s; 2 Windows 95, 3 Windows 98, 4 Windows 98 SE, 5 Windows ME;
+// 6 NT 4 or older, 7 Windows 2000, 8 XP, 9 5.2, 10 Vista, 11 Windows 7,
+// 12 6.2, 13 10.0; 14 anything else.
+int osVersionCodeFor(uint32_t platform, uint32_t major, uint32_t minor, const char *servicePack);
 
 // ---------------------------------------------------------------------------
 // Processes
@@ -155,8 +175,10 @@ int osVersionCode();
 
 // Starts a program without waiting for it and without inheriting handles.
 // Windows: commandLine is passed to CreateProcess as it stands (program null).
-// POSIX: program is run with argv (argv[0] included, null-terminated); a
-// program without a separator is searched through PATH.
+// POSIX: program is run with argv (argv[0] included, null-terminated; null
+// argv runs the program without arguments); a program without a separator
+// is searched through PATH. The started program is never left as a zombie.
+// True when the program was started.
 bool osStartProcess(const char *program, const char *const *argv, const char *commandLine);
 
 // ---------------------------------------------------------------------------
@@ -167,6 +189,10 @@ bool osStartProcess(const char *program, const char *const *argv, const char *co
 // Linux: the text file QuorvaneDriver.conf in the Quorvane folder of the
 // shared application-data folder (see osSharedDataDir), one "name=value"
 // line per value; DWORD values are written in decimal, strings as they are.
+// The file carries no types: a DWORD read accepts a plain decimal number up
+// to 4294967295, a string read any value. Writes replace the file at once
+// (temporary file and rename). Names and values cannot hold line breaks,
+// and names no '='.
 // Failures are silent: an unreadable value counts as absent.
 
 // Reads a DWORD value; false when it is missing or not a 4-byte DWORD.
@@ -180,6 +206,10 @@ bool osSettingDelete(const char *name);
 // Test hook: reads and writes the settings under another location (POSIX:
 // a file path; Win32: a key path below HKEY_CURRENT_USER). Null restores.
 void osSettingsOverride(const char *location);
+// Removes the whole store at the override location (the file or the key with
+// everything below it). Does nothing and returns false without an override,
+// so the machine's real settings can never be removed through it.
+bool osSettingsRemoveOverridden();
 
 // The user's country as an ISO 3166-1 three-letter code (Windows: the user's
 // geographic location; Linux: the locale's LC_ADDRESS country). False (and an

@@ -1,2 +1,270 @@
-// os_win32.cpp - the operating-system layer on Win32. (Placeholder.)
+// os_win32.cpp - the operating-system layer on Win32: paths, files, folders,
+// environment and modules.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
+
 #include "os/os.h"
+
+static_assert(sizeof(OsFile) == sizeof(HANDLE), "OsFile must hold a HANDLE");
+
+static HANDLE handleOf(OsFile f) { return (HANDLE)f; }
+
+// Copies text into buffer when it fits; returns its length, or -1 (buffer
+// then holds an empty text when it has room for one).
+static int copyOut(const char *text, char *buffer, size_t size) {
+    size_t n = strlen(text);
+    if (buffer == nullptr || size == 0) return -1;
+    if (n + 1 > size) {
+        buffer[0] = '\0';
+        return -1;
+    }
+    memcpy(buffer, text, n + 1);
+    return (int)n;
+}
+
+// ---------------------------------------------------------------------------
+// Paths and files
+// ---------------------------------------------------------------------------
+
+char osPathSeparator() { return '\\'; }
+bool osIsPathSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
+
+OsFile osFileOpen(const char *path, unsigned flags) {
+    if (path == nullptr) return OS_INVALID_FILE;
+    DWORD access = 0;
+    if (flags & OS_FILE_READ) access |= GENERIC_READ;
+    if (flags & OS_FILE_WRITE) {
+        // Append-only access makes every write land at the end of the file.
+        access |= (flags & OS_FILE_APPEND) ? (FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE)
+                                           : GENERIC_WRITE;
+    }
+    if (access == 0) access = GENERIC_READ;
+    DWORD share = 0;
+    if (flags & OS_FILE_SHARE_READ) share |= FILE_SHARE_READ;
+    if (flags & OS_FILE_SHARE_WRITE) share |= FILE_SHARE_WRITE;
+    DWORD disposition = OPEN_EXISTING;
+    if (flags & OS_FILE_TRUNCATE) {
+        disposition = CREATE_ALWAYS;
+    } else if (flags & OS_FILE_CREATE) {
+        disposition = OPEN_ALWAYS;
+    }
+    HANDLE h = CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return OS_INVALID_FILE;
+    return (OsFile)h;
+}
+
+int32_t osFileRead(OsFile f, void *buffer, uint32_t size) {
+    if (f == OS_INVALID_FILE) return -1;
+    if (size > 0x7FFFFFFFu) size = 0x7FFFFFFFu;
+    DWORD n = 0;
+    if (!ReadFile(handleOf(f), buffer, size, &n, nullptr)) return -1;
+    return (int32_t)n;
+}
+
+int32_t osFileWrite(OsFile f, const void *data, uint32_t size) {
+    if (f == OS_INVALID_FILE) return -1;
+    if (size > 0x7FFFFFFFu) size = 0x7FFFFFFFu;
+    DWORD n = 0;
+    if (!WriteFile(handleOf(f), data, size, &n, nullptr)) return n > 0 ? (int32_t)n : -1;
+    return (int32_t)n;
+}
+
+int64_t osFileSeek(OsFile f, int64_t offset, OsSeek whence) {
+    if (f == OS_INVALID_FILE) return -1;
+    DWORD method = whence == OS_SEEK_SET ? FILE_BEGIN : whence == OS_SEEK_CUR ? FILE_CURRENT : FILE_END;
+    LARGE_INTEGER distance, result;
+    distance.QuadPart = offset;
+    if (!SetFilePointerEx(handleOf(f), distance, &result, method)) return -1;
+    return (int64_t)result.QuadPart;
+}
+
+int64_t osFileSize(OsFile f) {
+    if (f == OS_INVALID_FILE) return -1;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handleOf(f), &size)) return -1;
+    return (int64_t)size.QuadPart;
+}
+
+bool osFileFlush(OsFile f) { return f != OS_INVALID_FILE && FlushFileBuffers(handleOf(f)) != 0; }
+
+void osFileClose(OsFile f) {
+    if (f != OS_INVALID_FILE) CloseHandle(handleOf(f));
+}
+
+bool osPathExists(const char *path) {
+    return path != nullptr && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool osIsDirectory(const char *path) {
+    if (path == nullptr) return false;
+    DWORD a = GetFileAttributesA(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool osFileMove(const char *from, const char *to) {
+    return from != nullptr && to != nullptr && MoveFileExA(from, to, MOVEFILE_COPY_ALLOWED) != 0;
+}
+
+bool osFileDelete(const char *path) { return path != nullptr && DeleteFileA(path) != 0; }
+
+bool osDirCreate(const char *path) {
+    if (path == nullptr || path[0] == '\0') return false;
+    if (CreateDirectoryA(path, nullptr)) return true;
+    return GetLastError() == ERROR_ALREADY_EXISTS && osIsDirectory(path);
+}
+
+bool osDirRemove(const char *path) { return path != nullptr && RemoveDirectoryA(path) != 0; }
+
+static bool removeTree(const char *path, int depth) {
+    DWORD a = GetFileAttributesA(path);
+    if (a == INVALID_FILE_ATTRIBUTES) return true;
+    if (a & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, a & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY) || (a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return (a & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(path) != 0 : DeleteFileA(path) != 0;
+    }
+    if (depth > 64) return false;
+    char pattern[MAX_PATH + 4];
+    int n = snprintf(pattern, sizeof pattern, "%s\\*", path);
+    if (n < 0 || (size_t)n >= sizeof pattern) return false;
+    bool ok = true;
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA(pattern, &fd);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (strcmp(fd.cFileName, ".") == 0 || strcmp(fd.cFileName, "..") == 0) continue;
+            char child[MAX_PATH + 4];
+            n = snprintf(child, sizeof child, "%s\\%s", path, fd.cFileName);
+            if (n < 0 || (size_t)n >= sizeof child || !removeTree(child, depth + 1)) ok = false;
+        } while (FindNextFileA(find, &fd));
+        FindClose(find);
+    }
+    return RemoveDirectoryA(path) != 0 && ok;
+}
+
+bool osDirRemoveTree(const char *path) {
+    if (path == nullptr || path[0] == '\0') return false;
+    char trimmed[MAX_PATH + 4];
+    int n = snprintf(trimmed, sizeof trimmed, "%s", path);
+    if (n <= 0 || (size_t)n >= sizeof trimmed) return false;
+    while (n > 1 && (trimmed[n - 1] == '\\' || trimmed[n - 1] == '/')) trimmed[--n] = '\0';
+    return removeTree(trimmed, 0);
+}
+
+static bool fileIdentity(const char *path, BY_HANDLE_FILE_INFORMATION *info) {
+    HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = GetFileInformationByHandle(h, info) != 0;
+    CloseHandle(h);
+    return ok;
+}
+
+bool osSameFile(const char *a, const char *b) {
+    if (a == nullptr || b == nullptr) return false;
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    if (!fileIdentity(a, &ia) || !fileIdentity(b, &ib)) return false;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+uint32_t osFileAttributes(const char *path) {
+    if (path == nullptr) return OS_ATTR_INVALID;
+    DWORD a = GetFileAttributesA(path);
+    if (a == INVALID_FILE_ATTRIBUTES) return OS_ATTR_INVALID;
+    return (uint32_t)a & (OS_ATTR_READONLY | OS_ATTR_DIRECTORY);
+}
+
+bool osSetReadOnly(const char *path, bool readOnly) {
+    if (path == nullptr) return false;
+    DWORD a = GetFileAttributesA(path);
+    if (a == INVALID_FILE_ATTRIBUTES) return false;
+    a = readOnly ? (a | FILE_ATTRIBUTE_READONLY) : (a & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+    if (a == 0) a = FILE_ATTRIBUTE_NORMAL;
+    return SetFileAttributesA(path, a) != 0;
+}
+
+int osTempDir(char *buffer, size_t size) {
+    char path[MAX_PATH + 2];
+    DWORD n = GetTempPathA(sizeof path, path);
+    if (n == 0 || n >= sizeof path) {
+        if (buffer != nullptr && size > 0) buffer[0] = '\0';
+        return -1;
+    }
+    return copyOut(path, buffer, size);
+}
+
+// ---------------------------------------------------------------------------
+// Environment and modules
+// ---------------------------------------------------------------------------
+
+int osGetEnv(const char *name, char *buffer, size_t size) {
+    if (buffer != nullptr && size > 0) buffer[0] = '\0';
+    if (name == nullptr || buffer == nullptr || size == 0) return -1;
+    DWORD room = size > 0x7FFFFFFFu ? 0x7FFFFFFFu : (DWORD)size;
+    SetLastError(ERROR_SUCCESS);
+    DWORD n = GetEnvironmentVariableA(name, buffer, room);
+    if (n == 0) {
+        buffer[0] = '\0';
+        return GetLastError() == ERROR_ENVVAR_NOT_FOUND ? -1 : 0;
+    }
+    if (n >= room) {
+        buffer[0] = '\0';
+        return -1;
+    }
+    return (int)n;
+}
+
+bool osSetEnv(const char *name, const char *value) {
+    if (name == nullptr || name[0] == '\0' || strchr(name, '=') != nullptr) return false;
+    return SetEnvironmentVariableA(name, value) != 0;
+}
+
+static char g_mainOverride[MAX_PATH + 1];
+
+void osMainModulePathOverride(const char *path) {
+    if (path == nullptr) {
+        g_mainOverride[0] = '\0';
+    } else {
+        snprintf(g_mainOverride, sizeof g_mainOverride, "%s", path);
+    }
+}
+
+static int modulePath(HMODULE module, char *buffer, size_t size) {
+    if (buffer == nullptr || size == 0) return -1;
+    DWORD room = size > 0x7FFFFFFFu ? 0x7FFFFFFFu : (DWORD)size;
+    DWORD n = GetModuleFileNameA(module, buffer, room);
+    if (n == 0 || n >= room) {
+        buffer[0] = '\0';
+        return -1;
+    }
+    return (int)n;
+}
+
+int osMainModulePath(char *buffer, size_t size) {
+    if (g_mainOverride[0] != '\0') return copyOut(g_mainOverride, buffer, size);
+    return modulePath(nullptr, buffer, size);
+}
+
+int osModulePathOf(const void *address, char *buffer, size_t size) {
+    if (buffer != nullptr && size > 0) buffer[0] = '\0';
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            (LPCSTR)address, &module)) {
+        return -1;
+    }
+    return modulePath(module, buffer, size);
+}
+
+int osSharedDataDir(char *buffer, size_t size) {
+    // Set and not empty: the value (when it does not fit, there is no folder).
+    if (GetEnvironmentVariableA("ALLUSERSPROFILE", nullptr, 0) > 1) return osGetEnv("ALLUSERSPROFILE", buffer, size);
+    char path[MAX_PATH];
+    if (SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) != S_OK) {
+        if (buffer != nullptr && size > 0) buffer[0] = '\0';
+        return -1;
+    }
+    return copyOut(path, buffer, size);
+}

@@ -1,21 +1,46 @@
-// lifecycle.cpp - attach and detach of the driver library. (Placeholder.)
+// lifecycle.cpp - attach and detach of the driver library.
+//
+// Attach: clear the host callbacks, free all context slots, open the log,
+// create the engine lock. Detach: shut the contexts down, close a running
+// device search, stop the engine thread, release the link library (BLE
+// library and socket layer), unregister the window class, then write the
+// last log line, close the log and destroy the engine lock.
 #include "API/driver/frame/lifecycle.h"
 
-#include "API/driver/frame/log.h"
+#include <atomic>
 
-static bool g_attached = false;
+#include "API/driver/frame/hooks.h"
+#include "API/driver/frame/log.h"
+#include "link/link.h"
+
+static OsLock g_engineLock;
+static std::atomic<bool> g_engineLockLive{false};
+static std::atomic<bool> g_attached{false};
 
 void driverAttach() {
+    if (g_attached.load(std::memory_order_acquire)) return;
+    engineOnAttach();
+    contextsOnAttach();
     logOpen();
-    g_attached = true;
+    osLockInit(&g_engineLock);
+    g_engineLockLive.store(true, std::memory_order_release);
+    g_attached.store(true, std::memory_order_release);
 }
 
 void driverDetach() {
+    if (!g_attached.load(std::memory_order_acquire)) return;
+    contextsOnDetach();
+    discoveryOnDetach();
+    engineThreadOnDetach();
+    ReleaseLinkLibrary();
+    uiOnDetach();
     qdLog("Quorvane Driver detached\n");
     logClose();
-    g_attached = false;
+    g_engineLockLive.store(false, std::memory_order_release);
+    osLockDestroy(&g_engineLock);
+    g_attached.store(false, std::memory_order_release);
 }
 
-bool driverAttached() { return g_attached; }
+bool driverAttached() { return g_attached.load(std::memory_order_acquire); }
 
-OsLock *engineLock() { return nullptr; }
+OsLock *engineLock() { return g_engineLockLive.load(std::memory_order_acquire) ? &g_engineLock : nullptr; }

@@ -1,0 +1,171 @@
+// os_posix_thread.cpp - threads, the lock, sleep, clocks and local time on
+// Linux.
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE
+#endif
+#include <errno.h>
+#include <limits.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <new>
+
+#include "os/os.h"
+#include "os/os_internal.h"
+
+// ---------------------------------------------------------------------------
+// Threads
+// ---------------------------------------------------------------------------
+
+// One record per started thread. Two references: the thread's own and the
+// starter's (released by join or detach); the last one frees the record.
+struct OsThreadRec {
+    pthread_t thread;
+    OsThreadProc proc;
+    void *arg;
+    OsPriority priority;
+    std::atomic<int> refs;
+};
+
+static void releaseThreadRec(OsThreadRec *t) {
+    if (t->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete t;
+}
+
+// A normal thread runs at nice 0 relative to the process. "Highest" lowers
+// the thread's nice value by two steps, like the Win32 level two above
+// normal. Without the right to do so the thread silently stays normal.
+static void raiseCurrentThreadPriority() {
+    pid_t tid = (pid_t)syscall(SYS_gettid);
+    errno = 0;
+    int nice = getpriority(PRIO_PROCESS, (id_t)tid);
+    if (nice == -1 && errno != 0) return;
+    (void)setpriority(PRIO_PROCESS, (id_t)tid, nice - 2);
+}
+
+static void *threadMain(void *p) {
+    OsThreadRec *t = (OsThreadRec *)p;
+    if (t->priority == OS_PRIORITY_HIGHEST) raiseCurrentThreadPriority();
+    t->proc(t->arg);
+    releaseThreadRec(t);
+    return nullptr;
+}
+
+OsThread osThreadStart(OsThreadProc proc, void *arg, size_t stackSize, OsPriority priority) {
+    if (proc == nullptr) return nullptr;
+    OsThreadRec *t = new (std::nothrow) OsThreadRec;
+    if (t == nullptr) return nullptr;
+    t->proc = proc;
+    t->arg = arg;
+    t->priority = priority;
+    t->refs.store(2, std::memory_order_relaxed);
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) {
+        delete t;
+        return nullptr;
+    }
+    if (stackSize != 0) {
+        if (stackSize < (size_t)PTHREAD_STACK_MIN) stackSize = (size_t)PTHREAD_STACK_MIN;
+        pthread_attr_setstacksize(&attr, stackSize);
+    }
+    int rc = pthread_create(&t->thread, &attr, threadMain, t);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        delete t;
+        return nullptr;
+    }
+    return t;
+}
+
+void osThreadJoin(OsThread t) {
+    if (t == nullptr) return;
+    pthread_join(t->thread, nullptr);
+    releaseThreadRec(t);
+}
+
+void osThreadDetach(OsThread t) {
+    if (t == nullptr) return;
+    pthread_detach(t->thread);
+    releaseThreadRec(t);
+}
+
+bool osThreadIsCurrent(OsThread t) { return t != nullptr && pthread_equal(t->thread, pthread_self()) != 0; }
+
+// ---------------------------------------------------------------------------
+// Lock: a recursive pthread mutex, like a Win32 critical section
+// ---------------------------------------------------------------------------
+
+static_assert(sizeof(pthread_mutex_t) <= sizeof(OsLock::storage), "pthread mutex does not fit OsLock");
+static_assert(alignof(pthread_mutex_t) <= alignof(OsLock), "pthread mutex alignment exceeds OsLock");
+
+static pthread_mutex_t *mutexOf(OsLock *lock) { return reinterpret_cast<pthread_mutex_t *>(lock->storage); }
+
+void osLockInit(OsLock *lock) {
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(mutexOf(lock), &attr);
+    pthread_mutexattr_destroy(&attr);
+}
+
+void osLockDestroy(OsLock *lock) { pthread_mutex_destroy(mutexOf(lock)); }
+void osLockEnter(OsLock *lock) { pthread_mutex_lock(mutexOf(lock)); }
+bool osLockTryEnter(OsLock *lock) { return pthread_mutex_trylock(mutexOf(lock)) == 0; }
+void osLockLeave(OsLock *lock) { pthread_mutex_unlock(mutexOf(lock)); }
+
+// ---------------------------------------------------------------------------
+// Time
+// ---------------------------------------------------------------------------
+
+void osSleep(uint32_t ms) {
+    struct timespec ts;
+    ts.tv_sec = (time_t)(ms / 1000u);
+    ts.tv_nsec = (long)(ms % 1000u) * 1000000L;
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+uint64_t osRawMonotonicUs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000000u + (uint64_t)ts.tv_nsec / 1000u;
+}
+
+// Milliseconds since the system started, like the Win32 tick count.
+uint32_t osRawTickCount() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint32_t)((uint64_t)ts.tv_sec * 1000u + (uint64_t)ts.tv_nsec / 1000000u);
+}
+
+static double cpuSeconds(clockid_t clock) {
+    struct timespec ts;
+    if (clock_gettime(clock, &ts) != 0) return 0.0;
+    return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
+}
+
+double osProcessCpuSeconds() { return cpuSeconds(CLOCK_PROCESS_CPUTIME_ID); }
+double osThreadCpuSeconds() { return cpuSeconds(CLOCK_THREAD_CPUTIME_ID); }
+
+void osLocalTime(OsLocalTime *t) {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    time_t seconds = ts.tv_sec;
+    struct tm tm;
+    if (localtime_r(&seconds, &tm) == nullptr) {
+        *t = OsLocalTime{1970, 1, 1, 0, 0, 0, 0};
+        return;
+    }
+    t->year = (uint16_t)(tm.tm_year + 1900);
+    t->month = (uint16_t)(tm.tm_mon + 1);
+    t->day = (uint16_t)tm.tm_mday;
+    t->hour = (uint16_t)tm.tm_hour;
+    t->minute = (uint16_t)tm.tm_min;
+    t->second = (uint16_t)tm.tm_sec;
+    t->millisecond = (uint16_t)(ts.tv_nsec / 1000000L);
+}
+
+int osVersionCode() { return 14; }

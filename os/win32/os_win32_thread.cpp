@@ -1,0 +1,150 @@
+// os_win32_thread.cpp - threads, the lock, sleep, clocks, local time and the
+// operating-system version on Win32.
+#include <windows.h>
+#include <process.h>
+
+#include <atomic>
+#include <new>
+
+#include "os/os.h"
+#include "os/os_internal.h"
+
+// ---------------------------------------------------------------------------
+// Threads
+// ---------------------------------------------------------------------------
+
+// One record per started thread. Two references: the thread's own and the
+// starter's (released by join or detach); the last one frees the record.
+struct OsThreadRec {
+    HANDLE handle;
+    unsigned id;
+    OsThreadProc proc;
+    void *arg;
+    std::atomic<int> refs;
+};
+
+static void releaseThreadRec(OsThreadRec *t) {
+    if (t->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete t;
+}
+
+static unsigned __stdcall threadMain(void *p) {
+    OsThreadRec *t = (OsThreadRec *)p;
+    t->proc(t->arg);
+    releaseThreadRec(t);
+    return 0;
+}
+
+OsThread osThreadStart(OsThreadProc proc, void *arg, size_t stackSize, OsPriority priority) {
+    if (proc == nullptr) return nullptr;
+    OsThreadRec *t = new (std::nothrow) OsThreadRec;
+    if (t == nullptr) return nullptr;
+    t->proc = proc;
+    t->arg = arg;
+    t->refs.store(2, std::memory_order_relaxed);
+    // Started suspended so that the priority is set before it runs.
+    uintptr_t h = _beginthreadex(nullptr, (unsigned)stackSize, threadMain, t, CREATE_SUSPENDED, &t->id);
+    if (h == 0) {
+        delete t;
+        return nullptr;
+    }
+    t->handle = (HANDLE)h;
+    if (priority == OS_PRIORITY_HIGHEST) SetThreadPriority(t->handle, THREAD_PRIORITY_HIGHEST);
+    ResumeThread(t->handle);
+    return t;
+}
+
+void osThreadJoin(OsThread t) {
+    if (t == nullptr) return;
+    WaitForSingleObject(t->handle, INFINITE);
+    CloseHandle(t->handle);
+    releaseThreadRec(t);
+}
+
+void osThreadDetach(OsThread t) {
+    if (t == nullptr) return;
+    CloseHandle(t->handle);
+    releaseThreadRec(t);
+}
+
+bool osThreadIsCurrent(OsThread t) { return t != nullptr && t->id == (unsigned)GetCurrentThreadId(); }
+
+// ---------------------------------------------------------------------------
+// Lock: a critical section
+// ---------------------------------------------------------------------------
+
+static_assert(sizeof(CRITICAL_SECTION) <= sizeof(OsLock::storage), "CRITICAL_SECTION does not fit OsLock");
+static_assert(alignof(CRITICAL_SECTION) <= alignof(OsLock), "CRITICAL_SECTION alignment exceeds OsLock");
+
+static CRITICAL_SECTION *sectionOf(OsLock *lock) { return reinterpret_cast<CRITICAL_SECTION *>(lock->storage); }
+
+void osLockInit(OsLock *lock) { InitializeCriticalSection(sectionOf(lock)); }
+void osLockDestroy(OsLock *lock) { DeleteCriticalSection(sectionOf(lock)); }
+void osLockEnter(OsLock *lock) { EnterCriticalSection(sectionOf(lock)); }
+bool osLockTryEnter(OsLock *lock) { return TryEnterCriticalSection(sectionOf(lock)) != 0; }
+void osLockLeave(OsLock *lock) { LeaveCriticalSection(sectionOf(lock)); }
+
+// ---------------------------------------------------------------------------
+// Time
+// ---------------------------------------------------------------------------
+
+void osSleep(uint32_t ms) { Sleep(ms); }
+
+uint64_t osRawMonotonicUs() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        if (!QueryPerformanceFrequency(&f) || f.QuadPart <= 0) f.QuadPart = 1000;
+        return f;
+    }();
+    LARGE_INTEGER now;
+    if (!QueryPerformanceCounter(&now)) return (uint64_t)GetTickCount64() * 1000u;
+    uint64_t c = (uint64_t)now.QuadPart, f = (uint64_t)frequency.QuadPart;
+    return c / f * 1000000u + c % f * 1000000u / f;
+}
+
+uint32_t osRawTickCount() { return (uint32_t)GetTickCount(); }
+
+static double fileTimeSeconds(const FILETIME &t) {
+    ULARGE_INTEGER v;
+    v.LowPart = t.dwLowDateTime;
+    v.HighPart = t.dwHighDateTime;
+    return (double)v.QuadPart * 1e-7;
+}
+
+double osProcessCpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0.0;
+    return fileTimeSeconds(kernel) + fileTimeSeconds(user);
+}
+
+double osThreadCpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0.0;
+    return fileTimeSeconds(kernel) + fileTimeSeconds(user);
+}
+
+void osLocalTime(OsLocalTime *t) {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    t->year = st.wYear;
+    t->month = st.wMonth;
+    t->day = st.wDay;
+    t->hour = st.wHour;
+    t->minute = st.wMinute;
+    t->second = st.wSecond;
+    t->millisecond = st.wMilliseconds;
+}
+
+// The version record is asked for in its extended form first and, on a
+// system that does not know that, in the basic form.
+int osVersionCode() {
+    OSVERSIONINFOEXA ex;
+    ZeroMemory(&ex, sizeof ex);
+    ex.dwOSVersionInfoSize = sizeof ex;
+    OSVERSIONINFOA *info = (OSVERSIONINFOA *)&ex;
+    if (!GetVersionExA(info)) {
+        ZeroMemory(&ex, sizeof ex);
+        info->dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+        if (!GetVersionExA(info)) return 0;
+    }
+    return osVersionCodeFor(info->dwPlatformId, info->dwMajorVersion, info->dwMinorVersion, info->szCSDVersion);
+}
