@@ -200,7 +200,14 @@ void reportUserMessage(uint16_t ctx, uint16_t id, const char *extra) {
         if (windowIsOpen()) {
             bool error = text[0] == '!';
             char box[257];
-            snprintf(box, sizeof box, "(%i) %s", ctx, error ? text + 1 : text);
+            // Texts longer than the box takes are cut.
+            int at = snprintf(box, sizeof box, "(%i) ", ctx);
+            const char *from = error ? text + 1 : text;
+            size_t room = sizeof box - 1 - (size_t)at;
+            size_t length = strlen(from);
+            if (length > room) length = room;
+            memcpy(box + at, from, length);
+            box[(size_t)at + length] = '\0';
             windowMessageBox(box, error);
         }
         return;
@@ -448,6 +455,8 @@ void engineShutdownContext(uint16_t context) {
 }
 
 void engineThreadOnDetach() {
+    // Detach releases the link library next; a later attach starts it anew.
+    g_linkReady.store(false);
     if (g_engineThread.load() == 0) return;
     int running = 2;
     g_engineThread.compare_exchange_strong(running, 1);
