@@ -1,60 +1,270 @@
-// contexts.cpp - device models and contexts.
-//
-// Not built yet: every function logs its entry and exit and returns its
-// documented error value.
-#include "QuorvaneDrv.h"
-#include "API/driver/frame/log.h"
+// contexts.cpp - the model table, the 10 device context slots and the
+// exported functions that enumerate models and open, select and close
+// contexts.
+#include "API/driver/frame/contexts.h"
+
+#include <cstring>
+
 #include "API/driver/frame/hooks.h"
+#include "API/driver/frame/log.h"
+#include "API/driver/params/spine.h"
+
+// Models whose storage blobs each model accepts besides its own.
+static const uint8_t kCompat2[] = {1};
+static const uint8_t kCompat3[] = {1, 4, 5};
+static const uint8_t kCompat4[] = {1, 3, 5};
+static const uint8_t kCompat5[] = {1, 3, 4};
+static const uint8_t kCompat6[] = {1, 2, 3, 4, 5, 7, 8};
+static const uint8_t kCompat7[] = {1, 2, 3, 4, 5, 6, 8};
+static const uint8_t kCompat8[] = {1, 2, 3, 4, 5, 6, 7};
+static const uint8_t kCompat9[] = {1, 3, 4, 5, 10, 11};
+static const uint8_t kCompat10[] = {1, 3, 4, 5, 9, 11};
+static const uint8_t kCompat11[] = {1, 3, 4, 5, 9, 10};
+static const uint8_t kCompat12[] = {1, 2, 3, 4, 5, 9, 10, 11, 6, 7, 8, 13, 14};
+static const uint8_t kCompat13[] = {1, 2, 3, 4, 5, 9, 10, 11, 6, 7, 8, 12, 14};
+static const uint8_t kCompat14[] = {1, 2, 3, 4, 5, 9, 10, 11, 6, 7, 8, 12, 13};
+
+static const char *const kModelNames[QD_MODEL_COUNT] = {
+    "Quorvane Brev 100",     "Quorvane Halvex 2",      "Quorvane Halvex 4",      "Quorvane Halvex-2 BT",
+    "Quorvane Halvex-2 USB", "Quorvane Halvex-2 BLE",  "Quorvane Halvex-4 BT",   "Quorvane Halvex-4 USB",
+    "Quorvane Halvex-4 BLE", "Quorvane Halvex+ 2 BT",  "Quorvane Halvex+ 2 USB", "Quorvane Halvex+ 2 BLE",
+    "Quorvane Halvex+ 4 BT", "Quorvane Halvex+ 4 USB", "Quorvane Halvex+ 4 BLE",
+};
+
+#define MODEL(i, version, compat) {kModelNames[i], version, compat, (uint8_t)sizeof compat, &kModelDescriptors[i]}
+
+static const ModelEntry kModelTable[QD_MODEL_COUNT] = {
+    {kModelNames[0], "1.0", nullptr, 0, &kModelDescriptors[0]},
+    {kModelNames[1], "1.0", nullptr, 0, &kModelDescriptors[1]},
+    MODEL(2, "1,0", kCompat2),
+    MODEL(3, "2.0", kCompat3),
+    MODEL(4, "2.0", kCompat4),
+    MODEL(5, "2.0", kCompat5),
+    MODEL(6, "2.0", kCompat6),
+    MODEL(7, "2.0", kCompat7),
+    MODEL(8, "2.0", kCompat8),
+    MODEL(9, "2.0", kCompat9),
+    MODEL(10, "2.0", kCompat10),
+    MODEL(11, "2.0", kCompat11),
+    MODEL(12, "2.0", kCompat12),
+    MODEL(13, "2.0", kCompat13),
+    MODEL(14, "2.0", kCompat14),
+};
+
+// Context slots and their stores.
+struct ContextSlot {
+    uint16_t inUse;
+    uint16_t model;
+};
+
+struct ContextStore {
+    alignas(8) uint8_t image[QD_IMAGE_MAX];
+    alignas(8) uint8_t storage[QD_STORAGE_SIZE];
+    uint8_t terminator;  // always zero: texts read from the record end here at the latest
+};
+
+static ContextSlot g_slots[QD_MAX_CONTEXTS];
+static ContextStore g_stores[QD_MAX_CONTEXTS];
+// Set once an open has filled the context's values; a later selection then
+// brings the spine in line with them.
+static bool g_hasValues[QD_MAX_CONTEXTS];
+static int16_t g_selected = -1;
+static uint16_t g_reuseHint = 0;
+
+const ModelEntry *modelEntry(uint16_t model) { return model < QD_MODEL_COUNT ? &kModelTable[model] : nullptr; }
+
+int modelByName(const char *name) {
+    if (!name) return -1;
+    for (int i = 0; i < QD_MODEL_COUNT; ++i) {
+        if (std::strcmp(name, kModelNames[i]) == 0) return i;
+    }
+    return -1;
+}
+
+bool modelGeneralConstant(uint16_t model, uint16_t id, QdValue *value) {
+    const ModelEntry *entry = modelEntry(model);
+    if (!entry || !findMapEntry(entry->descriptor->generalMap, id)) return false;
+    const QdParamDef *def = findDefinition(entry->descriptor->general, id);
+    if (!def) return false;
+    if (value) *value = def->def;
+    return true;
+}
+
+int modelChannelCount(uint16_t model) {
+    QdValue v;
+    return modelGeneralConstant(model, QD_PAR_CHANNEL_COUNT, &v) ? v.i : -1;
+}
+
+int modelLinkType(uint16_t model) {
+    QdValue v;
+    return modelGeneralConstant(model, QD_PAR_LINK_TYPE, &v) ? (int)v.code : -1;
+}
+
+bool contextInUse(uint16_t context) { return context < QD_MAX_CONTEXTS && g_slots[context].inUse != 0; }
+
+int contextModel(uint16_t context) { return contextInUse(context) ? g_slots[context].model : -1; }
+
+int16_t selectedContext() { return g_selected; }
+
+uint8_t *contextImage(uint16_t context) {
+    return context < QD_MAX_CONTEXTS ? g_stores[context].image : nullptr;
+}
+
+uint8_t *contextStorage(uint16_t context) {
+    return context < QD_MAX_CONTEXTS ? g_stores[context].storage : nullptr;
+}
+
+QdCapConfig *contextCapRecord(uint16_t context) {
+    if (context >= QD_MAX_CONTEXTS) return nullptr;
+    return reinterpret_cast<QdCapConfig *>(g_stores[context].storage + QD_CAP_RECORD_OFFSET);
+}
+
+const char *contextDeviceId(uint16_t context) {
+    int model = contextModel(context);
+    if (model < 0) return nullptr;
+    const ModelDescriptor *m = kModelTable[model].descriptor;
+    const ParamMapEntry *e = findMapEntry(m->generalMap, QD_PAR_DEVICE_ID);
+    if (!e || e->mask || e->slot == QD_NO_SLOT || e->slot >= QD_STORAGE_SIZE) return nullptr;
+    return reinterpret_cast<const char *>(g_stores[context].storage + e->slot);
+}
+
+static_assert(sizeof(QdCapConfig) == QD_STORAGE_SIZE - QD_CAP_RECORD_OFFSET, "cap record ends the storage record");
+static_assert(QD_CAP_RECORD_OFFSET % 4 == 0, "cap record is aligned inside the storage record");
+
+void contextsOnAttach() {
+    freeSpine();
+    for (uint16_t i = 0; i < QD_MAX_CONTEXTS; ++i) {
+        g_slots[i].inUse = 0;
+        g_hasValues[i] = false;
+    }
+    g_selected = -1;
+    g_reuseHint = 0;
+}
+
+void contextsOnDetach() {
+    for (uint16_t i = 0; i < QD_MAX_CONTEXTS; ++i) {
+        if (g_slots[i].inUse) engineShutdownContext(i);
+    }
+}
 
 extern "C" int QDCALL QdEnumDevices(const char *const **names) {
     qdLog("{QdEnumDevices(...)");
     qdLog("\n");
-    (void)names;
-    qdLog("!}QdEnumDevices: %i", 0);
+    if (names) *names = kModelNames;
+    qdLog("}QdEnumDevices: %i", QD_MODEL_COUNT);
     qdLog("\n");
-    return 0;
+    return QD_MODEL_COUNT;
 }
 
 extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
-    qdLog("{QdOpenDevContext(...)");
+    qdLog("{QdOpenDevContext(%s)", name ? name : "");
     qdLog("\n");
-    (void)name;
-    qdLog("!%s\n", "}QdOpenDevContext: Device not found");
-    return -2;
+    uint16_t slot = g_reuseHint;
+    if (slot >= QD_MAX_CONTEXTS || g_slots[slot].inUse) {
+        slot = QD_MAX_CONTEXTS;
+        for (uint16_t i = 0; i < QD_MAX_CONTEXTS; ++i) {
+            if (!g_slots[i].inUse) {
+                slot = i;
+                break;
+            }
+        }
+        if (slot == QD_MAX_CONTEXTS) {
+            qdLog("!%s\n", "}QdOpenDevContext: Too many contexts");
+            return -1;
+        }
+    }
+    int model = modelByName(name);
+    if (model < 0) {
+        qdLog("!%s\n", "}QdOpenDevContext: Device not found");
+        return -2;
+    }
+    g_slots[slot].inUse = 1;
+    g_slots[slot].model = (uint16_t)model;
+    g_hasValues[slot] = false;
+    if (QdSelectDevContext(slot) != (int16_t)slot) {
+        g_slots[slot].inUse = 0;
+        qdLog("!%s\n", "}QdOpenDevContext: Context selection error");
+        return -3;
+    }
+    if (QdSetDefaults(-2) != 0) {
+        // The slot is given up; it must not stay selected.
+        uiCloseForSelectionChange();
+        freeSpine();
+        g_selected = -1;
+        g_slots[slot].inUse = 0;
+        qdLog("!%s\n", "}QdOpenDevContext: Context selection error");
+        return -3;
+    }
+    g_hasValues[slot] = true;
+    engineResetContext(slot);
+    qdLog("}QdOpenDevContext: %i", slot);
+    qdLog("\n");
+    return (int16_t)slot;
+}
+
+// Builds the spine of the selected context; a context that already holds
+// values gets its superior entries from them.
+static int buildSelectedSpine() {
+    int result = createSpine();
+    if (result == 0 && g_selected >= 0 && g_hasValues[g_selected]) refreshSpineFromStored();
+    return result;
 }
 
 extern "C" int16_t QDCALL QdSelectDevContext(uint16_t context) {
     qdLog("{QdSelectDevContext(%i)", context);
     qdLog("\n");
-    qdLog("!%s\n", "}QdSelectDevContext: Invalid context");
-    return -2;
-}
-
-extern "C" int16_t QDCALL QdGetSelectedDevContext(void) {
-    qdLog("{QdGetSelectedDevContext()");
-    qdLog("\n");
-    qdLog("!%s\n", "}QdGetSelectedDevContext: not available");
+    if (!contextInUse(context)) {
+        qdLog("!%s\n", "}QdSelectDevContext: Invalid context");
+        return -2;
+    }
+    if ((int16_t)context == g_selected) return g_selected;
+    int16_t previous = g_selected;
+    if (previous >= 0) {
+        uiCloseForSelectionChange();
+        freeSpine();
+    }
+    g_selected = (int16_t)context;
+    if (buildSelectedSpine() == 0) {
+        qdLog("}QdSelectDevContext: %i", context);
+        qdLog("\n");
+        return g_selected;
+    }
+    freeSpine();
+    g_selected = previous;
+    if (previous >= 0 && buildSelectedSpine() != 0) freeSpine();
+    qdLog("!%s\n", "}QdSelectDevContext: Initialization error");
     return -1;
 }
+
+extern "C" int16_t QDCALL QdGetSelectedDevContext(void) { return g_selected; }
 
 extern "C" void QDCALL QdCloseDevContext(uint16_t context) {
     qdLog("{QdCloseDevContext(%i)", context);
     qdLog("\n");
-    qdLog("!%s\n", "}QdCloseDevContext: void");
+    if (contextInUse(context)) {
+        engineShutdownContext(context);
+        if ((int16_t)context == g_selected) {
+            uiCloseForSelectionChange();
+            freeSpine();
+            g_selected = -1;
+        }
+        g_slots[context].inUse = 0;
+        g_hasValues[context] = false;
+        g_reuseHint = context;
+    }
+    qdLog("}QdCloseDevContext: void");
+    qdLog("\n");
 }
 
-extern "C" const char * QDCALL QdGetDevName(void) {
-    qdLog("{QdGetDevName()");
-    qdLog("\n");
-    qdLog("!%s\n", "}QdGetDevName: not available");
-    return nullptr;
+extern "C" const char *QDCALL QdGetDevName(void) {
+    int model = g_selected >= 0 ? contextModel((uint16_t)g_selected) : -1;
+    return model >= 0 ? kModelNames[model] : nullptr;
 }
 
-extern "C" QdCapConfig * QDCALL QdGetCapConfig(void) {
-    qdLog("{QdGetCapConfig()");
-    qdLog("\n");
-    qdLog("!%s\n", "}QdGetCapConfig: not available");
-    return nullptr;
+extern "C" QdCapConfig *QDCALL QdGetCapConfig(void) {
+    int model = g_selected >= 0 ? contextModel((uint16_t)g_selected) : -1;
+    if (model < 0) return nullptr;
+    const ModelDescriptor *m = kModelTable[model].descriptor;
+    if (m->channelLists < 1 || !findDefinition(m->channels[0], QD_PAR_EEG_CAP)) return nullptr;
+    return contextCapRecord((uint16_t)g_selected);
 }
-void contextsOnAttach() {}
-void contextsOnDetach() {}

@@ -11,6 +11,7 @@ void contextsOnDetach();          // shut every open context down
 // Protocol engine (protocol/engine.cpp).
 void engineOnAttach();            // clear the three host callbacks
 void engineShutdownContext(uint16_t context);  // stop, wait, force idle
+void engineResetContext(uint16_t context);     // clear the protocol state of a newly opened context
 void engineThreadOnDetach();      // ask a running engine thread to stop
 
 // Device search (protocol/discovery.cpp).

@@ -1,89 +1,384 @@
-// paramapi.cpp - parameter access api.
+// paramapi.cpp - the exported parameter functions: listing, inspecting,
+// reading, writing, locking and resetting the parameters of the selected
+// context, and the unit prefix parser.
 //
-// Not built yet: every function logs its entry and exit and returns its
-// documented error value.
-#include "QuorvaneDrv.h"
-#include "API/driver/frame/log.h"
+// A value lives either in bits of the context's configuration image or in a
+// slot of its parameter storage record (see model.h); constants live only in
+// their definition.
+#include <cstring>
 
-extern "C" uint16_t QDCALL QdEnumParams(int16_t channel, uint16_t *buffer, uint16_t size) {
-    qdLog("{QdEnumParams()");
-    qdLog("\n");
-    (void)channel;
-    (void)buffer;
-    (void)size;
-    qdLog("!%s\n", "}QdEnumParams: not available");
-    return 0;
+#include "QuorvaneDrv.h"
+#include "API/driver/frame/contexts.h"
+#include "API/driver/frame/log.h"
+#include "API/driver/params/mains.h"
+#include "API/driver/params/paramdefs.h"
+#include "API/driver/params/spine.h"
+
+namespace {
+
+struct ParamAddress {
+    SpineNode *node;
+    const QdParamDef *def;   // current definition
+    uint16_t channel;        // 0 for general parameters
+    bool channelParam;
+};
+
+// Resolves (id, channel) on the selected context.
+bool addressParam(uint16_t id, int32_t channel, ParamAddress *out) {
+    if (selectedContext() < 0 || !spineModel()) return false;
+    if ((id & 0xFF7F) >= SPINE_SLOTS) return false;
+    bool channelParam = (id & 0x80) != 0;
+    if (channelParam && (channel < 0 || channel >= spineChannelCount())) return false;
+    SpineNode *node = spineNodeFor(id, channelParam ? (unsigned)channel : 0u);
+    if (!node) return false;
+    out->node = node;
+    out->def = spineCurrentDef(node);
+    out->channel = channelParam ? (uint16_t)channel : 0;
+    out->channelParam = channelParam;
+    return true;
 }
 
-extern "C" const QdParamDef * QDCALL QdParamInfo(uint16_t id, int16_t channel) {
-    qdLog("{QdParamInfo()");
-    qdLog("\n");
-    (void)id;
-    (void)channel;
-    qdLog("!%s\n", "}QdParamInfo: not available");
-    return nullptr;
+// Number of image bytes a mask spans (up to its last nonzero byte).
+unsigned maskBytes(uint32_t mask) {
+    unsigned n = 0;
+    for (unsigned k = 0; k < 4; ++k) {
+        if ((mask >> (8 * k)) & 0xFF) n = k + 1;
+    }
+    return n;
+}
+
+// The image bytes a mapped parameter occupies, or null when they would lie
+// outside the model's image.
+uint8_t *imagePlace(const ParamAddress &a) {
+    const ModelDescriptor *m = spineModel();
+    const ParamMapEntry *e = a.node->map;
+    uint32_t offset = e->offset;
+    if (a.channelParam) offset += m->channelStart + (uint32_t)a.channel * m->stride;
+    if (offset + maskBytes(e->mask) > m->imageLength) return nullptr;
+    return contextImage((uint16_t)selectedContext()) + offset;
+}
+
+// The storage slot of a parameter and its size, or null when it would lie
+// outside the storage record.
+uint8_t *storagePlace(const ParamAddress &a, uint32_t *size) {
+    const ParamMapEntry *e = a.node->map;
+    *size = defKind(a.def) == QD_KIND_STRING ? a.def->domain.size : 8u;
+    uint32_t offset = e->slot + (uint32_t)a.channel * *size;
+    if (*size == 0 || offset + *size > QD_STORAGE_SIZE) return nullptr;
+    return contextStorage((uint16_t)selectedContext()) + offset;
+}
+
+// The stored value: image bits, storage slot or the definition's default.
+bool readRaw(const ParamAddress &a, QdValue *raw) {
+    *raw = QdValue{};
+    const ParamMapEntry *e = a.node->map;
+    if (e && e->mask) {
+        const uint8_t *p = imagePlace(a);
+        if (!p) return false;
+        uint32_t bits = 0;
+        for (unsigned k = 0; k < maskBytes(e->mask); ++k) {
+            uint8_t m = (uint8_t)(e->mask >> (8 * k));
+            if (m) bits |= (uint32_t)(p[k] & m) << (8 * k);
+        }
+        if (maskIsMultiBit(e->mask)) {
+            bits = e->shift < 32 ? bits >> e->shift : 0;
+        } else {
+            bits = bits ? 1u : 0u;
+        }
+        raw->code = bits;
+        return true;
+    }
+    if (e && e->slot != QD_NO_SLOT) {
+        uint32_t size;
+        const uint8_t *p = storagePlace(a, &size);
+        if (!p) return false;
+        if (defKind(a.def) == QD_KIND_STRING) {
+            raw->s = (const char *)p;
+        } else {
+            std::memcpy(raw, p, sizeof *raw);
+        }
+        return true;
+    }
+    *raw = a.def->def;
+    return true;
+}
+
+bool isCapSiteRecorded(const ParamAddress &a) {
+    return a.def->id == QD_PAR_EEG_CAP && !defIsNotApplicable(a.def);
+}
+
+}  // namespace
+
+extern "C" uint16_t QDCALL QdEnumParams(int16_t channel, uint16_t *buffer, uint16_t size) {
+    const ModelDescriptor *m = spineModel();
+    if (selectedContext() < 0 || !m) {
+        qdLog("!%s\n", "QdEnumParams: No context or buffer too short");
+        return 0;
+    }
+    const QdParamDef *list;
+    uint16_t count = 0;
+    if (channel == -1) {
+        list = m->general;
+    } else {
+        if (channel < 0 || channel >= spineChannelCount() || (buffer && size < 2)) {
+            qdLog("!%s\n", "QdEnumParams: Invalid channel or buffer too short");
+            return 0;
+        }
+        if (buffer) buffer[0] = QD_PAR_CHANNEL_NAME;
+        count = 1;
+        list = m->channels[channel];
+    }
+    uint16_t capacity = (uint16_t)(size / 2);
+    for (const QdParamDef *d = list; d->id != QD_LIST_END; ++d) {
+        if (d != list && d->id == d[-1].id) continue;
+        if (buffer) {
+            if (count >= capacity) {
+                qdLog("!%s\n", "QdEnumParams: No context or buffer too short");
+                return 0;
+            }
+            buffer[count] = d->id;
+        }
+        ++count;
+    }
+    return count;
+}
+
+extern "C" const QdParamDef *QDCALL QdParamInfo(uint16_t id, int16_t channel) {
+    ParamAddress a;
+    if (!addressParam(id, channel, &a)) {
+        qdLog("!%s\n", "QdParamInfo: No context or invalid parameter");
+        return nullptr;
+    }
+    return a.def;
 }
 
 extern "C" int QDCALL QdParamExists(uint16_t id, int16_t channel) {
-    qdLog("{QdParamExists()");
-    qdLog("\n");
-    (void)id;
-    (void)channel;
-    qdLog("!%s\n", "}QdParamExists: not available");
-    return 0;
+    ParamAddress a;
+    return addressParam(id, channel, &a) ? 1 : 0;
 }
 
 extern "C" int QDCALL QdGetParam(uint16_t id, uint16_t channel, QdParamValue *value) {
-    qdLog("{QdGetParam()");
-    qdLog("\n");
-    (void)id;
-    (void)channel;
-    (void)value;
-    qdLog("!%s\n", "}QdGetParam: not available");
-    return 1;
-}
-
-extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *value) {
-    qdLog("{QdSetParam()");
-    qdLog("\n");
-    (void)id;
-    (void)channel;
-    (void)value;
-    qdLog("!%s\n", "}QdSetParam: not available");
-    return 9;
-}
-
-extern "C" uint16_t QDCALL QdGetOptNum(uint16_t id, int16_t channel) {
-    qdLog("{QdGetOptNum()");
-    qdLog("\n");
-    (void)id;
-    (void)channel;
-    qdLog("!%s\n", "}QdGetOptNum: not available");
+    ParamAddress a;
+    QdValue raw;
+    if (!value || !addressParam(id, channel, &a) || !readRaw(a, &raw)) {
+        qdLog("!%s\n", "QdGetParam: No context or invalid parameter");
+        return 1;
+    }
+    if (!defIsOptionList(a.def)) {
+        value->code = 0;
+        value->value = raw;
+        value->type = a.def->type;
+        return 0;
+    }
+    const QdOption *option = findOption(a.def->domain.options, raw.code);
+    if (!option) {
+        qdLog("par: %i, chan: %i, v: %li\n", id, channel, (long)raw.i);
+        qdLog("!%s\n", "QdGetParam: Unknown parameter option");
+        return 2;
+    }
+    value->code = option->code;
+    value->value = option->value;
+    value->type = a.def->type;
     return 0;
 }
 
+extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *value) {
+    if (selectedContext() < 0 || !spineModel()) {
+        qdLog("!%s\n", "QdSetParam: No context");
+        return 9;
+    }
+    ParamAddress a;
+    if (!addressParam(id, channel, &a)) {
+        qdLog("!%s\n", "QdSetParam: Invalid parameter");
+        return 8;
+    }
+    const QdParamDef *def = a.def;
+    const ParamMapEntry *e = a.node->map;
+    if (defIsConstant(def) || !mapHasStorage(e)) {
+        qdLog("!%s\n", "QdSetParam: Constant parameter");
+        return 2;
+    }
+    if (!value || valueOutsideDomain(def, value)) {
+        qdLog("!%s\n", "QdSetParam: Value outside parameter's domain");
+        return -1;
+    }
+
+    QdValue stored = *value;
+    if (e->mask) {
+        uint8_t *p = imagePlace(a);
+        if (!p) {
+            qdLog("!%s\n", "QdSetParam: Invalid parameter");
+            return 8;
+        }
+        uint32_t v = defKind(def) == QD_KIND_BOOL && !defIsOptionList(def) ? value->bytes[0] : value->code;
+        if (id == QD_PAR_MAINS_FREQUENCY) {
+            // Resetting to the default takes the machine's mains frequency;
+            // an explicit choice becomes the machine's default.
+            if (value == &def->def) {
+                v = mainsFrequencyDefault();
+            } else {
+                mainsRememberChoice(v);
+            }
+            stored = QdValue{};
+            stored.code = v;
+        }
+        uint32_t bits;
+        if (maskIsMultiBit(e->mask)) {
+            bits = (e->shift < 32 ? v << e->shift : 0) & e->mask;
+        } else {
+            bits = v ? e->mask : 0;
+        }
+        for (unsigned k = 0; k < maskBytes(e->mask); ++k) {
+            uint8_t m = (uint8_t)(e->mask >> (8 * k));
+            p[k] = (uint8_t)((p[k] & ~m) | ((bits >> (8 * k)) & 0xFF));
+        }
+    } else {
+        uint32_t size;
+        uint8_t *p = storagePlace(a, &size);
+        if (!p) {
+            qdLog("!%s\n", "QdSetParam: Invalid parameter");
+            return 8;
+        }
+        if (defKind(def) == QD_KIND_STRING) {
+            size_t n = std::strlen(value->s);  // shorter than size: checked by the domain test
+            std::memset(p, 0, size);
+            std::memcpy(p, value->s, n);
+        } else {
+            std::memcpy(p, value, 8);
+        }
+    }
+
+    if (isCapSiteRecorded(a)) {
+        QdCapConfig *cap = contextCapRecord((uint16_t)selectedContext());
+        if (cap->enabled && cap->currentSet < 5 && a.channel < 4) {
+            cap->sites[cap->currentSet][a.channel] = (uint8_t)value->code;
+        }
+    }
+
+    if (!def->dependents) return 0;
+    if (id == QD_PAR_CHANNEL_PROFILE) {
+        if (value->code == 0) return 0;
+        if (applyProfile(def, a.channel, value) != 0) {
+            qdLog("!%s\n", "QdSetParam: Cannot update profile dependent parameter");
+            return 10;
+        }
+        return 0;
+    }
+    return updateParDeps(def, a.channel, &stored, 1);
+}
+
+extern "C" uint16_t QDCALL QdGetOptNum(uint16_t id, int16_t channel) {
+    ParamAddress a;
+    if (!addressParam(id, channel, &a) || !defIsOptionList(a.def)) {
+        qdLog("!%s\n", "QdGetOptNum: No context or invalid parameter");
+        return 0;
+    }
+    return getOptNum(a.def);
+}
+
+static void changeLock(SpineNode *node, int lock) {
+    if (lock) {
+        if (node->lockCount < 255) ++node->lockCount;
+    } else {
+        if (node->lockCount > 0) --node->lockCount;
+    }
+}
+
 extern "C" int QDCALL QdLockParam(uint16_t id, int16_t channel, int lock) {
-    qdLog("{QdLockParam()");
-    qdLog("\n");
-    (void)id;
-    (void)channel;
-    (void)lock;
-    qdLog("!%s\n", "}QdLockParam: not available");
-    return 2;
+    if (selectedContext() < 0 || !spineModel()) {
+        qdLog("!%s\n", "QdLockParam: No context");
+        return 2;
+    }
+    if (channel == -2 && (id & 0x80)) {
+        for (uint16_t c = 0; c < spineChannelCount(); ++c) {
+            ParamAddress a;
+            if (!addressParam(id, c, &a)) {
+                qdLog("!%s\n", "QdLockParam: Invalid parameter");
+                return 1;
+            }
+            changeLock(a.node, lock);
+        }
+        return 0;
+    }
+    ParamAddress a;
+    if (!addressParam(id, channel, &a)) {
+        qdLog("!%s\n", "QdLockParam: Invalid parameter");
+        return 1;
+    }
+    changeLock(a.node, lock);
+    return 0;
+}
+
+// Sets one mapped parameter to its current default; constants keep theirs.
+static bool resetToDefault(uint16_t id, uint16_t channel) {
+    SpineNode *node = spineNodeFor(id, channel);
+    if (!node) return false;
+    const QdParamDef *def = spineCurrentDef(node);
+    if (defIsConstant(def)) return true;
+    const QdValue *value = &def->def;
+    QdValue capSite{};
+    if (id == QD_PAR_EEG_CAP && !defIsNotApplicable(def)) {
+        const QdCapConfig *cap = contextCapRecord((uint16_t)selectedContext());
+        if (cap->enabled && cap->currentSet < 5 && channel < 4) {
+            capSite.code = cap->sites[cap->currentSet][channel];
+            value = &capSite;
+        }
+    }
+    return QdSetParam(id, channel, value) == 0;
 }
 
 extern "C" int QDCALL QdSetDefaults(int16_t selector) {
     qdLog("{QdSetDefaults(%i)", selector);
     qdLog("\n");
-    qdLog("!%s\n", "}QdSetDefaults: Context not selected");
-    return 3;
+    int16_t context = selectedContext();
+    const ModelDescriptor *m = spineModel();
+    if (context < 0 || !m) {
+        qdLog("!%s\n", "}QdSetDefaults: Context not selected");
+        return 3;
+    }
+    if (selector == -2) {
+        // Bytes beyond the model's image are cleared too, so that nothing of
+        // an earlier context in this slot survives into a saved blob.
+        uint8_t *image = contextImage((uint16_t)context);
+        std::memset(image, 0, QD_IMAGE_MAX);
+        std::memcpy(image, m->defaultImage, m->imageLength);
+        std::memset(contextStorage((uint16_t)context), 0, QD_STORAGE_SIZE);
+    }
+    if (selector == -2 || selector == -1) {
+        for (const ParamMapEntry *e = m->generalMap; e->id != QD_LIST_END; ++e) {
+            if (!resetToDefault(e->id, 0)) {
+                qdLog("!%s\n", "}QdSetDefaults: General parameter setting error");
+                return 1;
+            }
+        }
+    }
+    if (selector == -2 || selector >= 0) {
+        for (uint16_t c = 0; c < spineChannelCount(); ++c) {
+            if (selector >= 0 && c != selector) continue;
+            for (const ParamMapEntry *e = m->channelMaps[c]; e->id != QD_LIST_END; ++e) {
+                if (!resetToDefault(e->id, c)) {
+                    qdLog("!%s\n", "}QdSetDefaults: Channel parameter setting error");
+                    return 2;
+                }
+            }
+        }
+    }
+    qdLog("}QdSetDefaults: 0");
+    qdLog("\n");
+    return 0;
 }
 
-extern "C" const char * QDCALL QdParseParamUnit(const char *unit, double *multiplier) {
-    qdLog("{QdParseParamUnit()");
-    qdLog("\n");
-    (void)unit;
-    (void)multiplier;
-    qdLog("!%s\n", "}QdParseParamUnit: not available");
-    return nullptr;
+extern "C" const char *QDCALL QdParseParamUnit(const char *unit, double *multiplier) {
+    if (!unit) return nullptr;
+    if (multiplier) *multiplier = 1.0;
+    static const char kPrefixes[] = "TGMkmunp";
+    static const double kFactors[] = {1e12, 1e9, 1e6, 1e3, 1e-3, 1e-6, 1e-9, 1e-12};
+    if (unit[0] != '\0' && unit[1] != '\0') {
+        const char *hit = std::strchr(kPrefixes, unit[0]);
+        if (hit) {
+            if (multiplier) *multiplier = kFactors[hit - kPrefixes];
+            return unit + 1;
+        }
+    }
+    return unit;
 }

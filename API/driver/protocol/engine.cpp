@@ -454,6 +454,21 @@ void engineShutdownContext(uint16_t context) {
     }
 }
 
+void engineResetContext(uint16_t context) {
+    if (context >= QD_MAX_CONTEXTS) return;
+    EngineGuard guard;
+    ProtocolState *ps = &protocolState[context];
+    // A connection thread of the slot's previous context may still be
+    // opening: it must neither be forgotten nor start anything.
+    bool busy = protoThreadBusy(ps);
+    memset(ps, 0, sizeof *ps);
+    ps->link.type = LINK_USB;
+    if (busy) {
+        protoSetThreadBusy(ps, true);
+        ps->cancelConnect = 1;
+    }
+}
+
 void engineThreadOnDetach() {
     // Detach releases the link library next; a later attach starts it anew.
     g_linkReady.store(false);
