@@ -1,6 +1,7 @@
 // mains.cpp - mains frequency default from the user's country.
 #include "API/driver/params/mains.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,8 +21,7 @@ void mainsOverrideCountry(bool active, const char *iso3) {
     g_overrideActive = active;
     g_overrideCountry[0] = '\0';
     if (active && iso3) {
-        std::strncpy(g_overrideCountry, iso3, sizeof g_overrideCountry - 1);
-        g_overrideCountry[sizeof g_overrideCountry - 1] = '\0';
+        std::snprintf(g_overrideCountry, sizeof g_overrideCountry, "%s", iso3);
     }
 }
 
@@ -39,8 +39,7 @@ bool mainsIs60HzCountry(const char *iso3) {
 static void userCountry(char *buffer, size_t size) {
     buffer[0] = '\0';
     if (g_overrideActive) {
-        std::strncpy(buffer, g_overrideCountry, size - 1);
-        buffer[size - 1] = '\0';
+        std::snprintf(buffer, size, "%s", g_overrideCountry);
         return;
     }
     if (!osUserCountryIso3(buffer, size)) buffer[0] = '\0';

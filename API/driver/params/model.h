@@ -45,7 +45,7 @@ struct ProfileTable {
 
 struct ModelDescriptor {
     const QdParamDef *general;               // ended by id 0xFFFF
-    const QdParamDef *channelNames;          // "Channel name" record of channel c at [c]
+    const QdParamDef *const *channelNames;   // "Channel name" record of channel c at [c]
     const QdParamDef *const *channels;       // definition list of channel c at [c]
     const ParamMapEntry *generalMap;         // ended by id 0xFFFF
     const ParamMapEntry *const *channelMaps; // map of channel c at [c]

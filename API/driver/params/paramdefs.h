@@ -13,6 +13,9 @@
 // Value kind (bits 0..6 of the type byte) and option-list bit.
 inline uint8_t defKind(const QdParamDef *d) { return (uint8_t)(d->type & 0x7F); }
 inline bool defIsOptionList(const QdParamDef *d) { return (d->type & QD_TYPE_OPTION_LIST) != 0; }
+// A text value (kind string without an option list; an option list with
+// text values stores option codes).
+inline bool defIsString(const QdParamDef *d) { return !defIsOptionList(d) && defKind(d) == QD_KIND_STRING; }
 inline bool defIsConstant(const QdParamDef *d) { return (d->flags & QD_FLAG_CONSTANT) != 0; }
 inline bool defIsNotApplicable(const QdParamDef *d) { return (d->flags & QD_FLAG_NOT_APPLICABLE) != 0; }
 

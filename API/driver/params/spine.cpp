@@ -132,7 +132,7 @@ int buildSpine(const ModelDescriptor *m) {
     // Channel rows: the channel's name record, then its list.
     for (int c = 0; c < channels; ++c) {
         SpineNode **row = g_spine[c + 1];
-        row[0] = newNode(&m->channelNames[c]);
+        row[0] = newNode(m->channelNames[c]);
         if (!row[0]) return fail("}createSpine: Allocation error (2)", 4);
         for (const QdParamDef *d = m->channels[c]; d->id != QD_LIST_END; ++d) {
             uint16_t slot = (uint16_t)(d->id - 0x80);
@@ -201,7 +201,7 @@ int buildSpine(const ModelDescriptor *m) {
     }
     for (int c = 0; c < channels; ++c) {
         SpineNode **row = g_spine[c + 1];
-        if (!mappingRuleHolds(row[0], &m->channelNames[c]))
+        if (!mappingRuleHolds(row[0], m->channelNames[c]))
             return fail("}createSpine: Parameter not mapped and not constant or have more than one options (1)", 14);
         for (const QdParamDef *d = m->channels[c]; d->id != QD_LIST_END; ++d) {
             if (!mappingRuleHolds(row[d->id - 0x80], d))

@@ -14,33 +14,33 @@
 #define F_NA QD_FLAG_NOT_APPLICABLE
 #define F_INTERNAL (QD_FLAG_CONSTANT | QD_FLAG_NOT_APPLICABLE)
 
-#define KEEP(id) (QD_DEP_KEEP_IF_VALID | (id))
+#define KEEP(id_) (QD_DEP_KEEP_IF_VALID | (id_))
 
 // Option entries.
-#define OPT_F(code, v) {code, {.f = (v)}, nullptr}
-#define OPT_T(code, text) {code, {.s = (text)}, nullptr}
-#define OPT_TC(code, text, comment) {code, {.s = (text)}, comment}
+#define OPT_F(code_, v_) {code_, {.f = (v_)}, nullptr}
+#define OPT_T(code_, text_) {code_, {.s = (text_)}, nullptr}
+#define OPT_TC(code_, text_, comment_) {code_, {.s = (text_)}, comment_}
 #define OPT_END {QD_LIST_END, {.code = 0}, nullptr}
 
 // Definitions, by value kind: id, name, group, flags, ..., help.
-#define DEF_OPTF(id, name, group, flags, list, unit, code, deps, help) \
-    {id, name, group, QD_TYPE_OPTION_LIST | QD_KIND_FLOAT, flags, {.options = (list)}, unit, {.code = (code)}, deps, help}
-#define DEF_OPTT(id, name, group, flags, list, code, deps, help) \
-    {id, name, group, QD_TYPE_OPTION_LIST | QD_KIND_STRING, flags, {.options = (list)}, nullptr, {.code = (code)}, deps, help}
-#define DEF_BOOL(id, name, group, flags, value, help) \
-    {id, name, group, QD_KIND_BOOL, flags, {.i = {0, 0}}, nullptr, {.code = (value)}, nullptr, help}
-#define DEF_INT(id, name, group, flags, value, unit, help) \
-    {id, name, group, QD_KIND_INT, flags, {.i = {0, 0}}, unit, {.i = (value)}, nullptr, help}
-#define DEF_FLOAT(id, name, group, flags, value, unit, help) \
-    {id, name, group, QD_KIND_FLOAT, flags, {.f = {0, 0}}, unit, {.f = (value)}, nullptr, help}
-#define DEF_STR(id, name, group, flags, size, text, help) \
-    {id, name, group, QD_KIND_STRING, flags, {.size = (size)}, nullptr, {.s = (text)}, nullptr, help}
+#define DEF_OPTF(id_, name_, group_, flags_, list_, unit_, code_, deps_, help_) \
+    {id_, name_, group_, QD_TYPE_OPTION_LIST | QD_KIND_FLOAT, flags_, {.options = (list_)}, unit_, {.code = (code_)}, deps_, help_}
+#define DEF_OPTT(id_, name_, group_, flags_, list_, code_, deps_, help_) \
+    {id_, name_, group_, QD_TYPE_OPTION_LIST | QD_KIND_STRING, flags_, {.options = (list_)}, nullptr, {.code = (code_)}, deps_, help_}
+#define DEF_BOOL(id_, name_, group_, flags_, value_, help_) \
+    {id_, name_, group_, QD_KIND_BOOL, flags_, {.i = {0, 0}}, nullptr, {.code = (value_)}, nullptr, help_}
+#define DEF_INT(id_, name_, group_, flags_, value_, unit_, help_) \
+    {id_, name_, group_, QD_KIND_INT, flags_, {.i = {0, 0}}, unit_, {.i = (value_)}, nullptr, help_}
+#define DEF_FLOAT(id_, name_, group_, flags_, value_, unit_, help_) \
+    {id_, name_, group_, QD_KIND_FLOAT, flags_, {.f = {0, 0}}, unit_, {.f = (value_)}, nullptr, help_}
+#define DEF_STR(id_, name_, group_, flags_, size_, text_, help_) \
+    {id_, name_, group_, QD_KIND_STRING, flags_, {.size = (size_)}, nullptr, {.s = (text_)}, nullptr, help_}
 #define DEF_END {QD_LIST_END, nullptr, nullptr, 0, 0, {.options = nullptr}, nullptr, {.code = 0}, nullptr, nullptr}
 
 // Map entries.
-#define MAP_BITS(id, mask, offset, shift) {id, mask, offset, shift, QD_NO_SLOT}
-#define MAP_SLOT(id, slot) {id, 0, 0, 0, slot}
-#define MAP_NONE(id) {id, 0, 0, 0, QD_NO_SLOT}
+#define MAP_BITS(id_, mask_, offset_, shift_) {id_, mask_, offset_, shift_, QD_NO_SLOT}
+#define MAP_SLOT(id_, slot_) {id_, 0, 0, 0, slot_}
+#define MAP_NONE(id_) {id_, 0, 0, 0, QD_NO_SLOT}
 #define MAP_END {QD_LIST_END, 0, 0, 0, QD_NO_SLOT}
 
 // Units and groups.
@@ -71,37 +71,37 @@
 #define H_CONDUCTANCE "1uS (micro Siemens) = 1micromhO"
 
 // Channel parameter rows shared by the channel lists.
-#define ROW_ENABLE(flags, v) DEF_BOOL(QD_PAR_CHANNEL_ENABLE, "Channel enable", nullptr, flags, v, nullptr)
+#define ROW_ENABLE(flags_, v_) DEF_BOOL(QD_PAR_CHANNEL_ENABLE, "Channel enable", nullptr, flags_, v_, nullptr)
 #define ROW_DIRECTION \
     DEF_OPTT(QD_PAR_CHANNEL_DIRECTION, "Channel direction", nullptr, F_INTERNAL, kOptInput, 0, nullptr, nullptr)
-#define ROW_ADC(bits) DEF_INT(QD_PAR_ADC_RESOLUTION, "ADC resolution", nullptr, F_INTERNAL, bits, "bit", nullptr)
-#define ROW_LABEL(text, help) DEF_STR(QD_PAR_CHANNEL_LABEL, "Channel label", G_DESCRIPTION, 0, 16, text, help)
-#define ROW_SENSOR(flags, text, help) DEF_STR(QD_PAR_SENSOR_INFO, "Sensor info", G_DESCRIPTION, flags, 80, text, help)
-#define ROW_PROFILE(list, deps) \
-    DEF_OPTT(QD_PAR_CHANNEL_PROFILE, "Channel profile", G_SETTINGS, 0, list, 0, deps, H_PROFILE)
-#define ROW_FUNCTION(list, code, deps) \
-    DEF_OPTT(QD_PAR_CHANNEL_FUNCTION, "Channel function", G_SETTINGS, 0, list, code, deps, nullptr)
-#define CHARACTERISTIC(flags, list, code)                                                                    \
-    DEF_OPTT(QD_PAR_FREQ_CHARACTERISTIC, "Frequency characteristic", G_SETTINGS, flags, list, code,         \
+#define ROW_ADC(bits_) DEF_INT(QD_PAR_ADC_RESOLUTION, "ADC resolution", nullptr, F_INTERNAL, bits_, "bit", nullptr)
+#define ROW_LABEL(text_, help_) DEF_STR(QD_PAR_CHANNEL_LABEL, "Channel label", G_DESCRIPTION, 0, 16, text_, help_)
+#define ROW_SENSOR(flags_, text_, help_) DEF_STR(QD_PAR_SENSOR_INFO, "Sensor info", G_DESCRIPTION, flags_, 80, text_, help_)
+#define ROW_PROFILE(list_, deps_) \
+    DEF_OPTT(QD_PAR_CHANNEL_PROFILE, "Channel profile", G_SETTINGS, 0, list_, 0, deps_, H_PROFILE)
+#define ROW_FUNCTION(list_, code_, deps_) \
+    DEF_OPTT(QD_PAR_CHANNEL_FUNCTION, "Channel function", G_SETTINGS, 0, list_, code_, deps_, nullptr)
+#define CHARACTERISTIC(flags_, list_, code_)                                                                    \
+    DEF_OPTT(QD_PAR_FREQ_CHARACTERISTIC, "Frequency characteristic", G_SETTINGS, flags_, list_, code_,         \
              kDepsCharacteristic, nullptr)
-#define RANGE(deps, list, unit, code, help) \
-    DEF_OPTF(QD_PAR_MEASUREMENT_RANGE, "Measurement range", G_SETTINGS, 0, list, unit, code, deps, help)
-#define RANGE_MIN(v, unit) DEF_FLOAT(QD_PAR_RANGE_MINIMUM, "Range minimum", G_SETTINGS, F_CONST, v, unit, nullptr)
-#define RATE(list, code) DEF_OPTF(QD_PAR_SAMPLE_RATE, "Sample rate", G_SETTINGS, 0, list, "sps", code, nullptr, nullptr)
-#define LOWER(flags, list, code) \
-    DEF_OPTF(QD_PAR_LOWER_LIMIT, N_LOWER_LIMIT, G_SETTINGS, flags, list, "Hz", code, nullptr, nullptr)
-#define FILTER(flags, v) DEF_BOOL(QD_PAR_INTERFERENCE_FILTER, "Power interference filter", G_SETTINGS, flags, v, nullptr)
-#define SUM(flags, v) DEF_BOOL(QD_PAR_SUM_DISCONNECTED, "Sum disconnected", G_SETTINGS, flags, v, H_SUM_DISCONNECTED)
-#define UPPER(v) \
-    DEF_FLOAT(QD_PAR_UPPER_LIMIT, "Relative upper limit frequency", G_SETTINGS, F_INTERNAL, v, nullptr, H_UPPER_LIMIT)
+#define RANGE(deps_, list_, unit_, code_, help_) \
+    DEF_OPTF(QD_PAR_MEASUREMENT_RANGE, "Measurement range", G_SETTINGS, 0, list_, unit_, code_, deps_, help_)
+#define RANGE_MIN(v_, unit_) DEF_FLOAT(QD_PAR_RANGE_MINIMUM, "Range minimum", G_SETTINGS, F_CONST, v_, unit_, nullptr)
+#define RATE(list_, code_) DEF_OPTF(QD_PAR_SAMPLE_RATE, "Sample rate", G_SETTINGS, 0, list_, "sps", code_, nullptr, nullptr)
+#define LOWER(flags_, list_, code_) \
+    DEF_OPTF(QD_PAR_LOWER_LIMIT, N_LOWER_LIMIT, G_SETTINGS, flags_, list_, "Hz", code_, nullptr, nullptr)
+#define FILTER(flags_, v_) DEF_BOOL(QD_PAR_INTERFERENCE_FILTER, "Power interference filter", G_SETTINGS, flags_, v_, nullptr)
+#define SUM(flags_, v_) DEF_BOOL(QD_PAR_SUM_DISCONNECTED, "Sum disconnected", G_SETTINGS, flags_, v_, H_SUM_DISCONNECTED)
+#define UPPER(v_) \
+    DEF_FLOAT(QD_PAR_UPPER_LIMIT, "Relative upper limit frequency", G_SETTINGS, F_INTERNAL, v_, nullptr, H_UPPER_LIMIT)
 #define CONTINUITY_SR                                                                                        \
     DEF_OPTF(QD_PAR_CONTINUITY_SR, "Input circuit continuity test SR", nullptr, F_INTERNAL, kOptContinuitySr, \
              "Hz", 2, nullptr, nullptr)
-#define CONTINUITY(v) \
-    DEF_FLOAT(QD_PAR_CONTINUITY_RANGE, "Input circuit continuity test range", nullptr, F_INTERNAL, v, "kOhm", nullptr)
-#define COMMON_REF(flags, list, help) \
-    DEF_OPTT(QD_PAR_COMMON_REFERENCE, "Common reference", G_SETTINGS, flags, list, 0, nullptr, help)
-#define CAP_SITE(flags, list) DEF_OPTT(QD_PAR_EEG_CAP, "EEG cap connection", G_SETTINGS, flags, list, 0, nullptr, nullptr)
+#define CONTINUITY(v_) \
+    DEF_FLOAT(QD_PAR_CONTINUITY_RANGE, "Input circuit continuity test range", nullptr, F_INTERNAL, v_, "kOhm", nullptr)
+#define COMMON_REF(flags_, list_, help_) \
+    DEF_OPTT(QD_PAR_COMMON_REFERENCE, "Common reference", G_SETTINGS, flags_, list_, 0, nullptr, help_)
+#define CAP_SITE(flags_, list_) DEF_OPTT(QD_PAR_EEG_CAP, "EEG cap connection", G_SETTINGS, flags_, list_, 0, nullptr, nullptr)
 
 #define H_COMMON_REF_HALVEX \
     "It informs of connection of negative input of a given channel to a common reference electrode."
@@ -132,7 +132,7 @@ extern const uint16_t kDepsFunctionHalvexCap[];
 extern const uint16_t kDepsProfileHalvex[];
 
 // Definition lists, maps and profile tables (one file per model family).
-extern const QdParamDef kChannelNames[QD_MAX_CHANNELS];
+extern const QdParamDef *const kChannelNames[QD_MAX_CHANNELS];
 extern const QdParamDef kGeneralBrev[];
 extern const QdParamDef kGeneralHalvex2[];
 extern const QdParamDef kGeneralHalvex4[];

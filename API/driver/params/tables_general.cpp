@@ -96,6 +96,14 @@ const ParamMapEntry kMapGeneral[] = {
 
 #define CHANNEL_NAME(letter) DEF_STR(QD_PAR_CHANNEL_NAME, "Channel name", nullptr, F_CONST, 2, letter, nullptr)
 
-const QdParamDef kChannelNames[QD_MAX_CHANNELS] = {
-    CHANNEL_NAME("A"), CHANNEL_NAME("B"), CHANNEL_NAME("C"), CHANNEL_NAME("D"), CHANNEL_NAME("E"),
+// Each record stands alone (followed by the end marker), so that it is a run
+// of one definition like any other parameter.
+static const QdParamDef kChannelNameA[] = {CHANNEL_NAME("A"), DEF_END};
+static const QdParamDef kChannelNameB[] = {CHANNEL_NAME("B"), DEF_END};
+static const QdParamDef kChannelNameC[] = {CHANNEL_NAME("C"), DEF_END};
+static const QdParamDef kChannelNameD[] = {CHANNEL_NAME("D"), DEF_END};
+static const QdParamDef kChannelNameE[] = {CHANNEL_NAME("E"), DEF_END};
+
+const QdParamDef *const kChannelNames[QD_MAX_CHANNELS] = {
+    kChannelNameA, kChannelNameB, kChannelNameC, kChannelNameD, kChannelNameE,
 };
