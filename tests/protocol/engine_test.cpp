@@ -221,10 +221,10 @@ TEST_F(Engine, ReconnectionAfterALinkFailure) {
 
     // This time the device is gone for good: link lost.
     g_recorder.clear();
-    ftsimSetFaults(b.slot, FTSIM_FAULT_READ);
+    ftsimSetFaults(b.slot, FTSIM_FAULT_READ | FTSIM_FAULT_OPEN);
     ASSERT_TRUE(b.runUntil([&] { return b.ps().connected == 0; }, 500));
-    ftsimUnplug(b.slot);
     ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    EXPECT_TRUE(log.contains(") Reconnection failed\n"));
     ASSERT_TRUE(b.runToState(S_IDLE, 10));
     EXPECT_TRUE(hasMessage(ctx, "!Link lost. Please check, if the device is on and connected with USB cable."));
 }
