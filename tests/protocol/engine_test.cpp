@@ -7,6 +7,7 @@
 #include <string>
 
 #include "API/driver/frame/lifecycle.h"
+#include "API/driver/ui/window_hooks.h"
 #include "os/os.h"
 #include "tests/protocol/bench.h"
 
@@ -267,4 +268,34 @@ TEST_F(Engine, DetachStopsMeasurementAndEngineThread) {
     EXPECT_FALSE(b.transceiverOpen());
     driverAttach();
     installCallbacks();
+}
+
+TEST_F(Engine, BrevRowRefusesToStartUntilItsFamilyIsBuilt) {
+    int16_t ctx = QdOpenDevContext("Quorvane Brev 100");
+    ASSERT_GE(ctx, 0);
+    EXPECT_EQ(QdStartMeasurement((uint16_t)ctx, 0), -1);
+    EXPECT_EQ(protocolState[ctx].state, S_IDLE);
+    EXPECT_EQ(QdStopMeasurement((uint16_t)ctx), 0);
+    EXPECT_EQ(QdGetUserInd((uint16_t)ctx, QD_IND_LINK, 0), 0);
+    EXPECT_EQ(QdComState((uint16_t)ctx), 0);
+    EXPECT_EQ(QdProtocolEngine(), 0u);
+    QdCloseDevContext((uint16_t)ctx);
+}
+
+// While the driver's own window records or tests on the selected context,
+// the samples and the user messages go to the window, not to the host.
+TEST_F(Engine, OwnWindowMeasurementKeepsPacketsFromTheHost) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    ASSERT_EQ(QdGetSelectedDevContext(), b.ctx);
+    windowActivity = ACTIVITY_RECORDING;
+    b.startMeasuring();
+    b.run(500);
+    EXPECT_TRUE(g_recorder.packetsCopy().empty());
+    simDeviceSendEvent(b.dev, SIM_EVENT_HARDWARE, -1, b.now());
+    b.run(2);
+    EXPECT_TRUE(g_recorder.messagesCopy().empty());
+    windowActivity = ACTIVITY_IDLE;
+    b.run(500);
+    EXPECT_FALSE(g_recorder.packetsCopy().empty());
 }

@@ -467,20 +467,17 @@ static int32_t halvexStart(uint16_t ctx, uint16_t mode) {
     ProtocolState *ps = &protocolState[ctx];
     if (ps->state != APP_IDLE) return -1;
     ps->context = ctx;
-    // A connection thread still running owns the record's link: a second
-    // connection must not be started beside it.
-    bool busy = protoThreadBusy(ps);
-    if (busy && (mode & QD_START_BACKGROUND) == 0) return -1;
+    // A connection thread still running owns the record: a second
+    // connection must not be started beside it, nor its settings changed.
+    if (protoThreadBusy(ps)) return (mode & QD_START_BACKGROUND) ? 3 : -1;
 
     ModelFacts facts;
     if (!protoModelFacts(protoContextModel(ctx), &facts) || !facts.haveChannels || !facts.haveLinkType) {
         return -1;
     }
     ps->channels = facts.channels;
-    if (!busy) {
-        ps->link.type = facts.linkType;
-        if (facts.linkType == LINK_BT || facts.linkType == LINK_BLE) ps->link.handle = LINK_INVALID_HANDLE;
-    }
+    ps->link.type = facts.linkType;
+    if (facts.linkType == LINK_BT || facts.linkType == LINK_BLE) ps->link.handle = LINK_INVALID_HANDLE;
     if (facts.linkType == LINK_BLE && protoOsVersionCode() < 12) return 4;
 
     const uint8_t *image = protoContextImage(ctx);
@@ -492,7 +489,6 @@ static int32_t halvexStart(uint16_t ctx, uint16_t mode) {
     rxReset(&ps->rx);
 
     if (mode & QD_START_BACKGROUND) {
-        if (busy) return 3;
         const char *id = protoContextDeviceId(ctx);
         snprintf(ps->deviceId, sizeof ps->deviceId, "%s", id != nullptr ? id : "");
         ps->cancelConnect = 0;
