@@ -11,7 +11,8 @@ all: build
 setup:
 	@scripts/setup.sh
 
-build-%: setup
+# Static pattern rules: make skips implicit rules for phony targets.
+$(addprefix build-,$(PRESETS)): build-%: setup
 	@mkdir -p build
 	@cmake --preset $* $(CMAKE_QUIET) >build/$*.configure.log 2>&1 || { cat build/$*.configure.log; exit 1; }
 	@echo "building $*"
@@ -19,7 +20,7 @@ build-%: setup
 
 build: $(addprefix build-,$(PRESETS))
 
-test-%: build-%
+$(addprefix test-,$(PRESETS)): test-%: build-%
 	@scripts/wine-prefix.sh
 	ctest --preset $*
 

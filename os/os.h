@@ -95,9 +95,11 @@ void osMainModulePathOverride(const char *path);
 // given address; length or -1.
 int osModulePathOf(const void *address, char *buffer, size_t size);
 
-// Shared application-data folder: the value of ALLUSERSPROFILE when it is set;
+// Shared application-data folder: the value of ALLUSERSPROFILE when it is set
+// and not empty (-1 when that value does not fit);
 // otherwise the platform's shared folder (Windows: the common application-data
-// folder; Linux: /var/lib). No trailing separator. Length or -1.
+// folder; Linux: /var/lib), with no trailing separator of its own. Length
+// or -1.
 int osSharedDataDir(char *buffer, size_t size);
 
 // ---------------------------------------------------------------------------
@@ -137,7 +139,9 @@ void osSleep(uint32_t ms);
 uint32_t osTickCount();
 
 // Driver clock: milliseconds since the process started, from a monotonic
-// high-resolution counter. All protocol timers are deadlines on it.
+// high-resolution counter. All protocol timers are deadlines on it. (It
+// counts from the moment this layer was set up in the process, that is when
+// the program or the driver library was loaded.)
 uint32_t osClockMs();
 // High-resolution monotonic time in microseconds (benchmarks, CTS wait).
 uint64_t osClockUs();
@@ -172,6 +176,9 @@ int osVersionCodeFor(uint32_t platform, uint32_t major, uint32_t minor, const ch
 // ---------------------------------------------------------------------------
 // Processes
 // ---------------------------------------------------------------------------
+
+// Identifier of the calling process.
+uint32_t osProcessId();
 
 // Starts a program without waiting for it and without inheriting handles.
 // Windows: commandLine is passed to CreateProcess as it stands (program null).

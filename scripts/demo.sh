@@ -3,4 +3,10 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
-exec "$root/build/native/tools/qdhost" "$root/build/native/libQuorvaneDrv.so"
+# The driver logs to $ALLUSERSPROFILE/Quorvane, else /var/lib/Quorvane. When
+# neither is usable (a normal user cannot write /var/lib), log into the build.
+shared=""
+if [ -z "${ALLUSERSPROFILE:-}" ] && [ ! -w /var/lib ]; then
+    shared="$root/build/native/demo-shared"
+fi
+exec "$root/build/native/tools/qdhost" ${shared:+--shared-dir "$shared"} "$root/build/native/libQuorvaneDrv.so"

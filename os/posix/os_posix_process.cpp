@@ -19,6 +19,8 @@
 
 extern char **environ;
 
+uint32_t osProcessId() { return (uint32_t)getpid(); }
+
 bool osStartProcess(const char *program, const char *const *argv, const char *commandLine) {
     (void)commandLine;
     if (program == nullptr || program[0] == '\0') return false;

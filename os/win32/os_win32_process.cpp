@@ -5,6 +5,8 @@
 
 #include "os/os.h"
 
+uint32_t osProcessId() { return (uint32_t)GetCurrentProcessId(); }
+
 // The command line is used as it stands (the program is the first word of
 // it, found through the system's program search). The new process inherits
 // no handles, gets the default error mode and the caller's environment and

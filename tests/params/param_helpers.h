@@ -9,6 +9,7 @@
 
 #include "QuorvaneDrv.h"
 #include "API/driver/frame/contexts.h"
+#include "API/driver/frame/hooks.h"
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/params/mains.h"
@@ -44,6 +45,7 @@ protected:
     void SetUp() override {
         driverAttach();
         closeAllContexts();
+        contextsOnAttach();  // every test starts from slot 0
         resetMainsSettings();
         spineFailAllocationAfter(-1);
     }
@@ -64,15 +66,30 @@ protected:
 class LogWatch {
 public:
     LogWatch() { mark(); }
-    void mark() { start_ = testenvReadFile(logPath()).size(); }
+    void mark() { start_ = size(); }
     std::string text() const {
-        std::string all = testenvReadFile(logPath());
-        return all.size() > start_ ? all.substr(start_) : std::string();
+        std::string out;
+        OsFile f = osFileOpen(logPath(), OS_FILE_READ | OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE);
+        if (f == OS_INVALID_FILE) return out;
+        if (osFileSeek(f, start_, OS_SEEK_SET) == start_) {
+            char buf[4096];
+            int32_t n;
+            while ((n = osFileRead(f, buf, sizeof buf)) > 0) out.append(buf, (size_t)n);
+        }
+        osFileClose(f);
+        return out;
     }
     bool contains(const std::string &s) const { return text().find(s) != std::string::npos; }
 
 private:
-    size_t start_ = 0;
+    static int64_t size() {
+        OsFile f = osFileOpen(logPath(), OS_FILE_READ | OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE);
+        if (f == OS_INVALID_FILE) return 0;
+        int64_t n = osFileSize(f);
+        osFileClose(f);
+        return n < 0 ? 0 : n;
+    }
+    int64_t start_ = 0;
 };
 
 inline QdValue code(uint32_t c) {

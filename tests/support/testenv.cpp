@@ -5,14 +5,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "API/driver/frame/lifecycle.h"
 #include "os/os.h"
 
 static std::string g_root;
+static std::string g_shared;
 static int g_counter = 0;
 
-static std::string join(const std::string &dir, const std::string &name) {
-    return dir + name;
-}
+bool testenvIsWindows() { return osPathSeparator() == '\\'; }
 
 void testenvInit() {
     char tmp[512];
@@ -20,22 +20,29 @@ void testenvInit() {
         tmp[0] = '\0';
     }
     char name[64];
-    std::snprintf(name, sizeof name, "qdtest-%u-%u", (unsigned)osTickCount(), (unsigned)std::rand());
-    g_root = join(tmp, name);
+    std::snprintf(name, sizeof name, "qdtest-%u-%u", (unsigned)osProcessId(), (unsigned)osTickCount());
+    g_root = std::string(tmp) + name;
     osDirCreate(g_root.c_str());
     g_root += osPathSeparator();
-    std::string shared = g_root + "shared";
-    osDirCreate(shared.c_str());
-    osSetEnv("ALLUSERSPROFILE", shared.c_str());
-    std::string settings = g_root + "settings";
+    g_shared = g_root + "shared";
+    osDirCreate(g_shared.c_str());
+    osSetEnv("ALLUSERSPROFILE", g_shared.c_str());
+    // Windows keeps the settings in the registry: a key of this run below
+    // HKEY_CURRENT_USER. Elsewhere a file in the temporary folder.
+    std::string settings = testenvIsWindows() ? std::string("Software\\QuorvaneTests\\") + name : g_root + "settings";
     osSettingsOverride(settings.c_str());
 }
 
 void testenvCleanup() {
+    if (driverAttached()) driverDetach();
+    osSettingsRemoveOverridden();
     osSettingsOverride(nullptr);
+    osMainModulePathOverride(nullptr);
+    if (!g_root.empty()) osDirRemoveTree(g_root.c_str());
 }
 
 const std::string &testenvRoot() { return g_root; }
+const std::string &testenvSharedDir() { return g_shared; }
 
 std::string testenvNewDir(const char *tag) {
     char name[64];
@@ -66,3 +73,15 @@ bool testenvWriteFile(const std::string &path, const std::string &content) {
     osFileClose(f);
     return ok;
 }
+
+bool testenvWaitForFile(const std::string &path, uint32_t timeoutMs) {
+    for (uint32_t waited = 0;; waited += 10) {
+        if (osPathExists(path.c_str())) return true;
+        if (waited >= timeoutMs) return false;
+        osSleep(10);
+    }
+}
+
+ManualClock::ManualClock(uint32_t startMs) { osClockSetManual(true, startMs); }
+ManualClock::~ManualClock() { osClockSetManual(false, 0); }
+void ManualClock::advance(uint32_t ms) { osClockAdvance(ms); }

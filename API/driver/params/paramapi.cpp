@@ -11,6 +11,7 @@
 #include "API/driver/frame/contexts.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/params/mains.h"
+#include "API/driver/params/mapping.h"
 #include "API/driver/params/paramdefs.h"
 #include "API/driver/params/spine.h"
 
@@ -38,15 +39,6 @@ bool addressParam(uint16_t id, int32_t channel, ParamAddress *out) {
     return true;
 }
 
-// Number of image bytes a mask spans (up to its last nonzero byte).
-unsigned maskBytes(uint32_t mask) {
-    unsigned n = 0;
-    for (unsigned k = 0; k < 4; ++k) {
-        if ((mask >> (8 * k)) & 0xFF) n = k + 1;
-    }
-    return n;
-}
-
 // The image bytes a mapped parameter occupies, or null when they would lie
 // outside the model's image.
 uint8_t *imagePlace(const ParamAddress &a) {
@@ -54,7 +46,7 @@ uint8_t *imagePlace(const ParamAddress &a) {
     const ParamMapEntry *e = a.node->map;
     uint32_t offset = e->offset;
     if (a.channelParam) offset += m->channelStart + (uint32_t)a.channel * m->stride;
-    if (offset + maskBytes(e->mask) > m->imageLength) return nullptr;
+    if (offset + mappedBytes(e->mask) > m->imageLength) return nullptr;
     return contextImage((uint16_t)selectedContext()) + offset;
 }
 
@@ -75,17 +67,7 @@ bool readRaw(const ParamAddress &a, QdValue *raw) {
     if (e && e->mask) {
         const uint8_t *p = imagePlace(a);
         if (!p) return false;
-        uint32_t bits = 0;
-        for (unsigned k = 0; k < maskBytes(e->mask); ++k) {
-            uint8_t m = (uint8_t)(e->mask >> (8 * k));
-            if (m) bits |= (uint32_t)(p[k] & m) << (8 * k);
-        }
-        if (maskIsMultiBit(e->mask)) {
-            bits = e->shift < 32 ? bits >> e->shift : 0;
-        } else {
-            bits = bits ? 1u : 0u;
-        }
-        raw->code = bits;
+        raw->code = readMapped(p, e);
         return true;
     }
     if (e && e->slot != QD_NO_SLOT) {
@@ -222,16 +204,7 @@ extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *v
             stored = QdValue{};
             stored.code = v;
         }
-        uint32_t bits;
-        if (maskIsMultiBit(e->mask)) {
-            bits = (e->shift < 32 ? v << e->shift : 0) & e->mask;
-        } else {
-            bits = v ? e->mask : 0;
-        }
-        for (unsigned k = 0; k < maskBytes(e->mask); ++k) {
-            uint8_t m = (uint8_t)(e->mask >> (8 * k));
-            p[k] = (uint8_t)((p[k] & ~m) | ((bits >> (8 * k)) & 0xFF));
-        }
+        writeMapped(p, e, v);
     } else {
         uint32_t size;
         uint8_t *p = storagePlace(a, &size);
@@ -240,9 +213,12 @@ extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *v
             return 8;
         }
         if (defIsString(def)) {
-            size_t n = std::strlen(value->s);  // shorter than size: checked by the domain test
-            std::memset(p, 0, size);
-            std::memcpy(p, value->s, n);
+            // The text is shorter than the slot (domain test). It may be the
+            // slot's own text, as QdGetParam hands it out: move, then clear
+            // the rest.
+            size_t n = std::strlen(value->s);
+            std::memmove(p, value->s, n);
+            std::memset(p + n, 0, size - n);
         } else {
             std::memcpy(p, value, 8);
         }

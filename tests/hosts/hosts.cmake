@@ -1,0 +1,38 @@
+# Tests that load the shipped driver library the way a host does.
+#   <build>.qdhost          qdhost loads the library of this build (under Wine
+#                           for the Windows builds), resolves every export and
+#                           finds the banner in a log of its own folder
+#   <build>.qdhost-exports  qdhost's list of names equals the export definition
+#   <build>.dllcheck        (Windows) the DLL exports every name of the
+#                           definition, the callback variables as data, and
+#                           imports only Windows system DLLs and FTD2XX.dll
+# A library the driver imports and that the host must load first (the
+# simulator's FTD2XX.dll stand-in) can be named in QD_QDHOST_PRELOAD by the
+# fragment that builds it.
+
+if(TARGET qdhost)
+    set(qdhost_args)
+    foreach(lib ${QD_QDHOST_PRELOAD})
+        list(APPEND qdhost_args --preload ${lib})
+    endforeach()
+    set(qdhost_shared ${CMAKE_CURRENT_BINARY_DIR}/qdhost-shared)
+    add_test(NAME ${QD_BUILD_NAME}.qdhost
+             COMMAND qdhost ${qdhost_args} --shared-dir ${qdhost_shared} $<TARGET_FILE:QuorvaneDrv>)
+    set_tests_properties(${QD_BUILD_NAME}.qdhost PROPERTIES
+        SKIP_RETURN_CODE 77 TIMEOUT 300
+        FAIL_REGULAR_EXPRESSION "missing export|not cleared|No driver banner|cannot ")
+
+    add_test(NAME ${QD_BUILD_NAME}.qdhost-exports
+             COMMAND sh ${QD_ROOT}/tests/hosts/check-export-list.sh
+                     ${QD_ROOT}/API/driver/QuorvaneDrv.def ${QD_ROOT}/tools/qdhost/qdhost.cpp)
+endif()
+
+if(WIN32)
+    set(qd_objdump ${CMAKE_OBJDUMP})
+    if(NOT qd_objdump)
+        find_program(qd_objdump NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump objdump)
+    endif()
+    add_test(NAME ${QD_BUILD_NAME}.dllcheck
+             COMMAND sh ${QD_ROOT}/scripts/check-dll.sh ${qd_objdump} $<TARGET_FILE:QuorvaneDrv>
+                     ${QD_ROOT}/API/driver/QuorvaneDrv.def)
+endif()
