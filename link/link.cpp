@@ -1,17 +1,291 @@
-// link.cpp - the link layer. (Placeholder until the links are built: nothing
-// opens.)
+// link.cpp - the link layer: library start and stop, and the open, send,
+// queue-status, receive and close dispatchers over the four link types.
+//
+// The transports live elsewhere: USB in usb.cpp (over the D2XX functions),
+// sockets, IrDA, Bluetooth and Bluetooth LE in the platform folders. This
+// file holds what is common: argument checks, the socket paths with their
+// log lines, the choice of a Bluetooth LE candidate, and the broken-link
+// detection that tells the owning program that a link is gone.
 #include "link/link.h"
 
-int InitLinkLibrary() { return 0; }
-void ReleaseLinkLibrary() {}
-int OpenLink(uint16_t type, const char *, LinkHandle *link, char *, uint32_t) {
-    if (link) {
-        link->type = type;
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "API/driver/frame/log.h"
+#include "link/link_internal.h"
+
+thread_local uint32_t lastFtStatus = 0;
+
+// Whether the socket layer was started. The start and stop are serialised
+// because the engine, a connection thread and the device search may all
+// start the library.
+static std::mutex g_startLock;
+static std::atomic<bool> g_socketsStarted{false};
+static std::atomic<uint32_t> g_brokenReports{0};
+
+int InitLinkLibrary() {
+    std::lock_guard<std::mutex> guard(g_startLock);
+    if (!linkBleLoaded()) {
+        linkBleLoad();
+    }
+    if (!g_socketsStarted.load()) {
+        int error = 0;
+        if (!linkSocketsStart(&error)) {
+            qdLog("!%s %i\n", "WSAStartup: WSAGetLastError", error);
+            return 0;
+        }
+        g_socketsStarted.store(true);
+    }
+    return 1;
+}
+
+void ReleaseLinkLibrary() {
+    std::lock_guard<std::mutex> guard(g_startLock);
+    linkBleUnload();
+    if (g_socketsStarted.load()) {
+        linkSocketsStop();
+        g_socketsStarted.store(false);
+    }
+}
+
+bool linkLibraryReady() { return g_socketsStarted.load(); }
+
+uint32_t linkBrokenReportCount() { return g_brokenReports.load(); }
+
+// Copies text into a caller's buffer of the given size, cut to fit.
+static void putText(char *buffer, uint32_t size, const char *text) {
+    if (!buffer || size == 0) return;
+    size_t n = std::strlen(text);
+    if (n >= size) n = size - 1;
+    std::memcpy(buffer, text, n);
+    buffer[n] = '\0';
+}
+
+static int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The Bluetooth address inside a BLE device interface path: the six hex
+// pairs after the first "}_", in the order in which they stand. Left all
+// zero when the path is too short after the mark; a pair that is not hex
+// ends the reading.
+static void bleAddressFromPath(const char *path, uint8_t address[6]) {
+    std::memset(address, 0, 6);
+    const char *mark = std::strstr(path, "}_");
+    if (!mark || std::strlen(mark) < 14) return;
+    const char *p = mark + 2;
+    for (int i = 0; i < 6; ++i, p += 2) {
+        int hi = hexDigit(p[0]);
+        int lo = hi < 0 ? -1 : hexDigit(p[1]);
+        if (lo < 0) return;
+        address[i] = (uint8_t)(hi * 16 + lo);
+    }
+}
+
+static int openBleLink(const char *deviceId, LinkHandle *link, char *idBuffer, uint32_t idBufferSize) {
+    if (!linkBleLoaded()) return 0;
+    link->handle = LINK_INVALID_HANDLE;
+    static_assert(BLE_MAX_PATHS * BLE_PATH_SIZE <= 4200, "candidate paths live on the caller's stack");
+    char paths[BLE_MAX_PATHS][BLE_PATH_SIZE];
+    int count = FindBleDevices(deviceId, paths);
+    if (count > BLE_MAX_PATHS) count = BLE_MAX_PATHS;
+    if (count <= 0) {
+        qdLog("!Matching BLE device has not been found\n");
+    }
+    for (int i = 0; i < count; ++i) {
+        paths[i][BLE_PATH_SIZE - 1] = '\0';
+        uint8_t a[6];
+        bleAddressFromPath(paths[i], a);
+        char text[20];
+        std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a[0], a[1], a[2], a[3], a[4], a[5]);
+        if (i == 0) qdLog("BLE Zephra devices checked:\n");
+        qdLog("%i: %s\n", i, text);
+        if (OpenBle(paths[i], link) == 0 && link->handle != LINK_INVALID_HANDLE) {
+            putText(idBuffer, idBufferSize, text);
+            break;
+        }
         link->handle = LINK_INVALID_HANDLE;
     }
-    return 0;
+    return link->handle != LINK_INVALID_HANDLE ? 1 : 0;
 }
-int32_t SendLink(LinkHandle *, int32_t, const void *) { return -1; }
-int32_t QueueStatusLink(LinkHandle *) { return -1; }
-int32_t RecvLink(LinkHandle *, void *) { return -1; }
-void CloseLink(LinkHandle *) {}
+
+int OpenLink(uint16_t type, const char *deviceId, LinkHandle *link, char *idBuffer, uint32_t idBufferSize) {
+    if (!link) return 0;
+    link->type = type;
+    switch (type) {
+    case LINK_IRDA:
+        putText(idBuffer, idBufferSize, "");
+        link->handle = OpenIrda();
+        return link->handle != LINK_INVALID_HANDLE ? 1 : 0;
+    case LINK_BT: {
+        uintptr_t socket = LINK_INVALID_HANDLE;
+        OpenBtDevice(deviceId, idBuffer, idBuffer ? idBufferSize : 0, &socket);
+        link->handle = socket;
+        return socket != LINK_INVALID_HANDLE ? 1 : 0;
+    }
+    case LINK_USB: {
+        uintptr_t handle = LINK_INVALID_HANDLE;
+        int rc = OpenUsb(deviceId, &handle, idBuffer, idBuffer ? idBufferSize : 0);
+        link->handle = rc == -1 ? LINK_INVALID_HANDLE : handle;
+        return rc == -1 ? 0 : 1;
+    }
+    case LINK_BLE:
+        return openBleLink(deviceId, link, idBuffer, idBufferSize);
+    default:
+        return 0;
+    }
+}
+
+// The connection errors that mean a socket's peer is gone.
+static bool isConnectionLost(int error) {
+    return error == LINK_ERR_NETRESET || error == LINK_ERR_CONNABORTED || error == LINK_ERR_CONNRESET ||
+           error == LINK_ERR_NOTCONN || error == LINK_ERR_TIMEDOUT;
+}
+
+// After a send or receive that failed: tell the owning program when the
+// failure means the link is broken. A failing D2XX call means the
+// transceiver is gone; a short USB write or a socket failure counts only
+// with one of the connection errors. Bluetooth LE links are never reported
+// here (their loss shows as silence, which the reply timers handle).
+static void reportIfBroken(const LinkHandle *link) {
+    bool broken = false;
+    switch (link->type) {
+    case LINK_USB:
+        broken = lastFtStatus != 0 || isConnectionLost(linkSocketLastError());
+        break;
+    case LINK_IRDA:
+    case LINK_BT:
+        broken = isConnectionLost(linkSocketLastError());
+        break;
+    default:
+        break;
+    }
+    if (broken) {
+        g_brokenReports.fetch_add(1);
+        linkBrokenHook(link);
+    }
+}
+
+static int32_t sendSocket(uintptr_t socket, int32_t length, const void *data) {
+    int32_t sent = linkSocketSend(socket, data, length);
+    if (sent < 0) {
+        qdLog("!%s %i\n", "send: WSAGetLastError", linkSocketLastError());
+        return -1;
+    }
+    if (sent < length) {
+        qdLog("!%s %i\n", "send: Too few bytes sent:", sent);
+        return -1;
+    }
+    return sent;
+}
+
+int32_t SendLink(LinkHandle *link, int32_t length, const void *data) {
+    // A negative length, or bytes to send without a buffer, is a caller's
+    // mistake: refused before anything reaches the transport.
+    if (!link || length < 0 || (length > 0 && !data)) return -1;
+    int32_t result;
+    switch (link->type) {
+    case LINK_USB:
+        result = sendUsb(link->handle, length, data);
+        break;
+    case LINK_BLE:
+        if (!linkBleLoaded() || link->handle == LINK_INVALID_HANDLE || !data) {
+            result = -1;
+        } else {
+            result = sendBle(link, length, data);
+        }
+        break;
+    case LINK_IRDA:
+    case LINK_BT:
+        result = sendSocket(link->handle, length, data);
+        break;
+    default:
+        result = -1;
+        break;
+    }
+    if (result > 0 && result < length) result = -1;
+    if (result < 0) reportIfBroken(link);
+    return result;
+}
+
+int32_t QueueStatusLink(LinkHandle *link) {
+    if (!link) return -1;
+    switch (link->type) {
+    case LINK_USB:
+        return queueStatusUsb(link->handle);
+    case LINK_BLE:
+        if (!linkBleLoaded() || link->handle == LINK_INVALID_HANDLE) return -1;
+        return queueStatusBle(link);
+    case LINK_IRDA:
+    case LINK_BT: {
+        uint32_t count = 0;
+        if (linkSocketPending(link->handle, &count) != 0) {
+            qdLog("!%s %i\n", "ioctlsocket: WSAGetLastError", linkSocketLastError());
+            return -1;
+        }
+        return count > 0x7FFFFFFFu ? 0x7FFFFFFF : (int32_t)count;
+    }
+    default:
+        return -1;
+    }
+}
+
+int32_t RecvLink(LinkHandle *link, void *buffer) {
+    if (!link || !buffer) return -1;
+    int32_t waiting = QueueStatusLink(link);
+    int32_t result;
+    if (waiting <= 0) {
+        result = waiting < 0 ? -1 : 0;
+    } else {
+        switch (link->type) {
+        case LINK_USB:
+            result = recvUsb(link->handle, buffer);
+            break;
+        case LINK_BLE:
+            result = recvBle(link, buffer);
+            break;
+        case LINK_IRDA:
+        case LINK_BT:
+            result = linkSocketRecvByte(link->handle, buffer);
+            if (result < 0) {
+                qdLog("!%s %i\n", "recv: WSAGetLastError", linkSocketLastError());
+                result = -1;
+            }
+            break;
+        default:
+            result = -1;
+            break;
+        }
+    }
+    if (result < 0) reportIfBroken(link);
+    return result;
+}
+
+void CloseLink(LinkHandle *link) {
+    if (!link) return;
+    // A link that never opened (or was closed already) has nothing to close.
+    if (link->handle != LINK_INVALID_HANDLE) {
+        switch (link->type) {
+        case LINK_USB:
+            closeUsb(link->handle);
+            break;
+        case LINK_BLE:
+            CloseBle(link);
+            break;
+        case LINK_IRDA:
+        case LINK_BT:
+            if (linkSocketClose(link->handle) != 0) {
+                qdLog("!%s %i\n", "closesocket: WSAGetLastError", linkSocketLastError());
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    link->handle = LINK_INVALID_HANDLE;
+}

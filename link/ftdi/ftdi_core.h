@@ -1,0 +1,106 @@
+// ftdi_core.h - the parts of the libftdi-based D2XX library that need no
+// device: status mapping, the read-ahead buffer, unpacking of the
+// transceiver's bulk-in packets, line settings, handle values and device
+// matching. ftdi_d2xx.cpp puts them together with libftdi and libusb.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "link/d2xx.h"
+
+// ---------------------------------------------------------------------------
+// Status mapping
+// ---------------------------------------------------------------------------
+
+// A libusb result (LIBUSB_SUCCESS or a negative LIBUSB_ERROR_*) as a D2XX
+// status: a vanished device, a pipe error or a time-out are I/O errors, a
+// device held elsewhere is "not opened", lack of memory "insufficient
+// resources".
+FT_STATUS ftbStatusFromUsb(int usbResult);
+// The result of ftdi_usb_open_dev: 0 success; failing to open, claim or
+// configure the device means it could not be opened; a failing device list
+// means it was not found.
+FT_STATUS ftbStatusFromOpen(int ftdiResult);
+// The result of a libftdi control request (baud rate, line, flow control,
+// modem lines, modem status, reset, latency timer): any failure is an I/O
+// error.
+FT_STATUS ftbStatusFromControl(int ftdiResult);
+// The result of ftdi_usb_find_all (a count, or -3 out of memory, -5/-6
+// libusb failures).
+FT_STATUS ftbStatusFromFindAll(int ftdiResult);
+
+// ---------------------------------------------------------------------------
+// Read-ahead buffer
+// ---------------------------------------------------------------------------
+
+// Single-threaded byte ring of fixed capacity over caller storage.
+struct FtbRing {
+    uint8_t *storage;
+    size_t capacity;
+    size_t head;   // next byte to take
+    size_t count;  // bytes held
+};
+void ftbRingInit(FtbRing *ring, uint8_t *storage, size_t capacity);
+size_t ftbRingPush(FtbRing *ring, const uint8_t *data, size_t size);  // bytes taken in
+size_t ftbRingTake(FtbRing *ring, uint8_t *out, size_t max);          // bytes given out
+size_t ftbRingFree(const FtbRing *ring);
+void ftbRingClear(FtbRing *ring);
+
+// The transceiver starts every bulk-in packet (of packetSize bytes, the
+// last one possibly shorter) with two status bytes: modem status, then line
+// status. Appends the data bytes to the ring and keeps the last status.
+// Returns the data bytes appended; *dropped (optional) counts data bytes
+// that did not fit.
+size_t ftbUnpack(const uint8_t *transfer, size_t size, size_t packetSize, FtbRing *ring, uint8_t *modemStatus,
+                 uint8_t *lineStatus, size_t *dropped);
+
+// The modem status word as D2XX reports it from libftdi's poll result
+// (modem status in the low byte, line status in the next; the low four bits
+// of the modem byte carry nothing and are cleared).
+uint32_t ftbModemStatus(uint16_t polled);
+
+// ---------------------------------------------------------------------------
+// Line settings
+// ---------------------------------------------------------------------------
+
+// D2XX data characteristics as libftdi's bits (7, 8), stop bits (0 = 1,
+// 1 = 1.5, 2 = 2) and parity (0 none .. 4 space). FT_OK or
+// FT_INVALID_PARAMETER.
+FT_STATUS ftbLineSettings(uint8_t wordLength, uint8_t stopBits, uint8_t parity, int *bits, int *stop, int *par);
+// Whether a D2XX flow control value is one libftdi can set.
+bool ftbFlowControlValid(uint16_t flowControl);
+
+// D2XX chip type from the USB device release number (bcdDevice).
+uint32_t ftbChipType(uint16_t bcdDevice);
+
+// ---------------------------------------------------------------------------
+// Handles
+// ---------------------------------------------------------------------------
+
+// A handle names a slot of the open table and the generation of that open,
+// so a handle of a closed device never reaches a later open of the slot.
+FT_HANDLE ftbHandleMake(int slot, uint32_t generation);
+// Slot and generation of a handle; false for a value that is no handle.
+bool ftbHandleSplit(FT_HANDLE handle, int slotCount, int *slot, uint32_t *generation);
+
+// ---------------------------------------------------------------------------
+// Devices
+// ---------------------------------------------------------------------------
+
+struct FtbDevice {
+    uint32_t flags;      // FT_FLAGS_OPENED: opened by us or held elsewhere
+    uint32_t type;       // D2XX chip type
+    uint32_t id;         // vendor id << 16 | product id
+    uint32_t locationId; // bus << 8 | address
+    FT_HANDLE handle;    // our handle when we hold it, else null
+    char serial[FT_SERIAL_SIZE];
+    char description[FT_DESCRIPTION_SIZE];
+};
+
+// Index of the first device whose serial number (FT_OPEN_BY_SERIAL_NUMBER)
+// or description (FT_OPEN_BY_DESCRIPTION) equals name exactly, or -1.
+int ftbFindDevice(const FtbDevice *devices, int count, uint32_t openFlags, const char *name);
+
+// Copies text into a buffer of the given size, cut to fit and terminated.
+void ftbCopyText(char *dst, size_t size, const char *src);

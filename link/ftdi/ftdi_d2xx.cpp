@@ -1,0 +1,423 @@
+// ftdi_d2xx.cpp - the D2XX functions of link/d2xx.h over libftdi and libusb:
+// libqvftd2xx.so, the USB transceiver library of the Linux builds.
+//
+// What D2XX offers and libftdi lacks is built here:
+// - the device list with the "already open" flag: set for the devices this
+//   process holds and for those another process holds (libusb cannot claim
+//   them, or cannot open them at all);
+// - the receive queue count: every open device keeps one bulk-in transfer
+//   submitted; each D2XX call on the device handles finished transfers
+//   without waiting (a zero time-out) and moves their data into a
+//   read-ahead ring, so FT_GetQueueStatus and FT_Read never block;
+// - handles that stay invalid once closed (slot plus generation).
+// The latency timer is set to 2 ms so that bytes reach the ring promptly.
+#include <libftdi1/ftdi.h>
+#include <libusb.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "link/d2xx.h"
+#include "link/ftdi/ftdi_core.h"
+
+namespace {
+
+const int SLOTS = 16;
+const int MAX_LISTED = 32;
+const size_t RING_SIZE = 32768;
+const int TRANSFER_SIZE = 4096;
+const unsigned WRITE_TIMEOUT_MS = 1000;
+const unsigned char LATENCY_MS = 2;
+const int CANCEL_POLLS = 100;  // of 10 ms each, when a close cancels the read
+
+struct Device {
+    std::mutex io;      // one call on the device at a time
+    bool inUse;         // written under the table lock and io
+    uint32_t generation;
+    uint8_t bus, address;
+    uint32_t type, id;
+    char serial[FT_SERIAL_SIZE];
+    char description[FT_DESCRIPTION_SIZE];
+    ftdi_context *ftdi;
+    libusb_transfer *transfer;
+    bool transferPending;
+    FT_STATUS readError;  // a failed bulk-in transfer, reported once the ring is empty
+    uint8_t modem, line;  // last status bytes seen in the bulk-in stream
+    FtbRing ring;
+    uint8_t ringStorage[RING_SIZE];
+    uint8_t transferBuffer[TRANSFER_SIZE];
+};
+
+std::mutex g_table;  // the open table's identities, the device list, opens and closes
+Device g_dev[SLOTS];
+uint32_t g_generation = 0;
+FtbDevice g_list[MAX_LISTED];
+int g_listCount = 0;
+
+void LIBUSB_CALL onReadDone(libusb_transfer *transfer) {
+    Device *d = static_cast<Device *>(transfer->user_data);
+    d->transferPending = false;
+    switch (transfer->status) {
+    case LIBUSB_TRANSFER_COMPLETED:
+        ftbUnpack(transfer->buffer, (size_t)transfer->actual_length, d->ftdi->max_packet_size, &d->ring, &d->modem,
+                  &d->line, nullptr);
+        break;
+    case LIBUSB_TRANSFER_CANCELLED:
+    case LIBUSB_TRANSFER_TIMED_OUT:
+        break;
+    default:
+        d->readError = FT_IO_ERROR;
+        break;
+    }
+}
+
+// Submits the bulk-in transfer again when the ring has room for all of it.
+void submitRead(Device *d) {
+    if (d->transferPending || d->readError != FT_OK) return;
+    if (ftbRingFree(&d->ring) < (size_t)TRANSFER_SIZE) return;
+    libusb_fill_bulk_transfer(d->transfer, d->ftdi->usb_dev, (unsigned char)d->ftdi->out_ep, d->transferBuffer,
+                              TRANSFER_SIZE, onReadDone, d, 0);
+    int rc = libusb_submit_transfer(d->transfer);
+    if (rc < 0) {
+        d->readError = ftbStatusFromUsb(rc);
+    } else {
+        d->transferPending = true;
+    }
+}
+
+// Handles finished transfers without waiting and keeps one submitted.
+void pump(Device *d) {
+    timeval zero = {0, 0};
+    libusb_handle_events_timeout_completed(d->ftdi->usb_ctx, &zero, nullptr);
+    submitRead(d);
+}
+
+// Runs one call on an open device.
+template <typename F>
+FT_STATUS withDevice(FT_HANDLE handle, F body) {
+    int slot;
+    uint32_t generation;
+    if (!ftbHandleSplit(handle, SLOTS, &slot, &generation)) return FT_INVALID_HANDLE;
+    Device &d = g_dev[slot];
+    std::lock_guard<std::mutex> guard(d.io);
+    if (!d.inUse || (d.generation & 0xFFFFu) != generation) return FT_INVALID_HANDLE;
+    return body(d);
+}
+
+// The open-table slot holding the device at bus/address, or -1. Table lock held.
+int heldSlot(uint8_t bus, uint8_t address) {
+    for (int i = 0; i < SLOTS; ++i) {
+        if (g_dev[i].inUse && g_dev[i].bus == bus && g_dev[i].address == address) return i;
+    }
+    return -1;
+}
+
+// Reads serial number and description of a device not held by us; false
+// when it cannot be opened at all. *heldElsewhere: another program has
+// claimed it.
+bool probeDevice(libusb_device *dev, const libusb_device_descriptor &desc, FtbDevice *info, bool *heldElsewhere) {
+    *heldElsewhere = false;
+    libusb_device_handle *h = nullptr;
+    if (libusb_open(dev, &h) != 0) return false;
+    unsigned char text[FT_DESCRIPTION_SIZE];
+    if (desc.iSerialNumber && libusb_get_string_descriptor_ascii(h, desc.iSerialNumber, text, sizeof text) > 0) {
+        ftbCopyText(info->serial, sizeof info->serial, reinterpret_cast<char *>(text));
+    }
+    if (desc.iProduct && libusb_get_string_descriptor_ascii(h, desc.iProduct, text, sizeof text) > 0) {
+        ftbCopyText(info->description, sizeof info->description, reinterpret_cast<char *>(text));
+    }
+    // With the kernel's serial driver bound the device is free for us
+    // (libftdi detaches it); otherwise a failing claim means another
+    // program holds it.
+    if (libusb_kernel_driver_active(h, 0) != 1) {
+        int rc = libusb_claim_interface(h, 0);
+        if (rc == 0) {
+            libusb_release_interface(h, 0);
+        } else if (rc == LIBUSB_ERROR_BUSY || rc == LIBUSB_ERROR_ACCESS) {
+            *heldElsewhere = true;
+        }
+    }
+    libusb_close(h);
+    return true;
+}
+
+struct Found {
+    FtbDevice info;
+    uint8_t bus, address;
+    libusb_device *dev;
+};
+
+// Lists the FTDI devices visible through an ftdi context. Table lock held.
+// The list stays valid until ftdi_list_free(*list).
+FT_STATUS enumerate(ftdi_context *f, ftdi_device_list **list, Found *found, int max, int *count) {
+    *count = 0;
+    int rc = ftdi_usb_find_all(f, list, 0, 0);
+    if (rc < 0) return ftbStatusFromFindAll(rc);
+    for (ftdi_device_list *e = *list; e && *count < max; e = e->next) {
+        Found &out = found[*count];
+        std::memset(&out, 0, sizeof out);
+        out.dev = e->dev;
+        out.bus = libusb_get_bus_number(e->dev);
+        out.address = libusb_get_device_address(e->dev);
+        libusb_device_descriptor desc;
+        if (libusb_get_device_descriptor(e->dev, &desc) != 0) continue;
+        out.info.type = ftbChipType(desc.bcdDevice);
+        out.info.id = ((uint32_t)desc.idVendor << 16) | desc.idProduct;
+        out.info.locationId = ((uint32_t)out.bus << 8) | out.address;
+        int held = heldSlot(out.bus, out.address);
+        if (held >= 0) {
+            const Device &d = g_dev[held];
+            out.info.flags = FT_FLAGS_OPENED;
+            out.info.handle = ftbHandleMake(held, d.generation);
+            ftbCopyText(out.info.serial, sizeof out.info.serial, d.serial);
+            ftbCopyText(out.info.description, sizeof out.info.description, d.description);
+        } else {
+            bool elsewhere = false;
+            if (!probeDevice(e->dev, desc, &out.info, &elsewhere) || elsewhere) out.info.flags = FT_FLAGS_OPENED;
+        }
+        *count += 1;
+    }
+    return FT_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+FT_STATUS FT_CALL FT_CreateDeviceInfoList(uint32_t *count) {
+    std::lock_guard<std::mutex> guard(g_table);
+    g_listCount = 0;
+    ftdi_context *f = ftdi_new();
+    if (!f) return FT_INSUFFICIENT_RESOURCES;
+    ftdi_device_list *list = nullptr;
+    Found found[MAX_LISTED];
+    int n = 0;
+    FT_STATUS status = enumerate(f, &list, found, MAX_LISTED, &n);
+    if (status == FT_OK) {
+        for (int i = 0; i < n; ++i) g_list[i] = found[i].info;
+        g_listCount = n;
+        if (count) *count = (uint32_t)n;
+    }
+    if (list) ftdi_list_free(&list);
+    ftdi_free(f);
+    return status;
+}
+
+FT_STATUS FT_CALL FT_GetDeviceInfoDetail(uint32_t index, uint32_t *flags, uint32_t *type, uint32_t *id,
+                                         uint32_t *locationId, void *serial, void *description,
+                                         FT_HANDLE *handle) {
+    std::lock_guard<std::mutex> guard(g_table);
+    if (index >= (uint32_t)g_listCount) return FT_DEVICE_NOT_FOUND;
+    const FtbDevice &e = g_list[index];
+    if (flags) *flags = e.flags;
+    if (type) *type = e.type;
+    if (id) *id = e.id;
+    if (locationId) *locationId = e.locationId;
+    if (serial) ftbCopyText(static_cast<char *>(serial), FT_SERIAL_SIZE, e.serial);
+    if (description) ftbCopyText(static_cast<char *>(description), FT_DESCRIPTION_SIZE, e.description);
+    if (handle) *handle = e.handle;
+    return FT_OK;
+}
+
+FT_STATUS FT_CALL FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
+    if (!arg || !handle) return FT_INVALID_PARAMETER;
+    if (flags != FT_OPEN_BY_SERIAL_NUMBER && flags != FT_OPEN_BY_DESCRIPTION) return FT_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> guard(g_table);
+
+    // The device gets a context of its own: its transfers and events stay
+    // apart from every other device's.
+    ftdi_context *f = ftdi_new();
+    if (!f) return FT_INSUFFICIENT_RESOURCES;
+    ftdi_device_list *list = nullptr;
+    Found found[MAX_LISTED];
+    int n = 0;
+    FT_STATUS status = enumerate(f, &list, found, MAX_LISTED, &n);
+    int match = -1;
+    if (status == FT_OK) {
+        FtbDevice infos[MAX_LISTED];
+        for (int i = 0; i < n; ++i) infos[i] = found[i].info;
+        match = ftbFindDevice(infos, n, flags, static_cast<const char *>(arg));
+        if (match < 0) status = FT_DEVICE_NOT_FOUND;
+    }
+    int slot = -1;
+    if (status == FT_OK) {
+        if (heldSlot(found[match].bus, found[match].address) >= 0) status = FT_DEVICE_NOT_OPENED;
+        for (int i = 0; i < SLOTS && slot < 0 && status == FT_OK; ++i) {
+            if (!g_dev[i].inUse) slot = i;
+        }
+        if (status == FT_OK && slot < 0) status = FT_INSUFFICIENT_RESOURCES;
+    }
+    if (status == FT_OK) status = ftbStatusFromOpen(ftdi_usb_open_dev(f, found[match].dev));
+    libusb_transfer *transfer = nullptr;
+    if (status == FT_OK) {
+        transfer = libusb_alloc_transfer(0);
+        if (!transfer) {
+            ftdi_usb_close(f);
+            status = FT_INSUFFICIENT_RESOURCES;
+        }
+    }
+    if (status != FT_OK) {
+        if (list) ftdi_list_free(&list);
+        ftdi_free(f);
+        return status;
+    }
+
+    f->usb_write_timeout = (int)WRITE_TIMEOUT_MS;
+    ftdi_set_latency_timer(f, LATENCY_MS);  // a slower timer only adds delay
+
+    Device &d = g_dev[slot];
+    std::lock_guard<std::mutex> deviceGuard(d.io);
+    d.generation = ++g_generation;
+    d.bus = found[match].bus;
+    d.address = found[match].address;
+    d.type = found[match].info.type;
+    d.id = found[match].info.id;
+    ftbCopyText(d.serial, sizeof d.serial, found[match].info.serial);
+    ftbCopyText(d.description, sizeof d.description, found[match].info.description);
+    d.ftdi = f;
+    d.transfer = transfer;
+    d.transferPending = false;
+    d.readError = FT_OK;
+    d.modem = d.line = 0;
+    ftbRingInit(&d.ring, d.ringStorage, RING_SIZE);
+    d.inUse = true;
+    ftdi_list_free(&list);
+    submitRead(&d);
+    *handle = ftbHandleMake(slot, d.generation);
+    return FT_OK;
+}
+
+FT_STATUS FT_CALL FT_Close(FT_HANDLE handle) {
+    std::lock_guard<std::mutex> guard(g_table);
+    return withDevice(handle, [](Device &d) -> FT_STATUS {
+        if (d.transferPending) {
+            libusb_cancel_transfer(d.transfer);
+            timeval wait = {0, 10000};
+            for (int i = 0; i < CANCEL_POLLS && d.transferPending; ++i) {
+                libusb_handle_events_timeout_completed(d.ftdi->usb_ctx, &wait, nullptr);
+            }
+        }
+        // A transfer that never came back must not be freed under libusb.
+        if (!d.transferPending) libusb_free_transfer(d.transfer);
+        d.transfer = nullptr;
+        FT_STATUS status = ftbStatusFromControl(ftdi_usb_close(d.ftdi));
+        ftdi_free(d.ftdi);
+        d.ftdi = nullptr;
+        d.inUse = false;
+        return status;
+    });
+}
+
+FT_STATUS FT_CALL FT_Read(FT_HANDLE handle, void *buffer, uint32_t toRead, uint32_t *read) {
+    if (read) *read = 0;
+    if (!buffer || !read) return FT_INVALID_PARAMETER;
+    return withDevice(handle, [&](Device &d) -> FT_STATUS {
+        pump(&d);
+        size_t got = ftbRingTake(&d.ring, static_cast<uint8_t *>(buffer), toRead);
+        submitRead(&d);
+        *read = (uint32_t)got;
+        if (got == 0 && toRead > 0 && d.readError != FT_OK) return d.readError;
+        return FT_OK;
+    });
+}
+
+FT_STATUS FT_CALL FT_Write(FT_HANDLE handle, void *buffer, uint32_t toWrite, uint32_t *written) {
+    if (written) *written = 0;
+    if ((!buffer && toWrite > 0) || !written) return FT_INVALID_PARAMETER;
+    if (toWrite > 0x7FFFFFFFu) return FT_INVALID_PARAMETER;
+    return withDevice(handle, [&](Device &d) -> FT_STATUS {
+        if (toWrite == 0) return FT_OK;
+        int moved = 0;
+        int rc = libusb_bulk_transfer(d.ftdi->usb_dev, (unsigned char)d.ftdi->in_ep, static_cast<uint8_t *>(buffer),
+                                      (int)toWrite, &moved, WRITE_TIMEOUT_MS);
+        *written = moved > 0 ? (uint32_t)moved : 0;
+        // A time-out is a short write, as with the vendor library.
+        if (rc == LIBUSB_ERROR_TIMEOUT) return FT_OK;
+        return ftbStatusFromUsb(rc);
+    });
+}
+
+FT_STATUS FT_CALL FT_GetQueueStatus(FT_HANDLE handle, uint32_t *rxBytes) {
+    if (!rxBytes) return FT_INVALID_PARAMETER;
+    *rxBytes = 0;
+    return withDevice(handle, [&](Device &d) -> FT_STATUS {
+        pump(&d);
+        *rxBytes = (uint32_t)d.ring.count;
+        if (d.ring.count == 0 && d.readError != FT_OK) return d.readError;
+        return FT_OK;
+    });
+}
+
+FT_STATUS FT_CALL FT_GetModemStatus(FT_HANDLE handle, uint32_t *modemStatus) {
+    if (!modemStatus) return FT_INVALID_PARAMETER;
+    return withDevice(handle, [&](Device &d) -> FT_STATUS {
+        unsigned short polled = 0;
+        FT_STATUS status = ftbStatusFromControl(ftdi_poll_modem_status(d.ftdi, &polled));
+        if (status == FT_OK) *modemStatus = ftbModemStatus(polled);
+        return status;
+    });
+}
+
+FT_STATUS FT_CALL FT_ResetPort(FT_HANDLE handle) {
+    return withDevice(handle, [](Device &d) -> FT_STATUS {
+        FT_STATUS status = ftbStatusFromControl(ftdi_usb_reset(d.ftdi));
+        if (status == FT_OK) {
+            ftbRingClear(&d.ring);
+            d.readError = FT_OK;
+            submitRead(&d);
+        }
+        return status;
+    });
+}
+
+FT_STATUS FT_CALL FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate) {
+    if (baudRate == 0 || baudRate > 0x7FFFFFFFu) return FT_INVALID_BAUD_RATE;
+    return withDevice(handle, [&](Device &d) -> FT_STATUS {
+        int rc = ftdi_set_baudrate(d.ftdi, (int)baudRate);
+        if (rc == -1) return FT_INVALID_BAUD_RATE;
+        return ftbStatusFromControl(rc);
+    });
+}
+
+FT_STATUS FT_CALL FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength, uint8_t stopBits, uint8_t parity) {
+    int bits, stop, par;
+    FT_STATUS valid = ftbLineSettings(wordLength, stopBits, parity, &bits, &stop, &par);
+    if (valid != FT_OK) return valid;
+    return withDevice(handle, [&](Device &d) -> FT_STATUS {
+        return ftbStatusFromControl(ftdi_set_line_property(d.ftdi, (ftdi_bits_type)bits, (ftdi_stopbits_type)stop,
+                                                           (ftdi_parity_type)par));
+    });
+}
+
+FT_STATUS FT_CALL FT_SetFlowControl(FT_HANDLE handle, uint16_t flowControl, uint8_t xon, uint8_t xoff) {
+    if (!ftbFlowControlValid(flowControl)) return FT_INVALID_PARAMETER;
+    return withDevice(handle, [&](Device &d) -> FT_STATUS {
+        if (flowControl == FT_FLOW_XON_XOFF) return ftbStatusFromControl(ftdi_setflowctrl_xonxoff(d.ftdi, xon, xoff));
+        return ftbStatusFromControl(ftdi_setflowctrl(d.ftdi, flowControl));
+    });
+}
+
+FT_STATUS FT_CALL FT_SetDtr(FT_HANDLE handle) {
+    return withDevice(handle, [](Device &d) { return ftbStatusFromControl(ftdi_setdtr(d.ftdi, 1)); });
+}
+
+FT_STATUS FT_CALL FT_ClrDtr(FT_HANDLE handle) {
+    return withDevice(handle, [](Device &d) { return ftbStatusFromControl(ftdi_setdtr(d.ftdi, 0)); });
+}
+
+FT_STATUS FT_CALL FT_ClrRts(FT_HANDLE handle) {
+    return withDevice(handle, [](Device &d) { return ftbStatusFromControl(ftdi_setrts(d.ftdi, 0)); });
+}
+
+FT_STATUS FT_CALL FT_GetDeviceInfo(FT_HANDLE handle, uint32_t *type, uint32_t *id, char *serial, char *description,
+                                   void *) {
+    return withDevice(handle, [&](Device &d) -> FT_STATUS {
+        if (type) *type = d.type;
+        if (id) *id = d.id;
+        if (serial) ftbCopyText(serial, FT_SERIAL_SIZE, d.serial);
+        if (description) ftbCopyText(description, FT_DESCRIPTION_SIZE, d.description);
+        return FT_OK;
+    });
+}
+
+}  // extern "C"

@@ -1,0 +1,18 @@
+// ble_win32.cpp - the Bluetooth LE link (GATT characteristics of one
+// service, with credit-based flow control).
+//
+// Not built yet: no device is ever found, so OpenLink logs that no matching
+// device was found and the link stays closed.
+#include "link/link_internal.h"
+
+int FindBleDevices(const char *, char (*)[BLE_PATH_SIZE]) { return 0; }
+
+int OpenBle(const char *, LinkHandle *link) {
+    if (link) link->handle = LINK_INVALID_HANDLE;
+    return -1;
+}
+
+int CloseBle(LinkHandle *) { return -1; }
+int32_t sendBle(LinkHandle *, int32_t, const void *) { return -1; }
+int32_t queueStatusBle(LinkHandle *) { return -1; }
+int32_t recvBle(LinkHandle *, void *) { return -1; }

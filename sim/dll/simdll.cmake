@@ -1,0 +1,79 @@
+# simdll.cmake - the simulated transceivers packaged as a stand-in for the
+# vendor's D2XX library, and the host that proves a program can put it under
+# the driver.
+#
+#   Windows: build/<preset>/sim/FTD2XX.dll exports the FT_* functions by the
+#            same ordinals as the vendor library (from link/d2xx/FTD2XX.def)
+#            and the ftsim* control functions by name.
+#   Linux:   build/native/sim/libqvftd2xx.so has the SONAME of the libftdi
+#            backend (libqvftd2xx.so).
+#
+# Both sit in a folder of their own, so nothing uses them unless chosen: a
+# host loads the simulator first (Windows: LoadLibrary of the full path;
+# Linux: dlopen with RTLD_GLOBAL), then the driver; the driver's dependency
+# on FTD2XX.dll / libqvftd2xx.so is then met by the module already loaded.
+
+set(QD_SIMDLL_DIR ${CMAKE_BINARY_DIR}/sim)
+set(QD_FTSIM_CONTROL
+    ftsimReset ftsimAdd ftsimRemove ftsimSetDescription ftsimSetOpenedElsewhere
+    ftsimSetModemStatus ftsimSetCtsDelayUs ftsimSetFaults ftsimSetFaultStatus
+    ftsimSetWriteLimit ftsimSetQueueStatusResult ftsimSetListFault ftsimUnplug
+    ftsimReplug ftsimAttachPeer ftsimSetLoopback ftsimPushBytes ftsimAddReply
+    ftsimTakeWritten ftsimGetState ftsimCallCount ftsimResetCallCounts)
+
+add_library(qd_ftd2xx_sim SHARED ${QD_SIM_SOURCES})
+qd_target_defaults(qd_ftd2xx_sim)
+target_link_libraries(qd_ftd2xx_sim PRIVATE qd_os)
+set_target_properties(qd_ftd2xx_sim PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${QD_SIMDLL_DIR}
+    LIBRARY_OUTPUT_DIRECTORY ${QD_SIMDLL_DIR}
+    ARCHIVE_OUTPUT_DIRECTORY ${QD_SIMDLL_DIR})
+
+if(WIN32)
+    # Export list: the vendor ordinals, by name too (no NONAME), and the
+    # control functions. --kill-at drops the 32-bit stdcall decoration from
+    # the exported names.
+    string(REPLACE " NONAME" "" qd_sim_def "${QD_D2XX_DEF_TEXT}")
+    foreach(fn ${QD_FTSIM_CONTROL})
+        string(APPEND qd_sim_def "    ${fn}\n")
+    endforeach()
+    set(QD_SIMDLL_DEF ${CMAKE_BINARY_DIR}/sim/FTD2XX_sim.def)
+    file(GENERATE OUTPUT ${QD_SIMDLL_DEF} CONTENT "${qd_sim_def}")
+    target_sources(qd_ftd2xx_sim PRIVATE ${QD_SIMDLL_DEF})
+    set_target_properties(qd_ftd2xx_sim PROPERTIES OUTPUT_NAME FTD2XX PREFIX "" IMPORT_PREFIX "lib")
+    target_link_options(qd_ftd2xx_sim PRIVATE ${QD_STATIC_RUNTIME} -Wl,--kill-at)
+else()
+    set_target_properties(qd_ftd2xx_sim PROPERTIES OUTPUT_NAME qvftd2xx)
+    target_link_options(qd_ftd2xx_sim PRIVATE -Wl,--no-undefined)
+endif()
+
+# The probe: the driver core (with the link library) in a shared library of
+# its own that imports the D2XX library the way the driver does, plus one
+# exported function that runs a device-information exchange over USB.
+add_library(qd_linkprobe SHARED ${QD_ROOT}/sim/dll/host/probe.cpp)
+qd_target_defaults(qd_linkprobe)
+target_link_libraries(qd_linkprobe PRIVATE qd_core_obj qd_os qd_d2xx ${QD_SYSTEM_LIBS})
+set_target_properties(qd_linkprobe PROPERTIES PREFIX "" OUTPUT_NAME qdlinkprobe
+    RUNTIME_OUTPUT_DIRECTORY ${QD_SIMDLL_DIR}/probe LIBRARY_OUTPUT_DIRECTORY ${QD_SIMDLL_DIR}/probe)
+
+file(GLOB QD_SIMHOST_SOURCES CONFIGURE_DEPENDS
+     ${QD_ROOT}/sim/dll/host/simhost.cpp ${QD_ROOT}/sim/dll/host/${QD_PLATFORM}/*.cpp)
+add_executable(qd_simhost ${QD_SIMHOST_SOURCES})
+qd_target_defaults(qd_simhost)
+target_link_libraries(qd_simhost PRIVATE ${CMAKE_DL_LIBS})
+if(WIN32)
+    target_link_options(qd_linkprobe PRIVATE ${QD_STATIC_RUNTIME})
+    target_link_options(qd_simhost PRIVATE ${QD_STATIC_RUNTIME})
+else()
+    target_link_options(qd_linkprobe PRIVATE -Wl,--no-undefined)
+endif()
+
+function(qd_simdll_tests)
+    if(QD_TESTS)
+        add_test(NAME ${QD_BUILD_NAME}.simdll
+                 COMMAND qd_simhost $<TARGET_FILE:qd_ftd2xx_sim> $<TARGET_FILE:QuorvaneDrv>
+                         $<TARGET_FILE:qd_linkprobe>)
+        set_tests_properties(${QD_BUILD_NAME}.simdll PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+    endif()
+endfunction()
+cmake_language(DEFER CALL qd_simdll_tests)

@@ -1,0 +1,158 @@
+// ftsim.h - simulated FTDI transceivers behind the D2XX functions.
+//
+// sim/ftsim.cpp defines the sixteen FT_* functions of link/d2xx.h over an
+// array of simulated transceivers. Linked in-process (qdsim, qdsim_test), the
+// production link code talks to them in every test program; packaged as
+// FTD2XX.dll or libqvftd2xx.so (sim/dll/), a host program can put them under
+// the shipped driver library.
+//
+// Each transceiver has an 8-character serial number, a USB description, a
+// flag for "opened by another process", modem status bits and fault knobs.
+// The bytes the host writes go to an attached peer (the simulated device, or
+// a test's fake), to scripted replies, or back (loopback); the bytes the host
+// reads come from the peer and from bytes pushed by the test. Time is the
+// driver clock (osClockMs, osClockUs), so a test that drives the clock by
+// hand controls the transceivers too.
+//
+// The control functions below are plain C, exported by name from the
+// simulator libraries. Indexes are transceiver slots 0..FTSIM_MAX-1; they
+// return 0 (or the value asked for) on success and -1 for a bad index or
+// argument. Every function is safe to call from any thread.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define FTSIM_API
+#else
+#define FTSIM_API __attribute__((visibility("default")))
+#endif
+
+#define FTSIM_MAX 8                         /* transceiver slots */
+#define FTSIM_DEFAULT_DESCRIPTION "Quorvane Halvex*"
+
+/* Fault knobs: the named call fails with the transceiver's fault status
+   (FT_IO_ERROR = 4 unless ftsimSetFaultStatus says otherwise); a failing
+   open always gives FT_DEVICE_NOT_OPENED (3). */
+enum {
+    FTSIM_FAULT_OPEN = 1u << 0,          /* FT_OpenEx */
+    FTSIM_FAULT_MODEM_STATUS = 1u << 1,  /* FT_GetModemStatus */
+    FTSIM_FAULT_RESET = 1u << 2,         /* FT_ResetPort */
+    FTSIM_FAULT_BAUD_RATE = 1u << 3,     /* FT_SetBaudRate */
+    FTSIM_FAULT_DATA_CHARS = 1u << 4,    /* FT_SetDataCharacteristics */
+    FTSIM_FAULT_FLOW_CONTROL = 1u << 5,  /* FT_SetFlowControl */
+    FTSIM_FAULT_DEVICE_INFO = 1u << 6,   /* FT_GetDeviceInfo */
+    FTSIM_FAULT_WRITE = 1u << 7,         /* FT_Write (nothing written) */
+    FTSIM_FAULT_READ = 1u << 8,          /* FT_Read (nothing read) */
+    FTSIM_FAULT_CLOSE = 1u << 9,         /* FT_Close (the handle is released anyway) */
+    FTSIM_FAULT_DETAIL = 1u << 10,       /* FT_GetDeviceInfoDetail of this entry */
+};
+
+/* Modem status bits as FT_GetModemStatus reports them. */
+#define FTSIM_CTS 0x10u
+#define FTSIM_DSR 0x20u
+
+/* The counted D2XX functions. */
+enum {
+    FTSIM_CALL_CLOSE = 0,
+    FTSIM_CALL_READ,
+    FTSIM_CALL_WRITE,
+    FTSIM_CALL_SET_BAUD_RATE,
+    FTSIM_CALL_SET_DATA_CHARACTERISTICS,
+    FTSIM_CALL_SET_FLOW_CONTROL,
+    FTSIM_CALL_SET_DTR,
+    FTSIM_CALL_CLR_DTR,
+    FTSIM_CALL_CLR_RTS,
+    FTSIM_CALL_GET_MODEM_STATUS,
+    FTSIM_CALL_GET_QUEUE_STATUS,
+    FTSIM_CALL_OPEN_EX,
+    FTSIM_CALL_GET_DEVICE_INFO,
+    FTSIM_CALL_RESET_PORT,
+    FTSIM_CALL_CREATE_DEVICE_INFO_LIST,
+    FTSIM_CALL_GET_DEVICE_INFO_DETAIL,
+    FTSIM_CALL_KINDS,
+    FTSIM_CALL_ALL = -1
+};
+
+/* What sits behind a transceiver: receives the host's bytes and supplies
+   the bytes the host reads. Called with the transceivers' lock held, on the
+   thread that makes the D2XX call. */
+typedef struct FtSimPeer {
+    void *context;
+    void (*receive)(void *context, const uint8_t *data, size_t size, uint32_t nowMs);
+    size_t (*pending)(void *context, uint32_t nowMs);
+    size_t (*take)(void *context, uint8_t *buffer, size_t max);
+    void (*setLinkUp)(void *context, int up, uint32_t nowMs); /* may be null */
+} FtSimPeer;
+
+/* A transceiver's state as the host has set it. */
+typedef struct FtSimState {
+    int present;            /* plugged in */
+    int open;               /* opened by this process */
+    int openedElsewhere;    /* held by another process */
+    uint32_t baudRate;
+    uint8_t wordLength, stopBits, parity;
+    uint16_t flowControl;
+    uint8_t xon, xoff;
+    int dtr, rts;
+    uint32_t opens, closes, resets;  /* successful opens, closes, port resets */
+    uint32_t waiting;       /* bytes pushed or scripted and not read yet */
+} FtSimState;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Removes every transceiver, clears the call counts and the list fault. */
+FTSIM_API void ftsimReset(void);
+/* Plugs in a new transceiver in the first free slot (enumeration follows
+   slot order). serial: up to 15 characters (normally 8); description: up to
+   63, null for FTSIM_DEFAULT_DESCRIPTION. Starts with CTS set, no faults.
+   Returns the slot or -1. */
+FTSIM_API int ftsimAdd(const char *serial, const char *description);
+/* Takes a transceiver away for good; an open handle on it fails from then
+   on with FT_IO_ERROR. */
+FTSIM_API int ftsimRemove(int index);
+FTSIM_API int ftsimSetDescription(int index, const char *description);
+FTSIM_API int ftsimSetOpenedElsewhere(int index, int opened);
+/* Modem status bits (FTSIM_CTS, FTSIM_DSR). */
+FTSIM_API int ftsimSetModemStatus(int index, uint32_t bits);
+/* CTS shows only this many microseconds after the open (0: at once). */
+FTSIM_API int ftsimSetCtsDelayUs(int index, uint32_t delayUs);
+/* FTSIM_FAULT_* bits; the status the failing calls return. */
+FTSIM_API int ftsimSetFaults(int index, uint32_t faults);
+FTSIM_API int ftsimSetFaultStatus(int index, uint32_t status);
+/* At most this many bytes per FT_Write are taken (short write);
+   0xFFFFFFFF: no limit. */
+FTSIM_API int ftsimSetWriteLimit(int index, uint32_t maxBytes);
+/* Status FT_GetQueueStatus returns (0: normal; e.g. 4 reports an I/O error). */
+FTSIM_API int ftsimSetQueueStatusResult(int index, uint32_t status);
+/* FT_CreateDeviceInfoList fails with this status (0: normal). */
+FTSIM_API void ftsimSetListFault(uint32_t status);
+/* Unplug: not enumerated, opens give FT_DEVICE_NOT_FOUND, every call on an
+   open handle gives FT_IO_ERROR; the peer sees its link go down. Replug:
+   present again and free to open (old handles stay dead until closed). */
+FTSIM_API int ftsimUnplug(int index);
+FTSIM_API int ftsimReplug(int index);
+/* Attaches a peer (copied; null detaches). */
+FTSIM_API int ftsimAttachPeer(int index, const FtSimPeer *peer);
+/* Written bytes come straight back. */
+FTSIM_API int ftsimSetLoopback(int index, int on);
+/* Bytes that wait for the host to read. Returns how many were queued. */
+FTSIM_API int ftsimPushBytes(int index, const uint8_t *data, size_t size);
+/* Scripted reply: when one FT_Write carries exactly the request bytes, the
+   reply is queued for the host. Up to 8 pairs of up to 256 bytes each. */
+FTSIM_API int ftsimAddReply(int index, const uint8_t *request, size_t requestSize, const uint8_t *reply,
+                            size_t replySize);
+/* Takes up to max of the bytes the host wrote (the oldest first); returns
+   the count. The last 4096 bytes are kept. */
+FTSIM_API int ftsimTakeWritten(int index, uint8_t *buffer, size_t max);
+FTSIM_API int ftsimGetState(int index, FtSimState *state);
+/* How often a D2XX function was called (FTSIM_CALL_*, or FTSIM_CALL_ALL). */
+FTSIM_API uint32_t ftsimCallCount(int call);
+FTSIM_API void ftsimResetCallCounts(void);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,8 @@
+# The fuzz targets: qd_fuzz_target(name sources of the tree...). Read by the
+# fuzz build (which compiles them) and by the native build (which runs each
+# as a ctest smoke run over tests/fuzz/corpus/<name>/).
+
+# Message receiver and validation with arbitrary byte streams.
+qd_fuzz_target(codec
+    tests/fuzz/fuzz_log_stub.cpp
+    API/driver/protocol/codec.cpp)
