@@ -1,0 +1,18 @@
+# qdparams loads the driver library of this build; its test prints the tree
+# of a Halvex+ 4 model and checks the four EEG cap site lists.
+if(QD_TESTS)
+    add_dependencies(${TOOL} QuorvaneDrv)
+    set(qdparams_preload)
+    foreach(lib ${QD_QDHOST_PRELOAD})
+        list(APPEND qdparams_preload --preload ${lib})
+    endforeach()
+    add_test(NAME ${QD_BUILD_NAME}.qdparams
+             COMMAND ${CMAKE_COMMAND}
+                     -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}
+                     -DTOOL=$<TARGET_FILE:${TOOL}>
+                     -DLIBRARY=$<TARGET_FILE:QuorvaneDrv>
+                     -DPRELOAD=${qdparams_preload}
+                     -DSHARED=${CMAKE_CURRENT_BINARY_DIR}/qdparams-shared
+                     -P ${QD_ROOT}/tools/qdparams/check-tree.cmake)
+    set_tests_properties(${QD_BUILD_NAME}.qdparams PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+endif()
