@@ -155,7 +155,7 @@ EdfImage parseEdf(const std::string &bytes) {
 namespace {
 
 // Runs a command line with its output into a file and returns that output.
-std::string runToText(const std::string &command, int *status) {
+[[maybe_unused]] std::string runToText(const std::string &command, int *status) {
     static int counter = 0;
     std::string out = testenvRoot() + "reader-" + std::to_string(++counter) + ".txt";
     *status = std::system((command + " >\"" + out + "\" 2>&1").c_str());

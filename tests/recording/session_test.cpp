@@ -354,3 +354,49 @@ TEST_P(Session, TsvFileHoldsEveryValueOnItsPhase) {
 
 INSTANTIATE_TEST_SUITE_P(Recording, Session, testing::ValuesIn(kSessions),
                          [](const testing::TestParamInfo<SessionSetup> &i) { return std::string(i.param.name); });
+
+// A break in the sample stream (a lost data message) during a recording:
+// the line on standard output, writeFailure for the recorder to stop on, and
+// the records written up to the stop stay readable.
+class SessionBreak : public Session {};
+
+TEST_P(SessionBreak, LostMessageIsReportedAndTheFileStaysValid) {
+    prepare(GetParam());
+    if (HasFatalFailure()) return;
+    std::string path = dir + "break.edf";
+    RecordingOutput *out = recorderOutput();
+    ASSERT_TRUE(recordingOpen(out, path.c_str(), RECORDING_EDF, "", ""));
+    windowActivity = ACTIVITY_RECORDING;
+    ASSERT_EQ(QdStartMeasurement((uint16_t)ctx, 0), 0);
+    step(2500);
+    EXPECT_EQ(out->writeFailure, 0);
+    simDeviceDropData(dev, 1);
+    testing::internal::CaptureStdout();
+    step(300);
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("!Sample stream is not continuous (phase="), std::string::npos) << printed;
+    EXPECT_EQ(out->writeFailure, 1);
+    // The recorder stops on it.
+    ASSERT_EQ(QdStopMeasurement((uint16_t)ctx), 1);
+    for (int i = 0; i < 3000 && QdComState((uint16_t)ctx) != 0; i++) step(1);
+    windowActivity = ACTIVITY_IDLE;
+    EXPECT_TRUE(completeEdfHeader(out, nullptr));
+    EdfImage e = parseEdf(testenvReadFile(path));
+    ASSERT_TRUE(e.ok);
+    size_t records = (size_t)std::atoi(e.records.c_str());
+    EXPECT_GE(records, 2u);
+    EXPECT_EQ(e.recordCount, records);
+    EXPECT_EQ(e.trailing, 0u);
+    std::vector<Expected> want = expected();
+    // The records before the break hold the device's values.
+    for (size_t i = 0; i < 2 * (size_t)std::atoi(e.signal[0].samples.c_str()); i++) {
+        ASSERT_EQ(e.data[0][i], want[0].values[i]) << i;
+    }
+    ReaderResult lib = readWithEdflib(path);
+    if (lib.ran) {
+        EXPECT_TRUE(lib.accepted) << lib.output.substr(0, 300);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Recording, SessionBreak, testing::Values(kSessions[0]),
+                         [](const testing::TestParamInfo<SessionSetup> &i) { return std::string(i.param.name); });
