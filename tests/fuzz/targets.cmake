@@ -17,5 +17,5 @@ qd_fuzz_target(engine
     os/posix/*.cpp
     link/*.cpp
     link/posix/*.cpp
-    sim/ftsim.cpp
+    sim/*.cpp
     EXCLUDE API/driver/frame/log.cpp)
