@@ -32,7 +32,7 @@ static bool bind(host::Library lib, const char *name, T *slot, std::string *miss
 // Explains a failed load of an existing driver file.
 static std::string explain(const std::string &path, unsigned long code, const std::string &why) {
     std::string text = "cannot load the driver " + path + ": " + why + ".";
-    if (host::loadErrorIsMissingDependency(code, why)) {
+    if (host::loadErrorIsMissingDependency(code, why, path)) {
 #ifdef _WIN32
         text += "\nThe driver needs the FTDI D2XX library FTD2XX.dll, which is not installed here: install the FTDI "
                 "USB driver (it brings FTD2XX.dll), or run with --simulate to use the built-in simulated device.";
@@ -60,7 +60,7 @@ bool driverLoad(DriverApi *api, const std::string &path, std::string *why) {
     std::string chosen;
     for (const std::string &c : candidates) {
         if (host::fileExists(c)) {
-            chosen = c;
+            chosen = host::localPath(c);
             break;
         }
     }

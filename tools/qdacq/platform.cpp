@@ -53,7 +53,9 @@ void unload(Library library) {
     if (library) FreeLibrary((HMODULE)library);
 }
 unsigned long lastLoadError() { return g_lastLoadError; }
-bool loadErrorIsMissingDependency(unsigned long code, const std::string &) { return code == ERROR_MOD_NOT_FOUND; }
+bool loadErrorIsMissingDependency(unsigned long code, const std::string &, const std::string &) {
+    return code == ERROR_MOD_NOT_FOUND;
+}
 bool loadErrorIsBadFormat(unsigned long code, const std::string &) { return code == ERROR_BAD_EXE_FORMAT; }
 
 std::string programDir() {
@@ -71,7 +73,7 @@ bool fileExists(const std::string &path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool makeDir(const std::string &path) {
+static bool makeOneDir(const std::string &path) {
     return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
@@ -144,10 +146,10 @@ void unload(Library library) {
     if (library) dlclose(library);
 }
 unsigned long lastLoadError() { return 0; }
-bool loadErrorIsMissingDependency(unsigned long, const std::string &why) {
+bool loadErrorIsMissingDependency(unsigned long, const std::string &why, const std::string &path) {
     // Asked only about a library that exists: a file that cannot be opened
-    // is then one it needs.
-    return why.find("cannot open shared object file") != std::string::npos;
+    // is then one it needs, named first in the loader's text.
+    return why.find("cannot open shared object file") != std::string::npos && why.compare(0, path.size(), path) != 0;
 }
 bool loadErrorIsBadFormat(unsigned long, const std::string &why) {
     return why.find("wrong ELF class") != std::string::npos || why.find("invalid ELF header") != std::string::npos;
@@ -169,7 +171,7 @@ bool fileExists(const std::string &path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool makeDir(const std::string &path) {
+static bool makeOneDir(const std::string &path) {
     struct stat st;
     return mkdir(path.c_str(), 0777) == 0 || (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
 }
@@ -224,6 +226,19 @@ int threadCount() {
 }
 
 #endif
+
+bool makeDir(const std::string &path) {
+    // Each folder on the way, then the folder itself.
+    for (size_t at = path.find_first_of("/\\", 1); at != std::string::npos; at = path.find_first_of("/\\", at + 1)) {
+        if (at > 0 && path[at - 1] != ':') makeOneDir(path.substr(0, at));
+    }
+    return makeOneDir(path);
+}
+
+std::string localPath(const std::string &path) {
+    if (path.find('/') != std::string::npos || path.find('\\') != std::string::npos) return path;
+    return std::string(".") + separator() + path;
+}
 
 std::string driverLogPath() {
     std::string dir = sharedDir();

@@ -12,6 +12,10 @@ namespace host {
 // A loaded shared library (HMODULE or dlopen handle).
 typedef void *Library;
 
+// A path that names a file in the current folder when it has no folder part
+// (a bare name would make the loader search its library path instead).
+std::string localPath(const std::string &path);
+
 // Loads a library by path or name. global: its symbols serve libraries loaded
 // later (POSIX RTLD_GLOBAL; Windows resolves imports by module name anyway).
 // On failure returns null and says why in *why (the system's own text).
@@ -22,7 +26,7 @@ void unload(Library library);
 unsigned long lastLoadError();
 // Of a library file that exists: true when the load error means "a module
 // this one needs is missing".
-bool loadErrorIsMissingDependency(unsigned long code, const std::string &why);
+bool loadErrorIsMissingDependency(unsigned long code, const std::string &why, const std::string &path);
 // True when the load error means "wrong bitness or not a library".
 bool loadErrorIsBadFormat(unsigned long code, const std::string &why);
 

@@ -28,7 +28,7 @@ static void bind(host::Library lib, const char *name, T *slot, std::string *miss
 }
 
 bool simLoad(SimApi *api, const std::string &path, std::string *why) {
-    std::string file = path.empty() ? simDefaultPath() : path;
+    std::string file = host::localPath(path.empty() ? simDefaultPath() : path);
     if (!host::fileExists(file)) {
         *why = "the simulator library " + file + " does not exist (it is built as " + simFileName() +
                " in the sim folder of the build; name another with --sim-library PATH).";
