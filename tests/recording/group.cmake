@@ -22,3 +22,20 @@ if(NOT WIN32)
     # Failures of the real file system (a full device, a file size limit).
     target_sources(${TEST_TARGET} PRIVATE ${CMAKE_CURRENT_LIST_DIR}/posix/disk_full_test.cpp)
 endif()
+
+# qdacq records through the same writer (with the simulator library).
+if(TARGET qdacq AND TARGET qd_ftd2xx_sim AND TARGET QuorvaneDrv)
+    set(qd_edfcheck_file "")
+    if(TARGET qd_edfcheck)
+        set(qd_edfcheck_file $<TARGET_FILE:qd_edfcheck>)
+    endif()
+    add_test(NAME ${QD_BUILD_NAME}.recording.qdacq
+             COMMAND ${CMAKE_COMMAND}
+                     -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}
+                     -DQDACQ=$<TARGET_FILE:qdacq>
+                     -DEDFCHECK=${qd_edfcheck_file}
+                     -DOUT=${CMAKE_BINARY_DIR}/recording-qdacq
+                     -DWINDOWS=${WIN32}
+                     -P ${CMAKE_CURRENT_LIST_DIR}/qdacq_record.cmake)
+    set_tests_properties(${QD_BUILD_NAME}.recording.qdacq PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180)
+endif()

@@ -22,6 +22,7 @@
 #include "QuorvaneDrv.h"
 #include "tools/qdacq/driver_api.h"
 #include "tools/qdacq/platform.h"
+#include "tools/qdacq/recording_sink.h"
 #include "tools/qdacq/settings.h"
 #include "tools/qdacq/sim_api.h"
 #include "tools/qdacq/stream.h"
@@ -29,7 +30,7 @@
 namespace {
 
 // Exit status.
-enum { EXIT_CLEAN = 0, EXIT_ENDED = 1, EXIT_USAGE = 2, EXIT_SETUP = 3, EXIT_LOSSES = 4 };
+enum { EXIT_CLEAN = 0, EXIT_ENDED = 1, EXIT_USAGE = 2, EXIT_SETUP = 3, EXIT_LOSSES = 4, EXIT_RECORDING = 5 };
 
 const char kDefaultSimModel[] = "Quorvane Halvex-4 USB";
 
@@ -44,6 +45,8 @@ struct Options {
     std::string model;
     std::vector<std::string> settings;
     std::string csv;
+    std::string edf, tsv;        // recording into an EDF or TSV file
+    std::string client, session;
     std::string driver;
     std::string sharedDir;
     std::string simLibrary;
@@ -115,7 +118,10 @@ const char *signalText(int v) {
 // ---------------------------------------------------------------------------
 
 int QDCALL onSamples(uint16_t context, uint16_t phase, uint16_t, ChannelSamples *channels) {
-    if ((int)context == g_run.context && channels) g_run.stream.packet(phase, channels);
+    if ((int)context == g_run.context && channels) {
+        g_run.stream.packet(phase, channels);
+        recordingPacket(phase, channels);
+    }
     return 0;
 }
 
@@ -179,6 +185,11 @@ void usage(FILE *out) {
             "  --background           let the driver connect in the background\n"
             "  --csv FILE             write every sample to FILE: phase, channel, value in physical units\n"
             "                         (without it a summary line is printed every second)\n"
+            "  --edf FILE             record into FILE in European Data Format (EDF), as the driver's\n"
+            "                         recorder does; the header gets the number of records at the end\n"
+            "  --tsv FILE             record into FILE as tab separated text\n"
+            "  --client TEXT          the recording's client (EDF patient identification, up to 80 characters)\n"
+            "  --session TEXT         the recording's session info (EDF recording identification)\n"
             "  --driver PATH          the driver library (default: %s beside this program or in\n"
             "                         the build folder above it)\n"
             "  --shared-dir DIR       set ALLUSERSPROFILE to DIR, the folder of the driver log\n"
@@ -191,7 +202,8 @@ void usage(FILE *out) {
             "  --sim-fault SPEC       a fault to inject, repeatable:\n%s"
             "Exit status: 0 stopped cleanly without losses, 4 stopped cleanly with lost samples,\n"
             "1 the measurement did not start or the driver ended it, 2 bad command line or setting,\n"
-            "3 the driver or the simulator could not be loaded.\n",
+            "3 the driver or the simulator could not be loaded, 5 the recording failed (the file could not\n"
+            "be written or the sample stream broke).\n",
             kDefaultSimModel, driverFileName(), simDefaultPath().c_str(), simFaultHelp());
 }
 
@@ -247,6 +259,12 @@ int parseOptions(int argc, char **argv, Options *o) {
         } else if (a == "--csv") {
             if (!(v = value("a file name"))) return EXIT_USAGE;
             o->csv = v;
+        } else if (a == "--edf" || a == "--tsv") {
+            if (!(v = value("a file name"))) return EXIT_USAGE;
+            (a == "--edf" ? o->edf : o->tsv) = v;
+        } else if (a == "--client" || a == "--session") {
+            if (!(v = value("a text"))) return EXIT_USAGE;
+            (a == "--client" ? o->client : o->session) = v;
         } else if (a == "--driver") {
             if (!(v = value("a path"))) return EXIT_USAGE;
             o->driver = v;
@@ -291,6 +309,19 @@ int parseOptions(int argc, char **argv, Options *o) {
             fprintf(stderr, "qdacq: unknown option \"%s\" (see qdacq --help)\n", a.c_str());
             return EXIT_USAGE;
         }
+    }
+    if (!o->edf.empty() && !o->tsv.empty()) {
+        fprintf(stderr, "qdacq: record into one file: --edf or --tsv, not both\n");
+        return EXIT_USAGE;
+    }
+    bool recording = !o->edf.empty() || !o->tsv.empty();
+    if (!recording && (!o->client.empty() || !o->session.empty())) {
+        fprintf(stderr, "qdacq: --client and --session describe a recording: give --edf FILE or --tsv FILE\n");
+        return EXIT_USAGE;
+    }
+    if (recording && o->test) {
+        fprintf(stderr, "qdacq: a test measurement cannot be recorded (its channels do not keep their rates)\n");
+        return EXIT_USAGE;
     }
     bool simOnly = !o->simSignal.empty() || !o->faults.empty() || !o->simLibrary.empty();
     if (simOnly && !o->simulate) {
@@ -476,6 +507,28 @@ int run(const Options &o) {
         return EXIT_SETUP;
     }
 
+    bool recording = !o.edf.empty() || !o.tsv.empty();
+    if (recording) {
+        bool edf = !o.edf.empty();
+        if (!recordingStart(api, edf ? o.edf : o.tsv, edf ? RecordingFormat::EDF : RecordingFormat::TSV, o.client,
+                            o.session, &why)) {
+            fprintf(stderr, "qdacq: %s\n", why.c_str());
+            stream.closeCsv();
+            return EXIT_SETUP;
+        }
+        say(std::string("recording into ") + (edf ? o.edf : o.tsv));
+    }
+    bool recordingBroke = false;
+    // Ends the recording (an EDF file gets its record count) and says what
+    // the file holds; on every way out once the recording has begun.
+    auto finishRecording = [&]() {
+        if (!recording) return;
+        std::string summary;
+        bool completed = recordingFinish(&summary);
+        say(summary);
+        if (!completed) recordingBroke = true;
+    };
+
     api.SetCallbacks(onSamples, onIndicator, onMessage);
     std::vector<SimFault> faults = o.faults;
     if (o.simulate) simFaultsArm(sim, tx, &faults, say);
@@ -501,6 +554,7 @@ int run(const Options &o) {
         }
         if (haveLog) say("  details in the driver log " + logPath);
         stream.closeCsv();
+        finishRecording();
         return EXIT_ENDED;
     }
     sayAt(std::string(o.test ? "test measurement" : "measurement") + " started (" +
@@ -526,7 +580,12 @@ int run(const Options &o) {
             endedByDriver = true;
             break;
         }
-        if (host::interrupted() > 0) {
+        std::string failure;
+        if (recording && recordingFailed(&failure)) {
+            sayAt("recording stopped: " + failure);
+            recordingBroke = true;
+            stopAsked = true;
+        } else if (host::interrupted() > 0) {
             sayAt("Ctrl-C: stopping");
             stopAsked = true;
         } else if (o.seconds > 0 && t >= o.seconds) {
@@ -575,6 +634,7 @@ int run(const Options &o) {
     api.CloseDevContext((uint16_t)ctx);
     g_run.context = -1;
     stream.closeCsv();
+    finishRecording();
 
     ChannelTally totals[STREAM_CHANNELS];
     uint64_t gaps = 0, lostTicks = 0, packets = 0;
@@ -592,6 +652,7 @@ int run(const Options &o) {
              stopState.c_str());
     say(final);
     if (result == EXIT_CLEAN && lost > 0) result = EXIT_LOSSES;
+    if (recordingBroke && result != EXIT_ENDED) result = EXIT_RECORDING;
     return result;
 }
 
