@@ -5,6 +5,7 @@
 // the buffers or give an unreadable file).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -408,4 +409,48 @@ TEST_F(Header, TsvHeaderRows) {
     ASSERT_NE(time, std::string::npos);
     EXPECT_EQ(text[time + 8], ':');
     EXPECT_EQ(text[time + 11], ':');
+}
+
+// Any parameter values: the headers never overrun a buffer (the sanitizers
+// watch), and whatever EDF header gets written is whole and printable.
+TEST_F(Header, AnyParameterValuesGiveAWholePrintableHeaderOrNone) {
+    uint32_t seed = 12345;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    const float odd[] = {0.0f, -1.0f, 1e-30f, 1e30f, 15.625f, 2000.0f, 62.5f, 3.3e9f, -65536.0f, 0.49f};
+    for (int round = 0; round < 300; round++) {
+        fakeReset((int)(next() % 11));
+        g_fake.channelCount = (int32_t)(next() % 16) - 2;
+        g_fake.model = std::string(next() % 90, (char)('a' + next() % 26));
+        for (FakeChannel &c : g_fake.channel) {
+            c.enabled = next() % 4 != 0;
+            c.name = std::string(next() % 40, (char)(next() % 256));
+            c.label = std::string(next() % 40, (char)(next() % 256));
+            c.sensor = std::string(next() % 120, (char)(next() % 256));
+            c.unit = std::string(next() % 20, (char)(1 + next() % 255));
+            c.range = next() % 3 ? (float)(next() % 30000) / 7.0f : odd[next() % 10];
+            c.minimum = next() % 3 ? -(float)(next() % 30000) / 9.0f : odd[next() % 10];
+            c.rate = next() % 2 ? 15.625f * (float)(1u << (next() % 8)) : odd[next() % 10];
+            c.rateIndex = next() % 2 ? 4 + next() % 8 : next();
+            c.lower = odd[next() % 10];
+            c.upper = odd[next() % 10];
+            c.filter = (int)(next() % 3) - 1;
+        }
+        std::string bytes = edfHeader(std::string(next() % 100, 'c').c_str(), std::string(next() % 100, 's').c_str());
+        if (bytes.empty()) continue;
+        expectPrintable(bytes);
+        EdfImage e = parseEdf(bytes);
+        ASSERT_TRUE(e.ok) << e.error;
+        ASSERT_EQ(bytes.size(), (e.signal.size() + 1) * 256);
+        ASSERT_EQ((size_t)std::atoi(e.headerBytes.c_str()), bytes.size());
+        for (const EdfSignal &s : e.signal) {
+            int spr = std::atoi(s.samples.c_str());
+            ASSERT_TRUE(spr >= 1 && spr <= 2200) << s.samples;
+            ASSERT_LT(std::atoi(s.digMin.c_str()), 32767);
+            ASSERT_GE(std::atoi(s.digMin.c_str()), -32768);
+        }
+        tsvHeader();
+    }
 }

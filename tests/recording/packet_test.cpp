@@ -3,6 +3,7 @@
 // rate masks, completion of the record count, and failing writes.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -406,4 +407,48 @@ TEST_F(Packets, OpenCutsTheTextsAndReplacesAnOldFile) {
     EXPECT_FALSE(recordingOpen(out.get(), (dir + "missing" + (testenvIsWindows() ? "\\" : "/") + "r.edf").c_str(),
                                RECORDING_EDF, "", ""));
     EXPECT_EQ(out->file, OS_INVALID_FILE);
+}
+
+// Packets of any shape (counts, masks, phases, missing blocks) into both
+// formats: nothing is read or written outside the buffers (the sanitizers
+// watch), and the EDF file holds whole records after completion.
+TEST_F(Packets, AnyPacketsStayInsideTheBuffers) {
+    uint32_t seed = 777;
+    auto next = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    static int32_t samples[6][70];
+    for (int round = 0; round < 40; round++) {
+        fakeReset(1 + (int)(next() % 8));
+        for (FakeChannel &c : g_fake.channel) {
+            c.rateIndex = 4 + next() % 5;
+            c.rate = 15.625f * (float)(1u << (c.rateIndex - 4));
+        }
+        uint16_t format = next() % 2 ? RECORDING_TSV : RECORDING_EDF;
+        auto o = newOutput();
+        std::string name = dir + "any" + std::to_string(round);
+        ASSERT_TRUE(recordingOpen(o.get(), name.c_str(), format, "", ""));
+        for (int k = 0; k < 60; k++) {
+            ChannelSamples entry[6] = {};
+            for (int i = 0; i < 6; i++) {
+                for (int32_t &s : samples[i]) s = (int32_t)(next() << 8);
+                entry[i].samples = next() % 5 ? samples[i] : nullptr;
+                entry[i].count = (uint16_t)(next() % 71);
+                entry[i].rateMask = (uint16_t)(next() % 3 ? (1u << (next() % 4)) - 1 : next());
+            }
+            testing::internal::CaptureStdout();
+            recordPacket(o.get(), (uint16_t)(next() % 3 ? o->expectedPhase : next()), entry, 1 + (int)(next() % 6));
+            testing::internal::GetCapturedStdout();
+        }
+        completeEdfHeader(o.get(), nullptr);
+        if (format == RECORDING_EDF) {
+            std::string bytes = testenvReadFile(name);
+            if (bytes.empty()) continue;
+            EdfImage e = parseEdf(bytes);
+            ASSERT_TRUE(e.ok);
+            EXPECT_EQ(e.trailing, 0u);
+            EXPECT_EQ((size_t)std::atoi(e.records.c_str()), e.recordCount);
+        }
+    }
 }
