@@ -1,5 +1,8 @@
 #!/bin/sh
-# demo.sh: the main job against the simulated device (see README).
+# demo.sh: a first acquisition (see README): qdacq loads the Linux driver
+# library the way a host application does, puts the built-in simulated
+# "Quorvane Halvex-4 USB" under it, measures four channels at mixed rates for
+# five seconds, prints a summary line per second and stops cleanly.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -9,4 +12,9 @@ shared=""
 if [ -z "${ALLUSERSPROFILE:-}" ] && [ ! -w /var/lib ]; then
     shared="$root/build/native/demo-shared"
 fi
-exec "$root/build/native/tools/qdhost" ${shared:+--shared-dir "$shared"} "$root/build/native/libQuorvaneDrv.so"
+exec "$root/build/native/tools/qdacq" ${shared:+--shared-dir "$shared"} \
+    --simulate --model "Quorvane Halvex-4 USB" \
+    --set "Channel enable=1" \
+    --set "Sample rate:0=250" --set "Sample rate:1=500" \
+    --set "Sample rate:2=125" --set "Sample rate:3=1000" \
+    --seconds 5
