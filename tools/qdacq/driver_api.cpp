@@ -11,14 +11,6 @@ const char *driverFileName() {
 #endif
 }
 
-static const char *d2xxName() {
-#ifdef _WIN32
-    return "FTD2XX.dll";
-#else
-    return "libqvftd2xx.so";
-#endif
-}
-
 template <typename T>
 static bool bind(host::Library lib, const char *name, T *slot, std::string *missing) {
     *slot = reinterpret_cast<T>(host::symbol(lib, name));
@@ -37,7 +29,7 @@ static std::string explain(const std::string &path, unsigned long code, const st
         text += "\nThe driver needs the FTDI D2XX library FTD2XX.dll, which is not installed here: install the FTDI "
                 "USB driver (it brings FTD2XX.dll), or run with --simulate to use the built-in simulated device.";
 #else
-        text += std::string("\nThe driver needs the D2XX library ") + d2xxName() +
+        text += std::string("\nThe driver needs the D2XX library libqvftd2xx.so") +
                 " (its libftdi backend, built beside the driver); keep it next to the driver or on the library "
                 "path, or run with --simulate to use the built-in simulated device.";
 #endif
