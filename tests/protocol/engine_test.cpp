@@ -307,6 +307,8 @@ TEST_F(Engine, StopWhileConnectingInTheBackground) {
     Bench b(HALVEX4_USB);
     oneChannel(b);
     uint16_t ctx = (uint16_t)b.ctx;
+    ASSERT_NE(engineLock(), nullptr);
+    ASSERT_FALSE(engineLockHeldHere());
     engineLockAcquire();
     ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
     ASSERT_TRUE(waitReal([&] { return b.transceiverOpen(); }, 3000));
