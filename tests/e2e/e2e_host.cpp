@@ -272,7 +272,9 @@ bool prepare(DevicePlan *p, double recordSeconds) {
     p->context = ctx;
     p->channels = contextChannels(g_lib.api);
     g_cap[ctx].channels = p->channels;
-    bool ok = setting(ctx, "Device id=" + p->serial);
+    // The mains frequency's default follows the user's country, which
+    // differs between machines (and Wine): the host chooses it.
+    bool ok = setting(ctx, "Device id=" + p->serial) && setting(ctx, "Mains power frequency=50");
     for (int c = 0; c < p->channels; ++c) {
         const ChannelPlan &k = p->ch[c];
         std::string at = ":" + std::to_string(c) + "=";
@@ -393,7 +395,8 @@ std::string digestText(const DevicePlan &p, uint32_t belowTick) {
 // ---------------------------------------------------------------------------
 
 // Drops what differs between runs and builds: timestamp lines, the host
-// path, link handles. The exits of QdStartMeasurement and
+// path, link handles, and the line that tells whether the system offers
+// Bluetooth LE (Linux has none). The exits of QdStartMeasurement and
 // QdStopMeasurement are written on the host's thread while the engine thread
 // may be writing; they are taken out where they stand and listed at the end.
 std::string normaliseLog(const std::string &raw) {
@@ -421,6 +424,11 @@ std::string normaliseLog(const std::string &raw) {
         std::string line = text.substr(pos, eol - pos);
         pos = eol + 1;
         if (line.empty() || line.compare(0, 2, "@ ") == 0) continue;
+        if (line == "#Bluetooth LE links are not available on this system" ||
+            line == "!Cannot load library BluetoothAPIs.dll" ||
+            line == "!Cannot find required BLE function in BluetoothAPIs.dll library") {
+            continue;
+        }
         if (line.compare(0, 11, "Loaded by: ") == 0) line = "Loaded by: <host>";
         const char *handles[] = {"socket/handle: "};
         for (const char *h : handles) {

@@ -79,14 +79,18 @@ elseif(STEP STREQUAL "refusals")
     expect(channel "QdStr2Param result 4")
     run(link 2 --simulate --model "Quorvane Halvex-4 BT")
     expect(link "USB transceivers only")
-    run(usage 2 --sim-fault link-loss)
+    run(usage 2 --sim-fault link-loss@1)
     expect(usage "needs --simulate")
 elseif(STEP STREQUAL "faults")
     # A lost stop reply: the driver's reply timer ends the measurement.
     run(lost 1 ${sim} --seconds 1 --sim-fault lost-reply=stop)
     expect(lost "error: Device is not responding. Please check, if it's on and connected with USB cable.")
     expect(lost "(0) link: link error (2)")
-    expect(lost "the driver ended the measurement")
+    expect(lost "stop state: idle (QdStopMeasurement 1, QdComState 0 after 9")
+    expect(lost "last error: Device is not responding.")
+    # The start's reply lost: the driver ends the measurement by itself.
+    run(start 1 ${sim} --seconds 3 --sim-fault lost-reply=start)
+    expect(start "the driver ended the measurement")
     # A link loss with reconnection: samples of the outage are lost, the
     # measurement goes on.
     run(loss 4 ${sim} --seconds 3 --sim-fault link-loss@1+400)

@@ -201,9 +201,10 @@ void usage(FILE *out) {
             "  --sim-offset N         its offset in device units (default 0)\n"
             "  --sim-fault SPEC       a fault to inject, repeatable:\n%s"
             "Exit status: 0 stopped cleanly without losses, 4 stopped cleanly with lost samples,\n"
-            "1 the measurement did not start or the driver ended it, 2 bad command line or setting,\n"
-            "3 the driver or the simulator could not be loaded, 5 the recording failed (the file could not\n"
-            "be written or the sample stream broke).\n",
+            "1 the measurement did not start, the driver ended it or reported an error, 2 bad command\n"
+            "line or setting, "
+            "3 the driver or the simulator could not be loaded, 5 the recording failed (the file could\n"
+            "not be written or the sample stream broke).\n",
             kDefaultSimModel, driverFileName(), simDefaultPath().c_str(), simFaultHelp());
 }
 
@@ -651,6 +652,7 @@ int run(const Options &o) {
              (unsigned long long)total, elapsed(), (unsigned long long)lost, (unsigned long long)gaps,
              stopState.c_str());
     say(final);
+    if (result == EXIT_CLEAN && !g_run.lastError.empty()) result = EXIT_ENDED;
     if (result == EXIT_CLEAN && lost > 0) result = EXIT_LOSSES;
     if (recordingBroke && result != EXIT_ENDED) result = EXIT_RECORDING;
     return result;
