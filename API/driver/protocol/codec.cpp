@@ -1,0 +1,287 @@
+// codec.cpp - receiver, validation, trace lines and frame building shared by
+// both device families and the device search.
+#include "API/driver/protocol/codec.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "API/driver/frame/log.h"
+
+// ---------------------------------------------------------------------------
+// Code tables
+// ---------------------------------------------------------------------------
+
+static const char *const halvexCommandNames[21] = {
+    "CMD_GET_DEV_INFO", "CMD_GET_FIRM_INFO", "CMD_GET_BOOT_INFO", "CMD_GET_DEV_STATE",
+    "CMD_SET_NOTIF", "CMD_SET_RTC", "CMD_READ_CFG", "CMD_WRITE_CFG",
+    "CMD_START_MES", "CMD_TURN_OFF", "CMD_STOP_MES", "CMD_START_TEST",
+    "CMD_STOP_TEST", "CMD_RESTART", "CMD_SET_GEN", "CMD_CALIB",
+    "CMD_CHECK", "CMD_BOOT", "CMD_WRITE_FIRM", "", "CMD_START_FIRM",
+};
+static const char *const halvexReplyNames[21] = {
+    "REP_GET_DEV_INFO", "REP_GET_FIRM_INFO", "REP_GET_BOOT_INFO", "REP_GET_DEV_STATE",
+    "REP_SET_NOTIF", "REP_SET_RTC", "REP_READ_CFG", "REP_WRITE_CFG",
+    "REP_START_MES", "REP_TURN_OFF", "REP_STOP_MES", "REP_START_TEST",
+    "REP_STOP_TEST", "REP_RESTART", "REP_SET_GEN", "REP_CALIB",
+    "REP_CHECK", "REP_BOOT", "REP_WRITE_FIRM", "", "REP_START_FIRM",
+};
+static const uint8_t halvexReplyMinimum[21] = {
+    69, 32, 0, 3, 2, 2, 22, 2, 2, 2, 2, 2, 2, 2, 2, 0, 0, 0, 0, 0, 0,
+};
+static const char *const halvexNotificationNames[3] = {"NOT_EVENT", "NOT_DATA", "NOT_EXT_DATA"};
+static const uint8_t halvexNotificationMinimum[3] = {2, 5, 0};
+
+static const char *const brevCommandNames[21] = {
+    "CMD_GET_DEV_INFO", "CMD_GET_FIRM_INFO", "CMD_GET_BOOT_INFO", "CMD_GET_DEV_STATE",
+    "CMD_GET_SYS_CLK", "CMD_READ_CFG", "CMD_WRITE_CFG", "CMD_SET_NOTIF",
+    "CMD_TURN_ON", "CMD_TURN_OFF", "CMD_START_MES", "CMD_STOP_MES",
+    "CMD_EXEC_MENU_CMD", "CMD_RESTART", "CMD_READ_SCORES", "CMD_READ_EVENTS",
+    "CMD_GET_HARD_STATE", "CMD_BOOT", "CMD_WRITE_FIRM", "CMD_WRITE_BOOT", "CMD_START_FIRM",
+};
+static const char *const brevReplyNames[21] = {
+    "REP_GET_DEV_INFO", "REP_GET_FIRM_INFO", "REP_GET_BOOT_INFO", "REP_GET_DEV_STATE",
+    "REP_GET_SYS_CLK", "REP_READ_CFG", "REP_WRITE_CFG", "REP_SET_NOTIF",
+    "REP_TURN_ON", "REP_TURN_OFF", "REP_START_MES", "REP_STOP_MES",
+    "REP_EXEC_MENU_CMD", "REP_RESTART", "REP_READ_SCORES", "REP_READ_EVENTS",
+    "REP_GET_HARD_STATE", "REP_BOOT", "REP_WRITE_FIRM", "REP_WRITE_BOOT", "REP_START_FIRM",
+};
+static const uint8_t brevReplyMinimum[21] = {
+    81, 6, 0, 3, 0, 0, 0, 2, 0, 0, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+};
+static const char *const brevNotificationNames[9] = {
+    "NOT_STATE_CHG", "NOT_DEV_ERR", "NOT_CFG_CHG", "NOT_FEEDBK_DATA", "NOT_RAW_DATA",
+    "NOT_ARTIFACT", "NOT_RND_SCORE", "NOT_SES_SCORE", "NOT_EVENT",
+};
+static const uint8_t brevNotificationMinimum[9] = {2, 0, 0, 0, 3, 2, 0, 0, 0};
+
+// The device search knows only the device information exchange.
+static const uint8_t searchReplyMinimum[1] = {69};
+static const uint8_t searchNotificationMinimum[1] = {0};
+
+const MessageTables halvexTables = {
+    halvexCommandNames, 21,
+    halvexReplyNames, halvexReplyMinimum, 21,
+    halvexNotificationNames, halvexNotificationMinimum, 3,
+    true, true, 0xC1, true,
+};
+
+const MessageTables brevTables = {
+    brevCommandNames, 21,
+    brevReplyNames, brevReplyMinimum, 21,
+    brevNotificationNames, brevNotificationMinimum, 9,
+    false, false, 0xC4, true,
+};
+
+const MessageTables searchTables = {
+    halvexCommandNames, 1,
+    halvexReplyNames, searchReplyMinimum, 1,
+    halvexNotificationNames, searchNotificationMinimum, 1,
+    true, true, 0, false,
+};
+
+// ---------------------------------------------------------------------------
+// Log helpers
+// ---------------------------------------------------------------------------
+
+static void contextPrefix(uint16_t ctx, char *buffer, size_t size) {
+    if (ctx > 0) {
+        snprintf(buffer, size, "(%i) ", (int)ctx);
+    } else {
+        buffer[0] = '\0';
+    }
+}
+
+void protoLogError(uint16_t ctx, const char *text) {
+    char prefix[16];
+    contextPrefix(ctx, prefix, sizeof prefix);
+    if (text[0] == '!') text++;
+    qdLog("!%s%s\n", prefix, text);
+}
+
+void protoLogTrace(uint16_t ctx, const char *format, ...) {
+    char prefix[16];
+    contextPrefix(ctx, prefix, sizeof prefix);
+    char text[240];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    qdLog("# %s%s", prefix, text);
+}
+
+// ---------------------------------------------------------------------------
+// Receiver
+// ---------------------------------------------------------------------------
+
+void rxReset(Receiver *rx) {
+    rx->flags = RX_READING_LENGTH;
+    rx->shift = 0;
+    rx->length = 0;
+    rx->count = 0;
+}
+
+// Length groups stand at shifts 0, 7, 14, ...; a 32-bit length is full after
+// the group at shift 28, so a prefix that asks for a further group announces
+// more than any frame can hold.
+static const uint16_t RX_LAST_SHIFT = 28;
+
+static RxEvent rxTooLong(Receiver *rx, uint16_t ctx) {
+    protoLogError(ctx, "Message is too long");
+    rx->flags = RX_SKIPPING;
+    return RX_TOO_LONG;
+}
+
+RxEvent rxFeed(Receiver *rx, uint8_t b, uint16_t ctx, uint32_t *length) {
+    if (rx->flags & RX_READING_LENGTH) {
+        // The group is added in 64 bits: at shift 28 a group of 16 or more
+        // would not fit 32 bits. Such a length (far above any frame) is kept
+        // as the largest 32-bit value.
+        uint64_t value = (uint64_t)rx->length + ((uint64_t)(b & 0x7Fu) << rx->shift);
+        rx->length = value > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)value;
+        if (rx->length > MSG_MAX_BODY) {
+            return rxTooLong(rx, ctx);
+        }
+        if (b & 0x80) {
+            if (rx->shift >= RX_LAST_SHIFT) {
+                // Endless run of continuation bytes: the prefix cannot be
+                // read. The bytes announced so far (if any) are skipped; with
+                // none, the receiver starts over at the next byte.
+                RxEvent e = rxTooLong(rx, ctx);
+                if (rx->length == 0) rxReset(rx);
+                return e;
+            }
+            rx->shift = (uint16_t)(rx->shift + 7);
+        } else if (rx->length != 0) {
+            rx->flags &= (uint16_t)~RX_READING_LENGTH;
+        } else {
+            // A zero length starts no frame; the next byte begins a new one.
+            rxReset(rx);
+        }
+        return RX_MORE;
+    }
+    bool skipping = (rx->flags & RX_SKIPPING) != 0;
+    if (!skipping && rx->count < sizeof rx->body) {
+        rx->body[rx->count] = b;
+    }
+    rx->count++;
+    if (rx->count >= rx->length) {
+        uint32_t n = rx->length;
+        rxReset(rx);
+        if (!skipping) {
+            *length = n;
+            return RX_FRAME;
+        }
+    }
+    return RX_MORE;
+}
+
+// ---------------------------------------------------------------------------
+// Validation and traces
+// ---------------------------------------------------------------------------
+
+const char *msgName(const MessageTables *t, uint8_t code) {
+    uint8_t index = code & 0x3F;
+    if (code < 0x40) {
+        return index < t->commandCount ? t->commandNames[index] : nullptr;
+    }
+    if (code < 0x80) return nullptr;
+    if (code < 0xC0) {
+        return index < t->replyCount ? t->replyNames[index] : nullptr;
+    }
+    return index < t->notificationCount ? t->notificationNames[index] : nullptr;
+}
+
+static void validationError(const MessageTables *t, uint16_t ctx, const char *text) {
+    char line[64];
+    snprintf(line, sizeof line, "%s%s", text, t->textsWithPeriod ? "." : "");
+    protoLogError(ctx, line);
+}
+
+bool msgValidate(const MessageTables *t, uint16_t ctx, const uint8_t *body, uint32_t n) {
+    if (n < 1) {
+        validationError(t, ctx, "Message is too short");
+        return false;
+    }
+    uint8_t code = body[0];
+    if (code < 0x80) {
+        validationError(t, ctx, "Invalid message direction");
+        return false;
+    }
+    bool notification = (code & 0x40) != 0;
+    uint8_t index = code & 0x3F;
+    uint8_t count = notification ? t->notificationCount : t->replyCount;
+    if (index >= count) {
+        validationError(t, ctx, "Unknown message");
+        return false;
+    }
+    uint8_t minimum = notification ? t->notificationMinimum[index] : t->replyMinimum[index];
+    if (minimum == 0) {
+        validationError(t, ctx, "Unimplemented message");
+        return false;
+    }
+    if (n < minimum) {
+        bool errorReply = !notification && t->shortErrorReplies && n >= 2 && body[1] != 0;
+        if (!errorReply) {
+            validationError(t, ctx, "Message is too short");
+            return false;
+        }
+    }
+    return true;
+}
+
+void msgTrace(const MessageTables *t, uint16_t ctx, const uint8_t *body, uint32_t n) {
+    if (n < 1) return;
+    uint8_t code = body[0];
+    if (t->untracedCode != 0 && code == t->untracedCode) return;
+    if (code >= 0xC0 && !t->traceNotifications) return;
+
+    // The whole line is built first and then written in pieces that stay
+    // below the log writer's entry limit.
+    char line[32 + 3 * 256];
+    int pos = snprintf(line, sizeof line, "%c ", code < 0x80 ? '<' : '>');
+    if (ctx > 0) pos += snprintf(line + pos, sizeof line - (size_t)pos, "(%i) ", (int)ctx);
+    const char *name = msgName(t, code);
+    uint32_t first = 0;
+    if (name != nullptr) {
+        if (name[0] != '\0') pos += snprintf(line + pos, sizeof line - (size_t)pos, "%s ", name);
+        first = 1;
+    }
+    if (n > 256) n = 256;
+    for (uint32_t i = first; i < n; i++) {
+        pos += snprintf(line + pos, sizeof line - (size_t)pos, "%02x ", body[i]);
+    }
+    line[pos++] = '\n';
+    line[pos] = '\0';
+    const int piece = 249;
+    for (int at = 0; at < pos; at += piece) {
+        int len = pos - at < piece ? pos - at : piece;
+        qdLog("%.*s", len, line + at);
+    }
+}
+
+const char *msgResultText(uint8_t result) {
+    switch (result) {
+    case 1: return "!Unknown (or not implemented) device command";
+    case 2: return "!Invalid parameter(s) of the device command";
+    case 3: return "!The command cannot be executed in a current device state";
+    case 4: return "!Device resources required by the command are unavailable or insufficient";
+    case 5: return "!Invalid data format of the command received by device";
+    default: return "Unknown error of a message";
+    }
+}
+
+uint32_t msgBuild(uint8_t *tx, uint8_t code, const uint8_t *payload, uint32_t payloadLength) {
+    uint32_t n = payloadLength + 1;
+    if (n > MSG_MAX_BODY) return 0;
+    uint32_t at = 0;
+    if (n < 0x80) {
+        tx[at++] = (uint8_t)n;
+    } else {
+        tx[at++] = (uint8_t)(0x80 | (n & 0x7F));
+        tx[at++] = (uint8_t)(n >> 7);
+    }
+    tx[at++] = code;
+    if (payloadLength > 0) memcpy(tx + at, payload, payloadLength);
+    return at + payloadLength;
+}

@@ -1,0 +1,612 @@
+// halvex.cpp - the protocol family of the Halvex models (model indices 1-14):
+// connect, identity check, configuration write, notifications, measurement
+// or test measurement, data watch, background reconnection, and the way back
+// to rest when the host stops.
+#include <cstdio>
+#include <cstring>
+
+#include "API/driver/frame/log.h"
+#include "API/driver/protocol/protocol.h"
+#include "os/os.h"
+
+enum : uint16_t {
+    APP_GET_DEV_INFO = 1,
+    APP_GET_FIRM_INFO = 2,   // never entered
+    APP_WRITE_CFG = 3,
+    APP_SET_NOTIF = 4,
+    APP_START_TEST = 5,
+    APP_TEST = 6,
+    APP_STOP_TEST = 7,
+    APP_START_MES = 8,
+    APP_MEASURE = 9,
+    APP_STOP_MES = 10,
+    APP_CLEAR_NOTIF = 11,
+    APP_RESET_NOTIF = 12,
+    HALVEX_STATES = 13,
+};
+
+static const char *const stateNames[HALVEX_STATES] = {
+    "APP_IDLE",      "APP_GET_DEV_INFO", "APP_GET_FIRM_INFO", "APP_WRITE_CFG", "APP_SET_NOTIF",
+    "APP_START_TEST", "APP_TEST",        "APP_STOP_TEST",     "APP_START_MES", "APP_MEASURE",
+    "APP_STOP_MES",  "APP_CLEAR_NOTIF",  "APP_RESET_NOTIF",
+};
+
+// Device state byte of REP_GET_DEV_STATE that each state expects.
+static const uint8_t expectedDeviceState[HALVEX_STATES] = {0, 1, 1, 1, 1, 1, 2, 2, 1, 5, 5, 1, 1};
+
+enum : uint8_t {
+    CMD_GET_DEV_INFO = 0x00,
+    CMD_SET_NOTIF = 0x04,
+    CMD_WRITE_CFG = 0x07,
+    CMD_START_MES = 0x08,
+    CMD_STOP_MES = 0x0A,
+    CMD_START_TEST = 0x0B,
+    CMD_STOP_TEST = 0x0C,
+    CMD_RESTART = 0x0D,
+    REP_GET_DEV_INFO = 0x80,
+    REP_GET_DEV_STATE = 0x83,
+    REP_SET_NOTIF = 0x84,
+    REP_WRITE_CFG = 0x87,
+    REP_START_MES = 0x88,
+    REP_STOP_MES = 0x8A,
+    REP_START_TEST = 0x8B,
+    REP_STOP_TEST = 0x8C,
+    NOT_EVENT = 0xC0,
+    NOT_DATA = 0xC1,
+};
+
+enum : uint8_t { NOTIF_ENABLE = 0x40, NOTIF_CLEAR = 0xE0 };
+
+// Timer slots.
+enum { T1 = 0, T2 = 1, T3 = 2, T4 = 3, T5 = 4 };
+
+static const uint32_t REPLY_MS = 900;
+static const uint32_t DATA_WATCH_MS = 2000;
+static const uint32_t LINK_ERROR_MS = 10000;
+static const uint32_t STOP_WAIT_MS = 1000;
+static const int MAX_MESSAGES_PER_STEP = 10;
+// Bytes read per step at most: ten longest frames and some slack, so that a
+// flooding link cannot keep one step going.
+static const int MAX_BYTES_PER_STEP = 8192;
+
+static const char MAKER[] = "Quorvane Systems";
+
+static bool onUsb(const ProtocolState *ps) { return ps->link.type == LINK_USB; }
+
+static void setState(ProtocolState *ps, uint16_t state) { protoSetState(ps, state, stateNames); }
+
+static void send(ProtocolState *ps, uint8_t code, uint32_t replyMs) {
+    protoSend(ps, &halvexTables, code, nullptr, 0, replyMs);
+}
+
+static void sendNotif(ProtocolState *ps, uint8_t mask, uint32_t replyMs) {
+    protoSend(ps, &halvexTables, CMD_SET_NOTIF, &mask, 1, replyMs);
+}
+
+static void logLinkError(const ProtocolState *ps) { protoLogError(ps->context, "Link error"); }
+
+// A text field of a device message equals text (NUL-terminated within the field).
+static bool fieldEquals(const uint8_t *field, size_t size, const char *text) {
+    size_t len = strlen(text);
+    return len < size && memcmp(field, text, len) == 0 && field[len] == 0;
+}
+
+// Copies a text field of size bytes into out (size + 1 bytes), stopping at
+// its NUL.
+static void fieldCopy(char *out, const uint8_t *field, size_t size) {
+    size_t i = 0;
+    while (i < size && field[i] != 0) {
+        out[i] = (char)field[i];
+        i++;
+    }
+    out[i] = '\0';
+}
+
+// ---------------------------------------------------------------------------
+// Link failure and disconnect
+// ---------------------------------------------------------------------------
+
+static void linkFailure(ProtocolState *ps) {
+    if (!ps->connected) return;
+    if (ps->state == APP_MEASURE || ps->state == APP_TEST) {
+        protoCloseLink(ps);
+        rxReset(&ps->rx);
+        ps->connected = 0;
+        reportIndicator(ps->context, QD_IND_LINK, 2);
+        protoTimerStop(ps, T4, false);
+        logLinkError(ps);
+        if (!protoThreadBusy(ps) && !reconnectionThreadStart(ps->context)) {
+            // Nothing will reopen the link: end the measurement.
+            ps->pendingEvent = INT_DISC;
+        }
+    } else {
+        ps->connected = 0;
+        ps->pendingEvent = INT_DISC;
+    }
+}
+
+static void disconnect(ProtocolState *ps) {
+    protoCloseLink(ps);
+    if (ps->connected) reportIndicator(ps->context, QD_IND_LINK, 0);
+    ps->connected = 0;
+    ps->serial[0] = '\0';
+    protoTimerStop(ps, T5, true);
+    setState(ps, APP_IDLE);
+}
+
+// ---------------------------------------------------------------------------
+// Events
+// ---------------------------------------------------------------------------
+
+static int handleEvent(ProtocolState *ps, uint16_t event) {
+    uint16_t ctx = ps->context;
+    switch (event) {
+    case INT_DISC:
+        reportIndicator(ctx, QD_IND_LINK, 0);
+        reportUserMessage(ctx, onUsb(ps) ? MSG_LINK_LOST_USB : MSG_LINK_LOST, nullptr);
+        return 0;
+    case INT_CON:
+        reportIndicator(ctx, QD_IND_LINK, 1);
+        return 1;
+    case INT_T1:
+        reportIndicator(ctx, QD_IND_LINK, 2);
+        logLinkError(ps);
+        if (ps->state >= APP_START_TEST && ps->state <= APP_STOP_MES) send(ps, CMD_RESTART, 0);
+        if (ps->connected) {
+            reportUserMessage(ctx, onUsb(ps) ? MSG_NOT_RESPONDING_USB : MSG_NOT_RESPONDING, nullptr);
+        }
+        return 0;
+    case INT_T2:
+        if (ps->connected) {
+            reportUserMessage(ctx, onUsb(ps) ? MSG_LINK_LOST_USB : MSG_LINK_LOST, nullptr);
+        }
+        return 0;
+    case INT_T3:
+        if ((ps->state == APP_TEST || ps->state == APP_MEASURE) && ps->connected &&
+            !protoTimerRunning(ps, T2)) {
+            protoTimerStart(ps, T2, onUsb(ps) ? 1000 : 10000, true);
+            reportIndicator(ctx, QD_IND_LINK, 2);
+            protoTimerStop(ps, T4, false);
+            logLinkError(ps);
+        }
+        return 1;
+    case INT_T4:
+        if (ps->connected) reportIndicator(ctx, QD_IND_LINK, 1);
+        return 1;
+    case INT_T5:
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Messages
+// ---------------------------------------------------------------------------
+
+// Configuration write after the device has identified itself.
+static int deviceInfo(ProtocolState *ps, const uint8_t *body, uint32_t n) {
+    uint16_t ctx = ps->context;
+    char model[34];
+    fieldCopy(model, body + 35, 33);
+    if (!fieldEquals(body + 2, 33, MAKER)) {
+        reportUserMessage(ctx, MSG_UNSUPPORTED_MODEL, model);
+        return 0;
+    }
+    uint16_t modelIndex = protoContextModel(ctx);
+    ModelFacts facts;
+    if (!protoModelFacts(modelIndex, &facts) || facts.name == nullptr ||
+        !fieldEquals(body + 35, 33, facts.name)) {
+        reportUserMessage(ctx, MSG_WRONG_MODEL, model);
+        return 0;
+    }
+    // The serial number fills the rest of the message, up to 13 bytes.
+    uint32_t available = n > 68 ? n - 68 : 0;
+    fieldCopy(ps->serial, body + 68, available < 13 ? available : 13);
+
+    samplesPrepare(ps, modelIndex, facts.channelStride);
+    if (!onUsb(ps)) {
+        ps->battery = 3;
+        reportIndicator(ctx, QD_IND_BATTERY, 3);
+    }
+    // The general bytes and the records of the model's channels.
+    uint32_t channels = ps->channels < 6 ? ps->channels : 6;
+    uint32_t size = facts.imageSize - (6 - channels) * facts.channelStride;
+    if (size > CONFIG_IMAGE_SIZE) size = CONFIG_IMAGE_SIZE;
+    protoSend(ps, &halvexTables, CMD_WRITE_CFG, ps->image, size, REPLY_MS);
+    setState(ps, APP_WRITE_CFG);
+    return 1;
+}
+
+// An error reply: tell the user, take the device back to rest, close.
+static int errorReply(ProtocolState *ps, const uint8_t *body) {
+    uint16_t ctx = ps->context;
+    uint8_t code = body[0];
+    uint8_t result = body[1];
+    protoLogError(ctx, msgResultText(result));
+    if (code == REP_WRITE_CFG && result == 2) {
+        int analog = 0;
+        ModelFacts facts;
+        uint32_t stride = protoModelFacts(protoContextModel(ctx), &facts) ? facts.channelStride : 6;
+        for (uint32_t i = 0; i < ps->channels && i < 6; i++) {
+            uint32_t at = 16 + i * stride;
+            if (at + 2 > CONFIG_IMAGE_SIZE) break;
+            const uint8_t *rec = ps->image + at;
+            if ((rec[0] & 0x80) != 0 && rec[1] != 7) analog++;
+        }
+        reportUserMessage(ctx, analog == 0 ? MSG_INVALID_CONFIG : MSG_UNSUPPORTED_CONFIG, nullptr);
+    } else {
+        reportUserMessage(ctx, result == 3 ? MSG_INCOMPATIBLE_STATE : MSG_DEVICE_ERROR, nullptr);
+    }
+    if (ps->state > APP_SET_NOTIF) sendNotif(ps, NOTIF_CLEAR, 0);
+    if (ps->state == APP_MEASURE) {
+        send(ps, CMD_STOP_MES, REPLY_MS);
+        sendNotif(ps, NOTIF_CLEAR, 0);
+        setState(ps, APP_STOP_MES);
+    } else if (ps->state == APP_TEST) {
+        send(ps, CMD_STOP_TEST, REPLY_MS);
+        sendNotif(ps, NOTIF_CLEAR, 0);
+        setState(ps, APP_STOP_TEST);
+    }
+    return 0;
+}
+
+static int handleMessage(ProtocolState *ps, const uint8_t *body, uint32_t n) {
+    uint16_t ctx = ps->context;
+    uint8_t code = body[0];
+    bool reply = (code & 0xC0) == 0x80;
+
+    if (protoTimerRunning(ps, T2)) {
+        protoTimerStop(ps, T2, true);
+        reportIndicator(ctx, QD_IND_LINK, 1);
+        // The data watch goes on after a link error that any message cleared.
+        if ((ps->state == APP_MEASURE || ps->state == APP_TEST) && !protoTimerRunning(ps, T3)) {
+            protoTimerStart(ps, T3, DATA_WATCH_MS, false);
+        }
+    }
+
+    // A reply the state is not waiting for must not cancel the wait for the
+    // one it is: such replies put the reply timer back.
+    uint32_t replyDeadline = ps->timers[T1];
+    if (reply) {
+        protoTimerStop(ps, T1, false);
+        if (body[1] != 0) return errorReply(ps, body);
+    }
+
+    if (code == REP_GET_DEV_STATE) {
+        if (body[2] == expectedDeviceState[ps->state]) {
+            ps->timers[T1] = replyDeadline;
+            return 1;
+        }
+        reportUserMessage(ctx, MSG_INCOMPATIBLE_STATE, nullptr);
+        send(ps, CMD_RESTART, 0);
+        return 0;
+    }
+
+    if (code == NOT_EVENT) {
+        switch (body[1]) {
+        case 0x40:
+            // The battery state follows the event byte; a message without
+            // it carries no state.
+            if (n >= 3) {
+                ps->battery = body[2];
+                reportIndicator(ctx, QD_IND_BATTERY, ps->battery);
+            }
+            break;
+        case 0x60:
+            reportIndicator(ctx, QD_IND_LINK, 2);
+            protoTimerStart(ps, T4, LINK_ERROR_MS, false);
+            logLinkError(ps);
+            break;
+        case 0x61:
+            linkFailure(ps);
+            break;
+        case 0x80:
+            reportUserMessage(ctx, MSG_HARDWARE_PROBLEM, nullptr);
+            break;
+        default:
+            break;
+        }
+        return 1;
+    }
+
+    switch (ps->state) {
+    case APP_GET_DEV_INFO:
+        if (code == REP_GET_DEV_INFO) return deviceInfo(ps, body, n);
+        break;
+    case APP_WRITE_CFG:
+        if (code == REP_WRITE_CFG) {
+            sendNotif(ps, NOTIF_ENABLE, REPLY_MS);
+            setState(ps, APP_SET_NOTIF);
+            return 1;
+        }
+        break;
+    case APP_SET_NOTIF:
+        if (code == REP_SET_NOTIF) {
+            if (ps->mode == 1) {
+                send(ps, CMD_START_TEST, REPLY_MS);
+                setState(ps, APP_START_TEST);
+            } else {
+                send(ps, CMD_START_MES, REPLY_MS);
+                setState(ps, APP_START_MES);
+            }
+            return 1;
+        }
+        break;
+    case APP_START_TEST:
+        if (code == REP_START_TEST) {
+            setState(ps, APP_TEST);
+            protoTimerStart(ps, T3, DATA_WATCH_MS, true);
+            return 1;
+        }
+        break;
+    case APP_TEST:
+    case APP_MEASURE:
+        if (code == NOT_DATA) {
+            samplesHandleData(ps, body, n);
+            return 1;
+        }
+        break;
+    case APP_STOP_TEST:
+        if (code == REP_STOP_TEST) {
+            protoTimerStart(ps, T1, REPLY_MS, true);
+            setState(ps, APP_CLEAR_NOTIF);
+            return 1;
+        }
+        if (code == NOT_DATA) return 1;
+        break;
+    case APP_START_MES:
+        if (code == REP_START_MES) {
+            setState(ps, APP_MEASURE);
+            protoTimerStart(ps, T3, DATA_WATCH_MS, true);
+            return 1;
+        }
+        break;
+    case APP_STOP_MES:
+        if (code == REP_STOP_MES) {
+            protoTimerStart(ps, T1, REPLY_MS, true);
+            setState(ps, APP_CLEAR_NOTIF);
+            return 1;
+        }
+        if (code == NOT_DATA) return 1;
+        break;
+    case APP_CLEAR_NOTIF:
+        if (code == REP_SET_NOTIF) return 0;
+        break;
+    case APP_RESET_NOTIF:
+        if (code == REP_SET_NOTIF) {
+            setState(ps, APP_CLEAR_NOTIF);
+            return 1;
+        }
+        break;
+    default:
+        break;
+    }
+    if (code == NOT_DATA) {
+        if (ctx > 0) {
+            qdLog("> (%i) NOT_DATA ...\n", ctx);
+        } else {
+            qdLog("> NOT_DATA ...\n");
+        }
+    }
+    protoLogError(ctx, "Received message is incompatible with current state");
+    if (reply) ps->timers[T1] = replyDeadline;
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Family operations
+// ---------------------------------------------------------------------------
+
+static uint32_t halvexStep(uint16_t ctx) {
+    ProtocolState *ps = &protocolState[ctx];
+    if (protoThreadBusy(ps)) return 1;
+    if (ps->state == APP_IDLE) return 0;
+
+    if (ps->pendingEvent != INT_NONE) {
+        uint16_t event = ps->pendingEvent;
+        ps->pendingEvent = INT_NONE;
+        protoLogEvent(ctx, event);
+        if (handleEvent(ps, event) == 0) {
+            disconnect(ps);
+            return 0;
+        }
+        if (ps->state == APP_IDLE) return 0;
+    }
+
+    int handled = 0;
+    int bytes = 0;
+    while (handled < MAX_MESSAGES_PER_STEP && bytes < MAX_BYTES_PER_STEP) {
+        if (ps->link.handle == LINK_INVALID_HANDLE) break;
+        uint8_t b = 0;
+        int32_t got = RecvLink(&ps->link, &b);
+        if (got < 0) {
+            protoLogError(ctx, "Receiving error");
+            linkFailure(ps);
+            if (protoThreadBusy(ps)) return 1;
+            break;
+        }
+        if (got == 0) break;
+        bytes++;
+        uint32_t n = 0;
+        if (rxFeed(&ps->rx, b, ctx, &n) != RX_FRAME) continue;
+        msgTrace(&halvexTables, ctx, ps->rx.body, n);
+        if (!msgValidate(&halvexTables, ctx, ps->rx.body, n)) {
+            protoLogError(ctx, "Incorrect format of received message");
+            disconnect(ps);
+            return 0;
+        }
+        handled++;
+        if (handleMessage(ps, ps->rx.body, n) == 0) {
+            disconnect(ps);
+            return 0;
+        }
+        // A host callback may have stopped or closed the context meanwhile.
+        if (ps->state == APP_IDLE) return 0;
+        if (protoThreadBusy(ps)) return 1;
+        if (ps->pendingEvent != INT_NONE) break;
+    }
+
+    uint32_t now = osClockMs();
+    for (int t = T1; t <= T5; t++) {
+        if (!protoTimerDue(ps, t, now)) continue;
+        ps->timers[t] = 0;
+        uint16_t event = (uint16_t)(INT_T1 + t);
+        if (event != INT_T4) protoLogEvent(ctx, event);
+        if (handleEvent(ps, event) == 0) {
+            disconnect(ps);
+            return 0;
+        }
+        if (ps->state == APP_IDLE) return 0;
+    }
+    return 1;
+}
+
+static int32_t halvexStart(uint16_t ctx, uint16_t mode) {
+    EngineGuard guard;
+    ProtocolState *ps = &protocolState[ctx];
+    if (ps->state != APP_IDLE) return -1;
+    ps->context = ctx;
+    // A connection thread still running owns the record: a second
+    // connection must not be started beside it, nor its settings changed.
+    if (protoThreadBusy(ps)) return (mode & QD_START_BACKGROUND) ? 3 : -1;
+    ps->closedByStop = LINK_INVALID_HANDLE;
+
+    ModelFacts facts;
+    if (!protoModelFacts(protoContextModel(ctx), &facts) || !facts.haveChannels || !facts.haveLinkType) {
+        return -1;
+    }
+    ps->channels = facts.channels;
+    ps->link.type = facts.linkType;
+    if (facts.linkType == LINK_BT || facts.linkType == LINK_BLE) ps->link.handle = LINK_INVALID_HANDLE;
+    if (facts.linkType == LINK_BLE && protoOsVersionCode() < 12) return 4;
+
+    const uint8_t *image = protoContextImage(ctx);
+    if (image != nullptr) memcpy(ps->image, image, CONFIG_IMAGE_SIZE);
+    ps->battery = 3;
+    ps->mode = mode & 0x7FFF;
+    for (int t = T1; t <= T5; t++) ps->timers[t] = 0;
+    ps->pendingEvent = INT_NONE;
+    rxReset(&ps->rx);
+
+    if (mode & QD_START_BACKGROUND) {
+        const char *id = protoContextDeviceId(ctx);
+        snprintf(ps->deviceId, sizeof ps->deviceId, "%s", id != nullptr ? id : "");
+        ps->cancelConnect = 0;
+        return connectionThreadStart(ctx) ? 3 : 2;
+    }
+
+    const char *id = protoContextDeviceId(ctx);
+    snprintf(ps->deviceId, sizeof ps->deviceId, "%s", id != nullptr ? id : "");
+    if (OpenLink(ps->link.type, ps->deviceId, &ps->link, ps->ident, IDENT_TEXT_SIZE) != 1) return 1;
+    qdLog("# (%i) Connection socket/handle: %p\n", ctx, (void *)ps->link.handle);
+    ps->connected = 1;
+    reportIndicator(ctx, QD_IND_LINK, 1);
+    send(ps, CMD_GET_DEV_INFO, REPLY_MS);
+    setState(ps, APP_GET_DEV_INFO);
+    return 0;
+}
+
+static int32_t halvexStop(uint16_t ctx) {
+    ProtocolState *ps = &protocolState[ctx];
+    if (protoThreadBusy(ps)) {
+        // A wireless open in progress is cut short by closing its socket.
+        // The handle is remembered as closed, so that nobody closes it again
+        // (its number may belong to another socket by then).
+        {
+            EngineGuard guard;
+            LinkHandle link = ps->link;
+            if ((link.type == LINK_BT || link.type == LINK_BLE) && link.handle != LINK_INVALID_HANDLE) {
+                ps->closedByStop = link.handle;
+                CloseLink(&link);
+            }
+        }
+        for (int i = 0; i < 20 && protoThreadBusy(ps); i++) osSleep(2);
+    }
+
+    EngineGuard guard;
+    if (ps->closedByStop != LINK_INVALID_HANDLE) {
+        if (ps->link.handle == ps->closedByStop) ps->link.handle = LINK_INVALID_HANDLE;
+        if (!protoThreadBusy(ps)) ps->closedByStop = LINK_INVALID_HANDLE;
+    }
+    // A connection thread that is still opening must not start a
+    // measurement once it gets through.
+    if (protoThreadBusy(ps)) ps->cancelConnect = 1;
+    if (ps->state == APP_IDLE) return 0;
+    protoTimerStop(ps, T2, true);
+    protoTimerStop(ps, T3, false);
+    switch (ps->state) {
+    case APP_SET_NOTIF:
+        sendNotif(ps, NOTIF_CLEAR, 0);
+        setState(ps, APP_RESET_NOTIF);
+        protoTimerStart(ps, T5, STOP_WAIT_MS, true);
+        break;
+    case APP_START_TEST:
+    case APP_TEST:
+        send(ps, CMD_STOP_TEST, REPLY_MS);
+        sendNotif(ps, NOTIF_CLEAR, 0);
+        protoTimerStart(ps, T5, STOP_WAIT_MS, true);
+        setState(ps, APP_STOP_TEST);
+        break;
+    case APP_START_MES:
+    case APP_MEASURE:
+        send(ps, CMD_STOP_MES, REPLY_MS);
+        sendNotif(ps, NOTIF_CLEAR, 0);
+        protoTimerStart(ps, T5, STOP_WAIT_MS, true);
+        setState(ps, APP_STOP_MES);
+        break;
+    case APP_STOP_MES:
+    case APP_CLEAR_NOTIF:
+        break;
+    default:
+        sendNotif(ps, NOTIF_CLEAR, 0);
+        setState(ps, APP_CLEAR_NOTIF);
+        protoTimerStart(ps, T5, STOP_WAIT_MS, true);
+        break;
+    }
+    return 1;
+}
+
+static int32_t halvexLinkLost(uint16_t ctx, uint16_t disc) {
+    if (ctx >= QD_MAX_CONTEXTS) return 0;
+    if (disc == protocolState[ctx].connected) {
+        qdLog("# (%i) QH_LinkDisc(%i, disc=%i)\n", ctx, ctx, disc);
+    }
+    return 0;
+}
+
+static int32_t halvexIndicator(uint16_t ctx, uint16_t type, uint16_t sub) {
+    const ProtocolState *ps = &protocolState[ctx];
+    switch (type) {
+    case QD_IND_LINK: {
+        bool busy = protoThreadBusy(ps);
+        if (busy && ps->state > APP_GET_DEV_INFO) return 2;
+        if (!busy && ps->state == APP_IDLE) return 0;
+        if (protoTimerRunning(ps, T2) || protoTimerRunning(ps, T4)) return 2;
+        if (busy) return 3;
+        return ps->connected ? 1 : 0;
+    }
+    case QD_IND_BATTERY:
+        return ps->battery;
+    case QD_IND_PAUSE:
+        return 0;
+    case QD_IND_SIGNAL:
+        if (sub == 0) return ps->staging.sumState;
+        if (sub <= ps->channels && sub <= STAGING_CHANNELS) return ps->staging.blocks[sub - 1].signalState;
+        return -1;
+    default:
+        return -1;
+    }
+}
+
+const ProtocolFamilyOps halvexOps = {halvexStep, halvexStart, halvexStop, halvexLinkLost, halvexIndicator};
+
+// The connection thread's work once the link is open (called under the
+// engine lock): connected, IND_LINK 1 is left to the caller, device
+// information requested.
+void halvexConnected(ProtocolState *ps) {
+    qdLog("# (%i) Connection socket/handle: %p\n", ps->context, (void *)ps->link.handle);
+    ps->connected = 1;
+    send(ps, CMD_GET_DEV_INFO, REPLY_MS);
+    setState(ps, APP_GET_DEV_INFO);
+}

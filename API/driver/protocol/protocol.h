@@ -1,0 +1,202 @@
+// protocol.h - the protocol engine's shared records: the per-context
+// protocol state record, the table of protocol families, timers and events,
+// the indicator and user-message paths and the engine lock helpers.
+#pragma once
+
+#include <cstdint>
+
+#include "QuorvaneDrv.h"
+#include "link/link.h"
+#include "API/driver/protocol/codec.h"
+#include "API/driver/protocol/samples.h"
+
+// State 0 of every family.
+enum : uint16_t { APP_IDLE = 0 };
+
+// Events and timers share one numbering.
+enum : uint16_t {
+    INT_DISC = 0,   // link lost
+    INT_CON = 1,    // link up again
+    INT_T1 = 2,
+    INT_T2 = 3,
+    INT_T3 = 4,
+    INT_T4 = 5,
+    INT_T5 = 6,
+    INT_NONE = 0xFFFF,
+};
+const int PROTOCOL_TIMERS = 5;   // Halvex uses INT_T1..INT_T5, Brev INT_T1..INT_T3
+
+// User messages (ids of the table in engine.cpp).
+enum : uint16_t {
+    MSG_WRONG_MODEL = 1,
+    MSG_UNSUPPORTED_MODEL = 2,
+    MSG_UNSUPPORTED_FIRMWARE = 3,
+    MSG_UNSUPPORTED_CONFIG = 4,
+    MSG_INVALID_CONFIG = 5,
+    MSG_NOT_RESPONDING = 6,
+    MSG_NOT_RESPONDING_USB = 7,
+    MSG_LINK_LOST_IRDA = 8,
+    MSG_LINK_LOST = 9,
+    MSG_LINK_LOST_USB = 10,
+    MSG_INCOMPATIBLE_STATE = 11,
+    MSG_DEVICE_ERROR = 12,
+    MSG_STOPPED_ON_DEVICE = 13,
+    MSG_RECONNECTED = 14,
+    MSG_ONE_DEVICE_ONLY = 15,
+    MSG_HARDWARE_PROBLEM = 16,
+    USER_MESSAGE_COUNT = 17,
+};
+
+const uint32_t CONFIG_IMAGE_SIZE = 52;
+const uint32_t IDENT_TEXT_SIZE = 22;
+const uint32_t DEVICE_ID_SIZE = 20;
+
+// One per device context, zero at load.
+struct ProtocolState {
+    uint16_t state;                        // APP_* of the family
+    LinkHandle link;
+    char serial[14];                       // up to 13 characters
+    uint16_t connected;
+    uint16_t mode;
+    uint16_t context;
+    uint16_t channels;
+    uint8_t image[CONFIG_IMAGE_SIZE];      // configuration image taken at start
+    char ident[IDENT_TEXT_SIZE];           // what the first open reported
+    uint32_t timers[PROTOCOL_TIMERS];      // deadlines on the driver clock, 0 = stopped
+    uint16_t pendingEvent;                 // INT_* left by a thread, INT_NONE = none
+    Receiver rx;
+    uint8_t tx[MSG_TX_SIZE];
+    SampleStaging staging;                 // Halvex
+    BrevStaging brev;                      // Brev
+    uint8_t battery;
+    uint8_t threadBusy;                    // a connection thread runs (atomic access)
+    uint8_t cancelConnect;                 // a stop gave up waiting for the connection thread
+    uintptr_t closedByStop;                // handle a stop closed under a connection thread
+    char deviceId[DEVICE_ID_SIZE];         // device id text taken at start
+};
+
+extern ProtocolState protocolState[QD_MAX_CONTEXTS];
+
+// Five operations per device model.
+struct ProtocolFamilyOps {
+    uint32_t (*step)(uint16_t ctx);                              // 1 = still active
+    int32_t (*start)(uint16_t ctx, uint16_t mode);
+    int32_t (*stop)(uint16_t ctx);                               // 0 idle, 1 stopping
+    int32_t (*linkLost)(uint16_t ctx, uint16_t disc);
+    int32_t (*indicator)(uint16_t ctx, uint16_t type, uint16_t sub);
+};
+
+extern const ProtocolFamilyOps *const protocolFamilyOps[QD_MODEL_COUNT];
+extern const ProtocolFamilyOps halvexOps;
+extern const ProtocolFamilyOps brevOps;
+
+// Family of a context's model, or null for an unknown model index.
+const ProtocolFamilyOps *protocolOps(uint16_t model);
+
+// ---------------------------------------------------------------------------
+// Engine lock. The lock may be taken again on a thread that holds it (a host
+// callback that calls back into the API); QdProtocolEngine on such a thread
+// returns the last result instead of stepping again.
+// ---------------------------------------------------------------------------
+void engineLockAcquire();
+void engineLockRelease();
+bool engineLockHeldHere();
+
+struct EngineGuard {
+    EngineGuard() { engineLockAcquire(); }
+    ~EngineGuard() { engineLockRelease(); }
+    EngineGuard(const EngineGuard &) = delete;
+    EngineGuard &operator=(const EngineGuard &) = delete;
+};
+
+// Thread busy flag, shared between a connection thread and the engine.
+bool protoThreadBusy(const ProtocolState *ps);
+void protoSetThreadBusy(ProtocolState *ps, bool busy);
+
+// ---------------------------------------------------------------------------
+// Timers, states, events, sending
+// ---------------------------------------------------------------------------
+extern const char *const timerNames[PROTOCOL_TIMERS];   // "INT_T1".."INT_T5"
+extern const char *const eventNames[7];                  // "INT_DISC".."INT_T5"
+
+// Starts timer t (0 = INT_T1) for ms milliseconds; logs "Timer %s started".
+void protoTimerStart(ProtocolState *ps, int t, uint32_t ms, bool log);
+// Stops timer t; logs "Timer %s stopped" when asked (even if it was stopped).
+void protoTimerStop(ProtocolState *ps, int t, bool log);
+bool protoTimerRunning(const ProtocolState *ps, int t);
+// True once a running timer's deadline is reached.
+bool protoTimerDue(const ProtocolState *ps, int t, uint32_t now);
+// Deadline arithmetic on the wrapping 32-bit clock.
+bool clockReached(uint32_t now, uint32_t deadline);
+
+// Logs "^ " (with the context prefix) and the event name.
+void protoLogEvent(uint16_t ctx, uint16_t event);
+
+// Changes the state and writes the state trace "old -> new".
+void protoSetState(ProtocolState *ps, uint16_t state, const char *const *stateNames);
+
+// Builds and sends one message on the record's link: optional reply timer
+// INT_T1 (replyMs > 0), trace, SendLink; "Sending error" when it fails.
+// Returns SendLink's result.
+int32_t protoSend(ProtocolState *ps, const MessageTables *tables, uint8_t code,
+                  const uint8_t *payload, uint32_t payloadLength, uint32_t replyMs);
+
+// Closes the record's link (if open) and marks it closed.
+void protoCloseLink(ProtocolState *ps);
+
+// ---------------------------------------------------------------------------
+// Reports to the host and the driver's windows
+// ---------------------------------------------------------------------------
+void reportIndicator(uint16_t ctx, uint16_t type, uint16_t value);
+void reportUserMessage(uint16_t ctx, uint16_t id, const char *extra);
+extern const char *const userMessageTexts[USER_MESSAGE_COUNT];
+
+// Closes the link of an active context, reports IND_LINK 0 and sets APP_IDLE.
+void protoForceIdle(uint16_t ctx);
+
+// ---------------------------------------------------------------------------
+// Engine thread and services of other parts
+// ---------------------------------------------------------------------------
+// Starts (or keeps) the engine thread; false when it cannot be created.
+bool engineThreadStart();
+// 0 none, 1 asked to stop, 2 running.
+int engineThreadState();
+
+// Link library started once by the first user.
+bool protoLinkLibraryReady();
+
+// Operating-system version code for the Bluetooth LE check; tests may set an
+// override (-1 restores the real one).
+int protoOsVersionCode();
+void protoSetOsVersionOverride(int code);
+
+// The Halvex family's part of a connection made by the connection thread
+// (under the engine lock): connected, device information requested.
+void halvexConnected(ProtocolState *ps);
+
+// Connection threads (connect.cpp). Both set thread busy before they start.
+bool connectionThreadStart(uint16_t ctx);
+bool reconnectionThreadStart(uint16_t ctx);
+
+// Device search step (discovery.cpp); 1 while the search needs more steps.
+uint32_t discoveryStep();
+bool discoveryRunning();
+
+// Model facts the protocol needs (from the model tables and the context).
+struct ModelFacts {
+    bool haveLinkType;
+    bool haveChannels;
+    uint16_t linkType;
+    uint16_t channels;
+    uint32_t imageSize;       // 52, or 40 for the first generation
+    uint32_t channelStride;   // 6, or 4 for the first generation
+    const char *name;
+};
+bool protoModelFacts(uint16_t model, ModelFacts *facts);
+
+// Device contexts as the protocol sees them (context.cpp).
+bool protoContextOpen(uint16_t ctx);          // valid index and slot in use
+uint16_t protoContextModel(uint16_t ctx);
+int16_t protoSelectedContext();               // -1 when none
+const uint8_t *protoContextImage(uint16_t ctx);   // 52 bytes
+const char *protoContextDeviceId(uint16_t ctx);   // device id parameter text

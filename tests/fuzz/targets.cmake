@@ -1,0 +1,21 @@
+# The fuzz targets: qd_fuzz_target(name sources of the tree...). Read by the
+# fuzz build (which compiles them) and by the native build (which runs each
+# as a ctest smoke run over tests/fuzz/corpus/<name>/).
+
+# Message receiver and validation with arbitrary byte streams.
+qd_fuzz_target(codec
+    tests/fuzz/fuzz_log_stub.cpp
+    API/driver/protocol/codec.cpp)
+
+# The whole driver on a simulated transceiver whose device side is the fuzz
+# input: arbitrary device byte streams through the Halvex state machine, the
+# sample stream and the reconnection path.
+qd_fuzz_target(engine
+    tests/fuzz/fuzz_log_stub.cpp
+    API/driver/**.cpp
+    os/*.cpp
+    os/posix/*.cpp
+    link/*.cpp
+    link/posix/*.cpp
+    sim/*.cpp
+    EXCLUDE API/driver/frame/log.cpp)

@@ -1,0 +1,329 @@
+// engine_test.cpp - the exported measurement API and the engine around the
+// family: results of start, stop and the queries, the engine thread, two
+// callers at once, callbacks that call back into the API, background
+// connection, reconnection after a link failure, shut-down of a context.
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "API/driver/frame/lifecycle.h"
+#include "API/driver/ui/window_hooks.h"
+#include "os/os.h"
+#include "tests/protocol/bench.h"
+
+namespace {
+
+const char *const HALVEX4_USB = "Quorvane Halvex-4 USB";
+
+void oneChannel(Bench &b) { b.enableChannel(0); }
+
+bool hasMessage(uint16_t ctx, const std::string &text) {
+    for (const MessageCall &m : g_recorder.messagesCopy()) {
+        if (m.context == ctx && m.text == text) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+class Engine : public DeviceTest {};
+
+TEST_F(Engine, StartAndQueriesOnBadOrIdleContexts) {
+    EXPECT_EQ(QdStartMeasurement(10, 0), -1);
+    EXPECT_EQ(QdStartMeasurement(3, 0), -1) << "closed context";
+    EXPECT_EQ(QdStopMeasurement(10), -1);
+    EXPECT_EQ(QdGetUserInd(10, 0, 0), -1);
+    EXPECT_EQ(QdComState(10), 0);
+    EXPECT_EQ(QdGetDevSN(10), nullptr);
+
+    Bench b(HALVEX4_USB);
+    uint16_t ctx = (uint16_t)b.ctx;
+    EXPECT_EQ(QdGetUserInd(ctx, QD_IND_BATTERY, 0), -1);
+    EXPECT_EQ(QdGetUserInd(ctx, QD_IND_LINK, 0), 0);
+    EXPECT_EQ(QdComState(ctx), 0);
+    EXPECT_EQ(QdStopMeasurement(ctx), 0);
+
+    // No transceiver: the link does not open.
+    ftsimRemove(b.slot);
+    LogWatch log;
+    EXPECT_EQ(QdStartMeasurement(ctx, 0), 1);
+    EXPECT_EQ(b.state(), S_IDLE);
+    EXPECT_TRUE(log.contains("!}QdStartMeasurement: 1\n"));
+}
+
+TEST_F(Engine, IndicatorQueryWhileMeasuring) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    b.startMeasuring();
+    uint16_t ctx = (uint16_t)b.ctx;
+    b.run(300);
+    EXPECT_EQ(QdGetUserInd(ctx, QD_IND_PAUSE, 0), 0);
+    EXPECT_EQ(QdGetUserInd(ctx, QD_IND_SIGNAL, 0), 0);
+    EXPECT_EQ(QdGetUserInd(ctx, QD_IND_SIGNAL, 4), 0);
+    EXPECT_EQ(QdGetUserInd(ctx, QD_IND_SIGNAL, 5), -1);
+    EXPECT_EQ(QdGetUserInd(ctx, 9, 0), -1);
+    simDeviceSetSignalState(b.dev, 0, 3, b.now());
+    simDeviceSetSignalState(b.dev, -1, 2, b.now());
+    b.run(300);
+    EXPECT_EQ(QdGetUserInd(ctx, QD_IND_SIGNAL, 1), 3);
+    EXPECT_EQ(QdGetUserInd(ctx, QD_IND_SIGNAL, 0), 2);
+    EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_SIGNAL, 256 + 3));
+    EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_SIGNAL, 2));
+}
+
+TEST_F(Engine, UserMessageBecomesAnIndicatorWithoutMessageCallback) {
+    installCallbacks(true, true, false);
+    Bench b(HALVEX4_USB, "Quorvane Halvex-2 USB");
+    oneChannel(b);
+    ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, 0), 0);
+    ASSERT_TRUE(b.runToState(S_IDLE, 100));
+    EXPECT_TRUE(g_recorder.hasIndicator((uint16_t)b.ctx, QD_IND_MESSAGE, 1));
+    EXPECT_TRUE(g_recorder.messagesCopy().empty());
+}
+
+TEST_F(Engine, EngineThreadRunsTheMeasurementAndEndsItself) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    LogWatch log;
+    ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, QD_START_ENGINE_THREAD), 0);
+    EXPECT_EQ(engineThreadState(), 2);
+    ASSERT_TRUE(waitReal([&] { return b.state() == S_MEASURE; }, 3000));
+    EXPECT_EQ(QdStopMeasurement((uint16_t)b.ctx), 1);
+    ASSERT_TRUE(waitReal([&] { return b.state() == S_IDLE; }, 3000));
+    ASSERT_TRUE(waitReal([] { return engineThreadState() == 0; }, 3000));
+    EXPECT_TRUE(log.contains("{QdProtocolEngine(): 1}\n"));
+    EXPECT_TRUE(log.contains("{QdProtocolEngine(): 0}\n"));
+    // A new start brings the thread back.
+    ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, QD_START_ENGINE_THREAD), 0);
+    EXPECT_EQ(engineThreadState(), 2);
+    ASSERT_TRUE(waitReal([&] { return b.state() == S_MEASURE; }, 3000));
+    protoForceIdle((uint16_t)b.ctx);
+    ASSERT_TRUE(waitReal([] { return engineThreadState() == 0; }, 3000));
+}
+
+namespace {
+
+std::atomic<int> g_inside{0};
+std::atomic<bool> g_release{false};
+
+int QDCALL blockingSamples(uint16_t, uint16_t, uint16_t, ChannelSamples *) {
+    g_inside.store(1);
+    while (!g_release.load()) osSleep(1);
+    return 0;
+}
+
+void engineOnce(void *) { QdProtocolEngine(); }
+
+}  // namespace
+
+// A second caller while an engine step runs gets the last result at once.
+TEST_F(Engine, SecondCallerGetsTheLastResult) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    b.startMeasuring();
+    b.run(200);
+    QdSetCallbacks(blockingSamples, nullptr, nullptr);
+    g_inside.store(0);
+    g_release.store(false);
+    osClockAdvance(300);   // data waits
+    OsThread t = osThreadStart(engineOnce, nullptr, 0, OS_PRIORITY_NORMAL);
+    ASSERT_NE(t, nullptr);
+    ASSERT_TRUE(waitReal([] { return g_inside.load() == 1; }, 3000));
+    EXPECT_EQ(QdProtocolEngine(), 1u);
+    g_release.store(true);
+    osThreadJoin(t);
+    installCallbacks();
+}
+
+namespace {
+
+int16_t g_stopContext = -1;
+std::atomic<int> g_stopResult{99};
+std::atomic<uint32_t> g_engineResult{99};
+
+int QDCALL stoppingSamples(uint16_t ctx, uint16_t, uint16_t, ChannelSamples *) {
+    if (g_stopContext >= 0 && ctx == (uint16_t)g_stopContext) {
+        g_stopContext = -1;
+        g_engineResult.store(QdProtocolEngine());
+        g_stopResult.store(QdStopMeasurement(ctx));
+    }
+    return 0;
+}
+
+}  // namespace
+
+// Callbacks run inside the engine step; the API they call must not wait on
+// that step.
+TEST_F(Engine, CallbackMayStopTheMeasurement) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    b.startMeasuring();
+    g_stopContext = b.ctx;
+    g_stopResult.store(99);
+    QdSetCallbacks(stoppingSamples, nullptr, nullptr);
+    ASSERT_TRUE(b.runUntil([] { return g_stopResult.load() != 99; }, 1000));
+    EXPECT_EQ(g_stopResult.load(), 1);
+    EXPECT_EQ(g_engineResult.load(), 1u) << "re-entry returns the last result";
+    ASSERT_TRUE(b.runToState(S_IDLE, 200));
+    installCallbacks();
+}
+
+TEST_F(Engine, BackgroundConnection) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    uint16_t ctx = (uint16_t)b.ctx;
+    ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
+    EXPECT_EQ(QdComState(ctx), 1);
+    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 1));
+    EXPECT_EQ(b.state(), S_GET_DEV_INFO);
+    ASSERT_TRUE(b.runToState(S_MEASURE));
+
+    // No device to connect to: IND_LINK 0 and the context stays idle.
+    protoForceIdle(ctx);
+    ftsimRemove(b.slot);
+    g_recorder.clear();
+    LogWatch log;
+    ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
+    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    EXPECT_EQ(b.state(), S_IDLE);
+    EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 0));
+    EXPECT_TRUE(log.contains("{ConThreadFunc(..)\n"));
+    EXPECT_TRUE(log.contains("}ConThreadFunc: 0\n"));
+}
+
+TEST_F(Engine, ReconnectionAfterALinkFailure) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    uint16_t ctx = (uint16_t)b.ctx;
+    b.startMeasuring();
+    b.run(300);
+    LogWatch log;
+    g_recorder.clear();
+    // The transceiver fails on the next read: the driver closes the link
+    // and reopens it on the reconnection thread.
+    ftsimSetFaults(b.slot, FTSIM_FAULT_READ);
+    ASSERT_TRUE(b.runUntil([&] { return b.ps().connected == 0; }, 500));
+    ftsimSetFaults(b.slot, 0);
+    EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 2));
+    EXPECT_EQ(b.state(), S_MEASURE);
+    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    g_recorder.clear();
+    b.run(1000);
+    EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 1));
+    EXPECT_EQ(b.state(), S_MEASURE);
+    EXPECT_FALSE(g_recorder.packetsCopy().empty()) << "data resumes";
+    std::string text = log.text();
+    EXPECT_NE(text.find("Receiving error\n"), std::string::npos);
+    EXPECT_NE(text.find("QH_LinkDisc(" + std::to_string(ctx) + ", disc=1)\n"), std::string::npos);
+    EXPECT_NE(text.find("{ReconThreadFunc(..)\n"), std::string::npos);
+    EXPECT_NE(text.find(") Reconnection socket/handle: "), std::string::npos);
+    EXPECT_NE(text.find("INT_CON\n"), std::string::npos);
+
+    // This time the device is gone for good: link lost.
+    g_recorder.clear();
+    ftsimSetFaults(b.slot, FTSIM_FAULT_READ | FTSIM_FAULT_OPEN);
+    ASSERT_TRUE(b.runUntil([&] { return b.ps().connected == 0; }, 500));
+    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    EXPECT_TRUE(log.contains(") Reconnection failed\n"));
+    ASSERT_TRUE(b.runToState(S_IDLE, 10));
+    EXPECT_TRUE(hasMessage(ctx, "!Link lost. Please check, if the device is on and connected with USB cable."));
+}
+
+TEST_F(Engine, LinkFailureEventOutsideAMeasurementEndsTheConnection) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    simDeviceSetFault(b.dev, 0x07, SIM_FAULT_WITHHOLD, 0, 1);
+    ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, 0), 0);
+    ASSERT_TRUE(b.runToState(S_WRITE_CFG, 100));
+    simDeviceSendEvent(b.dev, SIM_EVENT_LINK_FAILURE, -1, b.now());
+    ASSERT_TRUE(b.runToState(S_IDLE, 10));
+    EXPECT_TRUE(hasMessage((uint16_t)b.ctx,
+                           "!Link lost. Please check, if the device is on and connected with USB cable."));
+}
+
+TEST_F(Engine, ClosingAMeasuringContextShutsItDown) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    b.startMeasuring();
+    LogWatch log;
+    g_recorder.clear();
+    int16_t ctx = b.ctx;
+    QdCloseDevContext((uint16_t)ctx);   // stop, wait 200 ms, force idle
+    b.ctx = -1;
+    EXPECT_EQ(protocolState[ctx].state, S_IDLE);
+    EXPECT_FALSE(b.transceiverOpen());
+    EXPECT_TRUE(log.contains("# (" + std::to_string(ctx) + ") ->APP_IDLE\n"));
+    EXPECT_TRUE(g_recorder.hasIndicator((uint16_t)ctx, QD_IND_LINK, 0));
+}
+
+TEST_F(Engine, DetachStopsMeasurementAndEngineThread) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, QD_START_ENGINE_THREAD), 0);
+    ASSERT_TRUE(waitReal([&] { return b.state() == S_MEASURE; }, 3000));
+    driverDetach();
+    EXPECT_EQ(engineThreadState(), 0);
+    EXPECT_EQ(b.state(), S_IDLE);
+    EXPECT_FALSE(b.transceiverOpen());
+    driverAttach();
+    installCallbacks();
+}
+
+TEST_F(Engine, BrevRowRefusesToStartUntilItsFamilyIsBuilt) {
+    int16_t ctx = QdOpenDevContext("Quorvane Brev 100");
+    ASSERT_GE(ctx, 0);
+    EXPECT_EQ(QdStartMeasurement((uint16_t)ctx, 0), -1);
+    EXPECT_EQ(protocolState[ctx].state, S_IDLE);
+    EXPECT_EQ(QdStopMeasurement((uint16_t)ctx), 0);
+    EXPECT_EQ(QdGetUserInd((uint16_t)ctx, QD_IND_LINK, 0), 0);
+    EXPECT_EQ(QdComState((uint16_t)ctx), 0);
+    EXPECT_EQ(QdProtocolEngine(), 0u);
+    QdCloseDevContext((uint16_t)ctx);
+}
+
+// While the driver's own window records or tests on the selected context,
+// the samples and the user messages go to the window, not to the host.
+TEST_F(Engine, OwnWindowMeasurementKeepsPacketsFromTheHost) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    ASSERT_EQ(QdGetSelectedDevContext(), b.ctx);
+    windowActivity = ACTIVITY_RECORDING;
+    b.startMeasuring();
+    b.run(500);
+    EXPECT_TRUE(g_recorder.packetsCopy().empty());
+    simDeviceSendEvent(b.dev, SIM_EVENT_HARDWARE, -1, b.now());
+    b.run(2);
+    EXPECT_TRUE(g_recorder.messagesCopy().empty());
+    windowActivity = ACTIVITY_IDLE;
+    b.run(500);
+    EXPECT_FALSE(g_recorder.packetsCopy().empty());
+}
+
+// A stop that gives up waiting for the connection thread (held here at the
+// engine lock, which this thread holds as a host callback would) returns at
+// once; the link the thread opened is closed again and no measurement starts.
+TEST_F(Engine, StopWhileConnectingInTheBackground) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    uint16_t ctx = (uint16_t)b.ctx;
+    ASSERT_NE(engineLock(), nullptr);
+    ASSERT_FALSE(engineLockHeldHere());
+    engineLockAcquire();
+    ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
+    ASSERT_TRUE(waitReal([&] { return b.transceiverOpen(); }, 3000));
+    EXPECT_EQ(QdGetUserInd(ctx, QD_IND_LINK, 0), 3) << "connecting";
+    EXPECT_EQ(QdStopMeasurement(ctx), 0);
+    EXPECT_TRUE(protoThreadBusy(&b.ps()));
+    b.written();
+    engineLockRelease();
+    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    EXPECT_EQ(b.state(), S_IDLE);
+    EXPECT_FALSE(b.transceiverOpen());
+    EXPECT_TRUE(b.written().empty()) << "no device information requested";
+    EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 0));
+    b.run(1000);
+    EXPECT_EQ(b.state(), S_IDLE);
+    // The context starts normally afterwards.
+    b.startMeasuring();
+}
