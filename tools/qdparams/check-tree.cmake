@@ -2,10 +2,14 @@
 # offer their EEG cap site lists, "None" first, in display order, and that a
 # setting given on the command line shows in the tree.
 file(MAKE_DIRECTORY ${SHARED})
-set(command ${TOOL} --library ${LIBRARY} --shared-dir ${SHARED})
+set(command ${TOOL})
 if(PRELOAD)
-    list(PREPEND command ${PRELOAD})
+    string(REPLACE "|" ";" preload_libs "${PRELOAD}")
+    foreach(lib ${preload_libs})
+        list(APPEND command --preload ${lib})
+    endforeach()
 endif()
+list(APPEND command --library ${LIBRARY} --shared-dir ${SHARED})
 if(EMULATOR)
     list(PREPEND command ${EMULATOR})
 endif()

@@ -2,10 +2,9 @@
 # of a Halvex+ 4 model and checks the four EEG cap site lists.
 if(QD_TESTS)
     add_dependencies(${TOOL} QuorvaneDrv)
-    set(qdparams_preload)
-    foreach(lib ${QD_QDHOST_PRELOAD})
-        list(APPEND qdparams_preload --preload ${lib})
-    endforeach()
+    # The libraries to load first travel as one argument, joined with '|'
+    # (a CMake list would be split into separate arguments of the script).
+    string(JOIN "|" qdparams_preload ${QD_QDHOST_PRELOAD})
     add_test(NAME ${QD_BUILD_NAME}.qdparams
              COMMAND ${CMAKE_COMMAND}
                      -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}
