@@ -15,4 +15,15 @@ if(QD_TESTS)
                      -DSHARED=${CMAKE_CURRENT_BINARY_DIR}/qdparams-shared
                      -P ${QD_ROOT}/tools/qdparams/check-tree.cmake)
     set_tests_properties(${QD_BUILD_NAME}.qdparams PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+    # Settings files: save, load, convert, refuse.
+    add_test(NAME ${QD_BUILD_NAME}.qdparams_settings
+             COMMAND ${CMAKE_COMMAND}
+                     -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}
+                     -DTOOL=$<TARGET_FILE:${TOOL}>
+                     -DLIBRARY=$<TARGET_FILE:QuorvaneDrv>
+                     -DPRELOAD=${qdparams_preload}
+                     -DSHARED=${CMAKE_CURRENT_BINARY_DIR}/qdparams-settings-shared
+                     -DWORK=${CMAKE_CURRENT_BINARY_DIR}/qdparams-settings
+                     -P ${QD_ROOT}/tools/qdparams/check-settings.cmake)
+    set_tests_properties(${QD_BUILD_NAME}.qdparams_settings PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
 endif()
