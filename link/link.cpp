@@ -88,8 +88,8 @@ static void bleAddressFromPath(const char *path, uint8_t address[6]) {
 }
 
 static int openBleLink(const char *deviceId, LinkHandle *link, char *idBuffer, uint32_t idBufferSize) {
-    if (!linkBleLoaded()) return 0;
     link->handle = LINK_INVALID_HANDLE;
+    if (!linkBleLoaded()) return 0;
     static_assert(BLE_MAX_PATHS * BLE_PATH_SIZE <= 4200, "candidate paths live on the caller's stack");
     char paths[BLE_MAX_PATHS][BLE_PATH_SIZE];
     int count = FindBleDevices(deviceId, paths);
@@ -150,17 +150,19 @@ static bool isConnectionLost(int error) {
 // After a send or receive that failed: tell the owning program when the
 // failure means the link is broken. A failing D2XX call means the
 // transceiver is gone; a short USB write or a socket failure counts only
-// with one of the connection errors. Bluetooth LE links are never reported
-// here (their loss shows as silence, which the reply timers handle).
-static void reportIfBroken(const LinkHandle *link) {
+// with one of the connection errors. socketError is the thread's socket
+// error as it stood right after the failing call (taken before the log line,
+// whose writing may change it). Bluetooth LE links are never reported here
+// (their loss shows as silence, which the reply timers handle).
+static void reportIfBroken(const LinkHandle *link, int socketError) {
     bool broken = false;
     switch (link->type) {
     case LINK_USB:
-        broken = lastFtStatus != 0 || isConnectionLost(linkSocketLastError());
+        broken = lastFtStatus != 0 || isConnectionLost(socketError);
         break;
     case LINK_IRDA:
     case LINK_BT:
-        broken = isConnectionLost(linkSocketLastError());
+        broken = isConnectionLost(socketError);
         break;
     default:
         break;
@@ -171,10 +173,11 @@ static void reportIfBroken(const LinkHandle *link) {
     }
 }
 
-static int32_t sendSocket(uintptr_t socket, int32_t length, const void *data) {
+static int32_t sendSocket(uintptr_t socket, int32_t length, const void *data, int *socketError) {
     int32_t sent = linkSocketSend(socket, data, length);
+    *socketError = linkSocketLastError();
     if (sent < 0) {
-        qdLog("!%s %i\n", "send: WSAGetLastError", linkSocketLastError());
+        qdLog("!%s %i\n", "send: WSAGetLastError", *socketError);
         return -1;
     }
     if (sent < length) {
@@ -189,9 +192,10 @@ int32_t SendLink(LinkHandle *link, int32_t length, const void *data) {
     // mistake: refused before anything reaches the transport.
     if (!link || length < 0 || (length > 0 && !data)) return -1;
     int32_t result;
+    int socketError = 0;
     switch (link->type) {
     case LINK_USB:
-        result = sendUsb(link->handle, length, data);
+        result = sendUsb(link->handle, length, data, &socketError);
         break;
     case LINK_BLE:
         if (!linkBleLoaded() || link->handle == LINK_INVALID_HANDLE || !data) {
@@ -202,19 +206,18 @@ int32_t SendLink(LinkHandle *link, int32_t length, const void *data) {
         break;
     case LINK_IRDA:
     case LINK_BT:
-        result = sendSocket(link->handle, length, data);
+        result = sendSocket(link->handle, length, data, &socketError);
         break;
     default:
         result = -1;
         break;
     }
     if (result > 0 && result < length) result = -1;
-    if (result < 0) reportIfBroken(link);
+    if (result < 0) reportIfBroken(link, socketError);
     return result;
 }
 
-int32_t QueueStatusLink(LinkHandle *link) {
-    if (!link) return -1;
+static int32_t queueStatus(LinkHandle *link, int *socketError) {
     switch (link->type) {
     case LINK_USB:
         return queueStatusUsb(link->handle);
@@ -225,7 +228,8 @@ int32_t QueueStatusLink(LinkHandle *link) {
     case LINK_BT: {
         uint32_t count = 0;
         if (linkSocketPending(link->handle, &count) != 0) {
-            qdLog("!%s %i\n", "ioctlsocket: WSAGetLastError", linkSocketLastError());
+            *socketError = linkSocketLastError();
+            qdLog("!%s %i\n", "ioctlsocket: WSAGetLastError", *socketError);
             return -1;
         }
         return count > 0x7FFFFFFFu ? 0x7FFFFFFF : (int32_t)count;
@@ -235,9 +239,16 @@ int32_t QueueStatusLink(LinkHandle *link) {
     }
 }
 
+int32_t QueueStatusLink(LinkHandle *link) {
+    if (!link) return -1;
+    int socketError = 0;
+    return queueStatus(link, &socketError);
+}
+
 int32_t RecvLink(LinkHandle *link, void *buffer) {
     if (!link || !buffer) return -1;
-    int32_t waiting = QueueStatusLink(link);
+    int socketError = 0;
+    int32_t waiting = queueStatus(link, &socketError);
     int32_t result;
     if (waiting <= 0) {
         result = waiting < 0 ? -1 : 0;
@@ -253,7 +264,8 @@ int32_t RecvLink(LinkHandle *link, void *buffer) {
         case LINK_BT:
             result = linkSocketRecvByte(link->handle, buffer);
             if (result < 0) {
-                qdLog("!%s %i\n", "recv: WSAGetLastError", linkSocketLastError());
+                socketError = linkSocketLastError();
+                qdLog("!%s %i\n", "recv: WSAGetLastError", socketError);
                 result = -1;
             }
             break;
@@ -262,7 +274,7 @@ int32_t RecvLink(LinkHandle *link, void *buffer) {
             break;
         }
     }
-    if (result < 0) reportIfBroken(link);
+    if (result < 0) reportIfBroken(link, socketError);
     return result;
 }
 
@@ -280,7 +292,8 @@ void CloseLink(LinkHandle *link) {
         case LINK_IRDA:
         case LINK_BT:
             if (linkSocketClose(link->handle) != 0) {
-                qdLog("!%s %i\n", "closesocket: WSAGetLastError", linkSocketLastError());
+                int error = linkSocketLastError();
+                qdLog("!%s %i\n", "closesocket: WSAGetLastError", error);
             }
             break;
         default:

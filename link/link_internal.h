@@ -20,7 +20,9 @@
 // the serial line. 0 with *handle set, or -1 with *handle invalid.
 // serialBuffer (optional, serialBufferSize bytes) receives the serial number.
 int OpenUsb(const char *deviceId, uintptr_t *handle, char *serialBuffer, uint32_t serialBufferSize);
-int32_t sendUsb(uintptr_t handle, int32_t length, const void *data);
+// A short write leaves the thread's socket error, as it stood right after
+// the write, in *socketError (the broken-link rule looks at it).
+int32_t sendUsb(uintptr_t handle, int32_t length, const void *data, int *socketError);
 int32_t queueStatusUsb(uintptr_t handle);
 int32_t recvUsb(uintptr_t handle, void *buffer);
 void closeUsb(uintptr_t handle);

@@ -161,9 +161,10 @@ int OpenUsb(const char *deviceId, uintptr_t *handle, char *serialBuffer, uint32_
     return 0;
 }
 
-int32_t sendUsb(uintptr_t handle, int32_t length, const void *data) {
+int32_t sendUsb(uintptr_t handle, int32_t length, const void *data, int *socketError) {
     uint32_t written = 0;
     FT_STATUS status = FT_Write(toFt(handle), const_cast<void *>(data), (uint32_t)length, &written);
+    *socketError = linkSocketLastError();
     if (!ftOk(status)) {
         qdLog("!%s %i\n", "FT_Write:", (int)status);
         return -1;

@@ -9,6 +9,7 @@
 
 #include "link/d2xx.h"
 #include "os/os.h"
+#include "sim/sim_device.h"
 
 namespace {
 
@@ -75,6 +76,8 @@ struct Transceiver {
     bool loopback;
     bool hasPeer;
     FtSimPeer peer;
+    SimDevice *device;     // the peer when it is a simulated device
+    bool ownsDevice;       // made by ftsimAttachNewDevice
     int replyCount;
     Reply replies[MAX_REPLIES];
     Fifo<16384> toHost;
@@ -151,6 +154,34 @@ void copyText(char *dst, size_t size, const char *src) {
 
 void setLinkUp(Transceiver *tx, bool up) {
     if (tx->hasPeer && tx->peer.setLinkUp) tx->peer.setLinkUp(tx->peer.context, up ? 1 : 0, osClockMs());
+}
+
+// Drops the peer; a device the transceiver made is destroyed.
+void detachPeer(Transceiver *tx) {
+    if (tx->ownsDevice && tx->device) simDeviceDestroy(tx->device);
+    tx->device = nullptr;
+    tx->ownsDevice = false;
+    tx->hasPeer = false;
+    tx->peer = FtSimPeer{};
+}
+
+// A simulated device as a peer.
+void deviceReceive(void *c, const uint8_t *data, size_t size, uint32_t nowMs) {
+    simDeviceReceive(static_cast<SimDevice *>(c), data, size, nowMs);
+}
+size_t devicePending(void *c, uint32_t nowMs) { return simDevicePending(static_cast<SimDevice *>(c), nowMs); }
+size_t deviceTake(void *c, uint8_t *buffer, size_t max) {
+    return simDeviceTake(static_cast<SimDevice *>(c), buffer, max);
+}
+void deviceLinkUp(void *c, int up, uint32_t nowMs) { simDeviceSetLinkUp(static_cast<SimDevice *>(c), up != 0, nowMs); }
+
+void attachDevice(Transceiver *tx, SimDevice *device, bool owned) {
+    detachPeer(tx);
+    tx->peer = FtSimPeer{device, deviceReceive, devicePending, deviceTake, deviceLinkUp};
+    tx->hasPeer = true;
+    tx->device = device;
+    tx->ownsDevice = owned;
+    simDeviceSetLinkUp(device, tx->present, osClockMs());
 }
 
 // The transceiver's open handle (if any) stops working.
@@ -435,8 +466,8 @@ void ftsimReset(void) {
     std::lock_guard<std::mutex> guard(g_lock);
     for (int i = 0; i < FTSIM_MAX; ++i) {
         g_tx[i].openSlot = -1;
+        if (g_tx[i].used) detachPeer(&g_tx[i]);
         g_tx[i].used = false;
-        g_tx[i].hasPeer = false;
     }
     // Handles of earlier runs become unknown handles.
     for (auto &o : g_open) o.used = false;
@@ -469,6 +500,8 @@ int ftsimAdd(const char *serial, const char *description) {
         tx.loopback = false;
         tx.hasPeer = false;
         tx.peer = FtSimPeer{};
+        tx.device = nullptr;
+        tx.ownsDevice = false;
         tx.replyCount = 0;
         tx.toHost.clear();
         tx.written.clear();
@@ -483,8 +516,8 @@ int ftsimRemove(int index) {
     if (!tx) return -1;
     if (tx->present) setLinkUp(tx, false);
     killHandle(tx);
+    detachPeer(tx);
     tx->used = false;
-    tx->hasPeer = false;
     return 0;
 }
 
@@ -574,10 +607,40 @@ int ftsimReplug(int index) {
 int ftsimAttachPeer(int index, const FtSimPeer *peer) {
     if (peer && (!peer->receive || !peer->pending || !peer->take)) return -1;
     return withTx(index, [&](Transceiver *tx) {
+        detachPeer(tx);
         tx->hasPeer = peer != nullptr;
-        tx->peer = peer ? *peer : FtSimPeer{};
+        if (peer) tx->peer = *peer;
         return 0;
     });
+}
+
+int ftsimAttachDevice(int index, SimDevice *device) {
+    if (!device) return -1;
+    return withTx(index, [&](Transceiver *tx) {
+        attachDevice(tx, device, false);
+        return 0;
+    });
+}
+
+int ftsimAttachNewDevice(int index, const char *model, const char *serial) {
+    if (!model) return -1;
+    SimDeviceConfig cfg;
+    simDeviceDefaults(&cfg, model);
+    if (serial) copyText(cfg.serial, sizeof cfg.serial, serial);
+    SimDevice *device = simDeviceCreate(&cfg);
+    if (!device) return -1;
+    int rc = withTx(index, [&](Transceiver *tx) {
+        attachDevice(tx, device, true);
+        return index;
+    });
+    if (rc < 0) simDeviceDestroy(device);
+    return rc;
+}
+
+SimDevice *ftsimDevice(int index) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    Transceiver *tx = txAt(index);
+    return tx ? tx->device : nullptr;
 }
 
 int ftsimSetLoopback(int index, int on) {

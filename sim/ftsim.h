@@ -137,6 +137,16 @@ FTSIM_API int ftsimUnplug(int index);
 FTSIM_API int ftsimReplug(int index);
 /* Attaches a peer (copied; null detaches). */
 FTSIM_API int ftsimAttachPeer(int index, const FtSimPeer *peer);
+/* Attaches a simulated device (sim/sim_device.h) as the peer; the caller
+   keeps ownership and detaches (ftsimAttachPeer null) before destroying it. */
+FTSIM_API int ftsimAttachDevice(int index, struct SimDevice *device);
+/* Creates a simulated device with the defaults for a model name
+   (simDeviceDefaults; serial null keeps the default serial) and attaches
+   it; the transceiver owns it until it is removed, another peer is attached
+   or ftsimReset runs. Returns the slot or -1 (unknown model). */
+FTSIM_API int ftsimAttachNewDevice(int index, const char *model, const char *serial);
+/* The device attached by ftsimAttachDevice or ftsimAttachNewDevice, or null. */
+FTSIM_API struct SimDevice *ftsimDevice(int index);
 /* Written bytes come straight back. */
 FTSIM_API int ftsimSetLoopback(int index, int on);
 /* Bytes that wait for the host to read. Returns how many were queued. */

@@ -12,6 +12,27 @@
 //
 // Everything here is plain C-style API over an opaque record; a SimDevice is
 // used from one thread at a time (the transceiver serialises its calls).
+//
+// How the device behaves:
+// - Frames: length in 7-bit groups, code, payload. Bodies longer than 255
+//   bytes are skipped whole; a partial frame is dropped after a pause of
+//   frameTimeoutMs. Codes 0x40-0xFF from the host are answered with the
+//   reply code 0x80 | (code & 0x3F) and result 1.
+// - Replies: 0x80 | command, result byte, data. Result 1 unknown command
+//   (everything but the ones below), 5 wrong payload length, 3 not allowed
+//   in the device state, 2 invalid configuration.
+//   0x00 identity (81 bytes: maker 33, model 33, serial 13), 0x01 firmware
+//   (32 bytes: version 3, name 25, 2 reserved), 0x03 device state, 0x04
+//   notification mask (1 byte: bit 7 set clears the other bits given,
+//   otherwise sets them; bit 6 enables data and periodic events), 0x06 read
+//   configuration, 0x07 write configuration (at rest only), 0x08/0x0A start
+//   and stop measurement, 0x0B/0x0C start and stop test, 0x0D restart (the
+//   reply, then the state of a power cycle). A start needs a configuration
+//   with a channel on; the power-on configuration has none.
+// - Data (0xC1) while measuring or testing with bit 6 of the mask set: phase,
+//   status, samples by tick and channel; a message closes after 16 ticks (or
+//   earlier with maxMessageMs) and is sent when its last tick is complete. A
+//   stop sends the partly filled message before the reply.
 #pragma once
 
 #include <cstddef>

@@ -54,6 +54,7 @@ uint32_t g_generation = 0;
 FtbDevice g_list[MAX_LISTED];
 int g_listCount = 0;
 
+
 void LIBUSB_CALL onReadDone(libusb_transfer *transfer) {
     Device *d = static_cast<Device *>(transfer->user_data);
     d->transferPending = false;
@@ -146,6 +147,10 @@ struct Found {
     uint8_t bus, address;
     libusb_device *dev;
 };
+// Scratch of an enumeration (table lock held), kept off the caller's stack,
+// which may be a small thread stack.
+Found g_found[MAX_LISTED];
+FtbDevice g_infos[MAX_LISTED];
 
 // Lists the FTDI devices visible through an ftdi context. Table lock held.
 // The list stays valid until ftdi_list_free(*list).
@@ -190,11 +195,10 @@ FT_STATUS FT_CALL FT_CreateDeviceInfoList(uint32_t *count) {
     ftdi_context *f = ftdi_new();
     if (!f) return FT_INSUFFICIENT_RESOURCES;
     ftdi_device_list *list = nullptr;
-    Found found[MAX_LISTED];
     int n = 0;
-    FT_STATUS status = enumerate(f, &list, found, MAX_LISTED, &n);
+    FT_STATUS status = enumerate(f, &list, g_found, MAX_LISTED, &n);
     if (status == FT_OK) {
-        for (int i = 0; i < n; ++i) g_list[i] = found[i].info;
+        for (int i = 0; i < n; ++i) g_list[i] = g_found[i].info;
         g_listCount = n;
         if (count) *count = (uint32_t)n;
     }
@@ -229,14 +233,13 @@ FT_STATUS FT_CALL FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
     ftdi_context *f = ftdi_new();
     if (!f) return FT_INSUFFICIENT_RESOURCES;
     ftdi_device_list *list = nullptr;
-    Found found[MAX_LISTED];
+    Found *found = g_found;
     int n = 0;
     FT_STATUS status = enumerate(f, &list, found, MAX_LISTED, &n);
     int match = -1;
     if (status == FT_OK) {
-        FtbDevice infos[MAX_LISTED];
-        for (int i = 0; i < n; ++i) infos[i] = found[i].info;
-        match = ftbFindDevice(infos, n, flags, static_cast<const char *>(arg));
+        for (int i = 0; i < n; ++i) g_infos[i] = found[i].info;
+        match = ftbFindDevice(g_infos, n, flags, static_cast<const char *>(arg));
         if (match < 0) status = FT_DEVICE_NOT_FOUND;
     }
     int slot = -1;

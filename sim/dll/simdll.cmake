@@ -18,7 +18,7 @@ set(QD_FTSIM_CONTROL
     ftsimReset ftsimAdd ftsimRemove ftsimSetDescription ftsimSetOpenedElsewhere
     ftsimSetModemStatus ftsimSetCtsDelayUs ftsimSetFaults ftsimSetFaultStatus
     ftsimSetWriteLimit ftsimSetQueueStatusResult ftsimSetListFault ftsimUnplug
-    ftsimReplug ftsimAttachPeer ftsimSetLoopback ftsimPushBytes ftsimAddReply
+    ftsimReplug ftsimAttachPeer ftsimAttachDevice ftsimAttachNewDevice ftsimDevice ftsimSetLoopback ftsimPushBytes ftsimAddReply
     ftsimTakeWritten ftsimGetState ftsimCallCount ftsimResetCallCounts)
 
 add_library(qd_ftd2xx_sim SHARED ${QD_SIM_SOURCES})
@@ -31,17 +31,23 @@ set_target_properties(qd_ftd2xx_sim PROPERTIES
 
 if(WIN32)
     # Export list: the vendor ordinals, by name too (no NONAME), and the
-    # control functions. --kill-at drops the 32-bit stdcall decoration from
+    # control functions from ordinal 1001 on, clear of every number the
+    # vendor library uses. --kill-at drops the 32-bit stdcall decoration from
     # the exported names.
     string(REPLACE " NONAME" "" qd_sim_def "${QD_D2XX_DEF_TEXT}")
+    set(qd_ordinal 1001)
     foreach(fn ${QD_FTSIM_CONTROL})
-        string(APPEND qd_sim_def "    ${fn}\n")
+        string(APPEND qd_sim_def "    ${fn} @${qd_ordinal}\n")
+        math(EXPR qd_ordinal "${qd_ordinal} + 1")
     endforeach()
     set(QD_SIMDLL_DEF ${CMAKE_BINARY_DIR}/sim/FTD2XX_sim.def)
     file(GENERATE OUTPUT ${QD_SIMDLL_DEF} CONTENT "${qd_sim_def}")
     target_sources(qd_ftd2xx_sim PRIVATE ${QD_SIMDLL_DEF})
     set_target_properties(qd_ftd2xx_sim PROPERTIES OUTPUT_NAME FTD2XX PREFIX "" IMPORT_PREFIX "lib")
     target_link_options(qd_ftd2xx_sim PRIVATE ${QD_STATIC_RUNTIME} -Wl,--kill-at)
+    # The driver imports FTD2XX.dll, which the test machines lack: hosts that
+    # load the driver in tests load the simulator first (tests/hosts).
+    set(QD_QDHOST_PRELOAD $<TARGET_FILE:qd_ftd2xx_sim>)
 else()
     set_target_properties(qd_ftd2xx_sim PROPERTIES OUTPUT_NAME qvftd2xx)
     target_link_options(qd_ftd2xx_sim PRIVATE -Wl,--no-undefined)
@@ -73,7 +79,22 @@ function(qd_simdll_tests)
         add_test(NAME ${QD_BUILD_NAME}.simdll
                  COMMAND qd_simhost $<TARGET_FILE:qd_ftd2xx_sim> $<TARGET_FILE:QuorvaneDrv>
                          $<TARGET_FILE:qd_linkprobe>)
-        set_tests_properties(${QD_BUILD_NAME}.simdll PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+        # The driver writes its log below ALLUSERSPROFILE: keep it in the build.
+        set_tests_properties(${QD_BUILD_NAME}.simdll PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
+                             ENVIRONMENT "ALLUSERSPROFILE=${CMAKE_BINARY_DIR}/simhost-data")
+        file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/simhost-data)
+        # Without the simulator: Linux has the libftdi backend, which must
+        # load and fail promptly on an absent transceiver; the Windows test
+        # prefix has no FTD2XX.dll, so the driver must refuse to load.
+        if(WIN32)
+            set(qd_expect --expect-no-load)
+        else()
+            set(qd_expect --expect-load)
+        endif()
+        add_test(NAME ${QD_BUILD_NAME}.nosim
+                 COMMAND qd_simhost --without-sim ${qd_expect} $<TARGET_FILE:QuorvaneDrv> $<TARGET_FILE:qd_linkprobe>)
+        set_tests_properties(${QD_BUILD_NAME}.nosim PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
+                             ENVIRONMENT "ALLUSERSPROFILE=${CMAKE_BINARY_DIR}/simhost-data")
     endif()
 endfunction()
 cmake_language(DEFER CALL qd_simdll_tests)

@@ -7,26 +7,25 @@ qd_fuzz_target(codec
     tests/fuzz/fuzz_log_stub.cpp
     API/driver/protocol/codec.cpp)
 
+# The whole driver on a simulated transceiver whose device side is the fuzz
+# input: arbitrary device byte streams through the Halvex state machine, the
+# sample stream and the reconnection path.
+qd_fuzz_target(engine
+    tests/fuzz/fuzz_log_stub.cpp
+    API/driver/**.cpp
+    os/*.cpp
+    os/posix/*.cpp
+    link/*.cpp
+    link/posix/*.cpp
+    sim/*.cpp
+    EXCLUDE API/driver/frame/log.cpp)
+
 # Storage blobs of any size and content into fresh contexts and context -1.
 qd_fuzz_target(storage
     tests/fuzz/fuzz_log_stub.cpp
     tests/fuzz/fuzz_frame_stubs.cpp
     API/driver/frame/storage.cpp
     API/driver/frame/contexts.cpp
-    API/driver/params/mains.cpp
-    API/driver/params/mapping.cpp
-    API/driver/params/models.cpp
-    API/driver/params/paramapi.cpp
-    API/driver/params/paramdefs.cpp
-    API/driver/params/paramtext.cpp
-    API/driver/params/spine.cpp
-    API/driver/params/tables_brev.cpp
-    API/driver/params/tables_firstgen.cpp
-    API/driver/params/tables_general.cpp
-    API/driver/params/tables_halvex.cpp
-    API/driver/params/tables_halvexplus.cpp
-    os/os_common.cpp
-    os/posix/os_posix.cpp
-    os/posix/os_posix_process.cpp
-    os/posix/os_posix_settings.cpp
-    os/posix/os_posix_thread.cpp)
+    API/driver/params/*.cpp
+    os/*.cpp
+    os/posix/*.cpp)

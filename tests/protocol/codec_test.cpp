@@ -30,11 +30,6 @@ struct Feeder {
 
 std::vector<uint8_t> repeat(uint8_t value, size_t count) { return std::vector<uint8_t>(count, value); }
 
-std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t> &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 }  // namespace
 
 class Codec : public ProtocolTest {};
@@ -88,7 +83,7 @@ TEST_F(Codec, EndlessLengthPrefixIsTooLongAndTheStreamRecovers) {
 
     // With bytes announced in the first group those are skipped.
     Feeder g;
-    g.feed(std::vector<uint8_t>{0x83} + repeat(0x80, 4));
+    g.feed({0x83, 0x80, 0x80, 0x80, 0x80});
     EXPECT_EQ(g.tooLong, 1);
     g.feed({0x11, 0x22, 0x33});
     g.feed({0x01, 0x8A});

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "API/driver/frame/lifecycle.h"
+#include "API/driver/ui/window_hooks.h"
 #include "os/os.h"
 #include "tests/protocol/bench.h"
 
@@ -267,4 +268,60 @@ TEST_F(Engine, DetachStopsMeasurementAndEngineThread) {
     EXPECT_FALSE(b.transceiverOpen());
     driverAttach();
     installCallbacks();
+}
+
+TEST_F(Engine, BrevRowRefusesToStartUntilItsFamilyIsBuilt) {
+    int16_t ctx = QdOpenDevContext("Quorvane Brev 100");
+    ASSERT_GE(ctx, 0);
+    EXPECT_EQ(QdStartMeasurement((uint16_t)ctx, 0), -1);
+    EXPECT_EQ(protocolState[ctx].state, S_IDLE);
+    EXPECT_EQ(QdStopMeasurement((uint16_t)ctx), 0);
+    EXPECT_EQ(QdGetUserInd((uint16_t)ctx, QD_IND_LINK, 0), 0);
+    EXPECT_EQ(QdComState((uint16_t)ctx), 0);
+    EXPECT_EQ(QdProtocolEngine(), 0u);
+    QdCloseDevContext((uint16_t)ctx);
+}
+
+// While the driver's own window records or tests on the selected context,
+// the samples and the user messages go to the window, not to the host.
+TEST_F(Engine, OwnWindowMeasurementKeepsPacketsFromTheHost) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    ASSERT_EQ(QdGetSelectedDevContext(), b.ctx);
+    windowActivity = ACTIVITY_RECORDING;
+    b.startMeasuring();
+    b.run(500);
+    EXPECT_TRUE(g_recorder.packetsCopy().empty());
+    simDeviceSendEvent(b.dev, SIM_EVENT_HARDWARE, -1, b.now());
+    b.run(2);
+    EXPECT_TRUE(g_recorder.messagesCopy().empty());
+    windowActivity = ACTIVITY_IDLE;
+    b.run(500);
+    EXPECT_FALSE(g_recorder.packetsCopy().empty());
+}
+
+// A stop that gives up waiting for the connection thread (held here at the
+// engine lock, which this thread holds as a host callback would) returns at
+// once; the link the thread opened is closed again and no measurement starts.
+TEST_F(Engine, StopWhileConnectingInTheBackground) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    uint16_t ctx = (uint16_t)b.ctx;
+    engineLockAcquire();
+    ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
+    ASSERT_TRUE(waitReal([&] { return b.transceiverOpen(); }, 3000));
+    EXPECT_EQ(QdGetUserInd(ctx, QD_IND_LINK, 0), 3) << "connecting";
+    EXPECT_EQ(QdStopMeasurement(ctx), 0);
+    EXPECT_TRUE(protoThreadBusy(&b.ps()));
+    b.written();
+    engineLockRelease();
+    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    EXPECT_EQ(b.state(), S_IDLE);
+    EXPECT_FALSE(b.transceiverOpen());
+    EXPECT_TRUE(b.written().empty()) << "no device information requested";
+    EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 0));
+    b.run(1000);
+    EXPECT_EQ(b.state(), S_IDLE);
+    // The context starts normally afterwards.
+    b.startMeasuring();
 }

@@ -11,6 +11,8 @@
 
 namespace {
 
+const double kPi = 3.14159265358979323846;
+
 const char *const HALVEX4_USB = "Quorvane Halvex-4 USB";
 const char *const HALVEX2_USB = "Quorvane Halvex-2 USB";
 
@@ -130,7 +132,7 @@ TEST_F(Halvex, DeliveredSamplesAreTheDevicesSamplesScaledAndFiltered) {
     ASSERT_GT(gotA.size(), 500u);
     ASSERT_EQ(gotB.size() * 2, gotA.size());
 
-    double w = std::pow(2.0, 11 - 8) * 0.01 * 0.6 * M_PI / 2000.0;
+    double w = std::pow(2.0, 11 - 8) * 0.01 * 0.6 * kPi / 2000.0;
     double a = 1 - w, bb = 2 * w - 1, y = 0;
     int64_t xPrev = 0;
     for (size_t i = 0; i < gotA.size(); i++) {

@@ -10,6 +10,8 @@
 
 namespace {
 
+const double kPi = 3.14159265358979323846;
+
 const uint16_t CTX = 7;
 
 struct ChannelSetup {
@@ -65,7 +67,7 @@ struct ReferenceFilter {
     int64_t xPrev = 0;
     bool primed = false;
     ReferenceFilter(int rate, double f) {
-        double w = std::pow(2.0, 11 - rate) * f * 0.6 * M_PI / 2000.0;
+        double w = std::pow(2.0, 11 - rate) * f * 0.6 * kPi / 2000.0;
         a = 1 - w;
         b = 2 * w - 1;
     }

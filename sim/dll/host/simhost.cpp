@@ -11,6 +11,14 @@
 // 3. loads the probe (driver core and link library in a library of their
 //    own) and runs the exchange twice, by serial number and by description;
 // 4. checks what the simulator saw. Exit 0 when all holds.
+//
+//   qd_simhost --without-sim --expect-load|--expect-no-load DRIVER_LIBRARY PROBE_LIBRARY
+//
+// runs with whatever D2XX library the system provides: with
+// --expect-load the driver must load, the D2XX module must not be the
+// simulator, and opening an absent transceiver through the probe must fail
+// promptly; with --expect-no-load (no D2XX library installed) the driver
+// must refuse to load.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -33,7 +41,42 @@ static void check(bool ok, const char *what) {
     if (!ok) ++g_failures;
 }
 
+static int withoutSimulator(bool expectLoad, const char *driverPath, const char *probePath) {
+    void *driver = hostLoad(driverPath, false);
+    if (!expectLoad) {
+        check(driver == nullptr, "the driver does not load without a D2XX library");
+        if (driver) hostUnload(driver);
+        return g_failures ? 1 : 0;
+    }
+    check(driver != nullptr, "the driver loads with the system's D2XX library");
+    check(hostD2xxIsNotSimulator(), "the D2XX library in use is not the simulator");
+    void *probe = hostLoad(probePath, false);
+    ProbeFn exchange = probe ? (ProbeFn)hostSymbol(probe, "probeExchange") : nullptr;
+    check(exchange != nullptr, "probe library loads");
+    if (exchange) {
+        const char *ids[2] = {"QVNONE01", "No Such Transceiver"};
+        for (const char *id : ids) {
+            uint8_t reply[256];
+            char serial[22] = "";
+            uint64_t start = hostMicroseconds();
+            int n = exchange(id, reply, sizeof reply, serial, sizeof serial);
+            uint64_t took = hostMicroseconds() - start;
+            char what[128];
+            std::snprintf(what, sizeof what, "absent transceiver \"%s\": open fails (%d) in %u ms", id, n,
+                          (unsigned)(took / 1000));
+            check(n == -1 && took < 5000000, what);
+        }
+    }
+    if (probe) hostUnload(probe);
+    if (driver) hostUnload(driver);
+    std::printf("%s\n", g_failures ? "FAILED" : "passed");
+    return g_failures ? 1 : 0;
+}
+
 int main(int argc, char **argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--without-sim") == 0) {
+        return withoutSimulator(std::strcmp(argv[2], "--expect-load") == 0, argv[3], argv[4]);
+    }
     if (argc != 4) {
         std::printf("usage: %s SIM_LIBRARY DRIVER_LIBRARY PROBE_LIBRARY\n", argv[0]);
         return 2;

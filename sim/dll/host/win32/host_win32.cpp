@@ -47,3 +47,23 @@ bool hostD2xxIs(void *library) {
     }
     return copies == 1;
 }
+
+bool hostD2xxIsNotSimulator() {
+    HMODULE m = GetModuleHandleA("FTD2XX.dll");
+    if (!m) return false;
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(m, path, sizeof path);
+    if (n == 0 || n >= sizeof path) return false;
+    for (DWORD i = 0; i < n; ++i) {
+        if (path[i] == '/') path[i] = '\\';
+    }
+    return std::strstr(path, "\\sim\\") == nullptr;
+}
+
+unsigned long long hostMicroseconds() {
+    LARGE_INTEGER f, c;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&c);
+    return (unsigned long long)(c.QuadPart / f.QuadPart) * 1000000ull +
+           (unsigned long long)(c.QuadPart % f.QuadPart) * 1000000ull / (unsigned long long)f.QuadPart;
+}

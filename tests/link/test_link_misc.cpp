@@ -1,0 +1,62 @@
+// Library start and stop, and the link types whose transports are not
+// available here: each open fails with one log line and an invalid handle.
+#include <cstring>
+
+#include "tests/link/link_fixture.h"
+
+namespace {
+
+class LinkLibrary : public LinkTest {};
+
+TEST_F(LinkLibrary, StartIsIdempotentAndRestartable) {
+    EXPECT_EQ(InitLinkLibrary(), 1);
+    EXPECT_EQ(InitLinkLibrary(), 1);
+    EXPECT_TRUE(linkLibraryReady());
+    ReleaseLinkLibrary();
+    EXPECT_FALSE(linkLibraryReady());
+    ReleaseLinkLibrary();
+    EXPECT_EQ(InitLinkLibrary(), 1);
+    EXPECT_TRUE(linkLibraryReady());
+}
+
+static size_t errorLines(const std::string &log) {
+    size_t n = 0;
+    for (size_t at = 0; at < log.size();) {
+        if (log[at] == '!') ++n;
+        size_t end = log.find('\n', at);
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    return n;
+}
+
+TEST_F(LinkLibrary, UnavailableTransportsFailCleanly) {
+    LinkHandle link = {LINK_USB, 0x77};
+    char id[22] = "stale";
+    EXPECT_EQ(OpenLink(LINK_IRDA, nullptr, &link, id, sizeof id), 0);
+    EXPECT_EQ(link.type, LINK_IRDA);
+    EXPECT_EQ(link.handle, LINK_INVALID_HANDLE);
+    EXPECT_STREQ(id, "");
+    EXPECT_EQ(errorLines(newLog()), 1u);
+
+    link.handle = 0x77;
+    std::string before = newLog();
+    EXPECT_EQ(OpenLink(LINK_BT, "00:11:22:33:44:55", &link, id, sizeof id), 0);
+    EXPECT_EQ(link.handle, LINK_INVALID_HANDLE);
+    EXPECT_EQ(errorLines(newLog().substr(before.size())), 1u);
+
+    // Bluetooth LE: without a usable GATT library, or with no device found.
+    link.handle = 0x77;
+    EXPECT_EQ(OpenLink(LINK_BLE, "Quorvane Halvex*", &link, id, sizeof id), 0);
+    EXPECT_EQ(link.type, LINK_BLE);
+    EXPECT_EQ(link.handle, LINK_INVALID_HANDLE);
+    const uint8_t b = 0;
+    uint8_t r;
+    EXPECT_EQ(SendLink(&link, 1, &b), -1);
+    EXPECT_EQ(QueueStatusLink(&link), -1);
+    EXPECT_EQ(RecvLink(&link, &r), -1);
+    EXPECT_EQ(brokenReports(), 0u);
+    CloseLink(&link);
+}
+
+}  // namespace
