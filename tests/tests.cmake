@@ -53,6 +53,10 @@ foreach(dir ${QD_TEST_DIRS})
     target_link_options(test_${group} PRIVATE ${QD_TEST_LINK_OPTIONS})
     add_test(NAME ${QD_BUILD_NAME}.${group} COMMAND test_${group})
     set_tests_properties(${QD_BUILD_NAME}.${group} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
+    # A group may build helper programs of its own (TEST_TARGET names its
+    # test program).
+    set(TEST_TARGET test_${group})
+    include(${dir}/group.cmake OPTIONAL)
 endforeach()
 
 include(${QD_ROOT}/tests/e2e/e2e.cmake OPTIONAL)
