@@ -299,3 +299,31 @@ TEST_F(Engine, OwnWindowMeasurementKeepsPacketsFromTheHost) {
     b.run(500);
     EXPECT_FALSE(g_recorder.packetsCopy().empty());
 }
+
+// A stop that gives up waiting for the connection thread (held here at the
+// engine lock, which this thread holds as a host callback would) returns at
+// once; the link the thread opened is closed again and no measurement starts.
+TEST_F(Engine, StopWhileConnectingInTheBackground) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    uint16_t ctx = (uint16_t)b.ctx;
+    ASSERT_NE(engineLock(), nullptr);
+    ASSERT_FALSE(engineLockHeldHere());
+    engineLockAcquire();
+    ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
+    ASSERT_TRUE(waitReal([&] { return b.transceiverOpen(); }, 3000));
+    EXPECT_EQ(QdGetUserInd(ctx, QD_IND_LINK, 0), 3) << "connecting";
+    EXPECT_EQ(QdStopMeasurement(ctx), 0);
+    EXPECT_TRUE(protoThreadBusy(&b.ps()));
+    b.written();
+    engineLockRelease();
+    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    EXPECT_EQ(b.state(), S_IDLE);
+    EXPECT_FALSE(b.transceiverOpen());
+    EXPECT_TRUE(b.written().empty()) << "no device information requested";
+    EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 0));
+    b.run(1000);
+    EXPECT_EQ(b.state(), S_IDLE);
+    // The context starts normally afterwards.
+    b.startMeasuring();
+}

@@ -21,6 +21,12 @@ static void connectionThread(void *arg) {
     uint16_t indicator;
     {
         EngineGuard guard;
+        if (ps->closedByStop != LINK_INVALID_HANDLE) {
+            // The host stopped and closed the socket being opened.
+            if (ps->link.handle == ps->closedByStop) ps->link.handle = LINK_INVALID_HANDLE;
+            ps->closedByStop = LINK_INVALID_HANDLE;
+            opened = opened && ps->link.handle != LINK_INVALID_HANDLE;
+        }
         if (opened && ps->cancelConnect) {
             // The host stopped while the link was being opened.
             protoCloseLink(ps);
@@ -51,6 +57,11 @@ static void reconnectionThread(void *arg) {
     }
     {
         EngineGuard guard;
+        if (ps->closedByStop != LINK_INVALID_HANDLE) {
+            if (ps->link.handle == ps->closedByStop) ps->link.handle = LINK_INVALID_HANDLE;
+            ps->closedByStop = LINK_INVALID_HANDLE;
+            opened = opened && ps->link.handle != LINK_INVALID_HANDLE;
+        }
         ps->connected = opened ? 1 : 0;
         ps->pendingEvent = opened ? INT_CON : INT_DISC;
     }

@@ -463,6 +463,7 @@ void engineResetContext(uint16_t context) {
     bool busy = protoThreadBusy(ps);
     memset(ps, 0, sizeof *ps);
     ps->link.type = LINK_USB;
+    ps->closedByStop = LINK_INVALID_HANDLE;
     if (busy) {
         protoSetThreadBusy(ps, true);
         ps->cancelConnect = 1;

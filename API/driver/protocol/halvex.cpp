@@ -470,6 +470,7 @@ static int32_t halvexStart(uint16_t ctx, uint16_t mode) {
     // A connection thread still running owns the record: a second
     // connection must not be started beside it, nor its settings changed.
     if (protoThreadBusy(ps)) return (mode & QD_START_BACKGROUND) ? 3 : -1;
+    ps->closedByStop = LINK_INVALID_HANDLE;
 
     ModelFacts facts;
     if (!protoModelFacts(protoContextModel(ctx), &facts) || !facts.haveChannels || !facts.haveLinkType) {
@@ -510,14 +511,24 @@ static int32_t halvexStop(uint16_t ctx) {
     ProtocolState *ps = &protocolState[ctx];
     if (protoThreadBusy(ps)) {
         // A wireless open in progress is cut short by closing its socket.
-        LinkHandle link = ps->link;
-        if ((link.type == LINK_BT || link.type == LINK_BLE) && link.handle != LINK_INVALID_HANDLE) {
-            CloseLink(&link);
+        // The handle is remembered as closed, so that nobody closes it again
+        // (its number may belong to another socket by then).
+        {
+            EngineGuard guard;
+            LinkHandle link = ps->link;
+            if ((link.type == LINK_BT || link.type == LINK_BLE) && link.handle != LINK_INVALID_HANDLE) {
+                ps->closedByStop = link.handle;
+                CloseLink(&link);
+            }
         }
         for (int i = 0; i < 20 && protoThreadBusy(ps); i++) osSleep(2);
     }
 
     EngineGuard guard;
+    if (ps->closedByStop != LINK_INVALID_HANDLE) {
+        if (ps->link.handle == ps->closedByStop) ps->link.handle = LINK_INVALID_HANDLE;
+        if (!protoThreadBusy(ps)) ps->closedByStop = LINK_INVALID_HANDLE;
+    }
     // A connection thread that is still opening must not start a
     // measurement once it gets through.
     if (protoThreadBusy(ps)) ps->cancelConnect = 1;

@@ -71,6 +71,7 @@ struct ProtocolState {
     uint8_t battery;
     uint8_t threadBusy;                    // a connection thread runs (atomic access)
     uint8_t cancelConnect;                 // a stop gave up waiting for the connection thread
+    uintptr_t closedByStop;                // handle a stop closed under a connection thread
     char deviceId[DEVICE_ID_SIZE];         // device id text taken at start
 };
 
