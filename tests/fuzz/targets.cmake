@@ -19,3 +19,13 @@ qd_fuzz_target(engine
     link/posix/*.cpp
     sim/*.cpp
     EXCLUDE API/driver/frame/log.cpp)
+
+# Storage blobs of any size and content into fresh contexts and context -1.
+qd_fuzz_target(storage
+    tests/fuzz/fuzz_log_stub.cpp
+    tests/fuzz/fuzz_frame_stubs.cpp
+    API/driver/frame/storage.cpp
+    API/driver/frame/contexts.cpp
+    API/driver/params/*.cpp
+    os/*.cpp
+    os/posix/*.cpp)

@@ -593,3 +593,77 @@ TEST_F(Storage, ChangeDevice) {
     EXPECT_FALSE(contextInUse((uint16_t)sel));
     EXPECT_EQ(QdGetSelectedDevContext(), -1);
 }
+
+// Values the model cannot hold (a superior parameter with an option code its
+// list lacks) make the load fail with -6 and leave the context as it was; a
+// context that the load opened itself is closed again.
+TEST_F(Storage, InconsistentValuesUndoTheLoad) {
+    int16_t ctx = open(6);
+    ASSERT_EQ(setText(QD_PAR_CHANNEL_LABEL, 2, "before"), 0);
+    ASSERT_EQ(setCode(QD_PAR_SAMPLE_RATE, 2, 9), 0);
+    Blob before = blobOf(ctx);
+    std::vector<std::string> values = snapshot();
+    Blob b = before;
+    putText(b, storageAt(b) + 20 + 2 * 16, "after", 16);
+    b[channelAt(b, 2) + 1] = 0x7E;  // a channel function code no list has
+    LogWatch log;
+    EXPECT_EQ(QdSetDevConfig(ctx, b.data(), (uint32_t)b.size()), -6);
+    EXPECT_TRUE(log.contains("!}QdSetDevConfig: Cannot initialize parameter dependency info\n"));
+    EXPECT_EQ(blobOf(ctx), before);
+    EXPECT_EQ(snapshot(), values);
+    EXPECT_EQ(setCode(QD_PAR_SAMPLE_RATE, 2, 10), 0);
+
+    // The same from another model of the family, which first resets.
+    int16_t other = open(8);
+    Blob otherBefore = blobOf(other);
+    putText(b, 60, "Quorvane Halvex-4 BT", 34);
+    EXPECT_EQ(QdSetDevConfig(other, b.data(), (uint32_t)b.size()), -6);
+    EXPECT_EQ(blobOf(other), otherBefore);
+
+    int inUse = 0;
+    for (uint16_t i = 0; i < QD_MAX_CONTEXTS; ++i) inUse += contextInUse(i);
+    EXPECT_EQ(QdSetDevConfig(-1, b.data(), (uint32_t)b.size()), -6);
+    int after = 0;
+    for (uint16_t i = 0; i < QD_MAX_CONTEXTS; ++i) after += contextInUse(i);
+    EXPECT_EQ(after, inUse);
+    EXPECT_EQ(QdGetSelectedDevContext(), -1);
+}
+
+// Writes the seed corpus of the storage fuzz target (tests/fuzz/corpus/storage)
+// into the folder named by QD_FUZZ_SEED_DIR: a first byte choosing the model
+// of the receiving context, then a real blob. Run by hand:
+//   QD_FUZZ_SEED_DIR=tests/fuzz/corpus/storage build/native/test_storage
+//       --gtest_also_run_disabled_tests --gtest_filter='*WriteFuzzSeeds'
+TEST_F(Storage, DISABLED_WriteFuzzSeeds) {
+    char dir[1024];
+    ASSERT_GT(osGetEnv("QD_FUZZ_SEED_DIR", dir, sizeof dir), 0);
+    auto write = [&dir](const std::string &name, int target, const Blob &b) {
+        std::string content(1, (char)target);
+        content.append(b.begin(), b.end());
+        ASSERT_TRUE(testenvWriteFile(std::string(dir) + "/" + name, content));
+    };
+    for (int m = 0; m < QD_MODEL_COUNT; ++m) {
+        int16_t ctx = open(m);
+        changeSettings(m);
+        write("model-" + std::to_string(m), m, blobOf(ctx));
+        closeAllContexts();
+    }
+    int16_t ctx = open(1);
+    setText(QD_PAR_DEVICE_ID, 0, "Serial Port Device");
+    setCode(QD_PAR_MEASUREMENT_RANGE, 1, 4);
+    write("first-generation-into-halvex-2-bt", 3, blobOf(ctx));
+    ctx = open(2);
+    changeSettings(2);
+    write("halvex-4-into-halvex-plus-4", 12, blobOf(ctx));
+    ctx = open(10);
+    setCode(QD_PAR_CHANNEL_ENABLE, 2, 1);
+    setCode(QD_PAR_SAMPLE_RATE, 2, 8);
+    write("halvex-plus-2-expanded", 14, blobOf(ctx));
+    ctx = open(9);
+    setCode(QD_PAR_CHANNEL_FUNCTION, 0, 6);
+    Blob b = blobOf(ctx);
+    b[channelAt(b, 0) + 2] = 0;
+    write("current-range-zero", 11, b);
+    b.resize(b.size() - 100);
+    write("truncated-storage", 9, b);
+}

@@ -2,10 +2,12 @@
 # offer their EEG cap site lists, "None" first, in display order, and that a
 # setting given on the command line shows in the tree.
 file(MAKE_DIRECTORY ${SHARED})
-set(command ${TOOL} --library ${LIBRARY} --shared-dir ${SHARED})
-if(PRELOAD)
-    list(PREPEND command ${PRELOAD})
-endif()
+set(command ${TOOL})
+string(REPLACE "|" ";" PRELOAD "${PRELOAD}")
+foreach(lib ${PRELOAD})
+    list(APPEND command --preload ${lib})
+endforeach()
+list(APPEND command --library ${LIBRARY} --shared-dir ${SHARED})
 if(EMULATOR)
     list(PREPEND command ${EMULATOR})
 endif()

@@ -2,15 +2,28 @@
 // host application sees it through the driver's public interface.
 //
 //   qdparams [options] --list
-//   qdparams [options] --model NAME|INDEX [--lock NAME[:CHANNEL]]... [SETTING]...
+//   qdparams [options] --model NAME|INDEX [--load FILE] [--lock NAME[:CHANNEL]]...
+//            [SETTING]... [--save FILE]
+//   qdparams [options] --load FILE [--lock ...] [SETTING]... [--save FILE]
 //
 // SETTING is NAME=VALUE or NAME:CHANNEL=VALUE. NAME is a parameter's display
 // name (letter case does not matter) or its numeric id; CHANNEL is a channel
 // number from 0 or its letter (A to E). A channel parameter given without a
-// channel is set on every channel that has it. VALUE is matched against the
-// option values of an option list (its text, or its number such as 250 for
-// 250 sps; "#N" names option code N), else read as on/off, a number or a
-// text. Settings are applied in the order given, before the tree is printed.
+// channel is set on every channel that has it. VALUE is set through the
+// driver's own text conversion (QdStr2Param): an option list takes one of its
+// option values exactly as listed (250 for 250 sps, "Voltage"; a trailing
+// unit such as "250 sps" is allowed, and "#N" names option code N), a switch
+// takes 0 or 1 (or on/off, yes/no, true/false), a number or a text as it
+// stands. Settings are applied in the order given, before the tree is printed.
+//
+// Settings files (the storage blob of a context, extension ".qvc", which the
+// settings window also reads and writes):
+//   --load FILE        load the settings of FILE before the settings of the
+//                      command line: into the model given with --model (a
+//                      compatible model of the same family is converted), or,
+//                      without --model, into a context of the file's model
+//   --save FILE        after the settings, write the context's settings to
+//                      FILE (".qvc" is added when the name has no extension)
 //
 // Options:
 //   --library PATH     the driver library to load (default: the library of
@@ -25,7 +38,8 @@
 // option marked with *) and the flags constant, not applicable and locked.
 // Locks are those this program set with --lock (the interface offers no way
 // to ask for them). Exit status: 0 done, 1 a setting or lock failed (the
-// tree is printed all the same), 2 bad command line or no driver.
+// tree is printed all the same), 2 bad command line or no driver, 3 a
+// settings file could not be loaded or saved.
 //
 // A host program: it sees only the public header and the system.
 #ifdef _WIN32
@@ -128,6 +142,11 @@ struct Driver {
     decltype(&QdGetParam) getParam;
     decltype(&QdSetParam) setParam;
     decltype(&QdLockParam) lockParam;
+    decltype(&QdStr2Param) str2Param;
+    decltype(&QdParamList2Str) paramList2Str;
+    decltype(&QdGetDevConfig) getDevConfig;
+    decltype(&QdSetDevConfig) setDevConfig;
+    decltype(&QdGetDevName) getDevName;
 };
 
 template <typename F>
@@ -146,6 +165,11 @@ bool resolveDriver(Library lib, Driver *d) {
     ok = resolve(lib, "QdGetParam", &d->getParam) && ok;
     ok = resolve(lib, "QdSetParam", &d->setParam) && ok;
     ok = resolve(lib, "QdLockParam", &d->lockParam) && ok;
+    ok = resolve(lib, "QdStr2Param", &d->str2Param) && ok;
+    ok = resolve(lib, "QdParamList2Str", &d->paramList2Str) && ok;
+    ok = resolve(lib, "QdGetDevConfig", &d->getDevConfig) && ok;
+    ok = resolve(lib, "QdSetDevConfig", &d->setDevConfig) && ok;
+    ok = resolve(lib, "QdGetDevName", &d->getDevName) && ok;
     return ok;
 }
 
@@ -235,80 +259,77 @@ int parseChannel(const std::string &text) {
     return (int)v;
 }
 
-std::string describeOptions(const QdParamDef *d) {
+std::string setError(int rc, const QdParamDef *d, const std::string &value);
+
+// The option values of a list as the driver writes them, for messages.
+std::string validValues(const Session &s, const QdParamDef *d) {
+    static char buffer[4096];
+    static char *pointers[256];
+    // Every option text is short: 256 options of at most 15 characters fit.
+    uint32_t options = 0;
+    for (const QdOption *o = d->domain.options; o && o->code != 0xFFFF; ++o) ++options;
+    if (options >= 256 || !s.api.paramList2Str(d, buffer, pointers)) return "";
     std::string out;
-    for (const QdOption *o = d->domain.options; o && o->code != 0xFFFF; ++o) {
+    for (char **p = pointers; *p; ++p) {
         if (!out.empty()) out += ", ";
-        out += optionText(d, o);
+        out += *p;
     }
     return out;
 }
 
-// Turns a value text into a value cell for a definition. 'text' must outlive
-// the cell (texts are passed by pointer). Returns an empty string on success,
-// else what is wrong.
-std::string parseValue(const QdParamDef *d, const std::string &text, QdValue *cell) {
-    *cell = QdValue{};
-    if (isOptionList(d)) {
-        if (text.size() > 1 && text[0] == '#') {
-            char *end = nullptr;
-            unsigned long code = strtoul(text.c_str() + 1, &end, 10);
-            if (*end == '\0') {
-                cell->code = (uint32_t)code;
-                return "";
-            }
-        }
+// Ends 'text' with the unit (letter case aside) after a blank?
+bool endsWithUnit(const std::string &text, const char *unit) {
+    if (!unit || !*unit) return false;
+    size_t n = strlen(unit);
+    return text.size() > n + 1 && isspace((unsigned char)text[text.size() - n - 1]) &&
+           sameText(text.c_str() + text.size() - n, unit);
+}
+
+// Sets a parameter from its value text through the driver's QdStr2Param.
+// Returns an empty string on success, else what is wrong in plain words.
+std::string setFromText(const Session &s, const QdParamDef *d, uint16_t id, uint16_t channel, const std::string &text) {
+    std::string value = text;
+    if (isOptionList(d) && value.size() > 1 && value[0] == '#') {
+        // An option code, for lists whose values are hard to type.
         char *end = nullptr;
-        double number = strtod(text.c_str(), &end);
-        bool numeric = !text.empty() && (*end == '\0' || (d->unit && sameText(trim(end).c_str(), d->unit)));
-        for (const QdOption *o = d->domain.options; o && o->code != 0xFFFF; ++o) {
-            bool match = false;
-            if (kindOf(d) == QD_KIND_STRING) {
-                match = o->value.s && sameText(o->value.s, text.c_str());
-            } else if (kindOf(d) == QD_KIND_FLOAT) {
-                match = numeric && std::fabs(o->value.f - number) <= 1e-6 * std::fabs(number) + 1e-9;
-                match = match || sameText(optionText(d, o).c_str(), text.c_str());
-            }
-            if (match) {
-                cell->code = o->code;
-                return "";
-            }
+        unsigned long code = strtoul(value.c_str() + 1, &end, 10);
+        if (*end == '\0') {
+            QdValue cell{};
+            cell.code = (uint32_t)code;
+            int rc = s.api.setParam(id, channel, &cell);
+            return rc == 0 ? "" : setError(rc, d, value);
         }
-        return "\"" + text + "\" is not one of its options (" + describeOptions(d) + ")";
     }
-    switch (kindOf(d)) {
-    case QD_KIND_BOOL:
-        if (sameText(text.c_str(), "1") || sameText(text.c_str(), "on") || sameText(text.c_str(), "yes") ||
-            sameText(text.c_str(), "true")) {
-            cell->code = 1;
-            return "";
+    if (!isOptionList(d) && kindOf(d) == QD_KIND_BOOL) {
+        if (sameText(value.c_str(), "on") || sameText(value.c_str(), "yes") || sameText(value.c_str(), "true")) value = "1";
+        if (sameText(value.c_str(), "off") || sameText(value.c_str(), "no") || sameText(value.c_str(), "false")) value = "0";
+    }
+    if (kindOf(d) != QD_KIND_STRING && endsWithUnit(value, d->unit)) value = trim(value.substr(0, value.size() - strlen(d->unit)));
+    int rc = s.api.str2Param(value.c_str(), id, channel);
+    switch (rc) {
+    case 0:
+        return "";
+    case 1:
+        switch (kindOf(d)) {
+        case QD_KIND_BOOL:
+            return "\"" + text + "\" is not a valid value: it is 0 or 1 (on or off)";
+        case QD_KIND_INT:
+            return "\"" + text + "\" is not a valid value: it takes a whole number";
+        default:
+            return "\"" + text + "\" is not a valid value: it takes a number";
         }
-        if (sameText(text.c_str(), "0") || sameText(text.c_str(), "off") || sameText(text.c_str(), "no") ||
-            sameText(text.c_str(), "false")) {
-            cell->code = 0;
-            return "";
+    case 2:
+        if (isOptionList(d)) {
+            return "\"" + text + "\" is not one of its values (" + validValues(s, d) + ")";
         }
-        return "it is on or off, not \"" + text + "\"";
-    case QD_KIND_INT: {
-        char *end = nullptr;
-        errno = 0;
-        long v = strtol(text.c_str(), &end, 10);
-        if (text.empty() || *end != '\0' || errno != 0) return "it takes a whole number, not \"" + text + "\"";
-        cell->i = (int32_t)v;
-        return "";
-    }
-    case QD_KIND_FLOAT: {
-        char *end = nullptr;
-        double v = strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0') return "it takes a number, not \"" + text + "\"";
-        cell->f = (float)v;
-        return "";
-    }
-    case QD_KIND_STRING:
-        cell->s = text.c_str();
-        return "";
+        if (kindOf(d) == QD_KIND_STRING && d->domain.size > 0 && text.size() >= d->domain.size) {
+            return "\"" + text + "\" is too long (at most " + std::to_string(d->domain.size - 1) + " characters)";
+        }
+        return "the driver refused \"" + text + "\"";
+    case 3:
+        return "it is fixed by the device model or has no meaning with the channel's other settings";
     default:
-        return "its kind of value is unknown";
+        return "there is no such parameter on that channel";
     }
 }
 
@@ -376,10 +397,7 @@ bool applySetting(Session &s, const std::string &setting) {
             ok = false;
             continue;
         }
-        QdValue cell;
-        std::string problem = parseValue(d, value, &cell);
-        int rc = problem.empty() ? s.api.setParam((uint16_t)id, (uint16_t)c, &cell) : 0;
-        if (problem.empty() && rc != 0) problem = setError(rc, d, value);
+        std::string problem = setFromText(s, d, (uint16_t)id, (uint16_t)c, value);
         if (!problem.empty()) {
             if (id < 128) {
                 fprintf(stderr, "qdparams: cannot set %s: %s\n", d->name, problem.c_str());
@@ -506,11 +524,124 @@ void printTree(const Session &s, const char *model) {
     }
 }
 
+// ---------------------------------------------------------------------------
+// Settings files
+// ---------------------------------------------------------------------------
+
+// Largest file worth reading: a settings file is 594 or 842 bytes.
+const long kSettingsFileMax = 65536;
+
+// The name with ".qvc" added when its last component has no extension.
+std::string withSettingsExtension(const std::string &name) {
+    size_t i = name.size();
+    while (i > 0 && !isSeparator(name[i - 1]) && name[i - 1] != '/') --i;
+    return name.find('.', i) == std::string::npos ? name + ".qvc" : name;
+}
+
+// The model name a settings file carries, for messages (printable
+// characters only, at most its 34 bytes).
+std::string modelNamed(const std::vector<uint8_t> &blob) {
+    std::string name;
+    for (size_t k = 60; k < 94 && k < blob.size() && blob[k]; ++k) {
+        name += isprint(blob[k]) ? (char)blob[k] : '?';
+    }
+    return name;
+}
+
+// Loads FILE into the context (-1: a context of the file's model); the
+// context index, or -1 after printing what went wrong.
+int loadSettings(const Session &s, const std::string &file, int16_t context) {
+    FILE *f = fopen(file.c_str(), "rb");
+    if (!f) {
+        fprintf(stderr, "qdparams: cannot read the settings file %s: %s\n", file.c_str(), strerror(errno));
+        return -1;
+    }
+    std::vector<uint8_t> blob;
+    uint8_t chunk[4096];
+    size_t n;
+    bool tooLarge = false;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) {
+        blob.insert(blob.end(), chunk, chunk + n);
+        if ((long)blob.size() > kSettingsFileMax) {
+            tooLarge = true;
+            break;
+        }
+    }
+    bool readError = ferror(f) != 0;
+    fclose(f);
+    if (readError) {
+        fprintf(stderr, "qdparams: cannot read the settings file %s\n", file.c_str());
+        return -1;
+    }
+    if (tooLarge || blob.empty()) {
+        fprintf(stderr, "qdparams: %s is not a settings file (%s)\n", file.c_str(), tooLarge ? "far too large" : "it is empty");
+        return -1;
+    }
+    std::string fileModel = modelNamed(blob);
+    const char *contextModel = context >= 0 ? s.api.getDevName() : nullptr;
+    int16_t rc = s.api.setDevConfig(context, blob.data(), (uint32_t)blob.size());
+    if (rc >= 0) return rc;
+    switch (rc) {
+    case -2:
+        fprintf(stderr, "qdparams: %s is not a settings file of this driver, or of a version it does not know\n",
+                file.c_str());
+        break;
+    case -3:
+        fprintf(stderr, "qdparams: %s holds settings of \"%s\", which do not fit the model %s\n", file.c_str(),
+                fileModel.c_str(), contextModel ? contextModel : "chosen");
+        break;
+    case -4:
+        fprintf(stderr, "qdparams: %s holds settings of \"%s\", a model the driver does not know\n", file.c_str(),
+                fileModel.c_str());
+        break;
+    case -5:
+        fprintf(stderr, "qdparams: %s is damaged: it is shorter than the settings of its model need\n", file.c_str());
+        break;
+    case -6:
+        fprintf(stderr, "qdparams: %s holds values the model cannot take; nothing was loaded\n", file.c_str());
+        break;
+    default:
+        fprintf(stderr, "qdparams: the driver could not load %s (error %d)\n", file.c_str(), rc);
+        break;
+    }
+    return -1;
+}
+
+bool saveSettings(const Session &s, const std::string &file, int16_t context) {
+    int32_t size = s.api.getDevConfig(context, nullptr, 0);
+    std::vector<uint8_t> blob(size > 0 ? (size_t)size : 0);
+    if (size <= 0 || s.api.getDevConfig(context, blob.data(), (uint32_t)blob.size()) != size) {
+        fprintf(stderr, "qdparams: the driver gave no settings to save\n");
+        return false;
+    }
+    std::string temp = file + ".part";
+    FILE *f = fopen(temp.c_str(), "wb");
+    if (!f) {
+        fprintf(stderr, "qdparams: cannot write the settings file %s: %s\n", file.c_str(), strerror(errno));
+        return false;
+    }
+    bool ok = fwrite(blob.data(), 1, blob.size(), f) == blob.size();
+    ok = fclose(f) == 0 && ok;
+    // Replace an older file only once the new one is complete.
+    if (ok) {
+        remove(file.c_str());
+        ok = rename(temp.c_str(), file.c_str()) == 0;
+    }
+    if (!ok) {
+        remove(temp.c_str());
+        fprintf(stderr, "qdparams: cannot write the settings file %s\n", file.c_str());
+        return false;
+    }
+    return true;
+}
+
 int usage() {
     fprintf(stderr,
             "usage: qdparams [--library PATH] [--preload FILE] [--shared-dir DIR] --list\n"
             "       qdparams [--library PATH] [--preload FILE] [--shared-dir DIR] --model NAME|INDEX\n"
-            "                [--lock NAME[:CHANNEL]]... [NAME[:CHANNEL]=VALUE]...\n");
+            "                [--load FILE] [--lock NAME[:CHANNEL]]... [NAME[:CHANNEL]=VALUE]... [--save FILE]\n"
+            "       qdparams [--library PATH] [--preload FILE] [--shared-dir DIR] --load FILE\n"
+            "                [--lock NAME[:CHANNEL]]... [NAME[:CHANNEL]=VALUE]... [--save FILE]\n");
     return 2;
 }
 
@@ -521,6 +652,8 @@ int main(int argc, char **argv) {
     const char *preload = nullptr;
     const char *shared = nullptr;
     const char *modelArg = nullptr;
+    const char *loadFile = nullptr;
+    const char *saveFile = nullptr;
     bool list = false;
     std::vector<std::string> locks, settings;
     for (int i = 1; i < argc; ++i) {
@@ -534,6 +667,10 @@ int main(int argc, char **argv) {
             shared = argv[++i];
         } else if (a == "--model" && more) {
             modelArg = argv[++i];
+        } else if (a == "--load" && more) {
+            loadFile = argv[++i];
+        } else if (a == "--save" && more) {
+            saveFile = argv[++i];
         } else if (a == "--lock" && more) {
             locks.push_back(argv[++i]);
         } else if (a == "--list") {
@@ -548,7 +685,8 @@ int main(int argc, char **argv) {
             settings.push_back(a);
         }
     }
-    if (list == (modelArg != nullptr) || (list && (!settings.empty() || !locks.empty()))) return usage();
+    bool chosen = modelArg != nullptr || loadFile != nullptr;
+    if (list == chosen || (list && (!settings.empty() || !locks.empty() || saveFile))) return usage();
 
     if (library.empty()) {
         // The tools live in <build>/tools; the library in <build>.
@@ -589,27 +727,40 @@ int main(int argc, char **argv) {
     }
 
     const char *model = nullptr;
-    for (int i = 0; i < count; ++i) {
-        if (strcmp(names[i], modelArg) == 0) model = names[i];
-    }
-    if (!model) {
-        char *end = nullptr;
-        long index = strtol(modelArg, &end, 10);
-        if (*modelArg && *end == '\0' && index >= 0 && index < count) model = names[index];
-    }
-    if (!model) {
+    int16_t context = -1;
+    if (modelArg) {
         for (int i = 0; i < count; ++i) {
-            if (sameText(names[i], modelArg)) model = names[i];
+            if (strcmp(names[i], modelArg) == 0) model = names[i];
+        }
+        if (!model) {
+            char *end = nullptr;
+            long index = strtol(modelArg, &end, 10);
+            if (*modelArg && *end == '\0' && index >= 0 && index < count) model = names[index];
+        }
+        if (!model) {
+            for (int i = 0; i < count; ++i) {
+                if (sameText(names[i], modelArg)) model = names[i];
+            }
+        }
+        if (!model) {
+            fprintf(stderr, "qdparams: there is no model \"%s\"; qdparams --list shows the models\n", modelArg);
+            return 2;
+        }
+        context = s.api.openDevContext(model);
+        if (context < 0) {
+            fprintf(stderr, "qdparams: the driver could not open a context for %s (error %d)\n", model, context);
+            return 2;
         }
     }
-    if (!model) {
-        fprintf(stderr, "qdparams: there is no model \"%s\"; qdparams --list shows the models\n", modelArg);
-        return 2;
-    }
-    int16_t context = s.api.openDevContext(model);
-    if (context < 0) {
-        fprintf(stderr, "qdparams: the driver could not open a context for %s (error %d)\n", model, context);
-        return 2;
+    if (loadFile) {
+        int loaded = loadSettings(s, loadFile, context);
+        if (loaded < 0) {
+            if (context >= 0) s.api.closeDevContext((uint16_t)context);
+            unloadLibrary(lib);
+            return 3;
+        }
+        context = (int16_t)loaded;
+        model = s.api.getDevName();
     }
     s.channels = channelCount(s);
 
@@ -618,8 +769,16 @@ int main(int argc, char **argv) {
     for (const std::string &setting : settings) ok = applySetting(s, setting) && ok;
     printTree(s, model);
 
+    bool saved = true;
+    if (saveFile) {
+        std::string file = withSettingsExtension(saveFile);
+        saved = saveSettings(s, file, context);
+        if (saved) printf("\nSettings saved to %s\n", file.c_str());
+    }
+
     s.api.closeDevContext((uint16_t)context);
     unloadLibrary(lib);
     if (pre) unloadLibrary(pre);
+    if (!saved) return 3;
     return ok ? 0 : 1;
 }

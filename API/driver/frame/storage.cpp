@@ -352,9 +352,15 @@ extern "C" int16_t QDCALL QdSetDevConfig(int16_t context, void *blob, uint32_t s
     }
 
     int16_t remembered = -1;
+    bool opened = false;
+    // What the context held before, given back when the loaded values turn
+    // out to be inconsistent.
+    uint8_t oldImage[QD_IMAGE_MAX];
+    uint8_t oldStorage[QD_STORAGE_SIZE];
     if (context == -1) {
         context = QdOpenDevContext(blobName);
         if (context < 0) return setFail(-4, "}QdSetDevConfig: Cannot open device context");
+        opened = true;
     } else if (setDefaults) {
         int16_t selected = selectedContext();
         if (selected != context) {
@@ -363,7 +369,11 @@ extern "C" int16_t QDCALL QdSetDevConfig(int16_t context, void *blob, uint32_t s
             }
             remembered = selected;
         }
+        std::memcpy(oldImage, contextImage((uint16_t)context), QD_IMAGE_MAX);
+        std::memcpy(oldStorage, contextStorage((uint16_t)context), QD_STORAGE_SIZE);
         if (QdSetDefaults(-2) != 0) {
+            std::memcpy(contextImage((uint16_t)context), oldImage, QD_IMAGE_MAX);
+            std::memcpy(contextStorage((uint16_t)context), oldStorage, QD_STORAGE_SIZE);
             if (remembered >= 0) QdSelectDevContext((uint16_t)remembered);
             return setFail(-6, "}QdSetDevConfig: Cannot initialize parameter dependency info");
         }
@@ -371,6 +381,10 @@ extern "C" int16_t QDCALL QdSetDevConfig(int16_t context, void *blob, uint32_t s
 
     uint8_t *image = contextImage((uint16_t)context);
     uint8_t *storage = contextStorage((uint16_t)context);
+    if (!setDefaults) {
+        std::memcpy(oldImage, image, QD_IMAGE_MAX);
+        std::memcpy(oldStorage, storage, QD_STORAGE_SIZE);
+    }
     keepMainsFrequency(plan.contextModel, image, blobImage, imageLength);
     // Checked above: neither conversion can fail now.
     convertImage(plan, blobImage, image);
@@ -385,6 +399,16 @@ extern "C" int16_t QDCALL QdSetDevConfig(int16_t context, void *blob, uint32_t s
 
     if (remembered >= 0) QdSelectDevContext((uint16_t)remembered);
     if (selectedContext() == context && updateAllDeps() != 0) {
+        // Values the model cannot hold (an option code its lists lack): the
+        // load is undone, so that the context stays as it was. A context
+        // the load opened itself is closed again.
+        if (opened) {
+            QdCloseDevContext((uint16_t)context);
+        } else {
+            std::memcpy(image, oldImage, QD_IMAGE_MAX);
+            std::memcpy(storage, oldStorage, QD_STORAGE_SIZE);
+            updateAllDeps();
+        }
         return setFail(-6, "}QdSetDevConfig: Cannot initialize parameter dependency info");
     }
     qdLog("}QdSetDevConfig: %i", context);

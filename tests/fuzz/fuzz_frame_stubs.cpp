@@ -1,0 +1,10 @@
+// fuzz_frame_stubs.cpp - the calls that the context functions make into the
+// protocol engine and the settings window, for fuzz targets built without
+// them: no context ever measures and no window exists.
+#include <cstdint>
+
+#include "API/driver/frame/hooks.h"
+
+void engineShutdownContext(uint16_t) {}
+void engineResetContext(uint16_t) {}
+void uiCloseForSelectionChange() {}
