@@ -4,7 +4,7 @@
 PRESETS := native win64 win32
 CMAKE_QUIET := --log-level=WARNING
 
-.PHONY: all setup build test demo clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: all setup build test demo bench clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 all: build
 
@@ -31,6 +31,12 @@ test: build
 
 demo: build-native
 	@scripts/demo.sh
+
+# Figures of the protocol engine (see README); never fails on a slow machine.
+bench: build-native
+	@build/native/bench/qdbench all
+	@bench/callgrind.sh build/native/bench/qdbench
+	@build/native/bench/bench_recording
 
 clean:
 	rm -rf build

@@ -46,6 +46,9 @@ enum OsSeek { OS_SEEK_SET = 0, OS_SEEK_CUR = 1, OS_SEEK_END = 2 };
 int64_t osFileSeek(OsFile f, int64_t offset, OsSeek whence);
 // Size of an open file or -1.
 int64_t osFileSize(OsFile f);
+// Cuts an open file (opened for writing) to size bytes; the file position is
+// left where it was. False on failure.
+bool osFileTruncate(OsFile f, int64_t size);
 bool osFileFlush(OsFile f);
 void osFileClose(OsFile f);
 

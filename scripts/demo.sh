@@ -1,5 +1,9 @@
 #!/bin/sh
-# demo.sh: the main job against the simulated device (see README).
+# demo.sh: a first acquisition (see README): qdacq loads the Linux driver
+# library the way a host application does, puts the built-in simulated
+# "Quorvane Halvex-4 USB" under it, measures four channels at mixed rates for
+# five seconds, prints a summary line per second, stops cleanly and leaves
+# the recording in demo.edf (the driver's EDF writer).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -9,4 +13,13 @@ shared=""
 if [ -z "${ALLUSERSPROFILE:-}" ] && [ ! -w /var/lib ]; then
     shared="$root/build/native/demo-shared"
 fi
-exec "$root/build/native/tools/qdhost" ${shared:+--shared-dir "$shared"} "$root/build/native/libQuorvaneDrv.so"
+"$root/build/native/tools/qdacq" ${shared:+--shared-dir "$shared"} \
+    --simulate --model "Quorvane Halvex-4 USB" \
+    --set "Channel enable=1" \
+    --set "Sample rate:0=250" --set "Sample rate:1=500" \
+    --set "Sample rate:2=125" --set "Sample rate:3=1000" \
+    --seconds 5 \
+    --edf "$root/demo.edf" --client "Demo client" --session "Simulated session"
+echo
+echo "The recording is $root/demo.edf (EDF, channels A-D at 250, 500, 125 and 1000 sps)."
+echo "Open it in an EDF viewer, e.g. EDFbrowser:  edfbrowser $root/demo.edf"

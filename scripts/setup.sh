@@ -16,7 +16,7 @@ xvfb xauth
 libftdi1-dev libusb-1.0-0-dev libbluetooth-dev
 clang libclang-rt-14-dev
 valgrind
-libedf-dev edfbrowser
+libedf-dev edfbrowser biosig-tools
 "
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

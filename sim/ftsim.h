@@ -29,7 +29,7 @@
 #define FTSIM_API __attribute__((visibility("default")))
 #endif
 
-#define FTSIM_MAX 8                         /* transceiver slots */
+#define FTSIM_MAX 10                        /* transceiver slots: one per driver context */
 #define FTSIM_DEFAULT_DESCRIPTION "Quorvane Halvex*"
 
 /* Fault knobs: the named call fails with the transceiver's fault status
@@ -162,6 +162,64 @@ FTSIM_API int ftsimGetState(int index, FtSimState *state);
 /* How often a D2XX function was called (FTSIM_CALL_*, or FTSIM_CALL_ALL). */
 FTSIM_API uint32_t ftsimCallCount(int call);
 FTSIM_API void ftsimResetCallCounts(void);
+
+/* ------------------------------------------------------------------------
+   The simulated device behind a transceiver, for programs that load the
+   simulator library and so cannot reach sim/sim_device.h: the same controls
+   in plain C, each applied at the current driver clock time under the
+   transceivers' lock. They return -1 when the slot has no simulated device
+   (ftsimAttachDevice, ftsimAttachNewDevice, ftsimAttachNewDeviceEx) or an
+   argument is bad.
+   ------------------------------------------------------------------------ */
+
+/* One channel's signal generator (SimSignal of sim/sim_device.h). */
+typedef struct FtSimSignal {
+    int kind;           /* 0 sine, 1 ramp, 2 constant, 3 square */
+    int amplitude;      /* device units, -32768..32767 */
+    int offset;         /* device units, -32768..32767 */
+    float frequency;    /* Hz (sine, square) */
+} FtSimSignal;
+
+/* One generated sample as the device recorded it (SimSampleRecord). */
+typedef struct FtSimSample {
+    uint32_t tick;      /* tick of the sample (phase = low 16 bits) */
+    uint32_t index;     /* the channel's sample index n */
+    int16_t value;      /* device value */
+    uint8_t fate;       /* 0 sent, 1 dropped, 2 silent, 3 link down, 4 notifications off, 5 overflow */
+    uint8_t reserved;
+} FtSimSample;
+
+/* As ftsimAttachNewDevice, with the signals of the first count channels
+   (up to 6) replaced. */
+FTSIM_API int ftsimAttachNewDeviceEx(int index, const char *model, const char *serial, const FtSimSignal *signals,
+                                     int count);
+/* The n-th sample of a signal at a channel rate (simSignalValue). */
+FTSIM_API int ftsimSignalValue(const FtSimSignal *signal, uint32_t n, double rateHz);
+/* Arms a reply fault for command code 0x00..0x3F (-1: any command):
+   action 0 clears, 1 withholds the reply, 2 ignores the command, 3 delays
+   the reply by param ms, 4 replies with result code param; times uses
+   (-1: until cleared). */
+FTSIM_API int ftsimDeviceSetFault(int index, int command, int action, uint32_t param, int32_t times);
+FTSIM_API int ftsimDeviceClearFaults(int index);
+/* Withholds the next n data messages (a phase gap for the host). */
+FTSIM_API int ftsimDeviceDropData(int index, uint32_t messages);
+/* No data messages for durationMs (the device keeps measuring). */
+FTSIM_API int ftsimDeviceSilence(int index, uint32_t durationMs);
+/* The radio side of the device goes down or comes back while the
+   transceiver stays plugged in: what the device sends meanwhile is lost. */
+FTSIM_API int ftsimDeviceSetLinkUp(int index, int up);
+/* Raw bytes on the wire. */
+FTSIM_API int ftsimDeviceInjectBytes(int index, const uint8_t *data, size_t size);
+/* NOT_EVENT with the event byte and a data byte (data < 0: none). */
+FTSIM_API int ftsimDeviceSendEvent(int index, int event, int data);
+/* Signal state 0..3 of a channel (-1: SUM) in the following data messages. */
+FTSIM_API int ftsimDeviceSetSignalState(int index, int channel, int state);
+/* Records channel ch's generated samples into the caller's buffer (null
+   stops); ftsimDeviceRecordCount tells how many were generated since. */
+FTSIM_API int ftsimDeviceRecordSamples(int index, int channel, FtSimSample *buffer, uint32_t capacity);
+FTSIM_API int32_t ftsimDeviceRecordCount(int index, int channel);
+/* Device state byte (1 rest, 2 test, 5 measuring). */
+FTSIM_API int ftsimDeviceState(int index);
 
 #ifdef __cplusplus
 }

@@ -112,6 +112,15 @@ int64_t osFileSize(OsFile f) {
     return (int64_t)st.st_size;
 }
 
+bool osFileTruncate(OsFile f, int64_t size) {
+    if (f == OS_INVALID_FILE || size < 0) return false;
+    int r;
+    do {
+        r = ftruncate((int)f, (off_t)size);
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
 bool osFileFlush(OsFile f) {
     if (f == OS_INVALID_FILE) return false;
     return fsync((int)f) == 0 || errno == EINVAL;

@@ -88,6 +88,18 @@ int64_t osFileSize(OsFile f) {
     return (int64_t)size.QuadPart;
 }
 
+bool osFileTruncate(OsFile f, int64_t size) {
+    if (f == OS_INVALID_FILE || size < 0) return false;
+    // SetEndOfFile cuts at the file pointer: move it there and back.
+    LARGE_INTEGER zero, here, target;
+    zero.QuadPart = 0;
+    if (!SetFilePointerEx(handleOf(f), zero, &here, FILE_CURRENT)) return false;
+    target.QuadPart = size;
+    bool ok = SetFilePointerEx(handleOf(f), target, nullptr, FILE_BEGIN) && SetEndOfFile(handleOf(f));
+    SetFilePointerEx(handleOf(f), here, nullptr, FILE_BEGIN);
+    return ok;
+}
+
 bool osFileFlush(OsFile f) { return f != OS_INVALID_FILE && FlushFileBuffers(handleOf(f)) != 0; }
 
 void osFileClose(OsFile f) {

@@ -19,7 +19,11 @@ set(QD_FTSIM_CONTROL
     ftsimSetModemStatus ftsimSetCtsDelayUs ftsimSetFaults ftsimSetFaultStatus
     ftsimSetWriteLimit ftsimSetQueueStatusResult ftsimSetListFault ftsimUnplug
     ftsimReplug ftsimAttachPeer ftsimAttachDevice ftsimAttachNewDevice ftsimDevice ftsimSetLoopback ftsimPushBytes ftsimAddReply
-    ftsimTakeWritten ftsimGetState ftsimCallCount ftsimResetCallCounts)
+    ftsimTakeWritten ftsimGetState ftsimCallCount ftsimResetCallCounts
+    ftsimAttachNewDeviceEx ftsimSignalValue ftsimDeviceSetFault ftsimDeviceClearFaults
+    ftsimDeviceDropData ftsimDeviceSilence ftsimDeviceSetLinkUp ftsimDeviceInjectBytes
+    ftsimDeviceSendEvent ftsimDeviceSetSignalState ftsimDeviceRecordSamples
+    ftsimDeviceRecordCount ftsimDeviceState)
 
 add_library(qd_ftd2xx_sim SHARED ${QD_SIM_SOURCES})
 qd_target_defaults(qd_ftd2xx_sim)

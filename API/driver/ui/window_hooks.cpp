@@ -12,4 +12,3 @@ void windowMessageBox(const char *, bool) {}
 void windowMeasurementStarted() {}
 void windowMeasurementStopped() {}
 void windowTestPacket(uint16_t, uint16_t, uint16_t, ChannelSamples *) {}
-void recordPacket(uint16_t, uint16_t, uint16_t, ChannelSamples *) {}

@@ -1,0 +1,32 @@
+// recorder_output.cpp - the recorder's output inside the driver: the one
+// RecordingOutput of the process, fed by the protocol engine with the sample
+// packets of the selected context while the recorder records.
+#include "API/driver/frame/log.h"
+#include "API/driver/protocol/samples.h"
+#include "API/driver/ui/recording.h"
+#include "API/driver/ui/window_hooks.h"
+
+namespace {
+
+const RecordingParams kDriverParams = {QdGetParam, QdParamInfo, QdGetDevName};
+
+// Until the recorder window shows its messages itself, they go to the log.
+void logMessage(void *, const char *text, const char *) { qdLog("!%s\n", text); }
+
+RecordingOutput g_output;
+bool g_outputReady = false;
+
+}  // namespace
+
+RecordingOutput *recorderOutput() {
+    if (!g_outputReady) {
+        g_output.params = &kDriverParams;
+        g_output.showMessage = logMessage;
+        g_outputReady = true;
+    }
+    return &g_output;
+}
+
+void recordPacket(uint16_t, uint16_t phase, uint16_t, ChannelSamples *channels) {
+    recordPacket(recorderOutput(), phase, channels, STAGING_CHANNELS);
+}

@@ -1,0 +1,608 @@
+// recording.cpp - EDF and TSV output of the recorder.
+//
+// EDF layout: the data record lasts N / r_min seconds, N = r_min + 0.5
+// truncated, where r_min is the rate of the slowest enabled channel. The
+// sample-rate options form a ladder in which each option index doubles the
+// rate, so a channel whose option index is d steps above the slowest one has
+// N << d samples per record. Each signal's block of a record is written as
+// soon as it is full; all blocks of a record end on the same sample instant,
+// so within a packet they complete in channel order and the file receives the
+// standard record order.
+#include "API/driver/ui/recording.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#if defined(__GNUC__)
+#define REC_PRINTF(a, b) __attribute__((format(printf, a, b)))
+#else
+#define REC_PRINTF(a, b)
+#endif
+
+namespace {
+
+const uint16_t PAR_CHANNELS = QD_PAR_CHANNEL_COUNT;
+const uint16_t PAR_MAINS = QD_PAR_MAINS_FREQUENCY;
+
+// Field widths of an EDF signal header, in header order.
+const int SIGNAL_FIELDS = 10;
+const int FIELD_WIDTH[SIGNAL_FIELDS] = {16, 80, 8, 8, 8, 8, 8, 80, 8, 32};
+enum {
+    F_LABEL, F_TRANSDUCER, F_DIMENSION, F_PHYS_MIN, F_PHYS_MAX, F_DIG_MIN, F_DIG_MAX,
+    F_PREFILTER, F_SAMPLES, F_RESERVED
+};
+
+int fieldOffset(int field) {
+    int offset = 0;
+    for (int f = 0; f < field; f++) offset += FIELD_WIDTH[f];
+    return offset;
+}
+
+int32_t writeOut(RecordingOutput *out, const void *data, uint32_t size) {
+    return out->write != nullptr ? out->write(out->file, data, size) : osFileWrite(out->file, data, size);
+}
+
+bool writeAll(RecordingOutput *out, const void *data, uint32_t size) {
+    return writeOut(out, data, size) == (int32_t)size;
+}
+
+// Length of a text, looking at most max bytes (stored texts need not end
+// within their slot).
+size_t boundedLength(const char *text, size_t max) {
+    if (text == nullptr) return 0;
+    size_t n = 0;
+    while (n < max && text[n] != '\0') n++;
+    return n;
+}
+
+// Copies a text into a header field of the given width, cut to the width.
+// Headers hold printable ASCII only: every other byte becomes '_'.
+void putField(char *field, size_t width, const char *text) {
+    size_t n = boundedLength(text, width);
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = (unsigned char)text[i];
+        field[i] = (c >= 32 && c <= 126) ? (char)c : '_';
+    }
+}
+
+// "%-g" of a value with the exponent trimmed; if that is wider than the
+// field, fewer digits are given instead of cutting the number (a cut number
+// would be another number).
+void formatNumber(char *buffer, size_t size, double value, size_t width) {
+    std::snprintf(buffer, size, "%-g", value);
+    trimExponent(buffer);
+    for (int precision = 5; std::strlen(buffer) > width && precision >= 1; precision--) {
+        std::snprintf(buffer, size, "%.*g", precision, value);
+        trimExponent(buffer);
+    }
+}
+
+bool readKind(const RecordingOutput *out, uint16_t id, uint16_t channel, uint8_t kind, QdParamValue *v) {
+    std::memset(v, 0, sizeof *v);
+    if (out->params == nullptr || out->params->getParam == nullptr) return false;
+    if (out->params->getParam(id, channel, v) != 0) return false;
+    return (v->type & 0x7F) == kind;
+}
+
+bool readFloat(const RecordingOutput *out, uint16_t id, uint16_t channel, float *value) {
+    QdParamValue v;
+    if (!readKind(out, id, channel, QD_KIND_FLOAT, &v)) return false;
+    *value = v.value.f;
+    return true;
+}
+
+bool readText(const RecordingOutput *out, uint16_t id, uint16_t channel, const char **text) {
+    QdParamValue v;
+    if (!readKind(out, id, channel, QD_KIND_STRING, &v)) return false;
+    *text = v.value.s != nullptr ? v.value.s : "";
+    return true;
+}
+
+// "Number of channels", limited to the 8 places of the buffers.
+bool readChannelCount(const RecordingOutput *out, uint16_t *channels) {
+    QdParamValue v;
+    if (!readKind(out, PAR_CHANNELS, 0, QD_KIND_INT, &v)) return false;
+    int32_t n = v.value.i;
+    *channels = (uint16_t)(n < 0 ? 0 : n > REC_MAX_SIGNALS ? REC_MAX_SIGNALS : n);
+    return true;
+}
+
+// Whether a channel is recorded; a device with one channel has no reading.
+bool readEnabled(const RecordingOutput *out, uint16_t channels, uint16_t channel, bool *enabled) {
+    if (channels == 1) {
+        *enabled = true;
+        return true;
+    }
+    QdParamValue v;
+    if (!readKind(out, QD_PAR_CHANNEL_ENABLE, channel, QD_KIND_BOOL, &v)) return false;
+    *enabled = v.value.bytes[0] != 0;
+    return true;
+}
+
+const char *unitOf(const RecordingOutput *out, uint16_t channel, bool *ok) {
+    const QdParamDef *def = out->params->paramInfo != nullptr
+                                ? out->params->paramInfo(QD_PAR_MEASUREMENT_RANGE, (int16_t)channel)
+                                : nullptr;
+    *ok = def != nullptr;
+    return def != nullptr && def->unit != nullptr ? def->unit : "";
+}
+
+// The local date and time as "dd.mm.yy" and "hh<sep>mm<sep>ss".
+void localStamp(char *date, char *time, char timeSeparator) {
+    OsLocalTime t;
+    osLocalTime(&t);
+    std::snprintf(date, 9, "%02u.%02u.%02u", (unsigned)t.day % 100, (unsigned)t.month % 100,
+                  (unsigned)t.year % 100);
+    std::snprintf(time, 9, "%02u%c%02u%c%02u", (unsigned)t.hour % 100, timeSeparator, (unsigned)t.minute % 100,
+                  timeSeparator, (unsigned)t.second % 100);
+}
+
+// Empties the file again after a header that could not be written whole, so
+// that the next packet tries the header anew.
+void dropPartialHeader(RecordingOutput *out) {
+    osFileTruncate(out->file, 0);
+    osFileSeek(out->file, 0, OS_SEEK_SET);
+}
+
+// One enabled channel of an EDF recording.
+struct SignalSetup {
+    uint16_t channel;
+    uint32_t rateIndex;
+    float rate;
+};
+
+}  // namespace
+
+void trimExponent(char *text) {
+    char *e = std::strpbrk(text, "eE");
+    if (e == nullptr) return;
+    char *digits = e + 1;
+    if (*digits == '+' || *digits == '-') digits++;
+    char *first = digits;
+    while (*first == '0') first++;
+    if (*first < '0' || *first > '9') {
+        // All zeros: keep one.
+        if (first == digits) return;
+        first--;
+    }
+    if (first != digits) std::memmove(digits, first, std::strlen(first) + 1);
+}
+
+bool recordingOpen(RecordingOutput *out, const char *path, uint16_t format, const char *client,
+                   const char *session) {
+    if (out->file != OS_INVALID_FILE || path == nullptr) return false;
+    OsFile f = osFileOpen(path, OS_FILE_WRITE | OS_FILE_TRUNCATE | OS_FILE_SHARE_READ);
+    if (f == OS_INVALID_FILE) return false;
+    out->file = f;
+    out->format = format == RECORDING_TSV ? RECORDING_TSV : RECORDING_EDF;
+    size_t n = boundedLength(client, REC_TEXT_MAX);
+    std::memcpy(out->client, client != nullptr ? client : "", n);
+    out->client[n] = '\0';
+    n = boundedLength(session, REC_TEXT_MAX);
+    std::memcpy(out->session, session != nullptr ? session : "", n);
+    out->session[n] = '\0';
+    out->channels = 0;
+    out->signals = 0;
+    out->headerBytes = 0;
+    out->recordBytes = 0;
+    out->records = 0;
+    out->dataStopped = false;
+    out->writeFailure = 0;
+    return true;
+}
+
+uint16_t writeEdfHeader(RecordingOutput *out) {
+    if (out->params == nullptr || out->file == OS_INVALID_FILE) return 0;
+    uint16_t channels;
+    if (!readChannelCount(out, &channels)) return 0;
+
+    // Record layout over the enabled channels.
+    SignalSetup sig[REC_MAX_SIGNALS];
+    int ns = 0;
+    for (uint16_t c = 0; c < channels; c++) {
+        bool enabled;
+        if (!readEnabled(out, channels, c, &enabled)) return 0;
+        if (!enabled) continue;
+        QdParamValue v;
+        if (!readKind(out, QD_PAR_SAMPLE_RATE, c, QD_KIND_FLOAT, &v)) return 0;
+        if ((v.type & QD_TYPE_OPTION_LIST) == 0) return 0;
+        sig[ns].channel = c;
+        sig[ns].rateIndex = v.code;
+        sig[ns].rate = v.value.f;
+        ns++;
+    }
+    // A file without signals is no EDF file.
+    if (ns == 0) return 0;
+    int slowest = 0;
+    for (int k = 1; k < ns; k++) {
+        if (sig[k].rateIndex < sig[slowest].rateIndex) slowest = k;
+    }
+    uint32_t iMin = sig[slowest].rateIndex;
+    float rMin = sig[slowest].rate;
+    if (!std::isfinite(rMin) || rMin + 0.5f < 1.0f || rMin + 0.5f >= 65536.0f) return 0;
+    uint16_t n = (uint16_t)(rMin + 0.5f);
+    float duration = (float)n / rMin;
+    uint16_t spr[REC_MAX_SIGNALS];
+    for (int k = 0; k < ns; k++) {
+        // A record row holds 2200 samples: a layout beyond that is refused.
+        uint32_t shift = sig[k].rateIndex - iMin;
+        if (shift > 11 || ((uint32_t)n << shift) > (uint32_t)REC_ROW_SAMPLES) return 0;
+        spr[k] = (uint16_t)(n << shift);
+    }
+
+    // Main header.
+    char main[256];
+    std::memset(main, ' ', sizeof main);
+    char number[32];
+    putField(main + 0, 8, "0");
+    putField(main + 8, 80, out->client);
+    char recording[REC_TEXT_MAX + 1];
+    size_t sessionLength = boundedLength(out->session, REC_TEXT_MAX);
+    std::memcpy(recording, out->session, sessionLength);
+    recording[sessionLength] = '\0';
+    const char *model = out->params->devName != nullptr ? out->params->devName() : nullptr;
+    if (model != nullptr && std::strstr(recording, model) == nullptr &&
+        sessionLength + std::strlen(model) + 17 <= (size_t)REC_TEXT_MAX) {
+        std::snprintf(recording + sessionLength, sizeof recording - sessionLength, "%sRecorded with %s",
+                      sessionLength > 0 ? " / " : "", model);
+    }
+    putField(main + 88, 80, recording);
+    char date[9], time[9];
+    localStamp(date, time, '.');
+    putField(main + 168, 8, date);
+    putField(main + 176, 8, time);
+    std::snprintf(number, sizeof number, "%u", (unsigned)((ns + 1) * 256));
+    putField(main + 184, 8, number);
+    putField(main + 236, 8, "-1");
+    formatNumber(number, sizeof number, (double)duration, 8);
+    putField(main + 244, 8, number);
+    std::snprintf(number, sizeof number, "%d", ns);
+    putField(main + 252, 4, number);
+
+    // Signal headers: one slot per signal, field after field...
+    char slot[REC_MAX_SIGNALS][256];
+    for (int k = 0; k < ns; k++) {
+        uint16_t c = sig[k].channel;
+        char *s = slot[k];
+        std::memset(s, ' ', 256);
+        const char *name, *label, *sensor;
+        float range, minimum, lower, upper;
+        bool unitOk;
+        const char *unit = unitOf(out, c, &unitOk);
+        if (!unitOk || !readText(out, QD_PAR_CHANNEL_NAME, c, &name) ||
+            !readText(out, QD_PAR_CHANNEL_LABEL, c, &label) || !readText(out, QD_PAR_SENSOR_INFO, c, &sensor) ||
+            !readFloat(out, QD_PAR_MEASUREMENT_RANGE, c, &range) ||
+            !readFloat(out, QD_PAR_RANGE_MINIMUM, c, &minimum) ||
+            !readFloat(out, QD_PAR_LOWER_LIMIT, c, &lower) || !readFloat(out, QD_PAR_UPPER_LIMIT, c, &upper)) {
+            return 0;
+        }
+        // The scaling must give readers a valid signal: a positive range and
+        // a digital minimum inside the 16-bit range below 32767.
+        if (!std::isfinite(range) || !std::isfinite(minimum) || !(range > 0.0f)) return 0;
+        float digitalMin = minimum * 32768.0f / range;
+        if (!(digitalMin >= -32768.0f && digitalMin < 32767.0f)) return 0;
+        float physicalMax = range * 32767.0f * (1.0f / 32768.0f);
+
+        char text[128];
+        size_t nameLength = boundedLength(name, 15);
+        std::memcpy(text, name, nameLength);
+        text[nameLength] = ':';
+        size_t labelLength = boundedLength(label, 16);
+        std::memcpy(text + nameLength + 1, label, labelLength);
+        text[nameLength + 1 + labelLength] = '\0';
+        putField(s + fieldOffset(F_LABEL), 16, text);
+        putField(s + fieldOffset(F_TRANSDUCER), 80, sensor);
+        putField(s + fieldOffset(F_DIMENSION), 8, unit);
+        formatNumber(number, sizeof number, (double)minimum, 8);
+        putField(s + fieldOffset(F_PHYS_MIN), 8, number);
+        formatNumber(number, sizeof number, (double)physicalMax, 8);
+        putField(s + fieldOffset(F_PHYS_MAX), 8, number);
+        std::snprintf(number, sizeof number, "%ld", (long)(int32_t)digitalMin);
+        putField(s + fieldOffset(F_DIG_MIN), 8, number);
+        putField(s + fieldOffset(F_DIG_MAX), 8, "32767");
+
+        float ownRate = rMin * std::ldexp(1.0f, (int)(sig[k].rateIndex - iMin));
+        int len = std::snprintf(text, sizeof text, "HP:%-gHz LP:%-gHz", (double)lower, (double)(upper * ownRate));
+        // The notch part: only with the filter parameter present and on; a
+        // failed reading here never fails the header.
+        QdParamValue filter;
+        float mains;
+        if (out->params->paramInfo != nullptr &&
+            out->params->paramInfo(QD_PAR_INTERFERENCE_FILTER, (int16_t)c) != nullptr &&
+            readKind(out, QD_PAR_INTERFERENCE_FILTER, c, QD_KIND_BOOL, &filter) && filter.value.bytes[0] != 0 &&
+            readFloat(out, PAR_MAINS, 0, &mains) && len > 0 && (size_t)len < sizeof text) {
+            std::snprintf(text + len, sizeof text - (size_t)len, " N:%-gHz", (double)mains);
+        }
+        putField(s + fieldOffset(F_PREFILTER), 80, text);
+        std::snprintf(number, sizeof number, "%u", (unsigned)spr[k]);
+        putField(s + fieldOffset(F_SAMPLES), 8, number);
+    }
+    // ...then transposed into field-major order.
+    char signalHeaders[REC_MAX_SIGNALS * 256];
+    int at = 0;
+    for (int f = 0; f < SIGNAL_FIELDS; f++) {
+        for (int k = 0; k < ns; k++) {
+            std::memcpy(signalHeaders + at, slot[k] + fieldOffset(f), (size_t)FIELD_WIDTH[f]);
+            at += FIELD_WIDTH[f];
+        }
+    }
+    for (char &c : main) {
+        if (c == '\0') c = ' ';
+    }
+    for (int i = 0; i < at; i++) {
+        if (signalHeaders[i] == '\0') signalHeaders[i] = ' ';
+    }
+
+    if (!writeAll(out, main, sizeof main) || !writeAll(out, signalHeaders, (uint32_t)at)) {
+        dropPartialHeader(out);
+        return 0;
+    }
+    out->signals = (uint16_t)ns;
+    uint32_t recordSamples = 0;
+    for (int k = 0; k < ns; k++) {
+        out->samplesPerRecord[k] = spr[k];
+        recordSamples += spr[k];
+    }
+    out->headerBytes = 256u * (uint32_t)(ns + 1);
+    out->recordBytes = 2u * recordSamples;
+    return channels;
+}
+
+
+namespace {
+
+// Text assembled for one write (the TSV header or the lines of a packet).
+struct TextBuffer {
+    char *data;
+    size_t size;
+    size_t used;
+    bool overflow;
+};
+
+void append(TextBuffer *b, const char *format, ...) REC_PRINTF(2, 3);
+void append(TextBuffer *b, const char *format, ...) {
+    if (b->overflow) return;
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(b->data + b->used, b->size - b->used, format, args);
+    va_end(args);
+    if (n < 0 || (size_t)n >= b->size - b->used) {
+        b->overflow = true;
+        return;
+    }
+    b->used += (size_t)n;
+}
+
+// Appends a text value of a TSV header cut to max bytes; control characters
+// (a tab or a line break would shift the columns) become '_'.
+void appendText(TextBuffer *b, const char *text, size_t max) {
+    size_t n = boundedLength(text, max);
+    for (size_t i = 0; i < n && !b->overflow; i++) {
+        unsigned char c = (unsigned char)text[i];
+        if (b->used + 1 >= b->size) {
+            b->overflow = true;
+            return;
+        }
+        b->data[b->used++] = (c < 32 || c == 127) ? '_' : (char)c;
+    }
+    if (!b->overflow) b->data[b->used] = '\0';
+}
+
+}  // namespace
+
+uint16_t writeTsvHeader(RecordingOutput *out) {
+    if (out->params == nullptr || out->file == OS_INVALID_FILE) return 0;
+    uint16_t channels;
+    if (!readChannelCount(out, &channels)) return 0;
+
+    // Everything is read before anything is written.
+    struct Column {
+        const char *name, *label, *sensor, *unit;
+        float range, minimum, rate;
+    } col[REC_MAX_SIGNALS];
+    unsigned ns = 0;
+    float scale[REC_MAX_SIGNALS] = {};
+    for (uint16_t c = 0; c < channels; c++) {
+        bool enabled;
+        if (!readEnabled(out, channels, c, &enabled)) return 0;
+        if (!enabled) continue;
+        Column &k = col[ns];
+        bool unitOk;
+        k.unit = unitOf(out, c, &unitOk);
+        if (!unitOk || !readText(out, QD_PAR_CHANNEL_NAME, c, &k.name) ||
+            !readFloat(out, QD_PAR_RANGE_MINIMUM, c, &k.minimum) ||
+            !readFloat(out, QD_PAR_MEASUREMENT_RANGE, c, &k.range) ||
+            !readFloat(out, QD_PAR_SAMPLE_RATE, c, &k.rate) || !readText(out, QD_PAR_CHANNEL_LABEL, c, &k.label) ||
+            !readText(out, QD_PAR_SENSOR_INFO, c, &k.sensor)) {
+            return 0;
+        }
+        scale[c] = k.range * (1.0f / 2147483648.0f);
+        ns++;
+    }
+
+    char buffer[2048];
+    TextBuffer b = {buffer, sizeof buffer, 0, false};
+    buffer[0] = '\0';
+    char date[9], time[9];
+    localStamp(date, time, ':');
+    append(&b, "Date: %s\nTime: %s\nClient: ", date, time);
+    appendText(&b, out->client, REC_TEXT_MAX);
+    append(&b, "\nSession: ");
+    appendText(&b, out->session, REC_TEXT_MAX);
+    append(&b, "\nDevice: ");
+    appendText(&b, out->params->devName != nullptr ? out->params->devName() : "", 64);
+    append(&b, "\nSignals: %u\n", ns);
+    static const char *const ROWS[7] = {"Channel", "Min", "Max", "Unit", "SR", "Label", "Sensor"};
+    for (int r = 0; r < 7; r++) {
+        append(&b, "%s", ROWS[r]);
+        for (unsigned k = 0; k < ns; k++) {
+            append(&b, "\t");
+            switch (r) {
+            case 0: appendText(&b, col[k].name, 32); break;
+            case 1: append(&b, "%-g", (double)col[k].minimum); break;
+            case 2: append(&b, "%-g", (double)col[k].range); break;
+            case 3: appendText(&b, col[k].unit, 16); break;
+            case 4: append(&b, "%-g", (double)col[k].rate); break;
+            case 5: appendText(&b, col[k].label, 16); break;
+            default: appendText(&b, col[k].sensor, 80); break;
+            }
+        }
+        append(&b, "\n");
+    }
+    if (b.overflow) return 0;
+    if (!writeAll(out, buffer, (uint32_t)b.used)) {
+        dropPartialHeader(out);
+        return 0;
+    }
+    std::memcpy(out->tsvScale, scale, sizeof scale);
+    return channels;
+}
+
+namespace {
+
+void stopData(RecordingOutput *out) {
+    out->dataStopped = true;
+    out->writeFailure |= 1;
+}
+
+// Writes the full row of signal k as one little-endian block.
+void writeBlock(RecordingOutput *out, int k) {
+    uint16_t count = out->samplesPerRecord[k];
+    for (uint16_t i = 0; i < count; i++) {
+        out->block[2 * i] = (uint8_t)(out->row[k][i] & 0xFF);
+        out->block[2 * i + 1] = (uint8_t)(out->row[k][i] >> 8);
+    }
+    if (!writeAll(out, out->block, 2u * count)) stopData(out);
+}
+
+void recordEdf(RecordingOutput *out, const ChannelSamples *channels, int entries) {
+    int k = 0;
+    for (int i = 0; i < entries && !out->dataStopped; i++) {
+        const ChannelSamples *e = &channels[i];
+        if (e->samples == nullptr) continue;
+        // More delivering entries than signals in the header: the rest has
+        // no place in the records.
+        if (k >= out->signals) break;
+        uint16_t spr = out->samplesPerRecord[k];
+        for (uint16_t j = 0; j < e->count && !out->dataStopped; j++) {
+            out->row[k][out->fill[k]++] = (uint16_t)((uint32_t)e->samples[j] >> 16);
+            if (out->fill[k] >= spr) {
+                writeBlock(out, k);
+                out->fill[k] = 0;
+                // A record counts once its last signal's block is in the file.
+                if (!out->dataStopped && k == out->signals - 1) out->records++;
+            }
+        }
+        k++;
+    }
+}
+
+bool flushText(RecordingOutput *out, TextBuffer *b) {
+    if (b->used == 0) return true;
+    bool ok = writeAll(out, b->data, (uint32_t)b->used);
+    b->used = 0;
+    if (!ok) stopData(out);
+    return ok;
+}
+
+void recordTsv(RecordingOutput *out, uint16_t phase, const ChannelSamples *channels, int entries) {
+    uint16_t taken[REC_MAX_SIGNALS] = {};
+    bool any = false;
+    for (int i = 0; i < entries; i++) {
+        if (channels[i].samples != nullptr && channels[i].count > 0) any = true;
+    }
+    if (!any) return;
+    TextBuffer b = {out->text, sizeof out->text, 0, false};
+    uint16_t p = phase;
+    // One line per phase until an entry took its last sample; a full turn of
+    // the phase bounds the walk whatever the rate masks are.
+    for (uint32_t line = 0; line < 65536u; line++, p++) {
+        bool last = false;
+        for (int i = 0; i < entries; i++) {
+            const ChannelSamples *e = &channels[i];
+            if (e->samples == nullptr) continue;
+            // Room for the longest piece ("\t" and a %g number) and the line end.
+            if (b.used + 40 > b.size && !flushText(out, &b)) return;
+            if ((((uint32_t)p + 1) & e->rateMask) != 0 || taken[i] >= e->count) {
+                b.data[b.used++] = '\t';
+                continue;
+            }
+            float value = (float)e->samples[taken[i]] * out->tsvScale[i];
+            int n = std::snprintf(b.data + b.used, b.size - b.used, "\t%-*g", 9, (double)value);
+            if (n > 0) b.used += (size_t)n;
+            if (++taken[i] == e->count) last = true;
+        }
+        b.data[b.used++] = '\n';
+        if (last) break;
+    }
+    flushText(out, &b);
+}
+
+}  // namespace
+
+void recordPacket(RecordingOutput *out, uint16_t phase, const ChannelSamples *channels, int entries) {
+    if (out == nullptr || out->file == OS_INVALID_FILE || channels == nullptr) return;
+    // The header goes into an empty file, i.e. at the start of each recording.
+    if (osFileSize(out->file) == 0) {
+        uint16_t n = out->format == RECORDING_TSV ? writeTsvHeader(out) : writeEdfHeader(out);
+        out->channels = n;
+        if (n == 0) out->writeFailure |= 1;
+        out->expectedPhase = 0;
+        if (out->format == RECORDING_EDF) {
+            out->records = 0;
+            std::memset(out->fill, 0, sizeof out->fill);
+        }
+    }
+    int count = out->channels < entries ? out->channels : entries;
+    if (count > REC_MAX_SIGNALS) count = REC_MAX_SIGNALS;
+    if (count <= 0) return;
+
+    if (phase != out->expectedPhase) {
+        std::printf("!Sample stream is not continuous (phase=%u, exp=%u)\n", (unsigned)phase,
+                    (unsigned)out->expectedPhase);
+        std::fflush(stdout);
+        out->writeFailure = 1;
+    }
+    uint16_t most = 0;
+    for (int i = 0; i < count; i++) {
+        if (channels[i].count > most) most = channels[i].count;
+    }
+    out->expectedPhase = (uint16_t)(phase + most);
+
+    if (out->dataStopped) return;
+    if (out->format == RECORDING_TSV) {
+        recordTsv(out, phase, channels, count);
+    } else {
+        recordEdf(out, channels, count);
+    }
+}
+
+bool completeEdfHeader(RecordingOutput *out, void *window) {
+    if (out->file == OS_INVALID_FILE) return true;
+    bool ok = true;
+    // A file that never got its header stays empty: there is nothing to
+    // complete, and a count written into it would leave a file of zeros.
+    if (out->format == RECORDING_EDF && out->headerBytes > 0) {
+        // After a failed write the file may end in a partial record: cut it
+        // to the records counted, so that the count matches the data.
+        uint64_t complete = (uint64_t)out->headerBytes + (uint64_t)out->records * out->recordBytes;
+        int64_t size = osFileSize(out->file);
+        if (size >= 0 && (uint64_t)size != complete && !osFileTruncate(out->file, (int64_t)complete)) ok = false;
+        char count[16];
+        if (ok && osFileSeek(out->file, 236, OS_SEEK_SET) == 236 && out->records < REC_MAX_RECORDS) {
+            std::snprintf(count, sizeof count, "%-8lu", (unsigned long)out->records);
+            ok = writeAll(out, count, 8);
+        } else {
+            ok = false;
+        }
+        if (!ok && out->showMessage != nullptr) {
+            out->showMessage(window, "Cannot complete the header of the output EDF file", "Error");
+        }
+    }
+    osFileClose(out->file);
+    out->file = OS_INVALID_FILE;
+    out->channels = 0;
+    return ok;
+}

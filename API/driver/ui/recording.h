@@ -1,0 +1,124 @@
+// recording.h - the recorder's output writer: EDF and tab-separated (TSV)
+// recordings of the sample stream.
+//
+// A RecordingOutput holds one open output file and the per-signal buffers.
+// The header is written by the first sample packet that arrives while the
+// file is still empty (so the start time in the header is the time of the
+// first samples); every later packet appends data; completeEdfHeader writes
+// the number of data records into an EDF header and closes the file.
+//
+// The writer is portable and stands on the OS layer's files only. It reads
+// the device parameters through a RecordingParams table: the driver hands in
+// its own parameter functions, a host program the ones it resolved from the
+// driver library, so one writer serves the recorder window and host tools.
+// Window work (the message box of a failed completion) goes through the
+// showMessage hook.
+//
+// Everything here runs on one thread at a time; only writeFailure may be
+// read from another thread.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "QuorvaneDrv.h"
+#include "os/os.h"
+
+enum : uint16_t {
+    RECORDING_EDF = 0,   // European Data Format, 16-bit binary data records
+    RECORDING_TSV = 1,   // tab separated text
+};
+
+const int REC_MAX_SIGNALS = 8;           // signals (channel entries) per recording
+const int REC_ROW_SAMPLES = 2200;        // samples of one signal per EDF data record
+const int REC_TEXT_MAX = 80;             // client and session texts
+const uint32_t REC_TSV_BUFFER = 16384;   // text of one TSV packet (flushed when full)
+const uint32_t REC_MAX_RECORDS = 100000000u;   // what the 8-character count field holds
+
+// The parameter functions the header writers read the selected device
+// context through (the driver's QdGetParam, QdParamInfo and QdGetDevName, or
+// a host's pointers to them).
+struct RecordingParams {
+    int(QDCALL *getParam)(uint16_t id, uint16_t channel, QdParamValue *value);
+    const QdParamDef *(QDCALL *paramInfo)(uint16_t id, int16_t channel);
+    const char *(QDCALL *devName)(void);
+};
+
+// Shows a message to the user (window: the owner window or null).
+typedef void (*RecordingMessageFn)(void *window, const char *text, const char *caption);
+// Writes to the output file like osFileWrite (bytes written, a short count or
+// -1 on failure); a seam for tests that simulate a failing disk.
+typedef int32_t (*RecordingWriteFn)(OsFile file, const void *data, uint32_t size);
+
+struct RecordingOutput {
+    OsFile file = OS_INVALID_FILE;       // none when no recording is open
+    uint16_t format = RECORDING_EDF;
+    char client[REC_TEXT_MAX + 1] = {};  // EDF patient identification, TSV "Client:"
+    char session[REC_TEXT_MAX + 1] = {}; // EDF recording identification, TSV "Session:"
+
+    // Channel entries of a packet to process (0 until a header was written).
+    uint16_t channels = 0;
+    // EDF: samples per data record of each signal, record rows, fill positions
+    // and the number of complete data records written.
+    uint16_t samplesPerRecord[REC_MAX_SIGNALS] = {};
+    uint16_t row[REC_MAX_SIGNALS][REC_ROW_SAMPLES] = {};
+    uint16_t fill[REC_MAX_SIGNALS] = {};
+    uint32_t records = 0;
+    // TSV: physical units per count of a 32-bit sample, per channel index.
+    float tsvScale[REC_MAX_SIGNALS] = {};
+    // The phase the next packet must begin with.
+    uint16_t expectedPhase = 0;
+    // 0 none; failures OR a 1 into it; the recorder sets 2 once it reported.
+    std::atomic<uint16_t> writeFailure{0};
+
+    // EDF layout of the header written: signals, header and record sizes.
+    uint16_t signals = 0;
+    uint32_t headerBytes = 0;            // 0 while no header is in the file
+    uint32_t recordBytes = 0;
+    // Set by a failed data write: nothing more is appended, so that a block
+    // can never land in another block's place.
+    bool dataStopped = false;
+
+    const RecordingParams *params = nullptr;
+    RecordingMessageFn showMessage = nullptr;   // null: no message
+    RecordingWriteFn write = nullptr;           // null: osFileWrite
+
+    uint8_t block[2 * REC_ROW_SAMPLES] = {};    // one EDF block, little-endian
+    char text[REC_TSV_BUFFER] = {};             // TSV lines of one packet
+};
+
+// Creates the output file anew for writing (others may read it while it
+// grows), sets the format and the client and session texts (each cut to 80
+// characters) and clears writeFailure. False when a file is open already or
+// the file cannot be created.
+bool recordingOpen(RecordingOutput *out, const char *path, uint16_t format, const char *client,
+                   const char *session);
+
+// Writes the EDF header (256-byte main header and the signal headers) at the
+// file's current position: the number of channel entries to process
+// (min(channels, 8)), or 0 when a parameter read, the layout or a write failed.
+uint16_t writeEdfHeader(RecordingOutput *out);
+// Writes the TSV header: the number of channels (at most 8), or 0 on failure.
+uint16_t writeTsvHeader(RecordingOutput *out);
+
+// One sample packet: the phase of its first sample and its channel entries
+// (entries: how many the array holds). Writes the header into an empty file,
+// checks phase continuity and appends the data. Failures go to writeFailure.
+void recordPacket(RecordingOutput *out, uint16_t phase, const ChannelSamples *channels, int entries);
+
+// Ends the recording: an EDF file gets its number of data records (a failure
+// is shown through showMessage: "Cannot complete the header of the output EDF
+// file", caption "Error"); then the file is closed. Samples of a partly
+// filled data record are dropped. False when the completion failed.
+bool completeEdfHeader(RecordingOutput *out, void *window);
+
+// Shortens the exponent of a number text in place: an optional sign is kept,
+// leading zeros of the exponent digits are removed, one "0" stays when the
+// exponent is all zeros (1e-05 -> 1e-5, 2.5e+00 -> 2.5e+0).
+void trimExponent(char *text);
+
+// The process-wide output of the recorder (driver side): reads the selected
+// context through the driver's own parameter functions and, until the
+// recorder window sets showMessage, writes its messages to the driver log.
+RecordingOutput *recorderOutput();

@@ -1,0 +1,122 @@
+# qdacq.cmake - runs qdacq as a user would and checks what it says and writes.
+# Called by ctest with -DSTEP=csv|summary|refusals|faults|nosim, -DEMULATOR
+# (empty natively, the Wine runner for Windows programs), -DQDACQ, -DHOST
+# (the e2e host, for the CSV check), -DSIM (the simulator library), -DOUT
+# (a folder of its own) and -DWINDOWS. A program the runner cannot execute
+# (32-bit code on a machine without it) makes the test print "SKIP:".
+
+file(REMOVE_RECURSE ${OUT})
+file(MAKE_DIRECTORY ${OUT})
+set(shared ${OUT}/shared)
+
+# run(<name> <expected exit status> args...): runs qdacq, keeps its output in
+# ${name}_out, fails on another exit status. Exit 77 of the runner (no
+# 32-bit execution here) skips the whole test.
+function(run name expect)
+    execute_process(COMMAND ${EMULATOR} ${QDACQ} --shared-dir ${shared} ${ARGN}
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    message("---- qdacq ${ARGN}\n${out}${err}---- exit ${rc}")
+    if(rc EQUAL 77 AND NOT expect EQUAL 77)
+        # The test's SKIP_REGULAR_EXPRESSION turns this into a skip.
+        message(FATAL_ERROR "SKIP: the runner cannot execute this program here")
+    endif()
+    if(NOT rc EQUAL expect)
+        message(FATAL_ERROR "qdacq exited with ${rc}, expected ${expect}")
+    endif()
+    set(${name}_out "${out}${err}" PARENT_SCOPE)
+endfunction()
+
+function(expect name text)
+    string(FIND "${${name}_out}" "${text}" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "the output of ${name} lacks \"${text}\"")
+    endif()
+endfunction()
+
+set(sim --simulate --model "Quorvane Halvex-4 USB" --set "Channel enable=1")
+set(mixed --set "Sample rate:0=250" --set "Sample rate:1=500" --set "Sample rate:2=125" --set "Sample rate:3=1000")
+
+if(STEP STREQUAL "csv")
+    # Unfiltered channels at mixed rates into a CSV file, checked value by
+    # value against the simulator's signals and the EDF mapping.
+    run(csv 0 ${sim} --set "Measurement range=6000" --set "Lower limit frequency=0" ${mixed}
+        --seconds 2 --csv ${OUT}/samples.csv)
+    expect(csv "samples written to")
+    expect(csv ", 0 lost (0 gaps), stop state: idle")
+    execute_process(COMMAND ${EMULATOR} ${HOST} --sim ${SIM} --check-csv ${OUT}/samples.csv
+                            --model "Quorvane Halvex-4 USB" --rates 250,500,125,1000 --range 6000
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    message("---- CSV check\n${out}${err}---- exit ${rc}")
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "the CSV file does not hold the simulated samples")
+    endif()
+elseif(STEP STREQUAL "summary")
+    # Summary lines, polled by qdacq itself, and a test measurement.
+    run(poll 0 ${sim} ${mixed} --seconds 2.5 --poll)
+    expect(poll "qdacq polls the engine")
+    expect(poll "[  1 s] A ")
+    expect(poll "[  2 s] A ")
+    expect(poll "| lost 0")
+    expect(poll "(0) link: connected (1)")
+    expect(poll "stop state: idle (QdStopMeasurement 1, QdComState 0")
+    run(test 0 ${sim} --test --seconds 1.5)
+    expect(test "test measurement started")
+    expect(test ", 0 lost (0 gaps), stop state: idle")
+elseif(STEP STREQUAL "refusals")
+    run(model 2 --simulate --model "Quorvane Halvex-4 usb")
+    expect(model "QdOpenDevContext -2 (no such device model)")
+    expect(model "driver log: !}QdOpenDevContext: Device not found")
+    expect(model "Quorvane Halvex+ 4 USB")
+    run(rate 2 ${sim} --set "Sample rate:0=251")
+    expect(rate "QdStr2Param result 2")
+    expect(rate "valid values: one of: 62.5, 125, 250, 500, 1000, 2000")
+    run(label 2 ${sim} --set "Channel label:B=a label far too long")
+    expect(label "driver log: !QdSetParam: Value outside parameter's domain")
+    expect(label "a text of at most 15 characters")
+    run(name 2 ${sim} --set "Sampel rate=250")
+    expect(name "the model has no parameter \"Sampel rate\"")
+    expect(name "Sample rate")
+    run(channel 2 ${sim} --set "Sample rate:6=250")
+    expect(channel "QdStr2Param result 4")
+    run(link 2 --simulate --model "Quorvane Halvex-4 BT")
+    expect(link "USB transceivers only")
+    run(usage 2 --sim-fault link-loss@1)
+    expect(usage "needs --simulate")
+elseif(STEP STREQUAL "faults")
+    # A lost stop reply: the driver's reply timer ends the measurement.
+    run(lost 1 ${sim} --seconds 1 --sim-fault lost-reply=stop)
+    expect(lost "error: Device is not responding. Please check, if it's on and connected with USB cable.")
+    expect(lost "(0) link: link error (2)")
+    expect(lost "stop state: idle (QdStopMeasurement 1, QdComState 0 after 9")
+    expect(lost "last error: Device is not responding.")
+    # The start's reply lost: the driver ends the measurement by itself.
+    run(start 1 ${sim} --seconds 3 --sim-fault lost-reply=start)
+    expect(start "the driver ended the measurement")
+    # A link loss with reconnection: samples of the outage are lost, the
+    # measurement goes on.
+    run(loss 4 ${sim} --seconds 3 --sim-fault link-loss@1+400)
+    expect(loss "simulator: radio link down")
+    expect(loss "(0) link: link error (2)")
+    expect(loss "stop state: idle")
+    string(REGEX MATCH "total: [0-9]+ samples in [0-9.]+ s, ([0-9]+) lost \\(1 gaps\\)" m "${loss_out}")
+    if(NOT m OR CMAKE_MATCH_1 EQUAL 0)
+        message(FATAL_ERROR "the link loss did not show as one gap with lost samples")
+    endif()
+    # Signal state and battery indicators in words.
+    run(ind 0 ${sim} --seconds 1.5 --sim-fault signal@0.5=1:2 --sim-fault battery@0.5=1)
+    expect(ind "signal channel B: overflow (2)")
+    expect(ind "battery: low (1)")
+elseif(STEP STREQUAL "nosim")
+    # Without the simulator the driver talks to real transceivers.
+    if(WINDOWS)
+        # The test prefix has no FTD2XX.dll: the driver cannot load.
+        run(nosim 3 --model "Quorvane Halvex-4 USB")
+        expect(nosim "needs the FTDI D2XX library FTD2XX.dll")
+    else()
+        # The libftdi backend loads and finds no transceiver.
+        run(nosim 1 --model "Quorvane Halvex-4 USB" --set "Channel enable=1" --seconds 1)
+        expect(nosim "the measurement did not start: QdStartMeasurement 1")
+        expect(nosim "driver log: !FT_OpenEx: 2")
+        expect(nosim "details in the driver log")
+    endif()
+endif()

@@ -1,0 +1,109 @@
+# qdacq_record.cmake - qdacq records simulated sessions through the driver's
+# writer: EDF with mixed rates read back (by EDFlib where it is built), TSV,
+# a break in the sample stream, a device without room, and the options'
+# refusals. Called by ctest with -DEMULATOR (the Wine runner for Windows
+# programs, else empty), -DQDACQ, -DEDFCHECK (may be empty), -DOUT and
+# -DWINDOWS.
+
+file(REMOVE_RECURSE ${OUT})
+file(MAKE_DIRECTORY ${OUT})
+
+function(run name expect)
+    execute_process(COMMAND ${EMULATOR} ${QDACQ} --shared-dir ${OUT}/shared ${ARGN}
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    message("---- qdacq ${ARGN}\n${out}${err}---- exit ${rc}")
+    if(rc EQUAL 77)
+        message("SKIP: the runner cannot execute this program here")
+        cmake_language(EXIT 77)
+    endif()
+    if(NOT rc EQUAL expect)
+        message(FATAL_ERROR "qdacq exited with ${rc}, expected ${expect}")
+    endif()
+    set(${name}_out "${out}${err}" PARENT_SCOPE)
+endfunction()
+
+function(expect name text)
+    string(FIND "${${name}_out}" "${text}" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "the output of ${name} lacks \"${text}\"")
+    endif()
+endfunction()
+
+# An EDF file whose count field says `records` and whose size holds exactly
+# that many records of `bytes` after a header of `header` bytes; EDFlib must
+# take it where it is built.
+function(check_edf file records header bytes)
+    file(SIZE ${file} size)
+    math(EXPR want "${header} + ${records} * ${bytes}")
+    if(NOT size EQUAL want)
+        message(FATAL_ERROR "${file} has ${size} bytes, expected ${want}")
+    endif()
+    file(READ ${file} count OFFSET 236 LIMIT 8)
+    string(STRIP "${count}" count)
+    if(NOT count STREQUAL "${records}")
+        message(FATAL_ERROR "${file}: record count field \"${count}\", expected ${records}")
+    endif()
+    if(EDFCHECK)
+        execute_process(COMMAND ${EDFCHECK} ${file} RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+        string(REGEX MATCH "records [0-9]+" got "${out}")
+        message("---- EDFlib: ${got}")
+        if(NOT rc EQUAL 0 OR NOT got STREQUAL "records ${records}")
+            message(FATAL_ERROR "EDFlib does not take ${file}: ${out}")
+        endif()
+    endif()
+endfunction()
+
+set(sim --simulate --model "Quorvane Halvex-4 USB" --set "Channel enable=1")
+# 250, 62.5, 125 and 15.625 sps: records of 1.024 s with 256, 64, 128 and 16
+# samples (928 bytes); four signals make a header of 1280 bytes.
+set(mixed --set "Sample rate:A=250" --set "Sample rate:B=62.5" --set "Sample rate:C=125"
+          --set "Channel function:D=Temperature")
+
+run(edf 0 ${sim} ${mixed} --seconds 3.5 --edf ${OUT}/mixed.edf --client "Client \"C\"" --session "Session S")
+expect(edf "recording into ${OUT}/mixed.edf")
+string(REGEX MATCH "recording: [^\n]*mixed.edf, EDF, ([0-9]+) data records" m "${edf_out}")
+if(NOT m OR CMAKE_MATCH_1 LESS 3)
+    message(FATAL_ERROR "qdacq did not report three or more data records")
+endif()
+check_edf(${OUT}/mixed.edf ${CMAKE_MATCH_1} 1280 928)
+file(READ ${OUT}/mixed.edf head LIMIT 168)
+string(FIND "${head}" "Session S / Recorded with Quorvane Halvex-4 USB" at)
+if(at EQUAL -1)
+    message(FATAL_ERROR "the recording identification is missing: ${head}")
+endif()
+
+run(tsv 0 ${sim} --set "Sample rate:B=62.5" --seconds 1.5 --tsv ${OUT}/rec.txt --client "Client")
+expect(tsv "recording: ${OUT}/rec.txt, tab separated text")
+file(STRINGS ${OUT}/rec.txt lines)
+list(LENGTH lines n)
+list(GET lines 5 signals)
+if(n LESS 100 OR NOT signals STREQUAL "Signals: 4")
+    message(FATAL_ERROR "the TSV file has ${n} lines and \"${signals}\"")
+endif()
+
+# A lost data message: the recording stops, what was written stays valid.
+run(gap 5 ${sim} --seconds 6 --sim-fault phase-gap@2.5 --edf ${OUT}/gap.edf)
+expect(gap "!Sample stream is not continuous (phase=")
+expect(gap "recording stopped: the sample stream is not continuous")
+string(REGEX MATCH "gap.edf, EDF, ([0-9]+) data records" m "${gap_out}")
+if(NOT m)
+    message(FATAL_ERROR "no record count reported")
+endif()
+# Four channels at 125 sps: records of 1 s, 1000 bytes.
+check_edf(${OUT}/gap.edf ${CMAKE_MATCH_1} 1280 1000)
+
+# No room on the device: the header cannot be written.
+if(NOT WINDOWS AND EXISTS /dev/full)
+    run(full 5 ${sim} --seconds 2 --edf /dev/full)
+    expect(full "recording stopped: the file header could not be written")
+endif()
+
+# A file that cannot be created, and the options' refusals.
+run(nofile 3 ${sim} --seconds 1 --edf ${OUT}/no/such/folder/x.edf)
+expect(nofile "cannot create the output file")
+run(both 2 ${sim} --edf ${OUT}/a.edf --tsv ${OUT}/a.txt)
+expect(both "--edf or --tsv, not both")
+run(client 2 ${sim} --client "C")
+expect(client "give --edf FILE or --tsv FILE")
+run(test 2 ${sim} --test --edf ${OUT}/t.edf)
+expect(test "a test measurement cannot be recorded")

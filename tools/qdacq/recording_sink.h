@@ -1,0 +1,37 @@
+// recording_sink.h - qdacq's EDF and TSV recordings (--edf, --tsv).
+//
+// qdacq compiles the driver's own recording writer (API/driver/ui/
+// recording.cpp, portable code over the OS layer) into itself and feeds it
+// from its QdProcSamples callback. The writer reads the device parameters
+// through the functions qdacq resolved from the loaded driver (QdGetParam,
+// QdParamInfo, QdGetDevName), so the files are the ones the driver's
+// recorder writes, built from the public interface only.
+//
+// The packets arrive on whichever thread runs the engine; a lock keeps them
+// apart from the end of the recording.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tools/qdacq/driver_api.h"
+
+enum class RecordingFormat { EDF, TSV };
+
+// Creates the output file (others may read it while it grows); the header
+// is written with the first packet. False with *why when it cannot be made.
+bool recordingStart(const DriverApi &api, const std::string &path, RecordingFormat format, const std::string &client,
+                    const std::string &session, std::string *why);
+bool recordingActive();
+
+// One sample packet of the recorded context (from QdProcSamples).
+void recordingPacket(uint16_t phase, const ChannelSamples *blocks);
+
+// True once, when the recording failed since the last call (a write failed,
+// the header could not be made, or the sample stream broke); *why says what.
+bool recordingFailed(std::string *why);
+
+// Ends the recording: an EDF file gets its number of data records, then the
+// file is closed; later packets are ignored. *summary tells what the file
+// holds. False when the EDF header could not be completed.
+bool recordingFinish(std::string *summary);

@@ -1,0 +1,90 @@
+// sim_api.h - the simulator library (the stand-in for the vendor's D2XX
+// library) loaded at run time, its control functions resolved by name, and
+// the faults a host can inject through them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/ftsim.h"
+#include "tools/qdacq/platform.h"
+
+struct SimApi {
+    host::Library library = nullptr;
+    std::string path;
+
+    decltype(&ftsimReset) Reset = nullptr;
+    decltype(&ftsimAdd) Add = nullptr;
+    decltype(&ftsimAttachNewDeviceEx) AttachNewDeviceEx = nullptr;
+    decltype(&ftsimUnplug) Unplug = nullptr;
+    decltype(&ftsimReplug) Replug = nullptr;
+    decltype(&ftsimGetState) GetState = nullptr;
+    decltype(&ftsimCallCount) CallCount = nullptr;
+    decltype(&ftsimResetCallCounts) ResetCallCounts = nullptr;
+    decltype(&ftsimSignalValue) SignalValue = nullptr;
+    decltype(&ftsimDeviceSetFault) DeviceSetFault = nullptr;
+    decltype(&ftsimDeviceClearFaults) DeviceClearFaults = nullptr;
+    decltype(&ftsimDeviceDropData) DeviceDropData = nullptr;
+    decltype(&ftsimDeviceSilence) DeviceSilence = nullptr;
+    decltype(&ftsimDeviceSetLinkUp) DeviceSetLinkUp = nullptr;
+    decltype(&ftsimDeviceInjectBytes) DeviceInjectBytes = nullptr;
+    decltype(&ftsimDeviceSendEvent) DeviceSendEvent = nullptr;
+    decltype(&ftsimDeviceSetSignalState) DeviceSetSignalState = nullptr;
+    decltype(&ftsimDeviceRecordSamples) DeviceRecordSamples = nullptr;
+    decltype(&ftsimDeviceRecordCount) DeviceRecordCount = nullptr;
+    decltype(&ftsimDeviceState) DeviceState = nullptr;
+};
+
+// FTD2XX.dll (Windows) or libqvftd2xx.so (Linux).
+const char *simFileName();
+// The simulator library of this build: <build>/sim/<file> seen from a
+// program in <build>/tools/.
+std::string simDefaultPath();
+
+// Loads the simulator library before the driver, so that the driver's D2XX
+// dependency is met by it, and resolves its control functions.
+bool simLoad(SimApi *api, const std::string &path, std::string *why);
+void simUnload(SimApi *api);
+
+// Device command codes by name, for lost-reply faults: info, firmware,
+// state, notif, config, start, stop, test-start, test-stop, restart, or a
+// number. -1 when unknown.
+int simCommandCode(const std::string &name);
+
+// One fault to inject into a simulated device during a measurement.
+struct SimFault {
+    enum Kind {
+        LOST_REPLY,   // lost-reply[=COMMAND]: the reply to COMMAND never comes (armed at the start)
+        LINK_LOSS,    // link-loss@S[+MS]: the radio link is down for MS, then the device reports the
+                      //   link failure (event 0x61) and the driver reconnects
+        UNPLUG,       // unplug@S[+MS]: the transceiver is pulled out (and plugged in again after MS)
+        PHASE_GAP,    // phase-gap@S[xN]: N data messages are withheld
+        SILENCE,      // silence@S[+MS]: no data messages for MS
+        GARBAGE,      // garbage@S[xN]: N bytes of noise on the wire
+        EVENT,        // event@S=CODE[,DATA]: a device event notification
+        BATTERY,      // battery@S=STATE: a battery report
+        SIGNAL,       // signal@S=CHANNEL:STATE (CHANNEL 0.. or sum): a signal state
+    };
+    Kind kind = LOST_REPLY;
+    double at = 0;           // seconds after the start
+    uint32_t ms = 0;         // duration
+    uint32_t count = 0;      // messages or bytes
+    int code = 0;            // command or event code
+    int data = -1;           // event data, battery or signal state
+    int channel = 0;         // signal channel, -1 = SUM
+    int stage = 0;           // 0 pending, 1 begun, 2 done
+    std::string spec;
+};
+
+// Parses one --sim-fault text; false with the reason in *why.
+bool simFaultParse(const std::string &text, SimFault *fault, std::string *why);
+// The syntax of --sim-fault, for help texts.
+const char *simFaultHelp();
+
+// Applies the faults due at t seconds after the start to the device behind
+// transceiver tx; say() receives a line for each thing done.
+void simFaultsRun(const SimApi &api, int tx, std::vector<SimFault> *faults, double t,
+                  void (*say)(const std::string &line));
+// Arms the faults that act from the start (lost replies).
+void simFaultsArm(const SimApi &api, int tx, std::vector<SimFault> *faults, void (*say)(const std::string &line));

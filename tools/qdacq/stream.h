@@ -1,0 +1,68 @@
+// stream.h - what a host does with the sample packets of one context:
+// physical units from the range parameters, phase continuity (lost ticks and
+// the samples they held), per-channel tallies and the CSV file.
+//
+// Physical value of a 32-bit sample s (the device value d times 65536):
+//   value = s * R / 2^31 = d * R / 32768,  R = "Measurement range".
+// This is the EDF writer's mapping: digital minimum trunc(m * 32768 / R) to
+// physical minimum m ("Range minimum"), digital 32767 to physical maximum
+// R * 32767 / 32768, a straight line through both, which is d * R / 32768
+// whatever m is.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "tools/qdacq/driver_api.h"
+
+const int STREAM_CHANNELS = 6;
+
+struct StreamChannel {
+    bool on = false;
+    std::string name;       // "Channel name" (A, B, ...)
+    std::string unit;       // unit of "Measurement range"
+    double range = 0;       // "Measurement range"
+    double minimum = 0;     // "Range minimum"
+    double rate = 0;        // "Sample rate" (sps)
+};
+
+struct ChannelTally {
+    uint64_t count = 0;
+    int32_t min = 0, max = 0;
+    uint64_t lost = 0;      // samples this channel had in lost ticks
+};
+
+// The EDF mapping of a device value d, for a channel (see above).
+double edfPhysical(const StreamChannel &c, double d);
+
+class SampleStream {
+public:
+    // Reads the channel parameters of the selected context.
+    void setup(const DriverApi &api, int channels);
+    // Opens the CSV file (header "phase,channel,value"); false with *why.
+    bool openCsv(const std::string &path, std::string *why);
+    void closeCsv();
+
+    // One packet from QdProcSamples (any thread).
+    void packet(uint16_t phase, const ChannelSamples *blocks);
+
+    // Tallies since the last call (and resets them), and the totals.
+    void takeInterval(ChannelTally out[STREAM_CHANNELS]);
+    void totals(ChannelTally out[STREAM_CHANNELS], uint64_t *gaps, uint64_t *lostTicks, uint64_t *packets);
+
+    double physical(int channel, int32_t sample) const { return (double)sample * ch[channel].range / 2147483648.0; }
+
+    int channels = 0;
+    StreamChannel ch[STREAM_CHANNELS];
+
+private:
+    std::mutex lock_;
+    FILE *csv_ = nullptr;
+    bool csvFailed_ = false;
+    uint16_t expected_ = 0;     // phase the next packet must begin with
+    uint64_t gaps_ = 0, lostTicks_ = 0, packets_ = 0;
+    ChannelTally interval_[STREAM_CHANNELS];
+    ChannelTally total_[STREAM_CHANNELS];
+};
