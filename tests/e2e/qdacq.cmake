@@ -81,7 +81,7 @@ elseif(STEP STREQUAL "refusals")
     run(link 2 --simulate --model "Quorvane Halvex-4 BT")
     expect(link "USB transceivers only")
     run(usage 2 --sim-fault link-loss@1)
-    expect(usage "needs --simulate")
+    expect(usage "options need --simulate")
 elseif(STEP STREQUAL "faults")
     # A lost stop reply: the driver's reply timer ends the measurement.
     run(lost 1 ${sim} --seconds 1 --sim-fault lost-reply=stop)
