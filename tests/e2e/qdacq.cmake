@@ -1,5 +1,5 @@
 # qdacq.cmake - runs qdacq as a user would and checks what it says and writes.
-# Called by ctest with -DSTEP=csv|summary|refusals|faults|nosim, -DEMULATOR
+# Called by ctest with -DSTEP=csv|summary|refusals|faults|indicators|nosim, -DEMULATOR
 # (empty natively, the Wine runner for Windows programs), -DQDACQ, -DHOST
 # (the e2e host, for the CSV check), -DSIM (the simulator library), -DOUT
 # (a folder of its own) and -DWINDOWS. A program the runner cannot execute
@@ -62,10 +62,6 @@ elseif(STEP STREQUAL "summary")
     run(test 0 ${sim} --test --seconds 1.5)
     expect(test "test measurement started")
     expect(test ", 0 lost (0 gaps), stop state: idle")
-    # Signal state and battery indicators in words.
-    run(ind 0 ${sim} --seconds 1.5 --sim-fault signal@0.5=1:2 --sim-fault battery@0.5=1)
-    expect(ind "signal channel B: overflow (2)")
-    expect(ind "battery: low (1)")
 elseif(STEP STREQUAL "refusals")
     run(model 2 --simulate --model "Quorvane Halvex-4 usb")
     expect(model "QdOpenDevContext -2 (no such device model)")
@@ -102,6 +98,11 @@ elseif(STEP STREQUAL "faults")
     if(NOT m OR CMAKE_MATCH_1 EQUAL 0)
         message(FATAL_ERROR "the link loss did not show as one gap with lost samples")
     endif()
+elseif(STEP STREQUAL "indicators")
+    # Signal state and battery indicators in words.
+    run(ind 0 ${sim} --seconds 1.5 --sim-fault signal@0.5=1:2 --sim-fault battery@0.5=1)
+    expect(ind "signal channel B: overflow (2)")
+    expect(ind "battery: low (1)")
 elseif(STEP STREQUAL "nosim")
     # The simulator is chosen by --simulate alone, and for USB models only.
     run(usage 2 --sim-fault link-loss@1)
