@@ -43,7 +43,7 @@ foreach(scenario heavy multi lostreply linkloss)
     list(APPEND qd_e2e_tests ${QD_BUILD_NAME}.e2e.${scenario})
 endforeach()
 
-foreach(step csv summary refusals faults nosim)
+foreach(step csv summary refusals faults indicators nosim)
     add_test(NAME ${QD_BUILD_NAME}.e2e.qdacq-${step}
              COMMAND ${CMAKE_COMMAND}
                      -DSTEP=${step}

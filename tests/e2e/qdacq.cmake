@@ -1,5 +1,5 @@
 # qdacq.cmake - runs qdacq as a user would and checks what it says and writes.
-# Called by ctest with -DSTEP=csv|summary|refusals|faults|nosim, -DEMULATOR
+# Called by ctest with -DSTEP=csv|summary|refusals|faults|indicators|nosim, -DEMULATOR
 # (empty natively, the Wine runner for Windows programs), -DQDACQ, -DHOST
 # (the e2e host, for the CSV check), -DSIM (the simulator library), -DOUT
 # (a folder of its own) and -DWINDOWS. A program the runner cannot execute
@@ -78,10 +78,6 @@ elseif(STEP STREQUAL "refusals")
     expect(name "Sample rate")
     run(channel 2 ${sim} --set "Sample rate:6=250")
     expect(channel "QdStr2Param result 4")
-    run(link 2 --simulate --model "Quorvane Halvex-4 BT")
-    expect(link "USB transceivers only")
-    run(usage 2 --sim-fault link-loss@1)
-    expect(usage "needs --simulate")
 elseif(STEP STREQUAL "faults")
     # A lost stop reply: the driver's reply timer ends the measurement.
     run(lost 1 ${sim} --seconds 1 --sim-fault lost-reply=stop)
@@ -94,7 +90,7 @@ elseif(STEP STREQUAL "faults")
     expect(start "the driver ended the measurement")
     # A link loss with reconnection: samples of the outage are lost, the
     # measurement goes on.
-    run(loss 4 ${sim} --seconds 3 --sim-fault link-loss@1+400)
+    run(loss 4 ${sim} --seconds 2.2 --sim-fault link-loss@0.8+300)
     expect(loss "simulator: radio link down")
     expect(loss "(0) link: link error (2)")
     expect(loss "stop state: idle")
@@ -102,11 +98,17 @@ elseif(STEP STREQUAL "faults")
     if(NOT m OR CMAKE_MATCH_1 EQUAL 0)
         message(FATAL_ERROR "the link loss did not show as one gap with lost samples")
     endif()
+elseif(STEP STREQUAL "indicators")
     # Signal state and battery indicators in words.
     run(ind 0 ${sim} --seconds 1.5 --sim-fault signal@0.5=1:2 --sim-fault battery@0.5=1)
     expect(ind "signal channel B: overflow (2)")
     expect(ind "battery: low (1)")
 elseif(STEP STREQUAL "nosim")
+    # The simulator is chosen by --simulate alone, and for USB models only.
+    run(usage 2 --sim-fault link-loss@1)
+    expect(usage "options need --simulate")
+    run(link 2 --simulate --model "Quorvane Halvex-4 BT")
+    expect(link "USB transceivers only")
     # Without the simulator the driver talks to real transceivers.
     if(WINDOWS)
         # The test prefix has no FTD2XX.dll: the driver cannot load.
