@@ -12,6 +12,11 @@ root=$(dirname "$here")
 prog=$1
 shift
 
+if [ ! -f "$prog" ]; then
+    echo "wine-run.sh: no such program: $prog" >&2
+    exit 127
+fi
+
 : "${WINEPREFIX:=$root/build/wineprefix}"
 export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
