@@ -199,7 +199,7 @@ void usage(FILE *out) {
             "  --sim-amplitude N      its amplitude in device units (default 1000; ramp: step per sample)\n"
             "  --sim-frequency HZ     its frequency (default 1)\n"
             "  --sim-offset N         its offset in device units (default 0)\n"
-            "  --sim-fault SPEC       a fault to inject, repeatable:\n%s"
+            "  --sim-fault FAULT      a fault to inject, repeatable:\n%s"
             "Exit status: 0 stopped cleanly without losses, 4 stopped cleanly with lost samples,\n"
             "1 the measurement did not start, the driver ended it or reported an error, 2 bad command\n"
             "line or setting, "

@@ -133,7 +133,7 @@ bool simFaultParse(const std::string &text, SimFault *f, std::string *why) {
         {"event", SimFault::EVENT},           {"battery", SimFault::BATTERY},     {"signal", SimFault::SIGNAL},
     };
     *f = SimFault{};
-    f->spec = text;
+    f->text = text;
     size_t nameEnd = text.find_first_of("@=");
     std::string name = text.substr(0, nameEnd);
     bool known = false;

@@ -74,7 +74,7 @@ struct SimFault {
     int data = -1;           // event data, battery or signal state
     int channel = 0;         // signal channel, -1 = SUM
     int stage = 0;           // 0 pending, 1 begun, 2 done
-    std::string spec;
+    std::string text;
 };
 
 // Parses one --sim-fault text; false with the reason in *why.
