@@ -69,6 +69,7 @@ function(qd_link_tests)
     if(WIN32 AND QD_TESTS AND TARGET QuorvaneDrv)
         add_test(NAME ${QD_BUILD_NAME}.d2ximport
                  COMMAND sh ${QD_ROOT}/scripts/check-d2xx-import.sh ${QD_OBJDUMP} $<TARGET_FILE:QuorvaneDrv>)
+        set_tests_properties(${QD_BUILD_NAME}.d2ximport PROPERTIES LABELS host)
     endif()
 endfunction()
 cmake_language(DEFER CALL qd_link_tests)

@@ -25,6 +25,7 @@ if(TARGET qdhost)
     add_test(NAME ${QD_BUILD_NAME}.qdhost-exports
              COMMAND sh ${QD_ROOT}/tests/hosts/check-export-list.sh
                      ${QD_ROOT}/API/driver/QuorvaneDrv.def ${QD_ROOT}/tools/qdhost/qdhost.cpp)
+    set_tests_properties(${QD_BUILD_NAME}.qdhost-exports PROPERTIES LABELS host)
 endif()
 
 if(WIN32)
@@ -35,4 +36,6 @@ if(WIN32)
     add_test(NAME ${QD_BUILD_NAME}.dllcheck
              COMMAND sh ${QD_ROOT}/scripts/check-dll.sh ${qd_objdump} $<TARGET_FILE:QuorvaneDrv>
                      ${QD_ROOT}/API/driver/QuorvaneDrv.def)
+    # Runs the build machine's objdump, not the library: label "host".
+    set_tests_properties(${QD_BUILD_NAME}.dllcheck PROPERTIES LABELS host)
 endif()

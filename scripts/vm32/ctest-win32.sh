@@ -1,0 +1,41 @@
+#!/bin/sh
+# ctest-win32.sh: runs the tests of the 32-bit build. Where this machine
+# executes 32-bit code they run here under Wine like the 64-bit ones. Where
+# its kernel cannot (no IA32 support, so no wine32), the checks that need
+# only host tools run here and every other test runs inside the 32-bit
+# test machine (image.sh, run.sh): the same ctest, the same build folder.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$(dirname "$here")")
+cache=${QD_VM32_CACHE:-/var/cache/quorvane-vm32}
+cd "$root"
+
+if "$root/scripts/can-run-32bit.sh"; then
+    exec ctest --preset win32
+fi
+echo "win32: this machine's kernel cannot execute 32-bit code; the 32-bit tests run in a virtual machine (scripts/vm32)"
+if [ "${QD_VM32:-1}" = 0 ] || ! "$here/image.sh"; then
+    echo "win32: no virtual machine: the tests that execute 32-bit code are reported as skipped"
+    exec ctest --preset win32
+fi
+
+rc=0
+ctest --preset win32 -L host || rc=1
+
+# A fresh copy of the machine's Wine prefix for this run.
+prefix="$root/build/vm32/wineprefix"
+rm -rf "$prefix"
+mkdir -p "$root/build/vm32"
+cp -a "$cache/wineprefix" "$prefix" || { echo "win32: cannot copy the Wine prefix" >&2; exit 1; }
+
+job=$(mktemp)
+cat >"$job" <<JOB
+cd "$root" || exit 1
+export WINEPREFIX="$prefix"
+echo "win32: running in \$(uname -sr), \$(/usr/lib/wine/wine --version), 32-bit Wine"
+ctest --preset win32 -LE host
+JOB
+"$here/run.sh" "$job" || rc=1
+rm -f "$job"
+rm -rf "$prefix"
+exit $rc
