@@ -340,8 +340,10 @@ void verify(DevicePlan *p, bool lossless) {
         for (int32_t n = 0; n < generated; ++n) sent += rec[n].fate == 0;
         if (lossless) {
             // The device sends its last, partly filled message before its
-            // stop reply; the driver is stopping by then and drops it.
-            check(prefixBreak == got.size() && sent >= got.size() && sent - got.size() <= 16,
+            // stop reply; the driver is stopping by then and drops it, with
+            // any whole message still on its way when the stop went out (a
+            // slow machine may have a few: allow four messages of 16 ticks).
+            check(prefixBreak == got.size() && sent >= got.size() && sent - got.size() <= 64,
                   "(%d) %c: the stream has no hole: delivered %zu of the %zu sent", p->context, 'A' + c, got.size(),
                   sent);
         }

@@ -95,7 +95,7 @@ TEST_F(Engine, EngineThreadRunsTheMeasurementAndEndsItself) {
     EXPECT_EQ(QdStopMeasurement((uint16_t)b.ctx), 1);
     ASSERT_TRUE(waitReal([&] { return b.state() == S_IDLE; }, 3000));
     ASSERT_TRUE(waitReal([] { return engineThreadState() == 0; }, 3000));
-    EXPECT_TRUE(log.contains("{QdProtocolEngine(): 1}\n"));
+    EXPECT_TRUE(log.contains("{QdProtocolEngine(): 1}\n")) << log.text();
     EXPECT_TRUE(log.contains("{QdProtocolEngine(): 0}\n"));
     // A new start brings the thread back.
     ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, QD_START_ENGINE_THREAD), 0);

@@ -280,8 +280,9 @@ extern "C" uint32_t QDCALL QdProtocolEngine(void) {
         result |= discoveryStep();
         if (result != g_lastResult.load()) {
             g_lastResult.store(result);
-            qdLog("{QdProtocolEngine(): %i}", (int)result);
-            qdLog("\n");
+            // One entry, so that a worker thread's line cannot land between
+            // the result and its line end.
+            qdLog("{QdProtocolEngine(): %i}\n", (int)result);
         }
     }
 
