@@ -14,7 +14,13 @@ if "$root/scripts/can-run-32bit.sh"; then
     exec ctest --preset win32
 fi
 echo "win32: this machine's kernel cannot execute 32-bit code; the 32-bit tests run in a virtual machine (scripts/vm32)"
-if [ "${QD_VM32:-1}" = 0 ] || ! "$here/image.sh"; then
+usable=1
+case "$root$cache" in
+*[!A-Za-z0-9_./-]*)
+    echo "win32: the project path $root or the cache path $cache holds characters the machine's shares cannot carry"
+    usable=0 ;;
+esac
+if [ "${QD_VM32:-1}" = 0 ] || [ $usable = 0 ] || ! "$here/image.sh"; then
     echo "win32: no virtual machine: the tests that execute 32-bit code are reported as skipped"
     exec ctest --preset win32
 fi
