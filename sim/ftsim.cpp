@@ -624,18 +624,7 @@ int ftsimAttachDevice(int index, SimDevice *device) {
 }
 
 int ftsimAttachNewDevice(int index, const char *model, const char *serial) {
-    if (!model) return -1;
-    SimDeviceConfig cfg;
-    simDeviceDefaults(&cfg, model);
-    if (serial) copyText(cfg.serial, sizeof cfg.serial, serial);
-    SimDevice *device = simDeviceCreate(&cfg);
-    if (!device) return -1;
-    int rc = withTx(index, [&](Transceiver *tx) {
-        attachDevice(tx, device, true);
-        return index;
-    });
-    if (rc < 0) simDeviceDestroy(device);
-    return rc;
+    return ftsimAttachNewDeviceEx(index, model, serial, nullptr, 0);
 }
 
 SimDevice *ftsimDevice(int index) {

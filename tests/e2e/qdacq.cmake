@@ -7,31 +7,8 @@
 
 file(REMOVE_RECURSE ${OUT})
 file(MAKE_DIRECTORY ${OUT})
-set(shared ${OUT}/shared)
 
-# run(<name> <expected exit status> args...): runs qdacq, keeps its output in
-# ${name}_out, fails on another exit status. Exit 77 of the runner (no
-# 32-bit execution here) skips the whole test.
-function(run name expect)
-    execute_process(COMMAND ${EMULATOR} ${QDACQ} --shared-dir ${shared} ${ARGN}
-                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-    message("---- qdacq ${ARGN}\n${out}${err}---- exit ${rc}")
-    if(rc EQUAL 77 AND NOT expect EQUAL 77)
-        # The test's SKIP_REGULAR_EXPRESSION turns this into a skip.
-        message(FATAL_ERROR "SKIP: the runner cannot execute this program here")
-    endif()
-    if(NOT rc EQUAL expect)
-        message(FATAL_ERROR "qdacq exited with ${rc}, expected ${expect}")
-    endif()
-    set(${name}_out "${out}${err}" PARENT_SCOPE)
-endfunction()
-
-function(expect name text)
-    string(FIND "${${name}_out}" "${text}" at)
-    if(at EQUAL -1)
-        message(FATAL_ERROR "the output of ${name} lacks \"${text}\"")
-    endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../support/qdacq_run.cmake)
 
 set(sim --simulate --model "Quorvane Halvex-4 USB" --set "Channel enable=1")
 set(mixed --set "Sample rate:0=250" --set "Sample rate:1=500" --set "Sample rate:2=125" --set "Sample rate:3=1000")

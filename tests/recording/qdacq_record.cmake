@@ -8,26 +8,7 @@
 file(REMOVE_RECURSE ${OUT})
 file(MAKE_DIRECTORY ${OUT})
 
-function(run name expect)
-    execute_process(COMMAND ${EMULATOR} ${QDACQ} --shared-dir ${OUT}/shared ${ARGN}
-                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-    message("---- qdacq ${ARGN}\n${out}${err}---- exit ${rc}")
-    if(rc EQUAL 77)
-        # The test's SKIP_REGULAR_EXPRESSION turns this into a skip.
-        message(FATAL_ERROR "SKIP: the runner cannot execute this program here")
-    endif()
-    if(NOT rc EQUAL expect)
-        message(FATAL_ERROR "qdacq exited with ${rc}, expected ${expect}")
-    endif()
-    set(${name}_out "${out}${err}" PARENT_SCOPE)
-endfunction()
-
-function(expect name text)
-    string(FIND "${${name}_out}" "${text}" at)
-    if(at EQUAL -1)
-        message(FATAL_ERROR "the output of ${name} lacks \"${text}\"")
-    endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../support/qdacq_run.cmake)
 
 # An EDF file whose count field says `records` and whose size holds exactly
 # that many records of `bytes` after a header of `header` bytes; EDFlib must

@@ -4,15 +4,7 @@
 # or of an incompatible model, and for values the driver refuses.
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK} ${SHARED})
-set(command ${TOOL})
-string(REPLACE "|" ";" PRELOAD "${PRELOAD}")
-foreach(lib ${PRELOAD})
-    list(APPEND command --preload ${lib})
-endforeach()
-list(APPEND command --library ${LIBRARY} --shared-dir ${SHARED})
-if(EMULATOR)
-    list(PREPEND command ${EMULATOR})
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/qdparams_command.cmake)
 
 # run(<expected exit status> args...): output in OUT, errors in ERR.
 function(run expected)

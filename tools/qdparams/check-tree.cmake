@@ -2,15 +2,7 @@
 # offer their EEG cap site lists, "None" first, in display order, and that a
 # setting given on the command line shows in the tree.
 file(MAKE_DIRECTORY ${SHARED})
-set(command ${TOOL})
-string(REPLACE "|" ";" PRELOAD "${PRELOAD}")
-foreach(lib ${PRELOAD})
-    list(APPEND command --preload ${lib})
-endforeach()
-list(APPEND command --library ${LIBRARY} --shared-dir ${SHARED})
-if(EMULATOR)
-    list(PREPEND command ${EMULATOR})
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/qdparams_command.cmake)
 execute_process(COMMAND ${command} --model "Quorvane Halvex+ 4 BLE" "EEG cap connection:2=O1"
                 OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
 if(rc EQUAL 77)
