@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "sim/sim_boot.h"
 #include "sim/sim_frame.h"
 #include "sim/sim_models.h"
 
@@ -155,6 +156,7 @@ struct SimDevice {
     uint32_t recCount[SIM_MAX_CHANNELS];
 
     SimDeviceStats stats;
+    SimBoot boot;
 };
 
 namespace {
@@ -470,7 +472,8 @@ void resetDevice(SimDevice *d) {
     d->notif = 0;
     d->batteryArmed = false;
     std::memset(d->image, 0, sizeof d->image);
-    simRxReset(&d->rx, SIM_MAX_BODY);
+    simBootRestart(&d->boot);
+    simRxReset(&d->rx, simBootRxLimit(&d->boot));
 }
 
 Fault takeFault(SimDevice *d, uint8_t code) {
@@ -577,6 +580,8 @@ size_t execute(SimDevice *d, const uint8_t *body, size_t n, uint32_t now, uint8_
 
 void handleBody(SimDevice *d, const uint8_t *body, size_t n, uint32_t now) {
     ++d->stats.framesReceived;
+    if (simBootDeaf(&d->boot, now))
+        return;
     const uint8_t code = body[0];
     uint8_t reply[2 + SIM_GENERAL_BYTES + SIM_MAX_CHANNELS * 6 + 81];
 
@@ -599,7 +604,10 @@ void handleBody(SimDevice *d, const uint8_t *body, size_t n, uint32_t now) {
     }
 
     bool restart = false;
-    const size_t size = execute(d, body, n, now, reply, &restart);
+    size_t size = 0;
+    const SimBootView view = {&d->state, d->cfg.firmware, d->cfg.firmwareName};
+    if (simBootCommand(&d->boot, &view, body, n, now, reply, &size, &restart) == SIM_BOOT_PASS)
+        size = execute(d, body, n, now, reply, &restart);
     if (f.action == SIM_FAULT_WITHHOLD)
         ++d->stats.repliesWithheld;
     else if (f.action == SIM_FAULT_DELAY && f.param)
@@ -637,6 +645,7 @@ SimDevice *simDeviceCreate(const SimDeviceConfig *cfg) {
     copyField(d->modelName, sizeof d->modelName, cfg->model);
     copyField(d->serial, sizeof d->serial, cfg->serial);
     d->linkUp = true;
+    simBootInit(&d->boot);
     resetDevice(d);
     return d;
 }
@@ -670,7 +679,7 @@ void simDeviceReceive(SimDevice *dev, const uint8_t *data, size_t size, uint32_t
     for (size_t i = 0; i < size; ++i) {
         SimRx &rx = dev->rx;
         if (dev->cfg.frameTimeoutMs && simRxBusy(&rx) && !before(now, rx.lastByteMs + dev->cfg.frameTimeoutMs)) {
-            simRxReset(&rx, SIM_MAX_BODY);
+            simRxReset(&rx, simBootRxLimit(&dev->boot));
             ++dev->stats.frameTimeouts;
         }
         rx.lastByteMs = now;
@@ -713,7 +722,7 @@ void simDeviceSetLinkUp(SimDevice *dev, bool up, uint32_t nowMs) {
     if (!up && dev->linkUp)
         dev->fifoHead = dev->fifoCount = 0;     // what was in flight is gone
     if (up && !dev->linkUp)
-        simRxReset(&dev->rx, SIM_MAX_BODY);     // so is a partly received command
+        simRxReset(&dev->rx, simBootRxLimit(&dev->boot));     // so is a partly received command
     dev->linkUp = up;
 }
 
@@ -872,3 +881,5 @@ void simDeviceSetIdentity(SimDevice *dev, const char *maker, const char *model, 
     if (serial)
         copyField(dev->serial, sizeof dev->serial, serial);
 }
+
+SimBoot *simDeviceBoot(SimDevice *dev) { return dev ? &dev->boot : nullptr; }

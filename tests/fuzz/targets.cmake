@@ -29,3 +29,30 @@ qd_fuzz_target(storage
     API/driver/params/*.cpp
     os/*.cpp
     os/posix/*.cpp)
+
+# The firmware loader: any file through the firmware file check.
+qd_fuzz_target(firmware
+    Upgrade/firmware.cpp
+    Upgrade/output.cpp
+    os/*.cpp
+    os/posix/*.cpp)
+
+# The loader's command line and upgrade.cfg through the tokenizer and the
+# argument walk, and any text as a user message.
+qd_fuzz_target(args
+    Upgrade/*.cpp
+    os/*.cpp
+    os/posix/*.cpp
+    link/*.cpp
+    link/posix/*.cpp
+    sim/*.cpp)
+
+# Any device byte stream through the loader's update run, over a simulated
+# USB transceiver.
+qd_fuzz_target(update
+    Upgrade/*.cpp
+    os/*.cpp
+    os/posix/*.cpp
+    link/*.cpp
+    link/posix/*.cpp
+    sim/*.cpp)

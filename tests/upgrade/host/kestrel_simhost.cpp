@@ -1,0 +1,115 @@
+// kestrel_simhost - runs the kestrel program (the same kestrelMain as the
+// shipped command line) against a simulated USB device in this process.
+//
+//   kestrel_simhost upload DIR   a 65,024-byte image goes in, then a Check
+//                                shows the new version; both exit 0
+//   kestrel_simhost relink DIR   the transceiver is pulled out during the
+//                                upload (the run fails), plugged in again,
+//                                and a second run finishes the upload
+//
+// DIR receives the firmware file. Exit status 0 when every run ended as
+// expected.
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Upgrade/firmware.h"
+#include "Upgrade/posix/kestrel_cli.h"
+#include "os/os.h"
+#include "sim/ftsim.h"
+#include "sim/sim_boot.h"
+#include "sim/sim_device.h"
+
+namespace {
+
+const char SERIAL[] = "QVSIM001";
+const uint32_t UNPLUG_AFTER_WRITES = 40;    // about a third of the blocks
+
+std::string writeImage(const std::string &dir, uint8_t major) {
+    std::vector<uint8_t> b(FW_MAX_IMAGE);
+    for (uint32_t i = 0; i < b.size(); ++i)
+        b[i] = (uint8_t)(i ^ (i >> 8));
+    const char name[] = "Halvex application";
+    b[0] = major, b[1] = 0, b[2] = 0;
+    std::memset(&b[FW_NAME_OFFSET], 0, FW_NAME_SIZE);
+    std::memcpy(&b[FW_NAME_OFFSET], name, sizeof name - 1);
+    b[FW_LENGTH_OFFSET] = (uint8_t)FW_MAX_IMAGE, b[FW_LENGTH_OFFSET + 1] = (uint8_t)(FW_MAX_IMAGE >> 8);
+    const uint16_t crc = crcUpdate(CRC_START, b.data(), b.size());
+    b.push_back((uint8_t)crc), b.push_back((uint8_t)(crc >> 8));
+    const std::string path = dir + "/firmware.bin";
+    OsFile f = osFileOpen(path.c_str(), OS_FILE_WRITE | OS_FILE_TRUNCATE);
+    const bool ok = f != OS_INVALID_FILE && osFileWrite(f, b.data(), (uint32_t)b.size()) == (int32_t)b.size();
+    osFileClose(f);
+    return ok ? path : std::string();
+}
+
+int kestrel(std::vector<std::string> args) {
+    args.insert(args.begin(), "kestrel");
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(&a[0]);
+    std::printf("---- kestrel");
+    for (size_t i = 1; i < args.size(); ++i)
+        std::printf(" %s", args[i].c_str());
+    std::printf("\n");
+    std::fflush(stdout);
+    const int rc = kestrelMain((int)argv.size(), argv.data());
+    std::printf("---- exit status %d\n", rc);
+    return rc;
+}
+
+bool expect(bool ok, const char *what) {
+    if (!ok) std::printf("FAILED: %s\n", what);
+    return ok;
+}
+
+// Pulls the transceiver out once the loader has written that many times.
+std::atomic<bool> g_watch{false};
+void unplugLater(void *) {
+    while (g_watch.load() && ftsimCallCount(FTSIM_CALL_WRITE) < UNPLUG_AFTER_WRITES)
+        osSleep(1);
+    if (g_watch.load()) ftsimUnplug(0);
+}
+
+bool relink(const std::string &image) {
+    const std::vector<std::string> upload = {image, "L=usb", std::string("A=") + SERIAL};
+    ftsimResetCallCounts();
+    g_watch = true;
+    OsThread watcher = osThreadStart(unplugLater, nullptr, 0, OS_PRIORITY_NORMAL);
+    const int first = kestrel(upload);
+    g_watch = false;
+    osThreadJoin(watcher);
+    ftsimReplug(0);
+    bool ok = expect(first == KESTREL_FAILED, "the broken upload fails");
+    ok &= expect(simDeviceBoot(ftsimDevice(0))->running, "the device waits in its boot loader");
+    ok &= expect(kestrel(upload) == KESTREL_OK, "the second upload succeeds");
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 3 || (std::strcmp(argv[1], "upload") != 0 && std::strcmp(argv[1], "relink") != 0)) {
+        std::fprintf(stderr, "usage: kestrel_simhost upload|relink DIR\n");
+        return 2;
+    }
+    ftsimReset();
+    if (ftsimAdd(SERIAL, nullptr) != 0 || ftsimAttachNewDevice(0, "Quorvane Halvex-4 USB", nullptr) != 0) return 2;
+    const std::string image = writeImage(argv[2], 3);
+    if (image.empty()) return 2;
+    bool ok;
+    if (std::strcmp(argv[1], "upload") == 0) {
+        ok = expect(kestrel({image, "L=usb", std::string("A=") + SERIAL}) == KESTREL_OK, "the upload succeeds");
+    } else {
+        ok = relink(image);
+    }
+    osSleep(2 * SIM_BOOT_RESTART_MS);
+    ok &= expect(kestrel({"--check", "L=USB", std::string("A=") + SERIAL}) == KESTREL_OK, "the Check succeeds");
+    uint8_t version[3] = {};
+    std::memcpy(version, simDeviceBoot(ftsimDevice(0))->flash, 3);
+    ok &= expect(version[0] == 3, "the device holds the new image");
+    ftsimReset();
+    return ok ? 0 : 1;
+}
