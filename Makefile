@@ -40,6 +40,7 @@ bench: build-native
 	@build/native/bench/qdbench all
 	@bench/callgrind.sh build/native/bench/qdbench
 	@build/native/bench/bench_recording
+	@build/native/bench/bench_upgrade
 
 clean:
 	rm -rf build
