@@ -1,4 +1,5 @@
 import csv
+import ctypes
 import os
 import subprocess
 import time
@@ -10,6 +11,7 @@ import pytest
 import quorvane
 from quorvane import _driver as drv
 from conftest import MODEL
+from quorvane._stream import Receiver
 
 # A mixed-rate session without the high-pass filter (it acts on voltage only).
 SIM_MODEL = "Quorvane Halvex+ 4 USB"
@@ -118,3 +120,21 @@ def test_close_with_a_measurement_running_stops_it_and_frees_the_context(dev):
     assert drv.loaded.receivers[dev.context] is None
     with pytest.raises(quorvane.QuorvaneError, match="closed"):
         dev.get("Sample rate", "A")
+
+
+def test_ring_wraps_and_a_full_ring_counts_the_packet_as_dropped():
+    channels = [quorvane.ChannelInfo(c, "AB"[c], "", "uV", 32768.0, (500.0, 250.0)[c], "Voltage", "") for c in (0, 1)]
+    rx = Receiver(channels, 0.0)                     # the smallest rings: 64 samples per rate
+    samples = [np.zeros(16, np.int32), np.zeros(8, np.int32)]
+    blocks = (drv.ChannelSamples * 2)(*[drv.ChannelSamples(len(s), s.ctypes.data, 0, c) for c, s in enumerate(samples)])
+    for k in range(9):                               # 16-tick packets; device value = tick
+        for c, s in enumerate(samples):
+            s[:] = (np.arange(16 * k, 16 * k + 16)[c::c + 1] << 16)[:len(s)]
+        rx.packet((16 * k) & 0xFFFF, ctypes.addressof(blocks))
+        if k in (2, 8):
+            got = rx.take()
+    expected = [np.r_[np.arange(48, 112), [np.nan] * 32], np.r_[np.arange(49, 112, 2), [np.nan] * 16]]
+    for block, want in zip(got, expected):
+        np.testing.assert_array_equal(block.data[0], want)    # range 32768: physical = device value
+        assert block.dropped == np.isnan(want).sum() and block.lost == 0
+    assert [e.kind for e in rx.take_events()] == ["lost"]
