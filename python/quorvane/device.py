@@ -28,6 +28,7 @@ _START = {1: "the link did not open (no such device, or it is in use)",
 _KINDS = {drv.KIND_BOOL: "0 or 1 (off or on)", drv.KIND_INT: "a whole number", drv.KIND_FLOAT: "a number",
           drv.KIND_STRING: "a text"}
 _STOP_WAIT = 5.0
+_WORDS = {"on": "1", "true": "1", "yes": "1", "off": "0", "false": "0", "no": "0"}
 _devices = set()        # open devices, closed at exit
 
 
@@ -73,6 +74,8 @@ class Device:
             if simulate:
                 self._simulate(sim_options)
         except BaseException:
+            if self.sim:
+                self.sim.close()
             self.lib.QdCloseDevContext(context)
             raise
         _devices.add(self)
@@ -91,6 +94,8 @@ class Device:
     def _is_usb(model):
         lib = drv.loaded.lib
         context = lib.QdOpenDevContext(model.encode("latin-1"))
+        if context < 0:
+            return False
         value = drv.QdParamValue()
         usb = lib.QdGetParam(drv.PAR_LINK_TYPE, 0, ctypes.byref(value)) == 0 and value.code == drv.LINK_USB
         lib.QdCloseDevContext(context)
@@ -209,12 +214,14 @@ class Device:
         if self._active:
             raise QuorvaneError("stop the measurement before changing settings")
         self._select()
-        if isinstance(value, bool):
-            value = int(value)
-        text = repr(value) if isinstance(value, float) else str(value)
-        if text.strip().lower() in ("on", "true", "yes", "off", "false", "no"):
-            text = "1" if text.strip().lower() in ("on", "true", "yes") else "0"
-        for c in self._targets(pid, display, channel):
+        text = str(int(value)) if isinstance(value, bool) else repr(value) if isinstance(value, float) else str(value)
+        targets = self._targets(pid, display, channel)
+        if not targets:
+            raise QuorvaneError("no channel of the model %r has %r" % (self.model, display))
+        for c in targets:
+            d = self.lib.QdParamInfo(pid, c)
+            if d and d.contents.type & drv.KIND_MASK == drv.KIND_BOOL and text.strip().lower() in _WORDS:
+                text = _WORDS[text.strip().lower()]
             mark = drv.log_mark()
             rc = self.lib.QdStr2Param(text.encode("latin-1"), pid, c)
             if rc != 0:
@@ -410,7 +417,7 @@ class Device:
         parts.append(rx.take())
         recording = Recording.join(parts).cut(seconds)
         if self._ended:
-            error = QuorvaneError("the driver ended the measurement after %.1f s: %s"
+            error = QuorvaneError("the driver ended the measurement after %.1f s of data: %s"
                                   % (rx.expected / rx.tick_rate, self._ended))
             error.recording = recording
             raise error
