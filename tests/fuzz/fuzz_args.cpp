@@ -21,21 +21,27 @@ static void checkTokens(const char *buffer, size_t size, char **tokens, int coun
     }
 }
 
+// upgrade.cfg is read from the program's folder (the current folder holds
+// none).
+static char g_program[64], g_cfg[80];
+
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    char dir[64];
+    char dir[48];
     std::snprintf(dir, sizeof dir, "/tmp/qd-fuzz-args-%d", (int)getpid());
     osDirCreate(dir);
-    return chdir(dir) == 0 ? 0 : 1;
+    std::snprintf(g_program, sizeof g_program, "%s/kestrel", dir);
+    std::snprintf(g_cfg, sizeof g_cfg, "%s/upgrade.cfg", dir);
+    return osPathExists("upgrade.cfg") ? 1 : 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;
-    loaderInit("/opt/kestrel/kestrel");
+    loaderInit(g_program);
     char buffer[256];
     char *tokens[LOADER_MAX_ARGS];
     int count;
     if (data[0] & 1) {
-        OsFile f = osFileOpen("upgrade.cfg", OS_FILE_WRITE | OS_FILE_TRUNCATE);
+        OsFile f = osFileOpen(g_cfg, OS_FILE_WRITE | OS_FILE_TRUNCATE);
         if (f == OS_INVALID_FILE) return 0;
         osFileWrite(f, data + 1, (uint32_t)(size - 1));
         osFileClose(f);
