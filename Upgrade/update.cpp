@@ -254,6 +254,8 @@ void setState(uint16_t next) {
     std::snprintf(text, sizeof text, "%s -> %s", kStateNames[now], kStateNames[next]);
     updLogNote(text);
     g_run.state = next;
+    // UPD_ERR waits for one more reply at most, whatever stopped the timer.
+    if (next == UPD_ERR && g_run.t1 == 0) g_run.t1 = deadlineIn(UPD_REPLY_TIMEOUT_MS);
 }
 
 // Hands frame bytes to the link; the reply time-out runs from here whatever

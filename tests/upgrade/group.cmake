@@ -25,3 +25,17 @@ if(NOT WIN32 AND TARGET kestrel)
     set_tests_properties(${QD_BUILD_NAME}.kestrel-cli PROPERTIES TIMEOUT 60
                          ENVIRONMENT "ALLUSERSPROFILE=${CMAKE_BINARY_DIR}/kestrel-cli")
 endif()
+
+# The window program's test (Windows builds, once the window-test support of
+# tests/ui exists): kestrel_ui drives Kestrel's own window code with the
+# simulated transceivers in its process.
+function(qd_kestrel_window_test)
+    if(WIN32 AND TARGET qd_kestrel_win AND TARGET qd_ui_support)
+        add_executable(kestrel_ui ${QD_ROOT}/tests/upgrade/ui/kestrel_ui.cpp ${QD_UPGRADE_HOOKS} ${QD_LINK_SOURCES})
+        qd_target_defaults(kestrel_ui)
+        target_link_libraries(kestrel_ui PRIVATE qd_kestrel_win qd_ui_support qdsim ${QD_SYSTEM_LIBS})
+        target_link_options(kestrel_ui PRIVATE ${QD_STATIC_RUNTIME})
+        qd_add_window_test(kestrel kestrel_ui)
+    endif()
+endfunction()
+cmake_language(DEFER CALL qd_kestrel_window_test)
