@@ -20,7 +20,7 @@ int qdLog(const char *format, ...) QD_PRINTF(1, 2);
 int qdLogV(const char *format, va_list args);
 
 // Entry and exit lines of the exported functions (and of the few inner steps
-// logged like them). Name is the function's name as the log shows it; the
+// logged like them; calllog.cpp). Name is the function's name as the log shows it; the
 // format and its arguments give what stands in the parentheses or after the
 // colon.
 //   logEnter   "{Name(args)"            and a line end, written apart
