@@ -23,8 +23,8 @@ bool joinPath(char *out, size_t size, const char *dir, const char *name) {
 int osSharedFilePath(const char *name, char *buffer, size_t size) {
     if (!buffer || size == 0) return -1;
     buffer[0] = '\0';
-    char shared[512];
-    char folder[512 + sizeof SHARED_FOLDER + 1];
+    char shared[256];
+    char folder[sizeof shared + sizeof SHARED_FOLDER + 1];
     if (!name || osSharedDataDir(shared, sizeof shared) < 0) return -1;
     if (!joinPath(folder, sizeof folder, shared, SHARED_FOLDER)) return -1;
     if (!osIsDirectory(folder)) osDirCreate(folder);

@@ -101,6 +101,23 @@ TEST_F(LoaderFiles, UpgradeCfgFromTheProgramFolder) {
     }
 }
 
+TEST_F(LoaderFiles, LogMovesIntoTheSharedFolderOnce) {
+    const std::string sep(1, osPathSeparator());
+    const std::string shared = testenvSharedDir() + sep + "Quorvane" + sep + "upgrade.log";
+    const std::string program = testenvNewDir("program");
+    osFileDelete(shared.c_str());
+    for (const char *run : {"first", "second"}) {
+        ASSERT_TRUE(testenvWriteFile(program + "upgrade.log", std::string("old log of the ") + run + "\n"));
+        ASSERT_TRUE(openUpgradeLog((program + "kestrel").c_str()));
+        EXPECT_EQ(upgradeLogPath(), shared);
+        closeUpgradeLog();
+        EXPECT_FALSE(osPathExists((program + "upgrade.log").c_str()));
+    }
+    const std::string log = testenvReadFile(shared);
+    EXPECT_EQ(log.find("old log of the first\n"), 0u);        // moved, then the date line
+    EXPECT_EQ(log.find("second"), std::string::npos);         // deleted: the shared log existed
+}
+
 TEST_F(LoaderFiles, BluetoothAddressesAndDeviceFields) {
     EXPECT_TRUE(isBluetoothAddress("00:1a:7D:da:71:13"));
     EXPECT_TRUE(isBluetoothAddress("(00:1a:7D:da:71:13)"));
