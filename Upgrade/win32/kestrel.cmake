@@ -16,3 +16,11 @@ set_property(SOURCE ${QD_ROOT}/Upgrade/win32/kestrel.rc APPEND PROPERTY OBJECT_D
 add_custom_command(TARGET Kestrel POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${QD_ROOT}/Upgrade/win32/kestrel.htm
             $<TARGET_FILE_DIR:Kestrel>/kestrel.htm)
+
+if(QD_TESTS)
+    add_test(NAME ${QD_BUILD_NAME}.kestrel-exe
+             COMMAND sh ${QD_ROOT}/tests/upgrade/host/check-kestrel-exe.sh ${QD_OBJDUMP} $<TARGET_FILE:Kestrel>)
+    add_test(NAME ${QD_BUILD_NAME}.kestrel-d2ximport
+             COMMAND sh ${QD_ROOT}/scripts/check-d2xx-import.sh ${QD_OBJDUMP} $<TARGET_FILE:Kestrel>)
+    set_tests_properties(${QD_BUILD_NAME}.kestrel-exe ${QD_BUILD_NAME}.kestrel-d2ximport PROPERTIES LABELS host)
+endif()

@@ -171,6 +171,7 @@ HWND createMainWindow(int show) {
     if (!main) return nullptr;
     ShowWindow(main, show);
     UpdateWindow(main);
+    SetFocus(control(KID_UPLOAD));
     return main;
 }
 
@@ -212,7 +213,6 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CREATE:
         g_kw.main = window;
         createControls(window);
-        SetFocus(control(KID_UPLOAD));
         return 0;
     case WM_COMMAND:
         onCommand(LOWORD(wParam), HIWORD(wParam));

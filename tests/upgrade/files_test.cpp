@@ -48,8 +48,9 @@ TEST_F(LoaderFiles, FileErrorsAndGoodFiles) {
 }
 
 // Splits a command line and walks it as the loader does.
-void walk(const char *line) {
+void walk(const char *line, int osCode) {
     loaderInit("");
+    g_loader.osCode = osCode;
     char buffer[256];
     std::strcpy(buffer, line);
     char *args[LOADER_MAX_ARGS];
@@ -57,9 +58,10 @@ void walk(const char *line) {
 }
 
 TEST_F(LoaderFiles, ArgumentsAndTokenizer) {
-    const struct { const char *line; const char *path; uint16_t link; bool fixed; const char *id, *message; } cases[] = {
+    const struct { const char *line; const char *path; uint16_t link; bool fixed; const char *id, *message; int os; } cases[] = {
         {"fw.bin L=usb A=QVSIM001", "fw.bin", LINK_USB, true, "QVSIM001", nullptr},
         {"L=BLE", "", LINK_BLE, true, LOADER_DEFAULT_ID, nullptr},
+        {"L=ble", "", LINK_BLE, true, LOADER_DEFAULT_ID, "!Bluetooth Low Energy (BLE) is not supported below Windows 8.1.\n", 11},
         {"l=Ir A=x", "", LINK_IRDA, true, "", nullptr},
         {"L=wifi", "", LINK_BT, false, LOADER_DEFAULT_ID, "!Unknown link type.\n"},
         {"L=usb fw.bin", "", LINK_USB, true, LOADER_DEFAULT_ID, "!Unknown argument: fw.bin.\n"},
@@ -68,7 +70,7 @@ TEST_F(LoaderFiles, ArgumentsAndTokenizer) {
     };
     for (const auto &c : cases) {
         g_output.messages.clear();
-        walk(c.line);
+        walk(c.line, c.os ? c.os : 14);
         EXPECT_STREQ(g_loader.firmwarePath, c.path) << c.line;
         EXPECT_EQ(g_loader.linkType, c.link) << c.line;
         EXPECT_EQ(g_loader.linkFixed, c.fixed) << c.line;
