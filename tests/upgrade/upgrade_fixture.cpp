@@ -1,7 +1,6 @@
 // upgrade_fixture.cpp - shared pieces of the loader tests.
 #include "tests/upgrade/upgrade_fixture.h"
 
-#include <cstring>
 
 #include "os/os.h"
 
@@ -27,23 +26,6 @@ bool LoaderOutput::hasPrefix(const std::string &prefix) const {
     for (const std::string &m : messages)
         if (m.compare(0, prefix.size(), prefix) == 0) return true;
     return false;
-}
-
-Bytes firmwareImage(uint32_t length, const char *name, uint8_t major, uint8_t minor, uint8_t patch) {
-    Bytes b(length);
-    for (uint32_t i = 0; i < length; ++i)
-        b[i] = (uint8_t)(i * 7 + i / 256);
-    b[0] = major;
-    b[1] = minor;
-    b[2] = patch;
-    std::memset(&b[FW_NAME_OFFSET], 0, FW_NAME_SIZE);
-    std::memcpy(&b[FW_NAME_OFFSET], name, std::strlen(name));
-    b[FW_LENGTH_OFFSET] = (uint8_t)length;
-    b[FW_LENGTH_OFFSET + 1] = (uint8_t)(length >> 8);
-    const uint16_t crc = crcUpdate(CRC_START, b.data(), b.size());
-    b.push_back((uint8_t)crc);
-    b.push_back((uint8_t)(crc >> 8));
-    return b;
 }
 
 std::string writeFirmwareFile(const Bytes &bytes, const char *name) {

@@ -16,13 +16,9 @@
 #include "sim/sim_boot.h"
 #include "sim/sim_device.h"
 #include "tests/support/testenv.h"
+#include "tests/upgrade/image.h"
 
 typedef std::vector<uint8_t> Bytes;
-
-// An image of length bytes with a valid header (version, name, length) and
-// its check value appended; the body bytes follow a simple pattern.
-Bytes firmwareImage(uint32_t length, const char *name = "Halvex application", uint8_t major = 2,
-                    uint8_t minor = 1, uint8_t patch = 0);
 // Writes bytes to a fresh file in the test folder; returns its path.
 std::string writeFirmwareFile(const Bytes &bytes, const char *name = "fw.bin");
 

@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "Upgrade/firmware.h"
 #include "Upgrade/posix/kestrel_cli.h"
 #include "os/os.h"
 #include "sim/ftsim.h"
 #include "sim/sim_boot.h"
 #include "sim/sim_device.h"
+#include "tests/upgrade/image.h"
 
 namespace {
 
@@ -28,21 +28,8 @@ const char SERIAL[] = "QVSIM001";
 const uint32_t UNPLUG_AFTER_WRITES = 40;    // about a third of the blocks
 
 std::string writeImage(const std::string &dir, uint8_t major) {
-    std::vector<uint8_t> b(FW_MAX_IMAGE);
-    for (uint32_t i = 0; i < b.size(); ++i)
-        b[i] = (uint8_t)(i ^ (i >> 8));
-    const char name[] = "Halvex application";
-    b[0] = major, b[1] = 0, b[2] = 0;
-    std::memset(&b[FW_NAME_OFFSET], 0, FW_NAME_SIZE);
-    std::memcpy(&b[FW_NAME_OFFSET], name, sizeof name - 1);
-    b[FW_LENGTH_OFFSET] = (uint8_t)FW_MAX_IMAGE, b[FW_LENGTH_OFFSET + 1] = (uint8_t)(FW_MAX_IMAGE >> 8);
-    const uint16_t crc = crcUpdate(CRC_START, b.data(), b.size());
-    b.push_back((uint8_t)crc), b.push_back((uint8_t)(crc >> 8));
     const std::string path = dir + "/firmware.bin";
-    OsFile f = osFileOpen(path.c_str(), OS_FILE_WRITE | OS_FILE_TRUNCATE);
-    const bool ok = f != OS_INVALID_FILE && osFileWrite(f, b.data(), (uint32_t)b.size()) == (int32_t)b.size();
-    osFileClose(f);
-    return ok ? path : std::string();
+    return writeBytes(path, firmwareImage(FW_MAX_IMAGE, "Halvex application", major, 0, 0)) ? path : std::string();
 }
 
 int kestrel(std::vector<std::string> args) {

@@ -13,15 +13,14 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "Upgrade/firmware.h"
 #include "Upgrade/win32/kestrel_win.h"
 #include "os/os.h"
 #include "sim/ftsim.h"
 #include "tests/ui/support/uitest.h"
+#include "tests/upgrade/image.h"
 
 namespace {
 
@@ -34,21 +33,8 @@ void expect(bool ok, const std::string &what) {
 }
 
 std::string writeImage(const std::string &dir) {
-    std::vector<uint8_t> b(FW_MAX_IMAGE);
-    for (uint32_t i = 0; i < b.size(); ++i)
-        b[i] = (uint8_t)(i * 31 + 7);
-    const char name[] = "Halvex application";
-    b[0] = 4, b[1] = 2, b[2] = 0;
-    std::memset(&b[FW_NAME_OFFSET], 0, FW_NAME_SIZE);
-    std::memcpy(&b[FW_NAME_OFFSET], name, sizeof name - 1);
-    b[FW_LENGTH_OFFSET] = (uint8_t)FW_MAX_IMAGE, b[FW_LENGTH_OFFSET + 1] = (uint8_t)(FW_MAX_IMAGE >> 8);
-    const uint16_t crc = crcUpdate(CRC_START, b.data(), b.size());
-    b.push_back((uint8_t)crc), b.push_back((uint8_t)(crc >> 8));
     const std::string path = dir + "firmware update.bin";
-    OsFile f = osFileOpen(path.c_str(), OS_FILE_WRITE | OS_FILE_TRUNCATE);
-    osFileWrite(f, b.data(), (uint32_t)b.size());
-    osFileClose(f);
-    return path;
+    return writeBytes(path, firmwareImage(FW_MAX_IMAGE, "Halvex application", 4, 2, 0)) ? path : std::string();
 }
 
 // Runs the program's loop until the update run has ended (or 60 s).
