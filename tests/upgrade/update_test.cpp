@@ -187,6 +187,10 @@ TEST_F(UpdateRun, BrokenUploadCanBeMadeAgain) {
     EXPECT_FALSE(g_output.hasPrefix("Old firmware:"));
     const Bytes sent = written();
     EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 8), (Bytes{0x01, 0x00, 0x01, 0x03, 0x01, 0x02, 0x01, 0x01}));
+    // Firmware of another model is refused by the boot loader.
+    g_output = LoaderOutput();
+    run(openImage(firmwareImage(2048, "Brev application")));
+    EXPECT_EQ(g_output.messages.back(), "Quorvane Halvex: Incompatible firmware");
     // A flash that reads back wrong ends with the device's CRC error.
     simBootSetCorruptFlash(boot(), true);
     g_output = LoaderOutput();

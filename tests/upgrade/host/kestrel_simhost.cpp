@@ -1,7 +1,9 @@
 // kestrel_simhost - runs the kestrel program (the same kestrelMain as the
 // shipped command line) against a simulated USB device in this process.
 //
-//   kestrel_simhost upload DIR   a 65,024-byte image goes in, then a Check
+//   kestrel_simhost upload DIR   started in DIR without arguments, with an
+//                                upgrade.cfg naming the file and L=usb, it
+//                                uploads a 65,024-byte image; then a Check
 //                                shows the new version; both exit 0
 //   kestrel_simhost relink DIR   the transceiver is pulled out during the
 //                                upload (the run fails), plugged in again,
@@ -9,6 +11,8 @@
 //
 // DIR receives the firmware file. Exit status 0 when every run ended as
 // expected.
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -88,7 +92,10 @@ int main(int argc, char **argv) {
     if (image.empty()) return 2;
     bool ok;
     if (std::strcmp(argv[1], "upload") == 0) {
-        ok = expect(kestrel({image, "L=usb", std::string("A=") + SERIAL}) == KESTREL_OK, "the upload succeeds");
+        const std::string cfg = std::string("firmware.bin L=usb A=") + SERIAL + "\r\n";
+        ok = expect(writeBytes(std::string(argv[2]) + "/upgrade.cfg", std::vector<uint8_t>(cfg.begin(), cfg.end())) &&
+                        chdir(argv[2]) == 0 && kestrel({}) == KESTREL_OK,
+                    "the upload from upgrade.cfg succeeds");
     } else {
         ok = relink(image);
     }
