@@ -3,8 +3,9 @@
 
 PRESETS := native win64 win32
 CMAKE_QUIET := --log-level=WARNING
+PREFIX ?= /usr/local
 
-.PHONY: all setup build test demo bench clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: all setup build test demo bench install clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 all: build
 
@@ -40,6 +41,11 @@ bench: build-native
 	@build/native/bench/qdbench all
 	@bench/callgrind.sh build/native/bench/qdbench
 	@build/native/bench/bench_recording
+
+# The Linux library, header, pkg-config file, qdacq and qdparams below
+# PREFIX (DESTDIR, when set, is put in front, as usual).
+install: build-native
+	@cmake --install build/native --prefix "$(PREFIX)"
 
 clean:
 	rm -rf build
