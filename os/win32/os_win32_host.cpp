@@ -15,18 +15,25 @@
 // Shared libraries
 // ---------------------------------------------------------------------------
 
-// The file a path names: itself when it has a folder part, else the one the
-// system's search finds (empty when none).
+// The file LoadLibrary looks for: the path, with ".dll" added when its last
+// component has no extension; with a folder part that file itself, else the
+// one the system's search finds (empty when none).
 static void locate(const char *path, char *found, size_t size) {
     found[0] = '\0';
-    bool bare = true;
-    for (const char *p = path; *p; ++p) bare = bare && !osIsPathSeparator(*p);
+    bool bare = true, extension = false;
+    for (const char *p = path; *p; ++p) {
+        bare = bare && !osIsPathSeparator(*p);
+        extension = osIsPathSeparator(*p) ? false : extension || *p == '.';
+    }
+    char file[MAX_PATH + 1];
+    int n = snprintf(file, sizeof file, "%s%s", path, extension ? "" : ".dll");
+    if (n < 0 || n >= (int)sizeof file) return;
     if (!bare) {
-        if (osPathExists(path) && !osIsDirectory(path)) snprintf(found, size, "%s", path);
+        if (osPathExists(file) && !osIsDirectory(file)) snprintf(found, size, "%s", file);
         return;
     }
-    DWORD n = SearchPathA(nullptr, path, nullptr, (DWORD)size, found, nullptr);
-    if (n == 0 || n >= size) found[0] = '\0';
+    DWORD length = SearchPathA(nullptr, file, nullptr, (DWORD)size, found, nullptr);
+    if (length == 0 || length >= size) found[0] = '\0';
 }
 
 static OsLoadKind classify(const char *path, DWORD code) {

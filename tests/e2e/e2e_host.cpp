@@ -849,7 +849,7 @@ int main(int argc, char **argv) {
     note("scenario %s, %d-bit host", scenario.c_str(), (int)(8 * sizeof(void *)));
 
     std::string why;
-    if (!simLoad(&g_lib.sim, simPath, &why) || !driverLoad(&g_lib.api, driverPath, &why)) {
+    if (!simLoad(&g_lib.sim, simPath, &why) || !driverLoad(&g_lib.api, driverPath, QDACQ_HINTS, &why)) {
         note("cannot load: %s", why.c_str());
         return 2;
     }

@@ -66,13 +66,13 @@ std::vector<std::string> driverCandidates() {
 }
 
 // Loads by bare name through the system's search.
-bool driverLoadByName(DriverApi *api, std::string *why) {
+bool driverLoadByName(DriverApi *api, const DriverHints &hints, std::string *why) {
     OsLoadFailure failure;
     api->library = osLibraryLoad(driverFileName(), false, &failure);
     if (api->library) return true;
     *why = std::string("cannot find the driver ") + driverFileName() +
            " beside this program, in the build folder above it, or on the system's library path (" +
-           failure.text + "). Name it with --driver PATH.";
+           failure.text + "). Name it with " + hints.pathOption + ".";
     return false;
 }
 
@@ -82,18 +82,19 @@ const int DRIVER_EXPORT_COUNT = (int)kExportCount;
 
 const char *driverFileName() { return QD_DRIVER_FILE; }
 
-std::string driverLoadFailureText(const std::string &path, const OsLoadFailure &failure) {
+const DriverHints QDACQ_HINTS = {"--driver PATH", "run with --simulate to use the built-in simulated device"};
+
+std::string driverLoadFailureText(const std::string &path, const OsLoadFailure &failure, const DriverHints &hints) {
     std::string text = "cannot load the driver " + path + ": " + failure.text + ".";
     if (failure.kind == OS_LOAD_MISSING_DEPENDENCY) {
         if (QD_D2XX_FROM_VENDOR) {
             text += "\nThe driver needs the FTDI D2XX library " QD_D2XX_FILE ", which is not installed here: install "
-                    "the FTDI USB driver (it brings " QD_D2XX_FILE "), or run with --simulate to use the built-in "
-                    "simulated device.";
+                    "the FTDI USB driver (it brings " QD_D2XX_FILE "), or ";
         } else {
             text += "\nThe driver needs the D2XX library " QD_D2XX_FILE " (its libftdi backend, built beside the "
-                    "driver); keep it next to the driver or on the library path, or run with --simulate to use the "
-                    "built-in simulated device.";
+                    "driver); keep it next to the driver or on the library path, or ";
         }
+        text += std::string(hints.simulateAdvice) + ".";
     } else if (failure.kind == OS_LOAD_WRONG_BITNESS || failure.kind == OS_LOAD_NOT_A_LIBRARY) {
         text += std::string("\nThe file is not a driver for this program: a ") + (sizeof(void *) == 8 ? "64" : "32") +
                 "-bit program needs " + driverFileName() + ".";
@@ -101,7 +102,7 @@ std::string driverLoadFailureText(const std::string &path, const OsLoadFailure &
     return text;
 }
 
-bool driverLoad(DriverApi *api, const std::string &path, std::string *why) {
+bool driverLoad(DriverApi *api, const std::string &path, const DriverHints &hints, std::string *why) {
     std::vector<std::string> candidates = path.empty() ? driverCandidates() : std::vector<std::string>{path};
     std::string chosen;
     for (const std::string &c : candidates) {
@@ -116,13 +117,13 @@ bool driverLoad(DriverApi *api, const std::string &path, std::string *why) {
     }
     if (chosen.empty()) {
         // Not beside the program: let the system look for it by name.
-        if (!driverLoadByName(api, why)) return false;
+        if (!driverLoadByName(api, hints, why)) return false;
         chosen = driverFileName();
     } else {
         OsLoadFailure failure;
         api->library = osLibraryLoad(chosen.c_str(), false, &failure);
         if (!api->library) {
-            *why = driverLoadFailureText(chosen, failure);
+            *why = driverLoadFailureText(chosen, failure, hints);
             return false;
         }
     }

@@ -63,19 +63,27 @@ extern const int DRIVER_EXPORT_COUNT;
 // QuorvaneDrv.dll or libQuorvaneDrv.so.
 const char *driverFileName();
 
+// How a program lets its user name the driver and reach the simulated
+// device, for the advice in the error texts.
+struct DriverHints {
+    const char *pathOption;       // "--driver PATH"
+    const char *simulateAdvice;   // "run with --simulate to use the built-in simulated device"
+};
+extern const DriverHints QDACQ_HINTS;
+
 // Loads the driver: the given path, or else the driver file beside the
 // program, then in the build folder above it (tools/ sits one level below),
 // then by bare name through the system's search (an installed program finds
 // the library of its installation there). On failure returns false and puts
 // a plain-words explanation into *why.
-bool driverLoad(DriverApi *api, const std::string &path, std::string *why);
+bool driverLoad(DriverApi *api, const std::string &path, const DriverHints &hints, std::string *why);
 // Resolves every export from a loaded library into api; the names the
 // library lacks go to *missing. True when it has them all.
 bool driverBind(DriverApi *api, OsLibrary library, std::vector<const char *> *missing);
 void driverUnload(DriverApi *api);
 
 // Why an existing library file did not load, with what to do about it.
-std::string driverLoadFailureText(const std::string &path, const OsLoadFailure &failure);
+std::string driverLoadFailureText(const std::string &path, const OsLoadFailure &failure, const DriverHints &hints);
 
 // The meaning of a QdStartMeasurement result, in words.
 const char *startResultText(int result);

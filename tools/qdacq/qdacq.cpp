@@ -471,7 +471,7 @@ int loadLibraries(Session *s) {
         }
         say("simulator: " + s->sim.path);
     }
-    if (!driverLoad(&g_run.api, o.driver, &why)) {
+    if (!driverLoad(&g_run.api, o.driver, QDACQ_HINTS, &why)) {
         fprintf(stderr, "qdacq: %s\n", why.c_str());
         simUnload(&s->sim);
         return EXIT_SETUP;

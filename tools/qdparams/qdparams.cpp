@@ -587,8 +587,9 @@ int loadDriver(const Args &args, Session *s) {
         fprintf(stderr, "qdparams: cannot load %s: %s\n", args.preload, failure.text);
         return 2;
     }
+    static const DriverHints hints = {"--library PATH", "load the simulator library first with --preload FILE"};
     std::string why;
-    if (!driverLoad(&s->api, args.library, &why)) {
+    if (!driverLoad(&s->api, args.library, hints, &why)) {
         fprintf(stderr, "qdparams: %s\n", why.c_str());
         return 2;
     }
