@@ -22,6 +22,7 @@ struct CliState {
     bool barShown;          // a bar line is open on the terminal
     int lastPercent;
     int errors;             // error messages so far
+    bool warned;            // Ctrl-C was pressed once during the run
 };
 CliState g_cli;
 
@@ -113,10 +114,23 @@ int readArguments(int argc, char **argv, bool *check) {
 // reported success, or a Check that ended cleanly).
 bool runUpdate(bool upload) {
     if (!loaderBeginRun(upload)) return false;
-    while (PollUpdate())
+    const int pressed = osInterruptCount();
+    bool interrupted = false;
+    while (!interrupted && PollUpdate()) {
         osSleep(1);
-    const bool clean = updateState() == UPD_OK;
-    const bool success = loaderEndRun();
+        // Ctrl-C: the first press warns, as the window asks before it
+        // closes; the second ends the run.
+        const int presses = osInterruptCount() - pressed;
+        if (presses == 1 && !g_cli.warned) {
+            endBar();
+            std::fprintf(stderr, "Communication in progress. Press Ctrl-C again to exit.\n");
+            g_cli.warned = true;
+        }
+        interrupted = presses >= 2;
+    }
+    if (interrupted) updLog("!Interrupted by the user.\n");
+    const bool clean = !interrupted && updateState() == UPD_OK;
+    const bool success = loaderEndRun() && !interrupted;
     endBar();
     return upload ? success : clean;
 }
@@ -144,7 +158,8 @@ int run(int argc, char **argv) {
 int kestrelMain(int argc, char **argv) {
     char programPath[LOADER_PATH_SIZE * 2];
     if (osMainModulePath(programPath, sizeof programPath) < 0) programPath[0] = '\0';
-    g_cli = CliState{isatty(STDOUT_FILENO) != 0, false, 0, 0};
+    g_cli = CliState{isatty(STDOUT_FILENO) != 0, false, 0, 0, false};
+    osInterruptCatch();
     loaderInit(programPath);
     const LoaderSinks sinks = {showMessage, showProgress};
     setLoaderSinks(&sinks);
