@@ -22,6 +22,8 @@ void driverAttach() {
     engineOnAttach();
     contextsOnAttach();
     logOpen();
+    // The link library writes its lines into the driver log.
+    linkSetLogHook(qdLogV);
     osLockInit(&g_engineLock);
     g_engineLockLive.store(true, std::memory_order_release);
     g_attached.store(true, std::memory_order_release);
@@ -40,6 +42,10 @@ void driverDetach() {
     osLockDestroy(&g_engineLock);
     g_attached.store(false, std::memory_order_release);
 }
+
+// The library's entry glue (os/<platform>/entry/).
+void osLibraryAttach() { driverAttach(); }
+void osLibraryDetach(bool) { driverDetach(); }
 
 bool driverAttached() { return g_attached.load(std::memory_order_acquire); }
 

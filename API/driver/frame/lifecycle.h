@@ -5,8 +5,8 @@
 #include "os/os.h"
 
 // Called by the platform entry glue (DllMain on Windows, the shared-library
-// constructor and destructor on Linux) and by tests that link the driver
-// statically. A second attach without a detach in between, or a detach
+// constructor and destructor on Linux) through osLibraryAttach and
+// osLibraryDetach, and by tests that link the driver statically. A second attach without a detach in between, or a detach
 // without an attach, does nothing.
 void driverAttach();
 void driverDetach();
