@@ -14,6 +14,16 @@
 #include <cstdint>
 
 // ---------------------------------------------------------------------------
+// Texts
+// ---------------------------------------------------------------------------
+
+// Copies text into buffer when it fits with its terminator: its length.
+// Otherwise -1, and the buffer holds an empty text when it has room for one
+// (a null buffer or size 0 is left alone). The functions below that return
+// a text in a caller's buffer "length or -1" follow this rule.
+int copyOut(const char *text, char *buffer, size_t size);
+
+// ---------------------------------------------------------------------------
 // Paths and files
 // ---------------------------------------------------------------------------
 
@@ -136,6 +146,18 @@ void osLockEnter(OsLock *lock);
 bool osLockTryEnter(OsLock *lock);
 void osLockLeave(OsLock *lock);
 
+// Holds a lock from its construction to the end of its scope.
+class OsLockGuard {
+public:
+    explicit OsLockGuard(OsLock *lock) : lock_(lock) { osLockEnter(lock_); }
+    ~OsLockGuard() { osLockLeave(lock_); }
+    OsLockGuard(const OsLockGuard &) = delete;
+    OsLockGuard &operator=(const OsLockGuard &) = delete;
+
+private:
+    OsLock *lock_;
+};
+
 void osSleep(uint32_t ms);
 
 // System tick count in milliseconds (wraps after 49.7 days).
@@ -190,6 +212,25 @@ uint32_t osProcessId();
 // is searched through PATH. The started program is never left as a zombie.
 // True when the program was started.
 bool osStartProcess(const char *program, const char *const *argv, const char *commandLine);
+
+// ---------------------------------------------------------------------------
+// Library entry
+// ---------------------------------------------------------------------------
+//
+// The entry glue of a shared library built from this tree (os/<platform>/
+// entry/: DllMain on Windows, the constructor and destructor on Linux) calls
+// these two; the library that links the glue defines them (the driver: its
+// attach and detach). Attach runs when the library is loaded into a process;
+// detach when it is unloaded or the process ends. On Windows detach at the
+// end of the process runs under the loader lock after the system has ended
+// every other thread of the process: it must not wait for a thread or for a
+// lock another thread may have held, nor call into another library, which
+// may be gone already. osLibraryDetach is told which case it is.
+void osLibraryAttach();
+// processEnding: true at the end of the process (Windows: a non-null
+// reserved argument of DLL_PROCESS_DETACH; Linux: the destructor running at
+// exit), false when the library is unloaded from a process that goes on.
+void osLibraryDetach(bool processEnding);
 
 // ---------------------------------------------------------------------------
 // Persistent machine settings (key "QuorvaneDriver")
