@@ -131,6 +131,15 @@ OsThread osThreadStart(OsThreadProc proc, void *arg, size_t stackSize, OsPriorit
 void osThreadJoin(OsThread t);
 // Lets the thread run on alone; its record is freed when it ends.
 void osThreadDetach(OsThread t);
+// Waits up to timeoutMs until every thread this module started and let run
+// on alone has left the module's code for good; true when all have (at once
+// when none runs). For a library about to be unloaded: its code is unmapped
+// afterwards, and a thread still running it would crash the process. A
+// thread counts as gone once it has returned from its procedure and is on
+// its way out of the system (Windows: a thread leaving may still need the
+// loader lock, which DllMain holds; the wait does not). Windows also counts
+// the threads not joined yet.
+bool osThreadsAwaitExit(uint32_t timeoutMs);
 // True when called on the given thread.
 bool osThreadIsCurrent(OsThread t);
 
@@ -220,16 +229,17 @@ bool osStartProcess(const char *program, const char *const *argv, const char *co
 // The entry glue of a shared library built from this tree (os/<platform>/
 // entry/: DllMain on Windows, the constructor and destructor on Linux) calls
 // these two; the library that links the glue defines them (the driver: its
-// attach and detach). Attach runs when the library is loaded into a process;
-// detach when it is unloaded or the process ends. On Windows detach at the
-// end of the process runs under the loader lock after the system has ended
-// every other thread of the process: it must not wait for a thread or for a
-// lock another thread may have held, nor call into another library, which
-// may be gone already. osLibraryDetach is told which case it is.
+// attach and detach). Attach runs when the library is loaded into a
+// process, detach when it is unloaded or the process ends. After detach the
+// glue waits (osThreadsAwaitExit) until the library's threads have left its
+// code, except at the end of the process on Windows, where the system has
+// ended every other thread already and DllMain holds the loader lock: then
+// detach must not wait for threads, nor for locks they may have held, nor
+// call into other libraries, which may be gone.
 void osLibraryAttach();
-// processEnding: true at the end of the process (Windows: a non-null
-// reserved argument of DLL_PROCESS_DETACH; Linux: the destructor running at
-// exit), false when the library is unloaded from a process that goes on.
+// processEnding: true at the end of the process on Windows (DllMain's
+// reserved argument not null); false when the library is unloaded, and
+// always on Linux, where the other threads still run at exit.
 void osLibraryDetach(bool processEnding);
 
 // ---------------------------------------------------------------------------

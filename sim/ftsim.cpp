@@ -23,7 +23,10 @@ void deviceLinkUp(void *c, int up, uint32_t nowMs) { simDeviceSetLinkUp(static_c
 
 namespace ftsim {
 
-std::mutex g_lock;
+// Made while the library's static data are set up, before any call can
+// come in; it lives as long as the process.
+OsLock g_lock;
+static const bool g_lockMade = (osLockInit(&g_lock), true);
 Transceiver g_tx[FTSIM_MAX];
 OpenSlot g_open[MAX_OPENS];
 ListEntry g_list[FTSIM_MAX];
@@ -101,7 +104,7 @@ extern "C" {
 // ---------------------------------------------------------------------------
 
 void ftsimReset(void) {
-    std::lock_guard<std::mutex> guard(g_lock);
+    OsLockGuard guard(&g_lock);
     for (int i = 0; i < FTSIM_MAX; ++i) {
         g_tx[i].openSlot = -1;
         if (g_tx[i].used) detachPeer(&g_tx[i]);
@@ -116,7 +119,7 @@ void ftsimReset(void) {
 
 int ftsimAdd(const char *serial, const char *description) {
     if (!serial) return -1;
-    std::lock_guard<std::mutex> guard(g_lock);
+    OsLockGuard guard(&g_lock);
     for (int i = 0; i < FTSIM_MAX; ++i) {
         Transceiver &tx = g_tx[i];
         if (tx.used) continue;
@@ -149,7 +152,7 @@ int ftsimAdd(const char *serial, const char *description) {
 }
 
 int ftsimRemove(int index) {
-    std::lock_guard<std::mutex> guard(g_lock);
+    OsLockGuard guard(&g_lock);
     Transceiver *tx = txAt(index);
     if (!tx) return -1;
     if (tx->present) setLinkUp(tx, false);
@@ -217,7 +220,7 @@ int ftsimSetQueueStatusResult(int index, uint32_t status) {
 }
 
 void ftsimSetListFault(uint32_t status) {
-    std::lock_guard<std::mutex> guard(g_lock);
+    OsLockGuard guard(&g_lock);
     g_listFault = status;
 }
 
@@ -265,7 +268,7 @@ int ftsimAttachNewDevice(int index, const char *model, const char *serial) {
 }
 
 SimDevice *ftsimDevice(int index) {
-    std::lock_guard<std::mutex> guard(g_lock);
+    OsLockGuard guard(&g_lock);
     Transceiver *tx = txAt(index);
     return tx ? tx->device : nullptr;
 }

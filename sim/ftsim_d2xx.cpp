@@ -40,7 +40,7 @@ FT_STATUS lookup(FT_HANDLE handle, Transceiver **tx) {
 template <typename F>
 FT_STATUS onHandle(int call, FT_HANDLE handle, F body) {
     countCall(call);
-    std::lock_guard<std::mutex> guard(g_lock);
+    OsLockGuard guard(&g_lock);
     Transceiver *tx = nullptr;
     FT_STATUS status = lookup(handle, &tx);
     if (status != FT_OK) return status;
@@ -57,7 +57,7 @@ extern "C" {
 
 FT_STATUS FT_CALL FT_CreateDeviceInfoList(uint32_t *count) {
     countCall(FTSIM_CALL_CREATE_DEVICE_INFO_LIST);
-    std::lock_guard<std::mutex> guard(g_lock);
+    OsLockGuard guard(&g_lock);
     if (g_listFault != 0) return g_listFault;
     g_listCount = 0;
     for (int i = 0; i < FTSIM_MAX; ++i) {
@@ -76,7 +76,7 @@ FT_STATUS FT_CALL FT_GetDeviceInfoDetail(uint32_t index, uint32_t *flags, uint32
                                          uint32_t *locationId, void *serial, void *description,
                                          FT_HANDLE *handle) {
     countCall(FTSIM_CALL_GET_DEVICE_INFO_DETAIL);
-    std::lock_guard<std::mutex> guard(g_lock);
+    OsLockGuard guard(&g_lock);
     if (index >= g_listCount) return FT_DEVICE_NOT_FOUND;
     const ListEntry &e = g_list[index];
     Transceiver &tx = g_tx[e.transceiver];
@@ -94,7 +94,7 @@ FT_STATUS FT_CALL FT_GetDeviceInfoDetail(uint32_t index, uint32_t *flags, uint32
 
 FT_STATUS FT_CALL FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
     countCall(FTSIM_CALL_OPEN_EX);
-    std::lock_guard<std::mutex> guard(g_lock);
+    OsLockGuard guard(&g_lock);
     if (!arg || !handle) return FT_INVALID_PARAMETER;
     if (flags != FT_OPEN_BY_SERIAL_NUMBER && flags != FT_OPEN_BY_DESCRIPTION) return FT_INVALID_PARAMETER;
     const char *name = static_cast<const char *>(arg);
@@ -130,7 +130,7 @@ FT_STATUS FT_CALL FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
 
 FT_STATUS FT_CALL FT_Close(FT_HANDLE handle) {
     countCall(FTSIM_CALL_CLOSE);
-    std::lock_guard<std::mutex> guard(g_lock);
+    OsLockGuard guard(&g_lock);
     int slot = slotOf(handle);
     if (slot < 0) return FT_INVALID_HANDLE;
     OpenSlot &o = g_open[slot];

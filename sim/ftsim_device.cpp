@@ -27,7 +27,7 @@ bool toSimSignal(const FtSimSignal *in, SimSignal *out) {
 // Applies a change to the simulated device of a transceiver under the lock.
 template <typename F>
 int withDevice(int index, F change) {
-    std::lock_guard<std::mutex> guard(g_lock);
+    OsLockGuard guard(&g_lock);
     Transceiver *tx = txAt(index);
     if (!tx || !tx->device) return -1;
     return change(tx->device, osClockMs());

@@ -9,9 +9,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
-
 #include "link/d2xx.h"
+#include "os/os.h"
 #include "sim/ftsim.h"
 #include "sim/sim_device.h"
 #include "sim/sim_fifo.h"
@@ -78,7 +77,7 @@ struct ListEntry {
 
 // The table and its lock. Every function below but countCall expects the
 // lock held.
-extern std::mutex g_lock;
+extern OsLock g_lock;
 extern Transceiver g_tx[FTSIM_MAX];
 extern OpenSlot g_open[MAX_OPENS];
 extern ListEntry g_list[FTSIM_MAX];
@@ -109,7 +108,7 @@ void lineDefaults(Transceiver *tx);
 // Applies a change to one transceiver under the lock.
 template <typename F>
 int withTx(int index, F change) {
-    std::lock_guard<std::mutex> guard(g_lock);
+    OsLockGuard guard(&g_lock);
     Transceiver *tx = txAt(index);
     if (!tx) return -1;
     return change(tx);

@@ -10,6 +10,13 @@
 // without an attach, does nothing.
 void driverAttach();
 void driverDetach();
+// Detach at the end of the process (Windows: the system has ended every
+// other thread and holds the loader lock): the same steps without waiting
+// for the library's threads and without releasing the link library.
+void driverDetachAtProcessEnd();
+// True while a detach at the end of the process runs: the detach steps of
+// the other parts then do not wait for threads.
+bool driverProcessEnding();
 bool driverAttached();
 
 // The engine lock, created at attach and destroyed at detach; null while the

@@ -5,5 +5,13 @@
 // in both cases.
 #include "os/os.h"
 
+// How long the destructor waits for the library's own threads to leave its
+// code before the loader unmaps it. Detach has asked them to end already.
+static const uint32_t THREADS_EXIT_WAIT_MS = 2000;
+
 __attribute__((constructor)) static void quorvaneLibraryLoad() { osLibraryAttach(); }
-__attribute__((destructor)) static void quorvaneLibraryUnload() { osLibraryDetach(false); }
+
+__attribute__((destructor)) static void quorvaneLibraryUnload() {
+    osLibraryDetach(false);
+    osThreadsAwaitExit(THREADS_EXIT_WAIT_MS);
+}
