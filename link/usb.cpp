@@ -97,10 +97,9 @@ static int waitForCts(FT_HANDLE h, uint32_t *modem) {
     return 0;
 }
 
-int OpenUsb(const char *deviceId, uintptr_t *handle, char *serialBuffer, uint32_t serialBufferSize) {
-    if (handle) *handle = LINK_INVALID_HANDLE;
-    if (!deviceId || !handle) return -1;
-
+// Opens the transceiver named by deviceId and reads its modem status:
+// 0 with *handle open, or -1 (logged; nothing left open).
+static int openTransceiver(const char *deviceId, FT_HANDLE *handle, uint32_t *modemStatus) {
     FT_HANDLE h = nullptr;
     uint32_t modem = 0;
     FT_STATUS status;
@@ -129,6 +128,19 @@ int OpenUsb(const char *deviceId, uintptr_t *handle, char *serialBuffer, uint32_
         }
         if (waitForCts(h, &modem) != 0) return -1;
     }
+    *handle = h;
+    *modemStatus = modem;
+    return 0;
+}
+
+int OpenUsb(const char *deviceId, uintptr_t *handle, char *serialBuffer, uint32_t serialBufferSize) {
+    if (handle) *handle = LINK_INVALID_HANDLE;
+    if (!deviceId || !handle) return -1;
+
+    FT_HANDLE h = nullptr;
+    uint32_t modem = 0;
+    if (openTransceiver(deviceId, &h, &modem) != 0) return -1;
+    FT_STATUS status;
 
     // A transceiver that raises DSR asks to be reset before use.
     if (modem & FT_MODEM_DSR) {
