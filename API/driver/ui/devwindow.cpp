@@ -7,12 +7,11 @@
 #include "API/driver/frame/hooks.h"
 
 extern "C" void * QDCALL QdCreateDevWindow(void *instance, void *parent, const char *directory) {
-    qdLog("{QdCreateDevWindow(...)");
-    qdLog("\n");
+    logEnter("QdCreateDevWindow", "...");
     (void)instance;
     (void)parent;
     (void)directory;
-    qdLog("!%s\n", "}QdCreateDevWindow: NULL");
+    logFail("QdCreateDevWindow", "NULL");
     return nullptr;
 }
 void uiOnDetach() {}
