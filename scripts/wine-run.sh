@@ -40,4 +40,23 @@ fi
 
 "$here/wine-prefix.sh" >/dev/null 2>&1 || { echo "cannot create the Wine prefix $WINEPREFIX"; exit 1; }
 
+# One Wine server for a run of programs. Debian's wineserver runs with -p0:
+# it ends, and ends the prefix's service processes with it, whenever no Wine
+# program runs, and the next program starts it again together with the
+# service processes. Those inherit the standard handles of that program and
+# outlive it: a caller waiting for the end of its output (ctest, a test
+# script) then waits until the server ends, which under a busy test run can
+# take minutes. So the server is started here (if it does not run) with a
+# persistence of its own, and a first program with none of our handles
+# starts the service processes. The lock keeps a second caller from
+# becoming that first program meanwhile.
+server=/usr/lib/wine/wineserver
+[ -x "$server" ] || server=wineserver
+exec 8>"$WINEPREFIX.server.lock"
+flock 8
+if "$server" -p"${QD_WINE_PERSIST:-30}" </dev/null >/dev/null 2>&1 8>&-; then
+    "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1 8>&-
+fi
+exec 8>&-
+
 exec "$loader" "$prog" "$@"

@@ -164,10 +164,12 @@ int kestrelMain(int argc, char **argv) {
     const LoaderSinks sinks = {showMessage, showProgress};
     setLoaderSinks(&sinks);
     openUpgradeLog(programPath);
+    linkSetLogHook(updLogV);
     updLog("\nKESTREL ver. %s\n", LOADER_VERSION);
     const int rc = run(argc, argv);
     loaderCloseLink();
     updLog("\n");
+    linkSetLogHook(nullptr);
     closeUpgradeLog();
     setLoaderSinks(nullptr);
     return rc;

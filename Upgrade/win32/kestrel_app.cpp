@@ -42,6 +42,7 @@ HWND kestrelStart(HINSTANCE instance, const char *commandLine, int show, int *ex
     const LoaderSinks sinks = {showUserMessage, showProgress};
     setLoaderSinks(&sinks);
     openUpgradeLog(programPath);
+    linkSetLogHook(updLogV);
     updLog("\nKESTREL ver. %s\n", LOADER_VERSION);
     if (g_loader.osCode < MIN_OS_CODE) {
         updUserMessage("!Unsupported operating system. Supported systems are Microsoft Windows XP/Vista/7/8/10/11.\n");
@@ -85,6 +86,7 @@ void kestrelFinish() {
     CloseFirmwareFile();
     g_loader.flags = 0;
     updLog("\n");
+    linkSetLogHook(nullptr);
     closeUpgradeLog();
     setLoaderSinks(nullptr);
     if (g_kw.ownFont) DeleteObject(g_kw.font);
