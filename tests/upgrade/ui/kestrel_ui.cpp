@@ -99,7 +99,6 @@ void checkAndLinkList(HWND main, uitest::DialogWatcher &boxes, int *code) {
 }  // namespace
 
 int main() {
-    uitest::prepareDisplay();
     const std::string dir = uitest::programFolder() + "kestrel-ui\\";
     osDirCreate(dir.c_str());
     osSetEnv("ALLUSERSPROFILE", dir.c_str());
