@@ -3,6 +3,11 @@
 // time-outs, notifications, refused messages and a broken-off upload.
 #include <cstring>
 
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 #include "os/os.h"
 #include "tests/upgrade/upgrade_fixture.h"
 
@@ -119,6 +124,25 @@ TEST_F(UpdateRun, TimeOutSendsZeroAndRestart) {
     EXPECT_GE(run(nullptr), 2 * UPD_REPLY_TIMEOUT_MS);
     EXPECT_NE(log().find("^ INT_T1\n"), std::string::npos);
 }
+
+#ifndef _WIN32
+// The same time-out on a Bluetooth link (a local socket pair that never
+// answers) names the wireless range.
+TEST_F(UpdateRun, TimeOutOnAWirelessLinkNamesTheRange) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    LinkHandle bt = {LINK_BT, (uintptr_t)fds[0]};
+    g_loader.flags = LOADER_RUNNING;
+    StartUpdate(&bt, nullptr);
+    for (int ms = 0; PollUpdate() && ms < 5000; ++ms) clock_->advance(1);
+    uint8_t sent[16];
+    EXPECT_EQ(recv(fds[1], sent, sizeof sent, 0), 5);
+    EXPECT_EQ(Bytes(sent, sent + 5), (Bytes{0x01, 0x00, 0x00, 0x01, 0x0D}));
+    EXPECT_EQ(g_output.messages.back(), "!Device is not responding. Please check, if it's on and in wireless range.");
+    CloseLink(&bt);
+    close(fds[1]);
+}
+#endif
 
 TEST_F(UpdateRun, NotificationIsLoggedAndRearmsTheTimeOut) {
     plugIn();
