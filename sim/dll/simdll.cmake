@@ -23,7 +23,10 @@ set(QD_FTSIM_CONTROL
     ftsimAttachNewDeviceEx ftsimSignalValue ftsimDeviceSetFault ftsimDeviceClearFaults
     ftsimDeviceDropData ftsimDeviceSilence ftsimDeviceSetLinkUp ftsimDeviceInjectBytes
     ftsimDeviceSendEvent ftsimDeviceSetSignalState ftsimDeviceRecordSamples
-    ftsimDeviceRecordCount ftsimDeviceState)
+    ftsimDeviceRecordCount ftsimDeviceState
+    ftsimAddBluetooth ftsimAddInquiryResults ftsimSetInquiryFault ftsimSetConnectFault ftsimAddIrda
+    ftsimSetIasAnswer ftsimDropConnection ftsimOpenSockets ftsimSocketApi
+    ftsimDeviceButton ftsimDeviceArtifact ftsimDeviceSetState)
 
 add_library(qd_ftd2xx_sim SHARED ${QD_SIM_SOURCES})
 qd_target_defaults(qd_ftd2xx_sim)
