@@ -330,7 +330,7 @@ int ftsimGetState(int index, FtSimState *state) {
     if (!state) return -1;
     return withTx(index, [&](Transceiver *tx) {
         state->present = tx->present;
-        state->open = tx->openSlot >= 0;
+        state->open = tx->kind == PORT_USB ? tx->openSlot >= 0 : tx->radio.socket >= 0;
         state->openedElsewhere = tx->openedElsewhere;
         state->baudRate = tx->baudRate;
         state->wordLength = tx->wordLength;

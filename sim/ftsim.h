@@ -92,7 +92,7 @@ typedef struct FtSimPeer {
 /* A transceiver's state as the host has set it. */
 typedef struct FtSimState {
     int present;            /* plugged in */
-    int open;               /* opened by this process */
+    int open;               /* opened by this process (a socket connected to it) */
     int openedElsewhere;    /* held by another process */
     uint32_t baudRate;
     uint8_t wordLength, stopBits, parity;
