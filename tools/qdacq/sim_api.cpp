@@ -1,6 +1,8 @@
 // sim_api.cpp - loading the simulator library and injecting faults through it.
 #include "tools/qdacq/sim_api.h"
 
+#include "QuorvaneDrv.h"
+
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +34,10 @@ const host::Symbol kSimExports[] = {
     {"ftsimDeviceRecordSamples", offsetof(SimExports, DeviceRecordSamples)},
     {"ftsimDeviceRecordCount", offsetof(SimExports, DeviceRecordCount)},
     {"ftsimDeviceState", offsetof(SimExports, DeviceState)},
+    {"ftsimAddBluetooth", offsetof(SimExports, AddBluetooth)},
+    {"ftsimAddIrda", offsetof(SimExports, AddIrda)},
+    {"ftsimDropConnection", offsetof(SimExports, DropConnection)},
+    {"ftsimOpenSockets", offsetof(SimExports, OpenSockets)},
 };
 const size_t kSimExportCount = sizeof kSimExports / sizeof kSimExports[0];
 static_assert(sizeof(SimExports) == kSimExportCount * sizeof(void *), "every member of SimExports has a name");
@@ -74,6 +80,15 @@ bool simLoad(SimApi *api, const std::string &path, std::string *why) {
 void simUnload(SimApi *api) {
     osLibraryUnload(api->library);
     api->library = nullptr;
+}
+
+int simAddPort(const SimApi &api, int linkType, const char *serial) {
+    switch (linkType) {
+    case QD_LINK_USB: return api.Add(serial, nullptr);
+    case QD_LINK_BT: return api.AddBluetooth(SIM_BT_ADDRESS, SIM_BT_NAME);
+    case QD_LINK_IRDA: return api.AddIrda("Quorvane Brev");
+    default: return -1;
+    }
 }
 
 int simCommandCode(const std::string &name) {
