@@ -20,20 +20,22 @@ namespace {
 const size_t START_PAYLOAD = 4;
 const size_t START_RATE_AT = 1;
 const uint8_t RATE_CODES = 3;
-// 128 sps is the tick rate of the Halvex clock with a shift of 3.
-const int RATE_SHIFT_BASE = 3;
+// The sample clock: a tick of 1000 / (128 * 2^code) ms.
+const uint32_t TICK_MS_TIMES_BASE_RATE = 1000;
+const uint32_t BASE_RATE = 128;
 // A data message carries an eighth of a second.
 const uint16_t TICKS_PER_MESSAGE_BASE = 16;
 
 bool running(const SimDevice *d) { return d->state == BREV_MEASURING || d->state == BREV_PAUSED; }
 
 void startMeasuring(SimDevice *d, uint8_t rateCode, uint32_t now) {
-    d->shift = RATE_SHIFT_BASE + rateCode;
+    d->tickNum = TICK_MS_TIMES_BASE_RATE;
+    d->tickDen = BASE_RATE << rateCode;
     d->sampling = 1;
     for (Channel &k : d->ch) k = Channel{};
     d->ch[0].active = true;
     d->ch[0].mask = 0;
-    d->ch[0].rate = 128.0 * (1 << rateCode);
+    d->ch[0].rate = (double)(BASE_RATE << rateCode);
     d->streaming = true;
     d->testMode = false;
     d->startMs = now;

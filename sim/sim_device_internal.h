@@ -127,7 +127,8 @@ struct SimDevice {
     bool streaming;
     bool testMode;
     uint32_t startMs;
-    int shift;              // tick rate = 15.625 * 2^shift Hz
+    uint32_t tickNum;       // a tick lasts tickNum / tickDen ms (Halvex: 64 / 2^(m - 4),
+    uint32_t tickDen;       // 15.625 ticks a second at rate code 4; Brev: 1000 / rate)
     uint32_t nextTick;
     int sampling;           // channels that may sample in one tick
     uint16_t ticksPerMessage;   // a data message closes after this many ticks

@@ -23,8 +23,8 @@ uint16_t statusWord(const SimDevice *d) {
 
 // The first whole millisecond at which tick t is complete.
 uint32_t tickEndMs(const SimDevice *d, uint32_t t) {
-    const uint64_t num = (static_cast<uint64_t>(t) + 1) * 64u + ((1u << d->shift) - 1);
-    return d->startMs + static_cast<uint32_t>(num >> d->shift);
+    const uint64_t num = (static_cast<uint64_t>(t) + 1) * d->tickNum + (d->tickDen - 1);
+    return d->startMs + static_cast<uint32_t>(num / d->tickDen);
 }
 
 SimFate dataFate(SimDevice *d, uint32_t at) {
@@ -160,7 +160,7 @@ void addTick(SimDevice *d, uint32_t t) {
     bool full = d->msgTicks >= d->ticksPerMessage || most >= d->ticksPerMessage ||
                 d->msgTotal + d->sampling > kMaxSamples;
     if (d->cfg.maxMessageMs &&
-        static_cast<uint64_t>(d->msgTicks) * 64u >= static_cast<uint64_t>(d->cfg.maxMessageMs) << d->shift)
+        static_cast<uint64_t>(d->msgTicks) * d->tickNum >= static_cast<uint64_t>(d->cfg.maxMessageMs) * d->tickDen)
         full = true;
     if (full)
         closeMessage(d, tickEndMs(d, t));
@@ -170,7 +170,7 @@ void addTick(SimDevice *d, uint32_t t) {
 void streamTo(SimDevice *d, uint32_t T) {
     if (!d->streaming || before(T, d->startMs) || (isBrev(d) && d->state == BREV_PAUSED))
         return;
-    const uint64_t done = (static_cast<uint64_t>(T - d->startMs) << d->shift) / 64u;
+    const uint64_t done = static_cast<uint64_t>(T - d->startMs) * d->tickDen / d->tickNum;
     while (d->nextTick < done) {
         addTick(d, d->nextTick);
         ++d->nextTick;
@@ -238,7 +238,8 @@ void startRun(SimDevice *d, bool test, uint32_t now) {
         if ((r[0] & 0x80) && r[3] > m)
             m = r[3];
     }
-    d->shift = m - 4;
+    d->tickNum = 64;
+    d->tickDen = 1u << (m - 4);
     d->sampling = 0;
     for (int c = 0; c < SIM_MAX_CHANNELS; ++c) {
         Channel &k = d->ch[c];

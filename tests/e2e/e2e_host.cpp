@@ -850,6 +850,21 @@ int checkCsv(const std::string &file, const std::string &simPath, const std::str
     return g_failures ? 1 : 0;
 }
 
+// Runs the scenario of that name: its result, or 2 when there is none.
+int runScenario(const std::string &scenario, const std::string &out) {
+    const struct {
+        const char *name;
+        int (*run)(const std::string &out);
+    } scenarios[] = {{"heavy", scenarioHeavy},         {"multi", scenarioMulti},
+                     {"lostreply", scenarioLostReply}, {"linkloss", scenarioLinkLoss},
+                     {"bluetooth", scenarioBluetooth}, {"brev", scenarioBrev}};
+    for (const auto &sc : scenarios) {
+        if (scenario == sc.name) return sc.run(out);
+    }
+    note("unknown scenario %s", scenario.c_str());
+    return 2;
+}
+
 int usage() {
     fprintf(stderr,
             "usage: e2e_host --sim SIM_LIBRARY --driver DRIVER_LIBRARY --out DIR "
@@ -915,22 +930,7 @@ int main(int argc, char **argv) {
     g_lib.logPath = host::driverLogPath();
     g_lib.api.SetCallbacks(onSamples, onIndicator, onMessage);
 
-    int rc = 2;
-    if (scenario == "heavy") {
-        rc = scenarioHeavy(out);
-    } else if (scenario == "multi") {
-        rc = scenarioMulti(out);
-    } else if (scenario == "lostreply") {
-        rc = scenarioLostReply(out);
-    } else if (scenario == "linkloss") {
-        rc = scenarioLinkLoss(out);
-    } else if (scenario == "bluetooth") {
-        rc = scenarioBluetooth(out);
-    } else if (scenario == "brev") {
-        rc = scenarioBrev(out);
-    } else {
-        note("unknown scenario %s", scenario.c_str());
-    }
+    int rc = runScenario(scenario, out);
     closeAll(g_plans);
     g_lib.api.SetCallbacks(nullptr, nullptr, nullptr);
     driverUnload(&g_lib.api);

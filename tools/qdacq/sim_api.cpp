@@ -112,7 +112,8 @@ const char *simFaultHelp() {
     return "  lost-reply[=CMD]     the device never answers command CMD once (info, config, notif, start,\n"
            "                       stop, test-start, test-stop or a code; default stop)\n"
            "  link-loss@S[+MS]     at second S the device's radio link is down for MS ms (default 500),\n"
-           "                       then the device reports the link failure and the driver reconnects\n"
+           "                       then the device reports the link failure and the driver reconnects;\n"
+           "                       a Bluetooth or IrDA device's connection breaks at once instead\n"
            "  unplug@S[+MS]        at second S the transceiver is pulled out, plugged in again after MS ms\n"
            "  phase-gap@S[xN]      at second S, N data messages (default 1) are lost\n"
            "  silence@S[+MS]       at second S the device sends no data for MS ms (default 2500)\n"
@@ -287,6 +288,14 @@ typedef void (*SayFn)(const std::string &line);
 // the device's report of the failure.
 static void runLinkLoss(const SimApi &api, int tx, SimFault &f, double t, SayFn say) {
     char line[160];
+    // A device on a socket link (Bluetooth, IrDA): its connection breaks
+    // and the driver reopens it.
+    if (f.stage == 0 && api.DropConnection(tx) == 0) {
+        std::snprintf(line, sizeof line, "simulator: the connection to the device breaks at %.1f s", t);
+        say(line);
+        f.stage = 2;
+        return;
+    }
     if (f.stage == 0) {
         api.DeviceSetLinkUp(tx, 0);
         std::snprintf(line, sizeof line, "simulator: radio link down at %.1f s for %u ms", t, (unsigned)f.ms);

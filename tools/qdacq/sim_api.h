@@ -73,7 +73,8 @@ struct SimFault {
     enum Kind {
         LOST_REPLY,   // lost-reply[=COMMAND]: the reply to COMMAND never comes (armed at the start)
         LINK_LOSS,    // link-loss@S[+MS]: the radio link is down for MS, then the device reports the
-                      //   link failure (event 0x61) and the driver reconnects
+                      //   link failure (event 0x61) and the driver reconnects; a device on a socket
+                      //   link (Bluetooth, IrDA) has its connection broken instead
         UNPLUG,       // unplug@S[+MS]: the transceiver is pulled out (and plugged in again after MS)
         PHASE_GAP,    // phase-gap@S[xN]: N data messages are withheld
         SILENCE,      // silence@S[+MS]: no data messages for MS
