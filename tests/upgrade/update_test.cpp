@@ -3,11 +3,7 @@
 // time-outs, notifications, refused messages and a broken-off upload.
 #include <cstring>
 
-#ifndef _WIN32
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
+#include "link/sockets.h"
 #include "os/os.h"
 #include "tests/upgrade/upgrade_fixture.h"
 
@@ -125,24 +121,19 @@ TEST_F(UpdateRun, TimeOutSendsZeroAndRestart) {
     EXPECT_NE(log().find("^ INT_T1\n"), std::string::npos);
 }
 
-#ifndef _WIN32
-// The same time-out on a Bluetooth link (a local socket pair that never
-// answers) names the wireless range.
+// The same time-out on a Bluetooth link names the wireless range.
 TEST_F(UpdateRun, TimeOutOnAWirelessLinkNamesTheRange) {
-    int fds[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    LinkHandle bt = {LINK_BT, (uintptr_t)fds[0]};
-    g_loader.flags = LOADER_RUNNING;
-    StartUpdate(&bt, nullptr);
-    for (int ms = 0; PollUpdate() && ms < 5000; ++ms) clock_->advance(1);
-    uint8_t sent[16];
-    EXPECT_EQ(recv(fds[1], sent, sizeof sent, 0), 5);
-    EXPECT_EQ(Bytes(sent, sent + 5), (Bytes{0x01, 0x00, 0x00, 0x01, 0x0D}));
+    linkUseSockets(ftsimSocketApi());
+    tx_ = ftsimAddBluetooth("00:80:98:A1:B2:C3", "Quorvane Halvex 4");
+    ASSERT_GE(ftsimAttachNewDevice(tx_, "Quorvane Halvex-4 BT", nullptr), 0);
+    simDeviceSetFault(ftsimDevice(tx_), SIM_ANY_COMMAND, SIM_FAULT_IGNORE, 0, SIM_ALWAYS);
+    ASSERT_EQ(OpenLink(LINK_BT, "00:80:98:A1:B2:C3", &link_, nullptr, 0), 1);
+    run(nullptr);
+    EXPECT_EQ(written(), (Bytes{0x01, 0x00, 0x00, 0x01, 0x0D}));
     EXPECT_EQ(g_output.messages.back(), "!Device is not responding. Please check, if it's on and in wireless range.");
-    CloseLink(&bt);
-    close(fds[1]);
+    CloseLink(&link_);
+    linkUseSockets(nullptr);
 }
-#endif
 
 TEST_F(UpdateRun, NotificationIsLoggedAndRearmsTheTimeOut) {
     plugIn();
