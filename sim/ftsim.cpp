@@ -75,12 +75,34 @@ void attachDevice(Transceiver *tx, SimDevice *device, bool owned) {
 void killHandle(Transceiver *tx) {
     if (tx->openSlot >= 0) g_open[tx->openSlot].dead = true;
     tx->openSlot = -1;
+    if (tx->ble) bleKill(tx);
 }
 
 size_t waitingFor(Transceiver *tx) {
     size_t n = tx->toHost.count;
     if (tx->hasPeer) n += tx->peer.pending(tx->peer.context, osClockMs());
     return n;
+}
+
+size_t takeForHost(Transceiver *tx, uint8_t *out, size_t max) {
+    size_t got = tx->toHost.take(out, max);
+    if (got < max && tx->hasPeer && tx->peer.pending(tx->peer.context, osClockMs()) > 0) {
+        got += tx->peer.take(tx->peer.context, out + got, max - got);
+    }
+    return got;
+}
+
+void deliverFromHost(Transceiver *tx, const uint8_t *data, size_t size) {
+    tx->written.pushOverwrite(data, size);
+    if (tx->hasPeer) tx->peer.receive(tx->peer.context, data, size, osClockMs());
+    if (tx->loopback) tx->toHost.push(data, size);
+    for (int r = 0; r < tx->replyCount; ++r) {
+        const Reply &reply = tx->replies[r];
+        if (reply.requestSize == size && std::memcmp(reply.request, data, size) == 0) {
+            tx->toHost.push(reply.reply, reply.replySize);
+            break;
+        }
+    }
 }
 
 void lineDefaults(Transceiver *tx) {
@@ -104,11 +126,14 @@ extern "C" {
 // ---------------------------------------------------------------------------
 
 void ftsimReset(void) {
+    bleStopPump();
     OsLockGuard guard(&g_lock);
     for (int i = 0; i < FTSIM_MAX; ++i) {
         g_tx[i].openSlot = -1;
         if (g_tx[i].used) detachPeer(&g_tx[i]);
         g_tx[i].used = false;
+        g_tx[i].ble = false;
+        bleClear(i);
     }
     // Handles of earlier runs become unknown handles.
     for (auto &o : g_open) o.used = false;
@@ -124,6 +149,8 @@ int ftsimAdd(const char *serial, const char *description) {
         Transceiver &tx = g_tx[i];
         if (tx.used) continue;
         tx.used = true;
+        tx.ble = false;
+        bleClear(i);
         tx.present = true;
         tx.openedElsewhere = false;
         copyText(tx.serial, sizeof tx.serial, serial);
@@ -159,6 +186,8 @@ int ftsimRemove(int index) {
     killHandle(tx);
     detachPeer(tx);
     tx->used = false;
+    tx->ble = false;
+    bleClear(index);
     return 0;
 }
 
@@ -310,7 +339,7 @@ int ftsimGetState(int index, FtSimState *state) {
     if (!state) return -1;
     return withTx(index, [&](Transceiver *tx) {
         state->present = tx->present;
-        state->open = tx->openSlot >= 0;
+        state->open = tx->openSlot >= 0 || (tx->ble && tx->opens > tx->closes);
         state->openedElsewhere = tx->openedElsewhere;
         state->baudRate = tx->baudRate;
         state->wordLength = tx->wordLength;

@@ -28,6 +28,7 @@ struct Reply {
 
 struct Transceiver {
     bool used;
+    bool ble;              // a Bluetooth LE device (sim/blesim*), not a USB transceiver
     bool present;
     bool openedElsewhere;
     char serial[FT_SERIAL_SIZE];
@@ -104,6 +105,19 @@ void killHandle(Transceiver *tx);
 size_t waitingFor(Transceiver *tx);
 // The serial line as a fresh open leaves it.
 void lineDefaults(Transceiver *tx);
+// Takes up to max bytes for the host: those queued first, then what the
+// peer has now.
+size_t takeForHost(Transceiver *tx, uint8_t *out, size_t max);
+// Bytes from the host: kept in the copy of what was written, handed to the
+// peer, back again with loopback, and answered by a scripted reply.
+void deliverFromHost(Transceiver *tx, const uint8_t *data, size_t size);
+// The Bluetooth LE side of a slot (sim/blesim.cpp): bleClear forgets it
+// (the slot was taken or freed), bleKill makes its open handle fail from now
+// on (unplugged or removed). bleStopPump ends the simulator's delivery thread
+// and waits for it; it is called without the lock.
+void bleClear(int index);
+void bleKill(Transceiver *tx);
+void bleStopPump();
 
 // Applies a change to one transceiver under the lock.
 template <typename F>

@@ -1,25 +1,12 @@
 // link_posix.cpp - the link library's services on Linux: BSD sockets with
-// their errors mapped to the Winsock numbers the link layer works with.
-// Bluetooth LE has no GATT client here, so LINK_BLE stays unusable.
+// their errors mapped to the Winsock numbers the link layer works with
+// (Bluetooth LE: ble_posix.cpp).
 #include <cerrno>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "link/link_internal.h"
-
-static bool g_bleNoteLogged = false;
-
-void linkBleLoad() {
-    if (!g_bleNoteLogged) {
-        linkLog("#Bluetooth LE links are not available on this system\n");
-        g_bleNoteLogged = true;
-    }
-}
-
-void linkBleUnload() {}
-
-bool linkBleLoaded() { return false; }
 
 // Sockets need no start on this system.
 int linkSocketsStart(int *) { return 1; }

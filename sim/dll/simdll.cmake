@@ -27,7 +27,7 @@ set(QD_FTSIM_CONTROL
 
 add_library(qd_ftd2xx_sim SHARED ${QD_SIM_SOURCES})
 qd_target_defaults(qd_ftd2xx_sim)
-target_link_libraries(qd_ftd2xx_sim PRIVATE qd_os)
+target_link_libraries(qd_ftd2xx_sim PRIVATE qd_os ${QD_LINK_LIBS})
 set_target_properties(qd_ftd2xx_sim PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${QD_SIMDLL_DIR}
     LIBRARY_OUTPUT_DIRECTORY ${QD_SIMDLL_DIR}
