@@ -49,6 +49,13 @@ function(qd_sanitize target)
     endif()
 endfunction()
 
+# The tsan preset builds one stress test under ThreadSanitizer and nothing
+# else (cmake/QdTsan.cmake).
+if(QD_TSAN)
+    include(${QD_ROOT}/cmake/QdTsan.cmake)
+    return()
+endif()
+
 # Operating-system layer, shared by the driver, the loader, the simulator and
 # the tools.
 add_library(qd_os STATIC ${QD_OS_SOURCES})

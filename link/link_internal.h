@@ -12,6 +12,10 @@
 
 #include "link/link.h"
 
+// BLE_CALL, the calling convention of the Bluetooth LE functions
+// (link/<platform>/ble_abi.h).
+#include "ble_abi.h"
+
 #if defined(__GNUC__)
 #define LINK_PRINTF(a, b) __attribute__((format(printf, a, b)))
 #else
@@ -117,7 +121,6 @@ int CloseBle(LinkHandle *link);
 // characteristic 1 goes into the ring (what does not fit is dropped); a
 // flow-control message of characteristic 0 sets or raises the credit;
 // anything else is ignored.
-#include "ble_abi.h"
 void BLE_CALL OnBleEvent(int32_t eventType, void *eventOut, void *context);
 // Turns on notifications of the characteristic at a position of an open
 // link: 0, or the failing result.
