@@ -2,7 +2,10 @@
 // the GATT seam: refused opens that leave nothing behind, credit, value
 // sizes, the receive ring, freed-space reports, device choice by name and
 // address, and input that must be ignored.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -253,6 +256,111 @@ TEST_F(BleTest, AddressTexts) {
         EXPECT_EQ(a[3], c.fourth) << c.text;
     }
     EXPECT_EQ(ParseBtAddr(nullptr, nullptr), nullptr);
+}
+
+// Through BlueZ: the link as a client of the stand-in BlueZ service on a bus
+// of the test's own (scripts/private-bus.sh sets QD_PRIVATE_BUS=1; with
+// QD_PRIVATE_BUS=nobus the bus address leads nowhere). Skipped elsewhere.
+class BleBluezTest : public BleTest {
+protected:
+    void SetUp() override {
+        const char *mode = std::getenv("QD_PRIVATE_BUS");
+        bool noBus = std::strcmp(testing::UnitTest::GetInstance()->current_test_info()->name(), "NoBus") == 0;
+        if (!mode || std::strcmp(mode, noBus ? "nobus" : "1") != 0) {
+            GTEST_SKIP() << "runs on a bus of its own";
+        }
+        LinkTest::SetUp();
+        linkBleUseGatt(nullptr);  // the system's: BlueZ
+    }
+    void TearDown() override {
+        ftsimBluezStop();
+        LinkTest::TearDown();
+    }
+    static bool waitFor(const std::function<bool()> &done) {
+        for (int i = 0; i < 5000 && !done(); ++i) osSleep(1);
+        return done();
+    }
+};
+
+TEST_F(BleBluezTest, BytesAndFlowControlGoBothWays) {
+    ASSERT_EQ(ftsimBluezStart(nullptr, 1), 0);
+    quietDevice("Twin", "0a1b2c3d4e00");
+    int slot = quietDevice("Twin", "0a1b2c3d4e01");
+    LinkHandle link;
+    char ident[22] = "";
+    ASSERT_EQ(open("{0A:1B:2C:3D:4E:01}", &link, ident, sizeof ident), 1);
+    EXPECT_STREQ(ident, "0a:1b:2c:3d:4e:01");
+    EXPECT_TRUE(waitFor([&] { return bleState(slot).hostCreditKnown; }));
+    std::vector<uint8_t> out(600), in(1000), back(1000);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = (uint8_t)(i * 13 + 1);
+    EXPECT_EQ(SendLink(&link, 600, out.data()), 600);
+    EXPECT_EQ(ftsimTakeWritten(slot, back.data(), back.size()), 600);
+    EXPECT_EQ(bleState(slot).valuesWritten, 3u);
+    ftsimPushBytes(slot, in.data(), in.size());
+    EXPECT_TRUE(waitFor([&] { return QueueStatusLink(&link) == 1000; }));
+    for (size_t i = 0; i < back.size(); ++i) ASSERT_EQ(RecvLink(&link, &back[i]), 1);
+    EXPECT_EQ(back, in);
+    EXPECT_TRUE(waitFor([&] { return bleState(slot).flowMessages == 1 + 1000 / BLE_FREED_STEP; }));
+    CloseLink(&link);
+    EXPECT_TRUE(waitFor([&] { return !bleState(slot).open; }));
+}
+
+TEST_F(BleBluezTest, RefusalsAndChoices) {
+    struct Case {
+        uint32_t faults;
+        const char *id;
+        bool opens;
+        const char *line;
+    } cases[] = {
+        {FTSIM_BLE_WRONG_ORDER, "Solo", false, "!Unexpected order in characteristic array"},
+        {FTSIM_BLE_TWO_CHARACTERISTICS, "Solo", false, "!Too few service characteristics\n"},
+        {FTSIM_BLE_FAIL_OPEN, "Solo", false, "!BLE: Connect /org/bluez/hci0/dev_0A_1B_2C_3D_4E_00: "},
+        {FTSIM_BLE_DESCRIPTOR_ABORT, "Solo", true, "0: 0a:1b:2c:3d:4e:00\n"},
+        {0, "0a:1b:2c:3d:4e:00", true, "0: 0a:1b:2c:3d:4e:00\n"},
+    };
+    ASSERT_EQ(ftsimBluezStart(nullptr, 1), 0);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        ftsimReset();
+        int slot = quietDevice("Solo", "0a1b2c3d4e00");
+        ftsimBleSetFaults(slot, c.faults, 0);
+        size_t mark = newLog().size();
+        LinkHandle link;
+        EXPECT_EQ(open(c.id, &link), c.opens ? 1 : 0);
+        EXPECT_NE(newLog().find(c.line, mark), std::string::npos) << newLog().substr(mark);
+        CloseLink(&link);
+        EXPECT_TRUE(waitFor([&] { return !bleState(slot).open; }));
+    }
+}
+
+TEST_F(BleBluezTest, NoAdapterOrNoServiceIsOneLine) {
+    struct Case {
+        int adapters;  // -1: no service on the bus
+        const char *line;
+    } cases[] = {
+        {0, "!BLE: no Bluetooth adapter (org.bluez.Adapter1) on the system bus\n"},
+        {-1, "!BLE: no Bluetooth service (org.bluez) on the system bus: "},
+    };
+    for (const Case &c : cases) {
+        if (c.adapters >= 0) {
+            ASSERT_EQ(ftsimBluezStart(nullptr, c.adapters), 0);
+        }
+        quietDevice("Solo");
+        size_t mark = newLog().size();
+        LinkHandle link;
+        EXPECT_EQ(open("Solo", &link), 0);
+        std::string lines = newLog().substr(mark);
+        EXPECT_EQ(lines.find(c.line), 0u) << lines;
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 1) << lines;
+        ftsimBluezStop();
+        ftsimReset();
+    }
+}
+
+TEST_F(BleBluezTest, NoBus) {
+    LinkHandle link;
+    EXPECT_EQ(open("Solo", &link), 0);
+    EXPECT_EQ(newLog().find("!BLE: no D-Bus system bus: "), 0u) << newLog();
 }
 
 }  // namespace
