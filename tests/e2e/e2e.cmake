@@ -29,7 +29,7 @@ target_link_libraries(qd_e2e_host PRIVATE qd_tools_common ${QD_SYSTEM_LIBS})
 if(WIN32)
     target_link_options(qd_e2e_host PRIVATE ${QD_STATIC_RUNTIME})
 endif()
-add_dependencies(qd_e2e_host QuorvaneDrv qd_ftd2xx_sim qdacq)
+add_dependencies(qd_e2e_host QuorvaneDrv qd_ftd2xx_sim qd_bleapis_sim qdacq)
 
 set(QD_E2E_OUT ${CMAKE_BINARY_DIR}/e2e)
 set(qd_e2e_tests)
@@ -41,7 +41,7 @@ foreach(scenario heavy multi lostreply linkloss)
     list(APPEND qd_e2e_tests ${QD_BUILD_NAME}.e2e.${scenario})
 endforeach()
 
-foreach(step csv summary refusals faults indicators nosim)
+foreach(step csv ble summary refusals faults indicators nosim)
     add_test(NAME ${QD_BUILD_NAME}.e2e.qdacq-${step}
              COMMAND ${CMAKE_COMMAND}
                      -DSTEP=${step}

@@ -1,5 +1,5 @@
 # qdacq.cmake - runs qdacq as a user would and checks what it says and writes.
-# Called by ctest with -DSTEP=csv|summary|refusals|faults|indicators|nosim, -DEMULATOR
+# Called by ctest with -DSTEP=csv|ble|summary|refusals|faults|indicators|nosim, -DEMULATOR
 # (empty natively, the Wine runner for Windows programs), -DQDACQ, -DHOST
 # (the e2e host, for the CSV check), -DSIM (the simulator library), -DOUT
 # (a folder of its own) and -DWINDOWS. A program the runner cannot execute
@@ -26,6 +26,22 @@ if(STEP STREQUAL "csv")
     message("---- CSV check\n${out}${err}---- exit ${rc}")
     if(NOT rc EQUAL 0)
         message(FATAL_ERROR "the CSV file does not hold the simulated samples")
+    endif()
+elseif(STEP STREQUAL "ble")
+    # A Bluetooth LE model through the simulator's stand-in, its CSV checked
+    # value by value.
+    set(ble --simulate --model "Quorvane Halvex+ 4 BLE" --set "Channel enable=1" --set "Channel enable:4=0"
+            --set "Measurement range=6000" --set "Lower limit frequency=0")
+    run(ble 0 ${ble} --set "Sample rate=1000" --seconds 2 --csv ${OUT}/ble.csv)
+    expect(ble "simulator: Bluetooth LE stand-in")
+    expect(ble "(0) link: connected (1)")
+    expect(ble ", 0 lost (0 gaps), stop state: idle")
+    execute_process(COMMAND ${EMULATOR} ${HOST} --sim ${SIM} --check-csv ${OUT}/ble.csv
+                            --model "Quorvane Halvex+ 4 BLE" --rates 1000,1000,1000,1000 --range 6000
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    message("---- CSV check\n${out}${err}---- exit ${rc}")
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "the CSV file of the BLE device does not hold the simulated samples")
     endif()
 elseif(STEP STREQUAL "summary")
     # Summary lines, polled by qdacq itself, and a test measurement.
@@ -81,11 +97,12 @@ elseif(STEP STREQUAL "indicators")
     expect(ind "signal channel B: overflow (2)")
     expect(ind "battery: low (1)")
 elseif(STEP STREQUAL "nosim")
-    # The simulator is chosen by --simulate alone, and for USB models only.
+    # The simulator is chosen by --simulate alone, and for USB and BLE
+    # models only.
     run(usage 2 --sim-fault link-loss@1)
     expect(usage "options need --simulate")
     run(link 2 --simulate --model "Quorvane Halvex-4 BT")
-    expect(link "USB transceivers only")
+    expect(link "USB transceivers and Bluetooth LE devices only")
     # Without the simulator the driver talks to real transceivers.
     if(WINDOWS)
         # The test prefix has no FTD2XX.dll: the driver cannot load.

@@ -8,7 +8,9 @@
 // messages as they arrive, writes the samples to a CSV file or prints a
 // summary line per second, and stops cleanly after a time or on Ctrl-C.
 // With --simulate it loads the simulated transceiver library in place of the
-// vendor's D2XX library and puts a simulated device behind it. Run
+// vendor's D2XX library and puts a simulated device behind it (for a
+// Bluetooth LE model also the simulator's Bluetooth LE stand-in, and the
+// device is a simulated BLE device). Run
 // "qdacq --help" for the options.
 //
 // A host program: it sees only the public header and the system.
@@ -194,6 +196,7 @@ void usage(FILE *out) {
             "                         the build folder above it)\n"
             "  --shared-dir DIR       set ALLUSERSPROFILE to DIR, the folder of the driver log\n"
             "  --simulate             use the built-in simulated device instead of real transceivers\n"
+            "                         (USB and Bluetooth LE models)\n"
             "  --sim-library PATH     the simulator library (default: %s)\n"
             "  --sim-signal KIND      the simulated signal of every channel: sine, ramp, square or const\n"
             "  --sim-amplitude N      its amplitude in device units (default 1000; ramp: step per sample)\n"
@@ -381,11 +384,19 @@ void printLogErrors(const std::string &logPath, long from) {
     for (const std::string &line : logErrorsSince(logPath, from)) say("  driver log: " + line);
 }
 
-// Puts a simulated device of the context's model behind a new transceiver.
-int simulateDevice(const SimApi &sim, const Options &o, const std::string &model) {
-    sim.Reset();
+// Puts a simulated device of the context's model behind a new transceiver
+// (USB models) or makes it a Bluetooth LE device of its own (BLE models: it
+// has the default device id as its name, and the simulator's Bluetooth LE
+// stand-in is loaded so that the driver's link finds it).
+int simulateDevice(SimApi *sim, const Options &o, const std::string &model, bool ble) {
+    sim->Reset();
+    std::string why;
+    if (ble && !simLoadBle(sim, &why)) {
+        fprintf(stderr, "qdacq: %s\n", why.c_str());
+        return -1;
+    }
     // An 8-character serial number: the driver reopens the transceiver by it.
-    int tx = sim.Add("QVSIM001", nullptr);
+    int tx = ble ? sim->AddBle(nullptr, nullptr) : sim->Add("QVSIM001", nullptr);
     if (tx < 0) return -1;
     std::vector<FtSimSignal> signals;
     if (!o.simSignal.empty()) {
@@ -396,8 +407,8 @@ int simulateDevice(const SimApi &sim, const Options &o, const std::string &model
         s.frequency = (float)o.simFrequency;
         signals.assign(6, s);
     }
-    return sim.AttachNewDeviceEx(tx, model.c_str(), nullptr, signals.empty() ? nullptr : signals.data(),
-                                 (int)signals.size());
+    return sim->AttachNewDeviceEx(tx, model.c_str(), nullptr, signals.empty() ? nullptr : signals.data(),
+                                  (int)signals.size());
 }
 
 std::string format(const char *fmt, double v) {
@@ -520,21 +531,25 @@ int openContext(Session *s) {
     return -1;
 }
 
-// The simulated device (USB models only), the settings, and --params.
+// The simulated device (USB and Bluetooth LE models), the settings, and
+// --params.
 int prepareDevice(Session *s) {
     const DriverApi &api = g_run.api;
     if (s->o.simulate) {
         QdParamValue link;
         memset(&link, 0, sizeof link);
-        if (api.GetParam(QD_PAR_LINK_TYPE, 0, &link) != QD_GETPARAM_OK || link.code != QD_LINK_USB) {
+        bool known = api.GetParam(QD_PAR_LINK_TYPE, 0, &link) == QD_GETPARAM_OK;
+        if (!known || (link.code != QD_LINK_USB && link.code != QD_LINK_BLE)) {
             fprintf(stderr,
-                    "qdacq: the simulator stands in for USB transceivers only; \"%s\" is not a USB model. "
-                    "The USB models are:\n",
+                    "qdacq: the simulator stands in for USB transceivers and Bluetooth LE devices only; \"%s\" is "
+                    "neither a USB nor a Bluetooth LE model. They are:\n",
                     s->model.c_str());
             printModels(api, stderr, QD_LINK_USB);
+            printModels(api, stderr, QD_LINK_BLE);
             return EXIT_USAGE;
         }
-        s->tx = simulateDevice(s->sim, s->o, s->model);
+        s->tx = simulateDevice(&s->sim, s->o, s->model, link.code == QD_LINK_BLE);
+        if (s->sim.bleLibrary) say("simulator: Bluetooth LE stand-in " + s->sim.blePath);
         if (s->tx < 0) {
             fprintf(stderr, "qdacq: the simulator has no device of the model \"%s\"\n", s->model.c_str());
             return EXIT_SETUP;

@@ -32,6 +32,10 @@ const host::Symbol kSimExports[] = {
     {"ftsimDeviceRecordSamples", offsetof(SimExports, DeviceRecordSamples)},
     {"ftsimDeviceRecordCount", offsetof(SimExports, DeviceRecordCount)},
     {"ftsimDeviceState", offsetof(SimExports, DeviceState)},
+    {"ftsimAddBle", offsetof(SimExports, AddBle)},
+    {"ftsimBleGetState", offsetof(SimExports, BleGetState)},
+    {"ftsimBluezStart", offsetof(SimExports, BluezStart)},
+    {"ftsimBluezStop", offsetof(SimExports, BluezStop)},
 };
 const size_t kSimExportCount = sizeof kSimExports / sizeof kSimExports[0];
 static_assert(sizeof(SimExports) == kSimExportCount * sizeof(void *), "every member of SimExports has a name");
@@ -72,8 +76,25 @@ bool simLoad(SimApi *api, const std::string &path, std::string *why) {
 }
 
 void simUnload(SimApi *api) {
+    osLibraryUnload(api->bleLibrary);
+    api->bleLibrary = nullptr;
     osLibraryUnload(api->library);
     api->library = nullptr;
+}
+
+bool simLoadBle(SimApi *api, std::string *why) {
+    if (api->bleLibrary) return true;
+    std::string file = api->path;
+    size_t cut = file.find_last_of("/\\");
+    file = (cut == std::string::npos ? std::string() : file.substr(0, cut + 1)) + QD_BLE_STANDIN_FILE;
+    OsLoadFailure failure;
+    api->bleLibrary = osLibraryLoad(file.c_str(), true, &failure);
+    if (!api->bleLibrary) {
+        *why = "cannot load the simulator's Bluetooth LE stand-in " + file + ": " + failure.text + ".";
+        return false;
+    }
+    api->blePath = file;
+    return true;
 }
 
 int simCommandCode(const std::string &name) {

@@ -33,11 +33,17 @@ struct SimExports {
     decltype(&ftsimDeviceRecordSamples) DeviceRecordSamples = nullptr;
     decltype(&ftsimDeviceRecordCount) DeviceRecordCount = nullptr;
     decltype(&ftsimDeviceState) DeviceState = nullptr;
+    decltype(&ftsimAddBle) AddBle = nullptr;
+    decltype(&ftsimBleGetState) BleGetState = nullptr;
+    decltype(&ftsimBluezStart) BluezStart = nullptr;
+    decltype(&ftsimBluezStop) BluezStop = nullptr;
 };
 
 struct SimApi : SimExports {
     OsLibrary library = nullptr;
     std::string path;
+    OsLibrary bleLibrary = nullptr;   // the Bluetooth LE stand-in, when loaded
+    std::string blePath;
 };
 
 // FTD2XX.dll (Windows) or libqvftd2xx.so (Linux).
@@ -50,6 +56,11 @@ std::string simDefaultPath();
 // dependency is met by it, and resolves its control functions.
 bool simLoad(SimApi *api, const std::string &path, std::string *why);
 void simUnload(SimApi *api);
+// Loads the simulator's Bluetooth LE stand-in (BluetoothAPIs.dll or
+// libqvbluetoothapis.so beside the simulator library), so that the driver's
+// Bluetooth LE link talks to the simulated devices. Before the driver starts
+// its link library (the first measurement start or engine call).
+bool simLoadBle(SimApi *api, std::string *why);
 
 // Device command codes by name, for lost-reply faults: info, firmware,
 // state, notif, config, start, stop, test-start, test-stop, restart, or a
