@@ -14,12 +14,12 @@
 //   notifications    the client configuration descriptor's write becomes
 //                    StartNotify; the characteristics' PropertiesChanged
 //                    signals (Value) reach the event callback on a dispatch
-//                    thread of the registration
+//                    thread of the registration, with a connection of its own
 //   writes           WriteValue with type "command" (without response) or
 //                    "request"
 //
-// Each open device has a private connection of its own, so its dispatch
-// thread sees only its own signals; the device list uses a short one.
+// Each open device has a private connection of its own for its calls, and
+// its registration another for the signals; the device list uses a short one.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -632,10 +632,6 @@ void dispatchLoop(void *arg) {
     }
 }
 
-void dropRules(Registration *g, int count) {
-    for (int i = 0; i < count; ++i) dbus_bus_remove_match(g->bus, g->rules[i], nullptr);
-}
-
 BleResult BLE_CALL registerEvent(void *device, int32_t eventType, void *parameter, BleEventCallback callback,
                                  void *context, void **handle, uint32_t) {
     Device *d = static_cast<Device *>(device);
@@ -646,7 +642,15 @@ BleResult BLE_CALL registerEvent(void *device, int32_t eventType, void *paramete
     }
     Registration *g = new (std::nothrow) Registration();
     if (!g) return BLE_E_OUTOFMEMORY;
-    g->bus = d->bus;
+    // The signals come on a connection of their own: its dispatch thread
+    // then never holds up the calls the link makes on the device's.
+    Error e;
+    g->bus = openBus(&e);
+    if (!g->bus) {
+        linkLog("!BLE: no D-Bus system bus: %s\n", e.message);
+        delete g;
+        return BLE_E_FAIL;
+    }
     g->callback = callback;
     g->context = context;
     BleResult r = BLE_OK;
@@ -660,25 +664,25 @@ BleResult BLE_CALL registerEvent(void *device, int32_t eventType, void *paramete
         g->watched[g->count] = *ch;
         std::snprintf(g->rules[g->count], sizeof g->rules[g->count],
                       "type='signal',interface='%s',member='PropertiesChanged',path='%s'", PROPERTIES, ch->path);
-        DBusError e;
-        dbus_error_init(&e);
-        dbus_bus_add_match(d->bus, g->rules[g->count], &e);
-        if (dbus_error_is_set(&e)) {
+        DBusError failure;
+        dbus_error_init(&failure);
+        dbus_bus_add_match(g->bus, g->rules[g->count], &failure);
+        if (dbus_error_is_set(&failure)) {
             r = BLE_E_FAIL;
-            dbus_error_free(&e);
+            dbus_error_free(&failure);
             break;
         }
     }
-    if (r == BLE_OK && !dbus_connection_add_filter(d->bus, onSignal, g, nullptr)) r = BLE_E_OUTOFMEMORY;
+    if (r == BLE_OK && !dbus_connection_add_filter(g->bus, onSignal, g, nullptr)) r = BLE_E_OUTOFMEMORY;
     if (r == BLE_OK) {
         g->thread = osThreadStart(dispatchLoop, g, 0, OS_PRIORITY_NORMAL);
         if (!g->thread) {
-            dbus_connection_remove_filter(d->bus, onSignal, g);
+            dbus_connection_remove_filter(g->bus, onSignal, g);
             r = BLE_E_OUTOFMEMORY;
         }
     }
     if (r != BLE_OK) {
-        dropRules(g, g->count);
+        closeBus(g->bus);
         delete g;
         return r;
     }
@@ -693,7 +697,7 @@ BleResult BLE_CALL unregisterEvent(void *handle, uint32_t) {
     g->stop.store(true);
     osThreadJoin(g->thread);
     dbus_connection_remove_filter(g->bus, onSignal, g);
-    dropRules(g, g->count);
+    closeBus(g->bus);
     delete g;
     return BLE_OK;
 }

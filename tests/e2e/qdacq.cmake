@@ -28,21 +28,25 @@ if(STEP STREQUAL "csv")
         message(FATAL_ERROR "the CSV file does not hold the simulated samples")
     endif()
 elseif(STEP STREQUAL "ble")
-    # A Bluetooth LE model through the simulator's stand-in, its CSV checked
-    # value by value.
-    set(ble --simulate --model "Quorvane Halvex+ 4 BLE" --set "Channel enable=1" --set "Channel enable:4=0"
-            --set "Measurement range=6000" --set "Lower limit frequency=0")
-    run(ble 0 ${ble} --set "Sample rate=1000" --seconds 2 --csv ${OUT}/ble.csv)
+    # Bluetooth LE models through the simulator's stand-in: a Halvex-4 BLE at
+    # mixed rates into a CSV file checked value by value, and a Halvex+ 4 BLE
+    # with every channel on.
+    set(ble --simulate --model "Quorvane Halvex-4 BLE" --set "Channel enable=1")
+    run(ble 0 ${ble} --set "Measurement range=6000" --set "Lower limit frequency=0" ${mixed}
+        --seconds 2 --csv ${OUT}/ble.csv)
     expect(ble "simulator: Bluetooth LE stand-in")
     expect(ble "(0) link: connected (1)")
     expect(ble ", 0 lost (0 gaps), stop state: idle")
     execute_process(COMMAND ${EMULATOR} ${HOST} --sim ${SIM} --check-csv ${OUT}/ble.csv
-                            --model "Quorvane Halvex+ 4 BLE" --rates 1000,1000,1000,1000 --range 6000
+                            --model "Quorvane Halvex-4 BLE" --rates 250,500,125,1000 --range 6000
                     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
     message("---- CSV check\n${out}${err}---- exit ${rc}")
     if(NOT rc EQUAL 0)
         message(FATAL_ERROR "the CSV file of the BLE device does not hold the simulated samples")
     endif()
+    run(plus 0 --simulate --model "Quorvane Halvex+ 4 BLE" --set "Channel enable=1" --seconds 1.5)
+    expect(plus "| E ")
+    expect(plus ", 0 lost (0 gaps), stop state: idle")
 elseif(STEP STREQUAL "summary")
     # Summary lines, polled by qdacq itself, and a test measurement.
     run(poll 0 ${sim} ${mixed} --seconds 2.5 --poll)
