@@ -626,8 +626,9 @@ int scenarioHeavy(const std::string &out, Link link) {
     if (p.ble) {
         FtSimBleState st;
         memset(&st, 0, sizeof st);
-        check(g_lib.sim.BleGetState(p.tx, &st) == 0 && !st.open && st.bytesNotified > 0,
-              "the BLE device was closed after %u bytes in notifications", (unsigned)st.bytesNotified);
+        bool read = g_lib.sim.BleGetState(p.tx, &st) == 0;
+        check(read && !st.open && st.bytesNotified > 0, "the BLE device was closed after %u bytes in notifications",
+              (unsigned)st.bytesNotified);
     }
     if (link == Link::BLUEZ) g_lib.sim.BluezStop();
     writeFile(out + "/digest.txt", digestText(p, ticks));
