@@ -403,9 +403,12 @@ std::string digestText(const DevicePlan &p, uint32_t belowTick) {
 
 // Drops what differs between runs and builds: timestamp lines, the host
 // path, link handles, the lines that tell where the Bluetooth LE functions
-// come from, and the bytes a Bluetooth LE link still held when it closed. The exits of QdStartMeasurement and
-// QdStopMeasurement are written on the host's thread while the engine thread
-// may be writing; they are taken out where they stand and listed at the end.
+// come from, and the bytes a Bluetooth LE link still held when it closed.
+// The exits of QdStartMeasurement and QdStopMeasurement are written on the
+// host's thread while the engine thread may be writing, and the engine's
+// result changes land wherever the device's bytes happened to be at a step
+// (a Bluetooth LE device's come from a thread of their own): both are taken
+// out where they stand and listed at the end.
 std::string normaliseLog(const std::string &raw) {
     std::string text;
     for (char ch : raw) {
@@ -423,7 +426,7 @@ std::string normaliseLog(const std::string &raw) {
             text.erase(begin, end - begin);
         }
     }
-    std::string out;
+    std::string out, engineResults;
     size_t pos = 0;
     while (pos < text.size()) {
         size_t eol = text.find('\n', pos);
@@ -431,6 +434,10 @@ std::string normaliseLog(const std::string &raw) {
         std::string line = text.substr(pos, eol - pos);
         pos = eol + 1;
         if (line.empty() || line.compare(0, 2, "@ ") == 0) continue;
+        if (line.compare(0, 19, "{QdProtocolEngine()") == 0) {
+            engineResults += " " + line;
+            continue;
+        }
         if (line == "!Cannot load library BluetoothAPIs.dll" ||
             line == "!Cannot find required BLE function in BluetoothAPIs.dll library" ||
             line.compare(0, 46, "#BLE functions and device list of the stand-in") == 0 ||
@@ -445,6 +452,7 @@ std::string normaliseLog(const std::string &raw) {
         }
         out += line + "\n";
     }
+    out += "engine results:" + engineResults + "\n";
     out += "host thread exits:";
     for (const std::string &e : hostExits) out += " " + e;
     return out + "\n";
