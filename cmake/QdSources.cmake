@@ -19,14 +19,22 @@ file(GLOB QD_LINK_SOURCES CONFIGURE_DEPENDS
 
 if(WIN32)
     set(QD_SYSTEM_LIBS ws2_32 setupapi cfgmgr32 advapi32 user32 gdi32 comctl32 comdlg32 shell32)
-    set(QD_LINK_LIBS "")
 else()
     find_package(Threads REQUIRED)
     set(QD_SYSTEM_LIBS Threads::Threads ${CMAKE_DL_LIBS})
-    # The Bluetooth LE link is a BlueZ client on the system bus (libdbus).
+endif()
+
+# What the link library needs of the system besides QD_SYSTEM_LIBS: on Linux
+# BlueZ's libbluetooth (RFCOMM sockets, the HCI inquiry, SDP) and libdbus
+# (the Bluetooth LE link is a BlueZ client on the system bus); Winsock and
+# the Bluetooth LE library are the system's on Windows.
+if(WIN32)
+    set(QD_LINK_LIBS "")
+else()
     find_package(PkgConfig REQUIRED)
+    pkg_check_modules(QD_BLUEZ REQUIRED IMPORTED_TARGET bluez)
     pkg_check_modules(QD_DBUS REQUIRED IMPORTED_TARGET dbus-1)
-    set(QD_LINK_LIBS PkgConfig::QD_DBUS)
+    set(QD_LINK_LIBS PkgConfig::QD_BLUEZ PkgConfig::QD_DBUS)
 endif()
 
 set(QD_SAN_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
@@ -64,9 +72,9 @@ target_link_libraries(qd_os PUBLIC ${QD_SYSTEM_LIBS})
 
 # The driver core as objects: the shipped library is made from them.
 add_library(qd_core_obj OBJECT ${QD_CORE_SOURCES} ${QD_LINK_SOURCES})
-target_link_libraries(qd_core_obj PUBLIC ${QD_LINK_LIBS})
 qd_target_defaults(qd_core_obj)
 target_compile_definitions(qd_core_obj PUBLIC QD_BUILDING_DRIVER)
+target_link_libraries(qd_core_obj PUBLIC ${QD_LINK_LIBS})
 
 # The driver core as a static library for tests and fuzzers. On the native
 # build it is compiled a second time with the sanitizers.
@@ -76,18 +84,16 @@ if(QD_SANITIZE AND NOT WIN32)
     qd_sanitize(qd_os_test)
     target_link_libraries(qd_os_test PUBLIC ${QD_SYSTEM_LIBS})
     add_library(qd_core_test STATIC ${QD_CORE_SOURCES} ${QD_LINK_SOURCES})
-    target_link_libraries(qd_core_test PUBLIC ${QD_LINK_LIBS})
     qd_target_defaults(qd_core_test)
     qd_sanitize(qd_core_test)
     target_compile_definitions(qd_core_test PUBLIC QD_BUILDING_DRIVER)
-    target_link_libraries(qd_core_test PUBLIC qd_os_test)
+    target_link_libraries(qd_core_test PUBLIC qd_os_test ${QD_LINK_LIBS})
 else()
     add_library(qd_os_test ALIAS qd_os)
     add_library(qd_core_test STATIC $<TARGET_OBJECTS:qd_core_obj>)
-    target_link_libraries(qd_core_test PUBLIC ${QD_LINK_LIBS})
     qd_target_defaults(qd_core_test)
     target_compile_definitions(qd_core_test PUBLIC QD_BUILDING_DRIVER)
-    target_link_libraries(qd_core_test PUBLIC qd_os)
+    target_link_libraries(qd_core_test PUBLIC qd_os ${QD_LINK_LIBS})
 endif()
 
 # Link backends (D2XX import library on Windows, libftdi backend on Linux).

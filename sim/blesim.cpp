@@ -103,7 +103,7 @@ int blePositionOfRole(const BleFace *b, int role) {
 
 Transceiver *bleDevice(int index) {
     Transceiver *tx = txAt(index);
-    return tx && tx->ble && tx->present ? tx : nullptr;
+    return tx && tx->kind == PORT_BLE && tx->present ? tx : nullptr;
 }
 
 void bleClear(int index) {
@@ -240,7 +240,7 @@ using namespace ftsim;
 // Applies a change to a BLE device's side under the lock.
 template <typename F>
 static int withBle(int index, F change) {
-    return withTx(index, [&](Transceiver *tx) { return tx->ble ? change(&g_ble[index]) : -1; });
+    return withTx(index, [&](Transceiver *tx) { return tx->kind == PORT_BLE ? change(&g_ble[index]) : -1; });
 }
 
 extern "C" {
@@ -248,13 +248,13 @@ extern "C" {
 int ftsimAddBle(const char *name, const char *address) {
     uint8_t bytes[6];
     if (address && !parseAddress(address, bytes)) return -1;
-    int index = ftsimAdd("", name);
-    if (index < 0) return -1;
     OsLockGuard guard(&g_lock);
-    g_tx[index].ble = true;
+    int index = addPort(PORT_BLE);
+    if (index < 0) return -1;
+    const char *shownName = name ? name : FTSIM_DEFAULT_DESCRIPTION;
+    copyText(g_tx[index].description, sizeof g_tx[index].description, shownName);
     BleFace *b = &g_ble[index];
-    bleClear(index);
-    copyText(b->name, sizeof b->name, name ? name : FTSIM_DEFAULT_DESCRIPTION);
+    copyText(b->name, sizeof b->name, shownName);
     const uint8_t own[6] = {0x0a, 0x1b, 0x2c, 0x3d, 0x4e, (uint8_t)index};
     std::memcpy(b->address, address ? bytes : own, 6);
     defaultPath(b, index);
@@ -339,7 +339,7 @@ int ftsimBlePump(void) {
     OsLockGuard guard(&g_lock);
     size_t total = 0;
     for (int i = 0; i < FTSIM_MAX; ++i) {
-        if (g_tx[i].used && g_tx[i].ble && g_ble[i].front == FRONT_GATT) total += blePump(i, gattSink, nullptr);
+        if (g_tx[i].used && g_tx[i].kind == PORT_BLE && g_ble[i].front == FRONT_GATT) total += blePump(i, gattSink, nullptr);
     }
     return (int)total;
 }

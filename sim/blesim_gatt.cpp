@@ -31,7 +31,7 @@ void *makeHandle(uintptr_t tag, int index) {
 int slotOf(const void *handle, uintptr_t tag) {
     uintptr_t v = reinterpret_cast<uintptr_t>(handle);
     int index = (int)(v & 0xFF);
-    if ((v & ~(uintptr_t)0xFFFFFF) != tag || index >= FTSIM_MAX || !g_tx[index].used || !g_tx[index].ble) return -1;
+    if ((v & ~(uintptr_t)0xFFFFFF) != tag || index >= FTSIM_MAX || !g_tx[index].used || g_tx[index].kind != PORT_BLE) return -1;
     return ((v >> 8) & 0xFFFF) == (g_ble[index].openSerial & 0xFFFF) ? index : -1;
 }
 
@@ -74,7 +74,7 @@ void elapse(uint32_t ms) {
 
 bool anyRegistered() {
     for (int i = 0; i < FTSIM_MAX; ++i) {
-        if (g_tx[i].used && g_tx[i].ble && g_ble[i].registered && g_ble[i].front == FRONT_GATT) return true;
+        if (g_tx[i].used && g_tx[i].kind == PORT_BLE && g_ble[i].registered && g_ble[i].front == FRONT_GATT) return true;
     }
     return false;
 }

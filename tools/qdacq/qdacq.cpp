@@ -196,7 +196,6 @@ void usage(FILE *out) {
             "                         the build folder above it)\n"
             "  --shared-dir DIR       set ALLUSERSPROFILE to DIR, the folder of the driver log\n"
             "  --simulate             use the built-in simulated device instead of real transceivers\n"
-            "                         (USB and Bluetooth LE models)\n"
             "  --sim-library PATH     the simulator library (default: %s)\n"
             "  --sim-signal KIND      the simulated signal of every channel: sine, ramp, square or const\n"
             "  --sim-amplitude N      its amplitude in device units (default 1000; ramp: step per sample)\n"
@@ -384,19 +383,19 @@ void printLogErrors(const std::string &logPath, long from) {
     for (const std::string &line : logErrorsSince(logPath, from)) say("  driver log: " + line);
 }
 
-// Puts a simulated device of the context's model behind a new transceiver
-// (USB models) or makes it a Bluetooth LE device of its own (BLE models: it
-// has the default device id as its name, and the simulator's Bluetooth LE
-// stand-in is loaded so that the driver's link finds it).
-int simulateDevice(SimApi *sim, const Options &o, const std::string &model, bool ble) {
+// Puts a simulated device of the context's model where its link looks for
+// it: behind a new transceiver, in Bluetooth or IrDA range, or as a
+// Bluetooth LE device (named like the default device id; the simulator's
+// Bluetooth LE stand-in is loaded first so that the driver's link finds it).
+int simulateDevice(SimApi *sim, const Options &o, const std::string &model, int linkType) {
     sim->Reset();
     std::string why;
-    if (ble && !simLoadBle(sim, &why)) {
+    if (linkType == QD_LINK_BLE && !simLoadBle(sim, &why)) {
         fprintf(stderr, "qdacq: %s\n", why.c_str());
         return -1;
     }
     // An 8-character serial number: the driver reopens the transceiver by it.
-    int tx = ble ? sim->AddBle(nullptr, nullptr) : sim->Add("QVSIM001", nullptr);
+    int tx = simAddPort(*sim, linkType, "QVSIM001");
     if (tx < 0) return -1;
     std::vector<FtSimSignal> signals;
     if (!o.simSignal.empty()) {
@@ -446,7 +445,8 @@ struct Session {
     bool haveLog = false;
     std::string model;
     int16_t ctx = -1;
-    int tx = -1;                 // the simulated transceiver
+    int tx = -1;                 // the simulated transceiver or device slot
+    int link = -1;               // the model's link type
     bool poll = false;
     bool recording = false;
     bool recordingBroke = false;
@@ -531,24 +531,15 @@ int openContext(Session *s) {
     return -1;
 }
 
-// The simulated device (USB and Bluetooth LE models), the settings, and
-// --params.
+// The simulated device (USB, Bluetooth, IrDA and Bluetooth LE models), the
+// settings, and --params.
 int prepareDevice(Session *s) {
     const DriverApi &api = g_run.api;
+    QdParamValue link;
+    memset(&link, 0, sizeof link);
+    if (api.GetParam(QD_PAR_LINK_TYPE, 0, &link) == QD_GETPARAM_OK) s->link = (int)link.code;
     if (s->o.simulate) {
-        QdParamValue link;
-        memset(&link, 0, sizeof link);
-        bool known = api.GetParam(QD_PAR_LINK_TYPE, 0, &link) == QD_GETPARAM_OK;
-        if (!known || (link.code != QD_LINK_USB && link.code != QD_LINK_BLE)) {
-            fprintf(stderr,
-                    "qdacq: the simulator stands in for USB transceivers and Bluetooth LE devices only; \"%s\" is "
-                    "neither a USB nor a Bluetooth LE model. They are:\n",
-                    s->model.c_str());
-            printModels(api, stderr, QD_LINK_USB);
-            printModels(api, stderr, QD_LINK_BLE);
-            return EXIT_USAGE;
-        }
-        s->tx = simulateDevice(&s->sim, s->o, s->model, link.code == QD_LINK_BLE);
+        s->tx = simulateDevice(&s->sim, s->o, s->model, s->link);
         if (s->sim.bleLibrary) say("simulator: Bluetooth LE stand-in " + s->sim.blePath);
         if (s->tx < 0) {
             fprintf(stderr, "qdacq: the simulator has no device of the model \"%s\"\n", s->model.c_str());
@@ -626,11 +617,17 @@ void explainFailedStart(const Session &s, int32_t started, long from) {
     say("qdacq: the measurement did not start: QdStartMeasurement " + std::to_string(started) + " (" +
         startResultText(started) + ")");
     printLogErrors(s.logPath, from);
-    if (s.o.simulate && s.sim.CallCount(FTSIM_CALL_ALL) == 0) {
+    if (s.o.simulate && s.link == QD_LINK_USB && s.sim.CallCount(FTSIM_CALL_ALL) == 0) {
         say("  the driver did not call the simulator library: it uses another D2XX library");
     } else if (!s.o.simulate && started == QD_MEAS_LINK_NOT_OPENED) {
-        say("  no transceiver answered to the device id; check that the device's USB cable or dongle is "
-            "plugged in and not held by another program");
+        say(s.link == QD_LINK_BT     ? "  no Bluetooth device of that address or name answered; check that it is on, "
+                                       "paired and in range, and that the system has a Bluetooth adapter"
+            : s.link == QD_LINK_IRDA ? "  no IrDA device answered; check that it is on and in the infrared range "
+                                       "(Linux has no IrDA stack)"
+            : s.link == QD_LINK_BLE  ? "  no Bluetooth LE device of that address or name answered; check that it is "
+                                       "on and in range, and that the system has a Bluetooth adapter (Linux: BlueZ)"
+                                     : "  no transceiver answered to the device id; check that the device's USB "
+                                       "cable or dongle is plugged in and not held by another program");
     }
     if (s.haveLog) say("  details in the driver log " + s.logPath);
 }
