@@ -59,7 +59,7 @@ void buildPages() {
     pageSetInit(&g_pages, g_ui.window.load(), g_ui.tab, LABEL_COLUMN_PARAMS);
     g_pages.enabled = !busy;
     g_ui.pages = &g_pages;
-    pageSetAddDevicePages(&g_pages, busy);
+    pageSetAddDevicePages(&g_pages, busy, -1);
     if (busy) {
         int status = pageSetAddPage(&g_pages, PAGE_STATUS, 0, "Status");
         if (status >= 0) pageSetBuild(&g_pages, status);
@@ -222,7 +222,10 @@ LRESULT CALLBACK devWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_TIMER:
         if (wParam == TEST_TIMER && windowActivity.load() == ACTIVITY_TESTING) testTick(window);
         return 0;
-    case WM_COMMAND: onCommand(window, LOWORD(wParam), HIWORD(wParam), (HWND)lParam); return 0;
+    case WM_COMMAND:
+        // Notifications of controls destroyed with the window are not acted on.
+        if (g_ui.window.load() == window) onCommand(window, LOWORD(wParam), HIWORD(wParam), (HWND)lParam);
+        return 0;
     case WM_NOTIFY: {
         const NMHDR *note = (const NMHDR *)lParam;
         if (note->idFrom == ID_TAB && note->code == (UINT)TCN_SELCHANGE) {

@@ -124,9 +124,11 @@ void pageSetInit(PageSet *set, HWND window, HWND tab, int paramLabelColumn) {
     set->enabled = true;
 }
 
-int pageSetAddPage(PageSet *set, PageKind kind, uint16_t channel, const char *title) {
+int pageSetInsertPage(PageSet *set, int at, PageKind kind, uint16_t channel, const char *title) {
     if (set->count >= UI_MAX_PAGES) return -1;
-    Page *page = &set->pages[set->count];
+    if (at < 0 || at > set->count) at = set->count;
+    std::memmove(&set->pages[at + 1], &set->pages[at], (size_t)(set->count - at) * sizeof(Page));
+    Page *page = &set->pages[at];
     std::memset(page, 0, sizeof *page);
     page->entry.kind = kind;
     page->entry.channel = channel;
@@ -134,8 +136,17 @@ int pageSetAddPage(PageSet *set, PageKind kind, uint16_t channel, const char *ti
     TCITEMA item = {};
     item.mask = TCIF_TEXT;
     item.pszText = page->entry.title;
-    if (SendMessageA(set->tab, TCM_INSERTITEMA, (WPARAM)set->count, (LPARAM)&item) < 0) return -1;
-    return set->count++;
+    if (SendMessageA(set->tab, TCM_INSERTITEMA, (WPARAM)at, (LPARAM)&item) < 0) {
+        std::memmove(&set->pages[at], &set->pages[at + 1], (size_t)(set->count - at) * sizeof(Page));
+        return -1;
+    }
+    if (set->shown >= at) ++set->shown;
+    ++set->count;
+    return at;
+}
+
+int pageSetAddPage(PageSet *set, PageKind kind, uint16_t channel, const char *title) {
+    return pageSetInsertPage(set, set->count, kind, channel, title);
 }
 
 HWND pageSetAddControl(PageSet *set, int page, const ControlDescriptor *d, int labelColumn, uint32_t *row) {
@@ -253,7 +264,7 @@ void pageSetBuild(PageSet *set, int page) {
     }
 }
 
-int pageSetAddDevicePages(PageSet *set, bool connected) {
+int pageSetAddDevicePages(PageSet *set, bool connected, int at) {
     PageEntry entries[UI_MAX_PAGES];
     int n = devicePages(connected, entries, UI_MAX_PAGES - set->count);
     for (int k = 0; k < n; ++k) {
@@ -262,9 +273,10 @@ int pageSetAddDevicePages(PageSet *set, bool connected) {
             set->capLocked = true;
         }
     }
+    if (at < 0 || at > set->count) at = set->count;
     int added = 0;
     for (int k = 0; k < n; ++k) {
-        int page = pageSetAddPage(set, entries[k].kind, entries[k].channel, entries[k].title);
+        int page = pageSetInsertPage(set, at + added, entries[k].kind, entries[k].channel, entries[k].title);
         if (page < 0) break;
         pageSetBuild(set, page);
         ++added;

@@ -4,14 +4,25 @@
 // (controls.h, pages.h, eegcap.h, testview.h) into a window that holds a
 // tab control.
 //
-// A second window (the recorder) hosts the same pages: it gives its window
-// and tab control to pageSetInit with its own parameter label column,
-// adds pages of its own with pageSetAddPage and pageSetAddControl, adds
-// the device pages with pageSetAddDevicePages, and routes WM_NOTIFY page
-// changes, WM_COMMAND, WM_DRAWITEM and WM_CTLCOLOR* to the functions below.
-// The test view runs in either window: pageSetTestStart, then the window's
-// engine loop delivers packets (windowTestPacket) and calls pageSetTestEnd
-// once communication has ended.
+// A second window (the recorder) hosts the same pages:
+//  - it registers the shared class with its own procedure (g_ui.proc,
+//    uishared.h), and in WM_CREATE makes its tab control and calls
+//    pageSetInit with its own parameter label column (18), pointing
+//    g_ui.pages at its page set so that the engine's hooks reach it;
+//  - it adds pages of its own with pageSetAddPage and pageSetAddControl
+//    (descriptors of controls.h), and the device pages with
+//    pageSetAddDevicePages at their place; after a change of model or an
+//    import it calls pageSetRemoveDevicePages and adds them again;
+//  - its procedure offers messages to uiHookMessage first, and routes the
+//    tab's TCN_SELCHANGE to pageSetShow, WM_COMMAND to pageSetCommand (it
+//    handles parameter and cap commands), WM_DRAWITEM to pageSetDrawItem and
+//    WM_CTLCOLORSTATIC to pageSetStaticColour;
+//  - the test view runs in either window: command 300 calls
+//    pageSetTestStart (the Test page's button), the window's own engine
+//    loop delivers the packets (windowTestPacket), and once QdComState
+//    reports no communication it calls pageSetTestEnd;
+//  - measurements the window starts itself begin with pageSetEnable(false)
+//    and end with pageSetEnable(true).
 #pragma once
 
 #include <windows.h>
@@ -46,15 +57,18 @@ struct PageSet {
 
 void pageSetInit(PageSet *set, HWND window, HWND tab, int paramLabelColumn);
 
-// Adds a page (tab) of the given kind at the end; its index or -1.
+// Adds a page (tab) of the given kind at the end, or inserts it before page
+// `at`; its index or -1. Pages after it move on by one.
 int pageSetAddPage(PageSet *set, PageKind kind, uint16_t channel, const char *title);
+int pageSetInsertPage(PageSet *set, int at, PageKind kind, uint16_t channel, const char *title);
 // Creates a descriptor's control (and label) on a page; row is the page's
 // running row, advanced past the control.
 HWND pageSetAddControl(PageSet *set, int page, const ControlDescriptor *d, int labelColumn, uint32_t *row);
 // Adds the device pages of the selected context (General, channels, EEG
-// Cap, Test) and builds them; the number added. connected: the device
-// communicates (no Test page, controls disabled).
-int pageSetAddDevicePages(PageSet *set, bool connected);
+// Cap, Test) before page `at` (-1: at the end) and builds them; the number
+// added. connected: the device communicates (no Test page; the window's
+// enabling, set->enabled, decides the controls).
+int pageSetAddDevicePages(PageSet *set, bool connected, int at);
 // Builds the content of a page of a kind this module knows (Status, About).
 void pageSetBuild(PageSet *set, int page);
 // Removes the device pages (or all pages) with their controls.
