@@ -4,7 +4,7 @@
 PRESETS := native win64 win32
 CMAKE_QUIET := --log-level=WARNING
 
-.PHONY: all setup build test demo bench clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: all setup build test demo bench python clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 all: build
 
@@ -40,6 +40,20 @@ bench: build-native
 	@build/native/bench/qdbench all
 	@bench/callgrind.sh build/native/bench/qdbench
 	@build/native/bench/bench_recording
+	@$(PYTHON) bench/python/delivery.py
+
+# The Python package in development mode: a .pth file in the system Python's
+# site folder points at python/, so "import quorvane" finds this tree (and,
+# through it, the native build's driver and simulator, which are built here).
+PYTHON := /usr/bin/python3
+python: setup
+	@mkdir -p build
+	@cmake --preset native $(CMAKE_QUIET) >build/native.configure.log 2>&1 || { cat build/native.configure.log; exit 1; }
+	@cmake --build --preset native --target QuorvaneDrv qd_ftd2xx_sim >build/python.log 2>&1 || { tail -n 50 build/python.log; exit 1; }
+	@site=$$($(PYTHON) -c 'import site; print(site.getsitepackages()[0])') && \
+	    mkdir -p "$$site" && echo "$(CURDIR)/python" > "$$site/quorvane.pth" && \
+	    echo "quorvane: $$site/quorvane.pth -> $(CURDIR)/python" && \
+	    $(PYTHON) -c 'import quorvane; print("quorvane: models:", len(quorvane.models()))'
 
 clean:
 	rm -rf build

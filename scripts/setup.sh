@@ -17,6 +17,7 @@ libftdi1-dev libusb-1.0-0-dev libbluetooth-dev
 clang libclang-rt-14-dev
 valgrind
 libedf-dev edfbrowser biosig-tools
+python3-numpy python3-pytest python3-mne
 "
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

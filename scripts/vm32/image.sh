@@ -16,7 +16,7 @@ root=$(dirname "$(dirname "$here")")
 cache=${QD_VM32_CACHE:-/var/cache/quorvane-vm32}
 mirror=${QD_VM32_MIRROR:-http://deb.debian.org/debian}
 # Change the recipe text when the steps below change.
-recipe="2 bookworm minbase linux-image-amd64 iproute2 wine wine32:i386 wine64 cmake xvfb xauth fonts-wine 9p-root init:$(cksum <"$here/guest-init")"
+recipe="3 bookworm minbase linux-image-amd64 iproute2 wine wine32:i386 wine64 cmake xvfb xauth fonts-wine 9p-root init:$(cksum <"$here/guest-init")"
 
 [ "$(id -u)" = 0 ] || { echo "vm32: the test machine needs root to be made" >&2; exit 1; }
 if [ -f "$cache/ready" ] && [ "$(cat "$cache/ready")" = "$recipe" ]; then

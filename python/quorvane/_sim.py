@@ -1,0 +1,196 @@
+"""The simulated device: a simulated transceiver with a device of the
+context's model behind it, its signals, and the faults a measurement can be
+given, written as for qdacq --sim-fault:
+
+    lost-reply[=CMD]   the device never answers CMD once (default stop)
+    link-loss@S[+MS]   at second S the radio link is down for MS ms (500), then
+                       the device reports the link failure (event 0x61)
+    unplug@S[+MS]      the transceiver is pulled out (and plugged in after MS)
+    phase-gap@S[xN]    N data messages (1) are lost
+    silence@S[+MS]     no data for MS ms (2500)
+    garbage@S[xN]      N bytes of noise (16) reach the driver
+    event@S=CODE[,DATA], battery@S=STATE, signal@S=CH:STATE (CH 0.. or sum)
+"""
+
+import ctypes
+import re
+import threading
+import time
+
+import numpy as np
+
+from . import _driver as drv
+from ._errors import QuorvaneError
+
+_SIGNALS = {"sine": 0, "ramp": 1, "const": 2, "square": 3}
+_COMMANDS = {"info": 0x00, "firmware": 0x01, "state": 0x03, "notif": 0x04, "config": 0x07, "start": 0x08,
+             "stop": 0x0A, "test-start": 0x0B, "test-stop": 0x0C, "restart": 0x0D}
+# name: (pattern after the name, default duration ms, default count)
+_FAULTS = {
+    "link-loss": (r"\+(?P<ms>[\d.]+)", 500, 0), "unplug": (r"\+(?P<ms>[\d.]+)", 0, 0),
+    "silence": (r"\+(?P<ms>[\d.]+)", 2500, 0), "phase-gap": (r"x(?P<count>\d+)", 0, 1),
+    "garbage": (r"x(?P<count>\d+)", 0, 16), "event": (r"=(?P<code>\w+)(,(?P<data>\w+))?", 0, 0),
+    "battery": (r"=(?P<data>\w+)", 0, 0), "signal": (r"=(?P<channel>sum|[0-5]):(?P<data>[0-3])", 0, 0),
+}
+
+
+class FtSimSignal(ctypes.Structure):
+    _fields_ = [("kind", ctypes.c_int), ("amplitude", ctypes.c_int), ("offset", ctypes.c_int),
+                ("frequency", ctypes.c_float)]
+
+
+SAMPLE_RECORD = np.dtype([("tick", "<u4"), ("index", "<u4"), ("value", "<i2"), ("fate", "u1"), ("reserved", "u1")])
+
+
+def _number(text):
+    return int(text, 0) if re.fullmatch(r"0[xX][0-9a-fA-F]+|\d+", text) else None
+
+
+def parse_fault(text):
+    """A fault as a dict: kind, at (s), ms, count, code, data, channel."""
+    name, _, rest = text.partition("@") if "@" in text else text.partition("=")
+    if name == "lost-reply":
+        code = _COMMANDS.get(rest or "stop", _number(rest or "x"))
+        if "@" in text or code is None or code >= 0x40:
+            raise QuorvaneError("lost-reply needs a command: %s or a code below 0x40" % ", ".join(_COMMANDS))
+        return {"kind": name, "code": code, "at": 0.0}
+    if name not in _FAULTS:
+        raise QuorvaneError("unknown fault %r; the faults are:\n%s" % (name, __doc__.split("\n\n")[1]))
+    tail, ms, count = _FAULTS[name]
+    optional = "" if name in ("event", "battery", "signal") else "?"
+    m = re.fullmatch(r"(?P<at>[\d.]+)(%s)%s" % (tail, optional), rest)
+    if not m:
+        raise QuorvaneError("cannot read the fault %r; the faults are:\n%s" % (text, __doc__.split("\n\n")[1]))
+    g = m.groupdict()
+    data = _number(g["data"]) if g.get("data") else -1
+    code = _number(g["code"]) if g.get("code") else 0
+    if data is None or code is None or data > 255 or code > 255 or (g.get("count") and int(g["count"]) < 1):
+        raise QuorvaneError("cannot read the fault %r" % text)
+    channel = -1 if g.get("channel") == "sum" else int(g.get("channel") or 0)
+    return {"kind": name, "at": float(g["at"]), "ms": int(float(g.get("ms") or ms)),
+            "count": int(g.get("count") or count), "code": code, "data": data, "channel": channel}
+
+
+def _bind(lib):
+    c = ctypes
+    protos = {
+        "ftsimReset": (None, []), "ftsimAdd": (c.c_int, [c.c_char_p, c.c_char_p]),
+        "ftsimRemove": (c.c_int, [c.c_int]), "ftsimUnplug": (c.c_int, [c.c_int]),
+        "ftsimReplug": (c.c_int, [c.c_int]),
+        "ftsimAttachNewDeviceEx": (c.c_int, [c.c_int, c.c_char_p, c.c_char_p, c.POINTER(FtSimSignal), c.c_int]),
+        "ftsimDeviceSetFault": (c.c_int, [c.c_int, c.c_int, c.c_int, c.c_uint32, c.c_int32]),
+        "ftsimDeviceDropData": (c.c_int, [c.c_int, c.c_uint32]),
+        "ftsimDeviceSilence": (c.c_int, [c.c_int, c.c_uint32]),
+        "ftsimDeviceSetLinkUp": (c.c_int, [c.c_int, c.c_int]),
+        "ftsimDeviceInjectBytes": (c.c_int, [c.c_int, c.c_void_p, c.c_size_t]),
+        "ftsimDeviceSendEvent": (c.c_int, [c.c_int, c.c_int, c.c_int]),
+        "ftsimDeviceSetSignalState": (c.c_int, [c.c_int, c.c_int, c.c_int]),
+        "ftsimDeviceRecordSamples": (c.c_int, [c.c_int, c.c_int, c.c_void_p, c.c_uint32]),
+        "ftsimDeviceRecordCount": (c.c_int32, [c.c_int, c.c_int]),
+    }
+    for name, (restype, argtypes) in protos.items():
+        fn = getattr(lib, name, None)
+        if fn is None:
+            raise QuorvaneError("the library %s is not the device simulator: it lacks %s" % (drv.loaded.sim_path, name))
+        fn.restype, fn.argtypes = restype, argtypes
+    return lib
+
+
+class SimulatedDevice:
+    """The simulated device behind one transceiver, and its faults."""
+
+    _serials = set()
+
+    def __init__(self, model, signal=None, amplitude=1000, frequency=1.0, offset=0, faults=()):
+        self.lib = _bind(drv.loaded.sim)
+        self.faults = [parse_fault(f) for f in faults]
+        if signal is not None and signal not in _SIGNALS:
+            raise QuorvaneError("signal is sine, ramp, square or const, not %r" % (signal,))
+        if not SimulatedDevice._serials:
+            self.lib.ftsimReset()
+        number = min(set(range(1, 11)) - SimulatedDevice._serials)
+        self.serial = "QVSIM%03d" % number
+        self.tx = self.lib.ftsimAdd(self.serial.encode(), None)
+        signals, count = None, 0
+        if signal is not None:
+            count = 6
+            signals = (FtSimSignal * 6)(*[FtSimSignal(_SIGNALS[signal], amplitude, offset, frequency)] * 6)
+        if self.tx < 0 or self.lib.ftsimAttachNewDeviceEx(self.tx, model.encode(), None, signals, count) < 0:
+            raise QuorvaneError("the simulator has no device of the model %r" % model)
+        SimulatedDevice._serials.add(number)
+        self.number = number
+        self.records = {}
+        self.thread = None
+        self.stopping = threading.Event()
+
+    def close(self):
+        self.stop_faults()
+        for channel in list(self.records):
+            self.lib.ftsimDeviceRecordSamples(self.tx, channel, None, 0)
+        self.lib.ftsimRemove(self.tx)
+        SimulatedDevice._serials.discard(self.number)
+
+    def record(self, channel, capacity):
+        """Keeps the next `capacity` samples the device generates on a channel."""
+        buffer = np.zeros(capacity, SAMPLE_RECORD)
+        self.records[channel] = buffer
+        self.lib.ftsimDeviceRecordSamples(self.tx, channel, buffer.ctypes.data, capacity)
+
+    def generated(self, channel):
+        """What was recorded: fields tick, index, value (device units), fate (0 sent)."""
+        buffer = self.records[channel]
+        return buffer[:min(len(buffer), max(0, self.lib.ftsimDeviceRecordCount(self.tx, channel)))].copy()
+
+    # -- faults -------------------------------------------------------------
+
+    def start_faults(self):
+        for f in self.faults:
+            if f["kind"] == "lost-reply":
+                self.lib.ftsimDeviceSetFault(self.tx, f["code"], 1, 0, 1)
+        timed = sorted([f for f in self.faults if f["kind"] != "lost-reply"], key=lambda f: f["at"])
+        if timed:
+            self.stopping.clear()
+            self.thread = threading.Thread(target=self._run, args=(timed, time.monotonic()), daemon=True)
+            self.thread.start()
+
+    def stop_faults(self):
+        self.stopping.set()
+        if self.thread is not None:
+            self.thread.join()
+            self.thread = None
+
+    def _run(self, faults, start):
+        steps = []
+        for f in faults:
+            steps.append((f["at"], f, True))
+            if f["kind"] == "link-loss" or (f["kind"] == "unplug" and f["ms"] > 0):
+                steps.append((f["at"] + f["ms"] / 1000.0, f, False))
+        for at, f, begin in sorted(steps, key=lambda s: s[0]):
+            if self.stopping.wait(max(0.0, start + at - time.monotonic())):
+                return
+            self._apply(f, begin)
+
+    def _apply(self, f, begin):
+        lib, tx, kind = self.lib, self.tx, f["kind"]
+        if kind == "link-loss":
+            lib.ftsimDeviceSetLinkUp(tx, 0 if begin else 1)
+            if not begin:
+                lib.ftsimDeviceSendEvent(tx, 0x61, -1)
+        elif kind == "unplug":
+            (lib.ftsimUnplug if begin else lib.ftsimReplug)(tx)
+        elif kind == "phase-gap":
+            lib.ftsimDeviceDropData(tx, f["count"])
+        elif kind == "silence":
+            lib.ftsimDeviceSilence(tx, f["ms"])
+        elif kind == "garbage":
+            noise, x = bytearray(), 0x2545F491
+            for _ in range(f["count"]):
+                x ^= (x << 13) & 0xFFFFFFFF
+                x ^= x >> 17
+                x ^= (x << 5) & 0xFFFFFFFF
+                noise.append(x & 0xFF)
+            lib.ftsimDeviceInjectBytes(tx, bytes(noise), len(noise))
+        elif kind in ("event", "battery"):
+            lib.ftsimDeviceSendEvent(tx, f["code"] if kind == "event" else 0x40, f["data"])
+        elif kind == "signal":
+            lib.ftsimDeviceSetSignalState(tx, f["channel"], f["data"])
