@@ -110,6 +110,8 @@ void onDestroy(HWND window) {
 // Command 44 and the close request: at once when idle, otherwise after the
 // user agreed and the measurement has stopped.
 void closeRequest(HWND window) {
+    // Not while the Test command, pumping messages, is being carried out.
+    if (g_ui.busy) return;
     if (windowActivity.load() == ACTIVITY_IDLE) {
         DestroyWindow(window);
         return;
