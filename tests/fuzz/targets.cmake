@@ -26,6 +26,7 @@ qd_fuzz_target(storage
     tests/fuzz/fuzz_frame_stubs.cpp
     API/driver/frame/storage.cpp
     API/driver/frame/contexts.cpp
+    API/driver/frame/calllog.cpp
     API/driver/params/*.cpp
     os/*.cpp
     os/posix/*.cpp)

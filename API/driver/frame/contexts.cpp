@@ -148,17 +148,14 @@ void contextsOnDetach() {
 }
 
 extern "C" int QDCALL QdEnumDevices(const char *const **names) {
-    qdLog("{QdEnumDevices(...)");
-    qdLog("\n");
+    logEnter("QdEnumDevices", "...");
     if (names) *names = kModelNames;
-    qdLog("}QdEnumDevices: %i", QD_MODEL_COUNT);
-    qdLog("\n");
+    logExit("QdEnumDevices", "%i", QD_MODEL_COUNT);
     return QD_MODEL_COUNT;
 }
 
 extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
-    qdLog("{QdOpenDevContext(%s)", name ? name : "");
-    qdLog("\n");
+    logEnter("QdOpenDevContext", "%s", name ? name : "");
     uint16_t slot = g_reuseHint;
     if (slot >= QD_MAX_CONTEXTS || g_slots[slot].inUse) {
         slot = QD_MAX_CONTEXTS;
@@ -169,13 +166,13 @@ extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
             }
         }
         if (slot == QD_MAX_CONTEXTS) {
-            qdLog("!%s\n", "}QdOpenDevContext: Too many contexts");
+            logFail("QdOpenDevContext", "Too many contexts");
             return -1;
         }
     }
     int model = modelByName(name);
     if (model < 0) {
-        qdLog("!%s\n", "}QdOpenDevContext: Device not found");
+        logFail("QdOpenDevContext", "Device not found");
         return -2;
     }
     g_slots[slot].inUse = 1;
@@ -183,7 +180,7 @@ extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
     g_hasValues[slot] = false;
     if (QdSelectDevContext(slot) != (int16_t)slot) {
         g_slots[slot].inUse = 0;
-        qdLog("!%s\n", "}QdOpenDevContext: Context selection error");
+        logFail("QdOpenDevContext", "Context selection error");
         return -3;
     }
     if (QdSetDefaults(-2) != 0) {
@@ -192,13 +189,12 @@ extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
         freeSpine();
         g_selected = -1;
         g_slots[slot].inUse = 0;
-        qdLog("!%s\n", "}QdOpenDevContext: Context selection error");
+        logFail("QdOpenDevContext", "Context selection error");
         return -3;
     }
     g_hasValues[slot] = true;
     engineResetContext(slot);
-    qdLog("}QdOpenDevContext: %i", slot);
-    qdLog("\n");
+    logExit("QdOpenDevContext", "%i", slot);
     return (int16_t)slot;
 }
 
@@ -211,10 +207,9 @@ static int buildSelectedSpine() {
 }
 
 extern "C" int16_t QDCALL QdSelectDevContext(uint16_t context) {
-    qdLog("{QdSelectDevContext(%i)", context);
-    qdLog("\n");
+    logEnter("QdSelectDevContext", "%i", context);
     if (!contextInUse(context)) {
-        qdLog("!%s\n", "}QdSelectDevContext: Invalid context");
+        logFail("QdSelectDevContext", "Invalid context");
         return -2;
     }
     if ((int16_t)context == g_selected) return g_selected;
@@ -225,22 +220,20 @@ extern "C" int16_t QDCALL QdSelectDevContext(uint16_t context) {
     }
     g_selected = (int16_t)context;
     if (buildSelectedSpine() == 0) {
-        qdLog("}QdSelectDevContext: %i", context);
-        qdLog("\n");
+        logExit("QdSelectDevContext", "%i", context);
         return g_selected;
     }
     freeSpine();
     g_selected = previous;
     if (previous >= 0 && buildSelectedSpine() != 0) freeSpine();
-    qdLog("!%s\n", "}QdSelectDevContext: Initialization error");
+    logFail("QdSelectDevContext", "Initialization error");
     return -1;
 }
 
 extern "C" int16_t QDCALL QdGetSelectedDevContext(void) { return g_selected; }
 
 extern "C" void QDCALL QdCloseDevContext(uint16_t context) {
-    qdLog("{QdCloseDevContext(%i)", context);
-    qdLog("\n");
+    logEnter("QdCloseDevContext", "%i", context);
     if (contextInUse(context)) {
         engineShutdownContext(context);
         if ((int16_t)context == g_selected) {
@@ -252,8 +245,7 @@ extern "C" void QDCALL QdCloseDevContext(uint16_t context) {
         g_hasValues[context] = false;
         g_reuseHint = context;
     }
-    qdLog("}QdCloseDevContext: void");
-    qdLog("\n");
+    logExit("QdCloseDevContext", "void");
 }
 
 extern "C" const char *QDCALL QdGetDevName(void) {

@@ -76,17 +76,15 @@ void servicesBuildLaunch(const char *folder, ServicesLaunch *out) {
 }
 
 extern "C" int QDCALL QdDevServices(const char *folder) {
-    qdLog("{QdDevServices(%s)", folder ? folder : "");
-    qdLog("\n");
+    logEnter("QdDevServices", "%s", folder ? folder : "");
     ServicesLaunch launch;
     servicesBuildLaunch(folder, &launch);
     // Windows starts the command line; POSIX systems the program with its
     // argument vector.
     if (!osStartProcess(launch.program, launch.argv, launch.commandLine)) {
-        qdLog("!%s\n", "}QdDevServices: Cannot run device service application");
+        logFail("QdDevServices", "Cannot run device service application");
         return 1;
     }
-    qdLog("}QdDevServices: 0");
-    qdLog("\n");
+    logExit("QdDevServices", "0");
     return 0;
 }

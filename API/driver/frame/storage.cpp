@@ -235,9 +235,163 @@ void keepMainsFrequency(int contextModel, const uint8_t *contextImg, uint8_t *bl
     }
 }
 
-int16_t setFail(int16_t code, const char *message) {
-    qdLog("!%s\n", message);
-    return code;
+// Failure results of QdSetDevConfig; their log texts follow in result order.
+enum : int {
+    SET_INVALID_CONTEXT = -1,
+    SET_INCOMPATIBLE_STORAGE = -2,
+    SET_INCONSISTENT_MODEL = -3,
+    SET_CANNOT_OPEN = -4,
+    SET_CANNOT_COPY = -5,
+    SET_CANNOT_INITIALIZE = -6,
+};
+const char *const kSetFailureTexts[] = {
+    "Invalid context", "Incompatible storage", "Storage for inconsistent device model",
+    "Cannot open device context", "Cannot copy data", "Cannot initialize parameter dependency info",
+};
+
+int16_t setFail(int code) {
+    logFail("QdSetDevConfig", "%s", kSetFailureTexts[-code - 1]);
+    return (int16_t)code;
+}
+
+// The parts of a blob that passed the header checks.
+struct BlobParts {
+    char name[QD_BLOB_MODEL_SIZE + 1];  // model name, terminated
+    uint8_t *image;                     // its image (the load changes its mains bits in place)
+    const uint8_t *storage;             // its storage part, LoadPlan::storageSize bytes
+};
+
+// What a context held before a load, given back when the load is refused.
+struct ContextSnapshot {
+    uint8_t image[QD_IMAGE_MAX];
+    uint8_t storage[QD_STORAGE_SIZE];
+};
+
+void snapshotTake(uint16_t context, ContextSnapshot *s) {
+    std::memcpy(s->image, contextImage(context), QD_IMAGE_MAX);
+    std::memcpy(s->storage, contextStorage(context), QD_STORAGE_SIZE);
+}
+
+void snapshotRestore(uint16_t context, const ContextSnapshot *s) {
+    std::memcpy(contextImage(context), s->image, QD_IMAGE_MAX);
+    std::memcpy(contextStorage(context), s->storage, QD_STORAGE_SIZE);
+}
+
+// The context a load writes into, and how to undo it.
+struct LoadTarget {
+    int16_t context;        // -1 until a context is opened for the blob
+    int16_t remembered;     // selection to give back afterwards, -1 none
+    bool opened;            // the load opened the context itself
+    bool reset;             // another model's blob: the context is set to defaults first
+    ContextSnapshot before;
+};
+
+// Header checks: signature, version, image length, and a size that holds the
+// image. Fills the plan's blob fields. 0 or SET_INCOMPATIBLE_STORAGE.
+int readBlob(uint8_t *bytes, uint32_t size, LoadPlan *plan, BlobParts *parts) {
+    if (!bytes || size < QD_BLOB_HEADER ||
+        std::memcmp(bytes + QD_BLOB_SIGNATURE_AT, kSignature, sizeof kSignature - 1) != 0) {
+        return SET_INCOMPATIBLE_STORAGE;
+    }
+    int version = blobStorageVersion(bytes + QD_BLOB_VERSION_AT);
+    uint32_t imageLength = bytes[QD_BLOB_IMAGE_LENGTH_AT] | (uint32_t)bytes[QD_BLOB_IMAGE_LENGTH_AT + 1] << 8;
+    if (version == 0 || imageLength != imageLengthOf(version) || size - QD_BLOB_HEADER < imageLength) {
+        return SET_INCOMPATIBLE_STORAGE;
+    }
+    std::memset(parts->name, 0, sizeof parts->name);
+    std::memcpy(parts->name, bytes + QD_BLOB_MODEL_AT, QD_BLOB_MODEL_SIZE);
+    plan->blobModel = modelByName(parts->name);
+    plan->blobVersion = version;
+    plan->imageLength = imageLength;
+    uint32_t rest = size - QD_BLOB_HEADER - imageLength;
+    plan->storageSize = rest < QD_STORAGE_SIZE ? rest : QD_STORAGE_SIZE;
+    parts->image = bytes + QD_BLOB_HEADER;
+    parts->storage = parts->image + imageLength;
+    return 0;
+}
+
+// Which model receives the blob, and whether the conversions can be done,
+// decided before anything is opened or reset. A blob whose model is unknown
+// cannot open a context (that fails later, at the open). 0,
+// SET_INCONSISTENT_MODEL or SET_CANNOT_COPY.
+int planLoad(const BlobParts &parts, LoadPlan *plan, LoadTarget *target) {
+    if (target->context == -1) {
+        plan->contextModel = plan->blobModel;
+    } else {
+        plan->contextModel = contextModel((uint16_t)target->context);
+        if (plan->blobModel != plan->contextModel) {
+            if (plan->blobModel < 0 || !acceptsBlobOf(plan->contextModel, plan->blobModel)) {
+                return SET_INCONSISTENT_MODEL;
+            }
+            target->reset = true;
+            plan->expand = isHalvexPlus4(plan->contextModel) && isHalvexPlus2(plan->blobModel);
+        }
+    }
+    if (plan->contextModel < 0) return 0;
+    plan->contextVersion = modelStorageVersion((uint16_t)plan->contextModel);
+    int n = modelChannelCount((uint16_t)plan->blobModel);
+    plan->channels = n > 0 ? (n < QD_MAX_CHANNELS ? n : QD_MAX_CHANNELS) : 0;
+    if (convertImage(*plan, parts.image, nullptr) != 0 || convertStorage(*plan, parts.storage, nullptr) != 0) {
+        return SET_CANNOT_COPY;
+    }
+    return 0;
+}
+
+// Makes the context ready: a new one of the blob's model for -1; the given
+// one, selected and set to defaults, when the blob is of another model. The
+// snapshot is taken before anything of the context changes. 0,
+// SET_CANNOT_OPEN or SET_CANNOT_INITIALIZE.
+int prepareTarget(const BlobParts &parts, LoadTarget *t) {
+    if (t->context == -1) {
+        t->context = QdOpenDevContext(parts.name);
+        if (t->context < 0) return SET_CANNOT_OPEN;
+        t->opened = true;
+    } else if (t->reset) {
+        int16_t selected = selectedContext();
+        if (selected != t->context) {
+            if (QdSelectDevContext((uint16_t)t->context) != t->context) return SET_CANNOT_INITIALIZE;
+            t->remembered = selected;
+        }
+    }
+    snapshotTake((uint16_t)t->context, &t->before);
+    if (t->reset && QdSetDefaults(-2) != 0) {
+        snapshotRestore((uint16_t)t->context, &t->before);
+        if (t->remembered >= 0) QdSelectDevContext((uint16_t)t->remembered);
+        return SET_CANNOT_INITIALIZE;
+    }
+    return 0;
+}
+
+// Writes the blob into the context; the plan has checked every conversion.
+void applyBlob(uint16_t context, const LoadPlan &plan, const BlobParts &parts) {
+    uint8_t *image = contextImage(context);
+    uint8_t *storage = contextStorage(context);
+    keepMainsFrequency(plan.contextModel, image, parts.image, plan.imageLength);
+    convertImage(plan, parts.image, image);
+    convertStorage(plan, parts.storage, storage);
+    if (plan.contextModel >= FIRST_DEVICE_ID_MODEL &&
+        std::strncmp((const char *)storage + DEVICE_ID_AT, kSerialPortDevice, DEVICE_ID_SIZE) == 0) {
+        // The first generation's default device id names no device of the
+        // later ones.
+        std::memset(storage + DEVICE_ID_AT, 0, DEVICE_ID_SIZE);
+        std::memcpy(storage + DEVICE_ID_AT, kHalvexAny, sizeof kHalvexAny - 1);
+    }
+}
+
+// Gives the earlier selection back and brings the spine of a selected target
+// in line. Values the model cannot hold (an option code its lists lack) undo
+// the load, so that the context stays as it was; a context the load opened
+// itself is closed again. 0 or SET_CANNOT_INITIALIZE.
+int settleTarget(LoadTarget *t) {
+    if (t->remembered >= 0) QdSelectDevContext((uint16_t)t->remembered);
+    if (selectedContext() != t->context || updateAllDeps() == 0) return 0;
+    if (t->opened) {
+        QdCloseDevContext((uint16_t)t->context);
+    } else {
+        snapshotRestore((uint16_t)t->context, &t->before);
+        updateAllDeps();
+    }
+    return SET_CANNOT_INITIALIZE;
 }
 
 }  // namespace
@@ -249,11 +403,10 @@ int modelStorageVersion(uint16_t model) {
 }
 
 extern "C" int32_t QDCALL QdGetDevConfig(int16_t context, void *buffer, uint32_t size) {
-    qdLog("{QdGetDevConfig(%i...)", context);
-    qdLog("\n");
+    logEnter("QdGetDevConfig", "%i...", context);
     int model = context >= 0 ? contextModel((uint16_t)context) : -1;
     if (model < 0) {
-        qdLog("!%s\n", "}QdGetDevConfig: Invalid context");
+        logFail("QdGetDevConfig", "Invalid context");
         return 0;
     }
     const ModelEntry *entry = modelEntry((uint16_t)model);
@@ -272,13 +425,13 @@ extern "C" int32_t QDCALL QdGetDevConfig(int16_t context, void *buffer, uint32_t
 
     if (buffer) {
         if (size < blobSize) {
-            qdLog("!%s\n", "}QdGetDevConfig: Too small buffer");
+            logFail("QdGetDevConfig", "Too small buffer");
             return 0;
         }
         const uint8_t *image = contextImage((uint16_t)context);
         const uint8_t *storage = contextStorage((uint16_t)context);
         if (!image || !storage) {
-            qdLog("!%s\n", "}QdGetDevConfig: Cannot copy data");
+            logFail("QdGetDevConfig", "Cannot copy data");
             return 0;
         }
         uint8_t *out = static_cast<uint8_t *>(buffer);
@@ -291,134 +444,32 @@ extern "C" int32_t QDCALL QdGetDevConfig(int16_t context, void *buffer, uint32_t
         std::memset(out + QD_BLOB_HEADER + copied, 0, imageLength - copied);
         std::memcpy(out + QD_BLOB_HEADER + imageLength, storage, storageLength);
     }
-    qdLog("}QdGetDevConfig: %i", (int)blobSize);
-    qdLog("\n");
+    logExit("QdGetDevConfig", "%i", (int)blobSize);
     return (int32_t)blobSize;
 }
 
 extern "C" int16_t QDCALL QdSetDevConfig(int16_t context, void *blob, uint32_t size) {
-    qdLog("{QdSetDevConfig(%i)", context);
-    qdLog("\n");
-    if (context != -1 && (context < 0 || !contextInUse((uint16_t)context))) {
-        return setFail(-1, "}QdSetDevConfig: Invalid context");
-    }
-    uint8_t *bytes = static_cast<uint8_t *>(blob);
-    // The header, and the image behind it, must be there before anything of
-    // them is read.
-    if (!bytes || size < QD_BLOB_HEADER ||
-        std::memcmp(bytes + QD_BLOB_SIGNATURE_AT, kSignature, sizeof kSignature - 1) != 0) {
-        return setFail(-2, "}QdSetDevConfig: Incompatible storage");
-    }
-    int blobVersion = blobStorageVersion(bytes + QD_BLOB_VERSION_AT);
-    uint32_t imageLength = bytes[QD_BLOB_IMAGE_LENGTH_AT] | (uint32_t)bytes[QD_BLOB_IMAGE_LENGTH_AT + 1] << 8;
-    if (blobVersion == 0 || imageLength != imageLengthOf(blobVersion) || size - QD_BLOB_HEADER < imageLength) {
-        return setFail(-2, "}QdSetDevConfig: Incompatible storage");
-    }
-    char blobName[QD_BLOB_MODEL_SIZE + 1] = {};
-    std::memcpy(blobName, bytes + QD_BLOB_MODEL_AT, QD_BLOB_MODEL_SIZE);
-    int blobModel = modelByName(blobName);
-
+    logEnter("QdSetDevConfig", "%i", context);
+    if (context != -1 && (context < 0 || !contextInUse((uint16_t)context))) return setFail(SET_INVALID_CONTEXT);
     LoadPlan plan{};
-    plan.blobModel = blobModel;
-    plan.blobVersion = blobVersion;
-    plan.imageLength = imageLength;
-    uint32_t rest = size - QD_BLOB_HEADER - imageLength;
-    plan.storageSize = rest < QD_STORAGE_SIZE ? rest : QD_STORAGE_SIZE;
-    uint8_t *blobImage = bytes + QD_BLOB_HEADER;
-    const uint8_t *blobStorage = blobImage + imageLength;
-
-    bool setDefaults = false;
-    if (context == -1) {
-        plan.contextModel = blobModel;
-    } else {
-        plan.contextModel = contextModel((uint16_t)context);
-        if (blobModel != plan.contextModel) {
-            if (blobModel < 0 || !acceptsBlobOf(plan.contextModel, blobModel)) {
-                return setFail(-3, "}QdSetDevConfig: Storage for inconsistent device model");
-            }
-            setDefaults = true;
-            plan.expand = isHalvexPlus4(plan.contextModel) && isHalvexPlus2(blobModel);
-        }
+    BlobParts parts{};
+    LoadTarget target{};
+    target.context = context;
+    target.remembered = -1;
+    int result = readBlob(static_cast<uint8_t *>(blob), size, &plan, &parts);
+    if (result == 0) result = planLoad(parts, &plan, &target);
+    if (result == 0) result = prepareTarget(parts, &target);
+    if (result == 0) {
+        applyBlob((uint16_t)target.context, plan, parts);
+        result = settleTarget(&target);
     }
-    // A blob whose model is unknown cannot open a context; otherwise the
-    // conversions are checked before anything is opened or reset.
-    if (plan.contextModel >= 0) {
-        plan.contextVersion = modelStorageVersion((uint16_t)plan.contextModel);
-        int n = modelChannelCount((uint16_t)blobModel);
-        plan.channels = n > 0 ? (n < QD_MAX_CHANNELS ? n : QD_MAX_CHANNELS) : 0;
-        if (convertImage(plan, blobImage, nullptr) != 0 || convertStorage(plan, blobStorage, nullptr) != 0) {
-            return setFail(-5, "}QdSetDevConfig: Cannot copy data");
-        }
-    }
-
-    int16_t remembered = -1;
-    bool opened = false;
-    // What the context held before, given back when the loaded values turn
-    // out to be inconsistent.
-    uint8_t oldImage[QD_IMAGE_MAX];
-    uint8_t oldStorage[QD_STORAGE_SIZE];
-    if (context == -1) {
-        context = QdOpenDevContext(blobName);
-        if (context < 0) return setFail(-4, "}QdSetDevConfig: Cannot open device context");
-        opened = true;
-    } else if (setDefaults) {
-        int16_t selected = selectedContext();
-        if (selected != context) {
-            if (QdSelectDevContext((uint16_t)context) != context) {
-                return setFail(-6, "}QdSetDevConfig: Cannot initialize parameter dependency info");
-            }
-            remembered = selected;
-        }
-        std::memcpy(oldImage, contextImage((uint16_t)context), QD_IMAGE_MAX);
-        std::memcpy(oldStorage, contextStorage((uint16_t)context), QD_STORAGE_SIZE);
-        if (QdSetDefaults(-2) != 0) {
-            std::memcpy(contextImage((uint16_t)context), oldImage, QD_IMAGE_MAX);
-            std::memcpy(contextStorage((uint16_t)context), oldStorage, QD_STORAGE_SIZE);
-            if (remembered >= 0) QdSelectDevContext((uint16_t)remembered);
-            return setFail(-6, "}QdSetDevConfig: Cannot initialize parameter dependency info");
-        }
-    }
-
-    uint8_t *image = contextImage((uint16_t)context);
-    uint8_t *storage = contextStorage((uint16_t)context);
-    if (!setDefaults) {
-        std::memcpy(oldImage, image, QD_IMAGE_MAX);
-        std::memcpy(oldStorage, storage, QD_STORAGE_SIZE);
-    }
-    keepMainsFrequency(plan.contextModel, image, blobImage, imageLength);
-    // Checked above: neither conversion can fail now.
-    convertImage(plan, blobImage, image);
-    convertStorage(plan, blobStorage, storage);
-    if (plan.contextModel >= FIRST_DEVICE_ID_MODEL &&
-        std::strncmp((const char *)storage + DEVICE_ID_AT, kSerialPortDevice, DEVICE_ID_SIZE) == 0) {
-        // The first generation's default device id names no device of the
-        // later ones.
-        std::memset(storage + DEVICE_ID_AT, 0, DEVICE_ID_SIZE);
-        std::memcpy(storage + DEVICE_ID_AT, kHalvexAny, sizeof kHalvexAny - 1);
-    }
-
-    if (remembered >= 0) QdSelectDevContext((uint16_t)remembered);
-    if (selectedContext() == context && updateAllDeps() != 0) {
-        // Values the model cannot hold (an option code its lists lack): the
-        // load is undone, so that the context stays as it was. A context
-        // the load opened itself is closed again.
-        if (opened) {
-            QdCloseDevContext((uint16_t)context);
-        } else {
-            std::memcpy(image, oldImage, QD_IMAGE_MAX);
-            std::memcpy(storage, oldStorage, QD_STORAGE_SIZE);
-            updateAllDeps();
-        }
-        return setFail(-6, "}QdSetDevConfig: Cannot initialize parameter dependency info");
-    }
-    qdLog("}QdSetDevConfig: %i", context);
-    qdLog("\n");
-    return context;
+    if (result != 0) return setFail(result);
+    logExit("QdSetDevConfig", "%i", target.context);
+    return target.context;
 }
 
 extern "C" int QDCALL QdChangeDevice(const char *name) {
-    qdLog("{QdChangeDevice(%s)", name ? name : "");
-    qdLog("\n");
+    logEnter("QdChangeDevice", "%s", name ? name : "");
     int16_t selected = selectedContext();
     int result = 0;
     if (selected >= 0) {
@@ -431,7 +482,6 @@ extern "C" int QDCALL QdChangeDevice(const char *name) {
             if (context >= 0) result = QdSetDevConfig(context, blob, (uint32_t)size) < 0 ? -1 : 1;
         }
     }
-    qdLog("}QdChangeDevice: %i", result);
-    qdLog("\n");
+    logExit("QdChangeDevice", "%i", result);
     return result;
 }

@@ -304,12 +304,11 @@ static bool resetToDefault(uint16_t id, uint16_t channel) {
 }
 
 extern "C" int QDCALL QdSetDefaults(int16_t selector) {
-    qdLog("{QdSetDefaults(%i)", selector);
-    qdLog("\n");
+    logEnter("QdSetDefaults", "%i", selector);
     int16_t context = selectedContext();
     const ModelDescriptor *m = spineModel();
     if (context < 0 || !m) {
-        qdLog("!%s\n", "}QdSetDefaults: Context not selected");
+        logFail("QdSetDefaults", "Context not selected");
         return 3;
     }
     if (selector == -2) {
@@ -323,7 +322,7 @@ extern "C" int QDCALL QdSetDefaults(int16_t selector) {
     if (selector == -2 || selector == -1) {
         for (const ParamMapEntry *e = m->generalMap; e->id != QD_LIST_END; ++e) {
             if (!resetToDefault(e->id, 0)) {
-                qdLog("!%s\n", "}QdSetDefaults: General parameter setting error");
+                logFail("QdSetDefaults", "General parameter setting error");
                 return 1;
             }
         }
@@ -333,14 +332,13 @@ extern "C" int QDCALL QdSetDefaults(int16_t selector) {
             if (selector >= 0 && c != selector) continue;
             for (const ParamMapEntry *e = m->channelMaps[c]; e->id != QD_LIST_END; ++e) {
                 if (!resetToDefault(e->id, c)) {
-                    qdLog("!%s\n", "}QdSetDefaults: Channel parameter setting error");
+                    logFail("QdSetDefaults", "Channel parameter setting error");
                     return 2;
                 }
             }
         }
     }
-    qdLog("}QdSetDefaults: 0");
-    qdLog("\n");
+    logExit("QdSetDefaults", "0");
     return 0;
 }
 

@@ -90,8 +90,9 @@ static bool addDep(SpineNode *node, uint16_t superior, uint16_t index, uint16_t 
     return true;
 }
 
+// Ends createSpine with its error: "!}createSpine: <message>\n".
 static int fail(const char *message, int result) {
-    qdLog("!%s\n", message);
+    logFail("createSpine", "%s", message);
     return result;
 }
 
@@ -103,18 +104,16 @@ static bool mappingRuleHolds(const SpineNode *node, const QdParamDef *d) {
     return !defIsOptionList(d) || optionCount(d->domain.options) == 1;
 }
 
-int buildSpine(const ModelDescriptor *m) {
-    freeSpine();
-    if (!m) return fail("}createSpine: Context not selected", 16);
-    g_model = m;
-
-    // General parameters: one node for the first definition of each id.
+// Row 0: one node for the first definition of each general id, each with its
+// map entry. The default of "Number of channels", limited to the places the
+// spine and the model have, sets the channel count.
+static int buildGeneralRow(const ModelDescriptor *m) {
     int channels = 0;
     for (const QdParamDef *d = m->general; d->id != QD_LIST_END; ++d) {
-        if (d->id >= 6) return fail("}createSpine: Invalid parameter on general parameter list (1)", 1);
+        if (d->id >= 6) return fail("Invalid parameter on general parameter list (1)", 1);
         if (g_spine[0][d->id]) continue;
         SpineNode *node = newNode(d);
-        if (!node) return fail("}createSpine: Allocation error (1)", 2);
+        if (!node) return fail("Allocation error (1)", 2);
         g_spine[0][d->id] = node;
         if (d->id == QD_PAR_CHANNEL_COUNT) channels = d->def.i;
     }
@@ -124,104 +123,130 @@ int buildSpine(const ModelDescriptor *m) {
     g_channelCount = (uint16_t)channels;
 
     for (const ParamMapEntry *e = m->generalMap; e->id != QD_LIST_END; ++e) {
-        if (e->id >= 6 || !g_spine[0][e->id])
-            return fail("}createSpine: Invalid parameter on general parameter list (2)", 3);
+        if (e->id >= 6 || !g_spine[0][e->id]) return fail("Invalid parameter on general parameter list (2)", 3);
         g_spine[0][e->id]->map = e;
     }
+    return 0;
+}
 
-    // Channel rows: the channel's name record, then its list.
-    for (int c = 0; c < channels; ++c) {
-        SpineNode **row = g_spine[c + 1];
-        row[0] = newNode(m->channelNames[c]);
-        if (!row[0]) return fail("}createSpine: Allocation error (2)", 4);
-        for (const QdParamDef *d = m->channels[c]; d->id != QD_LIST_END; ++d) {
-            uint16_t slot = (uint16_t)(d->id - 0x80);
-            if (slot >= SPINE_SLOTS) return fail("}createSpine: Invalid parameter on channel parameter list (1)", 5);
-            if (row[slot]) continue;
-            row[slot] = newNode(d);
-            if (!row[slot]) return fail("}createSpine: Allocation error (3)", 6);
-        }
-        for (const ParamMapEntry *e = m->channelMaps[c]; e->id != QD_LIST_END; ++e) {
-            uint16_t slot = (uint16_t)(e->id - 0x80);
-            if (slot >= SPINE_SLOTS || !row[slot])
-                return fail("}createSpine: Invalid parameter on channel parameter list (2)", 7);
-            row[slot]->map = e;
-        }
+// Row c + 1: the channel's name record, then its list, then its map.
+static int buildChannelRow(const ModelDescriptor *m, int c) {
+    SpineNode **row = g_spine[c + 1];
+    row[0] = newNode(m->channelNames[c]);
+    if (!row[0]) return fail("Allocation error (2)", 4);
+    for (const QdParamDef *d = m->channels[c]; d->id != QD_LIST_END; ++d) {
+        uint16_t slot = (uint16_t)(d->id - 0x80);
+        if (slot >= SPINE_SLOTS) return fail("Invalid parameter on channel parameter list (1)", 5);
+        if (row[slot]) continue;
+        row[slot] = newNode(d);
+        if (!row[slot]) return fail("Allocation error (3)", 6);
     }
+    for (const ParamMapEntry *e = m->channelMaps[c]; e->id != QD_LIST_END; ++e) {
+        uint16_t slot = (uint16_t)(e->id - 0x80);
+        if (slot >= SPINE_SLOTS || !row[slot]) return fail("Invalid parameter on channel parameter list (2)", 7);
+        row[slot]->map = e;
+    }
+    return 0;
+}
 
-    // Dependencies declared by general parameters.
+// Dependencies declared by one general definition: a general dependent in
+// row 0, a channel dependent on every channel that has it.
+static int addGeneralDeps(const QdParamDef *d) {
+    int32_t index = getValIndex(d, &d->def);
+    uint16_t count = getValNum(d);
+    if (index < 0 || count == 0) return fail("Parameter not allowed as an index (1)", 8);
+    for (const uint16_t *dep = d->dependents; *dep != QD_LIST_END; ++dep) {
+        uint16_t id = (uint16_t)(*dep & ~QD_DEP_KEEP_IF_VALID);
+        if (id < 0x80) {
+            if (!addDep(spineNode(0, id), d->id, (uint16_t)index, count))
+                return fail("Invalid parameter as dependent or too many dependencies (1)", 9);
+            continue;
+        }
+        bool found = false;
+        for (int c = 0; c < g_channelCount; ++c) {
+            SpineNode *node = spineNode((unsigned)c + 1, (unsigned)(id - 0x80));
+            if (!node) continue;
+            if (!addDep(node, d->id, (uint16_t)index, count)) return fail("Too many dependencies", 10);
+            found = true;
+        }
+        if (!found) return fail("Invalid parameter as dependent", 11);
+    }
+    return 0;
+}
+
+// Dependencies declared by one channel definition, within its own row.
+static int addChannelDeps(const QdParamDef *d, int c) {
+    int32_t index = getValIndex(d, &d->def);
+    uint16_t count = getValNum(d);
+    if (index < 0 || count == 0) return fail("Parameter not allowed as an index (2)", 12);
+    for (const uint16_t *dep = d->dependents; *dep != QD_LIST_END; ++dep) {
+        uint16_t id = (uint16_t)(*dep & ~QD_DEP_KEEP_IF_VALID);
+        SpineNode *node = spineNode((unsigned)c + 1, (uint16_t)(id - 0x80));
+        if (!addDep(node, d->id, (uint16_t)index, count))
+            return fail("Invalid parameter as dependent or too many dependencies (2)", 13);
+    }
+    return 0;
+}
+
+// Every dependency the model's lists declare, general lists first. Only the
+// first definition of a run declares; "Channel profile" drives its
+// dependents through the profile table only.
+static int addAllDeps(const ModelDescriptor *m) {
     for (const QdParamDef *d = m->general; d->id != QD_LIST_END; ++d) {
         if (!d->dependents || g_spine[0][d->id]->base != d) continue;
-        int32_t index = getValIndex(d, &d->def);
-        uint16_t count = getValNum(d);
-        if (index < 0 || count == 0) return fail("}createSpine: Parameter not allowed as an index (1)", 8);
-        for (const uint16_t *dep = d->dependents; *dep != QD_LIST_END; ++dep) {
-            uint16_t id = (uint16_t)(*dep & ~QD_DEP_KEEP_IF_VALID);
-            if (id < 0x80) {
-                if (!addDep(spineNode(0, id), d->id, (uint16_t)index, count))
-                    return fail("}createSpine: Invalid parameter as dependent or too many dependencies (1)", 9);
-                continue;
-            }
-            bool found = false;
-            for (int c = 0; c < channels; ++c) {
-                SpineNode *node = spineNode((unsigned)c + 1, (unsigned)(id - 0x80));
-                if (!node) continue;
-                if (!addDep(node, d->id, (uint16_t)index, count))
-                    return fail("}createSpine: Too many dependencies", 10);
-                found = true;
-            }
-            if (!found) return fail("}createSpine: Invalid parameter as dependent", 11);
-        }
+        int result = addGeneralDeps(d);
+        if (result != 0) return result;
     }
-
-    // Dependencies declared by channel parameters ("Channel profile" drives
-    // its dependents through the profile table only).
-    for (int c = 0; c < channels; ++c) {
+    for (int c = 0; c < g_channelCount; ++c) {
         SpineNode **row = g_spine[c + 1];
         for (const QdParamDef *d = m->channels[c]; d->id != QD_LIST_END; ++d) {
             if (!d->dependents || d->id == QD_PAR_CHANNEL_PROFILE) continue;
             if (row[d->id - 0x80]->base != d) continue;
-            int32_t index = getValIndex(d, &d->def);
-            uint16_t count = getValNum(d);
-            if (index < 0 || count == 0) return fail("}createSpine: Parameter not allowed as an index (2)", 12);
-            for (const uint16_t *dep = d->dependents; *dep != QD_LIST_END; ++dep) {
-                uint16_t id = (uint16_t)(*dep & ~QD_DEP_KEEP_IF_VALID);
-                SpineNode *node = spineNode((unsigned)c + 1, (uint16_t)(id - 0x80));
-                if (!addDep(node, d->id, (uint16_t)index, count))
-                    return fail("}createSpine: Invalid parameter as dependent or too many dependencies (2)", 13);
-            }
+            int result = addChannelDeps(d, c);
+            if (result != 0) return result;
         }
     }
+    return 0;
+}
 
-    // Every variant of every parameter either has a place for its value or is
-    // a constant.
+// Every variant of every parameter either has a place for its value or is a
+// constant.
+static int checkMapping(const ModelDescriptor *m) {
+    static const char kUnmapped1[] = "Parameter not mapped and not constant or have more than one options (1)";
+    static const char kUnmapped2[] = "Parameter not mapped and not constant or have more than one options (2)";
     for (const QdParamDef *d = m->general; d->id != QD_LIST_END; ++d) {
-        if (!mappingRuleHolds(g_spine[0][d->id], d))
-            return fail("}createSpine: Parameter not mapped and not constant or have more than one options (2)", 15);
+        if (!mappingRuleHolds(g_spine[0][d->id], d)) return fail(kUnmapped2, 15);
     }
-    for (int c = 0; c < channels; ++c) {
+    for (int c = 0; c < g_channelCount; ++c) {
         SpineNode **row = g_spine[c + 1];
-        if (!mappingRuleHolds(row[0], m->channelNames[c]))
-            return fail("}createSpine: Parameter not mapped and not constant or have more than one options (1)", 14);
+        if (!mappingRuleHolds(row[0], m->channelNames[c])) return fail(kUnmapped1, 14);
         for (const QdParamDef *d = m->channels[c]; d->id != QD_LIST_END; ++d) {
-            if (!mappingRuleHolds(row[d->id - 0x80], d))
-                return fail("}createSpine: Parameter not mapped and not constant or have more than one options (2)",
-                            15);
+            if (!mappingRuleHolds(row[d->id - 0x80], d)) return fail(kUnmapped2, 15);
         }
     }
+    return 0;
+}
 
-    qdLog("}createspine: 0");
-    qdLog("\n");
+int buildSpine(const ModelDescriptor *m) {
+    freeSpine();
+    if (!m) return fail("Context not selected", 16);
+    g_model = m;
+    int result = buildGeneralRow(m);
+    for (int c = 0; result == 0 && c < g_channelCount; ++c) result = buildChannelRow(m, c);
+    if (result == 0) result = addAllDeps(m);
+    if (result == 0) result = checkMapping(m);
+    if (result != 0) return result;
+    // The success line has always been spelt with a lower-case s.
+    logExit("createspine", "0");
     return 0;
 }
 
 int createSpine() {
-    qdLog("{createSpine()");
-    qdLog("\n");
+    logEnter("createSpine", "%s", "");
     int16_t context = selectedContext();
     if (context < 0) {
         freeSpine();
-        return fail("}createSpine: Context not selected", 16);
+        return fail("Context not selected", 16);
     }
     return buildSpine(modelEntry((uint16_t)contextModel((uint16_t)context))->descriptor);
 }

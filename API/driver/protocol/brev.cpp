@@ -5,7 +5,6 @@
 // operations only answer for an idle context. The shared pieces it will use
 // are in place: the Brev code tables (codec.cpp) and the NOT_RAW_DATA
 // decoding (samplesHandleRawData).
-#include "API/driver/frame/log.h"
 #include "API/driver/protocol/protocol.h"
 
 enum : uint16_t { BREV_APP_MES_PAUSE = 6 };
@@ -20,13 +19,7 @@ static int32_t brevStop(uint16_t ctx) {
     return protocolState[ctx].state == APP_IDLE ? 0 : 1;
 }
 
-static int32_t brevLinkLost(uint16_t ctx, uint16_t disc) {
-    if (ctx >= QD_MAX_CONTEXTS) return 0;
-    if (disc == protocolState[ctx].connected) {
-        qdLog("# (%i) QB_LinkDisc(%i, disc=%i)\n", ctx, ctx, disc);
-    }
-    return 0;
-}
+static int32_t brevLinkLost(uint16_t ctx, uint16_t disc) { return protoLinkLostNote("QB", ctx, disc); }
 
 static int32_t brevIndicator(uint16_t ctx, uint16_t type, uint16_t sub) {
     const ProtocolState *ps = &protocolState[ctx];

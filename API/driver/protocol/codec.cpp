@@ -7,30 +7,31 @@
 #include <cstring>
 
 #include "API/driver/frame/log.h"
+#include "API/driver/protocol/halvex_wire.h"
 
 // ---------------------------------------------------------------------------
 // Code tables
 // ---------------------------------------------------------------------------
 
-static const char *const halvexCommandNames[21] = {
-    "CMD_GET_DEV_INFO", "CMD_GET_FIRM_INFO", "CMD_GET_BOOT_INFO", "CMD_GET_DEV_STATE",
-    "CMD_SET_NOTIF", "CMD_SET_RTC", "CMD_READ_CFG", "CMD_WRITE_CFG",
-    "CMD_START_MES", "CMD_TURN_OFF", "CMD_STOP_MES", "CMD_START_TEST",
-    "CMD_STOP_TEST", "CMD_RESTART", "CMD_SET_GEN", "CMD_CALIB",
-    "CMD_CHECK", "CMD_BOOT", "CMD_WRITE_FIRM", "", "CMD_START_FIRM",
-};
-static const char *const halvexReplyNames[21] = {
-    "REP_GET_DEV_INFO", "REP_GET_FIRM_INFO", "REP_GET_BOOT_INFO", "REP_GET_DEV_STATE",
-    "REP_SET_NOTIF", "REP_SET_RTC", "REP_READ_CFG", "REP_WRITE_CFG",
-    "REP_START_MES", "REP_TURN_OFF", "REP_STOP_MES", "REP_START_TEST",
-    "REP_STOP_TEST", "REP_RESTART", "REP_SET_GEN", "REP_CALIB",
-    "REP_CHECK", "REP_BOOT", "REP_WRITE_FIRM", "", "REP_START_FIRM",
-};
-static const uint8_t halvexReplyMinimum[21] = {
-    69, 32, 0, 3, 2, 2, 22, 2, 2, 2, 2, 2, 2, 2, 2, 0, 0, 0, 0, 0, 0,
-};
-static const char *const halvexNotificationNames[3] = {"NOT_EVENT", "NOT_DATA", "NOT_EXT_DATA"};
-static const uint8_t halvexNotificationMinimum[3] = {2, 5, 0};
+// Halvex: names and minimum lengths made from the lists of the wire format.
+#define HALVEX_CMD_NAME(name, minimum) "CMD_" #name,
+#define HALVEX_REP_NAME(name, minimum) "REP_" #name,
+#define HALVEX_NOT_NAME(name, minimum) "NOT_" #name,
+#define HALVEX_NO_NAME(name, minimum) "",
+#define HALVEX_MINIMUM(name, minimum) minimum,
+static const char *const halvexCommandNames[halvex::MESSAGE_COUNT] = {
+    HALVEX_MESSAGES(HALVEX_CMD_NAME, HALVEX_NO_NAME)};
+static const char *const halvexReplyNames[halvex::MESSAGE_COUNT] = {
+    HALVEX_MESSAGES(HALVEX_REP_NAME, HALVEX_NO_NAME)};
+static const uint8_t halvexReplyMinimum[halvex::MESSAGE_COUNT] = {HALVEX_MESSAGES(HALVEX_MINIMUM, HALVEX_MINIMUM)};
+static const char *const halvexNotificationNames[halvex::NOTIFICATION_COUNT] = {
+    HALVEX_NOTIFICATIONS(HALVEX_NOT_NAME)};
+static const uint8_t halvexNotificationMinimum[halvex::NOTIFICATION_COUNT] = {HALVEX_NOTIFICATIONS(HALVEX_MINIMUM)};
+#undef HALVEX_CMD_NAME
+#undef HALVEX_REP_NAME
+#undef HALVEX_NOT_NAME
+#undef HALVEX_NO_NAME
+#undef HALVEX_MINIMUM
 
 static const char *const brevCommandNames[21] = {
     "CMD_GET_DEV_INFO", "CMD_GET_FIRM_INFO", "CMD_GET_BOOT_INFO", "CMD_GET_DEV_STATE",
@@ -55,15 +56,15 @@ static const char *const brevNotificationNames[9] = {
 };
 static const uint8_t brevNotificationMinimum[9] = {2, 0, 0, 0, 3, 2, 0, 0, 0};
 
-// The device search knows only the device information exchange.
-static const uint8_t searchReplyMinimum[1] = {69};
+// The device search knows only the device information exchange (index 0 of
+// the Halvex lists); to it even the first notification is not implemented.
 static const uint8_t searchNotificationMinimum[1] = {0};
 
 const MessageTables halvexTables = {
-    halvexCommandNames, 21,
-    halvexReplyNames, halvexReplyMinimum, 21,
-    halvexNotificationNames, halvexNotificationMinimum, 3,
-    true, true, 0xC1, true,
+    halvexCommandNames, halvex::MESSAGE_COUNT,
+    halvexReplyNames, halvexReplyMinimum, halvex::MESSAGE_COUNT,
+    halvexNotificationNames, halvexNotificationMinimum, halvex::NOTIFICATION_COUNT,
+    true, true, halvex::NOT_DATA, true,
 };
 
 const MessageTables brevTables = {
@@ -75,7 +76,7 @@ const MessageTables brevTables = {
 
 const MessageTables searchTables = {
     halvexCommandNames, 1,
-    halvexReplyNames, searchReplyMinimum, 1,
+    halvexReplyNames, halvexReplyMinimum, 1,
     halvexNotificationNames, searchNotificationMinimum, 1,
     true, true, 0, false,
 };

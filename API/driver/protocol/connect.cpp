@@ -16,7 +16,7 @@ static const size_t CONNECTION_THREAD_STACK = 64 * 1024;
 static void connectionThread(void *arg) {
     uint16_t ctx = (uint16_t)(uintptr_t)arg;
     ProtocolState *ps = &protocolState[ctx];
-    qdLog("{ConThreadFunc(..)\n");
+    logWorkerEnter("ConThreadFunc", "..");
     bool opened = OpenLink(ps->link.type, ps->deviceId, &ps->link, ps->ident, IDENT_TEXT_SIZE) == 1;
     uint16_t indicator;
     {
@@ -41,14 +41,14 @@ static void connectionThread(void *arg) {
         }
     }
     reportIndicator(ctx, QD_IND_LINK, indicator);
-    qdLog("}ConThreadFunc: 0\n");
+    logWorkerExit("ConThreadFunc");
     protoSetThreadBusy(ps, false);
 }
 
 static void reconnectionThread(void *arg) {
     uint16_t ctx = (uint16_t)(uintptr_t)arg;
     ProtocolState *ps = &protocolState[ctx];
-    qdLog("{ReconThreadFunc(..)\n");
+    logWorkerEnter("ReconThreadFunc", "..");
     bool opened = OpenLink(ps->link.type, ps->ident, &ps->link, nullptr, 0) == 1;
     if (opened) {
         qdLog("# (%i) Reconnection socket/handle: %p\n", ctx, (void *)ps->link.handle);
@@ -65,7 +65,7 @@ static void reconnectionThread(void *arg) {
         ps->connected = opened ? 1 : 0;
         ps->pendingEvent = opened ? INT_CON : INT_DISC;
     }
-    qdLog("}ReconThreadFunc: 0\n");
+    logWorkerExit("ReconThreadFunc");
     protoSetThreadBusy(ps, false);
 }
 

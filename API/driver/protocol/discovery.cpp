@@ -11,6 +11,7 @@
 #include "QuorvaneDrv.h"
 #include "API/driver/frame/hooks.h"
 #include "API/driver/frame/log.h"
+#include "API/driver/protocol/halvex_wire.h"
 #include "API/driver/protocol/protocol.h"
 #include "os/os.h"
 
@@ -26,7 +27,6 @@ static const uint32_t REPLY_MS = 1000;
 static const size_t DISCOVERY_THREAD_STACK = 4 * 1024;
 static const int MAX_BYTES_PER_STEP = 8192;
 static const uint32_t RESULT_IDENT_SIZE = 64;
-static const char MAKER[] = "Quorvane Systems";
 
 struct SearchState {
     std::atomic<int> phase;
@@ -61,7 +61,7 @@ static uint16_t highestType(uint16_t mask) {
 
 static void discoveryThread(void *) {
     g_search.phase.store(SEARCH_RUNNING);
-    qdLog("{DiscoveryThreadFunc(...)\n");
+    logWorkerEnter("DiscoveryThreadFunc", "...");
     // The open fills the search link itself, so that a detach can cut a
     // wireless open short by closing it.
     g_search.link.type = g_search.linkType;
@@ -72,7 +72,7 @@ static void discoveryThread(void *) {
         EngineGuard guard;
         if (opened) {
             qdLog("# Discovery connection socket/handle: %p\n", (void *)g_search.link.handle);
-            uint32_t size = msgBuild(g_search.tx, 0x00, nullptr, 0);
+            uint32_t size = msgBuild(g_search.tx, halvex::CMD_GET_DEV_INFO, nullptr, 0);
             uint32_t deadline = osClockMs() + REPLY_MS;
             g_search.deadline = deadline != 0 ? deadline : 1;
             msgTrace(&searchTables, 0, g_search.tx + 1, size - 1);
@@ -82,7 +82,7 @@ static void discoveryThread(void *) {
             g_search.link.handle = LINK_INVALID_HANDLE;
         }
     }
-    qdLog("}DiscoveryThreadFunc: 0\n");
+    logWorkerExit("DiscoveryThreadFunc");
     g_search.threadRunning.store(false);
 }
 
@@ -110,13 +110,12 @@ static void closeSearchLink() {
 }
 
 static bool refuse() {
-    qdLog("!%s\n", "}QdFindFirstAvailDev: 1");
+    logFail("QdFindFirstAvailDev", "1");
     return true;
 }
 
 extern "C" int32_t QDCALL QdFindFirstAvailDev(const char *deviceId, uint16_t flags, DiscoveryResult *result) {
-    qdLog("{QdFindFirstAvailDev(...)");
-    qdLog("\n");
+    logEnter("QdFindFirstAvailDev", "...");
     if (result != nullptr) result->status = QD_DISC_NOT_STARTED;
     bool wantEngineThread = (flags & QD_START_ENGINE_THREAD) != 0;
     uint16_t mask = flags == 7 ? 15 : (uint16_t)(flags & 15);
@@ -168,8 +167,7 @@ extern "C" int32_t QDCALL QdFindFirstAvailDev(const char *deviceId, uint16_t fla
         refuse();
         return 1;
     }
-    qdLog("}QdFindFirstAvailDev: ok");
-    qdLog("\n");
+    logExit("QdFindFirstAvailDev", "ok");
     return 0;
 }
 
@@ -212,15 +210,20 @@ static uint32_t nextAttempt() {
     }
 }
 
-// Copies the device found into the caller's record.
+// The device information reply: a device of this maker that executed the
+// command is copied into the caller's record as found.
 static void storeFound(const uint8_t *body, uint32_t n) {
+    if (body[halvex::RESULT_AT] != halvex::RESULT_OK ||
+        memcmp(body + halvex::DEV_INFO_MAKER_AT, halvex::DEV_INFO_MAKER, sizeof halvex::DEV_INFO_MAKER) != 0) {
+        return;
+    }
     DiscoveryResult *r = g_search.result;
-    memcpy(r->model, body + 35, sizeof r->model);
+    memcpy(r->model, body + halvex::DEV_INFO_MODEL_AT, sizeof r->model);
     r->model[sizeof r->model - 1] = '\0';
-    uint32_t available = n > 68 ? n - 68 : 0;
+    uint32_t available = n > halvex::DEV_INFO_SERIAL_AT ? n - halvex::DEV_INFO_SERIAL_AT : 0;
     if (available > sizeof r->serial) available = sizeof r->serial;
     memset(r->serial, 0, sizeof r->serial);
-    memcpy(r->serial, body + 68, available);
+    memcpy(r->serial, body + halvex::DEV_INFO_SERIAL_AT, available);
     r->status = QD_DISC_FOUND;
 }
 
@@ -248,9 +251,9 @@ uint32_t discoveryStep() {
                 ended = true;
                 break;
             }
-            if (body[0] == 0x80 && g_search.protState == PROT_GET_DEV_INFO) {
+            if (body[halvex::CODE_AT] == halvex::REP_GET_DEV_INFO && g_search.protState == PROT_GET_DEV_INFO) {
                 g_search.deadline = 0;
-                if (body[1] == 0 && memcmp(body + 2, MAKER, sizeof MAKER) == 0) storeFound(body, n);
+                storeFound(body, n);
                 ended = true;
                 break;
             }

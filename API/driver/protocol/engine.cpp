@@ -164,6 +164,14 @@ void protoCloseLink(ProtocolState *ps) {
     }
 }
 
+int32_t protoLinkLostNote(const char *familyTag, uint16_t ctx, uint16_t disc) {
+    if (ctx >= QD_MAX_CONTEXTS) return 0;
+    if (disc == protocolState[ctx].connected) {
+        qdLog("# (%i) %s_LinkDisc(%i, disc=%i)\n", ctx, familyTag, ctx, disc);
+    }
+    return 0;
+}
+
 // ---------------------------------------------------------------------------
 // Reports
 // ---------------------------------------------------------------------------
@@ -350,14 +358,13 @@ static bool windowWatchesHost(uint16_t ctx) {
 }
 
 extern "C" int32_t QDCALL QdStartMeasurement(uint16_t context, uint16_t flags) {
-    qdLog("{QdStartMeasurement(%i...)", context);
-    qdLog("\n");
+    logEnter("QdStartMeasurement", "%i...", context);
     if (!protoContextOpen(context)) {
-        qdLog("!%s\n", "}QdStartMeasurement: -1");
+        logFail("QdStartMeasurement", "-1");
         return -1;
     }
     if (!protoLinkLibraryReady()) {
-        qdLog("!%s\n", "}QdStartMeasurement: 2");
+        logFail("QdStartMeasurement", "2");
         return 2;
     }
     const ProtocolFamilyOps *ops = protocolOps(protoContextModel(context));
@@ -367,26 +374,23 @@ extern "C" int32_t QDCALL QdStartMeasurement(uint16_t context, uint16_t flags) {
     }
     if (result == 0 && windowWatchesHost(context)) windowMeasurementStarted();
     if (result == 0 || result == 3) {
-        qdLog("}QdStartMeasurement: %i", result);
+        logExit("QdStartMeasurement", "%i", result);
     } else {
-        qdLog("!}QdStartMeasurement: %i", result);
+        logFail("QdStartMeasurement", "%i", result);
     }
-    qdLog("\n");
     return result;
 }
 
 extern "C" int32_t QDCALL QdStopMeasurement(uint16_t context) {
-    qdLog("{QdStopMeasurement(%i)", context);
-    qdLog("\n");
+    logEnter("QdStopMeasurement", "%i", context);
     if (!protoContextOpen(context)) {
-        qdLog("!%s\n", "}QdStopMeasurement: -1");
+        logFail("QdStopMeasurement", "-1");
         return -1;
     }
     if (windowWatchesHost(context)) windowMeasurementStopped();
     const ProtocolFamilyOps *ops = protocolOps(protoContextModel(context));
     int32_t result = ops != nullptr ? ops->stop(context) : 0;
-    qdLog("}QdStopMeasurement: %i", result);
-    qdLog("\n");
+    logExit("QdStopMeasurement", "%i", result);
     return result;
 }
 

@@ -6,8 +6,11 @@
 #include <cstring>
 
 #include "API/driver/frame/log.h"
+#include "API/driver/protocol/halvex_wire.h"
 #include "API/driver/protocol/protocol.h"
 #include "os/os.h"
+
+using namespace halvex;
 
 enum : uint16_t {
     APP_GET_DEV_INFO = 1,
@@ -32,44 +35,36 @@ static const char *const stateNames[HALVEX_STATES] = {
 };
 
 // Device state byte of REP_GET_DEV_STATE that each state expects.
-static const uint8_t expectedDeviceState[HALVEX_STATES] = {0, 1, 1, 1, 1, 1, 2, 2, 1, 5, 5, 1, 1};
-
-enum : uint8_t {
-    CMD_GET_DEV_INFO = 0x00,
-    CMD_SET_NOTIF = 0x04,
-    CMD_WRITE_CFG = 0x07,
-    CMD_START_MES = 0x08,
-    CMD_STOP_MES = 0x0A,
-    CMD_START_TEST = 0x0B,
-    CMD_STOP_TEST = 0x0C,
-    CMD_RESTART = 0x0D,
-    REP_GET_DEV_INFO = 0x80,
-    REP_GET_DEV_STATE = 0x83,
-    REP_SET_NOTIF = 0x84,
-    REP_WRITE_CFG = 0x87,
-    REP_START_MES = 0x88,
-    REP_STOP_MES = 0x8A,
-    REP_START_TEST = 0x8B,
-    REP_STOP_TEST = 0x8C,
-    NOT_EVENT = 0xC0,
-    NOT_DATA = 0xC1,
+static const uint8_t expectedDeviceState[HALVEX_STATES] = {
+    DEVICE_STATE_OFF,        // APP_IDLE
+    DEVICE_STATE_READY,      // APP_GET_DEV_INFO
+    DEVICE_STATE_READY,      // APP_GET_FIRM_INFO
+    DEVICE_STATE_READY,      // APP_WRITE_CFG
+    DEVICE_STATE_READY,      // APP_SET_NOTIF
+    DEVICE_STATE_READY,      // APP_START_TEST
+    DEVICE_STATE_TESTING,    // APP_TEST
+    DEVICE_STATE_TESTING,    // APP_STOP_TEST
+    DEVICE_STATE_READY,      // APP_START_MES
+    DEVICE_STATE_MEASURING,  // APP_MEASURE
+    DEVICE_STATE_MEASURING,  // APP_STOP_MES
+    DEVICE_STATE_READY,      // APP_CLEAR_NOTIF
+    DEVICE_STATE_READY,      // APP_RESET_NOTIF
 };
-
-enum : uint8_t { NOTIF_ENABLE = 0x40, NOTIF_CLEAR = 0xE0 };
 
 // Timer slots.
 enum { T1 = 0, T2 = 1, T3 = 2, T4 = 3, T5 = 4 };
 
-static const uint32_t REPLY_MS = 900;
-static const uint32_t DATA_WATCH_MS = 2000;
-static const uint32_t LINK_ERROR_MS = 10000;
-static const uint32_t STOP_WAIT_MS = 1000;
 static const int MAX_MESSAGES_PER_STEP = 10;
 // Bytes read per step at most: ten longest frames and some slack, so that a
 // flooding link cannot keep one step going.
 static const int MAX_BYTES_PER_STEP = 8192;
-
-static const char MAKER[] = "Quorvane Systems";
+// Battery state a connection starts with, until the device reports its own.
+static const uint8_t BATTERY_AT_START = 3;
+// Bluetooth LE needs an operating system of version code 12 or later.
+static const int BLE_MIN_OS_VERSION = 12;
+// A stop waits this long for a connection thread whose link it closed.
+static const int THREAD_WAIT_STEPS = 20;
+static const uint32_t THREAD_WAIT_STEP_MS = 2;
 
 static bool onUsb(const ProtocolState *ps) { return ps->link.type == LINK_USB; }
 
@@ -112,7 +107,7 @@ static void linkFailure(ProtocolState *ps) {
         protoCloseLink(ps);
         rxReset(&ps->rx);
         ps->connected = 0;
-        reportIndicator(ps->context, QD_IND_LINK, 2);
+        reportIndicator(ps->context, QD_IND_LINK, LINK_IND_ERROR);
         protoTimerStop(ps, T4, false);
         logLinkError(ps);
         if (!protoThreadBusy(ps) && !reconnectionThreadStart(ps->context)) {
@@ -127,7 +122,7 @@ static void linkFailure(ProtocolState *ps) {
 
 static void disconnect(ProtocolState *ps) {
     protoCloseLink(ps);
-    if (ps->connected) reportIndicator(ps->context, QD_IND_LINK, 0);
+    if (ps->connected) reportIndicator(ps->context, QD_IND_LINK, LINK_IND_DISCONNECTED);
     ps->connected = 0;
     ps->serial[0] = '\0';
     protoTimerStop(ps, T5, true);
@@ -142,14 +137,14 @@ static int handleEvent(ProtocolState *ps, uint16_t event) {
     uint16_t ctx = ps->context;
     switch (event) {
     case INT_DISC:
-        reportIndicator(ctx, QD_IND_LINK, 0);
+        reportIndicator(ctx, QD_IND_LINK, LINK_IND_DISCONNECTED);
         reportUserMessage(ctx, onUsb(ps) ? MSG_LINK_LOST_USB : MSG_LINK_LOST, nullptr);
         return 0;
     case INT_CON:
-        reportIndicator(ctx, QD_IND_LINK, 1);
+        reportIndicator(ctx, QD_IND_LINK, LINK_IND_CONNECTED);
         return 1;
     case INT_T1:
-        reportIndicator(ctx, QD_IND_LINK, 2);
+        reportIndicator(ctx, QD_IND_LINK, LINK_IND_ERROR);
         logLinkError(ps);
         if (ps->state >= APP_START_TEST && ps->state <= APP_STOP_MES) send(ps, CMD_RESTART, 0);
         if (ps->connected) {
@@ -164,14 +159,14 @@ static int handleEvent(ProtocolState *ps, uint16_t event) {
     case INT_T3:
         if ((ps->state == APP_TEST || ps->state == APP_MEASURE) && ps->connected &&
             !protoTimerRunning(ps, T2)) {
-            protoTimerStart(ps, T2, onUsb(ps) ? 1000 : 10000, true);
-            reportIndicator(ctx, QD_IND_LINK, 2);
+            protoTimerStart(ps, T2, onUsb(ps) ? LINK_LOSS_USB_MS : LINK_LOSS_MS, true);
+            reportIndicator(ctx, QD_IND_LINK, LINK_IND_ERROR);
             protoTimerStop(ps, T4, false);
             logLinkError(ps);
         }
         return 1;
     case INT_T4:
-        if (ps->connected) reportIndicator(ctx, QD_IND_LINK, 1);
+        if (ps->connected) reportIndicator(ctx, QD_IND_LINK, LINK_IND_CONNECTED);
         return 1;
     case INT_T5:
         return 0;
@@ -187,56 +182,63 @@ static int handleEvent(ProtocolState *ps, uint16_t event) {
 // Configuration write after the device has identified itself.
 static int deviceInfo(ProtocolState *ps, const uint8_t *body, uint32_t n) {
     uint16_t ctx = ps->context;
-    char model[34];
-    fieldCopy(model, body + 35, 33);
-    if (!fieldEquals(body + 2, 33, MAKER)) {
+    char model[DEV_INFO_MODEL_SIZE + 1];
+    fieldCopy(model, body + DEV_INFO_MODEL_AT, DEV_INFO_MODEL_SIZE);
+    if (!fieldEquals(body + DEV_INFO_MAKER_AT, DEV_INFO_MAKER_SIZE, DEV_INFO_MAKER)) {
         reportUserMessage(ctx, MSG_UNSUPPORTED_MODEL, model);
         return 0;
     }
     uint16_t modelIndex = protoContextModel(ctx);
     ModelFacts facts;
     if (!protoModelFacts(modelIndex, &facts) || facts.name == nullptr ||
-        !fieldEquals(body + 35, 33, facts.name)) {
+        !fieldEquals(body + DEV_INFO_MODEL_AT, DEV_INFO_MODEL_SIZE, facts.name)) {
         reportUserMessage(ctx, MSG_WRONG_MODEL, model);
         return 0;
     }
     // The serial number fills the rest of the message, up to 13 bytes.
-    uint32_t available = n > 68 ? n - 68 : 0;
-    fieldCopy(ps->serial, body + 68, available < 13 ? available : 13);
+    uint32_t available = n > DEV_INFO_SERIAL_AT ? n - DEV_INFO_SERIAL_AT : 0;
+    if (available > DEV_INFO_SERIAL_SIZE) available = DEV_INFO_SERIAL_SIZE;
+    fieldCopy(ps->serial, body + DEV_INFO_SERIAL_AT, available);
 
     samplesPrepare(ps, modelIndex, facts.channelStride);
     if (!onUsb(ps)) {
-        ps->battery = 3;
-        reportIndicator(ctx, QD_IND_BATTERY, 3);
+        ps->battery = BATTERY_AT_START;
+        reportIndicator(ctx, QD_IND_BATTERY, BATTERY_AT_START);
     }
     // The general bytes and the records of the model's channels.
-    uint32_t channels = ps->channels < 6 ? ps->channels : 6;
-    uint32_t size = facts.imageSize - (6 - channels) * facts.channelStride;
+    uint32_t channels = ps->channels < CONFIG_MAX_CHANNELS ? ps->channels : CONFIG_MAX_CHANNELS;
+    uint32_t size = facts.imageSize - (CONFIG_MAX_CHANNELS - channels) * facts.channelStride;
     if (size > CONFIG_IMAGE_SIZE) size = CONFIG_IMAGE_SIZE;
     protoSend(ps, &halvexTables, CMD_WRITE_CFG, ps->image, size, REPLY_MS);
     setState(ps, APP_WRITE_CFG);
     return 1;
 }
 
+// Channels of the configuration that are on and analog.
+static int analogChannelsOn(const ProtocolState *ps) {
+    ModelFacts facts;
+    uint32_t stride =
+        protoModelFacts(protoContextModel(ps->context), &facts) ? facts.channelStride : CONFIG_CHANNEL_STRIDE;
+    int analog = 0;
+    for (uint32_t i = 0; i < ps->channels && i < CONFIG_MAX_CHANNELS; i++) {
+        uint32_t at = CONFIG_CHANNELS_AT + i * stride;
+        if (at + CHANNEL_KIND_AT + 1 > CONFIG_IMAGE_SIZE) break;
+        const uint8_t *rec = ps->image + at;
+        if ((rec[CHANNEL_ON_AT] & CHANNEL_ON_BIT) != 0 && rec[CHANNEL_KIND_AT] != CHANNEL_KIND_NOT_ANALOG) analog++;
+    }
+    return analog;
+}
+
 // An error reply: tell the user, take the device back to rest, close.
 static int errorReply(ProtocolState *ps, const uint8_t *body) {
     uint16_t ctx = ps->context;
-    uint8_t code = body[0];
-    uint8_t result = body[1];
+    uint8_t code = body[CODE_AT];
+    uint8_t result = body[RESULT_AT];
     protoLogError(ctx, msgResultText(result));
-    if (code == REP_WRITE_CFG && result == 2) {
-        int analog = 0;
-        ModelFacts facts;
-        uint32_t stride = protoModelFacts(protoContextModel(ctx), &facts) ? facts.channelStride : 6;
-        for (uint32_t i = 0; i < ps->channels && i < 6; i++) {
-            uint32_t at = 16 + i * stride;
-            if (at + 2 > CONFIG_IMAGE_SIZE) break;
-            const uint8_t *rec = ps->image + at;
-            if ((rec[0] & 0x80) != 0 && rec[1] != 7) analog++;
-        }
-        reportUserMessage(ctx, analog == 0 ? MSG_INVALID_CONFIG : MSG_UNSUPPORTED_CONFIG, nullptr);
+    if (code == REP_WRITE_CFG && result == RESULT_INVALID_PARAMETER) {
+        reportUserMessage(ctx, analogChannelsOn(ps) == 0 ? MSG_INVALID_CONFIG : MSG_UNSUPPORTED_CONFIG, nullptr);
     } else {
-        reportUserMessage(ctx, result == 3 ? MSG_INCOMPATIBLE_STATE : MSG_DEVICE_ERROR, nullptr);
+        reportUserMessage(ctx, result == RESULT_WRONG_STATE ? MSG_INCOMPATIBLE_STATE : MSG_DEVICE_ERROR, nullptr);
     }
     if (ps->state > APP_SET_NOTIF) sendNotif(ps, NOTIF_CLEAR, 0);
     if (ps->state == APP_MEASURE) {
@@ -251,147 +253,167 @@ static int errorReply(ProtocolState *ps, const uint8_t *body) {
     return 0;
 }
 
-static int handleMessage(ProtocolState *ps, const uint8_t *body, uint32_t n) {
-    uint16_t ctx = ps->context;
-    uint8_t code = body[0];
-    bool reply = (code & 0xC0) == 0x80;
+// Any message ends a link error that the data watch raised; the watch goes
+// on.
+static void linkErrorCleared(ProtocolState *ps) {
+    if (!protoTimerRunning(ps, T2)) return;
+    protoTimerStop(ps, T2, true);
+    reportIndicator(ps->context, QD_IND_LINK, LINK_IND_CONNECTED);
+    if ((ps->state == APP_MEASURE || ps->state == APP_TEST) && !protoTimerRunning(ps, T3)) {
+        protoTimerStart(ps, T3, DATA_WATCH_MS, false);
+    }
+}
 
-    if (protoTimerRunning(ps, T2)) {
-        protoTimerStop(ps, T2, true);
-        reportIndicator(ctx, QD_IND_LINK, 1);
-        // The data watch goes on after a link error that any message cleared.
-        if ((ps->state == APP_MEASURE || ps->state == APP_TEST) && !protoTimerRunning(ps, T3)) {
-            protoTimerStart(ps, T3, DATA_WATCH_MS, false);
+// REP_GET_DEV_STATE: a device in the state the context expects keeps the
+// reply timer running (replyDeadline: its deadline before the reply).
+static int deviceStateReply(ProtocolState *ps, const uint8_t *body, uint32_t replyDeadline) {
+    if (body[DEV_STATE_AT] == expectedDeviceState[ps->state]) {
+        ps->timers[T1] = replyDeadline;
+        return 1;
+    }
+    reportUserMessage(ps->context, MSG_INCOMPATIBLE_STATE, nullptr);
+    send(ps, CMD_RESTART, 0);
+    return 0;
+}
+
+static int eventNotification(ProtocolState *ps, const uint8_t *body, uint32_t n) {
+    uint16_t ctx = ps->context;
+    switch (body[EVENT_AT]) {
+    case EVENT_BATTERY:
+        // The battery state follows the event byte; a message without it
+        // carries no state.
+        if (n > EVENT_BATTERY_AT) {
+            ps->battery = body[EVENT_BATTERY_AT];
+            reportIndicator(ctx, QD_IND_BATTERY, ps->battery);
+        }
+        break;
+    case EVENT_LINK_ERROR:
+        reportIndicator(ctx, QD_IND_LINK, LINK_IND_ERROR);
+        protoTimerStart(ps, T4, LINK_ERROR_MS, false);
+        logLinkError(ps);
+        break;
+    case EVENT_LINK_FAILURE:
+        linkFailure(ps);
+        break;
+    case EVENT_HARDWARE:
+        reportUserMessage(ctx, MSG_HARDWARE_PROBLEM, nullptr);
+        break;
+    default:
+        break;
+    }
+    return 1;
+}
+
+// What a message that the state waits for does: the handler's result, or -1
+// when the state has no use for the message.
+static const int NOT_EXPECTED = -1;
+
+// The way to the measurement: configuration, notifications, start.
+static int setupMessage(ProtocolState *ps, uint8_t code, const uint8_t *body, uint32_t n) {
+    switch (ps->state) {
+    case APP_GET_DEV_INFO:
+        if (code == REP_GET_DEV_INFO) return deviceInfo(ps, body, n);
+        break;
+    case APP_WRITE_CFG:
+        if (code != REP_WRITE_CFG) break;
+        sendNotif(ps, NOTIF_ENABLE, REPLY_MS);
+        setState(ps, APP_SET_NOTIF);
+        return 1;
+    case APP_SET_NOTIF:
+        if (code != REP_SET_NOTIF) break;
+        if (ps->mode == QD_START_TEST) {
+            send(ps, CMD_START_TEST, REPLY_MS);
+            setState(ps, APP_START_TEST);
+        } else {
+            send(ps, CMD_START_MES, REPLY_MS);
+            setState(ps, APP_START_MES);
+        }
+        return 1;
+    case APP_START_TEST:
+        if (code != REP_START_TEST) break;
+        setState(ps, APP_TEST);
+        protoTimerStart(ps, T3, DATA_WATCH_MS, true);
+        return 1;
+    case APP_START_MES:
+        if (code != REP_START_MES) break;
+        setState(ps, APP_MEASURE);
+        protoTimerStart(ps, T3, DATA_WATCH_MS, true);
+        return 1;
+    default:
+        break;
+    }
+    return NOT_EXPECTED;
+}
+
+// The measurement and the way back to rest.
+static int runMessage(ProtocolState *ps, uint8_t code, const uint8_t *body, uint32_t n) {
+    switch (ps->state) {
+    case APP_TEST:
+    case APP_MEASURE:
+        if (code != NOT_DATA) break;
+        samplesHandleData(ps, body, n);
+        return 1;
+    case APP_STOP_TEST:
+    case APP_STOP_MES: {
+        uint8_t stopReply = ps->state == APP_STOP_TEST ? REP_STOP_TEST : REP_STOP_MES;
+        if (code == stopReply) {
+            protoTimerStart(ps, T1, REPLY_MS, true);
+            setState(ps, APP_CLEAR_NOTIF);
+            return 1;
+        }
+        // Data still in flight after the stop is dropped without a word.
+        if (code == NOT_DATA) return 1;
+        break;
+    }
+    case APP_CLEAR_NOTIF:
+        if (code == REP_SET_NOTIF) return 0;
+        break;
+    case APP_RESET_NOTIF:
+        if (code != REP_SET_NOTIF) break;
+        setState(ps, APP_CLEAR_NOTIF);
+        return 1;
+    default:
+        break;
+    }
+    return NOT_EXPECTED;
+}
+
+// A message the state has no use for is logged and passed over; a reply
+// among them puts the reply timer back (replyDeadline).
+static int unexpectedMessage(ProtocolState *ps, uint8_t code, bool reply, uint32_t replyDeadline) {
+    uint16_t ctx = ps->context;
+    if (code == NOT_DATA) {
+        const char *name = msgName(&halvexTables, NOT_DATA);
+        if (ctx > 0) {
+            qdLog("> (%i) %s ...\n", ctx, name);
+        } else {
+            qdLog("> %s ...\n", name);
         }
     }
+    protoLogError(ctx, "Received message is incompatible with current state");
+    if (reply) ps->timers[T1] = replyDeadline;
+    return 1;
+}
+
+static int handleMessage(ProtocolState *ps, const uint8_t *body, uint32_t n) {
+    uint8_t code = body[CODE_AT];
+    bool reply = (code & CLASS_MASK) == REPLY_CLASS;
+    linkErrorCleared(ps);
 
     // A reply the state is not waiting for must not cancel the wait for the
     // one it is: such replies put the reply timer back.
     uint32_t replyDeadline = ps->timers[T1];
     if (reply) {
         protoTimerStop(ps, T1, false);
-        if (body[1] != 0) return errorReply(ps, body);
+        if (body[RESULT_AT] != RESULT_OK) return errorReply(ps, body);
     }
+    if (code == REP_GET_DEV_STATE) return deviceStateReply(ps, body, replyDeadline);
+    if (code == NOT_EVENT) return eventNotification(ps, body, n);
 
-    if (code == REP_GET_DEV_STATE) {
-        if (body[2] == expectedDeviceState[ps->state]) {
-            ps->timers[T1] = replyDeadline;
-            return 1;
-        }
-        reportUserMessage(ctx, MSG_INCOMPATIBLE_STATE, nullptr);
-        send(ps, CMD_RESTART, 0);
-        return 0;
-    }
-
-    if (code == NOT_EVENT) {
-        switch (body[1]) {
-        case 0x40:
-            // The battery state follows the event byte; a message without
-            // it carries no state.
-            if (n >= 3) {
-                ps->battery = body[2];
-                reportIndicator(ctx, QD_IND_BATTERY, ps->battery);
-            }
-            break;
-        case 0x60:
-            reportIndicator(ctx, QD_IND_LINK, 2);
-            protoTimerStart(ps, T4, LINK_ERROR_MS, false);
-            logLinkError(ps);
-            break;
-        case 0x61:
-            linkFailure(ps);
-            break;
-        case 0x80:
-            reportUserMessage(ctx, MSG_HARDWARE_PROBLEM, nullptr);
-            break;
-        default:
-            break;
-        }
-        return 1;
-    }
-
-    switch (ps->state) {
-    case APP_GET_DEV_INFO:
-        if (code == REP_GET_DEV_INFO) return deviceInfo(ps, body, n);
-        break;
-    case APP_WRITE_CFG:
-        if (code == REP_WRITE_CFG) {
-            sendNotif(ps, NOTIF_ENABLE, REPLY_MS);
-            setState(ps, APP_SET_NOTIF);
-            return 1;
-        }
-        break;
-    case APP_SET_NOTIF:
-        if (code == REP_SET_NOTIF) {
-            if (ps->mode == 1) {
-                send(ps, CMD_START_TEST, REPLY_MS);
-                setState(ps, APP_START_TEST);
-            } else {
-                send(ps, CMD_START_MES, REPLY_MS);
-                setState(ps, APP_START_MES);
-            }
-            return 1;
-        }
-        break;
-    case APP_START_TEST:
-        if (code == REP_START_TEST) {
-            setState(ps, APP_TEST);
-            protoTimerStart(ps, T3, DATA_WATCH_MS, true);
-            return 1;
-        }
-        break;
-    case APP_TEST:
-    case APP_MEASURE:
-        if (code == NOT_DATA) {
-            samplesHandleData(ps, body, n);
-            return 1;
-        }
-        break;
-    case APP_STOP_TEST:
-        if (code == REP_STOP_TEST) {
-            protoTimerStart(ps, T1, REPLY_MS, true);
-            setState(ps, APP_CLEAR_NOTIF);
-            return 1;
-        }
-        if (code == NOT_DATA) return 1;
-        break;
-    case APP_START_MES:
-        if (code == REP_START_MES) {
-            setState(ps, APP_MEASURE);
-            protoTimerStart(ps, T3, DATA_WATCH_MS, true);
-            return 1;
-        }
-        break;
-    case APP_STOP_MES:
-        if (code == REP_STOP_MES) {
-            protoTimerStart(ps, T1, REPLY_MS, true);
-            setState(ps, APP_CLEAR_NOTIF);
-            return 1;
-        }
-        if (code == NOT_DATA) return 1;
-        break;
-    case APP_CLEAR_NOTIF:
-        if (code == REP_SET_NOTIF) return 0;
-        break;
-    case APP_RESET_NOTIF:
-        if (code == REP_SET_NOTIF) {
-            setState(ps, APP_CLEAR_NOTIF);
-            return 1;
-        }
-        break;
-    default:
-        break;
-    }
-    if (code == NOT_DATA) {
-        if (ctx > 0) {
-            qdLog("> (%i) NOT_DATA ...\n", ctx);
-        } else {
-            qdLog("> NOT_DATA ...\n");
-        }
-    }
-    protoLogError(ctx, "Received message is incompatible with current state");
-    if (reply) ps->timers[T1] = replyDeadline;
-    return 1;
+    int result = setupMessage(ps, code, body, n);
+    if (result == NOT_EXPECTED) result = runMessage(ps, code, body, n);
+    if (result == NOT_EXPECTED) result = unexpectedMessage(ps, code, reply, replyDeadline);
+    return result;
 }
 
 // ---------------------------------------------------------------------------
@@ -479,12 +501,12 @@ static int32_t halvexStart(uint16_t ctx, uint16_t mode) {
     ps->channels = facts.channels;
     ps->link.type = facts.linkType;
     if (facts.linkType == LINK_BT || facts.linkType == LINK_BLE) ps->link.handle = LINK_INVALID_HANDLE;
-    if (facts.linkType == LINK_BLE && protoOsVersionCode() < 12) return 4;
+    if (facts.linkType == LINK_BLE && protoOsVersionCode() < BLE_MIN_OS_VERSION) return 4;
 
     const uint8_t *image = protoContextImage(ctx);
     if (image != nullptr) memcpy(ps->image, image, CONFIG_IMAGE_SIZE);
-    ps->battery = 3;
-    ps->mode = mode & 0x7FFF;
+    ps->battery = BATTERY_AT_START;
+    ps->mode = (uint16_t)(mode & ~QD_START_BACKGROUND);
     for (int t = T1; t <= T5; t++) ps->timers[t] = 0;
     ps->pendingEvent = INT_NONE;
     rxReset(&ps->rx);
@@ -501,7 +523,7 @@ static int32_t halvexStart(uint16_t ctx, uint16_t mode) {
     if (OpenLink(ps->link.type, ps->deviceId, &ps->link, ps->ident, IDENT_TEXT_SIZE) != 1) return 1;
     qdLog("# (%i) Connection socket/handle: %p\n", ctx, (void *)ps->link.handle);
     ps->connected = 1;
-    reportIndicator(ctx, QD_IND_LINK, 1);
+    reportIndicator(ctx, QD_IND_LINK, LINK_IND_CONNECTED);
     send(ps, CMD_GET_DEV_INFO, REPLY_MS);
     setState(ps, APP_GET_DEV_INFO);
     return 0;
@@ -521,7 +543,7 @@ static int32_t halvexStop(uint16_t ctx) {
                 CloseLink(&link);
             }
         }
-        for (int i = 0; i < 20 && protoThreadBusy(ps); i++) osSleep(2);
+        for (int i = 0; i < THREAD_WAIT_STEPS && protoThreadBusy(ps); i++) osSleep(THREAD_WAIT_STEP_MS);
     }
 
     EngineGuard guard;
@@ -567,24 +589,18 @@ static int32_t halvexStop(uint16_t ctx) {
     return 1;
 }
 
-static int32_t halvexLinkLost(uint16_t ctx, uint16_t disc) {
-    if (ctx >= QD_MAX_CONTEXTS) return 0;
-    if (disc == protocolState[ctx].connected) {
-        qdLog("# (%i) QH_LinkDisc(%i, disc=%i)\n", ctx, ctx, disc);
-    }
-    return 0;
-}
+static int32_t halvexLinkLost(uint16_t ctx, uint16_t disc) { return protoLinkLostNote("QH", ctx, disc); }
 
 static int32_t halvexIndicator(uint16_t ctx, uint16_t type, uint16_t sub) {
     const ProtocolState *ps = &protocolState[ctx];
     switch (type) {
     case QD_IND_LINK: {
         bool busy = protoThreadBusy(ps);
-        if (busy && ps->state > APP_GET_DEV_INFO) return 2;
-        if (!busy && ps->state == APP_IDLE) return 0;
-        if (protoTimerRunning(ps, T2) || protoTimerRunning(ps, T4)) return 2;
-        if (busy) return 3;
-        return ps->connected ? 1 : 0;
+        if (busy && ps->state > APP_GET_DEV_INFO) return LINK_IND_ERROR;
+        if (!busy && ps->state == APP_IDLE) return LINK_IND_DISCONNECTED;
+        if (protoTimerRunning(ps, T2) || protoTimerRunning(ps, T4)) return LINK_IND_ERROR;
+        if (busy) return LINK_IND_CONNECTING;
+        return ps->connected ? LINK_IND_CONNECTED : LINK_IND_DISCONNECTED;
     }
     case QD_IND_BATTERY:
         return ps->battery;

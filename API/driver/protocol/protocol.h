@@ -26,6 +26,14 @@ enum : uint16_t {
 };
 const int PROTOCOL_TIMERS = 5;   // Halvex uses INT_T1..INT_T5, Brev INT_T1..INT_T3
 
+// Values of the link indicator (QD_IND_LINK).
+enum : uint16_t {
+    LINK_IND_DISCONNECTED = 0,
+    LINK_IND_CONNECTED = 1,
+    LINK_IND_ERROR = 2,
+    LINK_IND_CONNECTING = 3,   // only answered to a query
+};
+
 // User messages (ids of the table in engine.cpp).
 enum : uint16_t {
     MSG_WRONG_MODEL = 1,
@@ -143,6 +151,11 @@ int32_t protoSend(ProtocolState *ps, const MessageTables *tables, uint8_t code,
 
 // Closes the record's link (if open) and marks it closed.
 void protoCloseLink(ProtocolState *ps);
+
+// The link-lost note of a family (tag "QH" Halvex, "QB" Brev): logs
+// "# (%i) <tag>_LinkDisc(%i, disc=%i)" when disc equals the context's
+// connected flag. Returns 0.
+int32_t protoLinkLostNote(const char *familyTag, uint16_t ctx, uint16_t disc);
 
 // ---------------------------------------------------------------------------
 // Reports to the host and the driver's windows

@@ -26,6 +26,15 @@ namespace {
 const uint16_t PAR_CHANNELS = QD_PAR_CHANNEL_COUNT;
 const uint16_t PAR_MAINS = QD_PAR_MAINS_FREQUENCY;
 
+// Field widths of the EDF main header, in header order.
+const int MAIN_FIELDS = 10;
+const int MAIN_WIDTH[MAIN_FIELDS] = {8, 80, 80, 8, 8, 8, 44, 8, 8, 4};
+enum {
+    M_VERSION, M_PATIENT, M_RECORDING, M_START_DATE, M_START_TIME, M_HEADER_BYTES, M_RESERVED, M_RECORDS,
+    M_DURATION, M_SIGNALS
+};
+const int MAIN_HEADER_SIZE = 256;
+
 // Field widths of an EDF signal header, in header order.
 const int SIGNAL_FIELDS = 10;
 const int FIELD_WIDTH[SIGNAL_FIELDS] = {16, 80, 8, 8, 8, 8, 8, 80, 8, 32};
@@ -33,10 +42,11 @@ enum {
     F_LABEL, F_TRANSDUCER, F_DIMENSION, F_PHYS_MIN, F_PHYS_MAX, F_DIG_MIN, F_DIG_MAX,
     F_PREFILTER, F_SAMPLES, F_RESERVED
 };
+const int SIGNAL_HEADER_SIZE = 256;
 
-int fieldOffset(int field) {
+int fieldOffset(const int *widths, int field) {
     int offset = 0;
-    for (int f = 0; f < field; f++) offset += FIELD_WIDTH[f];
+    for (int f = 0; f < field; f++) offset += widths[f];
     return offset;
 }
 
@@ -153,6 +163,194 @@ struct SignalSetup {
     float rate;
 };
 
+// The data record layout: N samples per record for the slowest signal, N << d
+// for a signal d rate steps above it.
+struct RecordLayout {
+    uint32_t slowestIndex;   // rate option index of the slowest signal
+    float slowestRate;
+    float duration;          // seconds per data record
+    uint16_t samples[REC_MAX_SIGNALS];
+};
+
+void putMain(char *header, int field, const char *text) {
+    putField(header + fieldOffset(MAIN_WIDTH, field), (size_t)MAIN_WIDTH[field], text);
+}
+
+void putSignal(char *slot, int field, const char *text) {
+    putField(slot + fieldOffset(FIELD_WIDTH, field), (size_t)FIELD_WIDTH[field], text);
+}
+
+// The enabled channels and their sample rates (option lists only). False
+// when a reading fails.
+bool readSignals(const RecordingOutput *out, uint16_t channels, SignalSetup *sig, int *count) {
+    int ns = 0;
+    for (uint16_t c = 0; c < channels; c++) {
+        bool enabled;
+        if (!readEnabled(out, channels, c, &enabled)) return false;
+        if (!enabled) continue;
+        QdParamValue v;
+        if (!readKind(out, QD_PAR_SAMPLE_RATE, c, QD_KIND_FLOAT, &v)) return false;
+        if ((v.type & QD_TYPE_OPTION_LIST) == 0) return false;
+        sig[ns].channel = c;
+        sig[ns].rateIndex = v.code;
+        sig[ns].rate = v.value.f;
+        ns++;
+    }
+    *count = ns;
+    return true;
+}
+
+// The record layout over ns >= 1 signals; false when the slowest rate gives
+// no usable record length or a signal would not fit a record row.
+bool planRecord(const SignalSetup *sig, int ns, RecordLayout *layout) {
+    int slowest = 0;
+    for (int k = 1; k < ns; k++) {
+        if (sig[k].rateIndex < sig[slowest].rateIndex) slowest = k;
+    }
+    uint32_t iMin = sig[slowest].rateIndex;
+    float rMin = sig[slowest].rate;
+    if (!std::isfinite(rMin) || rMin + 0.5f < 1.0f || rMin + 0.5f >= 65536.0f) return false;
+    uint16_t n = (uint16_t)(rMin + 0.5f);
+    layout->slowestIndex = iMin;
+    layout->slowestRate = rMin;
+    layout->duration = (float)n / rMin;
+    for (int k = 0; k < ns; k++) {
+        // A record row holds 2200 samples: a layout beyond that is refused.
+        uint32_t shift = sig[k].rateIndex - iMin;
+        if (shift > 11 || ((uint32_t)n << shift) > (uint32_t)REC_ROW_SAMPLES) return false;
+        layout->samples[k] = (uint16_t)(n << shift);
+    }
+    return true;
+}
+
+// The recording identification: the session text, followed by the model
+// name when the session does not name it already and there is room.
+void recordingText(const RecordingOutput *out, char *recording) {
+    size_t sessionLength = boundedLength(out->session, REC_TEXT_MAX);
+    std::memcpy(recording, out->session, sessionLength);
+    recording[sessionLength] = '\0';
+    const char *model = out->params->devName != nullptr ? out->params->devName() : nullptr;
+    if (model != nullptr && std::strstr(recording, model) == nullptr &&
+        sessionLength + std::strlen(model) + 17 <= (size_t)REC_TEXT_MAX) {
+        std::snprintf(recording + sessionLength, REC_TEXT_MAX + 1 - sessionLength, "%sRecorded with %s",
+                      sessionLength > 0 ? " / " : "", model);
+    }
+}
+
+// The 256-byte main header; the number of data records stays "-1" until the
+// recording is completed.
+void fillMainHeader(const RecordingOutput *out, int ns, const RecordLayout &layout, char *header) {
+    std::memset(header, ' ', MAIN_HEADER_SIZE);
+    char number[32];
+    putMain(header, M_VERSION, "0");
+    putMain(header, M_PATIENT, out->client);
+    char recording[REC_TEXT_MAX + 1];
+    recordingText(out, recording);
+    putMain(header, M_RECORDING, recording);
+    char date[9], time[9];
+    localStamp(date, time, '.');
+    putMain(header, M_START_DATE, date);
+    putMain(header, M_START_TIME, time);
+    std::snprintf(number, sizeof number, "%u", (unsigned)((ns + 1) * SIGNAL_HEADER_SIZE));
+    putMain(header, M_HEADER_BYTES, number);
+    putMain(header, M_RECORDS, "-1");
+    formatNumber(number, sizeof number, (double)layout.duration, (size_t)MAIN_WIDTH[M_DURATION]);
+    putMain(header, M_DURATION, number);
+    std::snprintf(number, sizeof number, "%d", ns);
+    putMain(header, M_SIGNALS, number);
+    for (int i = 0; i < MAIN_HEADER_SIZE; i++) {
+        if (header[i] == '\0') header[i] = ' ';
+    }
+}
+
+// The parameters a signal header shows.
+struct SignalValues {
+    const char *name, *label, *sensor, *unit;
+    float range, minimum, lower, upper;
+};
+
+bool readSignalValues(const RecordingOutput *out, uint16_t c, SignalValues *v) {
+    bool unitOk;
+    v->unit = unitOf(out, c, &unitOk);
+    return unitOk && readText(out, QD_PAR_CHANNEL_NAME, c, &v->name) &&
+           readText(out, QD_PAR_CHANNEL_LABEL, c, &v->label) && readText(out, QD_PAR_SENSOR_INFO, c, &v->sensor) &&
+           readFloat(out, QD_PAR_MEASUREMENT_RANGE, c, &v->range) &&
+           readFloat(out, QD_PAR_RANGE_MINIMUM, c, &v->minimum) && readFloat(out, QD_PAR_LOWER_LIMIT, c, &v->lower) &&
+           readFloat(out, QD_PAR_UPPER_LIMIT, c, &v->upper);
+}
+
+// "HP:<lower>Hz LP:<upper>Hz", and " N:<mains>Hz" when the channel has the
+// interference filter and it is on; a failed reading of the notch part never
+// fails the header.
+void prefilterText(const RecordingOutput *out, uint16_t c, const SignalValues &v, float ownRate, char *text,
+                   size_t size) {
+    int len = std::snprintf(text, size, "HP:%-gHz LP:%-gHz", (double)v.lower, (double)(v.upper * ownRate));
+    QdParamValue filter;
+    float mains;
+    if (out->params->paramInfo != nullptr &&
+        out->params->paramInfo(QD_PAR_INTERFERENCE_FILTER, (int16_t)c) != nullptr &&
+        readKind(out, QD_PAR_INTERFERENCE_FILTER, c, QD_KIND_BOOL, &filter) && filter.value.bytes[0] != 0 &&
+        readFloat(out, PAR_MAINS, 0, &mains) && len > 0 && (size_t)len < size) {
+        std::snprintf(text + len, size - (size_t)len, " N:%-gHz", (double)mains);
+    }
+}
+
+// One signal's 256-byte header slot, field after field. False when a reading
+// fails or the scaling would give readers no valid signal.
+bool fillSignalSlot(const RecordingOutput *out, const SignalSetup &sig, const RecordLayout &layout,
+                    uint16_t samples, char *slot) {
+    std::memset(slot, ' ', SIGNAL_HEADER_SIZE);
+    SignalValues v;
+    if (!readSignalValues(out, sig.channel, &v)) return false;
+    // The scaling must give readers a valid signal: a positive range and a
+    // digital minimum inside the 16-bit range below 32767.
+    if (!std::isfinite(v.range) || !std::isfinite(v.minimum) || !(v.range > 0.0f)) return false;
+    float digitalMin = v.minimum * 32768.0f / v.range;
+    if (!(digitalMin >= -32768.0f && digitalMin < 32767.0f)) return false;
+    float physicalMax = v.range * 32767.0f * (1.0f / 32768.0f);
+
+    char text[128];
+    size_t nameLength = boundedLength(v.name, 15);
+    std::memcpy(text, v.name, nameLength);
+    text[nameLength] = ':';
+    size_t labelLength = boundedLength(v.label, 16);
+    std::memcpy(text + nameLength + 1, v.label, labelLength);
+    text[nameLength + 1 + labelLength] = '\0';
+    putSignal(slot, F_LABEL, text);
+    putSignal(slot, F_TRANSDUCER, v.sensor);
+    putSignal(slot, F_DIMENSION, v.unit);
+    char number[32];
+    formatNumber(number, sizeof number, (double)v.minimum, (size_t)FIELD_WIDTH[F_PHYS_MIN]);
+    putSignal(slot, F_PHYS_MIN, number);
+    formatNumber(number, sizeof number, (double)physicalMax, (size_t)FIELD_WIDTH[F_PHYS_MAX]);
+    putSignal(slot, F_PHYS_MAX, number);
+    std::snprintf(number, sizeof number, "%ld", (long)(int32_t)digitalMin);
+    putSignal(slot, F_DIG_MIN, number);
+    putSignal(slot, F_DIG_MAX, "32767");
+    float ownRate = layout.slowestRate * std::ldexp(1.0f, (int)(sig.rateIndex - layout.slowestIndex));
+    prefilterText(out, sig.channel, v, ownRate, text, sizeof text);
+    putSignal(slot, F_PREFILTER, text);
+    std::snprintf(number, sizeof number, "%u", (unsigned)samples);
+    putSignal(slot, F_SAMPLES, number);
+    return true;
+}
+
+// The signal header slots transposed into the file's field-major order;
+// returns the bytes written to headers.
+int transposeSignals(const char (*slot)[SIGNAL_HEADER_SIZE], int ns, char *headers) {
+    int at = 0;
+    for (int f = 0; f < SIGNAL_FIELDS; f++) {
+        for (int k = 0; k < ns; k++) {
+            std::memcpy(headers + at, slot[k] + fieldOffset(FIELD_WIDTH, f), (size_t)FIELD_WIDTH[f]);
+            at += FIELD_WIDTH[f];
+        }
+    }
+    for (int i = 0; i < at; i++) {
+        if (headers[i] == '\0') headers[i] = ' ';
+    }
+    return at;
+}
+
 }  // namespace
 
 void trimExponent(char *text) {
@@ -197,143 +395,21 @@ uint16_t writeEdfHeader(RecordingOutput *out) {
     if (out->params == nullptr || out->file == OS_INVALID_FILE) return 0;
     uint16_t channels;
     if (!readChannelCount(out, &channels)) return 0;
-
-    // Record layout over the enabled channels.
     SignalSetup sig[REC_MAX_SIGNALS];
     int ns = 0;
-    for (uint16_t c = 0; c < channels; c++) {
-        bool enabled;
-        if (!readEnabled(out, channels, c, &enabled)) return 0;
-        if (!enabled) continue;
-        QdParamValue v;
-        if (!readKind(out, QD_PAR_SAMPLE_RATE, c, QD_KIND_FLOAT, &v)) return 0;
-        if ((v.type & QD_TYPE_OPTION_LIST) == 0) return 0;
-        sig[ns].channel = c;
-        sig[ns].rateIndex = v.code;
-        sig[ns].rate = v.value.f;
-        ns++;
-    }
     // A file without signals is no EDF file.
-    if (ns == 0) return 0;
-    int slowest = 0;
-    for (int k = 1; k < ns; k++) {
-        if (sig[k].rateIndex < sig[slowest].rateIndex) slowest = k;
-    }
-    uint32_t iMin = sig[slowest].rateIndex;
-    float rMin = sig[slowest].rate;
-    if (!std::isfinite(rMin) || rMin + 0.5f < 1.0f || rMin + 0.5f >= 65536.0f) return 0;
-    uint16_t n = (uint16_t)(rMin + 0.5f);
-    float duration = (float)n / rMin;
-    uint16_t spr[REC_MAX_SIGNALS];
+    if (!readSignals(out, channels, sig, &ns) || ns == 0) return 0;
+    RecordLayout layout;
+    if (!planRecord(sig, ns, &layout)) return 0;
+
+    char main[MAIN_HEADER_SIZE];
+    fillMainHeader(out, ns, layout, main);
+    char slot[REC_MAX_SIGNALS][SIGNAL_HEADER_SIZE];
     for (int k = 0; k < ns; k++) {
-        // A record row holds 2200 samples: a layout beyond that is refused.
-        uint32_t shift = sig[k].rateIndex - iMin;
-        if (shift > 11 || ((uint32_t)n << shift) > (uint32_t)REC_ROW_SAMPLES) return 0;
-        spr[k] = (uint16_t)(n << shift);
+        if (!fillSignalSlot(out, sig[k], layout, layout.samples[k], slot[k])) return 0;
     }
-
-    // Main header.
-    char main[256];
-    std::memset(main, ' ', sizeof main);
-    char number[32];
-    putField(main + 0, 8, "0");
-    putField(main + 8, 80, out->client);
-    char recording[REC_TEXT_MAX + 1];
-    size_t sessionLength = boundedLength(out->session, REC_TEXT_MAX);
-    std::memcpy(recording, out->session, sessionLength);
-    recording[sessionLength] = '\0';
-    const char *model = out->params->devName != nullptr ? out->params->devName() : nullptr;
-    if (model != nullptr && std::strstr(recording, model) == nullptr &&
-        sessionLength + std::strlen(model) + 17 <= (size_t)REC_TEXT_MAX) {
-        std::snprintf(recording + sessionLength, sizeof recording - sessionLength, "%sRecorded with %s",
-                      sessionLength > 0 ? " / " : "", model);
-    }
-    putField(main + 88, 80, recording);
-    char date[9], time[9];
-    localStamp(date, time, '.');
-    putField(main + 168, 8, date);
-    putField(main + 176, 8, time);
-    std::snprintf(number, sizeof number, "%u", (unsigned)((ns + 1) * 256));
-    putField(main + 184, 8, number);
-    putField(main + 236, 8, "-1");
-    formatNumber(number, sizeof number, (double)duration, 8);
-    putField(main + 244, 8, number);
-    std::snprintf(number, sizeof number, "%d", ns);
-    putField(main + 252, 4, number);
-
-    // Signal headers: one slot per signal, field after field...
-    char slot[REC_MAX_SIGNALS][256];
-    for (int k = 0; k < ns; k++) {
-        uint16_t c = sig[k].channel;
-        char *s = slot[k];
-        std::memset(s, ' ', 256);
-        const char *name, *label, *sensor;
-        float range, minimum, lower, upper;
-        bool unitOk;
-        const char *unit = unitOf(out, c, &unitOk);
-        if (!unitOk || !readText(out, QD_PAR_CHANNEL_NAME, c, &name) ||
-            !readText(out, QD_PAR_CHANNEL_LABEL, c, &label) || !readText(out, QD_PAR_SENSOR_INFO, c, &sensor) ||
-            !readFloat(out, QD_PAR_MEASUREMENT_RANGE, c, &range) ||
-            !readFloat(out, QD_PAR_RANGE_MINIMUM, c, &minimum) ||
-            !readFloat(out, QD_PAR_LOWER_LIMIT, c, &lower) || !readFloat(out, QD_PAR_UPPER_LIMIT, c, &upper)) {
-            return 0;
-        }
-        // The scaling must give readers a valid signal: a positive range and
-        // a digital minimum inside the 16-bit range below 32767.
-        if (!std::isfinite(range) || !std::isfinite(minimum) || !(range > 0.0f)) return 0;
-        float digitalMin = minimum * 32768.0f / range;
-        if (!(digitalMin >= -32768.0f && digitalMin < 32767.0f)) return 0;
-        float physicalMax = range * 32767.0f * (1.0f / 32768.0f);
-
-        char text[128];
-        size_t nameLength = boundedLength(name, 15);
-        std::memcpy(text, name, nameLength);
-        text[nameLength] = ':';
-        size_t labelLength = boundedLength(label, 16);
-        std::memcpy(text + nameLength + 1, label, labelLength);
-        text[nameLength + 1 + labelLength] = '\0';
-        putField(s + fieldOffset(F_LABEL), 16, text);
-        putField(s + fieldOffset(F_TRANSDUCER), 80, sensor);
-        putField(s + fieldOffset(F_DIMENSION), 8, unit);
-        formatNumber(number, sizeof number, (double)minimum, 8);
-        putField(s + fieldOffset(F_PHYS_MIN), 8, number);
-        formatNumber(number, sizeof number, (double)physicalMax, 8);
-        putField(s + fieldOffset(F_PHYS_MAX), 8, number);
-        std::snprintf(number, sizeof number, "%ld", (long)(int32_t)digitalMin);
-        putField(s + fieldOffset(F_DIG_MIN), 8, number);
-        putField(s + fieldOffset(F_DIG_MAX), 8, "32767");
-
-        float ownRate = rMin * std::ldexp(1.0f, (int)(sig[k].rateIndex - iMin));
-        int len = std::snprintf(text, sizeof text, "HP:%-gHz LP:%-gHz", (double)lower, (double)(upper * ownRate));
-        // The notch part: only with the filter parameter present and on; a
-        // failed reading here never fails the header.
-        QdParamValue filter;
-        float mains;
-        if (out->params->paramInfo != nullptr &&
-            out->params->paramInfo(QD_PAR_INTERFERENCE_FILTER, (int16_t)c) != nullptr &&
-            readKind(out, QD_PAR_INTERFERENCE_FILTER, c, QD_KIND_BOOL, &filter) && filter.value.bytes[0] != 0 &&
-            readFloat(out, PAR_MAINS, 0, &mains) && len > 0 && (size_t)len < sizeof text) {
-            std::snprintf(text + len, sizeof text - (size_t)len, " N:%-gHz", (double)mains);
-        }
-        putField(s + fieldOffset(F_PREFILTER), 80, text);
-        std::snprintf(number, sizeof number, "%u", (unsigned)spr[k]);
-        putField(s + fieldOffset(F_SAMPLES), 8, number);
-    }
-    // ...then transposed into field-major order.
-    char signalHeaders[REC_MAX_SIGNALS * 256];
-    int at = 0;
-    for (int f = 0; f < SIGNAL_FIELDS; f++) {
-        for (int k = 0; k < ns; k++) {
-            std::memcpy(signalHeaders + at, slot[k] + fieldOffset(f), (size_t)FIELD_WIDTH[f]);
-            at += FIELD_WIDTH[f];
-        }
-    }
-    for (char &c : main) {
-        if (c == '\0') c = ' ';
-    }
-    for (int i = 0; i < at; i++) {
-        if (signalHeaders[i] == '\0') signalHeaders[i] = ' ';
-    }
+    char signalHeaders[REC_MAX_SIGNALS * SIGNAL_HEADER_SIZE];
+    int at = transposeSignals(slot, ns, signalHeaders);
 
     if (!writeAll(out, main, sizeof main) || !writeAll(out, signalHeaders, (uint32_t)at)) {
         dropPartialHeader(out);
@@ -342,10 +418,10 @@ uint16_t writeEdfHeader(RecordingOutput *out) {
     out->signals = (uint16_t)ns;
     uint32_t recordSamples = 0;
     for (int k = 0; k < ns; k++) {
-        out->samplesPerRecord[k] = spr[k];
-        recordSamples += spr[k];
+        out->samplesPerRecord[k] = layout.samples[k];
+        recordSamples += layout.samples[k];
     }
-    out->headerBytes = 256u * (uint32_t)(ns + 1);
+    out->headerBytes = (uint32_t)SIGNAL_HEADER_SIZE * (uint32_t)(ns + 1);
     out->recordBytes = 2u * recordSamples;
     return channels;
 }
@@ -591,9 +667,10 @@ bool completeEdfHeader(RecordingOutput *out, void *window) {
         int64_t size = osFileSize(out->file);
         if (size >= 0 && (uint64_t)size != complete && !osFileTruncate(out->file, (int64_t)complete)) ok = false;
         char count[16];
-        if (ok && osFileSeek(out->file, 236, OS_SEEK_SET) == 236 && out->records < REC_MAX_RECORDS) {
+        const int64_t recordsAt = fieldOffset(MAIN_WIDTH, M_RECORDS);
+        if (ok && osFileSeek(out->file, recordsAt, OS_SEEK_SET) == recordsAt && out->records < REC_MAX_RECORDS) {
             std::snprintf(count, sizeof count, "%-8lu", (unsigned long)out->records);
-            ok = writeAll(out, count, 8);
+            ok = writeAll(out, count, (uint32_t)MAIN_WIDTH[M_RECORDS]);
         } else {
             ok = false;
         }

@@ -6,11 +6,10 @@
 #include "API/driver/frame/log.h"
 
 extern "C" int QDCALL QdCreateRecWindow(void *instance, void *parent, const char *directory) {
-    qdLog("{QdCreateRecWindow(...)");
-    qdLog("\n");
+    logEnter("QdCreateRecWindow", "...");
     (void)instance;
     (void)parent;
     (void)directory;
-    qdLog("!%s\n", "}QdCreateRecWindow: false");
+    logFail("QdCreateRecWindow", "false");
     return 0;
 }

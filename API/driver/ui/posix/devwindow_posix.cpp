@@ -10,7 +10,7 @@
 #include "API/driver/ui/window_hooks.h"
 
 extern "C" void *QDCALL QdCreateDevWindow(void *, void *, const char *) {
-    qdLog("!%s\n", "}QdCreateDevWindow: NULL (no settings window on this system; use settings files)");
+    logFail("QdCreateDevWindow", "NULL (no settings window on this system; use settings files)");
     return nullptr;
 }
 

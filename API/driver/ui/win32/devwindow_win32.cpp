@@ -268,8 +268,7 @@ HWND createWindow(HINSTANCE instance, HWND parent) {
 }  // namespace
 
 extern "C" void *QDCALL QdCreateDevWindow(void *instance, void *parent, const char *directory) {
-    qdLog("{QdCreateDevWindow(...)");
-    qdLog("\n");
+    logEnter("QdCreateDevWindow", "...");
     HWND window = nullptr;
     if (!g_ui.window.load() && selected() >= 0) {
         bool parentGiven = parent != nullptr;
@@ -292,11 +291,10 @@ extern "C" void *QDCALL QdCreateDevWindow(void *instance, void *parent, const ch
         }
     }
     if (!window) {
-        qdLog("!%s\n", "}QdCreateDevWindow: NULL");
+        logFail("QdCreateDevWindow", "NULL");
         return nullptr;
     }
-    qdLog("}QdCreateDevWindow: %p", (void *)window);
-    qdLog("\n");
+    logExit("QdCreateDevWindow", "%p", (void *)window);
     return window;
 }
 
