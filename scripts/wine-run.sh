@@ -6,6 +6,12 @@
 # one is given. A 32-bit program on a machine whose kernel cannot execute
 # 32-bit code (no IA32 support, so no wine32) exits with 77, which ctest
 # reports as skipped.
+#
+# With QD_WINE_OWN_SERVER=1 (the window tests) the program gets a Wine
+# server of its own: the runner waits until the prefix's server has ended
+# before it starts the program and again after it. A server left by a
+# program that ran without a display would otherwise give the program's
+# windows no desktop, and its desktop would outlive the program's display.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -40,4 +46,13 @@ fi
 
 "$here/wine-prefix.sh" >/dev/null 2>&1 || { echo "cannot create the Wine prefix $WINEPREFIX"; exit 1; }
 
-exec "$loader" "$prog" "$@"
+if [ "${QD_WINE_OWN_SERVER:-0}" != 1 ]; then
+    exec "$loader" "$prog" "$@"
+fi
+server=/usr/lib/wine/wineserver64
+[ -x "$server" ] || server=wineserver
+"$server" -w
+"$loader" "$prog" "$@"
+status=$?
+"$server" -w
+exit $status

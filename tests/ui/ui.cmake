@@ -12,7 +12,9 @@
 # A program built elsewhere (the loader's) becomes a window test with
 #   qd_add_window_test(<name> <target>)
 # Each test runs through scripts/xvfb-run.sh (its own Xvfb on a free
-# display) and scripts/wine-run.sh; it carries the label "window".
+# display) and scripts/wine-run.sh with a Wine server of its own, alone (no
+# other test runs beside it in the same Wine prefix); it carries the label
+# "window".
 # Screenshots go to build/<preset>/ui-shots/ (the tests take the folder
 # from their own program's place: uitest::programFolder()).
 
@@ -29,7 +31,7 @@ function(qd_add_window_test name target)
     add_test(NAME ${QD_BUILD_NAME}.ui-${name}
              COMMAND sh ${QD_ROOT}/scripts/xvfb-run.sh sh ${QD_ROOT}/scripts/wine-run.sh $<TARGET_FILE:${target}>)
     set_tests_properties(${QD_BUILD_NAME}.ui-${name} PROPERTIES
-        SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS window)
+        SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS window RUN_SERIAL TRUE ENVIRONMENT QD_WINE_OWN_SERVER=1)
 endfunction()
 
 file(GLOB qd_ui_dirs LIST_DIRECTORIES true CONFIGURE_DEPENDS ${QD_ROOT}/tests/ui/*)

@@ -173,6 +173,26 @@ TEST_F(DevWindow, TestMeasurementShowsReadingsAndClosesOnceStopped) {
     EXPECT_EQ(windowActivity.load(), ACTIVITY_IDLE);
 }
 
+TEST_F(DevWindow, HostMeasurementGreysTheControls) {
+    int slot = ftsimAdd("QVSIM001", nullptr);
+    ASSERT_GE(ftsimAttachNewDevice(slot, modelName(HALVEX_4_USB), nullptr), 0);
+    openWindow(HALVEX_4_USB);
+    int16_t ctx = QdGetSelectedDevContext();
+    ASSERT_TRUE(page("Chan A"));
+    click(control(QD_PAR_CHANNEL_ENABLE, 0));
+    ASSERT_TRUE(enabled(control(QD_PAR_SAMPLE_RATE, 0)));
+    ASSERT_EQ(QdStartMeasurement((uint16_t)ctx, QD_START_ENGINE_THREAD), 0);
+    pump(200);
+    EXPECT_FALSE(enabled(control(QD_PAR_SAMPLE_RATE, 0)));
+    EXPECT_FALSE(enabled(item(window, ID_TEST)));
+    EXPECT_EQ(windowActivity.load(), ACTIVITY_IDLE) << "the host measures, not the window";
+    QdStopMeasurement((uint16_t)ctx);
+    for (int k = 0; k < 200 && QdComState((uint16_t)ctx) != 0; ++k) pump(20);
+    pump(50);
+    EXPECT_TRUE(enabled(control(QD_PAR_SAMPLE_RATE, 0)));
+    EXPECT_TRUE(enabled(item(window, ID_TEST)));
+}
+
 // A Halvex+ 4 BLE cannot connect yet: its protocol state is set as a
 // measurement for the host would leave it.
 TEST_F(DevWindow, StatusPageWhileTheHostMeasures) {
