@@ -7,11 +7,13 @@
 # 32-bit code (no IA32 support, so no wine32) exits with 77, which ctest
 # reports as skipped.
 #
-# With QD_WINE_OWN_SERVER=1 (the window tests) the program gets a Wine
-# server of its own: the runner waits until the prefix's server has ended
-# before it starts the program and again after it. A server left by a
+# With QD_WINE_WINDOWS=1 (the window tests, on a display) the program gets
+# a Wine server of its own: the runner waits until the prefix's server has
+# ended before it starts the program and again after it. A server left by a
 # program that ran without a display would otherwise give the program's
 # windows no desktop, and its desktop would outlive the program's display.
+# Wine is also told to draw the windows' frames and captions itself, as no
+# window manager runs on a test display.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -46,12 +48,16 @@ fi
 
 "$here/wine-prefix.sh" >/dev/null 2>&1 || { echo "cannot create the Wine prefix $WINEPREFIX"; exit 1; }
 
-if [ "${QD_WINE_OWN_SERVER:-0}" != 1 ]; then
+if [ "${QD_WINE_WINDOWS:-0}" != 1 ]; then
     exec "$loader" "$prog" "$@"
 fi
 server=/usr/lib/wine/wineserver64
 [ -x "$server" ] || server=wineserver
 "$server" -w
+settings=$(mktemp "${TMPDIR:-/tmp}/qd-x11.XXXXXX") || exit 1
+printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Decorated"="N"\n"Managed"="N"\n' >"$settings"
+"$loader" regedit /S "$settings" >/dev/null 2>&1
+rm -f "$settings"
 "$loader" "$prog" "$@"
 status=$?
 "$server" -w

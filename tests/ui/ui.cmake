@@ -31,7 +31,7 @@ function(qd_add_window_test name target)
     add_test(NAME ${QD_BUILD_NAME}.ui-${name}
              COMMAND sh ${QD_ROOT}/scripts/xvfb-run.sh sh ${QD_ROOT}/scripts/wine-run.sh $<TARGET_FILE:${target}>)
     set_tests_properties(${QD_BUILD_NAME}.ui-${name} PROPERTIES
-        SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS window RUN_SERIAL TRUE ENVIRONMENT QD_WINE_OWN_SERVER=1)
+        SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS window RUN_SERIAL TRUE ENVIRONMENT QD_WINE_WINDOWS=1)
 endfunction()
 
 file(GLOB qd_ui_dirs LIST_DIRECTORIES true CONFIGURE_DEPENDS ${QD_ROOT}/tests/ui/*)

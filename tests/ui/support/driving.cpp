@@ -7,17 +7,6 @@
 
 namespace uitest {
 
-void prepareDisplay() {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-        return;
-    }
-    RegSetValueExA(key, "Decorated", 0, REG_SZ, (const BYTE *)"N", 2);
-    RegSetValueExA(key, "Managed", 0, REG_SZ, (const BYTE *)"N", 2);
-    RegCloseKey(key);
-}
-
 void pump(DWORD ms) {
     DWORD start = GetTickCount();
     do {

@@ -16,11 +16,6 @@
 
 namespace uitest {
 
-// Call once before the first window: Wine then draws the windows' frames
-// and captions itself (no window manager runs on the virtual display), so
-// that screenshots show them.
-void prepareDisplay();
-
 // ---------------------------------------------------------------------------
 // Driving controls (all on the window's thread)
 // ---------------------------------------------------------------------------
