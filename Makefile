@@ -3,8 +3,9 @@
 
 PRESETS := native win64 win32
 CMAKE_QUIET := --log-level=WARNING
+PREFIX ?= /usr/local
 
-.PHONY: all setup build test demo bench python clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: all setup build test demo bench python install clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 all: build
 
@@ -54,6 +55,11 @@ python: setup
 	    mkdir -p "$$site" && echo "$(CURDIR)/python" > "$$site/quorvane.pth" && \
 	    echo "quorvane: $$site/quorvane.pth -> $(CURDIR)/python" && \
 	    $(PYTHON) -c 'import quorvane; print("quorvane: models:", len(quorvane.models()))'
+
+# The Linux library, header, pkg-config file, qdacq and qdparams below
+# PREFIX (DESTDIR, when set, is put in front, as usual).
+install: build-native
+	@cmake --install build/native --prefix "$(PREFIX)"
 
 clean:
 	rm -rf build

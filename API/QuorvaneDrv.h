@@ -103,11 +103,43 @@ extern "C" {
 #define QD_LINK_BLE 3
 
 /* Indicator types passed to QdUserInd. */
-#define QD_IND_LINK 0
-#define QD_IND_BATTERY 1
-#define QD_IND_PAUSE 2
-#define QD_IND_SIGNAL 3
-#define QD_IND_MESSAGE 4
+typedef enum QdIndicatorType {
+    QD_IND_LINK = 0,      /* value: QD_LINK_STATE_* */
+    QD_IND_BATTERY = 1,   /* value: the battery state byte the device reports */
+    QD_IND_PAUSE = 2,     /* Brev: 1 while the measurement is paused, else 0 */
+    QD_IND_SIGNAL = 3,    /* value: signal state (0..3) + 256 * k; k = 0 SUM, k = n channel n (from 1) */
+    QD_IND_MESSAGE = 4    /* value: a user message number (QdUserMessage) */
+} QdIndicatorType;
+
+/* Values of the link indicator. */
+typedef enum QdLinkState {
+    QD_LINK_STATE_DISCONNECTED = 0,
+    QD_LINK_STATE_CONNECTED = 1,
+    QD_LINK_STATE_ERROR = 2,
+    QD_LINK_STATE_CONNECTING = 3   /* only from QdGetUserInd */
+} QdLinkState;
+
+/* User message numbers: the value of QD_IND_MESSAGE when no QdUserMsg is
+ * set. The texts (those marked "!" are errors) go to QdUserMsg. */
+typedef enum QdUserMessage {
+    QD_MSG_NONE = 0,
+    QD_MSG_WRONG_MODEL = 1,            /* "!Please check device selection. ..." and the model found */
+    QD_MSG_UNSUPPORTED_MODEL = 2,      /* "!Unsupported device model" */
+    QD_MSG_UNSUPPORTED_FIRMWARE = 3,   /* "!Unsupported firmware version" */
+    QD_MSG_UNSUPPORTED_CONFIG = 4,     /* "!Unsupported device configuration. ..." */
+    QD_MSG_INVALID_CONFIG = 5,         /* "!Invalid device configuration. ..." (no analog channel on) */
+    QD_MSG_NOT_RESPONDING = 6,         /* "!Device is not responding. ... communication range." */
+    QD_MSG_NOT_RESPONDING_USB = 7,     /* "!Device is not responding. ... USB cable." */
+    QD_MSG_LINK_LOST_IRDA = 8,         /* "!Link lost. ... infrared range." */
+    QD_MSG_LINK_LOST = 9,              /* "!Link lost. ... communication range." */
+    QD_MSG_LINK_LOST_USB = 10,         /* "!Link lost. ... USB cable." */
+    QD_MSG_INCOMPATIBLE_STATE = 11,    /* "!Incompatible device state. ..." */
+    QD_MSG_DEVICE_ERROR = 12,          /* "!Device reported message error" */
+    QD_MSG_STOPPED_ON_DEVICE = 13,     /* "Measurements stopped with device's button" */
+    QD_MSG_RECONNECTED = 14,           /* "Device reconnected" */
+    QD_MSG_ONE_DEVICE_ONLY = 15,       /* "!BioExplorer 1.x supports only one ..." */
+    QD_MSG_HARDWARE_PROBLEM = 16       /* "!Hardware problem detected in the device. ..." */
+} QdUserMessage;
 
 /* QdStartMeasurement flags. */
 #define QD_START_ENGINE_THREAD 0x4000
@@ -116,6 +148,68 @@ extern "C" {
 
 /* QdComState with this context asks about every context and the search. */
 #define QD_ALL_CONTEXTS 0xFFFF
+
+/* Results of QdGetParam. */
+typedef enum QdGetParamResult {
+    QD_GETPARAM_OK = 0,
+    QD_GETPARAM_INVALID = 1,          /* no context, or no such parameter */
+    QD_GETPARAM_UNKNOWN_OPTION = 2    /* the stored option is not in the list */
+} QdGetParamResult;
+
+/* Results of QdSetParam. 3 to 7: the value was stored, but updating the
+ * parameters that depend on it failed. */
+typedef enum QdSetParamResult {
+    QD_SETPARAM_OK = 0,
+    QD_SETPARAM_OUTSIDE_DOMAIN = -1,
+    QD_SETPARAM_CONSTANT = 2,                /* constant, or not mapped */
+    QD_SETPARAM_NOT_AN_INDEX = 3,            /* its value cannot choose a dependent's definition */
+    QD_SETPARAM_DEPENDENT_NOT_UPDATED = 4,   /* a dependent of its own list was not found */
+    QD_SETPARAM_DEPENDENT_NOT_SET = 5,       /* a dependent of its own list could not be set */
+    QD_SETPARAM_CHANNEL_DEPENDENT_NOT_SET = 6, /* a channel dependent of a general parameter could not be set */
+    QD_SETPARAM_DEPENDENT_NOT_FOUND = 7,     /* no channel has the dependent of a general parameter */
+    QD_SETPARAM_INVALID = 8,                 /* no such parameter on that channel */
+    QD_SETPARAM_NO_CONTEXT = 9,
+    QD_SETPARAM_PROFILE_FAILED = 10          /* the channel profile could not be applied */
+} QdSetParamResult;
+
+/* Failures of QdSetDevConfig (success is the context index, 0 or more). */
+typedef enum QdSetDevConfigResult {
+    QD_SETCONFIG_INVALID_CONTEXT = -1,
+    QD_SETCONFIG_INCOMPATIBLE = -2,     /* not a storage blob, or of an unknown storage version */
+    QD_SETCONFIG_OTHER_MODEL = -3,      /* of a model the context's model cannot take */
+    QD_SETCONFIG_CANNOT_OPEN = -4,      /* no context could be opened for the blob's model */
+    QD_SETCONFIG_CANNOT_COPY = -5,      /* the blob is too short or cannot be converted */
+    QD_SETCONFIG_DEPENDENCIES = -6      /* the loaded values' dependencies could not be derived */
+} QdSetDevConfigResult;
+
+/* Results of QdChangeDevice. */
+typedef enum QdChangeDeviceResult {
+    QD_CHANGE_FAILED = 0,
+    QD_CHANGE_DONE = 1,
+    QD_CHANGE_NOT_APPLIED = -1          /* the new context is open, the settings were not applied */
+} QdChangeDeviceResult;
+
+/* Results of QdStartMeasurement and QdStopMeasurement. */
+typedef enum QdMeasurementResult {
+    QD_MEAS_INVALID_CONTEXT = -1,       /* both: invalid or closed context; start: not idle */
+    /* QdStartMeasurement */
+    QD_MEAS_STARTED = 0,                /* link opened, device information requested */
+    QD_MEAS_LINK_NOT_OPENED = 1,
+    QD_MEAS_LINK_LIBRARY_FAILED = 2,    /* or the connection thread was not created */
+    QD_MEAS_CONNECTING = 3,             /* connecting in the background */
+    QD_MEAS_SYSTEM_TOO_OLD = 4,         /* Bluetooth LE needs a newer operating system */
+    QD_MEAS_BAD_MODE = -2,              /* start mode not accepted by the device family */
+    QD_MEAS_NO_ENGINE_THREAD = -3,      /* started, but the engine thread was not created */
+    /* QdStopMeasurement */
+    QD_MEAS_WAS_IDLE = 0,
+    QD_MEAS_STOPPING = 1
+} QdMeasurementResult;
+
+/* Results of QdComState. */
+typedef enum QdComStateResult {
+    QD_COM_IDLE = 0,
+    QD_COM_ACTIVE = 1
+} QdComStateResult;
 
 /* DiscoveryResult status values. */
 #define QD_DISC_NOT_STARTED 0
@@ -245,10 +339,11 @@ QDEXPORT QdCapConfig *QDCALL QdGetCapConfig(void);
  * With a null buffer only the size is returned. */
 QDEXPORT int32_t QDCALL QdGetDevConfig(int16_t context, void *buffer, uint32_t size);
 /* Loads a storage blob into a context (-1 opens a new one); returns the
- * context index or -1..-6. The blob's mains-frequency bits are changed in place. */
+ * context index or a QD_SETCONFIG_* failure. The blob's mains-frequency bits
+ * are changed in place. */
 QDEXPORT int16_t QDCALL QdSetDevConfig(int16_t context, void *blob, uint32_t size);
 /* Moves the selected context's settings to a new context of another model:
- * 1 done, -1 opened but not applied, 0 failed. */
+ * QD_CHANGE_* (1 done, -1 opened but not applied, 0 failed). */
 QDEXPORT int QDCALL QdChangeDevice(const char *name);
 
 /* ------------------------------------------------------------------ */
@@ -268,10 +363,11 @@ QDEXPORT uint16_t QDCALL QdEnumParams(int16_t channel, uint16_t *buffer, uint16_
 QDEXPORT const QdParamDef *QDCALL QdParamInfo(uint16_t id, int16_t channel);
 /* 1 if the parameter exists for the selected context, else 0. */
 QDEXPORT int QDCALL QdParamExists(uint16_t id, int16_t channel);
-/* 0 ok, 1 no context or invalid parameter, 2 stored option not in the list. */
+/* QD_GETPARAM_*: 0 ok, 1 no context or invalid parameter, 2 stored option
+ * not in the list. */
 QDEXPORT int QDCALL QdGetParam(uint16_t id, uint16_t channel, QdParamValue *value);
-/* 0 ok; -1 outside the domain, 2 constant, 8 invalid, 9 no context,
- * 10 profile failure, 3..7 dependency update failures. */
+/* QD_SETPARAM_*: 0 ok; -1 outside the domain, 2 constant, 8 invalid,
+ * 9 no context, 10 profile failure, 3..7 dependency update failures. */
 QDEXPORT int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *value);
 /* Number of options of the current definition, 0 on error. */
 QDEXPORT uint16_t QDCALL QdGetOptNum(uint16_t id, int16_t channel);
@@ -302,11 +398,14 @@ QDEXPORT int QDCALL QdStr2Param(const char *text, uint16_t id, uint16_t channel)
 QDEXPORT uint32_t QDCALL QdProtocolEngine(void);
 /* 1 if an active context has received bytes waiting. */
 QDEXPORT int32_t QDCALL QdAwaitingMessages(void);
-/* Starts a measurement (flags: QD_START_*): 0, 1, 2, 3, 4, -1, -2, -3. */
+/* Starts a measurement (flags: QD_START_*); result QD_MEAS_* (0, 1, 2, 3, 4,
+ * -1, -2, -3). */
 QDEXPORT int32_t QDCALL QdStartMeasurement(uint16_t context, uint16_t flags);
-/* Stops a measurement: 0 idle, 1 stopping, -1 invalid context. */
+/* Stops a measurement: QD_MEAS_WAS_IDLE, QD_MEAS_STOPPING or
+ * QD_MEAS_INVALID_CONTEXT. */
 QDEXPORT int32_t QDCALL QdStopMeasurement(uint16_t context);
-/* 1 while the context (or any, with 0xFFFF) communicates. */
+/* QD_COM_ACTIVE while the context (or any, with 0xFFFF) communicates, else
+ * QD_COM_IDLE. */
 QDEXPORT int32_t QDCALL QdComState(uint16_t context);
 /* Serial number of the connected device, or null. */
 QDEXPORT const char *QDCALL QdGetDevSN(uint16_t context);

@@ -118,7 +118,7 @@ bool waitUntil(bool (*done)(void *), void *arg, double seconds, bool poll) {
 }
 
 bool measuring(void *arg) { return protocolState[*(int16_t *)arg].state == APP_MEASURE_STATE; }
-bool allIdle(void *) { return QdComState(QD_ALL_CONTEXTS) == 0; }
+bool allIdle(void *) { return QdComState(QD_ALL_CONTEXTS) == QD_COM_IDLE; }
 
 void stopAndClose(const std::vector<int16_t> &contexts, bool poll) {
     for (int16_t ctx : contexts) QdStopMeasurement((uint16_t)ctx);
@@ -287,7 +287,7 @@ int throughput(const Options &o) {
     int tx = ftsimAdd("QVBENCH1", nullptr);
     ftsimAttachDevice(tx, dev);
     int16_t ctx = openHeavy("QVBENCH1");
-    if (ctx < 0 || QdStartMeasurement((uint16_t)ctx, 0) != 0 || !waitUntil(measuring, &ctx, 3.0, true)) {
+    if (ctx < 0 || QdStartMeasurement((uint16_t)ctx, 0) != QD_MEAS_STARTED || !waitUntil(measuring, &ctx, 3.0, true)) {
         fprintf(stderr, "qdbench: the measurement did not start\n");
         return 2;
     }
@@ -441,7 +441,7 @@ bool engineRound(int devices, double seconds, Round *r) {
     QdSetCallbacks(cpuProbe, nullptr, nullptr);
     for (int16_t ctx : contexts) {
         g_expected[ctx] = 0;
-        if (QdStartMeasurement((uint16_t)ctx, QD_START_ENGINE_THREAD) != 0) {
+        if (QdStartMeasurement((uint16_t)ctx, QD_START_ENGINE_THREAD) != QD_MEAS_STARTED) {
             fprintf(stderr, "qdbench: context %d did not start\n", ctx);
             return false;
         }
@@ -589,7 +589,7 @@ int latency(const Options &o) {
         g_deviceFirstMs = 0;
         uint64_t t0 = osClockUs();
         uint32_t t0ms = osClockMs();
-        if (QdStartMeasurement((uint16_t)ctx, QD_START_ENGINE_THREAD) != 0) return 2;
+        if (QdStartMeasurement((uint16_t)ctx, QD_START_ENGINE_THREAD) != QD_MEAS_STARTED) return 2;
         waitUntil(gotFirst, nullptr, 2.0, false);
         uint64_t t1 = g_firstUs.load();
         if (t1 != 0) {

@@ -10,7 +10,7 @@
 # Areas with targets of their own add a fragment: link/link.cmake,
 # API/driver/ui/docs/docs.cmake (documents shipped beside the DLLs),
 # sim/sim.cmake, tools/tools.cmake, tests/tests.cmake, bench/bench.cmake,
-# Upgrade/upgrade.cmake.
+# Upgrade/upgrade.cmake; cmake/QdInstall.cmake installs the Linux build.
 
 set(QD_ROOT ${CMAKE_SOURCE_DIR})
 
@@ -98,7 +98,9 @@ if(WIN32)
     target_link_options(QuorvaneDrv PRIVATE ${QD_STATIC_RUNTIME} -Wl,--enable-stdcall-fixup)
 else()
     add_library(QuorvaneDrv SHARED ${QD_ENTRY_SOURCES})
-    set_target_properties(QuorvaneDrv PROPERTIES OUTPUT_NAME QuorvaneDrv)
+    # libQuorvaneDrv.so -> libQuorvaneDrv.so.5 (the soname) -> .so.5.4.5
+    set_target_properties(QuorvaneDrv PROPERTIES OUTPUT_NAME QuorvaneDrv
+        VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
     target_link_options(QuorvaneDrv PRIVATE -Wl,--no-undefined)
 endif()
 qd_target_defaults(QuorvaneDrv)
@@ -111,6 +113,7 @@ include(${QD_ROOT}/API/driver/ui/docs/docs.cmake)
 include(${QD_ROOT}/sim/sim.cmake OPTIONAL)
 include(${QD_ROOT}/Upgrade/upgrade.cmake OPTIONAL)
 include(${QD_ROOT}/tools/tools.cmake OPTIONAL)
+include(${QD_ROOT}/cmake/QdInstall.cmake)
 if(QD_TESTS)
     enable_testing()
     include(${QD_ROOT}/tests/tests.cmake OPTIONAL)

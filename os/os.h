@@ -225,3 +225,59 @@ bool osSettingsRemoveOverridden();
 // geographic location; Linux: the locale's LC_ADDRESS country). False (and an
 // empty text) when the system knows none.
 bool osUserCountryIso3(char *buffer, size_t size);
+
+// ---------------------------------------------------------------------------
+// Host programs: shared libraries loaded at run time, the interrupt key, the
+// threads of the process
+// ---------------------------------------------------------------------------
+//
+// What programs that load the driver the way a host application does need
+// besides the services above. The driver library itself uses none of them.
+
+struct OsLibraryRec;
+typedef OsLibraryRec *OsLibrary;
+
+// Why a library did not load, as far as the system lets it be told.
+enum OsLoadKind {
+    OS_LOAD_OK = 0,
+    OS_LOAD_NOT_FOUND = 1,           // no such file (for a bare name: not found by the system's search)
+    OS_LOAD_MISSING_DEPENDENCY = 2,  // the file is there, a library it needs is not
+    OS_LOAD_WRONG_BITNESS = 3,       // the file (or a library it needs) is built for the other bitness
+    OS_LOAD_NOT_A_LIBRARY = 4,       // the file is no shared library of this system
+    OS_LOAD_OTHER = 5,               // refused for another reason (its initialisation failed, ...)
+};
+
+struct OsLoadFailure {
+    OsLoadKind kind;
+    uint32_t code;       // Windows: the system error code; POSIX: 0
+    char text[512];      // the system's own words (Windows: with "(error N)" at the end)
+};
+
+// Loads a shared library by path, or by bare name through the system's
+// search. global: its symbols also serve libraries loaded after it (POSIX
+// RTLD_GLOBAL; Windows resolves imports by module name anyway). Windows
+// shows no error box for a missing dependency. Null on failure; then
+// *failure (when given) says why: a file of the other bitness is told from
+// a missing dependency and from a file that is no library by reading the
+// file's own header (ELF class, PE optional-header magic) besides the
+// system's error.
+OsLibrary osLibraryLoad(const char *path, bool global, OsLoadFailure *failure);
+// Address of an exported function or variable, or null.
+void *osLibrarySymbol(OsLibrary library, const char *name);
+// Unloads a library (null is ignored).
+void osLibraryUnload(OsLibrary library);
+// Bitness of an executable image file (ELF or PE, program or library): 32,
+// 64, or 0 when the file is neither or cannot be read.
+int osImageBits(const char *path);
+
+// Makes the interrupt key count instead of ending the process: Ctrl-C
+// (POSIX: SIGINT and SIGTERM; Windows: the console's Ctrl-C, Ctrl-Break and
+// close events, and SIGINT raised in the process). For the rest of the
+// process's life; calling it again changes nothing.
+void osInterruptCatch();
+// How often the interrupt key was pressed since osInterruptCatch.
+int osInterruptCount();
+
+// Number of threads of the calling process, or -1 when the system cannot
+// tell (Windows: a thread snapshot; Linux: /proc/self/task).
+int osProcessThreadCount();

@@ -2,6 +2,27 @@
 # built from its *.cpp files into build/<preset>/tools/. A folder that needs
 # more (libraries, definitions) adds a tool.cmake beside its sources; it is
 # included after the target is made, with TOOL naming the target.
+#
+# tools/common/ is no program: it is qd_tools_common, what every host
+# program shares (binding the driver, files, time, the environment), linked
+# into each tool and into the end-to-end host. The build tells it the file
+# names of this platform's libraries.
+
+if(WIN32)
+    set(QD_DRIVER_FILE ${QD_DRIVER_NAME}.dll)
+    set(QD_D2XX_FILE FTD2XX.dll)
+    set(QD_D2XX_FROM_VENDOR 1)   # installed with the vendor's USB driver
+else()
+    set(QD_DRIVER_FILE libQuorvaneDrv.so)
+    set(QD_D2XX_FILE libqvftd2xx.so)
+    set(QD_D2XX_FROM_VENDOR 0)   # the libftdi backend, built beside the driver
+endif()
+file(GLOB QD_TOOLS_COMMON_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/tools/common/*.cpp)
+add_library(qd_tools_common STATIC ${QD_TOOLS_COMMON_SOURCES})
+qd_target_defaults(qd_tools_common)
+target_link_libraries(qd_tools_common PUBLIC qd_os)
+target_compile_definitions(qd_tools_common PUBLIC
+    QD_DRIVER_FILE="${QD_DRIVER_FILE}" QD_D2XX_FILE="${QD_D2XX_FILE}" QD_D2XX_FROM_VENDOR=${QD_D2XX_FROM_VENDOR})
 
 file(GLOB QD_TOOL_DIRS LIST_DIRECTORIES true CONFIGURE_DEPENDS ${QD_ROOT}/tools/*)
 foreach(dir ${QD_TOOL_DIRS})
@@ -10,12 +31,12 @@ foreach(dir ${QD_TOOL_DIRS})
     endif()
     get_filename_component(TOOL ${dir} NAME)
     file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
-    if(NOT sources)
+    if(NOT sources OR TOOL STREQUAL "common")
         continue()
     endif()
     add_executable(${TOOL} ${sources})
     qd_target_defaults(${TOOL})
-    target_link_libraries(${TOOL} PRIVATE qd_os)
+    target_link_libraries(${TOOL} PRIVATE qd_tools_common qd_os)
     set_target_properties(${TOOL} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
     if(WIN32)
         target_link_options(${TOOL} PRIVATE ${QD_STATIC_RUNTIME})

@@ -21,13 +21,11 @@ endif()
 
 add_executable(qd_e2e_host
     ${QD_ROOT}/tests/e2e/e2e_host.cpp
-    ${QD_ROOT}/tools/qdacq/platform.cpp
-    ${QD_ROOT}/tools/qdacq/driver_api.cpp
     ${QD_ROOT}/tools/qdacq/sim_api.cpp
     ${QD_ROOT}/tools/qdacq/settings.cpp
     ${QD_ROOT}/tools/qdacq/stream.cpp)
 qd_target_defaults(qd_e2e_host)
-target_link_libraries(qd_e2e_host PRIVATE ${QD_SYSTEM_LIBS})
+target_link_libraries(qd_e2e_host PRIVATE qd_tools_common ${QD_SYSTEM_LIBS})
 if(WIN32)
     target_link_options(qd_e2e_host PRIVATE ${QD_STATIC_RUNTIME})
 endif()

@@ -46,8 +46,8 @@
 #include <vector>
 
 #include "QuorvaneDrv.h"
-#include "tools/qdacq/driver_api.h"
-#include "tools/qdacq/platform.h"
+#include "tools/common/driver_binding.h"
+#include "tools/common/host.h"
 #include "tools/qdacq/settings.h"
 #include "tools/qdacq/sim_api.h"
 #include "tools/qdacq/stream.h"
@@ -444,17 +444,6 @@ std::string normaliseLog(const std::string &raw) {
     return out + "\n";
 }
 
-std::string readFile(const std::string &path) {
-    std::string out;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) return out;
-    char buf[8192];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    fclose(f);
-    return out;
-}
-
 bool writeFile(const std::string &path, const std::string &text) {
     FILE *f = fopen(path.c_str(), "wb");
     if (!f) return false;
@@ -473,12 +462,12 @@ int g_baselineThreads = -1;
 std::vector<DevicePlan> g_plans;
 
 bool startAll(std::vector<DevicePlan> &plans) {
-    g_baselineThreads = host::threadCount();
+    g_baselineThreads = osProcessThreadCount();
     g_start = host::seconds();
     bool ok = true;
     for (DevicePlan &p : plans) {
         int32_t r = g_lib.api.StartMeasurement((uint16_t)p.context, QD_START_ENGINE_THREAD);
-        ok = check(r == 0, "(%d) QdStartMeasurement with the engine thread: %d", p.context, (int)r) && ok;
+        ok = check(r == QD_MEAS_STARTED, "(%d) QdStartMeasurement with the engine thread: %d", p.context, (int)r) && ok;
     }
     return ok;
 }
@@ -487,13 +476,13 @@ bool startAll(std::vector<DevicePlan> &plans) {
 void stopAll(std::vector<DevicePlan> &plans, double idleWithin) {
     for (DevicePlan &p : plans) {
         int32_t r = g_lib.api.StopMeasurement((uint16_t)p.context);
-        check(r == 1, "(%d) QdStopMeasurement: %d (stopping)", p.context, (int)r);
+        check(r == QD_MEAS_STOPPING, "(%d) QdStopMeasurement: %d (stopping)", p.context, (int)r);
     }
     double t0 = host::seconds();
     bool idle = waitFor(
         [&] {
             for (DevicePlan &p : plans) {
-                if (g_lib.api.ComState((uint16_t)p.context) != 0) return false;
+                if (g_lib.api.ComState((uint16_t)p.context) != QD_COM_IDLE) return false;
             }
             return true;
         },
@@ -504,7 +493,7 @@ void stopAll(std::vector<DevicePlan> &plans, double idleWithin) {
 // After the last context is idle: nothing left for the engine, and its
 // thread has ended by itself.
 void checkEngineEnded() {
-    check(g_lib.api.ComState(QD_ALL_CONTEXTS) == 0, "QdComState(all) is 0");
+    check(g_lib.api.ComState(QD_ALL_CONTEXTS) == QD_COM_IDLE, "QdComState(all) is 0");
     check(g_lib.api.ProtocolEngine() == 0, "QdProtocolEngine returns 0");
     if (g_baselineThreads < 0) {
         note("(the number of threads cannot be read here)");
@@ -513,7 +502,7 @@ void checkEngineEnded() {
     int now = -1;
     bool back = waitFor(
         [&] {
-            now = host::threadCount();
+            now = osProcessThreadCount();
             return now <= g_baselineThreads;
         },
         2.0);
@@ -685,11 +674,12 @@ int scenarioLostReply(const std::string &) {
         double after = m->at - stopAt;
         check(after > 0.8 && after < 1.5, "it came %.0f ms after the stop (the reply timer is 900 ms)", after * 1000);
     }
-    check(sawIndicator(p.context, QD_IND_LINK, 2, stopAt) && sawIndicator(p.context, QD_IND_LINK, 0, stopAt),
+    check(sawIndicator(p.context, QD_IND_LINK, QD_LINK_STATE_ERROR, stopAt) &&
+              sawIndicator(p.context, QD_IND_LINK, QD_LINK_STATE_DISCONNECTED, stopAt),
           "link error, then disconnected");
     checkEngineEnded();
     verify(&p, true);
-    std::string log = readFile(g_lib.logPath);
+    std::string log = host::readFile(g_lib.logPath);
     check(log.find("^ INT_T1") != std::string::npos && log.find("< CMD_RESTART") != std::string::npos,
           "the log shows the reply timer and the restart command");
     reportEvents();
@@ -720,13 +710,13 @@ int scenarioLinkLoss(const std::string &) {
     g_lib.sim.DeviceSetLinkUp(p.tx, 1);
     g_lib.sim.DeviceSendEvent(p.tx, 0x61, -1);
     double backAt = host::seconds() - g_start;
-    bool reconnected = waitFor([&] { return sawIndicator(p.context, QD_IND_LINK, 1, backAt); }, 3.0);
+    bool reconnected = waitFor([&] { return sawIndicator(p.context, QD_IND_LINK, QD_LINK_STATE_CONNECTED, backAt); }, 3.0);
     check(reconnected, "the driver reconnected (link indicator 1 after the failure)");
     size_t before = delivered(p.context, 0);
     check(waitFor([&] { return delivered(p.context, 0) >= before + 1000; }, 3.0), "one more second measured");
     stopAll(plans, 3.0);
     checkEngineEnded();
-    check(sawIndicator(p.context, QD_IND_LINK, 2, lostAt), "a link error was shown");
+    check(sawIndicator(p.context, QD_IND_LINK, QD_LINK_STATE_ERROR, lostAt), "a link error was shown");
     FtSimState st;
     memset(&st, 0, sizeof st);
     check(g_lib.sim.GetState(p.tx, &st) == 0 && st.opens == 2 && st.closes == 2,
@@ -736,7 +726,7 @@ int scenarioLinkLoss(const std::string &) {
     check(cap.gaps == 1 && cap.lostTicks >= 550 && cap.lostTicks <= 800,
           "one gap of about 600 ms in the stream: %llu gaps, %llu ticks", (unsigned long long)cap.gaps,
           (unsigned long long)cap.lostTicks);
-    std::string log = readFile(g_lib.logPath);
+    std::string log = host::readFile(g_lib.logPath);
     check(log.find("{ReconThreadFunc(..)") != std::string::npos && log.find("^ INT_CON") != std::string::npos &&
               log.find("Sample data loss") != std::string::npos,
           "the log shows the reconnection thread, INT_CON and the sample data loss");
@@ -859,7 +849,7 @@ int main(int argc, char **argv) {
     note("scenario %s, %d-bit host", scenario.c_str(), (int)(8 * sizeof(void *)));
 
     std::string why;
-    if (!simLoad(&g_lib.sim, simPath, &why) || !driverLoad(&g_lib.api, driverPath, &why)) {
+    if (!simLoad(&g_lib.sim, simPath, &why) || !driverLoad(&g_lib.api, driverPath, QDACQ_HINTS, &why)) {
         note("cannot load: %s", why.c_str());
         return 2;
     }
@@ -884,7 +874,7 @@ int main(int argc, char **argv) {
     driverUnload(&g_lib.api);
     // The driver has written its last line when it was unloaded.
     if (scenario == "heavy" || scenario == "lostreply") {
-        writeFile(out + "/log.txt", normaliseLog(readFile(g_lib.logPath)));
+        writeFile(out + "/log.txt", normaliseLog(host::readFile(g_lib.logPath)));
     }
     g_lib.sim.Reset();
     simUnload(&g_lib.sim);

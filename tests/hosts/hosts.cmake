@@ -2,7 +2,12 @@
 #   <build>.qdhost          qdhost loads the library of this build (under Wine
 #                           for the Windows builds), resolves every export and
 #                           finds the banner in a log of its own folder
-#   <build>.qdhost-exports  qdhost's list of names equals the export definition
+#   <build>.qdhost-exports  the hosts' list of names (tools/common) equals the
+#                           export definition
+#   <build>.install         (Linux) cmake --install into a temporary DESTDIR;
+#                           a C host built with pkg-config's flags for
+#                           "quorvane" opens a context and reads a parameter;
+#                           the installed qdparams and qdacq find the driver
 #   <build>.dllcheck        (Windows) the DLL exports every name of the
 #                           definition, the callback variables as data, and
 #                           imports only Windows system DLLs and FTD2XX.dll
@@ -24,7 +29,7 @@ if(TARGET qdhost)
 
     add_test(NAME ${QD_BUILD_NAME}.qdhost-exports
              COMMAND sh ${QD_ROOT}/tests/hosts/check-export-list.sh
-                     ${QD_ROOT}/API/driver/QuorvaneDrv.def ${QD_ROOT}/tools/qdhost/qdhost.cpp)
+                     ${QD_ROOT}/API/driver/QuorvaneDrv.def ${QD_ROOT}/tools/common/driver_binding.cpp)
     set_tests_properties(${QD_BUILD_NAME}.qdhost-exports PROPERTIES LABELS host)
 endif()
 
@@ -38,4 +43,12 @@ if(WIN32)
                      ${QD_ROOT}/API/driver/QuorvaneDrv.def)
     # Runs the build machine's objdump, not the library: label "host".
     set_tests_properties(${QD_BUILD_NAME}.dllcheck PROPERTIES LABELS host)
+endif()
+
+if(NOT WIN32 AND TARGET QuorvaneDrv AND TARGET qdacq AND TARGET qdparams)
+    add_test(NAME ${QD_BUILD_NAME}.install
+             COMMAND sh ${QD_ROOT}/tests/hosts/check-install.sh ${CMAKE_COMMAND} ${CMAKE_C_COMPILER}
+                     ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${CMAKE_CURRENT_BINARY_DIR}/install-test
+                     ${QD_ROOT}/tests/hosts/install_host.c)
+    set_tests_properties(${QD_BUILD_NAME}.install PROPERTIES TIMEOUT 300)
 endif()

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "QuorvaneDrv.h"
-#include "tools/qdacq/driver_api.h"
-#include "tools/qdacq/platform.h"
+#include "tools/common/driver_binding.h"
+#include "tools/common/host.h"
 #include "tools/qdacq/recording_sink.h"
 #include "tools/qdacq/settings.h"
 #include "tools/qdacq/sim_api.h"
@@ -85,10 +85,10 @@ void sayAt(const std::string &line) {
 
 const char *linkText(int v) {
     switch (v) {
-    case 0: return "disconnected";
-    case 1: return "connected";
-    case 2: return "link error";
-    case 3: return "connecting";
+    case QD_LINK_STATE_DISCONNECTED: return "disconnected";
+    case QD_LINK_STATE_CONNECTED: return "connected";
+    case QD_LINK_STATE_ERROR: return "link error";
+    case QD_LINK_STATE_CONNECTING: return "connecting";
     default: return "unknown";
     }
 }
@@ -216,101 +216,133 @@ bool parseNumber(const char *text, double *out) {
     return true;
 }
 
-// Parses the command line; returns -1 to go on, else an exit status.
-int parseOptions(int argc, char **argv, Options *o) {
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](const char *what) -> const char * {
-            if (i + 1 >= argc) {
-                fprintf(stderr, "qdacq: %s needs %s\n", a.c_str(), what);
-                return nullptr;
-            }
-            return argv[++i];
-        };
-        const char *v = nullptr;
-        double number = 0;
-        if (a == "--help" || a == "-h") {
-            usage(stdout);
-            return EXIT_CLEAN;
-        } else if (a == "--list") {
-            o->list = true;
-        } else if (a == "--params") {
-            o->params = true;
-        } else if (a == "--poll") {
-            o->poll = true;
-        } else if (a == "--test") {
-            o->test = true;
-        } else if (a == "--background") {
-            o->background = true;
-        } else if (a == "--simulate") {
-            o->simulate = true;
-        } else if (a == "--model") {
-            if (!(v = value("a model name"))) return EXIT_USAGE;
-            o->model = v;
-        } else if (a == "--set") {
-            if (!(v = value("NAME[:CHANNEL]=VALUE"))) return EXIT_USAGE;
-            o->settings.push_back(v);
-        } else if (a == "--seconds") {
-            if (!(v = value("a number of seconds"))) return EXIT_USAGE;
-            if (!parseNumber(v, &number) || number <= 0) {
-                fprintf(stderr, "qdacq: --seconds needs a positive number, not \"%s\"\n", v);
-                return EXIT_USAGE;
-            }
-            o->seconds = number;
-        } else if (a == "--csv") {
-            if (!(v = value("a file name"))) return EXIT_USAGE;
-            o->csv = v;
-        } else if (a == "--edf" || a == "--tsv") {
-            if (!(v = value("a file name"))) return EXIT_USAGE;
-            (a == "--edf" ? o->edf : o->tsv) = v;
-        } else if (a == "--client" || a == "--session") {
-            if (!(v = value("a text"))) return EXIT_USAGE;
-            (a == "--client" ? o->client : o->session) = v;
-        } else if (a == "--driver") {
-            if (!(v = value("a path"))) return EXIT_USAGE;
-            o->driver = v;
-        } else if (a == "--shared-dir") {
-            if (!(v = value("a folder"))) return EXIT_USAGE;
-            o->sharedDir = v;
-        } else if (a == "--sim-library") {
-            if (!(v = value("a path"))) return EXIT_USAGE;
-            o->simLibrary = v;
-        } else if (a == "--sim-signal") {
-            if (!(v = value("sine, ramp, square or const"))) return EXIT_USAGE;
-            o->simSignal = v;
-            if (o->simSignal != "sine" && o->simSignal != "ramp" && o->simSignal != "square" &&
-                o->simSignal != "const") {
-                fprintf(stderr, "qdacq: --sim-signal is sine, ramp, square or const, not \"%s\"\n", v);
-                return EXIT_USAGE;
-            }
-        } else if (a == "--sim-amplitude" || a == "--sim-offset") {
-            if (!(v = value("a number of device units"))) return EXIT_USAGE;
-            if (!parseNumber(v, &number) || number < -32768 || number > 32767) {
-                fprintf(stderr, "qdacq: %s needs a number from -32768 to 32767, not \"%s\"\n", a.c_str(), v);
-                return EXIT_USAGE;
-            }
-            (a == "--sim-amplitude" ? o->simAmplitude : o->simOffset) = (int)number;
-        } else if (a == "--sim-frequency") {
-            if (!(v = value("a frequency in Hz"))) return EXIT_USAGE;
-            if (!parseNumber(v, &number) || number < 0) {
-                fprintf(stderr, "qdacq: --sim-frequency needs a frequency in Hz, not \"%s\"\n", v);
-                return EXIT_USAGE;
-            }
-            o->simFrequency = number;
-        } else if (a == "--sim-fault") {
-            if (!(v = value("a fault"))) return EXIT_USAGE;
-            SimFault f;
-            std::string why;
-            if (!simFaultParse(v, &f, &why)) {
-                fprintf(stderr, "qdacq: %s\n", why.c_str());
-                return EXIT_USAGE;
-            }
-            o->faults.push_back(f);
-        } else {
-            fprintf(stderr, "qdacq: unknown option \"%s\" (see qdacq --help)\n", a.c_str());
-            return EXIT_USAGE;
+// Adds the fault of a --sim-fault; false after saying what is wrong.
+bool applyFaultOption(const char *v, Options *o) {
+    SimFault f;
+    std::string why;
+    if (!simFaultParse(v, &f, &why)) {
+        fprintf(stderr, "qdacq: %s\n", why.c_str());
+        return false;
+    }
+    o->faults.push_back(f);
+    return true;
+}
+
+// Options without a value.
+const struct {
+    const char *name;
+    bool Options::*flag;
+} kFlagOptions[] = {
+    {"--list", &Options::list}, {"--params", &Options::params},         {"--poll", &Options::poll},
+    {"--test", &Options::test}, {"--background", &Options::background}, {"--simulate", &Options::simulate},
+};
+
+// Options whose value is kept as given: the option, what it needs, where it
+// goes.
+const struct {
+    const char *name;
+    const char *needs;
+    std::string Options::*text;
+} kTextOptions[] = {
+    {"--model", "a model name", &Options::model},   {"--csv", "a file name", &Options::csv},
+    {"--edf", "a file name", &Options::edf},        {"--tsv", "a file name", &Options::tsv},
+    {"--client", "a text", &Options::client},       {"--session", "a text", &Options::session},
+    {"--driver", "a path", &Options::driver},       {"--shared-dir", "a folder", &Options::sharedDir},
+    {"--sim-library", "a path", &Options::simLibrary},
+};
+
+// Options whose value is read and checked: the option and what it needs.
+const struct {
+    const char *name;
+    const char *needs;
+} kCheckedOptions[] = {
+    {"--set", "NAME[:CHANNEL]=VALUE"},
+    {"--seconds", "a number of seconds"},
+    {"--sim-signal", "sine, ramp, square or const"},
+    {"--sim-amplitude", "a number of device units"},
+    {"--sim-offset", "a number of device units"},
+    {"--sim-frequency", "a frequency in Hz"},
+    {"--sim-fault", "a fault"},
+};
+
+// Takes the value of one of kCheckedOptions; false after saying what is wrong.
+bool applyCheckedOption(const std::string &a, const char *v, Options *o) {
+    double number = 0;
+    if (a == "--set") {
+        o->settings.push_back(v);
+    } else if (a == "--seconds") {
+        if (!parseNumber(v, &number) || number <= 0) {
+            fprintf(stderr, "qdacq: --seconds needs a positive number, not \"%s\"\n", v);
+            return false;
+        }
+        o->seconds = number;
+    } else if (a == "--sim-signal") {
+        o->simSignal = v;
+        if (o->simSignal != "sine" && o->simSignal != "ramp" && o->simSignal != "square" && o->simSignal != "const") {
+            fprintf(stderr, "qdacq: --sim-signal is sine, ramp, square or const, not \"%s\"\n", v);
+            return false;
+        }
+    } else if (a == "--sim-amplitude" || a == "--sim-offset") {
+        if (!parseNumber(v, &number) || number < -32768 || number > 32767) {
+            fprintf(stderr, "qdacq: %s needs a number from -32768 to 32767, not \"%s\"\n", a.c_str(), v);
+            return false;
+        }
+        (a == "--sim-amplitude" ? o->simAmplitude : o->simOffset) = (int)number;
+    } else if (a == "--sim-frequency") {
+        if (!parseNumber(v, &number) || number < 0) {
+            fprintf(stderr, "qdacq: --sim-frequency needs a frequency in Hz, not \"%s\"\n", v);
+            return false;
+        }
+        o->simFrequency = number;
+    } else {
+        return applyFaultOption(v, o);
+    }
+    return true;
+}
+
+// Takes the option at argv[*i] (and its value, moving *i past it); returns
+// -1 to go on, else an exit status.
+int parseOption(int argc, char **argv, int *i, Options *o) {
+    std::string a = argv[*i];
+    if (a == "--help" || a == "-h") {
+        usage(stdout);
+        return EXIT_CLEAN;
+    }
+    for (const auto &f : kFlagOptions) {
+        if (a == f.name) {
+            o->*f.flag = true;
+            return -1;
         }
     }
+    const char *needs = nullptr;
+    std::string Options::*text = nullptr;
+    for (const auto &t : kTextOptions) {
+        if (a == t.name) {
+            needs = t.needs;
+            text = t.text;
+        }
+    }
+    for (const auto &c : kCheckedOptions) {
+        if (a == c.name) needs = c.needs;
+    }
+    if (!needs) {
+        fprintf(stderr, "qdacq: unknown option \"%s\" (see qdacq --help)\n", a.c_str());
+        return EXIT_USAGE;
+    }
+    if (*i + 1 >= argc) {
+        fprintf(stderr, "qdacq: %s needs %s\n", a.c_str(), needs);
+        return EXIT_USAGE;
+    }
+    const char *v = argv[++*i];
+    if (text) {
+        o->*text = v;
+        return -1;
+    }
+    return applyCheckedOption(a, v, o) ? -1 : EXIT_USAGE;
+}
+
+// Options that do not go together; -1 when they do, else EXIT_USAGE.
+int checkOptions(const Options *o) {
     if (!o->edf.empty() && !o->tsv.empty()) {
         fprintf(stderr, "qdacq: record into one file: --edf or --tsv, not both\n");
         return EXIT_USAGE;
@@ -330,6 +362,15 @@ int parseOptions(int argc, char **argv, Options *o) {
         return EXIT_USAGE;
     }
     return -1;
+}
+
+// Parses the command line; returns -1 to go on, else an exit status.
+int parseOptions(int argc, char **argv, Options *o) {
+    for (int i = 1; i < argc; ++i) {
+        int rc = parseOption(argc, argv, &i, o);
+        if (rc >= 0) return rc;
+    }
+    return checkOptions(o);
 }
 
 // ---------------------------------------------------------------------------
@@ -385,65 +426,80 @@ std::string tallyLine(const ChannelTally *t, bool withLost) {
     return line;
 }
 
-int run(const Options &o) {
-    if (!o.sharedDir.empty()) {
-        host::makeDir(o.sharedDir);
-        if (!host::setEnv("ALLUSERSPROFILE", o.sharedDir)) {
-            fprintf(stderr, "qdacq: cannot set ALLUSERSPROFILE to %s\n", o.sharedDir.c_str());
-            return EXIT_SETUP;
-        }
-    }
-    host::catchInterrupt();
-
+// What one run keeps between its steps.
+struct Session {
+    explicit Session(const Options &options) : o(options), faults(options.faults) {}
+    const Options &o;
     SimApi sim;
+    std::string logPath;         // the driver log, "" when the driver keeps none
+    bool haveLog = false;
+    std::string model;
+    int16_t ctx = -1;
+    int tx = -1;                 // the simulated transceiver
+    bool poll = false;
+    bool recording = false;
+    bool recordingBroke = false;
+    std::vector<SimFault> faults;
+};
+
+// Closes the context and unloads the libraries on every way out once the
+// driver is loaded.
+struct Cleanup {
+    SimApi *sim;
+    ~Cleanup() {
+        if (g_run.context >= 0) g_run.api.CloseDevContext((uint16_t)g_run.context);
+        g_run.context = -1;
+        driverUnload(&g_run.api);
+        simUnload(sim);
+    }
+};
+
+// The shared folder, the interrupt key, the simulator and the driver.
+int loadLibraries(Session *s) {
+    const Options &o = s->o;
+    if (!o.sharedDir.empty() && !host::setSharedDir(o.sharedDir)) {
+        fprintf(stderr, "qdacq: cannot set ALLUSERSPROFILE to %s\n", o.sharedDir.c_str());
+        return EXIT_SETUP;
+    }
+    osInterruptCatch();
     std::string why;
     if (o.simulate) {
         // Loaded first: the driver's D2XX dependency is then the simulator.
-        if (!simLoad(&sim, o.simLibrary, &why)) {
+        if (!simLoad(&s->sim, o.simLibrary, &why)) {
             fprintf(stderr, "qdacq: %s\n", why.c_str());
             return EXIT_SETUP;
         }
-        say("simulator: " + sim.path);
+        say("simulator: " + s->sim.path);
     }
-    DriverApi &api = g_run.api;
-    if (!driverLoad(&api, o.driver, &why)) {
+    if (!driverLoad(&g_run.api, o.driver, QDACQ_HINTS, &why)) {
         fprintf(stderr, "qdacq: %s\n", why.c_str());
-        simUnload(&sim);
+        simUnload(&s->sim);
         return EXIT_SETUP;
     }
-    std::string logPath = host::driverLogPath();
-    bool haveLog = host::fileExists(logPath);
-    if (!haveLog) logPath.clear();
+    s->logPath = host::driverLogPath();
+    s->haveLog = host::fileExists(s->logPath);
+    if (!s->haveLog) s->logPath.clear();
+    return -1;
+}
 
-    struct Cleanup {
-        SimApi *sim;
-        ~Cleanup() {
-            if (g_run.context >= 0) g_run.api.CloseDevContext((uint16_t)g_run.context);
-            g_run.context = -1;
-            driverUnload(&g_run.api);
-            simUnload(sim);
-        }
-    } cleanup{&sim};
-
-    if (o.list) {
-        printModels(api, stdout);
-        return EXIT_CLEAN;
-    }
+// Says which driver and log are used and opens a context for the model.
+int openContext(Session *s) {
+    const DriverApi &api = g_run.api;
     say("driver: " + api.path);
-    if (haveLog) {
-        say("driver log: " + logPath);
+    if (s->haveLog) {
+        say("driver log: " + s->logPath);
     } else {
         say("driver log: none (the driver cannot write " + host::driverLogPath() +
             "; give a writable folder with --shared-dir DIR or ALLUSERSPROFILE)");
     }
-
-    std::string model = o.model.empty() && o.simulate ? std::string(kDefaultSimModel) : o.model;
+    s->model = s->o.model.empty() && s->o.simulate ? std::string(kDefaultSimModel) : s->o.model;
+    const std::string &model = s->model;
     if (model.empty()) {
         fprintf(stderr, "qdacq: name the device model with --model; the models are:\n");
         printModels(api, stderr);
         return EXIT_USAGE;
     }
-    long from = logSize(logPath);
+    long from = logSize(s->logPath);
     int16_t ctx = api.OpenDevContext(model.c_str());
     if (ctx < 0) {
         const char *meaning = ctx == -2   ? "no such device model"
@@ -451,65 +507,83 @@ int run(const Options &o) {
                                           : "the context could not be selected";
         fprintf(stderr, "qdacq: the driver refused the model \"%s\": QdOpenDevContext %d (%s)\n", model.c_str(), ctx,
                 meaning);
-        for (const std::string &line : logErrorsSince(logPath, from)) fprintf(stderr, "  driver log: %s\n", line.c_str());
+        for (const std::string &line : logErrorsSince(s->logPath, from)) {
+            fprintf(stderr, "  driver log: %s\n", line.c_str());
+        }
         if (ctx == -2) {
             fprintf(stderr, "The models are (names are exact, letter case included):\n");
             printModels(api, stderr);
         }
         return EXIT_USAGE;
     }
-    g_run.context = ctx;
+    g_run.context = s->ctx = ctx;
+    return -1;
+}
 
-    int tx = -1;
-    if (o.simulate) {
+// The simulated device (USB models only), the settings, and --params.
+int prepareDevice(Session *s) {
+    const DriverApi &api = g_run.api;
+    if (s->o.simulate) {
         QdParamValue link;
         memset(&link, 0, sizeof link);
-        if (api.GetParam(QD_PAR_LINK_TYPE, 0, &link) != 0 || link.code != QD_LINK_USB) {
+        if (api.GetParam(QD_PAR_LINK_TYPE, 0, &link) != QD_GETPARAM_OK || link.code != QD_LINK_USB) {
             fprintf(stderr,
                     "qdacq: the simulator stands in for USB transceivers only; \"%s\" is not a USB model. "
                     "The USB models are:\n",
-                    model.c_str());
+                    s->model.c_str());
             printModels(api, stderr, QD_LINK_USB);
             return EXIT_USAGE;
         }
-        tx = simulateDevice(sim, o, model);
-        if (tx < 0) {
-            fprintf(stderr, "qdacq: the simulator has no device of the model \"%s\"\n", model.c_str());
+        s->tx = simulateDevice(s->sim, s->o, s->model);
+        if (s->tx < 0) {
+            fprintf(stderr, "qdacq: the simulator has no device of the model \"%s\"\n", s->model.c_str());
             return EXIT_SETUP;
         }
     }
-
-    for (const std::string &setting : o.settings) {
-        if (!applySetting(api, logPath, setting, &why)) {
+    std::string why;
+    for (const std::string &setting : s->o.settings) {
+        if (!applySetting(api, s->logPath, setting, &why)) {
             fprintf(stderr, "qdacq: --set \"%s\": %s\n", setting.c_str(), why.c_str());
             return EXIT_USAGE;
         }
     }
-    if (o.params) {
-        printf("Model: %s\n", model.c_str());
+    if (s->o.params) {
+        printf("Model: %s\n", s->model.c_str());
         printParameters(api, stdout);
         return EXIT_CLEAN;
     }
+    return -1;
+}
 
-    SampleStream &stream = g_run.stream;
-    stream.setup(api, contextChannels(api));
-    say("model: " + model + (o.simulate ? " (simulated)" : ""));
+// Says what each channel that is on measures.
+void describeChannels(const Session &s) {
+    const SampleStream &stream = g_run.stream;
+    say("model: " + s.model + (s.o.simulate ? " (simulated)" : ""));
     bool anyOn = false;
     for (int c = 0; c < stream.channels; ++c) {
-        const StreamChannel &s = stream.ch[c];
-        if (!s.on) continue;
+        const StreamChannel &ch = stream.ch[c];
+        if (!ch.on) continue;
         anyOn = true;
-        say("  channel " + std::to_string(c) + " (" + s.name + "): " + format("%g", s.rate) + " sps, range " +
-            format("%g", s.minimum) + " to " + format("%g", s.range) + (s.unit.empty() ? "" : " " + s.unit));
+        say("  channel " + std::to_string(c) + " (" + ch.name + "): " + format("%g", ch.rate) + " sps, range " +
+            format("%g", ch.minimum) + " to " + format("%g", ch.range) + (ch.unit.empty() ? "" : " " + ch.unit));
     }
     if (!anyOn) say("  no channel is on (enable channels with --set \"Channel enable=1\")");
+}
+
+// The sample stream, the CSV file and the recording.
+int prepareOutputs(Session *s) {
+    const Options &o = s->o;
+    const DriverApi &api = g_run.api;
+    SampleStream &stream = g_run.stream;
+    stream.setup(api, contextChannels(api));
+    describeChannels(*s);
+    std::string why;
     if (!o.csv.empty() && !stream.openCsv(o.csv, &why)) {
         fprintf(stderr, "qdacq: %s\n", why.c_str());
         return EXIT_SETUP;
     }
-
-    bool recording = !o.edf.empty() || !o.tsv.empty();
-    if (recording) {
+    s->recording = !o.edf.empty() || !o.tsv.empty();
+    if (s->recording) {
         bool edf = !o.edf.empty();
         if (!recordingStart(api, edf ? o.edf : o.tsv, edf ? RecordingFormat::EDF : RecordingFormat::TSV, o.client,
                             o.session, &why)) {
@@ -519,123 +593,140 @@ int run(const Options &o) {
         }
         say(std::string("recording into ") + (edf ? o.edf : o.tsv));
     }
-    bool recordingBroke = false;
-    // Ends the recording (an EDF file gets its record count) and says what
-    // the file holds; on every way out once the recording has begun.
-    auto finishRecording = [&]() {
-        if (!recording) return;
-        std::string summary;
-        bool completed = recordingFinish(&summary);
-        say(summary);
-        if (!completed) recordingBroke = true;
-    };
+    return -1;
+}
 
+// Ends the recording (an EDF file gets its record count) and says what the
+// file holds; on every way out once the recording has begun.
+void finishRecording(Session *s) {
+    if (!s->recording) return;
+    std::string summary;
+    bool completed = recordingFinish(&summary);
+    say(summary);
+    if (!completed) s->recordingBroke = true;
+}
+
+// What a start that failed means, with the driver's log lines.
+void explainFailedStart(const Session &s, int32_t started, long from) {
+    say("qdacq: the measurement did not start: QdStartMeasurement " + std::to_string(started) + " (" +
+        startResultText(started) + ")");
+    printLogErrors(s.logPath, from);
+    if (s.o.simulate && s.sim.CallCount(FTSIM_CALL_ALL) == 0) {
+        say("  the driver did not call the simulator library: it uses another D2XX library");
+    } else if (!s.o.simulate && started == QD_MEAS_LINK_NOT_OPENED) {
+        say("  no transceiver answered to the device id; check that the device's USB cable or dongle is "
+            "plugged in and not held by another program");
+    }
+    if (s.haveLog) say("  details in the driver log " + s.logPath);
+}
+
+// Installs the callbacks, arms the faults and starts the measurement.
+int startMeasurement(Session *s) {
+    const Options &o = s->o;
+    const DriverApi &api = g_run.api;
     api.SetCallbacks(onSamples, onIndicator, onMessage);
-    std::vector<SimFault> faults = o.faults;
-    if (o.simulate) simFaultsArm(sim, tx, &faults, say);
+    if (o.simulate) simFaultsArm(s->sim, s->tx, &s->faults, say);
 
-    bool poll = o.poll;
-    uint16_t flags = (uint16_t)((o.test ? QD_START_TEST : 0) | (poll ? 0 : QD_START_ENGINE_THREAD) |
+    s->poll = o.poll;
+    uint16_t flags = (uint16_t)((o.test ? QD_START_TEST : 0) | (s->poll ? 0 : QD_START_ENGINE_THREAD) |
                                 (o.background ? QD_START_BACKGROUND : 0));
-    from = logSize(logPath);
+    long from = logSize(s->logPath);
     g_run.start = host::seconds();
-    int32_t started = api.StartMeasurement((uint16_t)ctx, flags);
-    if (started == -3) {
+    int32_t started = api.StartMeasurement((uint16_t)s->ctx, flags);
+    if (started == QD_MEAS_NO_ENGINE_THREAD) {
         say("the driver's engine thread could not be created: qdacq runs the engine itself");
-        poll = true;
-    } else if (started != 0 && started != 3) {
-        say("qdacq: the measurement did not start: QdStartMeasurement " + std::to_string(started) + " (" +
-            startResultText(started) + ")");
-        printLogErrors(logPath, from);
-        if (o.simulate && sim.CallCount(FTSIM_CALL_ALL) == 0) {
-            say("  the driver did not call the simulator library: it uses another D2XX library");
-        } else if (!o.simulate && started == 1) {
-            say("  no transceiver answered to the device id; check that the device's USB cable or dongle is "
-                "plugged in and not held by another program");
-        }
-        if (haveLog) say("  details in the driver log " + logPath);
-        stream.closeCsv();
-        finishRecording();
+        s->poll = true;
+    } else if (started != QD_MEAS_STARTED && started != QD_MEAS_CONNECTING) {
+        explainFailedStart(*s, started, from);
+        g_run.stream.closeCsv();
+        finishRecording(s);
         return EXIT_ENDED;
     }
     sayAt(std::string(o.test ? "test measurement" : "measurement") + " started (" +
-          (poll ? "qdacq polls the engine" : "driver's engine thread") + ")");
+          (s->poll ? "qdacq polls the engine" : "driver's engine thread") + ")");
+    return -1;
+}
 
-    // Measuring.
+// Prints the summary line of the second that ended, once it has.
+void summariseSecond(double t, double *nextSummary) {
+    if (t < *nextSummary) return;
+    ChannelTally interval[STREAM_CHANNELS];
+    g_run.stream.takeInterval(interval);
+    char stamp[32];
+    snprintf(stamp, sizeof stamp, "[%3.0f s] ", *nextSummary);
+    say(stamp + tallyLine(interval, true));
+    *nextSummary += 1.0;
+}
+
+// Measures until the time is up, Ctrl-C, a broken recording or the driver's
+// own end; true when the driver ended the measurement.
+bool measure(Session *s) {
+    const Options &o = s->o;
+    const DriverApi &api = g_run.api;
     double nextSummary = 1.0;
-    bool endedByDriver = false;
-    bool stopAsked = false;
-    while (!stopAsked) {
-        if (poll) api.ProtocolEngine();
+    for (;;) {
+        if (s->poll) api.ProtocolEngine();
         double t = elapsed();
-        if (o.simulate) simFaultsRun(sim, tx, &faults, t, sayAt);
-        if (o.csv.empty() && t >= nextSummary) {
-            ChannelTally interval[STREAM_CHANNELS];
-            stream.takeInterval(interval);
-            char stamp[32];
-            snprintf(stamp, sizeof stamp, "[%3.0f s] ", nextSummary);
-            say(stamp + tallyLine(interval, true));
-            nextSummary += 1.0;
+        if (o.simulate) simFaultsRun(s->sim, s->tx, &s->faults, t, sayAt);
+        if (o.csv.empty()) summariseSecond(t, &nextSummary);
+        if (api.ComState((uint16_t)s->ctx) == QD_COM_IDLE) return true;
+        std::string failure;
+        if (s->recording && recordingFailed(&failure)) {
+            sayAt("recording stopped: " + failure);
+            s->recordingBroke = true;
+            return false;
         }
-        if (api.ComState((uint16_t)ctx) == 0) {
-            endedByDriver = true;
+        if (osInterruptCount() > 0) {
+            sayAt("Ctrl-C: stopping");
+            return false;
+        }
+        if (o.seconds > 0 && t >= o.seconds) return false;
+        host::sleepMs(s->poll ? 2 : 10);
+    }
+}
+
+// Asks for the stop, then waits until the driver says idle (the driver's own
+// timers bound the stop: reply time-out, final wait). Returns the exit status
+// so far; *stopState says how it ended.
+int stopMeasurement(Session *s, std::string *stopState) {
+    const DriverApi &api = g_run.api;
+    uint16_t ctx = (uint16_t)s->ctx;
+    double stopAt = host::seconds();
+    int32_t stopping = api.StopMeasurement(ctx);
+    bool idle = false;
+    int seenInterrupts = osInterruptCount();
+    while (host::seconds() - stopAt < 5.0) {
+        if (s->poll) api.ProtocolEngine();
+        if (api.ComState(ctx) == QD_COM_IDLE) {
+            idle = true;
             break;
         }
-        std::string failure;
-        if (recording && recordingFailed(&failure)) {
-            sayAt("recording stopped: " + failure);
-            recordingBroke = true;
-            stopAsked = true;
-        } else if (host::interrupted() > 0) {
-            sayAt("Ctrl-C: stopping");
-            stopAsked = true;
-        } else if (o.seconds > 0 && t >= o.seconds) {
-            stopAsked = true;
-        }
-        if (!stopAsked) host::sleepMs(poll ? 2 : 10);
+        if (osInterruptCount() > seenInterrupts + 1) break;   // pressed twice more: give up waiting
+        host::sleepMs(2);
     }
-
-    // Stopping: ask for the stop, then wait until the driver says idle. The
-    // driver's own timers bound the stop (reply time-out, final wait).
-    std::string stopState;
-    int result = EXIT_CLEAN;
-    if (endedByDriver) {
-        stopState = "idle: the driver ended the measurement" +
-                    (g_run.lastError.empty() ? std::string() : " (" + g_run.lastError + ")");
-        sayAt("the driver ended the measurement");
-        result = EXIT_ENDED;
+    double took = (host::seconds() - stopAt) * 1000.0;
+    uint32_t engine = api.ProtocolEngine();
+    char text[200];
+    if (idle) {
+        snprintf(text, sizeof text, "idle (QdStopMeasurement %d, QdComState 0 after %.0f ms, QdProtocolEngine %u)",
+                 stopping, took, engine);
     } else {
-        double stopAt = host::seconds();
-        int32_t stopping = api.StopMeasurement((uint16_t)ctx);
-        bool idle = false;
-        int seenInterrupts = host::interrupted();
-        while (host::seconds() - stopAt < 5.0) {
-            if (poll) api.ProtocolEngine();
-            if (api.ComState((uint16_t)ctx) == 0) {
-                idle = true;
-                break;
-            }
-            if (host::interrupted() > seenInterrupts + 1) break;   // pressed twice more: give up waiting
-            host::sleepMs(2);
-        }
-        double took = (host::seconds() - stopAt) * 1000.0;
-        uint32_t engine = api.ProtocolEngine();
-        char text[200];
-        if (idle) {
-            snprintf(text, sizeof text, "idle (QdStopMeasurement %d, QdComState 0 after %.0f ms, QdProtocolEngine %u)",
-                     stopping, took, engine);
-        } else {
-            snprintf(text, sizeof text, "not idle after %.0f ms (QdStopMeasurement %d); the context was closed",
-                     took, stopping);
-            result = EXIT_ENDED;
-        }
-        stopState = text;
-        if (!g_run.lastError.empty()) stopState += "; last error: " + g_run.lastError;
+        snprintf(text, sizeof text, "not idle after %.0f ms (QdStopMeasurement %d); the context was closed", took,
+                 stopping);
     }
-    api.CloseDevContext((uint16_t)ctx);
+    *stopState = text;
+    if (!g_run.lastError.empty()) *stopState += "; last error: " + g_run.lastError;
+    return idle ? EXIT_CLEAN : EXIT_ENDED;
+}
+
+// Closes the context and the files, prints the totals and gives the exit
+// status.
+int finish(Session *s, const std::string &stopState, int result) {
+    SampleStream &stream = g_run.stream;
+    g_run.api.CloseDevContext((uint16_t)s->ctx);
     g_run.context = -1;
     stream.closeCsv();
-    finishRecording();
+    finishRecording(s);
 
     ChannelTally totals[STREAM_CHANNELS];
     uint64_t gaps = 0, lostTicks = 0, packets = 0;
@@ -645,7 +736,7 @@ int run(const Options &o) {
         total += totals[c].count;
         lost += totals[c].lost;
     }
-    if (o.csv.empty() == false) say("samples written to " + o.csv);
+    if (!s->o.csv.empty()) say("samples written to " + s->o.csv);
     say("per channel: " + tallyLine(totals, false));
     char final[512];
     snprintf(final, sizeof final, "total: %llu samples in %.1f s, %llu lost (%llu gaps), stop state: %s",
@@ -654,8 +745,36 @@ int run(const Options &o) {
     say(final);
     if (result == EXIT_CLEAN && !g_run.lastError.empty()) result = EXIT_ENDED;
     if (result == EXIT_CLEAN && lost > 0) result = EXIT_LOSSES;
-    if (recordingBroke && result != EXIT_ENDED) result = EXIT_RECORDING;
+    if (s->recordingBroke && result != EXIT_ENDED) result = EXIT_RECORDING;
     return result;
+}
+
+int run(const Options &o) {
+    Session s(o);
+    int rc = loadLibraries(&s);
+    if (rc >= 0) return rc;
+    Cleanup cleanup{&s.sim};
+    if (o.list) {
+        printModels(g_run.api, stdout);
+        return EXIT_CLEAN;
+    }
+    rc = openContext(&s);
+    if (rc < 0) rc = prepareDevice(&s);
+    if (rc < 0) rc = prepareOutputs(&s);
+    if (rc < 0) rc = startMeasurement(&s);
+    if (rc >= 0) return rc;
+
+    std::string stopState;
+    int result = EXIT_CLEAN;
+    if (measure(&s)) {
+        stopState = "idle: the driver ended the measurement" +
+                    (g_run.lastError.empty() ? std::string() : " (" + g_run.lastError + ")");
+        sayAt("the driver ended the measurement");
+        result = EXIT_ENDED;
+    } else {
+        result = stopMeasurement(&s, &stopState);
+    }
+    return finish(&s, stopState, result);
 }
 
 }  // namespace

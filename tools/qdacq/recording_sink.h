@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/qdacq/driver_api.h"
+#include "tools/common/driver_binding.h"
 
 enum class RecordingFormat { EDF, TSV };
 

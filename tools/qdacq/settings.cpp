@@ -150,7 +150,7 @@ std::string refusal(const DriverApi &api, const std::vector<std::string> &driver
 int contextChannels(const DriverApi &api) {
     QdParamValue v;
     std::memset(&v, 0, sizeof v);
-    if (api.GetParam(QD_PAR_CHANNEL_COUNT, 0, &v) != 0) return 0;
+    if (api.GetParam(QD_PAR_CHANNEL_COUNT, 0, &v) != QD_GETPARAM_OK) return 0;
     return v.value.i > 0 && v.value.i <= 6 ? v.value.i : 0;
 }
 
@@ -294,7 +294,7 @@ void printModels(const DriverApi &api, FILE *out, int linkType) {
         if (ctx >= 0) {
             QdParamValue v;
             std::memset(&v, 0, sizeof v);
-            if (api.GetParam(QD_PAR_LINK_TYPE, 0, &v) == 0) link = (int)v.code;
+            if (api.GetParam(QD_PAR_LINK_TYPE, 0, &v) == QD_GETPARAM_OK) link = (int)v.code;
             channels = contextChannels(api);
             api.CloseDevContext((uint16_t)ctx);
         }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/qdacq/driver_api.h"
+#include "tools/common/driver_binding.h"
 
 // Number of channels of the selected context (parameter 1), 0 when unknown.
 int contextChannels(const DriverApi &api);

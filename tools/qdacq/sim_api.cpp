@@ -1,30 +1,50 @@
 // sim_api.cpp - loading the simulator library and injecting faults through it.
 #include "tools/qdacq/sim_api.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-const char *simFileName() {
-#ifdef _WIN32
-    return "FTD2XX.dll";
-#else
-    return "libqvftd2xx.so";
-#endif
-}
+#include "tools/common/host.h"
+
+namespace {
+
+// The simulator's control functions this program uses.
+const host::Symbol kSimExports[] = {
+    {"ftsimReset", offsetof(SimExports, Reset)},
+    {"ftsimAdd", offsetof(SimExports, Add)},
+    {"ftsimAttachNewDeviceEx", offsetof(SimExports, AttachNewDeviceEx)},
+    {"ftsimUnplug", offsetof(SimExports, Unplug)},
+    {"ftsimReplug", offsetof(SimExports, Replug)},
+    {"ftsimGetState", offsetof(SimExports, GetState)},
+    {"ftsimCallCount", offsetof(SimExports, CallCount)},
+    {"ftsimResetCallCounts", offsetof(SimExports, ResetCallCounts)},
+    {"ftsimSignalValue", offsetof(SimExports, SignalValue)},
+    {"ftsimDeviceSetFault", offsetof(SimExports, DeviceSetFault)},
+    {"ftsimDeviceClearFaults", offsetof(SimExports, DeviceClearFaults)},
+    {"ftsimDeviceDropData", offsetof(SimExports, DeviceDropData)},
+    {"ftsimDeviceSilence", offsetof(SimExports, DeviceSilence)},
+    {"ftsimDeviceSetLinkUp", offsetof(SimExports, DeviceSetLinkUp)},
+    {"ftsimDeviceInjectBytes", offsetof(SimExports, DeviceInjectBytes)},
+    {"ftsimDeviceSendEvent", offsetof(SimExports, DeviceSendEvent)},
+    {"ftsimDeviceSetSignalState", offsetof(SimExports, DeviceSetSignalState)},
+    {"ftsimDeviceRecordSamples", offsetof(SimExports, DeviceRecordSamples)},
+    {"ftsimDeviceRecordCount", offsetof(SimExports, DeviceRecordCount)},
+    {"ftsimDeviceState", offsetof(SimExports, DeviceState)},
+};
+const size_t kSimExportCount = sizeof kSimExports / sizeof kSimExports[0];
+static_assert(sizeof(SimExports) == kSimExportCount * sizeof(void *), "every member of SimExports has a name");
+
+}  // namespace
+
+// The simulator stands in for the driver's D2XX library, so it has its file
+// name (the build names it in QD_D2XX_FILE).
+const char *simFileName() { return QD_D2XX_FILE; }
 
 std::string simDefaultPath() {
     char sep = host::separator();
     return host::programDir() + ".." + sep + "sim" + sep + simFileName();
-}
-
-template <typename T>
-static void bind(host::Library lib, const char *name, T *slot, std::string *missing) {
-    *slot = reinterpret_cast<T>(host::symbol(lib, name));
-    if (*slot == nullptr) {
-        if (!missing->empty()) *missing += ", ";
-        *missing += name;
-    }
 }
 
 bool simLoad(SimApi *api, const std::string &path, std::string *why) {
@@ -34,37 +54,17 @@ bool simLoad(SimApi *api, const std::string &path, std::string *why) {
                " in the sim folder of the build; name another with --sim-library PATH).";
         return false;
     }
-    std::string error;
-    api->library = host::load(file, true, &error);
+    OsLoadFailure failure;
+    api->library = osLibraryLoad(file.c_str(), true, &failure);
     if (!api->library) {
-        *why = "cannot load the simulator library " + file + ": " + error + ".";
+        *why = "cannot load the simulator library " + file + ": " + failure.text + ".";
         return false;
     }
     api->path = file;
-    std::string missing;
-    host::Library l = api->library;
-    bind(l, "ftsimReset", &api->Reset, &missing);
-    bind(l, "ftsimAdd", &api->Add, &missing);
-    bind(l, "ftsimAttachNewDeviceEx", &api->AttachNewDeviceEx, &missing);
-    bind(l, "ftsimUnplug", &api->Unplug, &missing);
-    bind(l, "ftsimReplug", &api->Replug, &missing);
-    bind(l, "ftsimGetState", &api->GetState, &missing);
-    bind(l, "ftsimCallCount", &api->CallCount, &missing);
-    bind(l, "ftsimResetCallCounts", &api->ResetCallCounts, &missing);
-    bind(l, "ftsimSignalValue", &api->SignalValue, &missing);
-    bind(l, "ftsimDeviceSetFault", &api->DeviceSetFault, &missing);
-    bind(l, "ftsimDeviceClearFaults", &api->DeviceClearFaults, &missing);
-    bind(l, "ftsimDeviceDropData", &api->DeviceDropData, &missing);
-    bind(l, "ftsimDeviceSilence", &api->DeviceSilence, &missing);
-    bind(l, "ftsimDeviceSetLinkUp", &api->DeviceSetLinkUp, &missing);
-    bind(l, "ftsimDeviceInjectBytes", &api->DeviceInjectBytes, &missing);
-    bind(l, "ftsimDeviceSendEvent", &api->DeviceSendEvent, &missing);
-    bind(l, "ftsimDeviceSetSignalState", &api->DeviceSetSignalState, &missing);
-    bind(l, "ftsimDeviceRecordSamples", &api->DeviceRecordSamples, &missing);
-    bind(l, "ftsimDeviceRecordCount", &api->DeviceRecordCount, &missing);
-    bind(l, "ftsimDeviceState", &api->DeviceState, &missing);
-    if (!missing.empty()) {
-        *why = "the library " + file + " is not the device simulator: it lacks " + missing + ".";
+    std::vector<const char *> missing;
+    SimExports *exports = api;
+    if (!host::bindSymbols(api->library, exports, kSimExports, kSimExportCount, &missing)) {
+        *why = "the library " + file + " is not the device simulator: it lacks " + host::joinNames(missing) + ".";
         simUnload(api);
         return false;
     }
@@ -72,7 +72,7 @@ bool simLoad(SimApi *api, const std::string &path, std::string *why) {
 }
 
 void simUnload(SimApi *api) {
-    if (api->library) host::unload(api->library);
+    osLibraryUnload(api->library);
     api->library = nullptr;
 }
 
@@ -123,7 +123,12 @@ static bool number(const char **p, double *out) {
     return true;
 }
 
-bool simFaultParse(const std::string &text, SimFault *f, std::string *why) {
+// Device events the faults send (the simulator's codes).
+const int kEventBattery = 0x40;
+const int kEventLinkFailure = 0x61;
+
+// The kind of a fault by its name; false when there is none.
+static bool faultKind(const std::string &name, SimFault::Kind *kind) {
     static const struct {
         const char *name;
         SimFault::Kind kind;
@@ -132,91 +137,117 @@ bool simFaultParse(const std::string &text, SimFault *f, std::string *why) {
         {"phase-gap", SimFault::PHASE_GAP},   {"silence", SimFault::SILENCE},     {"garbage", SimFault::GARBAGE},
         {"event", SimFault::EVENT},           {"battery", SimFault::BATTERY},     {"signal", SimFault::SIGNAL},
     };
+    for (const auto &k : kinds) {
+        if (name == k.name) {
+            *kind = k.kind;
+            return true;
+        }
+    }
+    return false;
+}
+
+// "[=COMMAND]" after lost-reply (default stop).
+static bool parseLostReply(const char *p, SimFault *f, std::string *why) {
+    std::string command = *p == '=' ? std::string(p + 1) : std::string("stop");
+    f->code = simCommandCode(command);
+    if (*p != '\0' && *p != '=') f->code = -1;
+    if (f->code < 0) {
+        *why = "lost-reply needs a command: info, firmware, state, notif, config, start, stop, test-start, "
+               "test-stop, restart or a code below 0x40";
+        return false;
+    }
+    return true;
+}
+
+// "[+MS]": the duration of a link loss (default 500), an unplugging (0:
+// for good) or a silence (2500).
+static bool parseDuration(const char *p, SimFault *f) {
+    f->ms = f->kind == SimFault::SILENCE ? 2500 : f->kind == SimFault::LINK_LOSS ? 500 : 0;
+    double v = 0;
+    if (*p == '+') {
+        ++p;
+        if (!number(&p, &v)) return false;
+        f->ms = (uint32_t)v;
+    }
+    return *p == '\0';
+}
+
+// "[xN]": data messages lost (default 1) or bytes of noise (16).
+static bool parseCount(const char *p, SimFault *f) {
+    f->count = f->kind == SimFault::PHASE_GAP ? 1 : 16;
+    double v = 0;
+    if (*p == 'x') {
+        ++p;
+        if (!number(&p, &v) || v < 1) return false;
+        f->count = (uint32_t)v;
+    }
+    return *p == '\0';
+}
+
+// "=CODE[,DATA]" of an event, "=STATE" of a battery report.
+static bool parseEvent(const char *p, SimFault *f) {
+    double v = 0;
+    if (*p++ != '=' || !number(&p, &v) || v > 255) return false;
+    if (f->kind == SimFault::BATTERY) {
+        f->data = (int)v;
+        return *p == '\0';
+    }
+    f->code = (int)v;
+    if (*p == ',') {
+        ++p;
+        if (!number(&p, &v) || v > 255) return false;
+        f->data = (int)v;
+    }
+    return *p == '\0';
+}
+
+// "=CHANNEL:STATE" with CHANNEL 0..5 or sum.
+static bool parseSignal(const char *p, SimFault *f) {
+    double v = 0;
+    if (*p++ != '=') return false;
+    if (std::strncmp(p, "sum", 3) == 0) {
+        f->channel = -1;
+        p += 3;
+    } else {
+        if (!number(&p, &v) || v > 5) return false;
+        f->channel = (int)v;
+    }
+    if (*p++ != ':' || !number(&p, &v) || v > 3) return false;
+    f->data = (int)v;
+    return *p == '\0';
+}
+
+// What follows "@S" of a timed fault.
+static bool parseTimedFault(const char *p, SimFault *f) {
+    switch (f->kind) {
+    case SimFault::LINK_LOSS:
+    case SimFault::UNPLUG:
+    case SimFault::SILENCE: return parseDuration(p, f);
+    case SimFault::PHASE_GAP:
+    case SimFault::GARBAGE: return parseCount(p, f);
+    case SimFault::EVENT:
+    case SimFault::BATTERY: return parseEvent(p, f);
+    case SimFault::SIGNAL: return parseSignal(p, f);
+    default: return false;
+    }
+}
+
+bool simFaultParse(const std::string &text, SimFault *f, std::string *why) {
     *f = SimFault{};
     f->text = text;
     size_t nameEnd = text.find_first_of("@=");
     std::string name = text.substr(0, nameEnd);
-    bool known = false;
-    for (const auto &k : kinds) {
-        if (name == k.name) {
-            f->kind = k.kind;
-            known = true;
-        }
-    }
-    if (!known) {
+    if (!faultKind(name, &f->kind)) {
         *why = "unknown fault \"" + name + "\"; the faults are:\n" + simFaultHelp();
         return false;
     }
     const char *p = text.c_str() + name.size();
-    if (f->kind == SimFault::LOST_REPLY) {
-        std::string command = *p == '=' ? std::string(p + 1) : std::string("stop");
-        f->code = simCommandCode(command);
-        if (*p != '\0' && *p != '=') f->code = -1;
-        if (f->code < 0) {
-            *why = "lost-reply needs a command: info, firmware, state, notif, config, start, stop, test-start, "
-                   "test-stop, restart or a code below 0x40";
-            return false;
-        }
-        return true;
-    }
+    if (f->kind == SimFault::LOST_REPLY) return parseLostReply(p, f, why);
     if (*p != '@' || !number(&(++p), &f->at)) {
         *why = "the fault \"" + text + "\" needs the second at which it happens, e.g. " + name + "@2";
         return false;
     }
-    double v = 0;
-    switch (f->kind) {
-    case SimFault::LINK_LOSS:
-    case SimFault::UNPLUG:
-    case SimFault::SILENCE:
-        f->ms = f->kind == SimFault::SILENCE ? 2500 : f->kind == SimFault::LINK_LOSS ? 500 : 0;
-        if (*p == '+') {
-            ++p;
-            if (!number(&p, &v)) break;
-            f->ms = (uint32_t)v;
-        }
-        if (*p == '\0') return true;
-        break;
-    case SimFault::PHASE_GAP:
-    case SimFault::GARBAGE:
-        f->count = f->kind == SimFault::PHASE_GAP ? 1 : 16;
-        if (*p == 'x') {
-            ++p;
-            if (!number(&p, &v) || v < 1) break;
-            f->count = (uint32_t)v;
-        }
-        if (*p == '\0') return true;
-        break;
-    case SimFault::EVENT:
-        if (*p++ != '=' || !number(&p, &v) || v > 255) break;
-        f->code = (int)v;
-        if (*p == ',') {
-            ++p;
-            if (!number(&p, &v) || v > 255) break;
-            f->data = (int)v;
-        }
-        if (*p == '\0') return true;
-        break;
-    case SimFault::BATTERY:
-        if (*p++ != '=' || !number(&p, &v) || v > 255) break;
-        f->data = (int)v;
-        if (*p == '\0') return true;
-        break;
-    case SimFault::SIGNAL:
-        if (*p++ != '=') break;
-        if (std::strncmp(p, "sum", 3) == 0) {
-            f->channel = -1;
-            p += 3;
-        } else {
-            if (!number(&p, &v) || v > 5) break;
-            f->channel = (int)v;
-        }
-        if (*p++ != ':' || !number(&p, &v) || v > 3) break;
-        f->data = (int)v;
-        if (*p == '\0') return true;
-        break;
-    default:
-        break;
-    }
+    if (parseTimedFault(p, f)) return true;
     *why = "cannot read the fault \"" + text + "\"; the faults are:\n" + simFaultHelp();
     return false;
 }
@@ -235,91 +266,105 @@ void simFaultsArm(const SimApi &api, int tx, std::vector<SimFault> *faults, void
     }
 }
 
-void simFaultsRun(const SimApi &api, int tx, std::vector<SimFault> *faults, double t,
-                  void (*say)(const std::string &)) {
+typedef void (*SayFn)(const std::string &line);
+
+// A fault with a beginning and an end: the radio link down, then back with
+// the device's report of the failure.
+static void runLinkLoss(const SimApi &api, int tx, SimFault &f, double t, SayFn say) {
     char line[160];
-    for (SimFault &f : *faults) {
-        if (f.stage == 2 || t < f.at) continue;
-        double end = f.at + f.ms / 1000.0;
-        switch (f.kind) {
-        case SimFault::LINK_LOSS:
-            if (f.stage == 0) {
-                api.DeviceSetLinkUp(tx, 0);
-                std::snprintf(line, sizeof line, "simulator: radio link down at %.1f s for %u ms", t, (unsigned)f.ms);
-                say(line);
-                f.stage = 1;
-            } else if (t >= end) {
-                api.DeviceSetLinkUp(tx, 1);
-                api.DeviceSendEvent(tx, 0x61, -1);
-                say("simulator: radio link back; the device reports the link failure (event 0x61)");
-                f.stage = 2;
-            }
-            break;
-        case SimFault::UNPLUG:
-            if (f.stage == 0) {
-                api.Unplug(tx);
-                std::snprintf(line, sizeof line, "simulator: transceiver unplugged at %.1f s", t);
-                say(line);
-                f.stage = f.ms > 0 ? 1 : 2;
-            } else if (t >= end) {
-                api.Replug(tx);
-                say("simulator: transceiver plugged in again");
-                f.stage = 2;
-            }
-            break;
-        case SimFault::PHASE_GAP:
-            api.DeviceDropData(tx, f.count);
-            std::snprintf(line, sizeof line, "simulator: %u data message(s) lost at %.1f s", (unsigned)f.count, t);
-            say(line);
-            f.stage = 2;
-            break;
-        case SimFault::SILENCE:
-            api.DeviceSilence(tx, f.ms);
-            std::snprintf(line, sizeof line, "simulator: no data for %u ms from %.1f s", (unsigned)f.ms, t);
-            say(line);
-            f.stage = 2;
-            break;
-        case SimFault::GARBAGE: {
-            // A fixed noise pattern, so that runs can be compared.
-            std::vector<uint8_t> noise(f.count);
-            uint32_t x = 0x2545F491u;
-            for (uint8_t &b : noise) {
-                x ^= x << 13;
-                x ^= x >> 17;
-                x ^= x << 5;
-                b = (uint8_t)x;
-            }
-            api.DeviceInjectBytes(tx, noise.data(), noise.size());
-            std::snprintf(line, sizeof line, "simulator: %u bytes of noise at %.1f s", (unsigned)f.count, t);
-            say(line);
-            f.stage = 2;
-            break;
+    if (f.stage == 0) {
+        api.DeviceSetLinkUp(tx, 0);
+        std::snprintf(line, sizeof line, "simulator: radio link down at %.1f s for %u ms", t, (unsigned)f.ms);
+        say(line);
+        f.stage = 1;
+    } else if (t >= f.at + f.ms / 1000.0) {
+        api.DeviceSetLinkUp(tx, 1);
+        api.DeviceSendEvent(tx, kEventLinkFailure, -1);
+        say("simulator: radio link back; the device reports the link failure (event 0x61)");
+        f.stage = 2;
+    }
+}
+
+// The transceiver pulled out, and plugged in again when the fault has a
+// duration.
+static void runUnplug(const SimApi &api, int tx, SimFault &f, double t, SayFn say) {
+    char line[160];
+    if (f.stage == 0) {
+        api.Unplug(tx);
+        std::snprintf(line, sizeof line, "simulator: transceiver unplugged at %.1f s", t);
+        say(line);
+        f.stage = f.ms > 0 ? 1 : 2;
+    } else if (t >= f.at + f.ms / 1000.0) {
+        api.Replug(tx);
+        say("simulator: transceiver plugged in again");
+        f.stage = 2;
+    }
+}
+
+// N bytes of a fixed noise pattern, so that runs can be compared.
+static std::vector<uint8_t> noise(uint32_t count) {
+    std::vector<uint8_t> bytes(count);
+    uint32_t x = 0x2545F491u;
+    for (uint8_t &b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = (uint8_t)x;
+    }
+    return bytes;
+}
+
+// Does what a fault that acts once does; line receives what was done.
+static void runOnce(const SimApi &api, int tx, const SimFault &f, double t, char *line, size_t size) {
+    switch (f.kind) {
+    case SimFault::PHASE_GAP:
+        api.DeviceDropData(tx, f.count);
+        std::snprintf(line, size, "simulator: %u data message(s) lost at %.1f s", (unsigned)f.count, t);
+        break;
+    case SimFault::SILENCE:
+        api.DeviceSilence(tx, f.ms);
+        std::snprintf(line, size, "simulator: no data for %u ms from %.1f s", (unsigned)f.ms, t);
+        break;
+    case SimFault::GARBAGE: {
+        std::vector<uint8_t> bytes = noise(f.count);
+        api.DeviceInjectBytes(tx, bytes.data(), bytes.size());
+        std::snprintf(line, size, "simulator: %u bytes of noise at %.1f s", (unsigned)f.count, t);
+        break;
+    }
+    case SimFault::EVENT:
+        api.DeviceSendEvent(tx, f.code, f.data);
+        std::snprintf(line, size, "simulator: device event 0x%02x at %.1f s", f.code, t);
+        break;
+    case SimFault::BATTERY:
+        api.DeviceSendEvent(tx, kEventBattery, f.data);
+        std::snprintf(line, size, "simulator: battery state %d at %.1f s", f.data, t);
+        break;
+    case SimFault::SIGNAL:
+        api.DeviceSetSignalState(tx, f.channel, f.data);
+        if (f.channel < 0) {
+            std::snprintf(line, size, "simulator: SUM signal state %d at %.1f s", f.data, t);
+        } else {
+            std::snprintf(line, size, "simulator: channel %d signal state %d at %.1f s", f.channel, f.data, t);
         }
-        case SimFault::EVENT:
-            api.DeviceSendEvent(tx, f.code, f.data);
-            std::snprintf(line, sizeof line, "simulator: device event 0x%02x at %.1f s", f.code, t);
+        break;
+    default:
+        line[0] = '\0';
+        break;
+    }
+}
+
+void simFaultsRun(const SimApi &api, int tx, std::vector<SimFault> *faults, double t, SayFn say) {
+    for (SimFault &f : *faults) {
+        if (f.stage == 2 || t < f.at || f.kind == SimFault::LOST_REPLY) continue;
+        if (f.kind == SimFault::LINK_LOSS) {
+            runLinkLoss(api, tx, f, t, say);
+        } else if (f.kind == SimFault::UNPLUG) {
+            runUnplug(api, tx, f, t, say);
+        } else {
+            char line[160];
+            runOnce(api, tx, f, t, line, sizeof line);
             say(line);
             f.stage = 2;
-            break;
-        case SimFault::BATTERY:
-            api.DeviceSendEvent(tx, 0x40, f.data);
-            std::snprintf(line, sizeof line, "simulator: battery state %d at %.1f s", f.data, t);
-            say(line);
-            f.stage = 2;
-            break;
-        case SimFault::SIGNAL:
-            api.DeviceSetSignalState(tx, f.channel, f.data);
-            if (f.channel < 0) {
-                std::snprintf(line, sizeof line, "simulator: SUM signal state %d at %.1f s", f.data, t);
-            } else {
-                std::snprintf(line, sizeof line, "simulator: channel %d signal state %d at %.1f s", f.channel, f.data,
-                              t);
-            }
-            say(line);
-            f.stage = 2;
-            break;
-        case SimFault::LOST_REPLY:
-            break;
         }
     }
 }

@@ -7,13 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "os/os.h"
 #include "sim/ftsim.h"
-#include "tools/qdacq/platform.h"
 
-struct SimApi {
-    host::Library library = nullptr;
-    std::string path;
-
+// The simulator's control functions, resolved by name. A record of pointers
+// only.
+struct SimExports {
     decltype(&ftsimReset) Reset = nullptr;
     decltype(&ftsimAdd) Add = nullptr;
     decltype(&ftsimAttachNewDeviceEx) AttachNewDeviceEx = nullptr;
@@ -34,6 +33,11 @@ struct SimApi {
     decltype(&ftsimDeviceRecordSamples) DeviceRecordSamples = nullptr;
     decltype(&ftsimDeviceRecordCount) DeviceRecordCount = nullptr;
     decltype(&ftsimDeviceState) DeviceState = nullptr;
+};
+
+struct SimApi : SimExports {
+    OsLibrary library = nullptr;
+    std::string path;
 };
 
 // FTD2XX.dll (Windows) or libqvftd2xx.so (Linux).

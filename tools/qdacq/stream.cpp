@@ -18,7 +18,7 @@ double edfPhysical(const StreamChannel &c, double d) {
 static double floatParam(const DriverApi &api, uint16_t id, int channel) {
     QdParamValue v;
     std::memset(&v, 0, sizeof v);
-    if (api.GetParam(id, (uint16_t)channel, &v) != 0) return 0;
+    if (api.GetParam(id, (uint16_t)channel, &v) != QD_GETPARAM_OK) return 0;
     switch (v.type & 0x7F) {
     case QD_KIND_FLOAT: return v.value.f;
     case QD_KIND_INT:
@@ -37,7 +37,7 @@ void SampleStream::setup(const DriverApi &api, int n) {
         QdParamValue v;
         std::memset(&v, 0, sizeof v);
         // A channel without "Channel enable" is always on.
-        s.on = api.GetParam(QD_PAR_CHANNEL_ENABLE, (uint16_t)c, &v) != 0 || v.value.i != 0;
+        s.on = api.GetParam(QD_PAR_CHANNEL_ENABLE, (uint16_t)c, &v) != QD_GETPARAM_OK || v.value.i != 0;
         s.range = floatParam(api, QD_PAR_MEASUREMENT_RANGE, c);
         s.minimum = floatParam(api, QD_PAR_RANGE_MINIMUM, c);
         s.rate = floatParam(api, QD_PAR_SAMPLE_RATE, c);

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <string>
 
-#include "tools/qdacq/driver_api.h"
+#include "tools/common/driver_binding.h"
 
 const int STREAM_CHANNELS = 6;
 

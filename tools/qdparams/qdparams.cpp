@@ -42,14 +42,6 @@
 // settings file could not be loaded or saved.
 //
 // A host program: it sees only the public header and the system.
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -62,116 +54,10 @@
 #include <vector>
 
 #include "QuorvaneDrv.h"
+#include "tools/common/driver_binding.h"
+#include "tools/common/host.h"
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// Loading the driver
-// ---------------------------------------------------------------------------
-
-#ifdef _WIN32
-typedef HMODULE Library;
-Library loadLibrary(const char *path) { return LoadLibraryA(path); }
-void *symbol(Library lib, const char *name) { return (void *)GetProcAddress(lib, name); }
-void unloadLibrary(Library lib) { FreeLibrary(lib); }
-std::string loadError() {
-    char text[256];
-    DWORD code = GetLastError();
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                        sizeof text, nullptr)) {
-        snprintf(text, sizeof text, "error %lu", (unsigned long)code);
-    }
-    std::string s(text);
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-    return s;
-}
-bool setSharedDir(const char *dir) {
-    CreateDirectoryA(dir, nullptr);
-    return SetEnvironmentVariableA("ALLUSERSPROFILE", dir) != 0;
-}
-std::string programPath(const char *) {
-    char buf[MAX_PATH + 1];
-    DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
-    return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
-}
-const char *const kLibraryName = sizeof(void *) == 8 ? "QuorvaneDrv64.dll" : "QuorvaneDrv.dll";
-bool isSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
-#else
-typedef void *Library;
-Library loadLibrary(const char *path) { return dlopen(path, RTLD_NOW | RTLD_GLOBAL); }
-void *symbol(Library lib, const char *name) { return dlsym(lib, name); }
-void unloadLibrary(Library lib) { dlclose(lib); }
-std::string loadError() {
-    const char *e = dlerror();
-    return e ? e : "unknown error";
-}
-bool setSharedDir(const char *dir) {
-    mkdir(dir, 0777);
-    return setenv("ALLUSERSPROFILE", dir, 1) == 0;
-}
-std::string programPath(const char *argv0) {
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n > 0) return std::string(buf, (size_t)n);
-    return argv0 ? argv0 : "";
-}
-const char *const kLibraryName = "libQuorvaneDrv.so";
-bool isSeparator(char c) { return c == '/'; }
-#endif
-
-std::string folderOf(const std::string &path) {
-    size_t i = path.size();
-    while (i > 0 && !isSeparator(path[i - 1])) --i;
-    return path.substr(0, i);
-}
-
-bool fileExists(const std::string &path) {
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) return false;
-    fclose(f);
-    return true;
-}
-
-// The driver API, resolved by name.
-struct Driver {
-    decltype(&QdEnumDevices) enumDevices;
-    decltype(&QdOpenDevContext) openDevContext;
-    decltype(&QdCloseDevContext) closeDevContext;
-    decltype(&QdEnumParams) enumParams;
-    decltype(&QdParamInfo) paramInfo;
-    decltype(&QdGetParam) getParam;
-    decltype(&QdSetParam) setParam;
-    decltype(&QdLockParam) lockParam;
-    decltype(&QdStr2Param) str2Param;
-    decltype(&QdParamList2Str) paramList2Str;
-    decltype(&QdGetDevConfig) getDevConfig;
-    decltype(&QdSetDevConfig) setDevConfig;
-    decltype(&QdGetDevName) getDevName;
-};
-
-template <typename F>
-bool resolve(Library lib, const char *name, F *out) {
-    *out = reinterpret_cast<F>(symbol(lib, name));
-    if (!*out) fprintf(stderr, "qdparams: the driver library has no function %s\n", name);
-    return *out != nullptr;
-}
-
-bool resolveDriver(Library lib, Driver *d) {
-    bool ok = resolve(lib, "QdEnumDevices", &d->enumDevices);
-    ok = resolve(lib, "QdOpenDevContext", &d->openDevContext) && ok;
-    ok = resolve(lib, "QdCloseDevContext", &d->closeDevContext) && ok;
-    ok = resolve(lib, "QdEnumParams", &d->enumParams) && ok;
-    ok = resolve(lib, "QdParamInfo", &d->paramInfo) && ok;
-    ok = resolve(lib, "QdGetParam", &d->getParam) && ok;
-    ok = resolve(lib, "QdSetParam", &d->setParam) && ok;
-    ok = resolve(lib, "QdLockParam", &d->lockParam) && ok;
-    ok = resolve(lib, "QdStr2Param", &d->str2Param) && ok;
-    ok = resolve(lib, "QdParamList2Str", &d->paramList2Str) && ok;
-    ok = resolve(lib, "QdGetDevConfig", &d->getDevConfig) && ok;
-    ok = resolve(lib, "QdSetDevConfig", &d->setDevConfig) && ok;
-    ok = resolve(lib, "QdGetDevName", &d->getDevName) && ok;
-    return ok;
-}
 
 // ---------------------------------------------------------------------------
 // Texts
@@ -216,21 +102,22 @@ std::string optionText(const QdParamDef *d, const QdOption *o) {
 // ---------------------------------------------------------------------------
 
 struct Session {
-    Driver api;
+    DriverApi api;
+    OsLibrary preload = nullptr;   // loaded before the driver
     int channels = 0;
     std::set<std::pair<uint16_t, int>> locked;  // (id, channel), channel -1 for general
 };
 
 int channelCount(const Session &s) {
     QdParamValue v{};
-    if (s.api.getParam(QD_PAR_CHANNEL_COUNT, 0, &v) != 0) return 0;
+    if (s.api.GetParam(QD_PAR_CHANNEL_COUNT, 0, &v) != QD_GETPARAM_OK) return 0;
     return v.value.i < 0 ? 0 : (v.value.i > QD_MAX_CHANNELS ? QD_MAX_CHANNELS : v.value.i);
 }
 
 // Ids of the general list (channel -1) or of a channel, in list order.
 std::vector<uint16_t> listIds(const Session &s, int channel) {
     uint16_t ids[64];
-    uint16_t n = s.api.enumParams((int16_t)channel, ids, sizeof ids);
+    uint16_t n = s.api.EnumParams((int16_t)channel, ids, sizeof ids);
     return std::vector<uint16_t>(ids, ids + n);
 }
 
@@ -243,7 +130,7 @@ int findParameter(const Session &s, const std::string &name) {
     for (int channel = -1; channel < s.channels; ++channel) {
         for (uint16_t id : listIds(s, channel)) {
             if (numeric && number == id) return id;
-            const QdParamDef *d = s.api.paramInfo(id, (int16_t)(channel < 0 ? 0 : channel));
+            const QdParamDef *d = s.api.ParamInfo(id, (int16_t)(channel < 0 ? 0 : channel));
             if (d && sameText(d->name, name.c_str())) return id;
         }
     }
@@ -268,7 +155,7 @@ std::string validValues(const Session &s, const QdParamDef *d) {
     // Every option text is short: 256 options of at most 15 characters fit.
     uint32_t options = 0;
     for (const QdOption *o = d->domain.options; o && o->code != 0xFFFF; ++o) ++options;
-    if (options >= 256 || !s.api.paramList2Str(d, buffer, pointers)) return "";
+    if (options >= 256 || !s.api.ParamList2Str(d, buffer, pointers)) return "";
     std::string out;
     for (char **p = pointers; *p; ++p) {
         if (!out.empty()) out += ", ";
@@ -296,8 +183,8 @@ std::string setFromText(const Session &s, const QdParamDef *d, uint16_t id, uint
         if (*end == '\0') {
             QdValue cell{};
             cell.code = (uint32_t)code;
-            int rc = s.api.setParam(id, channel, &cell);
-            return rc == 0 ? "" : setError(rc, d, value);
+            int rc = s.api.SetParam(id, channel, &cell);
+            return rc == QD_SETPARAM_OK ? "" : setError(rc, d, value);
         }
     }
     if (!isOptionList(d) && kindOf(d) == QD_KIND_BOOL) {
@@ -305,7 +192,7 @@ std::string setFromText(const Session &s, const QdParamDef *d, uint16_t id, uint
         if (sameText(value.c_str(), "off") || sameText(value.c_str(), "no") || sameText(value.c_str(), "false")) value = "0";
     }
     if (kindOf(d) != QD_KIND_STRING && endsWithUnit(value, d->unit)) value = trim(value.substr(0, value.size() - strlen(d->unit)));
-    int rc = s.api.str2Param(value.c_str(), id, channel);
+    int rc = s.api.Str2Param(value.c_str(), id, channel);
     switch (rc) {
     case 0:
         return "";
@@ -336,18 +223,18 @@ std::string setFromText(const Session &s, const QdParamDef *d, uint16_t id, uint
 // Plain words for what QdSetParam reported.
 std::string setError(int rc, const QdParamDef *d, const std::string &value) {
     switch (rc) {
-    case -1:
+    case QD_SETPARAM_OUTSIDE_DOMAIN:
         if (!isOptionList(d) && kindOf(d) == QD_KIND_STRING) {
             return "\"" + value + "\" is too long (at most " + std::to_string(d->domain.size - 1) + " characters)";
         }
         return "\"" + value + "\" is outside the values it takes";
-    case 2:
+    case QD_SETPARAM_CONSTANT:
         return "it is fixed by the device model and cannot be changed";
-    case 8:
+    case QD_SETPARAM_INVALID:
         return "there is no such parameter on that channel";
-    case 9:
+    case QD_SETPARAM_NO_CONTEXT:
         return "no device context is open";
-    case 10:
+    case QD_SETPARAM_PROFILE_FAILED:
         return "the profile could not be applied to the channel";
     default:
         return "the parameters that depend on it could not be updated (error " + std::to_string(rc) + ")";
@@ -386,12 +273,12 @@ bool applySetting(Session &s, const std::string &setting) {
         targets.push_back(channel);
     } else {
         for (int c = 0; c < s.channels; ++c) {
-            if (s.api.paramInfo((uint16_t)id, (int16_t)c)) targets.push_back(c);
+            if (s.api.ParamInfo((uint16_t)id, (int16_t)c)) targets.push_back(c);
         }
     }
     bool ok = true;
     for (int c : targets) {
-        const QdParamDef *d = s.api.paramInfo((uint16_t)id, (int16_t)c);
+        const QdParamDef *d = s.api.ParamInfo((uint16_t)id, (int16_t)c);
         if (!d) {
             fprintf(stderr, "qdparams: %s: channel %d has no parameter \"%s\"\n", setting.c_str(), c, name.c_str());
             ok = false;
@@ -436,7 +323,7 @@ bool applyLock(Session &s, const std::string &what) {
     }
     if (id >= 128 && channel < 0) all = true;
     int16_t target = id < 128 ? 0 : (all ? -2 : (int16_t)channel);
-    if (s.api.lockParam((uint16_t)id, target, 1) != 0) {
+    if (s.api.LockParam((uint16_t)id, target, 1) != 0) {
         fprintf(stderr, "qdparams: --lock %s: the parameter cannot be locked there\n", what.c_str());
         return false;
     }
@@ -456,15 +343,15 @@ bool applyLock(Session &s, const std::string &what) {
 
 void printParameter(const Session &s, uint16_t id, int channel) {
     uint16_t ch = (uint16_t)(channel < 0 ? 0 : channel);
-    const QdParamDef *d = s.api.paramInfo(id, (int16_t)ch);
+    const QdParamDef *d = s.api.ParamInfo(id, (int16_t)ch);
     if (!d) return;
     QdParamValue v{};
-    int rc = s.api.getParam(id, ch, &v);
+    int rc = s.api.GetParam(id, ch, &v);
     std::string value;
     const QdOption *current = nullptr;
-    if (rc == 2) {
+    if (rc == QD_GETPARAM_UNKNOWN_OPTION) {
         value = "(stored option is not in the list)";
-    } else if (rc != 0) {
+    } else if (rc != QD_GETPARAM_OK) {
         value = "(cannot be read)";
     } else if (isOptionList(d)) {
         for (const QdOption *o = d->domain.options; o && o->code != 0xFFFF; ++o) {
@@ -516,7 +403,7 @@ void printTree(const Session &s, const char *model) {
     for (uint16_t id : listIds(s, -1)) printParameter(s, id, -1);
     for (int c = 0; c < s.channels; ++c) {
         QdParamValue name{};
-        s.api.getParam(QD_PAR_CHANNEL_NAME, (uint16_t)c, &name);
+        s.api.GetParam(QD_PAR_CHANNEL_NAME, (uint16_t)c, &name);
         printf("\nChannel %d (%s)\n", c, name.value.s ? name.value.s : "?");
         for (uint16_t id : listIds(s, c)) {
             if (id != QD_PAR_CHANNEL_NAME) printParameter(s, id, c);
@@ -529,12 +416,12 @@ void printTree(const Session &s, const char *model) {
 // ---------------------------------------------------------------------------
 
 // Largest file worth reading: a settings file is 594 or 842 bytes.
-const long kSettingsFileMax = 65536;
+const size_t kSettingsFileMax = 65536;
 
 // The name with ".qvc" added when its last component has no extension.
 std::string withSettingsExtension(const std::string &name) {
     size_t i = name.size();
-    while (i > 0 && !isSeparator(name[i - 1]) && name[i - 1] != '/') --i;
+    while (i > 0 && !osIsPathSeparator(name[i - 1]) && name[i - 1] != '/') --i;
     return name.find('.', i) == std::string::npos ? name + ".qvc" : name;
 }
 
@@ -551,53 +438,43 @@ std::string modelNamed(const std::vector<uint8_t> &blob) {
 // Loads FILE into the context (-1: a context of the file's model); the
 // context index, or -1 after printing what went wrong.
 int loadSettings(const Session &s, const std::string &file, int16_t context) {
-    FILE *f = fopen(file.c_str(), "rb");
-    if (!f) {
+    std::string bytes;
+    host::ReadResult read = host::readFile(file, &bytes, kSettingsFileMax + 1);
+    if (read == host::ReadResult::CANNOT_OPEN) {
         fprintf(stderr, "qdparams: cannot read the settings file %s: %s\n", file.c_str(), strerror(errno));
         return -1;
     }
-    std::vector<uint8_t> blob;
-    uint8_t chunk[4096];
-    size_t n;
-    bool tooLarge = false;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) {
-        blob.insert(blob.end(), chunk, chunk + n);
-        if ((long)blob.size() > kSettingsFileMax) {
-            tooLarge = true;
-            break;
-        }
-    }
-    bool readError = ferror(f) != 0;
-    fclose(f);
-    if (readError) {
+    if (read == host::ReadResult::FAILED) {
         fprintf(stderr, "qdparams: cannot read the settings file %s\n", file.c_str());
         return -1;
     }
-    if (tooLarge || blob.empty()) {
+    bool tooLarge = bytes.size() > kSettingsFileMax;
+    if (tooLarge || bytes.empty()) {
         fprintf(stderr, "qdparams: %s is not a settings file (%s)\n", file.c_str(), tooLarge ? "far too large" : "it is empty");
         return -1;
     }
+    std::vector<uint8_t> blob(bytes.begin(), bytes.end());
     std::string fileModel = modelNamed(blob);
-    const char *contextModel = context >= 0 ? s.api.getDevName() : nullptr;
-    int16_t rc = s.api.setDevConfig(context, blob.data(), (uint32_t)blob.size());
+    const char *contextModel = context >= 0 ? s.api.GetDevName() : nullptr;
+    int16_t rc = s.api.SetDevConfig(context, blob.data(), (uint32_t)blob.size());
     if (rc >= 0) return rc;
     switch (rc) {
-    case -2:
+    case QD_SETCONFIG_INCOMPATIBLE:
         fprintf(stderr, "qdparams: %s is not a settings file of this driver, or of a version it does not know\n",
                 file.c_str());
         break;
-    case -3:
+    case QD_SETCONFIG_OTHER_MODEL:
         fprintf(stderr, "qdparams: %s holds settings of \"%s\", which do not fit the model %s\n", file.c_str(),
                 fileModel.c_str(), contextModel ? contextModel : "chosen");
         break;
-    case -4:
+    case QD_SETCONFIG_CANNOT_OPEN:
         fprintf(stderr, "qdparams: %s holds settings of \"%s\", a model the driver does not know\n", file.c_str(),
                 fileModel.c_str());
         break;
-    case -5:
+    case QD_SETCONFIG_CANNOT_COPY:
         fprintf(stderr, "qdparams: %s is damaged: it is shorter than the settings of its model need\n", file.c_str());
         break;
-    case -6:
+    case QD_SETCONFIG_DEPENDENCIES:
         fprintf(stderr, "qdparams: %s holds values the model cannot take; nothing was loaded\n", file.c_str());
         break;
     default:
@@ -608,9 +485,9 @@ int loadSettings(const Session &s, const std::string &file, int16_t context) {
 }
 
 bool saveSettings(const Session &s, const std::string &file, int16_t context) {
-    int32_t size = s.api.getDevConfig(context, nullptr, 0);
+    int32_t size = s.api.GetDevConfig(context, nullptr, 0);
     std::vector<uint8_t> blob(size > 0 ? (size_t)size : 0);
-    if (size <= 0 || s.api.getDevConfig(context, blob.data(), (uint32_t)blob.size()) != size) {
+    if (size <= 0 || s.api.GetDevConfig(context, blob.data(), (uint32_t)blob.size()) != size) {
         fprintf(stderr, "qdparams: the driver gave no settings to save\n");
         return false;
     }
@@ -645,9 +522,11 @@ int usage() {
     return 2;
 }
 
-}  // namespace
+// ---------------------------------------------------------------------------
+// The run
+// ---------------------------------------------------------------------------
 
-int main(int argc, char **argv) {
+struct Args {
     std::string library;
     const char *preload = nullptr;
     const char *shared = nullptr;
@@ -656,25 +535,29 @@ int main(int argc, char **argv) {
     const char *saveFile = nullptr;
     bool list = false;
     std::vector<std::string> locks, settings;
+};
+
+// Reads the command line; -1 to go on, else an exit status.
+int parseArgs(int argc, char **argv, Args *args) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         bool more = i + 1 < argc;
         if (a == "--library" && more) {
-            library = argv[++i];
+            args->library = argv[++i];
         } else if (a == "--preload" && more) {
-            preload = argv[++i];
+            args->preload = argv[++i];
         } else if (a == "--shared-dir" && more) {
-            shared = argv[++i];
+            args->shared = argv[++i];
         } else if (a == "--model" && more) {
-            modelArg = argv[++i];
+            args->modelArg = argv[++i];
         } else if (a == "--load" && more) {
-            loadFile = argv[++i];
+            args->loadFile = argv[++i];
         } else if (a == "--save" && more) {
-            saveFile = argv[++i];
+            args->saveFile = argv[++i];
         } else if (a == "--lock" && more) {
-            locks.push_back(argv[++i]);
+            args->locks.push_back(argv[++i]);
         } else if (a == "--list") {
-            list = true;
+            args->list = true;
         } else if (a == "--help" || a == "-h") {
             usage();
             return 0;
@@ -682,103 +565,123 @@ int main(int argc, char **argv) {
             fprintf(stderr, "qdparams: unknown option %s\n", a.c_str());
             return usage();
         } else {
-            settings.push_back(a);
+            args->settings.push_back(a);
         }
     }
-    bool chosen = modelArg != nullptr || loadFile != nullptr;
-    if (list == chosen || (list && (!settings.empty() || !locks.empty() || saveFile))) return usage();
+    bool chosen = args->modelArg != nullptr || args->loadFile != nullptr;
+    bool editing = !args->settings.empty() || !args->locks.empty() || args->saveFile;
+    if (args->list == chosen || (args->list && editing)) return usage();
+    return -1;
+}
 
-    if (library.empty()) {
-        // The tools live in <build>/tools; the library in <build>.
-        std::string folder = folderOf(programPath(argv[0]));
-        library = kLibraryName;
-        if (!folder.empty()) {
-            std::string parent = folder + ".." + folder.back() + kLibraryName;
-            if (fileExists(parent)) {
-                library = parent;
-            } else if (fileExists(folder + kLibraryName)) {
-                library = folder + kLibraryName;
-            }
-        }
-    }
-    if (shared && !setSharedDir(shared)) {
-        fprintf(stderr, "qdparams: cannot use %s as the shared folder\n", shared);
+// Points the driver's log at the shared folder, loads the library to load
+// first and the driver (that of this build when none is named); -1 to go
+// on, else an exit status.
+int loadDriver(const Args &args, Session *s) {
+    if (args.shared && !host::setSharedDir(args.shared)) {
+        fprintf(stderr, "qdparams: cannot use %s as the shared folder\n", args.shared);
         return 2;
     }
-    Library pre = nullptr;
-    if (preload && !(pre = loadLibrary(preload))) {
-        fprintf(stderr, "qdparams: cannot load %s: %s\n", preload, loadError().c_str());
+    OsLoadFailure failure;
+    if (args.preload && !(s->preload = osLibraryLoad(args.preload, true, &failure))) {
+        fprintf(stderr, "qdparams: cannot load %s: %s\n", args.preload, failure.text);
         return 2;
     }
-    Library lib = loadLibrary(library.c_str());
-    if (!lib) {
-        fprintf(stderr, "qdparams: cannot load the driver %s: %s\n", library.c_str(), loadError().c_str());
+    static const DriverHints hints = {"--library PATH", "load the simulator library first with --preload FILE"};
+    std::string why;
+    if (!driverLoad(&s->api, args.library, hints, &why)) {
+        fprintf(stderr, "qdparams: %s\n", why.c_str());
         return 2;
     }
-    Session s;
-    if (!resolveDriver(lib, &s.api)) return 2;
+    return -1;
+}
 
-    const char *const *names = nullptr;
-    int count = s.api.enumDevices(&names);
-    if (list) {
-        for (int i = 0; i < count; ++i) printf("%2d  %s\n", i, names[i]);
-        unloadLibrary(lib);
-        return 0;
+// The model --model names: its exact name, its index, or its name in any
+// letter case; null when there is none.
+const char *findModel(const char *const *names, int count, const char *arg) {
+    for (int i = 0; i < count; ++i) {
+        if (strcmp(names[i], arg) == 0) return names[i];
     }
-
+    char *end = nullptr;
+    long index = strtol(arg, &end, 10);
+    if (*arg && *end == '\0' && index >= 0 && index < count) return names[index];
     const char *model = nullptr;
-    int16_t context = -1;
-    if (modelArg) {
-        for (int i = 0; i < count; ++i) {
-            if (strcmp(names[i], modelArg) == 0) model = names[i];
-        }
-        if (!model) {
-            char *end = nullptr;
-            long index = strtol(modelArg, &end, 10);
-            if (*modelArg && *end == '\0' && index >= 0 && index < count) model = names[index];
-        }
-        if (!model) {
-            for (int i = 0; i < count; ++i) {
-                if (sameText(names[i], modelArg)) model = names[i];
-            }
-        }
-        if (!model) {
-            fprintf(stderr, "qdparams: there is no model \"%s\"; qdparams --list shows the models\n", modelArg);
+    for (int i = 0; i < count; ++i) {
+        if (sameText(names[i], arg)) model = names[i];
+    }
+    return model;
+}
+
+// Opens the context of --model and loads --load into it (or into a context
+// of the file's model); -1 to go on, else an exit status.
+int openContext(const Args &args, Session *s, int16_t *context, const char **model) {
+    const char *const *names = nullptr;
+    int count = s->api.EnumDevices(&names);
+    if (args.modelArg) {
+        *model = findModel(names, count, args.modelArg);
+        if (!*model) {
+            fprintf(stderr, "qdparams: there is no model \"%s\"; qdparams --list shows the models\n", args.modelArg);
             return 2;
         }
-        context = s.api.openDevContext(model);
-        if (context < 0) {
-            fprintf(stderr, "qdparams: the driver could not open a context for %s (error %d)\n", model, context);
+        *context = s->api.OpenDevContext(*model);
+        if (*context < 0) {
+            fprintf(stderr, "qdparams: the driver could not open a context for %s (error %d)\n", *model, *context);
             return 2;
         }
     }
-    if (loadFile) {
-        int loaded = loadSettings(s, loadFile, context);
+    if (args.loadFile) {
+        int loaded = loadSettings(*s, args.loadFile, *context);
         if (loaded < 0) {
-            if (context >= 0) s.api.closeDevContext((uint16_t)context);
-            unloadLibrary(lib);
+            if (*context >= 0) s->api.CloseDevContext((uint16_t)*context);
+            driverUnload(&s->api);
             return 3;
         }
-        context = (int16_t)loaded;
-        model = s.api.getDevName();
+        *context = (int16_t)loaded;
+        *model = s->api.GetDevName();
     }
-    s.channels = channelCount(s);
+    s->channels = channelCount(*s);
+    return -1;
+}
 
+// Locks, settings, the tree and --save; the exit status.
+int editAndPrint(const Args &args, Session *s, int16_t context, const char *model) {
     bool ok = true;
-    for (const std::string &l : locks) ok = applyLock(s, l) && ok;
-    for (const std::string &setting : settings) ok = applySetting(s, setting) && ok;
-    printTree(s, model);
-
+    for (const std::string &l : args.locks) ok = applyLock(*s, l) && ok;
+    for (const std::string &setting : args.settings) ok = applySetting(*s, setting) && ok;
+    printTree(*s, model);
     bool saved = true;
-    if (saveFile) {
-        std::string file = withSettingsExtension(saveFile);
-        saved = saveSettings(s, file, context);
+    if (args.saveFile) {
+        std::string file = withSettingsExtension(args.saveFile);
+        saved = saveSettings(*s, file, context);
         if (saved) printf("\nSettings saved to %s\n", file.c_str());
     }
-
-    s.api.closeDevContext((uint16_t)context);
-    unloadLibrary(lib);
-    if (pre) unloadLibrary(pre);
     if (!saved) return 3;
     return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Args args;
+    int rc = parseArgs(argc, argv, &args);
+    if (rc >= 0) return rc;
+    Session s;
+    rc = loadDriver(args, &s);
+    if (rc >= 0) return rc;
+    if (args.list) {
+        const char *const *names = nullptr;
+        int count = s.api.EnumDevices(&names);
+        for (int i = 0; i < count; ++i) printf("%2d  %s\n", i, names[i]);
+        driverUnload(&s.api);
+        return 0;
+    }
+    int16_t context = -1;
+    const char *model = nullptr;
+    rc = openContext(args, &s, &context, &model);
+    if (rc >= 0) return rc;
+    rc = editAndPrint(args, &s, context, model);
+    s.api.CloseDevContext((uint16_t)context);
+    driverUnload(&s.api);
+    osLibraryUnload(s.preload);
+    return rc;
 }
