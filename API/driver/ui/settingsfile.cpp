@@ -105,7 +105,7 @@ int32_t settingsImport(const char *path) {
     int16_t context = QdGetSelectedDevContext();
     if (context < 0) return READ_REFUSED;
     int16_t result = QdSetDevConfig(context, blob, (uint32_t)size);
-    if (result == -3) return READ_OTHER_MODEL;
+    if (result == QD_SETCONFIG_OTHER_MODEL) return READ_OTHER_MODEL;
     return result < 0 ? READ_REFUSED : size;
 }
 

@@ -64,7 +64,10 @@ bool channelEnabled(uint16_t channel) {
 UiColour indicatorColour(uint16_t type, uint16_t value) {
     switch (type) {
     case QD_IND_LINK:
-        return value == 0 ? COLOUR_RED : value == 1 ? COLOUR_GREEN : value == 2 ? COLOUR_YELLOW : COLOUR_MENU;
+        return value == QD_LINK_STATE_DISCONNECTED ? COLOUR_RED
+               : value == QD_LINK_STATE_CONNECTED  ? COLOUR_GREEN
+               : value == QD_LINK_STATE_ERROR      ? COLOUR_YELLOW
+                                                   : COLOUR_MENU;
     case QD_IND_BATTERY:
         return value == 0 ? COLOUR_RED : value == 1 ? COLOUR_YELLOW : value <= 3 ? COLOUR_GREEN : COLOUR_MENU;
     case QD_IND_PAUSE:

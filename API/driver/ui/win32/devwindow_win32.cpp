@@ -41,7 +41,7 @@ int16_t selected() { return QdGetSelectedDevContext(); }
 
 bool connected() {
     int16_t context = selected();
-    return context >= 0 && QdComState((uint16_t)context) != 0;
+    return context >= 0 && QdComState((uint16_t)context) != QD_COM_IDLE;
 }
 
 void makeWindowButtons(HWND window) {
@@ -118,7 +118,7 @@ void closeRequest(HWND window) {
     }
     if (uiMessageBox(kCloseQuestion, "Confirm", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return;
     int16_t context = selected();
-    if (context >= 0 && QdStopMeasurement((uint16_t)context) > 0) {
+    if (context >= 0 && QdStopMeasurement((uint16_t)context) == QD_MEAS_STOPPING) {
         g_ui.closeWhenStopped = true;
     } else {
         DestroyWindow(window);
@@ -144,7 +144,7 @@ void testTick(HWND window) {
     QdProtocolEngine();
     g_inEngine = false;
     int16_t context = selected();
-    if (context >= 0 && QdComState((uint16_t)context) != 0) return;
+    if (context >= 0 && QdComState((uint16_t)context) != QD_COM_IDLE) return;
     KillTimer(window, TEST_TIMER);
     pageSetTestEnd(&g_pages);
     if (g_ui.closeWhenStopped) {
@@ -308,7 +308,7 @@ void uiCloseForSelectionChange() {
         int32_t stopping = QdStopMeasurement((uint16_t)context);
         windowActivity = ACTIVITY_IDLE;
         // The engine thread carries the stop to its end.
-        if (stopping > 0) engineThreadStart();
+        if (stopping == QD_MEAS_STOPPING) engineThreadStart();
     }
     if (uiOnWindowThread()) {
         DestroyWindow(window);

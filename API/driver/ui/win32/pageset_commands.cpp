@@ -236,7 +236,7 @@ static void repaintAllIndicators(PageSet *set) {
 
 static const char *startFailure(int32_t result) {
     if (result < 0) return "Invalid device, its state or measurement mode";
-    if (result == 4) return "Bluetooth Low Energy is not supported below Windows 8.1";
+    if (result == QD_MEAS_SYSTEM_TOO_OLD) return "Bluetooth Low Energy is not supported below Windows 8.1";
     return "Cannot connect to the device";
 }
 
@@ -257,7 +257,7 @@ bool pageSetTestStart(PageSet *set) {
     windowActivity = ACTIVITY_TESTING;
     int32_t result = QdStartMeasurement((uint16_t)context, QD_START_TEST);
     uiCloseWaitWindow();
-    if (result != 0 && result != 3) {
+    if (result != QD_MEAS_STARTED && result != QD_MEAS_CONNECTING) {
         windowActivity = ACTIVITY_IDLE;
         uiError(startFailure(result));
         SetWindowTextA(button, kTestCaption);
