@@ -10,12 +10,17 @@
 namespace uitest {
 namespace {
 
-uint32_t crc32(const unsigned char *p, size_t n, uint32_t crc = 0) {
-    crc = ~crc;
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= p[i];
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+uint32_t crc32(const unsigned char *p, size_t n) {
+    static uint32_t table[256];
+    if (table[1] == 0) {
+        for (uint32_t b = 0; b < 256; ++b) {
+            uint32_t c = b;
+            for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+            table[b] = c;
+        }
     }
+    uint32_t crc = ~0u;
+    for (size_t i = 0; i < n; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
     return ~crc;
 }
 
@@ -54,14 +59,20 @@ std::vector<unsigned char> zlibStored(const std::vector<unsigned char> &raw) {
     return z;
 }
 
+uint32_t colourAt(const unsigned char *p) { return (uint32_t)(p[0] << 16 | p[1] << 8 | p[2]); }
+
 }  // namespace
 
 bool writePng(const std::string &path, const unsigned char *rgb, int width, int height) {
+    // Screenshots are mostly runs of one colour: the map is asked only when
+    // the colour changes.
     std::map<uint32_t, unsigned char> palette;
     size_t pixels = (size_t)width * (size_t)height;
+    uint32_t last = 0xFFFFFFFFu;
     for (size_t i = 0; i < pixels && palette.size() <= 256; ++i) {
-        const unsigned char *p = rgb + 3 * i;
-        palette.emplace((uint32_t)(p[0] << 16 | p[1] << 8 | p[2]), 0);
+        uint32_t c = colourAt(rgb + 3 * i);
+        if (c != last) palette.emplace(c, 0);
+        last = c;
     }
     bool indexed = palette.size() <= 256;
     std::vector<unsigned char> plte;
@@ -71,16 +82,21 @@ bool writePng(const std::string &path, const unsigned char *rgb, int width, int 
     }
     std::vector<unsigned char> raw;
     raw.reserve(pixels * (indexed ? 1 : 3) + (size_t)height);
+    unsigned char index = 0;
+    last = 0xFFFFFFFFu;
     for (int y = 0; y < height; ++y) {
         raw.push_back(0);  // filter: none
         const unsigned char *row = rgb + (size_t)y * (size_t)width * 3;
         for (int x = 0; x < width; ++x) {
             const unsigned char *p = row + 3 * x;
-            if (indexed) {
-                raw.push_back(palette[(uint32_t)(p[0] << 16 | p[1] << 8 | p[2])]);
-            } else {
+            if (!indexed) {
                 raw.insert(raw.end(), p, p + 3);
+                continue;
             }
+            uint32_t c = colourAt(p);
+            if (c != last) index = palette[c];
+            last = c;
+            raw.push_back(index);
         }
     }
     std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
