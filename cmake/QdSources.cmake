@@ -36,9 +36,11 @@ endif()
 
 set(QD_SAN_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
 
-# Common settings of every target built from our sources.
+# Common settings of every target built from our sources. link/<platform>
+# is on the include path for the few headers that exist once per platform
+# under one name (d2xx_abi.h).
 function(qd_target_defaults target)
-    target_include_directories(${target} PUBLIC ${QD_ROOT} ${QD_ROOT}/API)
+    target_include_directories(${target} PUBLIC ${QD_ROOT} ${QD_ROOT}/API ${QD_ROOT}/link/${QD_PLATFORM})
     target_compile_options(${target} PRIVATE ${QD_WARNINGS})
     if(NOT WIN32)
         target_compile_options(${target} PRIVATE -fvisibility=hidden)

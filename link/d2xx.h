@@ -11,17 +11,11 @@
 
 #include <cstdint>
 
-#if defined(_WIN32) && !defined(_WIN64)
-#define FT_CALL __stdcall
-#else
-#define FT_CALL
-#endif
-
-#if defined(_WIN32)
-#define FT_EXPORT
-#else
-#define FT_EXPORT __attribute__((visibility("default")))
-#endif
+// FT_CALL (the library's calling convention) and FT_EXPORT (how a library
+// that implements these functions exports them) of this system: the header
+// of the same name in link/win32 or link/posix, which the build puts on the
+// include path by platform.
+#include "d2xx_abi.h"
 
 typedef void *FT_HANDLE;
 typedef uint32_t FT_STATUS;

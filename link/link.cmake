@@ -9,8 +9,9 @@
 #
 # The link sources (QD_LINK_SOURCES: link/*.cpp and link/<platform>/*.cpp)
 # are compiled into every program that carries the link library; each such
-# program supplies its own linkBrokenHook (the driver in
-# API/driver/protocol/linklost.cpp, the firmware loader its own).
+# program supplies its own linkBrokenHook (the driver's is its link-lost
+# note, the firmware loader raises its own event) and points the link log
+# hook (linkSetLogHook) at its own log.
 # qd_link_into(target) adds the link sources and qd_d2xx to a program.
 
 function(qd_link_into target)
@@ -55,7 +56,7 @@ else()
     add_library(qd_d2xx SHARED ${QD_ROOT}/link/ftdi/ftdi_d2xx.cpp ${QD_ROOT}/link/ftdi/ftdi_core.cpp)
     set_target_properties(qd_d2xx PROPERTIES OUTPUT_NAME qvftd2xx)
     qd_target_defaults(qd_d2xx)
-    target_link_libraries(qd_d2xx PRIVATE PkgConfig::QD_LIBFTDI1 Threads::Threads)
+    target_link_libraries(qd_d2xx PRIVATE PkgConfig::QD_LIBFTDI1 qd_os)
     target_link_options(qd_d2xx PRIVATE -Wl,--no-undefined)
 endif()
 

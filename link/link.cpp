@@ -11,29 +11,47 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
-#include "API/driver/frame/log.h"
 #include "link/link_internal.h"
+#include "os/os.h"
 
 thread_local uint32_t lastFtStatus = 0;
 
 // Whether the socket layer was started. The start and stop are serialised
 // because the engine, a connection thread and the device search may all
-// start the library.
-static std::mutex g_startLock;
+// start the library. The lock is made while the library's static data are
+// set up, before any thread can start the library, and lives as long as the
+// process.
+static OsLock g_startLock;
+static const bool g_startLockMade = (osLockInit(&g_startLock), true);
 static std::atomic<bool> g_socketsStarted{false};
 static std::atomic<uint32_t> g_brokenReports{0};
+// The log hook, kept as an integer: an atomic of the function pointer type
+// itself is refused where va_list carries attributes (64-bit Windows).
+static std::atomic<uintptr_t> g_logHook{0};
+
+void linkSetLogHook(LinkLogHook hook) {
+    g_logHook.store(reinterpret_cast<uintptr_t>(hook), std::memory_order_release);
+}
+
+void linkLog(const char *format, ...) {
+    LinkLogHook hook = reinterpret_cast<LinkLogHook>(g_logHook.load(std::memory_order_acquire));
+    if (hook == nullptr) return;
+    va_list args;
+    va_start(args, format);
+    hook(format, args);
+    va_end(args);
+}
 
 int InitLinkLibrary() {
-    std::lock_guard<std::mutex> guard(g_startLock);
+    OsLockGuard guard(&g_startLock);
     if (!linkBleLoaded()) {
         linkBleLoad();
     }
     if (!g_socketsStarted.load()) {
         int error = 0;
         if (!linkSocketsStart(&error)) {
-            qdLog("!%s %i\n", "WSAStartup: WSAGetLastError", error);
+            linkLog("!%s %i\n", "WSAStartup: WSAGetLastError", error);
             return 0;
         }
         g_socketsStarted.store(true);
@@ -42,7 +60,7 @@ int InitLinkLibrary() {
 }
 
 void ReleaseLinkLibrary() {
-    std::lock_guard<std::mutex> guard(g_startLock);
+    OsLockGuard guard(&g_startLock);
     linkBleUnload();
     if (g_socketsStarted.load()) {
         linkSocketsStop();
@@ -95,7 +113,7 @@ static int openBleLink(const char *deviceId, LinkHandle *link, char *idBuffer, u
     int count = FindBleDevices(deviceId, paths);
     if (count > BLE_MAX_PATHS) count = BLE_MAX_PATHS;
     if (count <= 0) {
-        qdLog("!Matching BLE device has not been found\n");
+        linkLog("!Matching BLE device has not been found\n");
     }
     for (int i = 0; i < count; ++i) {
         paths[i][BLE_PATH_SIZE - 1] = '\0';
@@ -103,8 +121,8 @@ static int openBleLink(const char *deviceId, LinkHandle *link, char *idBuffer, u
         bleAddressFromPath(paths[i], a);
         char text[20];
         std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a[0], a[1], a[2], a[3], a[4], a[5]);
-        if (i == 0) qdLog("BLE Zephra devices checked:\n");
-        qdLog("%i: %s\n", i, text);
+        if (i == 0) linkLog("BLE Zephra devices checked:\n");
+        linkLog("%i: %s\n", i, text);
         if (OpenBle(paths[i], link) == 0 && link->handle != LINK_INVALID_HANDLE) {
             putText(idBuffer, idBufferSize, text);
             break;
@@ -177,11 +195,11 @@ static int32_t sendSocket(uintptr_t socket, int32_t length, const void *data, in
     int32_t sent = linkSocketSend(socket, data, length);
     *socketError = linkSocketLastError();
     if (sent < 0) {
-        qdLog("!%s %i\n", "send: WSAGetLastError", *socketError);
+        linkLog("!%s %i\n", "send: WSAGetLastError", *socketError);
         return -1;
     }
     if (sent < length) {
-        qdLog("!%s %i\n", "send: Too few bytes sent:", sent);
+        linkLog("!%s %i\n", "send: Too few bytes sent:", sent);
         return -1;
     }
     return sent;
@@ -229,7 +247,7 @@ static int32_t queueStatus(LinkHandle *link, int *socketError) {
         uint32_t count = 0;
         if (linkSocketPending(link->handle, &count) != 0) {
             *socketError = linkSocketLastError();
-            qdLog("!%s %i\n", "ioctlsocket: WSAGetLastError", *socketError);
+            linkLog("!%s %i\n", "ioctlsocket: WSAGetLastError", *socketError);
             return -1;
         }
         return count > 0x7FFFFFFFu ? 0x7FFFFFFF : (int32_t)count;
@@ -265,7 +283,7 @@ int32_t RecvLink(LinkHandle *link, void *buffer) {
             result = linkSocketRecvByte(link->handle, buffer);
             if (result < 0) {
                 socketError = linkSocketLastError();
-                qdLog("!%s %i\n", "recv: WSAGetLastError", socketError);
+                linkLog("!%s %i\n", "recv: WSAGetLastError", socketError);
                 result = -1;
             }
             break;
@@ -293,7 +311,7 @@ void CloseLink(LinkHandle *link) {
         case LINK_BT:
             if (linkSocketClose(link->handle) != 0) {
                 int error = linkSocketLastError();
-                qdLog("!%s %i\n", "closesocket: WSAGetLastError", error);
+                linkLog("!%s %i\n", "closesocket: WSAGetLastError", error);
             }
             break;
         default:

@@ -8,6 +8,7 @@
 // QueueStatusLink reports as waiting.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 
 enum : uint16_t { LINK_IRDA = 0, LINK_BT = 1, LINK_USB = 2, LINK_BLE = 3 };
@@ -55,9 +56,19 @@ bool linkLibraryReady();
 // broken (the transceiver is gone, the connection was reset, aborted or timed
 // out). Each program that carries the link library supplies its own
 // definition: the driver tells the device context that owns the link
-// (API/driver/protocol/linklost.cpp); the firmware loader raises its
-// disconnection event.
+// (its link-lost note); the firmware loader raises its disconnection event.
 void linkBrokenHook(const LinkHandle *link);
 
 // Number of broken-link reports made since the process started (diagnostics).
 uint32_t linkBrokenReportCount();
+
+// The log hook: where the link library's log lines go. One printf-style
+// entry per call, in the driver log's classes ("!FT_OpenEx: 2", "#..."); it
+// returns the count of characters written. Each program that carries the
+// link library sets its own writer before it opens a link: the driver at
+// attach (the driver log), the firmware loader at its start (its own log).
+// Until one is set, and after null, the lines are dropped. Safe to call
+// from any thread; a line already being written finishes with the writer it
+// started with.
+typedef int (*LinkLogHook)(const char *format, va_list args);
+void linkSetLogHook(LinkLogHook hook);

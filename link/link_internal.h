@@ -2,14 +2,25 @@
 // opens and paths of each link type, and the platform's socket and Bluetooth
 // LE library services. Only the link library includes this header.
 //
-// Platform files (link/win32, link/posix) implement the socket services and
-// the Bluetooth, IrDA and Bluetooth LE transports; link/usb.cpp implements
-// the USB transport over the D2XX functions of link/d2xx.h.
+// Platform files (link/win32, link/posix) implement the socket services, the
+// Bluetooth LE library services and the Bluetooth and IrDA transports;
+// link/usb.cpp implements the USB transport over the D2XX functions of
+// link/d2xx.h, link/ble.cpp the Bluetooth LE transport.
 #pragma once
 
 #include <cstdint>
 
 #include "link/link.h"
+
+#if defined(__GNUC__)
+#define LINK_PRINTF(a, b) __attribute__((format(printf, a, b)))
+#else
+#define LINK_PRINTF(a, b)
+#endif
+
+// Writes one log entry through the program's log hook (linkSetLogHook);
+// nothing when none is set.
+void linkLog(const char *format, ...) LINK_PRINTF(1, 2);
 
 // ---------------------------------------------------------------------------
 // USB (link/usb.cpp)
@@ -71,7 +82,7 @@ void linkBleUnload();
 bool linkBleLoaded();
 
 // ---------------------------------------------------------------------------
-// Transports (platform)
+// Transports (platform; Bluetooth LE: link/ble.cpp)
 // ---------------------------------------------------------------------------
 
 // IrDA IrCOMM: the connected socket or LINK_INVALID_HANDLE.

@@ -8,7 +8,6 @@
 // Every D2XX call leaves its status in lastFtStatus.
 #include <cstring>
 
-#include "API/driver/frame/log.h"
 #include "link/d2xx.h"
 #include "link/link_internal.h"
 #include "os/os.h"
@@ -32,7 +31,7 @@ static bool ftOk(FT_STATUS status) {
 // Closes a device whose open failed half way, then logs the failing step.
 static int failAfterOpen(FT_HANDLE h, const char *tag, FT_STATUS status) {
     ftOk(FT_Close(h));
-    qdLog("!%s %i\n", tag, (int)status);
+    linkLog("!%s %i\n", tag, (int)status);
     return -1;
 }
 
@@ -51,7 +50,7 @@ static int findByDescription(const char *description, char serial[FT_SERIAL_SIZE
     uint32_t count = 0;
     FT_STATUS status = FT_CreateDeviceInfoList(&count);
     if (!ftOk(status)) {
-        qdLog("!%s %i\n", "FT_CreateDeviceInfoList:", (int)status);
+        linkLog("!%s %i\n", "FT_CreateDeviceInfoList:", (int)status);
         return -1;
     }
     for (uint32_t i = 0; i < count; ++i) {
@@ -61,15 +60,15 @@ static int findByDescription(const char *description, char serial[FT_SERIAL_SIZE
         FT_HANDLE devHandle = nullptr;
         status = FT_GetDeviceInfoDetail(i, &flags, &type, &id, &locId, devSerial, devDescription, &devHandle);
         if (!ftOk(status)) {
-            qdLog("!%s %i\n", "FT_GetDeviceInfoDetail:", (int)status);
+            linkLog("!%s %i\n", "FT_GetDeviceInfoDetail:", (int)status);
             return -1;
         }
         // The library fills fixed buffers; never trust a missing terminator.
         devSerial[FT_SERIAL_SIZE - 1] = '\0';
         devDescription[FT_DESCRIPTION_SIZE - 1] = '\0';
-        if (i == 0) qdLog("FTDI USB devices checked (index: flags type id locId handle serNum desc):\n");
-        qdLog("%i: 0x%x 0x%x 0x%x 0x%x 0x%x %s \"%s\"\n", (int)i, flags, type, id, locId,
-              (unsigned)(uintptr_t)devHandle, devSerial, devDescription);
+        if (i == 0) linkLog("FTDI USB devices checked (index: flags type id locId handle serNum desc):\n");
+        linkLog("%i: 0x%x 0x%x 0x%x 0x%x 0x%x %s \"%s\"\n", (int)i, flags, type, id, locId,
+                (unsigned)(uintptr_t)devHandle, devSerial, devDescription);
         if (!(flags & FT_FLAGS_OPENED) && std::strcmp(devDescription, description) == 0) {
             copyText(serial, FT_SERIAL_SIZE, devSerial);
             return 1;
@@ -94,14 +93,13 @@ static int waitForCts(FT_HANDLE h, uint32_t *modem) {
         last = now;
         if (sameClock >= CTS_STALLED_READS) break;
     }
-    if (*modem & FT_MODEM_CTS) qdLog("FT_GetModemStatus: 0x%x\n", *modem);
+    if (*modem & FT_MODEM_CTS) linkLog("FT_GetModemStatus: 0x%x\n", *modem);
     return 0;
 }
 
-int OpenUsb(const char *deviceId, uintptr_t *handle, char *serialBuffer, uint32_t serialBufferSize) {
-    if (handle) *handle = LINK_INVALID_HANDLE;
-    if (!deviceId || !handle) return -1;
-
+// Opens the transceiver named by deviceId and reads its modem status:
+// 0 with *handle open, or -1 (logged; nothing left open).
+static int openTransceiver(const char *deviceId, FT_HANDLE *handle, uint32_t *modemStatus) {
     FT_HANDLE h = nullptr;
     uint32_t modem = 0;
     FT_STATUS status;
@@ -110,7 +108,7 @@ int OpenUsb(const char *deviceId, uintptr_t *handle, char *serialBuffer, uint32_
         // refuses a transceiver that another process holds.
         status = FT_OpenEx(const_cast<char *>(deviceId), FT_OPEN_BY_SERIAL_NUMBER, &h);
         if (!ftOk(status)) {
-            qdLog("!%s %i\n", "FT_OpenEx:", (int)status);
+            linkLog("!%s %i\n", "FT_OpenEx:", (int)status);
             return -1;
         }
         status = FT_GetModemStatus(h, &modem);
@@ -120,20 +118,33 @@ int OpenUsb(const char *deviceId, uintptr_t *handle, char *serialBuffer, uint32_
         int found = findByDescription(deviceId, serial);
         if (found < 0) return -1;
         if (found == 0) {
-            qdLog("!%s %i\n", "FT_OpenEx:", (int)FT_DEVICE_NOT_FOUND);
+            linkLog("!%s %i\n", "FT_OpenEx:", (int)FT_DEVICE_NOT_FOUND);
             return -1;
         }
         status = FT_OpenEx(serial, FT_OPEN_BY_SERIAL_NUMBER, &h);
         if (!ftOk(status)) {
-            qdLog("!%s %i\n", "FT_OpenEx:", (int)status);
+            linkLog("!%s %i\n", "FT_OpenEx:", (int)status);
             return -1;
         }
         if (waitForCts(h, &modem) != 0) return -1;
     }
+    *handle = h;
+    *modemStatus = modem;
+    return 0;
+}
+
+int OpenUsb(const char *deviceId, uintptr_t *handle, char *serialBuffer, uint32_t serialBufferSize) {
+    if (handle) *handle = LINK_INVALID_HANDLE;
+    if (!deviceId || !handle) return -1;
+
+    FT_HANDLE h = nullptr;
+    uint32_t modem = 0;
+    if (openTransceiver(deviceId, &h, &modem) != 0) return -1;
+    FT_STATUS status;
 
     // A transceiver that raises DSR asks to be reset before use.
     if (modem & FT_MODEM_DSR) {
-        qdLog("USB transceiver reset\n");
+        linkLog("USB transceiver reset\n");
         status = FT_ResetPort(h);
         if (!ftOk(status)) return failAfterOpen(h, "FT_ResetPort:", status);
         osSleep(RESET_SETTLE_MS);
@@ -166,11 +177,11 @@ int32_t sendUsb(uintptr_t handle, int32_t length, const void *data, int *socketE
     FT_STATUS status = FT_Write(toFt(handle), const_cast<void *>(data), (uint32_t)length, &written);
     *socketError = linkSocketLastError();
     if (!ftOk(status)) {
-        qdLog("!%s %i\n", "FT_Write:", (int)status);
+        linkLog("!%s %i\n", "FT_Write:", (int)status);
         return -1;
     }
     if (written < (uint32_t)length) {
-        qdLog("!%s %i\n", "FT_Write: Too few bytes sent:", (int)written);
+        linkLog("!%s %i\n", "FT_Write: Too few bytes sent:", (int)written);
         return -1;
     }
     return length;
@@ -184,7 +195,7 @@ int32_t queueStatusUsb(uintptr_t handle) {
     // An I/O error while asking counts as an empty queue; the next poll asks
     // again.
     if (status == FT_IO_ERROR) return 0;
-    qdLog("!%s %i\n", "FT_GetQueueStatus:", (int)status);
+    linkLog("!%s %i\n", "FT_GetQueueStatus:", (int)status);
     return -1;
 }
 
@@ -192,7 +203,7 @@ int32_t recvUsb(uintptr_t handle, void *buffer) {
     uint32_t got = 0;
     FT_STATUS status = FT_Read(toFt(handle), buffer, 1, &got);
     if (!ftOk(status)) {
-        qdLog("!%s %i\n", "FT_Read:", (int)status);
+        linkLog("!%s %i\n", "FT_Read:", (int)status);
         return -1;
     }
     return got > 0 ? 1 : 0;
@@ -203,5 +214,5 @@ void closeUsb(uintptr_t handle) {
     ftOk(FT_ClrDtr(h));
     ftOk(FT_ClrRts(h));
     FT_STATUS status = FT_Close(h);
-    if (!ftOk(status)) qdLog("!%s %i\n", "FT_Close:", (int)status);
+    if (!ftOk(status)) linkLog("!%s %i\n", "FT_Close:", (int)status);
 }

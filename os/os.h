@@ -14,6 +14,16 @@
 #include <cstdint>
 
 // ---------------------------------------------------------------------------
+// Texts
+// ---------------------------------------------------------------------------
+
+// Copies text into buffer when it fits with its terminator: its length.
+// Otherwise -1, and the buffer holds an empty text when it has room for one
+// (a null buffer or size 0 is left alone). The functions below that return
+// a text in a caller's buffer "length or -1" follow this rule.
+int copyOut(const char *text, char *buffer, size_t size);
+
+// ---------------------------------------------------------------------------
 // Paths and files
 // ---------------------------------------------------------------------------
 
@@ -121,6 +131,15 @@ OsThread osThreadStart(OsThreadProc proc, void *arg, size_t stackSize, OsPriorit
 void osThreadJoin(OsThread t);
 // Lets the thread run on alone; its record is freed when it ends.
 void osThreadDetach(OsThread t);
+// Waits up to timeoutMs until every thread this module started and let run
+// on alone has left the module's code for good; true when all have (at once
+// when none runs). For a library about to be unloaded: its code is unmapped
+// afterwards, and a thread still running it would crash the process. A
+// thread counts as gone once it has returned from its procedure and is on
+// its way out of the system (Windows: a thread leaving may still need the
+// loader lock, which DllMain holds; the wait does not). Windows also counts
+// the threads not joined yet.
+bool osThreadsAwaitExit(uint32_t timeoutMs);
 // True when called on the given thread.
 bool osThreadIsCurrent(OsThread t);
 
@@ -135,6 +154,18 @@ void osLockDestroy(OsLock *lock);
 void osLockEnter(OsLock *lock);
 bool osLockTryEnter(OsLock *lock);
 void osLockLeave(OsLock *lock);
+
+// Holds a lock from its construction to the end of its scope.
+class OsLockGuard {
+public:
+    explicit OsLockGuard(OsLock *lock) : lock_(lock) { osLockEnter(lock_); }
+    ~OsLockGuard() { osLockLeave(lock_); }
+    OsLockGuard(const OsLockGuard &) = delete;
+    OsLockGuard &operator=(const OsLockGuard &) = delete;
+
+private:
+    OsLock *lock_;
+};
 
 void osSleep(uint32_t ms);
 
@@ -190,6 +221,26 @@ uint32_t osProcessId();
 // is searched through PATH. The started program is never left as a zombie.
 // True when the program was started.
 bool osStartProcess(const char *program, const char *const *argv, const char *commandLine);
+
+// ---------------------------------------------------------------------------
+// Library entry
+// ---------------------------------------------------------------------------
+//
+// The entry glue of a shared library built from this tree (os/<platform>/
+// entry/: DllMain on Windows, the constructor and destructor on Linux) calls
+// these two; the library that links the glue defines them (the driver: its
+// attach and detach). Attach runs when the library is loaded into a
+// process, detach when it is unloaded or the process ends. After detach the
+// glue waits (osThreadsAwaitExit) until the library's threads have left its
+// code, except at the end of the process on Windows, where the system has
+// ended every other thread already and DllMain holds the loader lock: then
+// detach must not wait for threads, nor for locks they may have held, nor
+// call into other libraries, which may be gone.
+void osLibraryAttach();
+// processEnding: true at the end of the process on Windows (DllMain's
+// reserved argument not null); false when the library is unloaded, and
+// always on Linux, where the other threads still run at exit.
+void osLibraryDetach(bool processEnding);
 
 // ---------------------------------------------------------------------------
 // Persistent machine settings (key "QuorvaneDriver")

@@ -1,13 +1,29 @@
 // os_common.cpp - the parts of the operating-system layer that are the same
-// on every platform: the driver clock with its manual test mode, the mapping
-// of a Win32 version record to the operating-system version code, the
-// bitness of an image file and the interrupt count.
+// on every platform: the copy of a text into a caller's buffer, the driver
+// clock with its manual test mode, the mapping of a Win32 version record to
+// the operating-system version code, the bitness of an image file and the
+// interrupt count.
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 
 #include "os/os.h"
 #include "os/os_internal.h"
+
+// ---------------------------------------------------------------------------
+// Texts
+// ---------------------------------------------------------------------------
+
+int copyOut(const char *text, char *buffer, size_t size) {
+    if (buffer == nullptr || size == 0) return -1;
+    size_t n = std::strlen(text);
+    if (n + 1 > size) {
+        buffer[0] = '\0';
+        return -1;
+    }
+    std::memcpy(buffer, text, n + 1);
+    return (int)n;
+}
 
 // ---------------------------------------------------------------------------
 // Driver clock

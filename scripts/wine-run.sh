@@ -8,12 +8,13 @@
 # reports as skipped.
 #
 # With QD_WINE_WINDOWS=1 (the window tests, on a display) the program gets
-# a Wine server of its own: the runner waits until the prefix's server has
-# ended before it starts the program and again after it. A server left by a
-# program that ran without a display would otherwise give the program's
-# windows no desktop, and its desktop would outlive the program's display.
-# Wine is also told to draw the windows' frames and captions itself, as no
-# window manager runs on a test display.
+# a Wine server of its own: the runner waits until the server of earlier
+# programs has ended, runs the program, and waits again until its server
+# has ended. A server started without a display would otherwise give the
+# program's windows no desktop, and a desktop made on the test's display
+# would outlive that display. Wine is also told to draw the windows' frames
+# and captions itself, as no window manager runs on a test display. The
+# window tests run alone (ctest RUN_SERIAL), so nothing else waits long.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -48,17 +49,34 @@ fi
 
 "$here/wine-prefix.sh" >/dev/null 2>&1 || { echo "cannot create the Wine prefix $WINEPREFIX"; exit 1; }
 
-if [ "${QD_WINE_WINDOWS:-0}" != 1 ]; then
-    exec "$loader" "$prog" "$@"
-fi
-server=/usr/lib/wine/wineserver64
+# One Wine server for a run of programs. Debian's wineserver runs with -p0:
+# it ends, and ends the prefix's service processes with it, whenever no Wine
+# program runs, and the next program starts it again together with the
+# service processes. Those inherit the standard handles of that program and
+# outlive it: a caller waiting for the end of its output (ctest, a test
+# script) then waits until the server ends, which under a busy test run can
+# take minutes. So the server is started here (if it does not run) with a
+# persistence of its own, and a first program with none of our handles
+# starts the service processes. The lock keeps a second caller from
+# becoming that first program meanwhile.
+server=/usr/lib/wine/wineserver
 [ -x "$server" ] || server=wineserver
-"$server" -w
-settings=$(mktemp "${TMPDIR:-/tmp}/qd-x11.XXXXXX") || exit 1
-printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Decorated"="N"\n"Managed"="N"\n' >"$settings"
-"$loader" regedit /S "$settings" >/dev/null 2>&1
-rm -f "$settings"
-"$loader" "$prog" "$@"
-status=$?
-"$server" -w
-exit $status
+exec 8>"$WINEPREFIX.server.lock"
+flock 8
+if [ "${QD_WINE_WINDOWS:-0}" = 1 ]; then
+    "$server" -w 8>&-
+    settings=$(mktemp "${TMPDIR:-/tmp}/qd-x11.XXXXXX") || exit 1
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Decorated"="N"\n"Managed"="N"\n' >"$settings"
+    "$loader" regedit /S "$settings" </dev/null >/dev/null 2>&1 8>&-
+    rm -f "$settings"
+    "$loader" "$prog" "$@" 8>&-
+    status=$?
+    "$server" -w 8>&-
+    exit $status
+fi
+if "$server" -p"${QD_WINE_PERSIST:-30}" </dev/null >/dev/null 2>&1 8>&-; then
+    "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1 8>&-
+fi
+exec 8>&-
+
+exec "$loader" "$prog" "$@"

@@ -1,7 +1,7 @@
 // ftsim.h - simulated FTDI transceivers behind the D2XX functions.
 //
-// sim/ftsim.cpp defines the sixteen FT_* functions of link/d2xx.h over an
-// array of simulated transceivers. Linked in-process (qdsim, qdsim_test), the
+// sim/ftsim_d2xx.cpp defines the sixteen FT_* functions of link/d2xx.h over
+// an array of simulated transceivers (sim/ftsim.cpp). Linked in-process (qdsim, qdsim_test), the
 // production link code talks to them in every test program; packaged as
 // FTD2XX.dll or libqvftd2xx.so (sim/dll/), a host program can put them under
 // the shipped driver library.

@@ -15,10 +15,10 @@
 #include <libusb.h>
 
 #include <cstring>
-#include <mutex>
 
 #include "link/d2xx.h"
 #include "link/ftdi/ftdi_core.h"
+#include "os/os.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ const unsigned char LATENCY_MS = 2;
 const int CANCEL_POLLS = 100;  // of 10 ms each, when a close cancels the read
 
 struct Device {
-    std::mutex io;      // one call on the device at a time
+    OsLock io;          // one call on the device at a time
     bool inUse;         // written under the table lock and io
     uint32_t generation;
     uint8_t bus, address;
@@ -48,8 +48,17 @@ struct Device {
     uint8_t transferBuffer[TRANSFER_SIZE];
 };
 
-std::mutex g_table;  // the open table's identities, the device list, opens and closes
+OsLock g_table;  // the open table's identities, the device list, opens and closes
 Device g_dev[SLOTS];
+
+// The locks are made while the library's static data are set up, before any
+// call can come in, and live as long as the process.
+bool makeLocks() {
+    osLockInit(&g_table);
+    for (Device &d : g_dev) osLockInit(&d.io);
+    return true;
+}
+const bool g_locksMade = makeLocks();
 uint32_t g_generation = 0;
 FtbDevice g_list[MAX_LISTED];
 int g_listCount = 0;
@@ -100,7 +109,7 @@ FT_STATUS withDevice(FT_HANDLE handle, F body) {
     uint32_t generation;
     if (!ftbHandleSplit(handle, SLOTS, &slot, &generation)) return FT_INVALID_HANDLE;
     Device &d = g_dev[slot];
-    std::lock_guard<std::mutex> guard(d.io);
+    OsLockGuard guard(&d.io);
     if (!d.inUse || (d.generation & 0xFFFFu) != generation) return FT_INVALID_HANDLE;
     return body(d);
 }
@@ -185,12 +194,35 @@ FT_STATUS enumerate(ftdi_context *f, ftdi_device_list **list, Found *found, int 
     return FT_OK;
 }
 
+// Enters a newly opened device into a free slot of the open table and starts
+// its reading; returns its handle. Table lock held.
+FT_HANDLE holdDevice(int slot, const Found &found, ftdi_context *f, libusb_transfer *transfer) {
+    Device &d = g_dev[slot];
+    OsLockGuard deviceGuard(&d.io);
+    d.generation = ++g_generation;
+    d.bus = found.bus;
+    d.address = found.address;
+    d.type = found.info.type;
+    d.id = found.info.id;
+    ftbCopyText(d.serial, sizeof d.serial, found.info.serial);
+    ftbCopyText(d.description, sizeof d.description, found.info.description);
+    d.ftdi = f;
+    d.transfer = transfer;
+    d.transferPending = false;
+    d.readError = FT_OK;
+    d.modem = d.line = 0;
+    ftbRingInit(&d.ring, d.ringStorage, RING_SIZE);
+    d.inUse = true;
+    submitRead(&d);
+    return ftbHandleMake(slot, d.generation);
+}
+
 }  // namespace
 
 extern "C" {
 
 FT_STATUS FT_CALL FT_CreateDeviceInfoList(uint32_t *count) {
-    std::lock_guard<std::mutex> guard(g_table);
+    OsLockGuard guard(&g_table);
     g_listCount = 0;
     ftdi_context *f = ftdi_new();
     if (!f) return FT_INSUFFICIENT_RESOURCES;
@@ -210,7 +242,7 @@ FT_STATUS FT_CALL FT_CreateDeviceInfoList(uint32_t *count) {
 FT_STATUS FT_CALL FT_GetDeviceInfoDetail(uint32_t index, uint32_t *flags, uint32_t *type, uint32_t *id,
                                          uint32_t *locationId, void *serial, void *description,
                                          FT_HANDLE *handle) {
-    std::lock_guard<std::mutex> guard(g_table);
+    OsLockGuard guard(&g_table);
     if (index >= (uint32_t)g_listCount) return FT_DEVICE_NOT_FOUND;
     const FtbDevice &e = g_list[index];
     if (flags) *flags = e.flags;
@@ -226,7 +258,7 @@ FT_STATUS FT_CALL FT_GetDeviceInfoDetail(uint32_t index, uint32_t *flags, uint32
 FT_STATUS FT_CALL FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
     if (!arg || !handle) return FT_INVALID_PARAMETER;
     if (flags != FT_OPEN_BY_SERIAL_NUMBER && flags != FT_OPEN_BY_DESCRIPTION) return FT_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> guard(g_table);
+    OsLockGuard guard(&g_table);
 
     // The device gets a context of its own: its transfers and events stay
     // apart from every other device's.
@@ -267,31 +299,13 @@ FT_STATUS FT_CALL FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
 
     f->usb_write_timeout = (int)WRITE_TIMEOUT_MS;
     ftdi_set_latency_timer(f, LATENCY_MS);  // a slower timer only adds delay
-
-    Device &d = g_dev[slot];
-    std::lock_guard<std::mutex> deviceGuard(d.io);
-    d.generation = ++g_generation;
-    d.bus = found[match].bus;
-    d.address = found[match].address;
-    d.type = found[match].info.type;
-    d.id = found[match].info.id;
-    ftbCopyText(d.serial, sizeof d.serial, found[match].info.serial);
-    ftbCopyText(d.description, sizeof d.description, found[match].info.description);
-    d.ftdi = f;
-    d.transfer = transfer;
-    d.transferPending = false;
-    d.readError = FT_OK;
-    d.modem = d.line = 0;
-    ftbRingInit(&d.ring, d.ringStorage, RING_SIZE);
-    d.inUse = true;
+    *handle = holdDevice(slot, found[match], f, transfer);
     ftdi_list_free(&list);
-    submitRead(&d);
-    *handle = ftbHandleMake(slot, d.generation);
     return FT_OK;
 }
 
 FT_STATUS FT_CALL FT_Close(FT_HANDLE handle) {
-    std::lock_guard<std::mutex> guard(g_table);
+    OsLockGuard guard(&g_table);
     return withDevice(handle, [](Device &d) -> FT_STATUS {
         if (d.transferPending) {
             libusb_cancel_transfer(d.transfer);

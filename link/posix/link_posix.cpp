@@ -6,14 +6,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "API/driver/frame/log.h"
 #include "link/link_internal.h"
 
 static bool g_bleNoteLogged = false;
 
 void linkBleLoad() {
     if (!g_bleNoteLogged) {
-        qdLog("#Bluetooth LE links are not available on this system\n");
+        linkLog("#Bluetooth LE links are not available on this system\n");
         g_bleNoteLogged = true;
     }
 }

@@ -2,11 +2,10 @@
 // service).
 //
 // Not built yet: the open fails with one log line.
-#include "API/driver/frame/log.h"
 #include "link/link_internal.h"
 
 uintptr_t OpenBtDevice(const char *, char *, uint32_t, uintptr_t *socket) {
     if (socket) *socket = LINK_INVALID_HANDLE;
-    qdLog("!%s\n", "OpenBtDevice: Bluetooth link not available");
+    linkLog("!%s\n", "OpenBtDevice: Bluetooth link not available");
     return LINK_INVALID_HANDLE;
 }

@@ -5,7 +5,6 @@
 
 #include <cstring>
 
-#include "API/driver/frame/log.h"
 #include "link/link_internal.h"
 #include "link/win32/ble_api.h"
 
@@ -15,7 +14,7 @@ void linkBleLoad() {
     if (g_bleApi.module) return;
     HMODULE module = LoadLibraryA("BluetoothAPIs.dll");
     if (!module) {
-        qdLog("!Cannot load library BluetoothAPIs.dll\n");
+        linkLog("!Cannot load library BluetoothAPIs.dll\n");
         return;
     }
     static const char *const names[9] = {
@@ -33,7 +32,7 @@ void linkBleLoad() {
     for (int i = 0; i < 9; ++i) {
         *slots[i] = GetProcAddress(module, names[i]);
         if (!*slots[i]) {
-            qdLog("!Cannot find required BLE function in BluetoothAPIs.dll library\n");
+            linkLog("!Cannot find required BLE function in BluetoothAPIs.dll library\n");
             FreeLibrary(module);
             g_bleApi = BleApi{};
             return;

@@ -18,23 +18,6 @@
 #include "os/os.h"
 
 // ---------------------------------------------------------------------------
-// Small text helpers
-// ---------------------------------------------------------------------------
-
-// Copies text into buffer when it fits; returns its length, or -1 (buffer
-// then holds an empty text when it has room for one).
-static int copyOut(const char *text, char *buffer, size_t size) {
-    size_t n = strlen(text);
-    if (buffer == nullptr || size == 0) return -1;
-    if (n + 1 > size) {
-        buffer[0] = '\0';
-        return -1;
-    }
-    memcpy(buffer, text, n + 1);
-    return (int)n;
-}
-
-// ---------------------------------------------------------------------------
 // Paths and files
 // ---------------------------------------------------------------------------
 

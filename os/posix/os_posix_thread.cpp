@@ -22,17 +22,63 @@
 // ---------------------------------------------------------------------------
 
 // One record per started thread. Two references: the thread's own and the
-// starter's (released by join or detach); the last one frees the record.
+// starter's (released by join, or once a thread let run on alone has been
+// joined by the module); the last one frees the record.
 struct OsThreadRec {
     pthread_t thread;
     OsThreadProc proc;
     void *arg;
     OsPriority priority;
     std::atomic<int> refs;
+    OsThreadRec *next;  // in the list of threads let run on alone
 };
 
 static void releaseThreadRec(OsThreadRec *t) {
     if (t->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete t;
+}
+
+// Threads let run on alone stay joinable and are listed here: only a join
+// tells that a thread has left the module's code (returned from threadMain).
+// Ended ones are joined when the next thread starts; osThreadsAwaitExit
+// joins the rest.
+static pthread_mutex_t g_aloneLock = PTHREAD_MUTEX_INITIALIZER;
+static OsThreadRec *g_alone = nullptr;
+
+// Joins the listed threads that have ended.
+static void joinEndedAlone() {
+    pthread_mutex_lock(&g_aloneLock);
+    OsThreadRec **link = &g_alone;
+    while (*link != nullptr) {
+        OsThreadRec *t = *link;
+        if (pthread_tryjoin_np(t->thread, nullptr) != 0) {
+            link = &t->next;
+            continue;
+        }
+        *link = t->next;
+        releaseThreadRec(t);
+    }
+    pthread_mutex_unlock(&g_aloneLock);
+}
+
+// Joins every listed thread, each taken off the list while it is waited for
+// so that the others can start and list threads meanwhile; one that does not
+// end by the deadline goes back on the list. True when all were joined.
+static bool joinAllAlone(const struct timespec *deadline) {
+    for (;;) {
+        pthread_mutex_lock(&g_aloneLock);
+        OsThreadRec *t = g_alone;
+        if (t != nullptr) g_alone = t->next;
+        pthread_mutex_unlock(&g_aloneLock);
+        if (t == nullptr) return true;
+        if (pthread_timedjoin_np(t->thread, nullptr, deadline) != 0) {
+            pthread_mutex_lock(&g_aloneLock);
+            t->next = g_alone;
+            g_alone = t;
+            pthread_mutex_unlock(&g_aloneLock);
+            return false;
+        }
+        releaseThreadRec(t);
+    }
 }
 
 // A normal thread runs at nice 0 relative to the process. "Highest" lowers
@@ -56,12 +102,14 @@ static void *threadMain(void *p) {
 
 OsThread osThreadStart(OsThreadProc proc, void *arg, size_t stackSize, OsPriority priority) {
     if (proc == nullptr) return nullptr;
+    joinEndedAlone();
     OsThreadRec *t = new (std::nothrow) OsThreadRec;
     if (t == nullptr) return nullptr;
     t->proc = proc;
     t->arg = arg;
     t->priority = priority;
     t->refs.store(2, std::memory_order_relaxed);
+    t->next = nullptr;
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0) {
         delete t;
@@ -94,8 +142,22 @@ void osThreadJoin(OsThread t) {
 
 void osThreadDetach(OsThread t) {
     if (t == nullptr) return;
-    pthread_detach(t->thread);
-    releaseThreadRec(t);
+    pthread_mutex_lock(&g_aloneLock);
+    t->next = g_alone;
+    g_alone = t;
+    pthread_mutex_unlock(&g_aloneLock);
+}
+
+bool osThreadsAwaitExit(uint32_t timeoutMs) {
+    struct timespec deadline;
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += (time_t)(timeoutMs / 1000u);
+    deadline.tv_nsec += (long)(timeoutMs % 1000u) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    return joinAllAlone(&deadline);
 }
 
 bool osThreadIsCurrent(OsThread t) { return t != nullptr && pthread_equal(t->thread, pthread_self()) != 0; }

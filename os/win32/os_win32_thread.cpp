@@ -27,11 +27,45 @@ static void releaseThreadRec(OsThreadRec *t) {
     if (t->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete t;
 }
 
+// Threads leaving this module: each started thread releases g_threadsLeft
+// once, in the same call in which it stops running the module's code (see
+// leaveModule); osThreadsAwaitExit and osThreadJoin take one release per
+// thread they count out of g_threadsRunning. g_neverSet is an event no one
+// sets: what the leaving thread waits on until its exit runs.
+static HANDLE g_threadsLeft = CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr);
+static HANDLE g_neverSet = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+static std::atomic<long> g_threadsRunning{0};
+
+// Ends the calling thread without coming back into this module: a library
+// may be unloaded the moment its threads are counted out, and a thread
+// returning into unmapped code crashes the process. ExitThread is queued as
+// an APC (its address is kernel32's, taken through the import table), then
+// one call releases g_threadsLeft and waits alertably, so the APC runs
+// inside that wait and the thread never returns. Should that fail, the
+// thread is counted out and returns through the module as it always did.
+static void leaveModule() {
+    if (g_threadsLeft == nullptr) return;
+    PAPCFUNC exitThread = reinterpret_cast<PAPCFUNC>(reinterpret_cast<void (*)(void)>(&ExitThread));
+    if (g_neverSet != nullptr && QueueUserAPC(exitThread, GetCurrentThread(), 0) &&
+        SignalObjectAndWait(g_threadsLeft, g_neverSet, INFINITE, TRUE) != WAIT_FAILED) {
+        return;
+    }
+    ReleaseSemaphore(g_threadsLeft, 1, nullptr);
+}
+
 static unsigned __stdcall threadMain(void *p) {
     OsThreadRec *t = (OsThreadRec *)p;
     t->proc(t->arg);
     releaseThreadRec(t);
+    leaveModule();
     return 0;
+}
+
+// Takes one thread's release of g_threadsLeft, waiting up to ms.
+static bool countOneOut(DWORD ms) {
+    if (g_threadsLeft == nullptr || WaitForSingleObject(g_threadsLeft, ms) != WAIT_OBJECT_0) return false;
+    g_threadsRunning.fetch_sub(1, std::memory_order_acq_rel);
+    return true;
 }
 
 OsThread osThreadStart(OsThreadProc proc, void *arg, size_t stackSize, OsPriority priority) {
@@ -41,9 +75,11 @@ OsThread osThreadStart(OsThreadProc proc, void *arg, size_t stackSize, OsPriorit
     t->proc = proc;
     t->arg = arg;
     t->refs.store(2, std::memory_order_relaxed);
+    g_threadsRunning.fetch_add(1, std::memory_order_acq_rel);
     // Started suspended so that the priority is set before it runs.
     uintptr_t h = _beginthreadex(nullptr, (unsigned)stackSize, threadMain, t, CREATE_SUSPENDED, &t->id);
     if (h == 0) {
+        g_threadsRunning.fetch_sub(1, std::memory_order_acq_rel);
         delete t;
         return nullptr;
     }
@@ -58,12 +94,22 @@ void osThreadJoin(OsThread t) {
     WaitForSingleObject(t->handle, INFINITE);
     CloseHandle(t->handle);
     releaseThreadRec(t);
+    countOneOut(0);  // it has ended, so its release is there
 }
 
 void osThreadDetach(OsThread t) {
     if (t == nullptr) return;
     CloseHandle(t->handle);
     releaseThreadRec(t);
+}
+
+bool osThreadsAwaitExit(uint32_t timeoutMs) {
+    DWORD start = GetTickCount();
+    while (g_threadsRunning.load(std::memory_order_acquire) > 0) {
+        DWORD spent = GetTickCount() - start;
+        if (!countOneOut(spent < timeoutMs ? timeoutMs - spent : 0)) return false;
+    }
+    return true;
 }
 
 bool osThreadIsCurrent(OsThread t) { return t != nullptr && t->id == (unsigned)GetCurrentThreadId(); }

@@ -126,6 +126,23 @@ TEST(OsFiles, TempDirEndsWithSeparator) {
     EXPECT_STREQ("", tiny);
 }
 
+// A text that fits with its terminator is copied whole; one that does not
+// leaves an empty text; a buffer without room is not touched.
+TEST(OsEnvironment, CopyOutFitsOrLeavesEmpty) {
+    const struct {
+        const char *text;
+        size_t size;
+        int result;
+        const char *left;
+    } cases[] = {{"abc", 4, 3, "abc"}, {"abc", 3, -1, ""}, {"", 1, 0, ""}, {"abc", 0, -1, "x"}};
+    for (const auto &c : cases) {
+        char buf[8] = "x";
+        EXPECT_EQ(c.result, copyOut(c.text, buf, c.size)) << c.text << " in " << c.size;
+        EXPECT_STREQ(c.left, buf) << c.text << " in " << c.size;
+    }
+    EXPECT_EQ(-1, copyOut("abc", nullptr, 4));
+}
+
 TEST(OsEnvironment, SetGetAndRemove) {
     char buf[64];
     EXPECT_TRUE(osSetEnv("QD_TEST_VALUE", "abc"));

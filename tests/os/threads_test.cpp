@@ -53,6 +53,20 @@ TEST(OsThreads, DetachedThreadRunsToItsEnd) {
     EXPECT_EQ(8, done);
 }
 
+// What a library waits for before it is unloaded: its threads let run on
+// alone have left its code.
+TEST(OsThreads, AwaitExitWaitsForThreadsLeftAlone) {
+    static std::atomic<bool> release{false};
+    release = false;
+    OsThread t = osThreadStart([](void *) { while (!release) osSleep(1); }, nullptr, 64 * 1024, OS_PRIORITY_NORMAL);
+    ASSERT_NE(nullptr, t);
+    osThreadDetach(t);
+    EXPECT_FALSE(osThreadsAwaitExit(20));
+    release = true;
+    EXPECT_TRUE(osThreadsAwaitExit(5000));
+    EXPECT_TRUE(osThreadsAwaitExit(0));
+}
+
 TEST(OsLockTest, TryEnterFromAnotherThreadFailsWhileHeld) {
     OsLock lock;
     osLockInit(&lock);

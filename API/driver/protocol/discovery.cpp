@@ -10,6 +10,7 @@
 
 #include "QuorvaneDrv.h"
 #include "API/driver/frame/hooks.h"
+#include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/protocol/halvex_wire.h"
 #include "API/driver/protocol/protocol.h"
@@ -283,14 +284,16 @@ uint32_t discoveryStep() {
 
 void discoveryOnDetach() {
     if (!discoveryRunning()) return;
-    if (g_search.protState != PROT_IDLE) osSleep(200);
+    // At the end of the process no thread is left to wait for.
+    const bool wait = !driverProcessEnding();
+    if (wait && g_search.protState != PROT_IDLE) osSleep(200);
     if (g_search.threadRunning.load()) {
         // An open in progress on a wireless link is cut short.
         LinkHandle link = g_search.link;
         if ((link.type == LINK_BT || link.type == LINK_BLE) && link.handle != LINK_INVALID_HANDLE) {
             CloseLink(&link);
         }
-        for (int i = 0; i < 20 && g_search.threadRunning.load(); i++) osSleep(2);
+        for (int i = 0; wait && i < 20 && g_search.threadRunning.load(); i++) osSleep(2);
     }
     EngineGuard guard;
     // A link still waiting for the device's answer is not left open.

@@ -454,7 +454,9 @@ void engineShutdownContext(uint16_t context) {
     if (idle) {
         QdStopMeasurement(context);
     } else if (QdStopMeasurement(context) > 0) {
-        osSleep(200);
+        // The wait gives the engine thread time for the final replies; at
+        // the end of the process there is no engine thread any more.
+        if (!driverProcessEnding()) osSleep(200);
         protoForceIdle(context);
     }
 }
@@ -481,6 +483,8 @@ void engineThreadOnDetach() {
     if (g_engineThread.load() == 0) return;
     int running = 2;
     g_engineThread.compare_exchange_strong(running, 1);
+    // At the end of the process the system has ended the thread already.
+    if (driverProcessEnding()) return;
     osSleep(4);
     // The library's code must not be unloaded under a thread still inside
     // an engine step: give it a little longer to finish.

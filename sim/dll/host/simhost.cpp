@@ -73,6 +73,49 @@ static int withoutSimulator(bool expectLoad, const char *driverPath, const char 
     return g_failures ? 1 : 0;
 }
 
+// The simulator's control functions the host uses.
+struct SimControls {
+    ResetFn reset;
+    AddFn add;
+    AddReplyFn addReply;
+    TakeWrittenFn takeWritten;
+    GetStateFn getState;
+    CallCountFn callCount;
+};
+
+static bool bindControls(void *sim, SimControls *c) {
+    c->reset = (ResetFn)hostSymbol(sim, "ftsimReset");
+    c->add = (AddFn)hostSymbol(sim, "ftsimAdd");
+    c->addReply = (AddReplyFn)hostSymbol(sim, "ftsimAddReply");
+    c->takeWritten = (TakeWrittenFn)hostSymbol(sim, "ftsimTakeWritten");
+    c->getState = (GetStateFn)hostSymbol(sim, "ftsimGetState");
+    c->callCount = (CallCountFn)hostSymbol(sim, "ftsimCallCount");
+    return c->reset && c->add && c->addReply && c->takeWritten && c->getState && c->callCount;
+}
+
+// Runs the probe's exchange by serial number and by description against the
+// transceiver tx, whose scripted reply is devInfo, and checks what the
+// simulator saw.
+static void checkExchanges(ProbeFn exchange, const SimControls &c, int tx, const uint8_t *devInfo, size_t size) {
+    const char *ids[2] = {"QVSIM001", "Quorvane Halvex*"};
+    for (const char *id : ids) {
+        uint8_t reply[256];
+        char serial[22] = "";
+        int n = exchange(id, reply, sizeof reply, serial, sizeof serial);
+        char what[128];
+        std::snprintf(what, sizeof what, "exchange through \"%s\" (%d bytes)", id, n);
+        check(n == (int)size && std::memcmp(reply, devInfo, size) == 0, what);
+        check(std::strcmp(serial, "QVSIM001") == 0, "the link names the transceiver's serial number");
+    }
+    uint8_t written[16];
+    int w = c.takeWritten(tx, written, sizeof written);
+    check(w == 4 && std::memcmp(written, "\x01\x00\x01\x00", 4) == 0, "the simulator received both commands");
+    FtSimState st;
+    check(c.getState(tx, &st) == 0 && st.opens == 2 && st.closes == 2 && !st.open, "opened and closed twice");
+    check(st.baudRate == 921600 && st.flowControl == 0x100, "line configured by the link");
+    check(c.callCount(FTSIM_CALL_ALL) > 0, "the D2XX calls reached the simulator");
+}
+
 int main(int argc, char **argv) {
     if (argc == 5 && std::strcmp(argv[1], "--without-sim") == 0) {
         return withoutSimulator(std::strcmp(argv[2], "--expect-load") == 0, argv[3], argv[4]);
@@ -83,13 +126,8 @@ int main(int argc, char **argv) {
     }
     void *sim = hostLoad(argv[1], true);
     if (!sim) return 1;
-    ResetFn reset = (ResetFn)hostSymbol(sim, "ftsimReset");
-    AddFn add = (AddFn)hostSymbol(sim, "ftsimAdd");
-    AddReplyFn addReply = (AddReplyFn)hostSymbol(sim, "ftsimAddReply");
-    TakeWrittenFn takeWritten = (TakeWrittenFn)hostSymbol(sim, "ftsimTakeWritten");
-    GetStateFn getState = (GetStateFn)hostSymbol(sim, "ftsimGetState");
-    CallCountFn callCount = (CallCountFn)hostSymbol(sim, "ftsimCallCount");
-    check(reset && add && addReply && takeWritten && getState && callCount, "simulator control functions found");
+    SimControls c;
+    check(bindControls(sim, &c), "simulator control functions found");
     if (g_failures) return 1;
 
     // A scripted device-information reply (length 69: code, result, maker,
@@ -99,9 +137,9 @@ int main(int argc, char **argv) {
     std::memcpy(devInfo + 36, "Quorvane Halvex-4 USB", 21);
     std::memcpy(devInfo + 69, "Q", 1);
     const uint8_t request[2] = {0x01, 0x00};
-    reset();
-    int tx = add("QVSIM001", "Quorvane Halvex*");
-    check(tx >= 0 && addReply(tx, request, 2, devInfo, sizeof devInfo) == 0, "transceiver with scripted reply");
+    c.reset();
+    int tx = c.add("QVSIM001", "Quorvane Halvex*");
+    check(tx >= 0 && c.addReply(tx, request, 2, devInfo, sizeof devInfo) == 0, "transceiver with scripted reply");
 
     void *driver = hostLoad(argv[2], false);
     check(driver != nullptr, "driver library loads with the simulator in place");
@@ -110,25 +148,7 @@ int main(int argc, char **argv) {
     void *probe = hostLoad(argv[3], false);
     ProbeFn exchange = probe ? (ProbeFn)hostSymbol(probe, "probeExchange") : nullptr;
     check(exchange != nullptr, "probe library loads");
-    if (exchange) {
-        const char *ids[2] = {"QVSIM001", "Quorvane Halvex*"};
-        for (const char *id : ids) {
-            uint8_t reply[256];
-            char serial[22] = "";
-            int n = exchange(id, reply, sizeof reply, serial, sizeof serial);
-            char what[128];
-            std::snprintf(what, sizeof what, "exchange through \"%s\" (%d bytes)", id, n);
-            check(n == (int)sizeof devInfo && std::memcmp(reply, devInfo, sizeof devInfo) == 0, what);
-            check(std::strcmp(serial, "QVSIM001") == 0, "the link names the transceiver's serial number");
-        }
-        uint8_t written[16];
-        int w = takeWritten(tx, written, sizeof written);
-        check(w == 4 && std::memcmp(written, "\x01\x00\x01\x00", 4) == 0, "the simulator received both commands");
-        FtSimState st;
-        check(getState(tx, &st) == 0 && st.opens == 2 && st.closes == 2 && !st.open, "opened and closed twice");
-        check(st.baudRate == 921600 && st.flowControl == 0x100, "line configured by the link");
-        check(callCount(FTSIM_CALL_ALL) > 0, "the D2XX calls reached the simulator");
-    }
+    if (exchange) checkExchanges(exchange, c, tx, devInfo, sizeof devInfo);
     if (probe) hostUnload(probe);
     if (driver) hostUnload(driver);
     hostUnload(sim);
