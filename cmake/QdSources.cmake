@@ -2,9 +2,13 @@
 # folder joins its target without an edit here:
 #   os/*.cpp, os/<platform>/*.cpp          operating-system layer
 #   os/<platform>/entry/*.cpp              library entry glue (DllMain, ctor/dtor)
-#   API/driver/**/*.cpp                    portable driver core
+#   API/driver/**/*.cpp                    portable driver core, with the
+#                                          platform folders below it
+#                                          (API/driver/ui/win32, .../posix)
+#                                          of this build only
 #   link/*.cpp, link/<platform>/*.cpp      link library (driver and loader)
 # Areas with targets of their own add a fragment: link/link.cmake,
+# API/driver/ui/docs/docs.cmake (documents shipped beside the DLLs),
 # sim/sim.cmake, tools/tools.cmake, tests/tests.cmake, bench/bench.cmake,
 # Upgrade/upgrade.cmake; cmake/QdInstall.cmake installs the Linux build.
 
@@ -14,6 +18,12 @@ file(GLOB QD_OS_SOURCES CONFIGURE_DEPENDS
      ${QD_ROOT}/os/*.cpp ${QD_ROOT}/os/${QD_PLATFORM}/*.cpp)
 file(GLOB QD_ENTRY_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/os/${QD_PLATFORM}/entry/*.cpp)
 file(GLOB_RECURSE QD_CORE_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/API/driver/*.cpp)
+if(WIN32)
+    set(QD_OTHER_PLATFORM posix)
+else()
+    set(QD_OTHER_PLATFORM win32)
+endif()
+list(FILTER QD_CORE_SOURCES EXCLUDE REGEX "/API/driver/(.*/)?${QD_OTHER_PLATFORM}/")
 file(GLOB QD_LINK_SOURCES CONFIGURE_DEPENDS
      ${QD_ROOT}/link/*.cpp ${QD_ROOT}/link/${QD_PLATFORM}/*.cpp)
 
@@ -122,6 +132,7 @@ if(TARGET qd_d2xx)
     target_link_libraries(QuorvaneDrv PRIVATE qd_d2xx)
 endif()
 
+include(${QD_ROOT}/API/driver/ui/docs/docs.cmake)
 include(${QD_ROOT}/sim/sim.cmake OPTIONAL)
 include(${QD_ROOT}/Upgrade/upgrade.cmake OPTIONAL)
 include(${QD_ROOT}/tools/tools.cmake OPTIONAL)

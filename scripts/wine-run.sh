@@ -6,6 +6,15 @@
 # one is given. A 32-bit program on a machine whose kernel cannot execute
 # 32-bit code (no IA32 support, so no wine32) exits with 77, which ctest
 # reports as skipped.
+#
+# With QD_WINE_WINDOWS=1 (the window tests, on a display) the program gets
+# a Wine server of its own: the runner waits until the server of earlier
+# programs has ended, runs the program, and waits again until its server
+# has ended. A server started without a display would otherwise give the
+# program's windows no desktop, and a desktop made on the test's display
+# would outlive that display. Wine is also told to draw the windows' frames
+# and captions itself, as no window manager runs on a test display. The
+# window tests run alone (ctest RUN_SERIAL), so nothing else waits long.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -54,6 +63,21 @@ server=/usr/lib/wine/wineserver
 [ -x "$server" ] || server=wineserver
 exec 8>"$WINEPREFIX.server.lock"
 flock 8
+if [ "${QD_WINE_WINDOWS:-0}" = 1 ]; then
+    "$server" -w 8>&-
+    # Once set, the prefix keeps them (no server runs now, so its registry
+    # file is up to date): a Wine start saved per window test.
+    if ! grep -A4 -F '[Software\\Wine\\X11 Driver]' "$WINEPREFIX/user.reg" 2>/dev/null | grep -q -F '"Managed"="N"'; then
+        settings=$(mktemp "${TMPDIR:-/tmp}/qd-x11.XXXXXX") || exit 1
+        printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Decorated"="N"\n"Managed"="N"\n' >"$settings"
+        "$loader" regedit /S "$settings" </dev/null >/dev/null 2>&1 8>&-
+        rm -f "$settings"
+    fi
+    "$loader" "$prog" "$@" 8>&-
+    status=$?
+    "$server" -w 8>&-
+    exit $status
+fi
 if "$server" -p"${QD_WINE_PERSIST:-30}" </dev/null >/dev/null 2>&1 8>&-; then
     "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1 8>&-
 fi

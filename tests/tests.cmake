@@ -1,4 +1,4 @@
-# Tests. Every folder tests/<group>/ (but support, fuzz, e2e, hosts, data)
+# Tests. Every folder tests/<group>/ (but support, fuzz, e2e, hosts, data, ui)
 # becomes one GoogleTest program test_<group>, linked with the driver core,
 # the in-process device simulator and tests/support. ctest runs each program
 # as "<build>.<group>", e.g. native.params, win64.params, win32.params; the
@@ -38,7 +38,7 @@ foreach(dir ${QD_TEST_DIRS})
         continue()
     endif()
     get_filename_component(group ${dir} NAME)
-    if(group MATCHES "^(support|fuzz|e2e|hosts|data)$")
+    if(group MATCHES "^(support|fuzz|e2e|hosts|data|ui)$")
         continue()
     endif()
     file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
@@ -62,4 +62,5 @@ endforeach()
 include(${QD_ROOT}/tests/e2e/e2e.cmake OPTIONAL)
 include(${QD_ROOT}/tests/fuzz/fuzz.cmake OPTIONAL)
 include(${QD_ROOT}/tests/hosts/hosts.cmake OPTIONAL)
+include(${QD_ROOT}/tests/ui/ui.cmake OPTIONAL)
 include(${QD_ROOT}/python/python.cmake OPTIONAL)

@@ -2,7 +2,8 @@
 # image.sh: prepares the virtual machine that runs the 32-bit Windows tests
 # on a machine whose kernel cannot execute 32-bit code (no IA32 support):
 # a minimal Debian 12 with its stock kernel (which runs 32-bit programs),
-# Wine with wine32, Xvfb for the window tests, and CMake's ctest, under QEMU's full-system emulation.
+# Wine with wine32, CMake's ctest, and Xvfb with Wine's fonts for the window
+# tests (scripts/xvfb-run.sh), under QEMU's full-system emulation.
 # The project and this cache reach the guest as 9p shares at their own
 # paths, so the build folders and test commands stay what they are.
 #
@@ -15,7 +16,7 @@ root=$(dirname "$(dirname "$here")")
 cache=${QD_VM32_CACHE:-/var/cache/quorvane-vm32}
 mirror=${QD_VM32_MIRROR:-http://deb.debian.org/debian}
 # Change the recipe text when the steps below change.
-recipe="2 bookworm minbase linux-image-amd64 iproute2 wine wine32:i386 wine64 cmake xvfb xauth 9p-root init:$(cksum <"$here/guest-init")"
+recipe="3 bookworm minbase linux-image-amd64 iproute2 wine wine32:i386 wine64 cmake xvfb xauth fonts-wine 9p-root init:$(cksum <"$here/guest-init")"
 
 [ "$(id -u)" = 0 ] || { echo "vm32: the test machine needs root to be made" >&2; exit 1; }
 if [ -f "$cache/ready" ] && [ "$(cat "$cache/ready")" = "$recipe" ]; then
@@ -61,7 +62,7 @@ chroot "$new" sh -c '
     set -e
     dpkg --add-architecture i386
     apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine wine32:i386 wine64 cmake xvfb xauth
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine wine32:i386 wine64 cmake xvfb xauth fonts-wine
     update-initramfs -u -k all
     apt-get clean
 ' >>"$log" 2>&1 || { tail -n 30 "$log" >&2; echo "vm32: installing Wine in the image failed (log: $log)" >&2; exit 1; }

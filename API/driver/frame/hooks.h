@@ -17,6 +17,7 @@ void engineThreadOnDetach();      // ask a running engine thread to stop
 // Device search (protocol/discovery.cpp).
 void discoveryOnDetach();         // close a running search
 
-// Windows (ui/devwindow.cpp).
+// Windows (ui/win32/devwindow_win32.cpp; ui/posix/devwindow_posix.cpp where
+// the system has no driver windows).
 void uiOnDetach();                // unregister the window class
 void uiCloseForSelectionChange(); // stop the window's test and destroy it

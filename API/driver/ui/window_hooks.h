@@ -1,8 +1,9 @@
 // window_hooks.h - what the protocol engine asks of the driver's own windows
 // (the device settings window and the recorder): whether one is open and
 // runs a measurement itself, indicator and message display, and the sample
-// packets of a test or a recording. The windows implement these; until
-// they exist, window_hooks.cpp answers "no window".
+// packets of a test or a recording. The platform's window code implements
+// them (ui/win32/window_hooks_win32.cpp; ui/posix/devwindow_posix.cpp on
+// systems without driver windows answers "no window").
 #pragma once
 
 #include <atomic>

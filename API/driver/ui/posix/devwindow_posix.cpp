@@ -1,0 +1,26 @@
+// devwindow_posix.cpp - the device settings window on systems without one
+// (Linux): QdCreateDevWindow says so in the log and returns null, and the
+// engine's window hooks answer "no window". A Linux host edits a context's
+// parameters through the parameter functions and keeps them in settings
+// files (QdGetDevConfig / QdSetDevConfig; the qdparams tool reads and
+// writes the same files).
+#include "QuorvaneDrv.h"
+#include "API/driver/frame/hooks.h"
+#include "API/driver/frame/log.h"
+#include "API/driver/ui/window_hooks.h"
+
+extern "C" void *QDCALL QdCreateDevWindow(void *, void *, const char *) {
+    logFail("QdCreateDevWindow", "NULL (no settings window on this system; use settings files)");
+    return nullptr;
+}
+
+void uiOnDetach() {}
+void uiCloseForSelectionChange() {}
+
+bool windowIsOpen() { return false; }
+void windowShowIndicator(uint16_t, uint16_t) {}
+void windowCloseProgress() {}
+void windowMessageBox(const char *, bool) {}
+void windowMeasurementStarted() {}
+void windowMeasurementStopped() {}
+void windowTestPacket(uint16_t, uint16_t, uint16_t, ChannelSamples *) {}

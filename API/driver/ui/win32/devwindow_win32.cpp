@@ -1,0 +1,318 @@
+// devwindow_win32.cpp - the device settings window (QdCreateDevWindow): a
+// modeless window, driven by the host's message loop, that shows the
+// selected context's parameters on generated pages, runs the electrode
+// test from a 10 ms timer and reads and writes settings files.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <cstdio>
+#include <initializer_list>
+#include <cstring>
+
+#include "API/driver/frame/hooks.h"
+#include "API/driver/frame/log.h"
+#include "API/driver/protocol/protocol.h"
+#include "API/driver/ui/eegcap.h"
+#include "API/driver/ui/settingsfile.h"
+#include "API/driver/ui/window_hooks.h"
+#include "API/driver/ui/win32/pageset_internal.h"
+#include "API/driver/ui/win32/uishared.h"
+
+namespace {
+
+constexpr int WINDOW_X = 6, WINDOW_Y = 6;
+constexpr int WINDOW_WIDTH = 78;    // w
+constexpr int WINDOW_HEIGHT = 44;   // u
+constexpr UINT_PTR TEST_TIMER = 1;
+constexpr UINT TEST_PERIOD_MS = 10;
+const char kHelpDocument[] = "Quorvane_Driver_Dev_Win.htm";
+const char kLicenseDocument[] = "Quorvane_Driver_EULA.txt";
+const char kCloseQuestion[] = "Communication in progress. Do you really want to close window?";
+
+PageSet g_pages;
+HWND g_next = nullptr;
+bool g_inEngine = false;   // the test timer's engine call is running
+
+LRESULT CALLBACK devWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+int16_t selected() { return QdGetSelectedDevContext(); }
+
+bool connected() {
+    int16_t context = selected();
+    return context >= 0 && QdComState((uint16_t)context) != QD_COM_IDLE;
+}
+
+void makeWindowButtons(HWND window) {
+    ControlDescriptor d;
+    for (uint32_t id : {ID_CLOSE, ID_NEXT}) {
+        windowButton(id, &d);
+        HWND button = uiCreateControl(window, &d, LABEL_COLUMN_PARAMS, 0, true, nullptr);
+        if (id == ID_NEXT) g_next = button;
+    }
+}
+
+// All pages of the window, the first one shown.
+void buildPages() {
+    bool busy = connected();
+    pageSetInit(&g_pages, g_ui.window.load(), g_ui.tab, LABEL_COLUMN_PARAMS);
+    g_pages.enabled = !busy;
+    g_ui.pages = &g_pages;
+    pageSetAddDevicePages(&g_pages, busy, -1);
+    if (busy) {
+        int status = pageSetAddPage(&g_pages, PAGE_STATUS, 0, "Status");
+        if (status >= 0) pageSetBuild(&g_pages, status);
+    }
+    int about = pageSetAddPage(&g_pages, PAGE_ABOUT, 0, "About");
+    if (about >= 0) pageSetBuild(&g_pages, about);
+    SetWindowPos(g_ui.tab, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    pageSetShow(&g_pages, 0);
+    EnableWindow(g_next, TRUE);
+    SetFocus(g_next);
+}
+
+void onCreate(HWND window) {
+    g_ui.window = window;
+    g_ui.thread = GetCurrentThreadId();
+    RECT client;
+    GetClientRect(window, &client);
+    g_ui.tab = CreateWindowExA(0, WC_TABCONTROLA, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, client.right + 2,
+                               client.bottom + 1, window, (HMENU)(UINT_PTR)ID_TAB, g_ui.instance, nullptr);
+    SendMessageA(g_ui.tab, WM_SETFONT, (WPARAM)g_ui.font, FALSE);
+    RECT display = {0, 0, client.right, client.bottom};
+    SendMessageA(g_ui.tab, TCM_ADJUSTRECT, FALSE, (LPARAM)&display);
+    layoutSetHeader(&g_ui.units, display.top);
+    uiCreateBrushes();
+    makeWindowButtons(window);
+    buildPages();
+}
+
+void onDestroy(HWND window) {
+    KillTimer(window, TEST_TIMER);
+    if (windowActivity.load() == ACTIVITY_TESTING) windowActivity = ACTIVITY_IDLE;
+    if (g_pages.capLocked) capLock(false);
+    g_pages.capLocked = false;
+    g_ui.pages = nullptr;
+    uiCloseWaitWindow();
+    uiDeleteFont();
+    uiDeleteBrushes();
+    if (g_ui.parent) {
+        EnableWindow(g_ui.parent, TRUE);
+        SetForegroundWindow(g_ui.parent);
+    }
+    g_ui.window = nullptr;
+    g_ui.busy = false;
+    g_ui.closeWhenStopped = false;
+    g_next = nullptr;
+}
+
+// Command 44 and the close request: at once when idle, otherwise after the
+// user agreed and the measurement has stopped.
+void closeRequest(HWND window) {
+    // Not while the Test command, pumping messages, is being carried out.
+    if (g_ui.busy) return;
+    if (windowActivity.load() == ACTIVITY_IDLE) {
+        DestroyWindow(window);
+        return;
+    }
+    if (uiMessageBox(kCloseQuestion, "Confirm", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return;
+    int16_t context = selected();
+    if (context >= 0 && QdStopMeasurement((uint16_t)context) == QD_MEAS_STOPPING) {
+        g_ui.closeWhenStopped = true;
+    } else {
+        DestroyWindow(window);
+    }
+}
+
+void testCommand(HWND window) {
+    if (g_ui.busy) return;
+    if (windowActivity.load() != ACTIVITY_IDLE) {
+        int16_t context = selected();
+        if (context >= 0) QdStopMeasurement((uint16_t)context);
+        return;
+    }
+    g_ui.busy = true;
+    if (pageSetTestStart(&g_pages)) SetTimer(window, TEST_TIMER, TEST_PERIOD_MS, nullptr);
+    g_ui.busy = false;
+}
+
+void testTick(HWND window) {
+    // A message box opened from inside the engine pumps this timer again.
+    if (g_inEngine) return;
+    g_inEngine = true;
+    QdProtocolEngine();
+    g_inEngine = false;
+    int16_t context = selected();
+    if (context >= 0 && QdComState((uint16_t)context) != QD_COM_IDLE) return;
+    KillTimer(window, TEST_TIMER);
+    pageSetTestEnd(&g_pages);
+    if (g_ui.closeWhenStopped) {
+        g_ui.closeWhenStopped = false;
+        DestroyWindow(window);
+    }
+}
+
+// The file dialogs' shared set-up.
+OPENFILENAMEA fileDialog(const char *title, DWORD flags) {
+    static char filter[64];
+    int n = std::snprintf(filter, sizeof filter, "%s", kSettingsFilterName);
+    std::snprintf(filter + n + 1, sizeof filter - (size_t)n - 1, "%s", kSettingsFilterPattern);
+    filter[n + 1 + std::strlen(kSettingsFilterPattern) + 1] = '\0';
+    OPENFILENAMEA ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = GetActiveWindow();
+    ofn.lpstrFilter = filter;
+    ofn.lpstrFile = g_ui.fileName;
+    ofn.nMaxFile = sizeof g_ui.fileName;
+    ofn.lpstrTitle = title;
+    ofn.Flags = flags | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_EXPLORER;
+    return ofn;
+}
+
+void saveSettings() {
+    OPENFILENAMEA ofn = fileDialog(kSettingsSaveTitle, OFN_PATHMUSTEXIST);
+    char path[300];
+    if (!GetSaveFileNameA(&ofn)) return;
+    if (!settingsFileName(g_ui.fileName, true, path, sizeof path) || !settingsSave(path)) uiError(kSettingsWriteFailed);
+}
+
+void importSettings() {
+    OPENFILENAMEA ofn = fileDialog(kSettingsImportTitle, OFN_FILEMUSTEXIST);
+    char path[300];
+    if (!GetOpenFileNameA(&ofn)) return;
+    int32_t outcome = settingsFileName(g_ui.fileName, true, path, sizeof path) ? settingsImport(path) : -1;
+    if (outcome < 0) {
+        uiError(settingsImportMessage(outcome));
+        return;
+    }
+    pageSetRemoveAll(&g_pages);
+    buildPages();
+}
+
+void showPage(int page) {
+    pageSetShow(&g_pages, page);
+    EnableWindow(g_next, g_pages.pages[page].entry.kind != PAGE_ABOUT);
+    SetFocus(g_next);
+}
+
+void onCommand(HWND window, uint32_t id, UINT code, HWND control) {
+    switch (id) {
+    case ID_IMPORT_SETTINGS: importSettings(); break;
+    case ID_SAVE_SETTINGS: saveSettings(); break;
+    case ID_NEXT:
+        if (g_pages.shown + 1 < g_pages.count) showPage(g_pages.shown + 1);
+        break;
+    case ID_CLOSE: closeRequest(window); break;
+    case ID_SERVICES:
+        if (QdDevServices(g_ui.hostDirectory) != 0) uiError("Cannot run service application");
+        break;
+    case ID_TEST: testCommand(window); break;
+    case ID_LICENSE: uiOpenLicense(kLicenseDocument); break;
+    case ID_HELP: uiOpenHelp(kHelpDocument); break;
+    default: pageSetCommand(&g_pages, id, code, control); break;
+    }
+}
+
+LRESULT CALLBACK devWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (uiHookMessage(window, message)) return 0;
+    switch (message) {
+    case WM_CREATE: onCreate(window); return 0;
+    case WM_DESTROY: onDestroy(window); return 0;
+    case WM_NCDESTROY: g_ui.proc = nullptr; break;
+    case WM_CLOSE: closeRequest(window); return 0;
+    case WM_TIMER:
+        if (wParam == TEST_TIMER && windowActivity.load() == ACTIVITY_TESTING) testTick(window);
+        return 0;
+    case WM_COMMAND:
+        // Notifications of controls destroyed with the window are not acted on.
+        if (g_ui.window.load() == window) onCommand(window, LOWORD(wParam), HIWORD(wParam), (HWND)lParam);
+        return 0;
+    case WM_NOTIFY: {
+        const NMHDR *note = (const NMHDR *)lParam;
+        if (note->idFrom == ID_TAB && note->code == (UINT)TCN_SELCHANGE) {
+            showPage((int)SendMessageA(g_ui.tab, TCM_GETCURSEL, 0, 0));
+        }
+        return 0;
+    }
+    case WM_DRAWITEM:
+        if (pageSetDrawItem(&g_pages, (const DRAWITEMSTRUCT *)lParam)) return TRUE;
+        break;
+    case WM_CTLCOLORSTATIC: {
+        HBRUSH brush = pageSetStaticColour(&g_pages, (HDC)wParam, (HWND)lParam);
+        if (brush) return (LRESULT)brush;
+        break;
+    }
+    case WM_CTLCOLORBTN:
+        SetBkMode((HDC)wParam, TRANSPARENT);
+        return (LRESULT)GetStockObject(NULL_BRUSH);
+    default: break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND createWindow(HINSTANCE instance, HWND parent) {
+    char title[96];
+    std::snprintf(title, sizeof title, "%s settings", QdGetDevName());
+    g_ui.proc = devWindowProc;
+    HWND window = CreateWindowExA(WS_EX_CONTROLPARENT, "QuorvaneDevConfig", title, WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                  WINDOW_X, WINDOW_Y, WINDOW_WIDTH * g_ui.units.w, WINDOW_HEIGHT * g_ui.units.u, parent,
+                                  nullptr, instance, nullptr);
+    if (!window) {
+        g_ui.proc = nullptr;
+        uiDeleteFont();
+    }
+    return window;
+}
+
+}  // namespace
+
+extern "C" void *QDCALL QdCreateDevWindow(void *instance, void *parent, const char *directory) {
+    logEnter("QdCreateDevWindow", "...");
+    HWND window = nullptr;
+    if (!g_ui.window.load() && selected() >= 0) {
+        bool parentGiven = parent != nullptr;
+        g_ui.parent = parentGiven ? (HWND)parent : GetForegroundWindow();
+        g_ui.instance = (HINSTANCE)instance;
+        if (!g_ui.instance && g_ui.parent) g_ui.instance = (HINSTANCE)GetWindowLongPtrA(g_ui.parent, GWLP_HINSTANCE);
+        if (!g_ui.instance) g_ui.instance = GetModuleHandleA(nullptr);
+        uiSetHostDirectory(directory);
+        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES | ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&controls);
+        if (uiRegisterClass(g_ui.instance)) {
+            uiCreateFont();
+            window = createWindow(g_ui.instance, g_ui.parent);
+        }
+        if (window) {
+            if (g_ui.parent) EnableWindow(g_ui.parent, FALSE);
+            uiResetIndicators();
+            ShowWindow(window, SW_SHOW);
+            if (!parentGiven) SetForegroundWindow(window);
+        }
+    }
+    if (!window) {
+        logFail("QdCreateDevWindow", "NULL");
+        return nullptr;
+    }
+    logExit("QdCreateDevWindow", "%p", (void *)window);
+    return window;
+}
+
+void uiOnDetach() { uiUnregisterClasses(); }
+
+void uiCloseForSelectionChange() {
+    HWND window = g_ui.window.load();
+    if (!window || g_ui.proc != devWindowProc) return;
+    int16_t context = selected();
+    if (windowActivity.load() == ACTIVITY_TESTING && context >= 0) {
+        int32_t stopping = QdStopMeasurement((uint16_t)context);
+        windowActivity = ACTIVITY_IDLE;
+        // The engine thread carries the stop to its end.
+        if (stopping == QD_MEAS_STOPPING) engineThreadStart();
+    }
+    if (uiOnWindowThread()) {
+        DestroyWindow(window);
+    } else {
+        SendMessageA(window, WM_UI_DESTROY, 0, 0);
+    }
+}

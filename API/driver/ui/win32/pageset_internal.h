@@ -1,0 +1,21 @@
+// pageset_internal.h - the pieces the page set's two halves (building and
+// showing in pageset.cpp, commands and the test view in
+// pageset_commands.cpp) share.
+#pragma once
+
+#include "API/driver/ui/win32/pageset.h"
+
+// Makes a descriptor's control (and its label, when label is given) in a
+// window; shown when show is set and the descriptor is visible.
+HWND uiCreateControl(HWND window, const ControlDescriptor *d, int labelColumn, uint32_t row, bool show, HWND *label);
+// Makes the parameter page's controls again from their current
+// descriptors, keeping the control that holds the focus.
+void rebuildParamPage(PageSet *set, int page);
+// Applies the enabling walk to a parameter page, and the cap page's rules.
+void enableParamPage(PageSet *set, int page);
+void enableCapPage(PageSet *set, int page);
+// The Test page's rows as the channels' functions decide, and its button.
+void showTestRows(PageSet *set, int page);
+void enableTestButton(PageSet *set);
+// Index of the page of a kind (and channel), -1 if none.
+int findPage(const PageSet *set, PageKind kind, uint16_t channel);

@@ -1,0 +1,104 @@
+// uitest.h - what the window tests of the Windows builds share: driving a
+// window through the messages a user's actions produce, answering the
+// modal dialogs it opens, and saving what it shows as a PNG file.
+//
+// The tests run under Wine on a virtual X display (scripts/xvfb-run.sh), on
+// the thread that owns the windows; only the dialog watcher has a thread of
+// its own.
+#pragma once
+
+#include <windows.h>
+
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace uitest {
+
+// ---------------------------------------------------------------------------
+// Driving controls (all on the window's thread)
+// ---------------------------------------------------------------------------
+
+// Handles pending messages for ms milliseconds (at least one round).
+void pump(DWORD ms = 0);
+// The child control with this id (searched through the whole window tree).
+HWND item(HWND window, int id);
+std::string text(HWND control);
+bool enabled(HWND control);
+bool visible(HWND control);
+// A button press (BM_CLICK: what a mouse click does; nothing when disabled).
+void click(HWND control);
+// Picks the entry with exactly this text in a drop-down or list box and
+// notifies the parent as a user's pick does. False when there is no such
+// entry.
+bool choose(HWND control, const std::string &entry);
+// Focuses an edit, selects its text and types the given text key by key.
+void type(HWND edit, const std::string &text);
+// Moves the focus to another control, which commits a modified edit.
+void focus(HWND control);
+// Picks a tab of a tab control as a click on it does (the parent is told of
+// the change).
+void chooseTab(HWND tab, int index);
+// The titles of a tab control's tabs.
+std::vector<std::string> tabTitles(HWND tab);
+// Check state of a check box or radio button.
+bool checked(HWND button);
+
+// ---------------------------------------------------------------------------
+// Modal dialogs
+// ---------------------------------------------------------------------------
+
+// A dialog box (class "#32770": message boxes, file dialogs) that appeared.
+struct Dialog {
+    std::string caption;
+    std::string text;   // the texts of its static controls, joined by '\n'
+};
+
+// Watches, from a thread of its own, for dialog boxes of this process and
+// answers each with the next queued answer: a button id (IDOK, IDCANCEL,
+// ...) or, for a file dialog, a file name to enter and confirm. A dialog
+// without a queued answer is closed with IDCANCEL and still recorded.
+class DialogWatcher {
+public:
+    DialogWatcher();
+    ~DialogWatcher();
+    void answer(int button);
+    void answerFile(const std::string &path);
+    // Dialogs seen since the last call, oldest first.
+    std::vector<Dialog> take();
+
+private:
+    struct Answer {
+        int button;
+        std::string file;
+    };
+    void run();
+    void handle(HWND dialog);
+    std::mutex lock_;
+    std::vector<Answer> answers_;
+    std::vector<Dialog> seen_;
+    std::vector<HWND> handled_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+// ---------------------------------------------------------------------------
+// Pictures
+// ---------------------------------------------------------------------------
+
+// Copies what the window shows (frame included) into a PNG file; false when
+// the window could not be read or the file not written. The folder is
+// created when missing.
+bool screenshot(HWND window, const std::string &path);
+// Colour of a client-area pixel of a window as it is on the screen.
+COLORREF pixel(HWND window, int x, int y);
+
+// Writes 24-bit pixels (rows top to bottom, 3 bytes R, G, B each) as a PNG
+// file: indexed colour when there are at most 256 colours, else RGB.
+bool writePng(const std::string &path, const unsigned char *rgb, int width, int height);
+
+// The folder of the running program (with a trailing backslash).
+std::string programFolder();
+
+}  // namespace uitest
