@@ -47,6 +47,8 @@ cat >"$job" <<JOB
 cd "$root" || exit 1
 export WINEPREFIX="$prefix"
 echo "win32: running in \$(uname -sr), \$(/usr/lib/wine/wine --version), 32-bit Wine"
+# The window tests run their brief sets here (tests/ui/ui.cmake).
+export QD_UI_BRIEF=1
 ctest --preset win32 -LE host
 JOB
 "$here/run.sh" "$job" || rc=1
