@@ -49,4 +49,8 @@ foreach(dir ${qd_ui_dirs})
     target_link_libraries(test_${name} PRIVATE qd_test_support qd_ui_support)
     target_link_options(test_${name} PRIVATE ${QD_TEST_LINK_OPTIONS})
     qd_add_window_test(${name} test_${name})
+    # A folder may add sources or settings of its own (TEST_TARGET names
+    # its program).
+    set(TEST_TARGET test_${name})
+    include(${dir}/group.cmake OPTIONAL)
 endforeach()

@@ -142,7 +142,8 @@ constexpr int SESSION_ROWS = (int)(sizeof kSessionRows / sizeof kSessionRows[0])
 
 }  // namespace
 
-bool sessionPageControl(int k, uint32_t r0, const char *const *models, const char *current, ControlDescriptor *out) {
+bool sessionPageControl(int k, uint32_t r0, const char *const *models, int modelCount, const char *current,
+                        ControlDescriptor *out) {
     if (k < 0 || k >= SESSION_ROWS) return false;
     const SessionRow &row = kSessionRows[k];
     fixedControl(out, row.id, row.kind, 0, k == 0 ? r0 : 0, row.width, CONTROL_HEIGHT, row.label, row.text);
@@ -151,7 +152,7 @@ bool sessionPageControl(int k, uint32_t r0, const char *const *models, const cha
         addListEntry(out, kFormatTsv);
     }
     if (row.id == ID_REC_DEVICE) {
-        for (int m = 0; models && models[m]; ++m) addListEntry(out, models[m]);
+        for (int m = 0; models && m < modelCount; ++m) addListEntry(out, models[m]);
         std::snprintf(out->text, sizeof out->text, "%s", current ? current : "");
     }
     return true;

@@ -104,9 +104,10 @@ extern const char kFormatEdf[];   // "European Data Format (EDF)"
 extern const char kFormatTsv[];   // "Tab Separated Values (text)"
 
 // Controls of the "Session" page in order (k from 0); false past the last.
-// models: the model names for "Device name" (null-terminated), current the
+// models: the modelCount model names for "Device name", current the
 // selected one.
-bool sessionPageControl(int k, uint32_t r0, const char *const *models, const char *current, ControlDescriptor *out);
+bool sessionPageControl(int k, uint32_t r0, const char *const *models, int modelCount, const char *current,
+                        ControlDescriptor *out);
 // Whether a "Session" control (or its label) is enabled while idle: the
 // viewer box only with the EDF format.
 bool sessionControlEnabled(uint32_t id, bool edf);

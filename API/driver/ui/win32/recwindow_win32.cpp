@@ -87,7 +87,7 @@ void buildSessionPage(int page) {
     int count = QdEnumDevices(&models);
     ControlDescriptor d;
     uint32_t row = g_ui.units.firstRow;
-    for (int k = 0; sessionPageControl(k, row, count > 0 ? models : nullptr, QdGetDevName(), &d); ++k) {
+    for (int k = 0; sessionPageControl(k, row, models, count, QdGetDevName(), &d); ++k) {
         pageSetAddControl(&g_pages, page, &d, LABEL_COLUMN_RECORDER, &row);
     }
 }
@@ -270,7 +270,11 @@ bool openAndStart(uint16_t format) {
     char client[REC_TEXT_MAX + 1], session[REC_TEXT_MAX + 1];
     GetWindowTextA(item(ID_REC_CLIENT), client, sizeof client);
     GetWindowTextA(item(ID_REC_SESSION), session, sizeof session);
-    if (!recordingOpen(out, g_outputPath, format, client, session)) {
+    // A read-only file is refused before it is opened (a privileged user's
+    // open would succeed and replace it).
+    DWORD attributes = GetFileAttributesA(g_outputPath);
+    bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly || !recordingOpen(out, g_outputPath, format, client, session)) {
         uiError("Cannot open output file");
         return false;
     }
