@@ -181,7 +181,8 @@ bool recordPageControl(int k, uint32_t r0, ControlDescriptor *out) {
         return true;
     }
     if (k == channels + 1) {
-        fixedControl(out, ID_REC_ELAPSED, CTL_TEXT, 12, below, 30, 4, "Record in progress.", nullptr);
+        fixedControl(out, ID_REC_ELAPSED, CTL_TEXT, 0, below + RECORD_ROW_STEP + 1, 30, 2, "Record in progress.",
+                     nullptr);
         out->visible = false;
         return true;
     }

@@ -144,6 +144,7 @@ TEST_F(RecWindow, EdfRecordingStopsAtItsLimitWithTheViewer) {
     uint64_t started = nowMs();   // the click returns once the device is connected
     EXPECT_FALSE(enabled(at(ID_REC_OUTPUT)));
     EXPECT_TRUE(enabled(at(ID_REC_LIMIT)));
+    EXPECT_TRUE(GetMenuState(GetMenu(window), 0, MF_BYPOSITION) & MF_GRAYED) << "File";
     Sleep(5000);
     EXPECT_EQ(text(at(ID_REC_ELAPSED)).substr(0, 20), "Elapsed time: 00:00:");
     EXPECT_TRUE(screenshot(window, programFolder() + "ui-shots\\recorder-Record.png"));
