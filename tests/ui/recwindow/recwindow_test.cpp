@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "API/driver/ui/recorder.h"
+#include "API/driver/ui/settingsfile.h"
 #include "API/driver/ui/window_hooks.h"
 #include "sim/ftsim.h"
 #include "tests/params/param_helpers.h"
@@ -226,6 +227,17 @@ TEST_F(RecWindow, BadInputIsRefusedAndConnectionFailureLeavesAnEmptyFile) {
         EXPECT_TRUE(enabled(at(ID_REC_OUTPUT)));
     }
     EXPECT_EQ(testenvReadFile(readOnly), "kept");
+    // Another model through "Device name": its pages; a settings file of
+    // another family is refused.
+    ASSERT_TRUE(choose(at(ID_REC_DEVICE), modelName(0)));
+    EXPECT_STREQ(QdGetDevName(), modelName(0));
+    EXPECT_EQ(tabTitles(at(ID_TAB)).size(), 5u) << "Session, General, Chan A, Test, Record";
+    ASSERT_TRUE(settingsSave((dir + "brev.qvc").c_str()));
+    ASSERT_TRUE(choose(at(ID_REC_DEVICE), modelName(HALVEX_PLUS_4_USB)));
+    dialogs.answerFile(dir + "brev.qvc");
+    SendMessageA(window, WM_COMMAND, ID_REC_IMPORT, 0);
+    std::vector<Dialog> seen = waitFor("The file includes configuration for inadequate device model", 5000);
+    EXPECT_EQ(seen.size(), 2u) << "the file dialog and the refusal";
     EXPECT_EQ(GetFileAttributesA((dir + "empty.edf").c_str()) != INVALID_FILE_ATTRIBUTES, true);
     EXPECT_EQ(testenvReadFile(dir + "empty.edf"), "");
 }

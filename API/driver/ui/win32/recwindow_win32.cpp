@@ -102,11 +102,12 @@ void buildDevicePages() {
     pageSetAddDevicePages(&g_pages, false, record);
 }
 
+void showPage(int page);
+
 void rebuildDevicePages() {
     pageSetRemoveDevicePages(&g_pages);
     buildDevicePages();
-    pageSetShow(&g_pages, 0);
-    ShowWindow(g_next, SW_SHOW);
+    showPage(0);
 }
 
 void setVisible(uint32_t id, bool visible) {
@@ -467,7 +468,7 @@ void modelChosen() {
     if (context >= 0) QdCloseDevContext((uint16_t)context);
     if (QdOpenDevContext(name) < 0) uiError("Cannot update information for selected device");
     buildDevicePages();
-    pageSetShow(&g_pages, 0);
+    showPage(0);
 }
 
 void selectCurrentModel() {
