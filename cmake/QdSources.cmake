@@ -34,6 +34,17 @@ else()
     set(QD_SYSTEM_LIBS Threads::Threads ${CMAKE_DL_LIBS})
 endif()
 
+# What the link library needs of the system besides QD_SYSTEM_LIBS: on Linux
+# BlueZ's libbluetooth (RFCOMM sockets, the HCI inquiry, SDP); Winsock is a
+# system library on Windows.
+if(WIN32)
+    set(QD_LINK_LIBS "")
+else()
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(QD_BLUEZ REQUIRED IMPORTED_TARGET bluez)
+    set(QD_LINK_LIBS PkgConfig::QD_BLUEZ)
+endif()
+
 set(QD_SAN_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
 
 # Common settings of every target built from our sources. link/<platform>
@@ -64,6 +75,7 @@ target_link_libraries(qd_os PUBLIC ${QD_SYSTEM_LIBS})
 add_library(qd_core_obj OBJECT ${QD_CORE_SOURCES} ${QD_LINK_SOURCES})
 qd_target_defaults(qd_core_obj)
 target_compile_definitions(qd_core_obj PUBLIC QD_BUILDING_DRIVER)
+target_link_libraries(qd_core_obj PUBLIC ${QD_LINK_LIBS})
 
 # The driver core as a static library for tests and fuzzers. On the native
 # build it is compiled a second time with the sanitizers.
@@ -76,13 +88,13 @@ if(QD_SANITIZE AND NOT WIN32)
     qd_target_defaults(qd_core_test)
     qd_sanitize(qd_core_test)
     target_compile_definitions(qd_core_test PUBLIC QD_BUILDING_DRIVER)
-    target_link_libraries(qd_core_test PUBLIC qd_os_test)
+    target_link_libraries(qd_core_test PUBLIC qd_os_test ${QD_LINK_LIBS})
 else()
     add_library(qd_os_test ALIAS qd_os)
     add_library(qd_core_test STATIC $<TARGET_OBJECTS:qd_core_obj>)
     qd_target_defaults(qd_core_test)
     target_compile_definitions(qd_core_test PUBLIC QD_BUILDING_DRIVER)
-    target_link_libraries(qd_core_test PUBLIC qd_os)
+    target_link_libraries(qd_core_test PUBLIC qd_os ${QD_LINK_LIBS})
 endif()
 
 # Link backends (D2XX import library on Windows, libftdi backend on Linux).

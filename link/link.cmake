@@ -16,7 +16,7 @@
 
 function(qd_link_into target)
     target_sources(${target} PRIVATE ${QD_LINK_SOURCES})
-    target_link_libraries(${target} PRIVATE qd_d2xx qd_os)
+    target_link_libraries(${target} PRIVATE qd_d2xx qd_os ${QD_LINK_LIBS})
 endfunction()
 
 if(WIN32)

@@ -2,10 +2,12 @@
 // queue-status, receive and close dispatchers over the four link types.
 //
 // The transports live elsewhere: USB in usb.cpp (over the D2XX functions),
-// sockets, IrDA, Bluetooth and Bluetooth LE in the platform folders. This
-// file holds what is common: argument checks, the socket paths with their
-// log lines, the choice of a Bluetooth LE candidate, and the broken-link
-// detection that tells the owning program that a link is gone.
+// Bluetooth and IrDA in bt.cpp and irda.cpp (over the socket seam of
+// sockets.h), Bluetooth LE in ble.cpp and the platform folders. This file
+// holds what is common: the choice of the socket table, argument checks,
+// the socket paths with their log lines, the choice of a Bluetooth LE
+// candidate, and the broken-link detection that tells the owning program
+// that a link is gone.
 #include "link/link.h"
 
 #include <atomic>
@@ -13,18 +15,23 @@
 #include <cstring>
 
 #include "link/link_internal.h"
+#include "link/sockets.h"
 #include "os/os.h"
 
 thread_local uint32_t lastFtStatus = 0;
 
-// Whether the socket layer was started. The start and stop are serialised
-// because the engine, a connection thread and the device search may all
-// start the library. The lock is made while the library's static data are
-// set up, before any thread can start the library, and lives as long as the
-// process.
+// Whether the socket layer was started, and with which table. The start and
+// stop are serialised because the engine, a connection thread and the
+// device search may all start the library. The lock is made while the
+// library's static data are set up, before any thread can start the
+// library, and lives as long as the process.
 static OsLock g_startLock;
 static const bool g_startLockMade = (osLockInit(&g_startLock), true);
 static std::atomic<bool> g_socketsStarted{false};
+// The socket table in use; null until chosen (then the system's, or a
+// stand-in found at the first start).
+static std::atomic<const LinkSocketApi *> g_sockets{nullptr};
+static bool g_socketsChosen = false;   // under g_startLock
 static std::atomic<uint32_t> g_brokenReports{0};
 // The log hook, kept as an integer: an atomic of the function pointer type
 // itself is refused where va_list carries attributes (64-bit Windows).
@@ -43,14 +50,47 @@ void linkLog(const char *format, ...) {
     va_end(args);
 }
 
+const LinkSocketApi *linkSockets() {
+    const LinkSocketApi *api = g_sockets.load(std::memory_order_acquire);
+    return api != nullptr ? api : linkSystemSockets();
+}
+
+// Before the first start: the simulator's table when the D2XX library this
+// program uses is the simulator (which a host loads only on purpose), else
+// the system's. Said in the log, so that a run on simulated devices cannot
+// pass for one on real ones.
+static void chooseSockets() {
+    if (g_socketsChosen) return;
+    g_socketsChosen = true;
+    const char *library = nullptr;
+    const LinkSocketApi *standIn = linkStandInSockets(&library);
+    if (standIn != nullptr && standIn->version == LINK_SOCKET_API_VERSION) {
+        g_sockets.store(standIn, std::memory_order_release);
+        linkLog("#Sockets: %s of the D2XX library\n", standIn->name);
+    }
+}
+
+void linkUseSockets(const LinkSocketApi *api) {
+    OsLockGuard guard(&g_startLock);
+    const LinkSocketApi *old = linkSockets();
+    g_socketsChosen = api != nullptr;
+    g_sockets.store(api, std::memory_order_release);
+    if (g_socketsStarted.load() && old != linkSockets()) {
+        old->stop();
+        int error = 0;
+        if (!linkSockets()->start(&error)) g_socketsStarted.store(false);
+    }
+}
+
 int InitLinkLibrary() {
     OsLockGuard guard(&g_startLock);
     if (!linkBleLoaded()) {
         linkBleLoad();
     }
     if (!g_socketsStarted.load()) {
+        chooseSockets();
         int error = 0;
-        if (!linkSocketsStart(&error)) {
+        if (!linkSockets()->start(&error)) {
             linkLog("!%s %i\n", "WSAStartup: WSAGetLastError", error);
             return 0;
         }
@@ -63,7 +103,7 @@ void ReleaseLinkLibrary() {
     OsLockGuard guard(&g_startLock);
     linkBleUnload();
     if (g_socketsStarted.load()) {
-        linkSocketsStop();
+        linkSockets()->stop();
         g_socketsStarted.store(false);
     }
 }
@@ -192,8 +232,9 @@ static void reportIfBroken(const LinkHandle *link, int socketError) {
 }
 
 static int32_t sendSocket(uintptr_t socket, int32_t length, const void *data, int *socketError) {
-    int32_t sent = linkSocketSend(socket, data, length);
-    *socketError = linkSocketLastError();
+    const LinkSocketApi *api = linkSockets();
+    int32_t sent = api->send(socket, data, length);
+    *socketError = api->lastError();
     if (sent < 0) {
         linkLog("!%s %i\n", "send: WSAGetLastError", *socketError);
         return -1;
@@ -244,9 +285,10 @@ static int32_t queueStatus(LinkHandle *link, int *socketError) {
         return queueStatusBle(link);
     case LINK_IRDA:
     case LINK_BT: {
+        const LinkSocketApi *api = linkSockets();
         uint32_t count = 0;
-        if (linkSocketPending(link->handle, &count) != 0) {
-            *socketError = linkSocketLastError();
+        if (api->ioctl(link->handle, LINK_FIONREAD, &count) != 0) {
+            *socketError = api->lastError();
             linkLog("!%s %i\n", "ioctlsocket: WSAGetLastError", *socketError);
             return -1;
         }
@@ -280,9 +322,9 @@ int32_t RecvLink(LinkHandle *link, void *buffer) {
             break;
         case LINK_IRDA:
         case LINK_BT:
-            result = linkSocketRecvByte(link->handle, buffer);
+            result = linkSockets()->recvByte(link->handle, buffer);
             if (result < 0) {
-                socketError = linkSocketLastError();
+                socketError = linkSockets()->lastError();
                 linkLog("!%s %i\n", "recv: WSAGetLastError", socketError);
                 result = -1;
             }
@@ -309,8 +351,8 @@ void CloseLink(LinkHandle *link) {
             break;
         case LINK_IRDA:
         case LINK_BT:
-            if (linkSocketClose(link->handle) != 0) {
-                int error = linkSocketLastError();
+            if (linkSockets()->close(link->handle) != 0) {
+                int error = linkSockets()->lastError();
                 linkLog("!%s %i\n", "closesocket: WSAGetLastError", error);
             }
             break;

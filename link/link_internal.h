@@ -1,11 +1,12 @@
 // link_internal.h - what the link dispatchers (link.cpp) reach: the transport
-// opens and paths of each link type, and the platform's socket and Bluetooth
-// LE library services. Only the link library includes this header.
+// opens and paths of each link type, and the platform's Bluetooth LE library
+// services. Only the link library includes this header.
 //
-// Platform files (link/win32, link/posix) implement the socket services, the
-// Bluetooth LE library services and the Bluetooth and IrDA transports;
 // link/usb.cpp implements the USB transport over the D2XX functions of
-// link/d2xx.h, link/ble.cpp the Bluetooth LE transport.
+// link/d2xx.h; link/bt.cpp and link/irda.cpp the Bluetooth and IrDA
+// transports over the socket seam of link/sockets.h, whose system tables
+// are platform files (link/win32, link/posix); link/ble.cpp the Bluetooth LE
+// transport; the platform files the Bluetooth LE library services.
 #pragma once
 
 #include <cstdint>
@@ -39,38 +40,6 @@ int32_t recvUsb(uintptr_t handle, void *buffer);
 void closeUsb(uintptr_t handle);
 
 // ---------------------------------------------------------------------------
-// Socket layer (platform)
-// ---------------------------------------------------------------------------
-
-// Winsock error numbers; on POSIX systems linkSocketLastError maps errno to
-// them where an equivalent exists.
-enum : int {
-    LINK_ERR_WOULDBLOCK = 10035,
-    LINK_ERR_NOTSOCK = 10038,
-    LINK_ERR_INVALID = 10022,
-    LINK_ERR_NETRESET = 10052,
-    LINK_ERR_CONNABORTED = 10053,
-    LINK_ERR_CONNRESET = 10054,
-    LINK_ERR_NOTCONN = 10057,
-    LINK_ERR_TIMEDOUT = 10060,
-    LINK_ERR_NOTINITIALISED = 10093,
-};
-
-// Starts the socket layer: 1, or 0 with the error in *error.
-int linkSocketsStart(int *error);
-void linkSocketsStop();
-// The calling thread's last socket error (WSAGetLastError on Windows).
-int linkSocketLastError();
-// send of the whole buffer, flags 0: the count sent, or -1.
-int32_t linkSocketSend(uintptr_t socket, const void *data, int32_t length);
-// Bytes waiting (FIONREAD): 0 with *count set, or -1.
-int linkSocketPending(uintptr_t socket, uint32_t *count);
-// recv of one byte, flags 0: 1, 0 (connection closed) or -1.
-int32_t linkSocketRecvByte(uintptr_t socket, void *buffer);
-// closesocket: 0 or -1.
-int linkSocketClose(uintptr_t socket);
-
-// ---------------------------------------------------------------------------
 // Bluetooth LE library (platform)
 // ---------------------------------------------------------------------------
 
@@ -85,13 +54,29 @@ bool linkBleLoaded();
 // Transports (platform; Bluetooth LE: link/ble.cpp)
 // ---------------------------------------------------------------------------
 
-// IrDA IrCOMM: the connected socket or LINK_INVALID_HANDLE.
+// IrDA IrCOMM in 9-wire mode to the first device in range (irda.cpp): the
+// connected socket or LINK_INVALID_HANDLE.
 uintptr_t OpenIrda();
 
-// Bluetooth RFCOMM: the open socket (also stored in *socket) or
-// LINK_INVALID_HANDLE. addrText (optional, addrTextSize bytes) receives the
-// address of the device opened.
+// Bluetooth RFCOMM to the Serial Port service of the device named by
+// deviceId, an address text or a device name (bt.cpp): the open socket (also
+// stored in *socket) or LINK_INVALID_HANDLE. addrText (optional,
+// addrTextSize bytes) receives the address text of the device opened.
 uintptr_t OpenBtDevice(const char *deviceId, char *addrText, uint32_t addrTextSize, uintptr_t *socket);
+// An RFCOMM socket connected to the Serial Port service of the device at
+// address (also in *socket), or LINK_INVALID_HANDLE with the reason as the
+// socket layer's last error.
+uintptr_t OpenBt(uint64_t address, uintptr_t *socket);
+// The devices of that name an inquiry finds (names compared whole, letter
+// case aside): 0 when at least one was found, else -1. *count receives how
+// many; addresses (room for BT_CANDIDATES_ROOM) the first BT_CANDIDATES_MAX
+// of them in the order found. flags is not used.
+const uint32_t BT_CANDIDATES_ROOM = 256;
+const uint32_t BT_CANDIDATES_MAX = 255;
+int Name2AddrBt(const char *name, uint32_t flags, uint32_t *count, uint64_t *addresses);
+// The address of the Bluetooth device opened last (0: none); a test may set it.
+uint64_t btLastAddress();
+void btSetLastAddress(uint64_t address);
 
 // Bluetooth LE.
 const int BLE_MAX_PATHS = 16;

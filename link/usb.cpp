@@ -10,6 +10,7 @@
 
 #include "link/d2xx.h"
 #include "link/link_internal.h"
+#include "link/sockets.h"
 #include "os/os.h"
 
 static const uint32_t USB_BAUD_RATE = 921600;
@@ -175,7 +176,7 @@ int OpenUsb(const char *deviceId, uintptr_t *handle, char *serialBuffer, uint32_
 int32_t sendUsb(uintptr_t handle, int32_t length, const void *data, int *socketError) {
     uint32_t written = 0;
     FT_STATUS status = FT_Write(toFt(handle), const_cast<void *>(data), (uint32_t)length, &written);
-    *socketError = linkSocketLastError();
+    *socketError = linkSockets()->lastError();
     if (!ftOk(status)) {
         linkLog("!%s %i\n", "FT_Write:", (int)status);
         return -1;

@@ -65,10 +65,14 @@ exec 8>"$WINEPREFIX.server.lock"
 flock 8
 if [ "${QD_WINE_WINDOWS:-0}" = 1 ]; then
     "$server" -w 8>&-
-    settings=$(mktemp "${TMPDIR:-/tmp}/qd-x11.XXXXXX") || exit 1
-    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Decorated"="N"\n"Managed"="N"\n' >"$settings"
-    "$loader" regedit /S "$settings" </dev/null >/dev/null 2>&1 8>&-
-    rm -f "$settings"
+    # Once set, the prefix keeps them (no server runs now, so its registry
+    # file is up to date): a Wine start saved per window test.
+    if ! grep -A4 -F '[Software\\Wine\\X11 Driver]' "$WINEPREFIX/user.reg" 2>/dev/null | grep -q -F '"Managed"="N"'; then
+        settings=$(mktemp "${TMPDIR:-/tmp}/qd-x11.XXXXXX") || exit 1
+        printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Decorated"="N"\n"Managed"="N"\n' >"$settings"
+        "$loader" regedit /S "$settings" </dev/null >/dev/null 2>&1 8>&-
+        rm -f "$settings"
+    fi
     "$loader" "$prog" "$@" 8>&-
     status=$?
     "$server" -w 8>&-

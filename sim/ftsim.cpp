@@ -4,6 +4,7 @@
 // behind a transceiver in ftsim_device.cpp.
 #include <cstring>
 
+#include "link/sockets.h"
 #include "os/os.h"
 #include "sim/ftsim_internal.h"
 
@@ -69,7 +70,46 @@ void attachDevice(Transceiver *tx, SimDevice *device, bool owned) {
     tx->hasPeer = true;
     tx->device = device;
     tx->ownsDevice = owned;
-    simDeviceSetLinkUp(device, tx->present, osClockMs());
+    simDeviceSetLinkUp(device, linkUpNow(tx), osClockMs());
+}
+
+int addPort(PortKind kind) {
+    for (int i = 0; i < FTSIM_MAX; ++i) {
+        Transceiver &tx = g_tx[i];
+        if (tx.used) continue;
+        tx.used = true;
+        tx.kind = kind;
+        tx.radio = Radio{};
+        tx.radio.socket = -1;
+        tx.present = true;
+        tx.openedElsewhere = false;
+        tx.serial[0] = '\0';
+        tx.description[0] = '\0';
+        tx.modemBits = FTSIM_CTS;
+        tx.ctsDelayUs = 0;
+        tx.faults = 0;
+        tx.faultStatus = FT_IO_ERROR;
+        tx.writeLimit = 0xFFFFFFFFu;
+        tx.queueStatus = FT_OK;
+        tx.openSlot = -1;
+        tx.openedAtUs = 0;
+        lineDefaults(&tx);
+        tx.opens = tx.closes = tx.resets = 0;
+        tx.loopback = false;
+        tx.hasPeer = false;
+        tx.peer = FtSimPeer{};
+        tx.device = nullptr;
+        tx.ownsDevice = false;
+        tx.replyCount = 0;
+        tx.toHost.clear();
+        tx.written.clear();
+        return i;
+    }
+    return -1;
+}
+
+bool linkUpNow(const Transceiver *tx) {
+    return tx->present && (tx->kind == PORT_USB || tx->radio.socket >= 0);
 }
 
 void killHandle(Transceiver *tx) {
@@ -114,41 +154,19 @@ void ftsimReset(void) {
     for (auto &o : g_open) o.used = false;
     g_listCount = 0;
     g_listFault = 0;
+    resetSockets();
     for (auto &c : g_calls) c.store(0);
 }
 
 int ftsimAdd(const char *serial, const char *description) {
     if (!serial) return -1;
     OsLockGuard guard(&g_lock);
-    for (int i = 0; i < FTSIM_MAX; ++i) {
-        Transceiver &tx = g_tx[i];
-        if (tx.used) continue;
-        tx.used = true;
-        tx.present = true;
-        tx.openedElsewhere = false;
-        copyText(tx.serial, sizeof tx.serial, serial);
-        copyText(tx.description, sizeof tx.description, description ? description : FTSIM_DEFAULT_DESCRIPTION);
-        tx.modemBits = FTSIM_CTS;
-        tx.ctsDelayUs = 0;
-        tx.faults = 0;
-        tx.faultStatus = FT_IO_ERROR;
-        tx.writeLimit = 0xFFFFFFFFu;
-        tx.queueStatus = FT_OK;
-        tx.openSlot = -1;
-        tx.openedAtUs = 0;
-        lineDefaults(&tx);
-        tx.opens = tx.closes = tx.resets = 0;
-        tx.loopback = false;
-        tx.hasPeer = false;
-        tx.peer = FtSimPeer{};
-        tx.device = nullptr;
-        tx.ownsDevice = false;
-        tx.replyCount = 0;
-        tx.toHost.clear();
-        tx.written.clear();
-        return i;
-    }
-    return -1;
+    int i = addPort(PORT_USB);
+    if (i < 0) return -1;
+    Transceiver &tx = g_tx[i];
+    copyText(tx.serial, sizeof tx.serial, serial);
+    copyText(tx.description, sizeof tx.description, description ? description : FTSIM_DEFAULT_DESCRIPTION);
+    return i;
 }
 
 int ftsimRemove(int index) {
@@ -157,6 +175,7 @@ int ftsimRemove(int index) {
     if (!tx) return -1;
     if (tx->present) setLinkUp(tx, false);
     killHandle(tx);
+    breakConnection(tx, LINK_ERR_CONNABORTED);
     detachPeer(tx);
     tx->used = false;
     return 0;
@@ -229,6 +248,7 @@ int ftsimUnplug(int index) {
         if (!tx->present) return 0;
         tx->present = false;
         killHandle(tx);
+        breakConnection(tx, LINK_ERR_CONNABORTED);   // out of range: the connection is aborted
         tx->toHost.clear();
         setLinkUp(tx, false);
         return 0;
@@ -240,7 +260,7 @@ int ftsimReplug(int index) {
         if (tx->present) return 0;
         tx->present = true;
         lineDefaults(tx);
-        setLinkUp(tx, true);
+        setLinkUp(tx, linkUpNow(tx));
         return 0;
     });
 }
@@ -310,7 +330,7 @@ int ftsimGetState(int index, FtSimState *state) {
     if (!state) return -1;
     return withTx(index, [&](Transceiver *tx) {
         state->present = tx->present;
-        state->open = tx->openSlot >= 0;
+        state->open = tx->kind == PORT_USB ? tx->openSlot >= 0 : tx->radio.socket >= 0;
         state->openedElsewhere = tx->openedElsewhere;
         state->baudRate = tx->baudRate;
         state->wordLength = tx->wordLength;

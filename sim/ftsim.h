@@ -1,10 +1,13 @@
-// ftsim.h - simulated FTDI transceivers behind the D2XX functions.
+// ftsim.h - simulated FTDI transceivers behind the D2XX functions, and
+// simulated Bluetooth and IrDA devices behind the socket seam.
 //
 // sim/ftsim_d2xx.cpp defines the sixteen FT_* functions of link/d2xx.h over
-// an array of simulated transceivers (sim/ftsim.cpp). Linked in-process (qdsim, qdsim_test), the
-// production link code talks to them in every test program; packaged as
-// FTD2XX.dll or libqvftd2xx.so (sim/dll/), a host program can put them under
-// the shipped driver library.
+// an array of simulated transceivers (sim/ftsim.cpp); sim/ftsim_sockets.cpp
+// a socket table (link/sockets.h) over the Bluetooth and IrDA devices of the
+// same array. Linked in-process (qdsim, qdsim_test), the production link
+// code talks to them in every test program; packaged as FTD2XX.dll or
+// libqvftd2xx.so (sim/dll/), a host program can put them under the shipped
+// driver library.
 //
 // Each transceiver has an 8-character serial number, a USB description, a
 // flag for "opened by another process", modem status bits and fault knobs.
@@ -89,7 +92,7 @@ typedef struct FtSimPeer {
 /* A transceiver's state as the host has set it. */
 typedef struct FtSimState {
     int present;            /* plugged in */
-    int open;               /* opened by this process */
+    int open;               /* opened by this process (a socket connected to it) */
     int openedElsewhere;    /* held by another process */
     uint32_t baudRate;
     uint8_t wordLength, stopBits, parity;
@@ -218,8 +221,64 @@ FTSIM_API int ftsimDeviceSetSignalState(int index, int channel, int state);
    stops); ftsimDeviceRecordCount tells how many were generated since. */
 FTSIM_API int ftsimDeviceRecordSamples(int index, int channel, FtSimSample *buffer, uint32_t capacity);
 FTSIM_API int32_t ftsimDeviceRecordCount(int index, int channel);
-/* Device state byte (1 rest, 2 test, 5 measuring). */
+/* Device state byte (Halvex: 1 rest, 2 test, 5 measuring; Brev: 1 rest,
+   3 measuring, 5 paused). */
 FTSIM_API int ftsimDeviceState(int index);
+
+/* ------------------------------------------------------------------------
+   Bluetooth and IrDA devices. They are slots of the same table, reached
+   through the socket face (ftsimSocketApi) instead of the D2XX functions;
+   a simulated device is put behind them as behind a transceiver
+   (ftsimAttachNewDevice, ftsimAttachNewDeviceEx, ftsimAttachDevice), and
+   the device controls above work on them. ftsimUnplug takes a device out
+   of range (its connection breaks with 10053, connects time out with
+   10060), ftsimReplug brings it back. ftsimTakeWritten gives what the host
+   sent to it. The device sees its link up only while a socket is
+   connected to it.
+   ------------------------------------------------------------------------ */
+
+/* A Bluetooth device in range with a Serial Port service: address text
+   "00:80:98:A1:B2:C3" (parentheses allowed); name null: it gives no name in
+   an inquiry. Inquiries list the devices and results in the order they were
+   added. Returns the slot or -1. */
+FTSIM_API int ftsimAddBluetooth(const char *address, const char *name);
+/* count inquiry results that no device stands behind (connects to them
+   time out), at the addresses from firstAddress on, counting up, all with
+   that name (null: without a name; up to 299 bytes, so longer than a
+   device name may be). 0 or -1. */
+FTSIM_API int ftsimAddInquiryResults(const char *firstAddress, const char *name, int count);
+/* The next inquiry fails to begin with this Winsock error (0: none). */
+FTSIM_API void ftsimSetInquiryFault(int error);
+/* The next times connects to this device fail with a Winsock error: 10060
+   (time-out) after the connect was begun, any other (10022, 10038, ...) at
+   once. times -1: until cleared with error 0. */
+FTSIM_API int ftsimSetConnectFault(int index, int error, int32_t times);
+/* An IrDA device in range (name up to 21 characters) whose IAS entry for
+   IrCOMM announces 9-wire mode (after another parameter). The device list
+   names the devices in the order they were added. Returns the slot or -1. */
+FTSIM_API int ftsimAddIrda(const char *name);
+/* The IAS answer for IrCOMM "Parameters": its type (2: octet sequence),
+   the length it claims and the octets it holds (up to 1100). */
+FTSIM_API int ftsimSetIasAnswer(int index, uint32_t type, uint32_t claimedLength, const uint8_t *octets,
+                                size_t size);
+/* The connection to the device breaks (reset by the peer, 10054) while the
+   device stays in range. -1 when none is connected. */
+FTSIM_API int ftsimDropConnection(int index);
+/* Sockets of the socket face that the host has open. */
+FTSIM_API int ftsimOpenSockets(void);
+/* The socket table (link/sockets.h) over these devices. A test hands it to
+   linkUseSockets; the link library finds it under this name in a simulator
+   library that stands in for its D2XX library. */
+FTSIM_API const struct LinkSocketApi *ftsimSocketApi(void);
+
+/* A Brev device (one channel, IrDA): its button pauses a measurement and
+   resumes it; an artifact report (code, channel 0 = SUM, 1 = the channel);
+   its state set by hand (1 at rest, 3 measuring, 5 paused, or any other
+   value), announced with a state change notification. -1 when the device
+   is not a Brev device (or, for the button, does not measure). */
+FTSIM_API int ftsimDeviceButton(int index);
+FTSIM_API int ftsimDeviceArtifact(int index, int code, int channel);
+FTSIM_API int ftsimDeviceSetState(int index, int state);
 
 #ifdef __cplusplus
 }

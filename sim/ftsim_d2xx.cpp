@@ -62,7 +62,7 @@ FT_STATUS FT_CALL FT_CreateDeviceInfoList(uint32_t *count) {
     g_listCount = 0;
     for (int i = 0; i < FTSIM_MAX; ++i) {
         Transceiver &tx = g_tx[i];
-        if (!tx.used || !tx.present) continue;
+        if (!tx.used || !tx.present || tx.kind != PORT_USB) continue;
         ListEntry &e = g_list[g_listCount++];
         e.transceiver = i;
         e.flags = (tx.openedElsewhere || tx.openSlot >= 0) ? (uint32_t)FT_FLAGS_OPENED : 0u;
@@ -102,7 +102,7 @@ FT_STATUS FT_CALL FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
     int index = -1;
     for (int i = 0; i < FTSIM_MAX && !tx; ++i) {
         Transceiver &t = g_tx[i];
-        if (!t.used || !t.present) continue;
+        if (!t.used || !t.present || t.kind != PORT_USB) continue;
         const char *own = flags == FT_OPEN_BY_SERIAL_NUMBER ? t.serial : t.description;
         if (std::strcmp(own, name) == 0) {
             tx = &t;

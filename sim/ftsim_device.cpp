@@ -134,6 +134,22 @@ int32_t ftsimDeviceRecordCount(int index, int channel) {
     return withDevice(index, [&](SimDevice *d, uint32_t) { return (int)simDeviceRecordCount(d, channel); });
 }
 
+int ftsimDeviceButton(int index) {
+    return withDevice(index, [&](SimDevice *d, uint32_t now) { return simDeviceButton(d, now) ? 0 : -1; });
+}
+
+int ftsimDeviceArtifact(int index, int code, int channel) {
+    if (code < 0 || code > 255 || channel < 0 || channel > 255) return -1;
+    return withDevice(index, [&](SimDevice *d, uint32_t now) {
+        return simDeviceArtifact(d, (uint8_t)code, (uint8_t)channel, now) ? 0 : -1;
+    });
+}
+
+int ftsimDeviceSetState(int index, int state) {
+    if (state < 0 || state > 255) return -1;
+    return withDevice(index, [&](SimDevice *d, uint32_t now) { return simDeviceSetState(d, (uint8_t)state, now) ? 0 : -1; });
+}
+
 int ftsimDeviceState(int index) {
     return withDevice(index, [&](SimDevice *d, uint32_t now) {
         simDevicePending(d, now);

@@ -3,7 +3,8 @@
 // lock, and the helpers that work on them. sim/ftsim.cpp holds the table and
 // the transceiver controls, sim/ftsim_d2xx.cpp the D2XX functions over it,
 // sim/ftsim_device.cpp the controls of the simulated device behind a
-// transceiver. Only these include this header.
+// transceiver, sim/ftsim_sockets.cpp the socket face of the Bluetooth and
+// IrDA devices of the same table. Only these include this header.
 #pragma once
 
 #include <atomic>
@@ -26,8 +27,32 @@ struct Reply {
     uint8_t reply[MAX_SCRIPT_BYTES];
 };
 
+// What a slot of the table is: a USB transceiver (the D2XX face), or a
+// Bluetooth or IrDA device in range (the socket face).
+enum PortKind : uint8_t { PORT_USB = 0, PORT_BLUETOOTH = 1, PORT_IRDA = 2 };
+
+const size_t IAS_ANSWER_MAX = 1100;
+
+// The socket side of a Bluetooth or IrDA device.
+struct Radio {
+    uint64_t address;              // Bluetooth address
+    uint8_t irdaId[4];             // IrDA device id
+    char irdaName[22];
+    int connectError;              // Winsock error of the next connects (0: none)
+    int32_t connectFaults;         // how many connects it spoils (-1: all)
+    int socket;                    // the socket connected to the device, or -1
+    // The IAS answer for IrCOMM "Parameters": type, the length it claims and
+    // the octets it holds.
+    uint32_t iasType;
+    uint32_t iasClaimed;
+    size_t iasSize;
+    uint8_t ias[IAS_ANSWER_MAX];
+};
+
 struct Transceiver {
     bool used;
+    PortKind kind;
+    Radio radio;
     bool present;
     bool openedElsewhere;
     char serial[FT_SERIAL_SIZE];
@@ -92,6 +117,12 @@ bool faulty(const Transceiver *tx, uint32_t fault);
 Transceiver *txAt(int index);
 // Copies a text, cut to fit size (which includes the terminator).
 void copyText(char *dst, size_t size, const char *src);
+// Takes the first free slot for a port of that kind, with the defaults of a
+// fresh transceiver (present, CTS, no faults, no peer); -1 when full.
+int addPort(PortKind kind);
+// Whether the device behind a port has its link: a USB transceiver while
+// plugged in, a Bluetooth or IrDA device while a socket is connected to it.
+bool linkUpNow(const Transceiver *tx);
 // Tells the peer that its link went down or came back.
 void setLinkUp(Transceiver *tx, bool up);
 // Drops the peer; a device the transceiver made is destroyed.
@@ -104,6 +135,13 @@ void killHandle(Transceiver *tx);
 size_t waitingFor(Transceiver *tx);
 // The serial line as a fresh open leaves it.
 void lineDefaults(Transceiver *tx);
+
+// The socket face (ftsim_sockets.cpp). The socket connected to a device
+// breaks with a Winsock error (the device left the range, the connection
+// was reset); nothing when none is connected.
+void breakConnection(Transceiver *tx, int error);
+// Forgets every socket and the inquiry results (ftsimReset).
+void resetSockets();
 
 // Applies a change to one transceiver under the lock.
 template <typename F>

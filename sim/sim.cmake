@@ -1,7 +1,9 @@
 # The device simulator. sim/*.cpp form a static library that tests, tools and
 # benchmarks link in-process; sim/dll/ packages it as a stand-in for the
 # vendor's D2XX library (FTD2XX.dll on Windows, libqvftd2xx.so on Linux),
-# built into build/<preset>/sim/ so that it is only used when chosen.
+# which also carries the simulator's socket table for the Bluetooth and
+# IrDA links, built into build/<preset>/sim/ so that it is only used when
+# chosen.
 
 file(GLOB QD_SIM_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/sim/*.cpp)
 

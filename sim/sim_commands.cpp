@@ -48,15 +48,7 @@ size_t refuse(Command &c, uint8_t result) {
     return 2;
 }
 
-// 0x00: maker, model and serial number in fields of 33, 33 and 13 bytes.
-size_t replyIdentity(Command &c) {
-    const SimDevice *d = c.d;
-    std::memset(c.reply + 2, 0, 79);
-    std::memcpy(c.reply + 2, d->maker, std::strlen(d->maker));
-    std::memcpy(c.reply + 35, d->modelName, std::strlen(d->modelName));
-    std::memcpy(c.reply + 68, d->serial, std::strlen(d->serial));
-    return 81;
-}
+size_t replyIdentity(Command &c) { return identityReply(c.d, c.reply); }
 
 // 0x01: firmware version (3 bytes) and name (25), 2 bytes reserved.
 size_t replyFirmware(Command &c) {
@@ -180,6 +172,9 @@ size_t execute(SimDevice *d, const uint8_t *body, size_t n, uint32_t now, uint8_
     Command c = {d, body[0], body + 1, n - 1, now, reply, false};
     reply[0] = static_cast<uint8_t>(REPLY_BIT | c.code);
     reply[1] = RES_OK;
+    *restart = false;
+    if (isBrev(d))
+        return brevExecute(d, body, n, now, reply);
     const CommandRow *row = findCommand(c.code);
     size_t size;
     if (!row)
@@ -198,11 +193,22 @@ size_t execute(SimDevice *d, const uint8_t *body, size_t n, uint32_t now, uint8_
 // Reset and command handling
 // ---------------------------------------------------------------------------
 
+// 0x00 of both families: maker, model and serial number in fields of 33, 33
+// and 13 bytes.
+size_t identityReply(const SimDevice *d, uint8_t *reply) {
+    std::memset(reply + 2, 0, 79);
+    std::memcpy(reply + 2, d->maker, std::strlen(d->maker));
+    std::memcpy(reply + 35, d->modelName, std::strlen(d->modelName));
+    std::memcpy(reply + 68, d->serial, std::strlen(d->serial));
+    return 81;
+}
+
 void resetDevice(SimDevice *d) {
     d->streaming = false;
     d->msgOpen = false;
     d->state = SIM_STATE_REST;
     d->notif = 0;
+    d->brevNotif = 0;
     d->batteryArmed = false;
     std::memset(d->image, 0, sizeof d->image);
     simRxReset(&d->rx, SIM_MAX_BODY);

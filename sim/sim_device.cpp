@@ -34,7 +34,7 @@ SimDevice *simDeviceCreate(const SimDeviceConfig *cfg) {
     char name[33];
     copyField(name, sizeof name, cfg->model);
     const SimModel *model = simModelFind(name);
-    if (!model || model->family == SIM_FAMILY_BREV)
+    if (!model)
         return nullptr;
     SimDevice *d = new (std::nothrow) SimDevice;
     if (!d)

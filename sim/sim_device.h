@@ -1,4 +1,4 @@
-// sim_device.h - the device side of a simulated Halvex-family device.
+// sim_device.h - the device side of a simulated Halvex or Brev device.
 //
 // A SimDevice is what sits behind a simulated transceiver: it takes the bytes
 // the host writes, answers commands the way a device does, and streams data
@@ -29,6 +29,13 @@
 //   and stop measurement, 0x0B/0x0C start and stop test, 0x0D restart (the
 //   reply, then the state of a power cycle). A start needs a configuration
 //   with a channel on; the power-on configuration has none.
+// - A Brev device ("Quorvane Brev 100") answers the Brev commands instead:
+//   0x00 identity, 0x03 device state (1 rest, 3 measuring, 5 paused), 0x07
+//   a 16-bit notification mask (bit 0 state changes, bit 4 raw data, bit 5
+//   artifacts), 0x0A start with a 4-byte configuration (byte 1: rate code
+//   0..2 for 128, 256, 512 sps), 0x0B stop. It sends its 12-bit samples in
+//   raw data notifications (0xC4) of an eighth of a second; its button
+//   pauses and resumes, announced by state changes (0xC0).
 // - Data (0xC1) while measuring or testing with bit 6 of the mask set: phase,
 //   status, samples by tick and channel; a message closes after 16 ticks (or
 //   earlier with maxMessageMs) and is sent when its last tick is complete. A
@@ -97,8 +104,8 @@ void simDeviceDefaults(SimDeviceConfig *cfg, const char *model);
 
 struct SimDevice;
 
-// A device for cfg->model; null when the model is not a Halvex-family model
-// of the model table (or cfg is null).
+// A device for cfg->model; null when the model is not a model of the model
+// table (or cfg is null).
 SimDevice *simDeviceCreate(const SimDeviceConfig *cfg);
 void simDeviceDestroy(SimDevice *dev);
 
@@ -257,6 +264,15 @@ void simDeviceDropData(SimDevice *dev, uint32_t n);
 // Sends no data messages from nowMs for durationMs (the device keeps
 // measuring; replies and events still go out).
 void simDeviceSilence(SimDevice *dev, uint32_t durationMs, uint32_t nowMs);
+// Brev devices: the button pauses a measurement or resumes it (false when
+// the device does not measure); an artifact report (code, channel 0 SUM,
+// 1 the channel); the state set by hand (3 and 5 pause and resume a
+// measurement, any other ends it), announced by a state change. False for
+// a Halvex device.
+bool simDeviceButton(SimDevice *dev, uint32_t nowMs);
+bool simDeviceArtifact(SimDevice *dev, uint8_t code, uint8_t channel, uint32_t nowMs);
+bool simDeviceSetState(SimDevice *dev, uint8_t state, uint32_t nowMs);
+
 // Reports other identity texts in REP_GET_DEV_INFO (null keeps the current
 // one); the device itself stays the model it was created as.
 void simDeviceSetIdentity(SimDevice *dev, const char *maker, const char *model, const char *serial);

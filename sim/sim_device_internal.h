@@ -2,8 +2,8 @@
 // device record, the device's own copy of the wire codes, and the functions
 // one part calls in another. sim/sim_device.cpp holds the functions of
 // sim_device.h, sim/sim_stream.cpp the transmit queue, the time and the data
-// stream, sim/sim_commands.cpp the commands and their replies. Only these
-// include this header.
+// stream, sim/sim_commands.cpp the commands and their replies, sim/sim_brev.cpp
+// what a Brev device does differently. Only these include this header.
 #pragma once
 
 #include <cstddef>
@@ -37,6 +37,22 @@ enum : uint8_t {
     NOT_EVENT = 0xC0,
     NOT_DATA = 0xC1,
 };
+
+// The Brev device's own codes (same frame, other command set).
+enum : uint8_t {
+    BREV_SET_NOTIF = 0x07,
+    BREV_START_MES = 0x0A,
+    BREV_STOP_MES = 0x0B,
+    BREV_NOT_STATE_CHG = 0xC0,
+    BREV_NOT_RAW_DATA = 0xC4,
+    BREV_NOT_ARTIFACT = 0xC5,
+};
+// Its notification mask: one bit per notification index.
+const uint16_t BREV_NOTIF_STATE = 1u << 0;
+const uint16_t BREV_NOTIF_RAW = 1u << 4;
+const uint16_t BREV_NOTIF_ARTIFACT = 1u << 5;
+// Its states besides SIM_STATE_REST (1).
+enum : uint8_t { BREV_MEASURING = 3, BREV_PAUSED = 5 };
 
 // Result codes of replies.
 enum : uint8_t {
@@ -103,15 +119,19 @@ struct SimDevice {
 
     uint8_t state;
     uint8_t notif;
+    uint16_t brevNotif;     // Brev: its 16-bit notification mask
+    uint32_t pausedAt;      // Brev: when the button paused the measurement
     uint8_t image[SIM_GENERAL_BYTES + SIM_MAX_CHANNELS * 6];
 
     // Measurement or test run.
     bool streaming;
     bool testMode;
     uint32_t startMs;
-    int shift;              // tick rate = 15.625 * 2^shift Hz
+    uint32_t tickNum;       // a tick lasts tickNum / tickDen ms (Halvex: 64 / 2^(m - 4),
+    uint32_t tickDen;       // 15.625 ticks a second at rate code 4; Brev: 1000 / rate)
     uint32_t nextTick;
     int sampling;           // channels that may sample in one tick
+    uint16_t ticksPerMessage;   // a data message closes after this many ticks
     simdev::Channel ch[SIM_MAX_CHANNELS];
 
     // The data message being filled.
@@ -178,6 +198,8 @@ uint32_t advance(SimDevice *d, uint32_t now);
 void startRun(SimDevice *d, bool test, uint32_t now);
 // Ends a run; a partly filled message still goes out.
 void stopRun(SimDevice *d, uint32_t now);
+// Closes the data message being filled at time at (sent or lost).
+void closeMessage(SimDevice *d, uint32_t at);
 // True when the image has a channel that can be measured (the power-on image
 // has none).
 bool anyChannelOn(const SimDevice *d);
@@ -191,5 +213,21 @@ bool anyChannelOn(const SimDevice *d);
 void resetDevice(SimDevice *d);
 // Answers one complete command body received at now.
 void handleBody(SimDevice *d, const uint8_t *body, size_t n, uint32_t now);
+// The identity reply's data (maker, model, serial) after code and result;
+// returns the reply's size.
+size_t identityReply(const SimDevice *d, uint8_t *reply);
+
+// ---------------------------------------------------------------------------
+// Brev devices (sim_brev.cpp)
+// ---------------------------------------------------------------------------
+
+inline bool isBrev(const SimDevice *d) { return d->model->family == SIM_FAMILY_BREV; }
+// Executes a Brev command (reply code and result already set in reply);
+// returns the reply's size.
+size_t brevExecute(SimDevice *d, const uint8_t *body, size_t n, uint32_t now, uint8_t *reply);
+// The body of a Brev data message (its samples) into body; returns its size.
+size_t brevDataBody(const SimDevice *d, uint8_t *body);
+// Sends a Brev notification when its bit of the mask is set.
+void brevNotify(SimDevice *d, uint16_t bit, const uint8_t *body, size_t size);
 
 }  // namespace simdev

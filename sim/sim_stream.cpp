@@ -23,12 +23,13 @@ uint16_t statusWord(const SimDevice *d) {
 
 // The first whole millisecond at which tick t is complete.
 uint32_t tickEndMs(const SimDevice *d, uint32_t t) {
-    const uint64_t num = (static_cast<uint64_t>(t) + 1) * 64u + ((1u << d->shift) - 1);
-    return d->startMs + static_cast<uint32_t>(num >> d->shift);
+    const uint64_t num = (static_cast<uint64_t>(t) + 1) * d->tickNum + (d->tickDen - 1);
+    return d->startMs + static_cast<uint32_t>(num / d->tickDen);
 }
 
 SimFate dataFate(SimDevice *d, uint32_t at) {
-    if (!(d->notif & NOTIF_DATA))
+    const bool on = isBrev(d) ? (d->brevNotif & BREV_NOTIF_RAW) != 0 : (d->notif & NOTIF_DATA) != 0;
+    if (!on)
         return SIM_FATE_NOTIF_OFF;
     if (d->silence && !before(at, d->silenceFrom) && before(at, d->silenceUntil))
         return SIM_FATE_SILENT;
@@ -99,6 +100,8 @@ void tapMessage(SimDevice *d, uint32_t at, uint16_t phase, uint16_t status, SimF
     d->tap(d->tapUser, &info);
 }
 
+}  // namespace
+
 // Closes the data message being filled at time at: sends it (or loses it)
 // and records what became of it.
 void closeMessage(SimDevice *d, uint32_t at) {
@@ -109,7 +112,7 @@ void closeMessage(SimDevice *d, uint32_t at) {
     uint8_t body[5 + 2 * kMaxSamples];
     const uint16_t phase = static_cast<uint16_t>(d->msgFirstTick & 0xFFFFu);
     const uint16_t status = statusWord(d);
-    const size_t size = dataBody(d, phase, status, body);
+    const size_t size = isBrev(d) ? brevDataBody(d, body) : dataBody(d, phase, status, body);
 
     SimFate fate = dataFate(d, at);
     if (fate == SIM_FATE_SENT && !sendBody(d, body, size))
@@ -122,6 +125,8 @@ void closeMessage(SimDevice *d, uint32_t at) {
     if (d->tap)
         tapMessage(d, at, phase, status, fate);
 }
+
+namespace {
 
 void addTick(SimDevice *d, uint32_t t) {
     if (!d->msgOpen) {
@@ -140,7 +145,10 @@ void addTick(SimDevice *d, uint32_t t) {
         if (!k.active || ((t + 1) & k.mask) != 0)
             continue;
         const int i = d->msgTotal++;
-        d->msgSamples[i] = simSignalValue(&d->cfg.signal[c], k.n, k.rate);
+        int16_t v = simSignalValue(&d->cfg.signal[c], k.n, k.rate);
+        if (isBrev(d))  // 12-bit samples
+            v = v > 2047 ? 2047 : v < -2048 ? -2048 : v;
+        d->msgSamples[i] = v;
         d->msgChannel[i] = static_cast<uint8_t>(c);
         d->msgTick[i] = t;
         ++k.n;
@@ -149,9 +157,10 @@ void addTick(SimDevice *d, uint32_t t) {
     }
     ++d->msgTicks;
 
-    bool full = d->msgTicks >= kMaxTicks || most >= kMaxTicks || d->msgTotal + d->sampling > kMaxSamples;
+    bool full = d->msgTicks >= d->ticksPerMessage || most >= d->ticksPerMessage ||
+                d->msgTotal + d->sampling > kMaxSamples;
     if (d->cfg.maxMessageMs &&
-        static_cast<uint64_t>(d->msgTicks) * 64u >= static_cast<uint64_t>(d->cfg.maxMessageMs) << d->shift)
+        static_cast<uint64_t>(d->msgTicks) * d->tickNum >= static_cast<uint64_t>(d->cfg.maxMessageMs) * d->tickDen)
         full = true;
     if (full)
         closeMessage(d, tickEndMs(d, t));
@@ -159,9 +168,9 @@ void addTick(SimDevice *d, uint32_t t) {
 
 // Runs the tick clock up to time T: every tick complete by then is sampled.
 void streamTo(SimDevice *d, uint32_t T) {
-    if (!d->streaming || before(T, d->startMs))
+    if (!d->streaming || before(T, d->startMs) || (isBrev(d) && d->state == BREV_PAUSED))
         return;
-    const uint64_t done = (static_cast<uint64_t>(T - d->startMs) << d->shift) / 64u;
+    const uint64_t done = static_cast<uint64_t>(T - d->startMs) * d->tickDen / d->tickNum;
     while (d->nextTick < done) {
         addTick(d, d->nextTick);
         ++d->nextTick;
@@ -229,7 +238,8 @@ void startRun(SimDevice *d, bool test, uint32_t now) {
         if ((r[0] & 0x80) && r[3] > m)
             m = r[3];
     }
-    d->shift = m - 4;
+    d->tickNum = 64;
+    d->tickDen = 1u << (m - 4);
     d->sampling = 0;
     for (int c = 0; c < SIM_MAX_CHANNELS; ++c) {
         Channel &k = d->ch[c];
@@ -256,6 +266,7 @@ void startRun(SimDevice *d, bool test, uint32_t now) {
     d->startMs = now;
     d->nextTick = 0;
     d->msgOpen = false;
+    d->ticksPerMessage = kMaxTicks;
 }
 
 void stopRun(SimDevice *d, uint32_t now) {

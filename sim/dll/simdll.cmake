@@ -4,7 +4,9 @@
 #
 #   Windows: build/<preset>/sim/FTD2XX.dll exports the FT_* functions by the
 #            same ordinals as the vendor library (from link/d2xx/FTD2XX.def)
-#            and the ftsim* control functions by name.
+#            and the ftsim* control functions by name, among them
+#            ftsimSocketApi, the socket table the driver's link library
+#            takes from its D2XX library when that is the simulator.
 #   Linux:   build/native/sim/libqvftd2xx.so has the SONAME of the libftdi
 #            backend (libqvftd2xx.so).
 #
@@ -23,7 +25,10 @@ set(QD_FTSIM_CONTROL
     ftsimAttachNewDeviceEx ftsimSignalValue ftsimDeviceSetFault ftsimDeviceClearFaults
     ftsimDeviceDropData ftsimDeviceSilence ftsimDeviceSetLinkUp ftsimDeviceInjectBytes
     ftsimDeviceSendEvent ftsimDeviceSetSignalState ftsimDeviceRecordSamples
-    ftsimDeviceRecordCount ftsimDeviceState)
+    ftsimDeviceRecordCount ftsimDeviceState
+    ftsimAddBluetooth ftsimAddInquiryResults ftsimSetInquiryFault ftsimSetConnectFault ftsimAddIrda
+    ftsimSetIasAnswer ftsimDropConnection ftsimOpenSockets ftsimSocketApi
+    ftsimDeviceButton ftsimDeviceArtifact ftsimDeviceSetState)
 
 add_library(qd_ftd2xx_sim SHARED ${QD_SIM_SOURCES})
 qd_target_defaults(qd_ftd2xx_sim)

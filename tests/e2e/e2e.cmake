@@ -10,6 +10,8 @@
 #                           high-pass filtered channels
 #   <build>.e2e.lostreply   a lost reply: the driver's reply timer and message
 #   <build>.e2e.linkloss    a link loss with reconnection
+#   <build>.e2e.bluetooth   a Bluetooth Halvex found by name, every sample
+#   <build>.e2e.brev        the Brev device on IrDA, every sample
 #   <build>.e2e.qdacq-*     qdacq: CSV values, summaries, refusals, faults,
 #                           and what happens without the simulator
 #   <build>.e2e.compare     (Windows builds) the sample digests and driver
@@ -33,7 +35,7 @@ add_dependencies(qd_e2e_host QuorvaneDrv qd_ftd2xx_sim qdacq)
 
 set(QD_E2E_OUT ${CMAKE_BINARY_DIR}/e2e)
 set(qd_e2e_tests)
-foreach(scenario heavy multi lostreply linkloss)
+foreach(scenario heavy multi lostreply linkloss bluetooth brev)
     add_test(NAME ${QD_BUILD_NAME}.e2e.${scenario}
              COMMAND qd_e2e_host --sim $<TARGET_FILE:qd_ftd2xx_sim> --driver $<TARGET_FILE:QuorvaneDrv>
                      --out ${QD_E2E_OUT}/${scenario} ${scenario})
@@ -41,7 +43,7 @@ foreach(scenario heavy multi lostreply linkloss)
     list(APPEND qd_e2e_tests ${QD_BUILD_NAME}.e2e.${scenario})
 endforeach()
 
-foreach(step csv summary refusals faults indicators nosim)
+foreach(step csv summary refusals faults indicators nosim radio)
     add_test(NAME ${QD_BUILD_NAME}.e2e.qdacq-${step}
              COMMAND ${CMAKE_COMMAND}
                      -DSTEP=${step}

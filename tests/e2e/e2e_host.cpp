@@ -13,9 +13,14 @@
 //              timer ends the measurement with its user message
 //   linkloss   the device's radio link drops for 600 ms and the device
 //              reports the failure: the driver reconnects and goes on
+//   bluetooth  a "Quorvane Halvex-4 BT" found by its name over the
+//              simulator's Bluetooth sockets, two channels for 3 seconds
+//   brev       a "Quorvane Brev 100" on the simulator's IrDA sockets at
+//              256 sps for 3 seconds
 //
 // Every sample the driver delivers is checked against the simulator's own
 // record of what it generated (value, tick and whether it was sent), scaled
+// (a Brev sample is the device value times 2^20, a Halvex one times 2^16)
 // and, where the channel has a high-pass filter, filtered by an
 // implementation of the filter of this file. The run then stops the
 // measurement, waits for the context to be idle, checks that the engine has
@@ -185,6 +190,7 @@ struct HighPass {
     bool primed = false;
     double a = 0, b = 0, y = 0;
     double xPrev = 0;
+    double scale = 65536.0;     // 1048576 for a Brev sample
 
     void setup(int rateCode, int lowerLimitCode) {
         static const double F[3] = {0.5, 0.05, 0.01};
@@ -196,7 +202,7 @@ struct HighPass {
     }
 
     int32_t next(int16_t d) {
-        double x = (double)d * 65536.0;
+        double x = (double)d * scale;
         if (!on) return (int32_t)x;
         if (!primed) {
             primed = true;
@@ -226,6 +232,7 @@ Libraries g_lib;
 struct ChannelPlan {
     bool on = false;
     int rateCode = 0;           // 4 = 15.625 sps ... 11 = 2000 sps
+    double hz = 0;              // the rate where it has no code (Brev), else 0
     int lowerLimit = 3;         // "Lower limit frequency" option code; 3 = 0 Hz, no filter
     bool voltage = true;        // channel function Voltage (the filter applies only to it)
     FtSimSignal signal = {0, 1000, 0, 1.0f};
@@ -235,6 +242,7 @@ struct ChannelPlan {
 struct DevicePlan {
     std::string model;
     std::string serial;         // transceiver serial number, 8 characters
+    int link = QD_LINK_USB;     // where the simulated device sits
     int channels = 0;
     ChannelPlan ch[6];
     int tx = -1;
@@ -243,10 +251,11 @@ struct DevicePlan {
 };
 
 double rateHz(int code) { return 15.625 * std::pow(2.0, code - 4); }
+double rateOf(const ChannelPlan &k) { return k.hz > 0 ? k.hz : rateHz(k.rateCode); }
 
-std::string rateText(int code) {
+std::string rateText(double hz) {
     char t[32];
-    snprintf(t, sizeof t, "%g", rateHz(code));
+    snprintf(t, sizeof t, "%g", hz);
     return t;
 }
 
@@ -257,13 +266,14 @@ bool setting(int context, const std::string &text) {
     return ok;
 }
 
-// Transceiver, device, context and parameters of one plan.
+// The device's place (transceiver, Bluetooth or IrDA device), the device,
+// the context and its parameters of one plan.
 bool prepare(DevicePlan *p, double recordSeconds) {
-    int tx = g_lib.sim.Add(p->serial.c_str(), nullptr);
+    int tx = simAddPort(g_lib.sim, p->link, p->serial.c_str());
     FtSimSignal signals[6];
     for (int c = 0; c < 6; ++c) signals[c] = p->ch[c].signal;
     if (!check(tx >= 0 && g_lib.sim.AttachNewDeviceEx(tx, p->model.c_str(), nullptr, signals, 6) == tx,
-               "simulated %s behind transceiver %s", p->model.c_str(), p->serial.c_str())) {
+               "simulated %s (link type %d, %s)", p->model.c_str(), p->link, p->serial.c_str())) {
         return false;
     }
     p->tx = tx;
@@ -273,19 +283,22 @@ bool prepare(DevicePlan *p, double recordSeconds) {
     p->channels = contextChannels(g_lib.api);
     g_cap[ctx].channels = p->channels;
     // The mains frequency's default follows the user's country, which
-    // differs between machines (and Wine): the host chooses it.
-    bool ok = setting(ctx, "Device id=" + p->serial) && setting(ctx, "Mains power frequency=50");
+    // differs between machines (and Wine): the host chooses it. The Brev
+    // model (IrDA) has neither a device id nor a mains frequency, and its
+    // one channel is always on.
+    bool brev = p->link == QD_LINK_IRDA;
+    bool ok = brev || (setting(ctx, "Device id=" + p->serial) && setting(ctx, "Mains power frequency=50"));
     for (int c = 0; c < p->channels; ++c) {
         const ChannelPlan &k = p->ch[c];
         std::string at = ":" + std::to_string(c) + "=";
-        ok = ok && setting(ctx, "Channel enable" + at + (k.on ? "1" : "0"));
+        if (!brev) ok = ok && setting(ctx, "Channel enable" + at + (k.on ? "1" : "0"));
         if (!k.on) continue;
         for (const std::string &s : k.settings) {
             size_t eq = s.find('=');
             ok = ok && setting(ctx, s.substr(0, eq) + ":" + std::to_string(c) + s.substr(eq));
         }
-        ok = ok && setting(ctx, "Sample rate" + at + rateText(k.rateCode));
-        size_t capacity = (size_t)(rateHz(k.rateCode) * recordSeconds) + 64;
+        ok = ok && setting(ctx, "Sample rate" + at + rateText(rateOf(k)));
+        size_t capacity = (size_t)(rateOf(k) * recordSeconds) + 64;
         p->record[c].assign(capacity, FtSimSample{});
         g_lib.sim.DeviceRecordSamples(tx, c, p->record[c].data(), (uint32_t)capacity);
     }
@@ -308,10 +321,11 @@ void verify(DevicePlan *p, bool lossless) {
 
         HighPass filter;
         if (k.voltage && p->model.find("Halvex") != std::string::npos) filter.setup(k.rateCode, k.lowerLimit);
+        if (p->link == QD_LINK_IRDA) filter.scale = 1048576.0;
         uint32_t period = (uint32_t)cap.masks[c] + 1;
         size_t bad = 0, notSent = 0, unknown = 0;
         size_t prefixBreak = got.size();
-        double rate = rateHz(k.rateCode);
+        double rate = rateOf(k);
         size_t signalMismatch = 0;
         for (size_t i = 0; i < got.size(); ++i) {
             uint32_t n = (got[i].tick + 1) / period - 1;
@@ -734,6 +748,49 @@ int scenarioLinkLoss(const std::string &) {
     return 0;
 }
 
+// A measurement on one device that is not behind a USB transceiver: the
+// samples of `seconds` are checked and digested, the stop ends in idle.
+int runRadioDevice(DevicePlan &p, double seconds, const std::string &out) {
+    if (!prepare(&p, seconds + 4)) return 1;
+    if (!startAll(g_plans)) return 1;
+    uint32_t ticks = (uint32_t)(rateOf(p.ch[0]) * seconds);
+    check(runUntilTick(p, ticks + 32, seconds + 3.0), "%u ticks of channel A delivered in %.1f s", (unsigned)ticks,
+          host::seconds() - g_start);
+    stopAll(g_plans, 3.0);
+    checkEngineEnded();
+    verify(&p, true);
+    check(g_lib.sim.OpenSockets() == 0, "no simulated socket is left open");
+    writeFile(out + "/digest.txt", digestText(p, ticks));
+    reportEvents();
+    return 0;
+}
+
+// A Bluetooth Halvex found by its name (an inquiry), two filtered and
+// unfiltered channels.
+int scenarioBluetooth(const std::string &out) {
+    g_plans.resize(1);
+    DevicePlan &p = g_plans[0];
+    p.model = "Quorvane Halvex-4 BT";
+    p.link = QD_LINK_BT;
+    p.serial = SIM_BT_NAME;
+    p.ch[0] = analog(10, 6000, 3, sine(7000, 3.0f));
+    p.ch[1] = analog(9, 800, 0, sine(3000, 1.5f, 500));
+    return runRadioDevice(p, 3.0, out);
+}
+
+// The Brev device on IrDA at 256 sps (rate option 1).
+int scenarioBrev(const std::string &out) {
+    g_plans.resize(1);
+    DevicePlan &p = g_plans[0];
+    p.model = "Quorvane Brev 100";
+    p.link = QD_LINK_IRDA;
+    p.serial = "IrDA";
+    p.ch[0].on = true;
+    p.ch[0].hz = 256;
+    p.ch[0].signal = sine(1800, 9.0f, -100);
+    return runRadioDevice(p, 3.0, out);
+}
+
 // ---------------------------------------------------------------------------
 // qdacq's CSV file
 // ---------------------------------------------------------------------------
@@ -793,9 +850,25 @@ int checkCsv(const std::string &file, const std::string &simPath, const std::str
     return g_failures ? 1 : 0;
 }
 
+// Runs the scenario of that name: its result, or 2 when there is none.
+int runScenario(const std::string &scenario, const std::string &out) {
+    const struct {
+        const char *name;
+        int (*run)(const std::string &out);
+    } scenarios[] = {{"heavy", scenarioHeavy},         {"multi", scenarioMulti},
+                     {"lostreply", scenarioLostReply}, {"linkloss", scenarioLinkLoss},
+                     {"bluetooth", scenarioBluetooth}, {"brev", scenarioBrev}};
+    for (const auto &sc : scenarios) {
+        if (scenario == sc.name) return sc.run(out);
+    }
+    note("unknown scenario %s", scenario.c_str());
+    return 2;
+}
+
 int usage() {
     fprintf(stderr,
-            "usage: e2e_host --sim SIM_LIBRARY --driver DRIVER_LIBRARY --out DIR heavy|multi|lostreply|linkloss\n"
+            "usage: e2e_host --sim SIM_LIBRARY --driver DRIVER_LIBRARY --out DIR "
+            "heavy|multi|lostreply|linkloss|bluetooth|brev\n"
             "       e2e_host --sim SIM_LIBRARY --check-csv FILE --model NAME --rates R0,R1,... --range R\n");
     return 2;
 }
@@ -857,18 +930,7 @@ int main(int argc, char **argv) {
     g_lib.logPath = host::driverLogPath();
     g_lib.api.SetCallbacks(onSamples, onIndicator, onMessage);
 
-    int rc = 2;
-    if (scenario == "heavy") {
-        rc = scenarioHeavy(out);
-    } else if (scenario == "multi") {
-        rc = scenarioMulti(out);
-    } else if (scenario == "lostreply") {
-        rc = scenarioLostReply(out);
-    } else if (scenario == "linkloss") {
-        rc = scenarioLinkLoss(out);
-    } else {
-        note("unknown scenario %s", scenario.c_str());
-    }
+    int rc = runScenario(scenario, out);
     closeAll(g_plans);
     g_lib.api.SetCallbacks(nullptr, nullptr, nullptr);
     driverUnload(&g_lib.api);

@@ -1,5 +1,5 @@
 # qdacq.cmake - runs qdacq as a user would and checks what it says and writes.
-# Called by ctest with -DSTEP=csv|summary|refusals|faults|indicators|nosim, -DEMULATOR
+# Called by ctest with -DSTEP=csv|summary|refusals|faults|indicators|nosim|radio, -DEMULATOR
 # (empty natively, the Wine runner for Windows programs), -DQDACQ, -DHOST
 # (the e2e host, for the CSV check), -DSIM (the simulator library), -DOUT
 # (a folder of its own) and -DWINDOWS. A program the runner cannot execute
@@ -80,12 +80,23 @@ elseif(STEP STREQUAL "indicators")
     run(ind 0 ${sim} --seconds 1.5 --sim-fault signal@0.5=1:2 --sim-fault battery@0.5=1)
     expect(ind "signal channel B: overflow (2)")
     expect(ind "battery: low (1)")
+elseif(STEP STREQUAL "radio")
+    # A Bluetooth Halvex found by its name, and the Brev device on IrDA
+    # recorded into an EDF file.
+    run(bt 0 --simulate --model "Quorvane Halvex-4 BT" --set "Channel enable=1" --seconds 2)
+    expect(bt "model: Quorvane Halvex-4 BT (simulated)")
+    expect(bt ", 0 lost (0 gaps), stop state: idle")
+    run(brev 0 --simulate --model "Quorvane Brev 100" --seconds 2.2 --edf ${OUT}/brev.edf)
+    expect(brev "channel 0 (A): 128 sps, range -150 to 150 uV")
+    expect(brev "EDF, 2 data records")
+    expect(brev ", 0 lost (0 gaps), stop state: idle")
 elseif(STEP STREQUAL "nosim")
-    # The simulator is chosen by --simulate alone, and for USB models only.
+    # The simulator is chosen by --simulate alone, and it has no Bluetooth
+    # LE devices.
     run(usage 2 --sim-fault link-loss@1)
     expect(usage "options need --simulate")
-    run(link 2 --simulate --model "Quorvane Halvex-4 BT")
-    expect(link "USB transceivers only")
+    run(link 2 --simulate --model "Quorvane Halvex-4 BLE")
+    expect(link "Bluetooth and IrDA devices only")
     # Without the simulator the driver talks to real transceivers.
     if(WINDOWS)
         # The test prefix has no FTD2XX.dll: the driver cannot load.

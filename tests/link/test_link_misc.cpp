@@ -1,6 +1,12 @@
 // Library start and stop, and the link types whose transports are not
-// available here: each open fails with one log line and an invalid handle.
+// available here (the system's own sockets, no Bluetooth adapter, no IrDA
+// stack): each open fails with one log line, an invalid handle and no
+// descriptor left open.
 #include <cstring>
+
+#if !defined(_WIN32)
+#include <dirent.h>
+#endif
 
 #include "tests/link/link_fixture.h"
 
@@ -30,7 +36,22 @@ static size_t errorLines(const std::string &log) {
     return n;
 }
 
+// Open descriptors of the process (-1 where they cannot be counted).
+static int openDescriptors() {
+#if defined(_WIN32)
+    return -1;
+#else
+    DIR *d = opendir("/proc/self/fd");
+    if (d == nullptr) return -1;
+    int n = 0;
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+    return n;
+#endif
+}
+
 TEST_F(LinkLibrary, UnavailableTransportsFailCleanly) {
+    int descriptors = openDescriptors();
     LinkHandle link = {LINK_USB, 0x77};
     char id[22] = "stale";
     EXPECT_EQ(OpenLink(LINK_IRDA, nullptr, &link, id, sizeof id), 0);
@@ -39,11 +60,15 @@ TEST_F(LinkLibrary, UnavailableTransportsFailCleanly) {
     EXPECT_STREQ(id, "");
     EXPECT_EQ(errorLines(newLog()), 1u);
 
-    link.handle = 0x77;
-    std::string before = newLog();
-    EXPECT_EQ(OpenLink(LINK_BT, "00:11:22:33:44:55", &link, id, sizeof id), 0);
-    EXPECT_EQ(link.handle, LINK_INVALID_HANDLE);
-    EXPECT_EQ(errorLines(newLog().substr(before.size())), 1u);
+    // Bluetooth by address and by name.
+    for (const char *device : {"00:11:22:33:44:55", "Quorvane Halvex*"}) {
+        link.handle = 0x77;
+        std::string before = newLog();
+        EXPECT_EQ(OpenLink(LINK_BT, device, &link, id, sizeof id), 0);
+        EXPECT_EQ(link.handle, LINK_INVALID_HANDLE);
+        EXPECT_EQ(errorLines(newLog().substr(before.size())), 1u) << newLog();
+    }
+    EXPECT_EQ(openDescriptors(), descriptors);
 
     // Bluetooth LE: without a usable GATT library, or with no device found.
     link.handle = 0x77;

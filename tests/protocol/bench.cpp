@@ -3,7 +3,9 @@
 
 #include <cstring>
 
+#include "link/sockets.h"
 #include "os/os.h"
+#include "sim/sim_models.h"
 
 static void peerReceive(void *c, const uint8_t *data, size_t size, uint32_t now) {
     simDeviceReceive((SimDevice *)c, data, size, now);
@@ -18,10 +20,21 @@ Bench::Bench(const char *model, const char *device, void (*tweak)(SimDeviceConfi
     if (tweak != nullptr) tweak(&cfg);
     dev = simDeviceCreate(&cfg);
     EXPECT_NE(dev, nullptr);
-    slot = ftsimAdd(serial, nullptr);
+    // The device sits where its model's link puts it.
+    const SimModel *m = simModelFind(cfg.model);
+    int link = m != nullptr ? m->linkType : QD_LINK_USB;
+    if (link == QD_LINK_IRDA) {
+        slot = ftsimAddIrda("Quorvane Brev");
+        ftsimAttachDevice(slot, dev);
+    } else if (link == QD_LINK_BT) {
+        slot = ftsimAddBluetooth(BENCH_BT_ADDRESS, "Quorvane Halvex*");
+        ftsimAttachDevice(slot, dev);
+    } else {
+        slot = ftsimAdd(serial, nullptr);
+        FtSimPeer peer = {dev, peerReceive, peerPending, peerTake, peerLinkUp};
+        ftsimAttachPeer(slot, &peer);
+    }
     EXPECT_GE(slot, 0);
-    FtSimPeer peer = {dev, peerReceive, peerPending, peerTake, peerLinkUp};
-    ftsimAttachPeer(slot, &peer);
     ctx = QdOpenDevContext(model);
     EXPECT_GE(ctx, 0);
 }
@@ -109,6 +122,7 @@ bool waitReal(const std::function<bool()> &pred, uint32_t maxMs) {
 void DeviceTest::SetUp() {
     ProtocolTest::SetUp();
     ftsimReset();
+    linkUseSockets(ftsimSocketApi());
     osClockSetManual(true, 100000);
     protoSetOsVersionOverride(-1);
 }
@@ -116,5 +130,6 @@ void DeviceTest::SetUp() {
 void DeviceTest::TearDown() {
     ASSERT_TRUE(waitReal([] { return engineThreadState() == 0; }, 2000)) << "engine thread still running";
     osClockSetManual(false, 0);
+    linkUseSockets(nullptr);
     ProtocolTest::TearDown();
 }

@@ -22,6 +22,12 @@ enum : uint16_t {
     S_RESET_NOTIF = 12,
 };
 
+// The Bluetooth address of a bench's Bluetooth device.
+#define BENCH_BT_ADDRESS "00:80:98:51:56:01"
+
+// A driver context and a simulated device of its model behind the link of
+// the model: a USB transceiver, a Bluetooth device named "Quorvane Halvex*"
+// or an IrDA device.
 struct Bench {
     SimDevice *dev = nullptr;
     int slot = -1;          // transceiver
@@ -58,7 +64,8 @@ struct Bench {
     // Puts a frame on the wire from the device side.
     void inject(uint8_t code, const Bytes &payload);
     void injectRaw(const Bytes &bytes);
-    // Whether the driver holds the transceiver open.
+    // Whether the driver holds the transceiver open (a socket connected to
+    // the device).
     bool transceiverOpen() const;
 };
 

@@ -195,11 +195,11 @@ TEST(SimCommands, ReceiverSkipsFillerOverlongFramesAndStalePartialFrames) {
     EXPECT_EQ(st.frameTimeouts, 2u);
 }
 
-TEST(SimCommands, UnknownModelsAndTheBrevAreRefused) {
+TEST(SimCommands, UnknownModelsAreRefused) {
     SimDeviceConfig cfg;
     simDeviceDefaults(&cfg, "Quorvane Halvex-9 USB");
     EXPECT_EQ(simDeviceCreate(&cfg), nullptr);
-    simDeviceDefaults(&cfg, "Quorvane Brev 100");
+    simDeviceDefaults(&cfg, "Quorvane Brev 200");
     EXPECT_EQ(simDeviceCreate(&cfg), nullptr);
     EXPECT_EQ(simDeviceCreate(nullptr), nullptr);
     simDeviceDefaults(&cfg, "Quorvane Halvex+ 4 BLE");

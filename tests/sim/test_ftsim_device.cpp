@@ -147,7 +147,7 @@ TEST_F(FtsimDevice, RefusesSlotsWithoutADeviceAndBadArguments) {
     EXPECT_EQ(ftsimAttachNewDeviceEx(bare, "Quorvane Halvex-2 USB", nullptr, &bad, 1), -1);
     FtSimSignal loud = {0, 40000, 0, 1.0f};
     EXPECT_EQ(ftsimAttachNewDeviceEx(bare, "Quorvane Halvex-2 USB", nullptr, &loud, 1), -1);
-    EXPECT_EQ(ftsimAttachNewDeviceEx(bare, "Quorvane Brev 100", nullptr, nullptr, 0), -1);
+    EXPECT_EQ(ftsimAttachNewDeviceEx(bare, "Quorvane Brev 200", nullptr, nullptr, 0), -1);
     EXPECT_EQ(ftsimAttachNewDeviceEx(bare, "Quorvane Halvex-2 USB", nullptr, nullptr, 7), -1);
     ASSERT_EQ(ftsimAttachNewDeviceEx(bare, "Quorvane Halvex-2 USB", nullptr, nullptr, 0), bare);
     EXPECT_EQ(ftsimDeviceSetFault(bare, 0x40, SIM_FAULT_WITHHOLD, 0, 1), -1);

@@ -390,11 +390,12 @@ void printLogErrors(const std::string &logPath, long from) {
     for (const std::string &line : logErrorsSince(logPath, from)) say("  driver log: " + line);
 }
 
-// Puts a simulated device of the context's model behind a new transceiver.
-int simulateDevice(const SimApi &sim, const Options &o, const std::string &model) {
+// Puts a simulated device of the context's model where its link looks for
+// it: behind a new transceiver, or in Bluetooth or IrDA range.
+int simulateDevice(const SimApi &sim, const Options &o, const std::string &model, int linkType) {
     sim.Reset();
     // An 8-character serial number: the driver reopens the transceiver by it.
-    int tx = sim.Add("QVSIM001", nullptr);
+    int tx = simAddPort(sim, linkType, "QVSIM001");
     if (tx < 0) return -1;
     std::vector<FtSimSignal> signals;
     if (!o.simSignal.empty()) {
@@ -444,7 +445,8 @@ struct Session {
     bool haveLog = false;
     std::string model;
     int16_t ctx = -1;
-    int tx = -1;                 // the simulated transceiver
+    int tx = -1;                 // the simulated transceiver or device slot
+    int link = -1;               // the model's link type
     bool poll = false;
     bool recording = false;
     bool recordingBroke = false;
@@ -530,21 +532,23 @@ int openContext(Session *s) {
     return -1;
 }
 
-// The simulated device (USB models only), the settings, and --params.
+// The simulated device (USB, Bluetooth and IrDA models), the settings, and
+// --params.
 int prepareDevice(Session *s) {
     const DriverApi &api = g_run.api;
+    QdParamValue link;
+    memset(&link, 0, sizeof link);
+    if (api.GetParam(QD_PAR_LINK_TYPE, 0, &link) == QD_GETPARAM_OK) s->link = (int)link.code;
     if (s->o.simulate) {
-        QdParamValue link;
-        memset(&link, 0, sizeof link);
-        if (api.GetParam(QD_PAR_LINK_TYPE, 0, &link) != QD_GETPARAM_OK || link.code != QD_LINK_USB) {
+        if (s->link != QD_LINK_USB && s->link != QD_LINK_BT && s->link != QD_LINK_IRDA) {
             fprintf(stderr,
-                    "qdacq: the simulator stands in for USB transceivers only; \"%s\" is not a USB model. "
-                    "The USB models are:\n",
+                    "qdacq: the simulator stands in for USB transceivers and Bluetooth and IrDA devices only; "
+                    "\"%s\" is a Bluetooth LE model. The other models are:\n",
                     s->model.c_str());
-            printModels(api, stderr, QD_LINK_USB);
+            for (int type : {QD_LINK_USB, QD_LINK_BT, QD_LINK_IRDA}) printModels(api, stderr, type);
             return EXIT_USAGE;
         }
-        s->tx = simulateDevice(s->sim, s->o, s->model);
+        s->tx = simulateDevice(s->sim, s->o, s->model, s->link);
         if (s->tx < 0) {
             fprintf(stderr, "qdacq: the simulator has no device of the model \"%s\"\n", s->model.c_str());
             return EXIT_SETUP;
@@ -621,11 +625,15 @@ void explainFailedStart(const Session &s, int32_t started, long from) {
     say("qdacq: the measurement did not start: QdStartMeasurement " + std::to_string(started) + " (" +
         startResultText(started) + ")");
     printLogErrors(s.logPath, from);
-    if (s.o.simulate && s.sim.CallCount(FTSIM_CALL_ALL) == 0) {
+    if (s.o.simulate && s.link == QD_LINK_USB && s.sim.CallCount(FTSIM_CALL_ALL) == 0) {
         say("  the driver did not call the simulator library: it uses another D2XX library");
     } else if (!s.o.simulate && started == QD_MEAS_LINK_NOT_OPENED) {
-        say("  no transceiver answered to the device id; check that the device's USB cable or dongle is "
-            "plugged in and not held by another program");
+        say(s.link == QD_LINK_BT     ? "  no Bluetooth device of that address or name answered; check that it is on, "
+                                       "paired and in range, and that the system has a Bluetooth adapter"
+            : s.link == QD_LINK_IRDA ? "  no IrDA device answered; check that it is on and in the infrared range "
+                                       "(Linux has no IrDA stack)"
+                                     : "  no transceiver answered to the device id; check that the device's USB "
+                                       "cable or dongle is plugged in and not held by another program");
     }
     if (s.haveLog) say("  details in the driver log " + s.logPath);
 }

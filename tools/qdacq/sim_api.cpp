@@ -1,6 +1,8 @@
 // sim_api.cpp - loading the simulator library and injecting faults through it.
 #include "tools/qdacq/sim_api.h"
 
+#include "QuorvaneDrv.h"
+
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +34,10 @@ const host::Symbol kSimExports[] = {
     {"ftsimDeviceRecordSamples", offsetof(SimExports, DeviceRecordSamples)},
     {"ftsimDeviceRecordCount", offsetof(SimExports, DeviceRecordCount)},
     {"ftsimDeviceState", offsetof(SimExports, DeviceState)},
+    {"ftsimAddBluetooth", offsetof(SimExports, AddBluetooth)},
+    {"ftsimAddIrda", offsetof(SimExports, AddIrda)},
+    {"ftsimDropConnection", offsetof(SimExports, DropConnection)},
+    {"ftsimOpenSockets", offsetof(SimExports, OpenSockets)},
 };
 const size_t kSimExportCount = sizeof kSimExports / sizeof kSimExports[0];
 static_assert(sizeof(SimExports) == kSimExportCount * sizeof(void *), "every member of SimExports has a name");
@@ -76,6 +82,15 @@ void simUnload(SimApi *api) {
     api->library = nullptr;
 }
 
+int simAddPort(const SimApi &api, int linkType, const char *serial) {
+    switch (linkType) {
+    case QD_LINK_USB: return api.Add(serial, nullptr);
+    case QD_LINK_BT: return api.AddBluetooth(SIM_BT_ADDRESS, SIM_BT_NAME);
+    case QD_LINK_IRDA: return api.AddIrda("Quorvane Brev");
+    default: return -1;
+    }
+}
+
 int simCommandCode(const std::string &name) {
     static const struct {
         const char *name;
@@ -97,7 +112,8 @@ const char *simFaultHelp() {
     return "  lost-reply[=CMD]     the device never answers command CMD once (info, config, notif, start,\n"
            "                       stop, test-start, test-stop or a code; default stop)\n"
            "  link-loss@S[+MS]     at second S the device's radio link is down for MS ms (default 500),\n"
-           "                       then the device reports the link failure and the driver reconnects\n"
+           "                       then the device reports the link failure and the driver reconnects;\n"
+           "                       a Bluetooth or IrDA device's connection breaks at once instead\n"
            "  unplug@S[+MS]        at second S the transceiver is pulled out, plugged in again after MS ms\n"
            "  phase-gap@S[xN]      at second S, N data messages (default 1) are lost\n"
            "  silence@S[+MS]       at second S the device sends no data for MS ms (default 2500)\n"
@@ -272,6 +288,14 @@ typedef void (*SayFn)(const std::string &line);
 // the device's report of the failure.
 static void runLinkLoss(const SimApi &api, int tx, SimFault &f, double t, SayFn say) {
     char line[160];
+    // A device on a socket link (Bluetooth, IrDA): its connection breaks
+    // and the driver reopens it.
+    if (f.stage == 0 && api.DropConnection(tx) == 0) {
+        std::snprintf(line, sizeof line, "simulator: the connection to the device breaks at %.1f s", t);
+        say(line);
+        f.stage = 2;
+        return;
+    }
     if (f.stage == 0) {
         api.DeviceSetLinkUp(tx, 0);
         std::snprintf(line, sizeof line, "simulator: radio link down at %.1f s for %u ms", t, (unsigned)f.ms);

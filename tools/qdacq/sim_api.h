@@ -33,6 +33,10 @@ struct SimExports {
     decltype(&ftsimDeviceRecordSamples) DeviceRecordSamples = nullptr;
     decltype(&ftsimDeviceRecordCount) DeviceRecordCount = nullptr;
     decltype(&ftsimDeviceState) DeviceState = nullptr;
+    decltype(&ftsimAddBluetooth) AddBluetooth = nullptr;
+    decltype(&ftsimAddIrda) AddIrda = nullptr;
+    decltype(&ftsimDropConnection) DropConnection = nullptr;
+    decltype(&ftsimOpenSockets) OpenSockets = nullptr;
 };
 
 struct SimApi : SimExports {
@@ -51,6 +55,14 @@ std::string simDefaultPath();
 bool simLoad(SimApi *api, const std::string &path, std::string *why);
 void simUnload(SimApi *api);
 
+// Where a simulated device of a model sits: a USB transceiver with the
+// serial number given, a Bluetooth device named like the Bluetooth models'
+// default device id ("Quorvane Halvex*") at SIM_BT_ADDRESS, or an IrDA device
+// in range. The slot, or -1 (a link the simulator has no stand-in for).
+#define SIM_BT_ADDRESS "00:80:98:51:56:01"
+#define SIM_BT_NAME "Quorvane Halvex*"
+int simAddPort(const SimApi &api, int linkType, const char *serial);
+
 // Device command codes by name, for lost-reply faults: info, firmware,
 // state, notif, config, start, stop, test-start, test-stop, restart, or a
 // number. -1 when unknown.
@@ -61,7 +73,8 @@ struct SimFault {
     enum Kind {
         LOST_REPLY,   // lost-reply[=COMMAND]: the reply to COMMAND never comes (armed at the start)
         LINK_LOSS,    // link-loss@S[+MS]: the radio link is down for MS, then the device reports the
-                      //   link failure (event 0x61) and the driver reconnects
+                      //   link failure (event 0x61) and the driver reconnects; a device on a socket
+                      //   link (Bluetooth, IrDA) has its connection broken instead
         UNPLUG,       // unplug@S[+MS]: the transceiver is pulled out (and plugged in again after MS)
         PHASE_GAP,    // phase-gap@S[xN]: N data messages are withheld
         SILENCE,      // silence@S[+MS]: no data messages for MS

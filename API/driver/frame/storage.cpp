@@ -235,15 +235,8 @@ void keepMainsFrequency(int contextModel, const uint8_t *contextImg, uint8_t *bl
     }
 }
 
-// Failure results of QdSetDevConfig; their log texts follow in result order.
-enum : int {
-    SET_INVALID_CONTEXT = -1,
-    SET_INCOMPATIBLE_STORAGE = -2,
-    SET_INCONSISTENT_MODEL = -3,
-    SET_CANNOT_OPEN = -4,
-    SET_CANNOT_COPY = -5,
-    SET_CANNOT_INITIALIZE = -6,
-};
+// Log texts of QdSetDevConfig's failure results (QdSetDevConfigResult),
+// in result order from -1 down.
 const char *const kSetFailureTexts[] = {
     "Invalid context", "Incompatible storage", "Storage for inconsistent device model",
     "Cannot open device context", "Cannot copy data", "Cannot initialize parameter dependency info",
@@ -287,16 +280,16 @@ struct LoadTarget {
 };
 
 // Header checks: signature, version, image length, and a size that holds the
-// image. Fills the plan's blob fields. 0 or SET_INCOMPATIBLE_STORAGE.
+// image. Fills the plan's blob fields. 0 or QD_SETCONFIG_INCOMPATIBLE.
 int readBlob(uint8_t *bytes, uint32_t size, LoadPlan *plan, BlobParts *parts) {
     if (!bytes || size < QD_BLOB_HEADER ||
         std::memcmp(bytes + QD_BLOB_SIGNATURE_AT, kSignature, sizeof kSignature - 1) != 0) {
-        return SET_INCOMPATIBLE_STORAGE;
+        return QD_SETCONFIG_INCOMPATIBLE;
     }
     int version = blobStorageVersion(bytes + QD_BLOB_VERSION_AT);
     uint32_t imageLength = bytes[QD_BLOB_IMAGE_LENGTH_AT] | (uint32_t)bytes[QD_BLOB_IMAGE_LENGTH_AT + 1] << 8;
     if (version == 0 || imageLength != imageLengthOf(version) || size - QD_BLOB_HEADER < imageLength) {
-        return SET_INCOMPATIBLE_STORAGE;
+        return QD_SETCONFIG_INCOMPATIBLE;
     }
     std::memset(parts->name, 0, sizeof parts->name);
     std::memcpy(parts->name, bytes + QD_BLOB_MODEL_AT, QD_BLOB_MODEL_SIZE);
@@ -313,7 +306,7 @@ int readBlob(uint8_t *bytes, uint32_t size, LoadPlan *plan, BlobParts *parts) {
 // Which model receives the blob, and whether the conversions can be done,
 // decided before anything is opened or reset. A blob whose model is unknown
 // cannot open a context (that fails later, at the open). 0,
-// SET_INCONSISTENT_MODEL or SET_CANNOT_COPY.
+// QD_SETCONFIG_OTHER_MODEL or QD_SETCONFIG_CANNOT_COPY.
 int planLoad(const BlobParts &parts, LoadPlan *plan, LoadTarget *target) {
     if (target->context == -1) {
         plan->contextModel = plan->blobModel;
@@ -321,7 +314,7 @@ int planLoad(const BlobParts &parts, LoadPlan *plan, LoadTarget *target) {
         plan->contextModel = contextModel((uint16_t)target->context);
         if (plan->blobModel != plan->contextModel) {
             if (plan->blobModel < 0 || !acceptsBlobOf(plan->contextModel, plan->blobModel)) {
-                return SET_INCONSISTENT_MODEL;
+                return QD_SETCONFIG_OTHER_MODEL;
             }
             target->reset = true;
             plan->expand = isHalvexPlus4(plan->contextModel) && isHalvexPlus2(plan->blobModel);
@@ -332,7 +325,7 @@ int planLoad(const BlobParts &parts, LoadPlan *plan, LoadTarget *target) {
     int n = modelChannelCount((uint16_t)plan->blobModel);
     plan->channels = n > 0 ? (n < QD_MAX_CHANNELS ? n : QD_MAX_CHANNELS) : 0;
     if (convertImage(*plan, parts.image, nullptr) != 0 || convertStorage(*plan, parts.storage, nullptr) != 0) {
-        return SET_CANNOT_COPY;
+        return QD_SETCONFIG_CANNOT_COPY;
     }
     return 0;
 }
@@ -340,16 +333,16 @@ int planLoad(const BlobParts &parts, LoadPlan *plan, LoadTarget *target) {
 // Makes the context ready: a new one of the blob's model for -1; the given
 // one, selected and set to defaults, when the blob is of another model. The
 // snapshot is taken before anything of the context changes. 0,
-// SET_CANNOT_OPEN or SET_CANNOT_INITIALIZE.
+// QD_SETCONFIG_CANNOT_OPEN or QD_SETCONFIG_DEPENDENCIES.
 int prepareTarget(const BlobParts &parts, LoadTarget *t) {
     if (t->context == -1) {
         t->context = QdOpenDevContext(parts.name);
-        if (t->context < 0) return SET_CANNOT_OPEN;
+        if (t->context < 0) return QD_SETCONFIG_CANNOT_OPEN;
         t->opened = true;
     } else if (t->reset) {
         int16_t selected = selectedContext();
         if (selected != t->context) {
-            if (QdSelectDevContext((uint16_t)t->context) != t->context) return SET_CANNOT_INITIALIZE;
+            if (QdSelectDevContext((uint16_t)t->context) != t->context) return QD_SETCONFIG_DEPENDENCIES;
             t->remembered = selected;
         }
     }
@@ -357,7 +350,7 @@ int prepareTarget(const BlobParts &parts, LoadTarget *t) {
     if (t->reset && QdSetDefaults(-2) != 0) {
         snapshotRestore((uint16_t)t->context, &t->before);
         if (t->remembered >= 0) QdSelectDevContext((uint16_t)t->remembered);
-        return SET_CANNOT_INITIALIZE;
+        return QD_SETCONFIG_DEPENDENCIES;
     }
     return 0;
 }
@@ -381,7 +374,7 @@ void applyBlob(uint16_t context, const LoadPlan &plan, const BlobParts &parts) {
 // Gives the earlier selection back and brings the spine of a selected target
 // in line. Values the model cannot hold (an option code its lists lack) undo
 // the load, so that the context stays as it was; a context the load opened
-// itself is closed again. 0 or SET_CANNOT_INITIALIZE.
+// itself is closed again. 0 or QD_SETCONFIG_DEPENDENCIES.
 int settleTarget(LoadTarget *t) {
     if (t->remembered >= 0) QdSelectDevContext((uint16_t)t->remembered);
     if (selectedContext() != t->context || updateAllDeps() == 0) return 0;
@@ -391,7 +384,7 @@ int settleTarget(LoadTarget *t) {
         snapshotRestore((uint16_t)t->context, &t->before);
         updateAllDeps();
     }
-    return SET_CANNOT_INITIALIZE;
+    return QD_SETCONFIG_DEPENDENCIES;
 }
 
 }  // namespace
@@ -450,7 +443,7 @@ extern "C" int32_t QDCALL QdGetDevConfig(int16_t context, void *buffer, uint32_t
 
 extern "C" int16_t QDCALL QdSetDevConfig(int16_t context, void *blob, uint32_t size) {
     logEnter("QdSetDevConfig", "%i", context);
-    if (context != -1 && (context < 0 || !contextInUse((uint16_t)context))) return setFail(SET_INVALID_CONTEXT);
+    if (context != -1 && (context < 0 || !contextInUse((uint16_t)context))) return setFail(QD_SETCONFIG_INVALID_CONTEXT);
     LoadPlan plan{};
     BlobParts parts{};
     LoadTarget target{};

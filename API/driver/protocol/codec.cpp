@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "API/driver/frame/log.h"
+#include "API/driver/protocol/brev_wire.h"
 #include "API/driver/protocol/halvex_wire.h"
 
 // ---------------------------------------------------------------------------
@@ -33,28 +34,20 @@ static const uint8_t halvexNotificationMinimum[halvex::NOTIFICATION_COUNT] = {HA
 #undef HALVEX_NO_NAME
 #undef HALVEX_MINIMUM
 
-static const char *const brevCommandNames[21] = {
-    "CMD_GET_DEV_INFO", "CMD_GET_FIRM_INFO", "CMD_GET_BOOT_INFO", "CMD_GET_DEV_STATE",
-    "CMD_GET_SYS_CLK", "CMD_READ_CFG", "CMD_WRITE_CFG", "CMD_SET_NOTIF",
-    "CMD_TURN_ON", "CMD_TURN_OFF", "CMD_START_MES", "CMD_STOP_MES",
-    "CMD_EXEC_MENU_CMD", "CMD_RESTART", "CMD_READ_SCORES", "CMD_READ_EVENTS",
-    "CMD_GET_HARD_STATE", "CMD_BOOT", "CMD_WRITE_FIRM", "CMD_WRITE_BOOT", "CMD_START_FIRM",
-};
-static const char *const brevReplyNames[21] = {
-    "REP_GET_DEV_INFO", "REP_GET_FIRM_INFO", "REP_GET_BOOT_INFO", "REP_GET_DEV_STATE",
-    "REP_GET_SYS_CLK", "REP_READ_CFG", "REP_WRITE_CFG", "REP_SET_NOTIF",
-    "REP_TURN_ON", "REP_TURN_OFF", "REP_START_MES", "REP_STOP_MES",
-    "REP_EXEC_MENU_CMD", "REP_RESTART", "REP_READ_SCORES", "REP_READ_EVENTS",
-    "REP_GET_HARD_STATE", "REP_BOOT", "REP_WRITE_FIRM", "REP_WRITE_BOOT", "REP_START_FIRM",
-};
-static const uint8_t brevReplyMinimum[21] = {
-    81, 6, 0, 3, 0, 0, 0, 2, 0, 0, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-};
-static const char *const brevNotificationNames[9] = {
-    "NOT_STATE_CHG", "NOT_DEV_ERR", "NOT_CFG_CHG", "NOT_FEEDBK_DATA", "NOT_RAW_DATA",
-    "NOT_ARTIFACT", "NOT_RND_SCORE", "NOT_SES_SCORE", "NOT_EVENT",
-};
-static const uint8_t brevNotificationMinimum[9] = {2, 0, 0, 0, 3, 2, 0, 0, 0};
+// Brev: the same from the Brev lists.
+#define BREV_CMD_NAME(name, minimum) "CMD_" #name,
+#define BREV_REP_NAME(name, minimum) "REP_" #name,
+#define BREV_NOT_NAME(name, minimum) "NOT_" #name,
+#define BREV_MINIMUM(name, minimum) minimum,
+static const char *const brevCommandNames[brev::MESSAGE_COUNT] = {BREV_MESSAGES(BREV_CMD_NAME)};
+static const char *const brevReplyNames[brev::MESSAGE_COUNT] = {BREV_MESSAGES(BREV_REP_NAME)};
+static const uint8_t brevReplyMinimum[brev::MESSAGE_COUNT] = {BREV_MESSAGES(BREV_MINIMUM)};
+static const char *const brevNotificationNames[brev::NOTIFICATION_COUNT] = {BREV_NOTIFICATIONS(BREV_NOT_NAME)};
+static const uint8_t brevNotificationMinimum[brev::NOTIFICATION_COUNT] = {BREV_NOTIFICATIONS(BREV_MINIMUM)};
+#undef BREV_CMD_NAME
+#undef BREV_REP_NAME
+#undef BREV_NOT_NAME
+#undef BREV_MINIMUM
 
 // The device search knows only the device information exchange (index 0 of
 // the Halvex lists); to it even the first notification is not implemented.
@@ -68,10 +61,10 @@ const MessageTables halvexTables = {
 };
 
 const MessageTables brevTables = {
-    brevCommandNames, 21,
-    brevReplyNames, brevReplyMinimum, 21,
-    brevNotificationNames, brevNotificationMinimum, 9,
-    false, false, 0xC4, true,
+    brevCommandNames, brev::MESSAGE_COUNT,
+    brevReplyNames, brevReplyMinimum, brev::MESSAGE_COUNT,
+    brevNotificationNames, brevNotificationMinimum, brev::NOTIFICATION_COUNT,
+    false, false, brev::NOT_RAW_DATA, true,
 };
 
 const MessageTables searchTables = {

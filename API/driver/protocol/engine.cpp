@@ -203,21 +203,23 @@ void reportUserMessage(uint16_t ctx, uint16_t id, const char *extra) {
     } else {
         snprintf(text, sizeof text, "%s", userMessageTexts[id]);
     }
-    if (windowActivity.load() != ACTIVITY_IDLE && protoSelectedContext() == (int16_t)ctx) {
+    // The driver window shows the messages of the measurement it runs on
+    // the selected context. With no window open nothing could show them
+    // (the activity outlives a window closed while its measurement winds
+    // down): they go to the host like every other message, never nowhere.
+    if (windowActivity.load() != ACTIVITY_IDLE && protoSelectedContext() == (int16_t)ctx && windowIsOpen()) {
         windowCloseProgress();
-        if (windowIsOpen()) {
-            bool error = text[0] == '!';
-            char box[257];
-            // Texts longer than the box takes are cut.
-            int at = snprintf(box, sizeof box, "(%i) ", ctx);
-            const char *from = error ? text + 1 : text;
-            size_t room = sizeof box - 1 - (size_t)at;
-            size_t length = strlen(from);
-            if (length > room) length = room;
-            memcpy(box + at, from, length);
-            box[(size_t)at + length] = '\0';
-            windowMessageBox(box, error);
-        }
+        bool error = text[0] == '!';
+        char box[257];
+        // Texts longer than the box takes are cut.
+        int at = snprintf(box, sizeof box, "(%i) ", ctx);
+        const char *from = error ? text + 1 : text;
+        size_t room = sizeof box - 1 - (size_t)at;
+        size_t length = strlen(from);
+        if (length > room) length = room;
+        memcpy(box + at, from, length);
+        box[(size_t)at + length] = '\0';
+        windowMessageBox(box, error);
         return;
     }
     QdUserMsgFn userMsg = QdUserMsg;

@@ -80,23 +80,6 @@ static void sendNotif(ProtocolState *ps, uint8_t mask, uint32_t replyMs) {
 
 static void logLinkError(const ProtocolState *ps) { protoLogError(ps->context, "Link error"); }
 
-// A text field of a device message equals text (NUL-terminated within the field).
-static bool fieldEquals(const uint8_t *field, size_t size, const char *text) {
-    size_t len = strlen(text);
-    return len < size && memcmp(field, text, len) == 0 && field[len] == 0;
-}
-
-// Copies a text field of size bytes into out (size + 1 bytes), stopping at
-// its NUL.
-static void fieldCopy(char *out, const uint8_t *field, size_t size) {
-    size_t i = 0;
-    while (i < size && field[i] != 0) {
-        out[i] = (char)field[i];
-        i++;
-    }
-    out[i] = '\0';
-}
-
 // ---------------------------------------------------------------------------
 // Link failure and disconnect
 // ---------------------------------------------------------------------------
@@ -182,23 +165,10 @@ static int handleEvent(ProtocolState *ps, uint16_t event) {
 // Configuration write after the device has identified itself.
 static int deviceInfo(ProtocolState *ps, const uint8_t *body, uint32_t n) {
     uint16_t ctx = ps->context;
-    char model[DEV_INFO_MODEL_SIZE + 1];
-    fieldCopy(model, body + DEV_INFO_MODEL_AT, DEV_INFO_MODEL_SIZE);
-    if (!fieldEquals(body + DEV_INFO_MAKER_AT, DEV_INFO_MAKER_SIZE, DEV_INFO_MAKER)) {
-        reportUserMessage(ctx, MSG_UNSUPPORTED_MODEL, model);
-        return 0;
-    }
+    if (!protoCheckIdentity(ps, body, n)) return 0;
     uint16_t modelIndex = protoContextModel(ctx);
     ModelFacts facts;
-    if (!protoModelFacts(modelIndex, &facts) || facts.name == nullptr ||
-        !fieldEquals(body + DEV_INFO_MODEL_AT, DEV_INFO_MODEL_SIZE, facts.name)) {
-        reportUserMessage(ctx, MSG_WRONG_MODEL, model);
-        return 0;
-    }
-    // The serial number fills the rest of the message, up to 13 bytes.
-    uint32_t available = n > DEV_INFO_SERIAL_AT ? n - DEV_INFO_SERIAL_AT : 0;
-    if (available > DEV_INFO_SERIAL_SIZE) available = DEV_INFO_SERIAL_SIZE;
-    fieldCopy(ps->serial, body + DEV_INFO_SERIAL_AT, available);
+    if (!protoModelFacts(modelIndex, &facts)) return 0;
 
     samplesPrepare(ps, modelIndex, facts.channelStride);
     if (!onUsb(ps)) {

@@ -183,6 +183,12 @@ bool protoLinkLibraryReady();
 int protoOsVersionCode();
 void protoSetOsVersionOverride(int code);
 
+// The identity check of a REP_GET_DEV_INFO body of length n (both
+// families): the maker and the context's model, else the user message (2
+// or 1 with the reported model) and false; on success the serial number is
+// kept in the record.
+bool protoCheckIdentity(ProtocolState *ps, const uint8_t *body, uint32_t n);
+
 // The Halvex family's part of a connection made by the connection thread
 // (under the engine lock): connected, device information requested.
 void halvexConnected(ProtocolState *ps);
