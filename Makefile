@@ -1,7 +1,8 @@
 # Quorvane driver: the two commands that matter are "make demo" and
 # "make test". Both install what the machine lacks first (scripts/setup.sh).
 
-PRESETS := native win64 win32
+# tsan: the Bluetooth LE stress test alone, under ThreadSanitizer.
+PRESETS := native win64 win32 tsan
 CMAKE_QUIET := --log-level=WARNING
 PREFIX ?= /usr/local
 

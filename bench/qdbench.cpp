@@ -2,7 +2,7 @@
 // simulated transceivers in one process. It prints figures and never fails
 // on a slow machine: targets are shown beside the figures, not enforced.
 //
-//   qdbench [all|throughput|cpu|latency] [--samples N] [--seconds S]
+//   qdbench [all|throughput|cpu|latency|blering] [--samples N] [--seconds S]
 //           [--devices N] [--runs N]
 //
 //   throughput  decode-and-deliver rate of the engine at the heaviest
@@ -20,6 +20,10 @@
 //               that the driver's own share is their difference
 //   latency     time from QdStartMeasurement to the first delivered sample,
 //               beside the time the device needs for its first data message
+//   blering     the Bluetooth LE link's receive ring: --samples bytes
+//               notified by a simulated device on one thread, received on
+//               another; bytes per CPU-second beside 100 times the byte rate
+//               of the heaviest configuration (bench/blering.cpp)
 //
 // Exit status 0, or 2 when the set-up itself fails.
 #include <algorithm>
@@ -33,6 +37,7 @@
 #include "QuorvaneDrv.h"
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/protocol/protocol.h"
+#include "bench/blering.h"
 #include "link/d2xx.h"
 #include "os/os.h"
 #include "sim/ftsim.h"
@@ -629,8 +634,17 @@ int latency(const Options &o) {
     return 0;
 }
 
+// The ring figure, beside the byte rate of a device at the heaviest
+// configuration (one phase cycle of its stream: 65536 ticks at 2000 Hz).
+int bleRing(const Options &o) {
+    ftsimReset();
+    std::vector<uint8_t> cycle = recordCycle(heavyImage());
+    if (cycle.empty()) return 2;
+    return bleRingBench(std::min<uint64_t>(o.samples, 5000000), (double)cycle.size() / (65536.0 / 2000.0));
+}
+
 int usage() {
-    fprintf(stderr, "usage: qdbench [all|throughput|cpu|latency] [--samples N] [--seconds S] [--devices N] "
+    fprintf(stderr, "usage: qdbench [all|throughput|cpu|latency|blering] [--samples N] [--seconds S] [--devices N] "
                     "[--runs N]\n");
     return 2;
 }
@@ -668,7 +682,10 @@ int main(int argc, char **argv) {
     if (what == "throughput" || what == "all") rc = rc ? rc : throughput(o);
     if (what == "latency" || what == "all") rc = rc ? rc : latency(o);
     if (what == "cpu" || what == "all") rc = rc ? rc : cpuShare(o);
-    if (what != "all" && what != "throughput" && what != "cpu" && what != "latency") rc = usage();
+    if (what == "blering" || what == "all") rc = rc ? rc : bleRing(o);
+    if (what != "all" && what != "throughput" && what != "cpu" && what != "latency" && what != "blering") {
+        rc = usage();
+    }
     QdSetCallbacks(nullptr, nullptr, nullptr);
     driverDetach();
     return rc;

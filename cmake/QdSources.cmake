@@ -35,14 +35,16 @@ else()
 endif()
 
 # What the link library needs of the system besides QD_SYSTEM_LIBS: on Linux
-# BlueZ's libbluetooth (RFCOMM sockets, the HCI inquiry, SDP); Winsock is a
-# system library on Windows.
+# BlueZ's libbluetooth (RFCOMM sockets, the HCI inquiry, SDP) and libdbus
+# (the Bluetooth LE link is a BlueZ client on the system bus); Winsock and
+# the Bluetooth LE library are the system's on Windows.
 if(WIN32)
     set(QD_LINK_LIBS "")
 else()
     find_package(PkgConfig REQUIRED)
     pkg_check_modules(QD_BLUEZ REQUIRED IMPORTED_TARGET bluez)
-    set(QD_LINK_LIBS PkgConfig::QD_BLUEZ)
+    pkg_check_modules(QD_DBUS REQUIRED IMPORTED_TARGET dbus-1)
+    set(QD_LINK_LIBS PkgConfig::QD_BLUEZ PkgConfig::QD_DBUS)
 endif()
 
 set(QD_SAN_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
@@ -64,6 +66,13 @@ function(qd_sanitize target)
         target_link_options(${target} PUBLIC -fsanitize=address,undefined)
     endif()
 endfunction()
+
+# The tsan preset builds one stress test under ThreadSanitizer and nothing
+# else (cmake/QdTsan.cmake).
+if(QD_TSAN)
+    include(${QD_ROOT}/cmake/QdTsan.cmake)
+    return()
+endif()
 
 # Operating-system layer, shared by the driver, the loader, the simulator and
 # the tools.

@@ -121,44 +121,23 @@ static void putText(char *buffer, uint32_t size, const char *text) {
     buffer[n] = '\0';
 }
 
-static int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// The Bluetooth address inside a BLE device interface path: the six hex
-// pairs after the first "}_", in the order in which they stand. Left all
-// zero when the path is too short after the mark; a pair that is not hex
-// ends the reading.
-static void bleAddressFromPath(const char *path, uint8_t address[6]) {
-    std::memset(address, 0, 6);
-    const char *mark = std::strstr(path, "}_");
-    if (!mark || std::strlen(mark) < 14) return;
-    const char *p = mark + 2;
-    for (int i = 0; i < 6; ++i, p += 2) {
-        int hi = hexDigit(p[0]);
-        int lo = hi < 0 ? -1 : hexDigit(p[1]);
-        if (lo < 0) return;
-        address[i] = (uint8_t)(hi * 16 + lo);
-    }
-}
-
 static int openBleLink(const char *deviceId, LinkHandle *link, char *idBuffer, uint32_t idBufferSize) {
     link->handle = LINK_INVALID_HANDLE;
     if (!linkBleLoaded()) return 0;
     static_assert(BLE_MAX_PATHS * BLE_PATH_SIZE <= 4200, "candidate paths live on the caller's stack");
     char paths[BLE_MAX_PATHS][BLE_PATH_SIZE];
+    // -1: the system cannot list devices at all, which the list has told.
     int count = FindBleDevices(deviceId, paths);
     if (count > BLE_MAX_PATHS) count = BLE_MAX_PATHS;
-    if (count <= 0) {
+    if (count == 0) {
         linkLog("!Matching BLE device has not been found\n");
     }
     for (int i = 0; i < count; ++i) {
         paths[i][BLE_PATH_SIZE - 1] = '\0';
+        // The device's address as its path shows it (all zero when it
+        // shows none).
         uint8_t a[6];
-        bleAddressFromPath(paths[i], a);
+        bleAddressOfPath(paths[i], a, false);
         char text[20];
         std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a[0], a[1], a[2], a[3], a[4], a[5]);
         if (i == 0) linkLog("BLE Zephra devices checked:\n");

@@ -13,6 +13,10 @@
 
 #include "link/link.h"
 
+// BLE_CALL, the calling convention of the Bluetooth LE functions
+// (link/<platform>/ble_abi.h).
+#include "ble_abi.h"
+
 #if defined(__GNUC__)
 #define LINK_PRINTF(a, b) __attribute__((format(printf, a, b)))
 #else
@@ -43,12 +47,17 @@ void closeUsb(uintptr_t handle);
 // Bluetooth LE library (platform)
 // ---------------------------------------------------------------------------
 
-// Loads and binds the Bluetooth LE GATT functions when they are not loaded
-// yet; logs why when they cannot be. Not a failure of the library start.
+// Loads the system's Bluetooth LE GATT functions when none are in use yet
+// and makes them the system's table (linkBleSetSystemGatt); logs why when
+// they cannot be. Not a failure of the library start.
 void linkBleLoad();
-// Frees the Bluetooth LE library if it is loaded.
+// Frees what linkBleLoad loaded; the system's table is none afterwards.
 void linkBleUnload();
+// Whether a GATT table is in use (link/ble.cpp).
 bool linkBleLoaded();
+// The platform's table (null: none). It must live until it is replaced.
+struct BleGattApi;
+void linkBleSetSystemGatt(const BleGattApi *api);
 
 // ---------------------------------------------------------------------------
 // Transports (platform; Bluetooth LE: link/ble.cpp)
@@ -78,17 +87,41 @@ int Name2AddrBt(const char *name, uint32_t flags, uint32_t *count, uint64_t *add
 uint64_t btLastAddress();
 void btSetLastAddress(uint64_t address);
 
-// Bluetooth LE.
+// Bluetooth LE (link/ble.cpp).
 const int BLE_MAX_PATHS = 16;
 const int BLE_PATH_SIZE = 260;
-// Fills paths with the device interface paths matching deviceId (address or
-// name; null: every device); returns how many.
+// Fills paths with the device interface paths matching deviceId (an
+// address: the one device of that address; a name: every device of that
+// name, the last one opened first; null: every device); returns how many,
+// or -1 when the system cannot list devices at all (logged).
 int FindBleDevices(const char *deviceId, char (*paths)[BLE_PATH_SIZE]);
 // Opens the device at path (null: the last BLE path): 0 with the BleLink in
-// link->handle, or -1 with the handle invalid.
+// link->handle, or -1 with the handle invalid and nothing left open.
 int OpenBle(const char *path, LinkHandle *link);
-// 0 when closed, -1 when the library is not loaded or the handle invalid.
+// 0 when closed (the handle is invalid afterwards), -1 when the library is
+// not loaded or the handle invalid.
 int CloseBle(LinkHandle *link);
+// The value-changed callback of an open link's event registration; its
+// context is the link's record (the LinkHandle's handle). Data of
+// characteristic 1 goes into the ring (what does not fit is dropped); a
+// flow-control message of characteristic 0 sets or raises the credit;
+// anything else is ignored.
+void BLE_CALL OnBleEvent(int32_t eventType, void *eventOut, void *context);
+// Turns on notifications of the characteristic at a position of an open
+// link: 0, or the failing result.
+int32_t SubscribeBle(LinkHandle *link, int position);
+// Reads a device address of six hex pairs ("{" and "}" around it and ":"
+// between the pairs may be left out) into bytes; returns where the reading
+// stopped (the text itself when it is null or shorter than 12 characters).
+// The text is an address when that is its end after six pairs.
+const char *ParseBtAddr(const char *text, uint8_t bytes[6]);
+// True when the whole text is a device address: six pairs read by
+// ParseBtAddr and nothing after them.
+bool bleIsAddress(const char *text, uint8_t bytes[6]);
+// The device address in a device interface path, as the table in use reads
+// it: 1 with the six bytes, else 0 (bytes read so far kept, the rest zero).
+// strict: what follows the address must be the end or '#'.
+int bleAddressOfPath(const char *path, uint8_t address[6], bool strict);
 // The BLE branches of SendLink, QueueStatusLink and RecvLink, called only
 // with the library loaded and a valid handle.
 int32_t sendBle(LinkHandle *link, int32_t length, const void *data);

@@ -79,6 +79,7 @@ int addPort(PortKind kind) {
         if (tx.used) continue;
         tx.used = true;
         tx.kind = kind;
+        bleClear(i);
         tx.radio = Radio{};
         tx.radio.socket = -1;
         tx.present = true;
@@ -109,18 +110,40 @@ int addPort(PortKind kind) {
 }
 
 bool linkUpNow(const Transceiver *tx) {
-    return tx->present && (tx->kind == PORT_USB || tx->radio.socket >= 0);
+    return tx->present && (tx->kind == PORT_USB || tx->kind == PORT_BLE || tx->radio.socket >= 0);
 }
 
 void killHandle(Transceiver *tx) {
     if (tx->openSlot >= 0) g_open[tx->openSlot].dead = true;
     tx->openSlot = -1;
+    if (tx->kind == PORT_BLE) bleKill(tx);
 }
 
 size_t waitingFor(Transceiver *tx) {
     size_t n = tx->toHost.count;
     if (tx->hasPeer) n += tx->peer.pending(tx->peer.context, osClockMs());
     return n;
+}
+
+size_t takeForHost(Transceiver *tx, uint8_t *out, size_t max) {
+    size_t got = tx->toHost.take(out, max);
+    if (got < max && tx->hasPeer && tx->peer.pending(tx->peer.context, osClockMs()) > 0) {
+        got += tx->peer.take(tx->peer.context, out + got, max - got);
+    }
+    return got;
+}
+
+void deliverFromHost(Transceiver *tx, const uint8_t *data, size_t size) {
+    tx->written.pushOverwrite(data, size);
+    if (tx->hasPeer) tx->peer.receive(tx->peer.context, data, size, osClockMs());
+    if (tx->loopback) tx->toHost.push(data, size);
+    for (int r = 0; r < tx->replyCount; ++r) {
+        const Reply &reply = tx->replies[r];
+        if (reply.requestSize == size && std::memcmp(reply.request, data, size) == 0) {
+            tx->toHost.push(reply.reply, reply.replySize);
+            break;
+        }
+    }
 }
 
 void lineDefaults(Transceiver *tx) {
@@ -144,11 +167,13 @@ extern "C" {
 // ---------------------------------------------------------------------------
 
 void ftsimReset(void) {
+    bleStopPump();
     OsLockGuard guard(&g_lock);
     for (int i = 0; i < FTSIM_MAX; ++i) {
         g_tx[i].openSlot = -1;
         if (g_tx[i].used) detachPeer(&g_tx[i]);
         g_tx[i].used = false;
+        bleClear(i);
     }
     // Handles of earlier runs become unknown handles.
     for (auto &o : g_open) o.used = false;
@@ -178,6 +203,7 @@ int ftsimRemove(int index) {
     breakConnection(tx, LINK_ERR_CONNABORTED);
     detachPeer(tx);
     tx->used = false;
+    bleClear(index);
     return 0;
 }
 
@@ -330,7 +356,9 @@ int ftsimGetState(int index, FtSimState *state) {
     if (!state) return -1;
     return withTx(index, [&](Transceiver *tx) {
         state->present = tx->present;
-        state->open = tx->kind == PORT_USB ? tx->openSlot >= 0 : tx->radio.socket >= 0;
+        state->open = tx->kind == PORT_USB   ? tx->openSlot >= 0
+                      : tx->kind == PORT_BLE ? tx->opens > tx->closes
+                                             : tx->radio.socket >= 0;
         state->openedElsewhere = tx->openedElsewhere;
         state->baudRate = tx->baudRate;
         state->wordLength = tx->wordLength;

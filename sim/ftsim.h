@@ -74,6 +74,7 @@ enum {
     FTSIM_CALL_RESET_PORT,
     FTSIM_CALL_CREATE_DEVICE_INFO_LIST,
     FTSIM_CALL_GET_DEVICE_INFO_DETAIL,
+    FTSIM_CALL_GATT,                     /* any GATT or device-list function of a Bluetooth LE device */
     FTSIM_CALL_KINDS,
     FTSIM_CALL_ALL = -1
 };
@@ -279,6 +280,94 @@ FTSIM_API const struct LinkSocketApi *ftsimSocketApi(void);
 FTSIM_API int ftsimDeviceButton(int index);
 FTSIM_API int ftsimDeviceArtifact(int index, int code, int channel);
 FTSIM_API int ftsimDeviceSetState(int index, int state);
+
+/* ------------------------------------------------------------------------
+   Simulated Bluetooth LE devices (sim/blesim*.cpp)
+
+   A Bluetooth LE device takes a slot of the same table, so that the device
+   controls above (ftsimAttachNewDevice..., ftsimDevice*, ftsimUnplug: out of
+   range, ftsimTakeWritten, ftsimPushBytes) work on it by its slot. The D2XX
+   functions do not see it. It offers the service and the three
+   characteristics of the link's device contract (link/ble_gatt.h) through
+   the GATT functions of the seam (BluetoothGATT*, QvBle*, exported by the
+   simulator library; in-process: ftsimBleGattApi of sim/blesim.h) and, on
+   Linux, through the stand-in BlueZ service (ftsimBluezStart).
+
+   The device side of the flow control: the device sends data notifications
+   only within the credit the host gave it (its INITIAL_BUF_SIZE_MSG, then
+   BUF_BYTES_FREED_MSG), announces its own receive buffer when the host turns
+   on the notifications of characteristic 0, and reports each value the host
+   wrote as freed. What the device sends goes out when the slot is pumped:
+   by default a thread of the simulator does that every millisecond while a
+   host has registered for events; tests that drive the clock by hand turn
+   that off (ftsimBleAutoPump) and call ftsimBlePump.
+   ------------------------------------------------------------------------ */
+
+/* Faults of a Bluetooth LE device (ftsimBleSetFaults). */
+enum {
+    FTSIM_BLE_WRONG_ORDER = 1u << 0,          /* characteristics 0 and 1 change places */
+    FTSIM_BLE_TWO_CHARACTERISTICS = 1u << 1,  /* characteristic 2 is missing */
+    FTSIM_BLE_DESCRIPTOR_TIMEOUT = 1u << 2,   /* a notification switch times out after param ms */
+    FTSIM_BLE_DESCRIPTOR_ABORT = 1u << 3,     /* the first notification switch of an open is aborted */
+    FTSIM_BLE_FLOOD = 1u << 4,                /* data notifications ignore the host's credit */
+    FTSIM_BLE_NO_NAME = 1u << 5,              /* the device name cannot be read */
+    FTSIM_BLE_FAIL_OPEN = 1u << 6,            /* the device does not open (error 5) */
+    FTSIM_BLE_FAIL_SERVICES = 1u << 7,        /* the service count query fails */
+    FTSIM_BLE_FAIL_SERVICES_READ = 1u << 8,   /* reading the services fails */
+    FTSIM_BLE_FAIL_CHARACTERISTICS = 1u << 9, /* the characteristic count query fails */
+    FTSIM_BLE_FAIL_CHARACTERISTICS_READ = 1u << 10,
+    FTSIM_BLE_NO_CHARACTERISTICS = 1u << 11,  /* the service has none */
+    FTSIM_BLE_FAIL_REGISTER = 1u << 12,       /* the event registration fails */
+    FTSIM_BLE_FAIL_DESCRIPTORS = 1u << 13,    /* the descriptor query fails */
+    FTSIM_BLE_FAIL_WRITE = 1u << 14,          /* every characteristic write fails */
+    FTSIM_BLE_FAIL_SERVICE_READ_EMPTY = 1u << 15, /* reading the services gives none */
+};
+
+/* A snapshot of a Bluetooth LE device's side of the link. */
+typedef struct FtSimBleState {
+    int open;                 /* opened by the host */
+    int registered;           /* the host registered for value-changed events */
+    int notifying[3];         /* notifications on, by characteristic of the contract */
+    uint32_t hostCredit;      /* bytes the device may still notify */
+    int hostCreditKnown;      /* the host has announced its buffer */
+    uint32_t valuesWritten;   /* data values the host wrote to characteristic 0 */
+    uint32_t largestValue;    /* the largest of them */
+    uint32_t bytesWritten;
+    uint32_t flowMessages;    /* flow-control messages from the host */
+    uint32_t lastFreed;       /* the count of the host's last BUF_BYTES_FREED_MSG */
+    uint32_t bytesNotified;   /* data bytes the device notified */
+} FtSimBleState;
+
+/* Adds a Bluetooth LE device in the first free slot: name up to 63
+   characters (null: FTSIM_DEFAULT_DESCRIPTION), address as 12 hex digits
+   (null: one of the slot's own). Attach a simulated device behind it as
+   behind a transceiver. Returns the slot or -1. */
+FTSIM_API int ftsimAddBle(const char *name, const char *address);
+/* FTSIM_BLE_* faults; param: the time-out in ms. */
+FTSIM_API int ftsimBleSetFaults(int index, uint32_t faults, uint32_t param);
+/* The device interface path the device list shows (null: its own). */
+FTSIM_API int ftsimBleSetPath(int index, const char *path);
+/* The receive buffer the device announces (0: it announces none) and
+   whether it reports the values it took as freed. Default 2047 and on. */
+FTSIM_API int ftsimBleSetDeviceBuffer(int index, uint32_t bytes, int reportFreed);
+/* A flow-control message of the device (type 0 or 1), sent at the next pump. */
+FTSIM_API int ftsimBleSendFlow(int index, int type, uint32_t count);
+/* Notifies bytes on characteristic 1 now, as values of up to 243 bytes:
+   within the host's credit (the rest is not sent), or whatever the credit
+   when ignoreCredit. Returns the bytes notified, or -1. */
+FTSIM_API int ftsimBleNotify(int index, const uint8_t *data, size_t size, int ignoreCredit);
+FTSIM_API int ftsimBleGetState(int index, FtSimBleState *state);
+/* Delivery by the simulator's own thread (on by default). */
+FTSIM_API void ftsimBleAutoPump(int on);
+/* Delivers what the devices have for hosts that use the GATT functions;
+   returns the bytes delivered. */
+FTSIM_API int ftsimBlePump(void);
+/* Linux: serves the Bluetooth LE devices as BlueZ would (org.bluez on the
+   bus at address; null: DBUS_SYSTEM_BUS_ADDRESS) from a thread of its own,
+   with adapters adapters (0: none). 0, or -1 when the bus cannot be
+   reached or the name cannot be had. Elsewhere: -1. */
+FTSIM_API int ftsimBluezStart(const char *address, int adapters);
+FTSIM_API void ftsimBluezStop(void);
 
 #ifdef __cplusplus
 }

@@ -246,11 +246,7 @@ FT_STATUS FT_CALL FT_Read(FT_HANDLE handle, void *buffer, uint32_t toRead, uint3
         if (read) *read = 0;
         if (faulty(tx, FTSIM_FAULT_READ)) return tx->faultStatus;
         if (!buffer || !read) return FT_INVALID_PARAMETER;
-        uint8_t *out = static_cast<uint8_t *>(buffer);
-        size_t got = tx->toHost.take(out, toRead);
-        if (got < toRead && tx->hasPeer && tx->peer.pending(tx->peer.context, osClockMs()) > 0) {
-            got += tx->peer.take(tx->peer.context, out + got, toRead - got);
-        }
+        size_t got = takeForHost(tx, static_cast<uint8_t *>(buffer), toRead);
         *read = (uint32_t)got;
         return FT_OK;
     });
@@ -264,16 +260,7 @@ FT_STATUS FT_CALL FT_Write(FT_HANDLE handle, void *buffer, uint32_t toWrite, uin
         const uint8_t *data = static_cast<const uint8_t *>(buffer);
         uint32_t n = toWrite < tx->writeLimit ? toWrite : tx->writeLimit;
         if (n == 0) return FT_OK;
-        tx->written.pushOverwrite(data, n);
-        if (tx->hasPeer) tx->peer.receive(tx->peer.context, data, n, osClockMs());
-        if (tx->loopback) tx->toHost.push(data, n);
-        for (int r = 0; r < tx->replyCount; ++r) {
-            const Reply &reply = tx->replies[r];
-            if (reply.requestSize == n && std::memcmp(reply.request, data, n) == 0) {
-                tx->toHost.push(reply.reply, reply.replySize);
-                break;
-            }
-        }
+        deliverFromHost(tx, data, n);
         *written = n;
         return FT_OK;
     });

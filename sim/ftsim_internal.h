@@ -27,9 +27,10 @@ struct Reply {
     uint8_t reply[MAX_SCRIPT_BYTES];
 };
 
-// What a slot of the table is: a USB transceiver (the D2XX face), or a
-// Bluetooth or IrDA device in range (the socket face).
-enum PortKind : uint8_t { PORT_USB = 0, PORT_BLUETOOTH = 1, PORT_IRDA = 2 };
+// What a slot of the table is: a USB transceiver (the D2XX face), a
+// Bluetooth or IrDA device in range (the socket face), or a Bluetooth LE
+// device (the GATT face, sim/blesim*).
+enum PortKind : uint8_t { PORT_USB = 0, PORT_BLUETOOTH = 1, PORT_IRDA = 2, PORT_BLE = 3 };
 
 const size_t IAS_ANSWER_MAX = 1100;
 
@@ -135,6 +136,19 @@ void killHandle(Transceiver *tx);
 size_t waitingFor(Transceiver *tx);
 // The serial line as a fresh open leaves it.
 void lineDefaults(Transceiver *tx);
+// Takes up to max bytes for the host: those queued first, then what the
+// peer has now.
+size_t takeForHost(Transceiver *tx, uint8_t *out, size_t max);
+// Bytes from the host: kept in the copy of what was written, handed to the
+// peer, back again with loopback, and answered by a scripted reply.
+void deliverFromHost(Transceiver *tx, const uint8_t *data, size_t size);
+// The Bluetooth LE side of a slot (sim/blesim.cpp): bleClear forgets it
+// (the slot was taken or freed), bleKill makes its open handle fail from now
+// on (unplugged or removed). bleStopPump ends the simulator's delivery thread
+// and waits for it; it is called without the lock.
+void bleClear(int index);
+void bleKill(Transceiver *tx);
+void bleStopPump();
 
 // The socket face (ftsim_sockets.cpp). The socket connected to a device
 // breaks with a Winsock error (the device left the range, the connection

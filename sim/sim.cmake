@@ -5,17 +5,19 @@
 # IrDA links, built into build/<preset>/sim/ so that it is only used when
 # chosen.
 
-file(GLOB QD_SIM_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/sim/*.cpp)
+# sim/<platform>/ holds what a simulator needs on one system only (Linux:
+# the stand-in BlueZ service on D-Bus).
+file(GLOB QD_SIM_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/sim/*.cpp ${QD_ROOT}/sim/${QD_PLATFORM}/*.cpp)
 
 add_library(qdsim STATIC ${QD_SIM_SOURCES})
 qd_target_defaults(qdsim)
-target_link_libraries(qdsim PUBLIC qd_os)
+target_link_libraries(qdsim PUBLIC qd_os ${QD_LINK_LIBS})
 
 if(QD_SANITIZE AND NOT WIN32)
     add_library(qdsim_test STATIC ${QD_SIM_SOURCES})
     qd_target_defaults(qdsim_test)
     qd_sanitize(qdsim_test)
-    target_link_libraries(qdsim_test PUBLIC qd_os_test)
+    target_link_libraries(qdsim_test PUBLIC qd_os_test ${QD_LINK_LIBS})
 else()
     add_library(qdsim_test ALIAS qdsim)
 endif()

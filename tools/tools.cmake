@@ -12,17 +12,20 @@ if(WIN32)
     set(QD_DRIVER_FILE ${QD_DRIVER_NAME}.dll)
     set(QD_D2XX_FILE FTD2XX.dll)
     set(QD_D2XX_FROM_VENDOR 1)   # installed with the vendor's USB driver
+    set(QD_BLE_STANDIN_FILE BluetoothAPIs.dll)
 else()
     set(QD_DRIVER_FILE libQuorvaneDrv.so)
     set(QD_D2XX_FILE libqvftd2xx.so)
     set(QD_D2XX_FROM_VENDOR 0)   # the libftdi backend, built beside the driver
+    set(QD_BLE_STANDIN_FILE libqvbluetoothapis.so)
 endif()
 file(GLOB QD_TOOLS_COMMON_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/tools/common/*.cpp)
 add_library(qd_tools_common STATIC ${QD_TOOLS_COMMON_SOURCES})
 qd_target_defaults(qd_tools_common)
 target_link_libraries(qd_tools_common PUBLIC qd_os)
 target_compile_definitions(qd_tools_common PUBLIC
-    QD_DRIVER_FILE="${QD_DRIVER_FILE}" QD_D2XX_FILE="${QD_D2XX_FILE}" QD_D2XX_FROM_VENDOR=${QD_D2XX_FROM_VENDOR})
+    QD_DRIVER_FILE="${QD_DRIVER_FILE}" QD_D2XX_FILE="${QD_D2XX_FILE}" QD_D2XX_FROM_VENDOR=${QD_D2XX_FROM_VENDOR}
+    QD_BLE_STANDIN_FILE="${QD_BLE_STANDIN_FILE}")
 
 file(GLOB QD_TOOL_DIRS LIST_DIRECTORIES true CONFIGURE_DEPENDS ${QD_ROOT}/tools/*)
 foreach(dir ${QD_TOOL_DIRS})

@@ -28,11 +28,21 @@ set(QD_FTSIM_CONTROL
     ftsimDeviceRecordCount ftsimDeviceState
     ftsimAddBluetooth ftsimAddInquiryResults ftsimSetInquiryFault ftsimSetConnectFault ftsimAddIrda
     ftsimSetIasAnswer ftsimDropConnection ftsimOpenSockets ftsimSocketApi
-    ftsimDeviceButton ftsimDeviceArtifact ftsimDeviceSetState)
+    ftsimDeviceButton ftsimDeviceArtifact ftsimDeviceSetState
+    ftsimAddBle ftsimBleSetFaults ftsimBleSetPath ftsimBleSetDeviceBuffer ftsimBleSendFlow ftsimBleNotify
+    ftsimBleGetState ftsimBleAutoPump ftsimBlePump ftsimBluezStart ftsimBluezStop)
+# The GATT functions and the device list of the Bluetooth LE stand-in
+# (link/ble_gatt.h), with the argument bytes of their 32-bit stdcall names.
+set(QD_BLE_STANDIN_EXPORTS
+    BluetoothGATTGetServices@20 BluetoothGATTGetCharacteristics@24 BluetoothGATTGetDescriptors@24
+    BluetoothGATTGetCharacteristicValue@24 BluetoothGATTGetDescriptorValue@24
+    BluetoothGATTSetCharacteristicValue@24 BluetoothGATTSetDescriptorValue@16 BluetoothGATTRegisterEvent@28
+    BluetoothGATTUnregisterEvent@8 QvBleListBegin@4 QvBleListPath@16 QvBleListName@16 QvBleListEnd@4
+    QvBleOpenDevice@8 QvBleCloseDevice@4)
 
 add_library(qd_ftd2xx_sim SHARED ${QD_SIM_SOURCES})
 qd_target_defaults(qd_ftd2xx_sim)
-target_link_libraries(qd_ftd2xx_sim PRIVATE qd_os)
+target_link_libraries(qd_ftd2xx_sim PRIVATE qd_os ${QD_LINK_LIBS})
 set_target_properties(qd_ftd2xx_sim PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${QD_SIMDLL_DIR}
     LIBRARY_OUTPUT_DIRECTORY ${QD_SIMDLL_DIR}
@@ -49,18 +59,48 @@ if(WIN32)
         string(APPEND qd_sim_def "    ${fn} @${qd_ordinal}\n")
         math(EXPR qd_ordinal "${qd_ordinal} + 1")
     endforeach()
+    # The Bluetooth LE stand-in's functions from ordinal 2001 on, and
+    # BluetoothAPIs.dll, which forwards them by name: the library a host
+    # loads (by its full path) so that the driver's load of BluetoothAPIs.dll
+    # finds the simulator.
+    set(qd_ordinal 2001)
+    set(qd_forward_def "LIBRARY BluetoothAPIs.dll\nEXPORTS\n")
+    foreach(fn ${QD_BLE_STANDIN_EXPORTS})
+        string(REGEX REPLACE "@[0-9]+$" "" name ${fn})
+        if(QD_BITS EQUAL 64)
+            set(fn ${name})
+        endif()
+        string(APPEND qd_sim_def "    ${fn} @${qd_ordinal}\n")
+        string(APPEND qd_forward_def "    ${name} = FTD2XX.${name}\n")
+        math(EXPR qd_ordinal "${qd_ordinal} + 1")
+    endforeach()
     set(QD_SIMDLL_DEF ${CMAKE_BINARY_DIR}/sim/FTD2XX_sim.def)
     file(GENERATE OUTPUT ${QD_SIMDLL_DEF} CONTENT "${qd_sim_def}")
     target_sources(qd_ftd2xx_sim PRIVATE ${QD_SIMDLL_DEF})
     set_target_properties(qd_ftd2xx_sim PROPERTIES OUTPUT_NAME FTD2XX PREFIX "" IMPORT_PREFIX "lib")
     target_link_options(qd_ftd2xx_sim PRIVATE ${QD_STATIC_RUNTIME} -Wl,--kill-at)
+    set(QD_BLEAPIS_DEF ${CMAKE_BINARY_DIR}/sim/BluetoothAPIs_sim.def)
+    file(GENERATE OUTPUT ${QD_BLEAPIS_DEF} CONTENT "${qd_forward_def}")
+    add_library(qd_bleapis_sim SHARED ${QD_ROOT}/sim/dll/bleapis/bleapis.c ${QD_BLEAPIS_DEF})
+    set_target_properties(qd_bleapis_sim PROPERTIES OUTPUT_NAME BluetoothAPIs PREFIX "" IMPORT_PREFIX "lib")
+    target_link_options(qd_bleapis_sim PRIVATE ${QD_STATIC_RUNTIME})
     # The driver imports FTD2XX.dll, which the test machines lack: hosts that
     # load the driver in tests load the simulator first (tests/hosts).
     set(QD_QDHOST_PRELOAD $<TARGET_FILE:qd_ftd2xx_sim>)
 else()
     set_target_properties(qd_ftd2xx_sim PROPERTIES OUTPUT_NAME qvftd2xx)
     target_link_options(qd_ftd2xx_sim PRIVATE -Wl,--no-undefined)
+    # libqvbluetoothapis.so: the counterpart of BluetoothAPIs.dll, a library
+    # of no code of its own that needs the simulator library; the driver uses
+    # the GATT functions found through it when a host has loaded it.
+    add_library(qd_bleapis_sim SHARED ${QD_ROOT}/sim/dll/bleapis/bleapis.c)
+    set_target_properties(qd_bleapis_sim PROPERTIES OUTPUT_NAME qvbluetoothapis BUILD_RPATH "$ORIGIN")
+    target_link_libraries(qd_bleapis_sim PRIVATE qd_ftd2xx_sim)
+    target_link_options(qd_bleapis_sim PRIVATE -Wl,--no-as-needed)
 endif()
+set_target_properties(qd_bleapis_sim PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${QD_SIMDLL_DIR} LIBRARY_OUTPUT_DIRECTORY ${QD_SIMDLL_DIR}
+    ARCHIVE_OUTPUT_DIRECTORY ${QD_SIMDLL_DIR})
 
 # The probe: the driver core (with the link library) in a shared library of
 # its own that imports the D2XX library the way the driver does, plus one

@@ -11,7 +11,7 @@ set -u
 builds=$1
 own=$2
 driver=$3
-files="heavy/digest.txt heavy/log.txt multi/digest.txt lostreply/log.txt bluetooth/digest.txt brev/digest.txt"
+files="heavy/digest.txt heavy/log.txt ble/digest.txt ble/log.txt multi/digest.txt lostreply/log.txt bluetooth/digest.txt brev/digest.txt"
 
 # This build's own results must come from its driver; its end-to-end tests
 # fail on their own when they break, and are skipped where the machine

@@ -6,6 +6,10 @@
 #
 #   <build>.e2e.heavy       the heaviest configuration for ten seconds, every
 #                           sample checked, stop, idle, engine thread gone
+#   <build>.e2e.ble         the same with a Bluetooth LE model through the
+#                           simulator's Bluetooth LE stand-in
+#   native.e2e.bluez        the same through the stand-in BlueZ service on a
+#                           bus of the test's own
 #   <build>.e2e.multi       three devices in three contexts at once, with
 #                           high-pass filtered channels
 #   <build>.e2e.lostreply   a lost reply: the driver's reply timer and message
@@ -31,19 +35,27 @@ target_link_libraries(qd_e2e_host PRIVATE qd_tools_common ${QD_SYSTEM_LIBS})
 if(WIN32)
     target_link_options(qd_e2e_host PRIVATE ${QD_STATIC_RUNTIME})
 endif()
-add_dependencies(qd_e2e_host QuorvaneDrv qd_ftd2xx_sim qdacq)
+add_dependencies(qd_e2e_host QuorvaneDrv qd_ftd2xx_sim qd_bleapis_sim qdacq)
 
 set(QD_E2E_OUT ${CMAKE_BINARY_DIR}/e2e)
 set(qd_e2e_tests)
-foreach(scenario heavy multi lostreply linkloss bluetooth brev)
+foreach(scenario heavy ble multi lostreply linkloss bluetooth brev)
     add_test(NAME ${QD_BUILD_NAME}.e2e.${scenario}
              COMMAND qd_e2e_host --sim $<TARGET_FILE:qd_ftd2xx_sim> --driver $<TARGET_FILE:QuorvaneDrv>
                      --out ${QD_E2E_OUT}/${scenario} ${scenario})
     set_tests_properties(${QD_BUILD_NAME}.e2e.${scenario} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
     list(APPEND qd_e2e_tests ${QD_BUILD_NAME}.e2e.${scenario})
 endforeach()
+# Linux: the same Bluetooth LE device through the stand-in BlueZ service on a
+# bus of the test's own.
+if(NOT WIN32)
+    add_test(NAME ${QD_BUILD_NAME}.e2e.bluez
+             COMMAND sh ${QD_ROOT}/scripts/private-bus.sh $<TARGET_FILE:qd_e2e_host> --sim $<TARGET_FILE:qd_ftd2xx_sim>
+                     --driver $<TARGET_FILE:QuorvaneDrv> --out ${QD_E2E_OUT}/bluez bluez)
+    set_tests_properties(${QD_BUILD_NAME}.e2e.bluez PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+endif()
 
-foreach(step csv summary refusals faults indicators nosim radio)
+foreach(step csv ble summary refusals faults indicators nosim radio)
     add_test(NAME ${QD_BUILD_NAME}.e2e.qdacq-${step}
              COMMAND ${CMAKE_COMMAND}
                      -DSTEP=${step}

@@ -7,6 +7,10 @@
 // Scenarios (each loads both libraries afresh, with the driver log in DIR):
 //   heavy      a "Quorvane Halvex+ 4 USB" with its four analog channels at
 //              2000 sps and the button channel at 250 sps for 10 seconds
+//   ble        the same with a "Quorvane Halvex+ 4 BLE" through the
+//              simulator's Bluetooth LE stand-in
+//   bluez      the same through the stand-in BlueZ service on the bus of
+//              DBUS_SYSTEM_BUS_ADDRESS (Linux; the driver is BlueZ's client)
 //   multi      three devices of three models in three contexts at once,
 //              with high-pass filtered channels
 //   lostreply  the reply to the stop command is lost: the driver's reply
@@ -241,7 +245,7 @@ struct ChannelPlan {
 
 struct DevicePlan {
     std::string model;
-    std::string serial;         // transceiver serial number, 8 characters
+    std::string serial;         // transceiver serial number, 8 characters; Bluetooth LE: the device name
     int link = QD_LINK_USB;     // where the simulated device sits
     int channels = 0;
     ChannelPlan ch[6];
@@ -269,7 +273,8 @@ bool setting(int context, const std::string &text) {
 // The device's place (transceiver, Bluetooth or IrDA device), the device,
 // the context and its parameters of one plan.
 bool prepare(DevicePlan *p, double recordSeconds) {
-    int tx = simAddPort(g_lib.sim, p->link, p->serial.c_str());
+    int tx = p->link == QD_LINK_BLE ? g_lib.sim.AddBle(p->serial.c_str(), nullptr)
+                                    : simAddPort(g_lib.sim, p->link, p->serial.c_str());
     FtSimSignal signals[6];
     for (int c = 0; c < 6; ++c) signals[c] = p->ch[c].signal;
     if (!check(tx >= 0 && g_lib.sim.AttachNewDeviceEx(tx, p->model.c_str(), nullptr, signals, 6) == tx,
@@ -411,10 +416,13 @@ std::string digestText(const DevicePlan &p, uint32_t belowTick) {
 // ---------------------------------------------------------------------------
 
 // Drops what differs between runs and builds: timestamp lines, the host
-// path, link handles, and the line that tells whether the system offers
-// Bluetooth LE (Linux has none). The exits of QdStartMeasurement and
-// QdStopMeasurement are written on the host's thread while the engine thread
-// may be writing; they are taken out where they stand and listed at the end.
+// path, link handles, the lines that tell where the Bluetooth LE functions
+// come from, and the bytes a Bluetooth LE link still held when it closed.
+// The exits of QdStartMeasurement and QdStopMeasurement are written on the
+// host's thread while the engine thread may be writing, and the engine's
+// result changes land wherever the device's bytes happened to be at a step
+// (a Bluetooth LE device's come from a thread of their own): both are taken
+// out where they stand and listed at the end.
 std::string normaliseLog(const std::string &raw) {
     std::string text;
     for (char ch : raw) {
@@ -432,7 +440,7 @@ std::string normaliseLog(const std::string &raw) {
             text.erase(begin, end - begin);
         }
     }
-    std::string out;
+    std::string out, engineResults;
     size_t pos = 0;
     while (pos < text.size()) {
         size_t eol = text.find('\n', pos);
@@ -440,9 +448,14 @@ std::string normaliseLog(const std::string &raw) {
         std::string line = text.substr(pos, eol - pos);
         pos = eol + 1;
         if (line.empty() || line.compare(0, 2, "@ ") == 0) continue;
-        if (line == "#Bluetooth LE links are not available on this system" ||
-            line == "!Cannot load library BluetoothAPIs.dll" ||
-            line == "!Cannot find required BLE function in BluetoothAPIs.dll library") {
+        if (line.compare(0, 19, "{QdProtocolEngine()") == 0) {
+            engineResults += " " + line;
+            continue;
+        }
+        if (line == "!Cannot load library BluetoothAPIs.dll" ||
+            line == "!Cannot find required BLE function in BluetoothAPIs.dll library" ||
+            line.compare(0, 46, "#BLE functions and device list of the stand-in") == 0 ||
+            line.compare(0, 18, "CloseBle warning: ") == 0) {
             continue;
         }
         if (line.compare(0, 11, "Loaded by: ") == 0) line = "Loaded by: <host>";
@@ -453,6 +466,7 @@ std::string normaliseLog(const std::string &raw) {
         }
         out += line + "\n";
     }
+    out += "engine results:" + engineResults + "\n";
     out += "host thread exits:";
     for (const std::string &e : hostExits) out += " " + e;
     return out + "\n";
@@ -592,13 +606,25 @@ const double kHeavySeconds = 10.0;
 
 // The heaviest configuration the model tables allow: four analog channels
 // at 2000 sps and the button channel at 250 sps (8250 samples a second), for
-// ten simulated seconds, every sample checked, no phase loss.
-int scenarioHeavy(const std::string &out) {
+// ten simulated seconds, every sample checked, no phase loss. On a
+// transceiver (USB), or on a Bluetooth LE device (the simulator's GATT
+// stand-in, or the stand-in BlueZ service on the bus of DBUS_SYSTEM_BUS_ADDRESS).
+enum class Link { USB, BLE, BLUEZ };
+
+int runHeavy(const std::string &out, Link link) {
     std::vector<DevicePlan> &plans = g_plans;
     plans.resize(1);
     DevicePlan &p = plans[0];
-    p.model = "Quorvane Halvex+ 4 USB";
-    p.serial = "QVSIM001";
+    p.model = link == Link::USB ? "Quorvane Halvex+ 4 USB" : "Quorvane Halvex+ 4 BLE";
+    p.serial = link == Link::USB ? "QVSIM001" : "QV BLE 1";
+    p.link = link == Link::USB ? QD_LINK_USB : QD_LINK_BLE;
+    std::string why;
+    if (link == Link::BLE && !check(simLoadBle(&g_lib.sim, &why), "the Bluetooth LE stand-in %s", why.c_str())) {
+        return 1;
+    }
+    if (link == Link::BLUEZ && !check(g_lib.sim.BluezStart(nullptr, 1) == 0, "the stand-in BlueZ service on the bus")) {
+        return 1;
+    }
     p.ch[0] = analog(11, 6000, 3, sine(12000, 7.0f));
     p.ch[1] = analog(11, 6000, 3, ramp(37, -5000));
     p.ch[2] = analog(11, 24000, 3, square(20000, 13.0f, -10000));
@@ -619,9 +645,21 @@ int scenarioHeavy(const std::string &out) {
     for (int c = 0; c < 5; ++c) total += delivered(p.context, c);
     note("%llu samples delivered, %.0f per second", (unsigned long long)total, (double)total / took);
     verify(&p, true);
+    if (p.link == QD_LINK_BLE) {
+        FtSimBleState st;
+        memset(&st, 0, sizeof st);
+        bool read = g_lib.sim.BleGetState(p.tx, &st) == 0;
+        check(read && !st.open && st.bytesNotified > 0, "the BLE device was closed after %u bytes in notifications",
+              (unsigned)st.bytesNotified);
+    }
+    if (link == Link::BLUEZ) g_lib.sim.BluezStop();
     writeFile(out + "/digest.txt", digestText(p, ticks));
     return 0;
 }
+
+int scenarioHeavy(const std::string &out) { return runHeavy(out, Link::USB); }
+int scenarioBle(const std::string &out) { return runHeavy(out, Link::BLE); }
+int scenarioBluez(const std::string &out) { return runHeavy(out, Link::BLUEZ); }
 
 // Three devices of three models in three contexts at once; filtered and
 // unfiltered channels, one of them with saturated samples.
@@ -855,7 +893,8 @@ int runScenario(const std::string &scenario, const std::string &out) {
     const struct {
         const char *name;
         int (*run)(const std::string &out);
-    } scenarios[] = {{"heavy", scenarioHeavy},         {"multi", scenarioMulti},
+    } scenarios[] = {{"heavy", scenarioHeavy},         {"ble", scenarioBle},
+                     {"bluez", scenarioBluez},         {"multi", scenarioMulti},
                      {"lostreply", scenarioLostReply}, {"linkloss", scenarioLinkLoss},
                      {"bluetooth", scenarioBluetooth}, {"brev", scenarioBrev}};
     for (const auto &sc : scenarios) {
@@ -868,7 +907,7 @@ int runScenario(const std::string &scenario, const std::string &out) {
 int usage() {
     fprintf(stderr,
             "usage: e2e_host --sim SIM_LIBRARY --driver DRIVER_LIBRARY --out DIR "
-            "heavy|multi|lostreply|linkloss|bluetooth|brev\n"
+            "heavy|ble|bluez|multi|lostreply|linkloss|bluetooth|brev\n"
             "       e2e_host --sim SIM_LIBRARY --check-csv FILE --model NAME --rates R0,R1,... --range R\n");
     return 2;
 }
@@ -935,7 +974,7 @@ int main(int argc, char **argv) {
     g_lib.api.SetCallbacks(nullptr, nullptr, nullptr);
     driverUnload(&g_lib.api);
     // The driver has written its last line when it was unloaded.
-    if (scenario == "heavy" || scenario == "lostreply") {
+    if (scenario == "heavy" || scenario == "lostreply" || scenario == "ble") {
         writeFile(out + "/log.txt", normaliseLog(host::readFile(g_lib.logPath)));
     }
     g_lib.sim.Reset();

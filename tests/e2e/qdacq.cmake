@@ -1,5 +1,5 @@
 # qdacq.cmake - runs qdacq as a user would and checks what it says and writes.
-# Called by ctest with -DSTEP=csv|summary|refusals|faults|indicators|nosim|radio, -DEMULATOR
+# Called by ctest with -DSTEP=csv|ble|summary|refusals|faults|indicators|nosim|radio, -DEMULATOR
 # (empty natively, the Wine runner for Windows programs), -DQDACQ, -DHOST
 # (the e2e host, for the CSV check), -DSIM (the simulator library), -DOUT
 # (a folder of its own) and -DWINDOWS. A program the runner cannot execute
@@ -27,6 +27,26 @@ if(STEP STREQUAL "csv")
     if(NOT rc EQUAL 0)
         message(FATAL_ERROR "the CSV file does not hold the simulated samples")
     endif()
+elseif(STEP STREQUAL "ble")
+    # Bluetooth LE models through the simulator's stand-in: a Halvex-4 BLE at
+    # mixed rates into a CSV file checked value by value, and a Halvex+ 4 BLE
+    # with every channel on.
+    set(ble --simulate --model "Quorvane Halvex-4 BLE" --set "Channel enable=1")
+    run(ble 0 ${ble} --set "Measurement range=6000" --set "Lower limit frequency=0" ${mixed}
+        --seconds 2 --csv ${OUT}/ble.csv)
+    expect(ble "simulator: Bluetooth LE stand-in")
+    expect(ble "(0) link: connected (1)")
+    expect(ble ", 0 lost (0 gaps), stop state: idle")
+    execute_process(COMMAND ${EMULATOR} ${HOST} --sim ${SIM} --check-csv ${OUT}/ble.csv
+                            --model "Quorvane Halvex-4 BLE" --rates 250,500,125,1000 --range 6000
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    message("---- CSV check\n${out}${err}---- exit ${rc}")
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "the CSV file of the BLE device does not hold the simulated samples")
+    endif()
+    run(plus 0 --simulate --model "Quorvane Halvex+ 4 BLE" --set "Channel enable=1" --seconds 1.5)
+    expect(plus "| E ")
+    expect(plus ", 0 lost (0 gaps), stop state: idle")
 elseif(STEP STREQUAL "summary")
     # Summary lines, polled by qdacq itself, and a test measurement.
     run(poll 0 ${sim} ${mixed} --seconds 2.5 --poll)
@@ -91,12 +111,9 @@ elseif(STEP STREQUAL "radio")
     expect(brev "EDF, 2 data records")
     expect(brev ", 0 lost (0 gaps), stop state: idle")
 elseif(STEP STREQUAL "nosim")
-    # The simulator is chosen by --simulate alone, and it has no Bluetooth
-    # LE devices.
+    # The simulator is chosen by --simulate alone.
     run(usage 2 --sim-fault link-loss@1)
     expect(usage "options need --simulate")
-    run(link 2 --simulate --model "Quorvane Halvex-4 BLE")
-    expect(link "Bluetooth and IrDA devices only")
     # Without the simulator the driver talks to real transceivers.
     if(WINDOWS)
         # The test prefix has no FTD2XX.dll: the driver cannot load.

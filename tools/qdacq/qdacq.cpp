@@ -8,7 +8,9 @@
 // messages as they arrive, writes the samples to a CSV file or prints a
 // summary line per second, and stops cleanly after a time or on Ctrl-C.
 // With --simulate it loads the simulated transceiver library in place of the
-// vendor's D2XX library and puts a simulated device behind it. Run
+// vendor's D2XX library and puts a simulated device behind it (for a
+// Bluetooth LE model also the simulator's Bluetooth LE stand-in, and the
+// device is a simulated BLE device). Run
 // "qdacq --help" for the options.
 //
 // A host program: it sees only the public header and the system.
@@ -391,11 +393,18 @@ void printLogErrors(const std::string &logPath, long from) {
 }
 
 // Puts a simulated device of the context's model where its link looks for
-// it: behind a new transceiver, or in Bluetooth or IrDA range.
-int simulateDevice(const SimApi &sim, const Options &o, const std::string &model, int linkType) {
-    sim.Reset();
+// it: behind a new transceiver, in Bluetooth or IrDA range, or as a
+// Bluetooth LE device (named like the default device id; the simulator's
+// Bluetooth LE stand-in is loaded first so that the driver's link finds it).
+int simulateDevice(SimApi *sim, const Options &o, const std::string &model, int linkType) {
+    sim->Reset();
+    std::string why;
+    if (linkType == QD_LINK_BLE && !simLoadBle(sim, &why)) {
+        fprintf(stderr, "qdacq: %s\n", why.c_str());
+        return -1;
+    }
     // An 8-character serial number: the driver reopens the transceiver by it.
-    int tx = simAddPort(sim, linkType, "QVSIM001");
+    int tx = simAddPort(*sim, linkType, "QVSIM001");
     if (tx < 0) return -1;
     std::vector<FtSimSignal> signals;
     if (!o.simSignal.empty()) {
@@ -406,8 +415,8 @@ int simulateDevice(const SimApi &sim, const Options &o, const std::string &model
         s.frequency = (float)o.simFrequency;
         signals.assign(6, s);
     }
-    return sim.AttachNewDeviceEx(tx, model.c_str(), nullptr, signals.empty() ? nullptr : signals.data(),
-                                 (int)signals.size());
+    return sim->AttachNewDeviceEx(tx, model.c_str(), nullptr, signals.empty() ? nullptr : signals.data(),
+                                  (int)signals.size());
 }
 
 std::string format(const char *fmt, double v) {
@@ -532,23 +541,16 @@ int openContext(Session *s) {
     return -1;
 }
 
-// The simulated device (USB, Bluetooth and IrDA models), the settings, and
-// --params.
+// The simulated device (USB, Bluetooth, IrDA and Bluetooth LE models), the
+// settings, and --params.
 int prepareDevice(Session *s) {
     const DriverApi &api = g_run.api;
     QdParamValue link;
     memset(&link, 0, sizeof link);
     if (api.GetParam(QD_PAR_LINK_TYPE, 0, &link) == QD_GETPARAM_OK) s->link = (int)link.code;
     if (s->o.simulate) {
-        if (s->link != QD_LINK_USB && s->link != QD_LINK_BT && s->link != QD_LINK_IRDA) {
-            fprintf(stderr,
-                    "qdacq: the simulator stands in for USB transceivers and Bluetooth and IrDA devices only; "
-                    "\"%s\" is a Bluetooth LE model. The other models are:\n",
-                    s->model.c_str());
-            for (int type : {QD_LINK_USB, QD_LINK_BT, QD_LINK_IRDA}) printModels(api, stderr, type);
-            return EXIT_USAGE;
-        }
-        s->tx = simulateDevice(s->sim, s->o, s->model, s->link);
+        s->tx = simulateDevice(&s->sim, s->o, s->model, s->link);
+        if (s->sim.bleLibrary) say("simulator: Bluetooth LE stand-in " + s->sim.blePath);
         if (s->tx < 0) {
             fprintf(stderr, "qdacq: the simulator has no device of the model \"%s\"\n", s->model.c_str());
             return EXIT_SETUP;
@@ -632,6 +634,8 @@ void explainFailedStart(const Session &s, int32_t started, long from) {
                                        "paired and in range, and that the system has a Bluetooth adapter"
             : s.link == QD_LINK_IRDA ? "  no IrDA device answered; check that it is on and in the infrared range "
                                        "(Linux has no IrDA stack)"
+            : s.link == QD_LINK_BLE  ? "  no Bluetooth LE device of that address or name answered; check that it is "
+                                       "on and in range, and that the system has a Bluetooth adapter (Linux: BlueZ)"
                                      : "  no transceiver answered to the device id; check that the device's USB "
                                        "cable or dongle is plugged in and not held by another program");
     }

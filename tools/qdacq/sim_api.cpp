@@ -34,6 +34,10 @@ const host::Symbol kSimExports[] = {
     {"ftsimDeviceRecordSamples", offsetof(SimExports, DeviceRecordSamples)},
     {"ftsimDeviceRecordCount", offsetof(SimExports, DeviceRecordCount)},
     {"ftsimDeviceState", offsetof(SimExports, DeviceState)},
+    {"ftsimAddBle", offsetof(SimExports, AddBle)},
+    {"ftsimBleGetState", offsetof(SimExports, BleGetState)},
+    {"ftsimBluezStart", offsetof(SimExports, BluezStart)},
+    {"ftsimBluezStop", offsetof(SimExports, BluezStop)},
     {"ftsimAddBluetooth", offsetof(SimExports, AddBluetooth)},
     {"ftsimAddIrda", offsetof(SimExports, AddIrda)},
     {"ftsimDropConnection", offsetof(SimExports, DropConnection)},
@@ -78,8 +82,25 @@ bool simLoad(SimApi *api, const std::string &path, std::string *why) {
 }
 
 void simUnload(SimApi *api) {
+    osLibraryUnload(api->bleLibrary);
+    api->bleLibrary = nullptr;
     osLibraryUnload(api->library);
     api->library = nullptr;
+}
+
+bool simLoadBle(SimApi *api, std::string *why) {
+    if (api->bleLibrary) return true;
+    std::string file = api->path;
+    size_t cut = file.find_last_of("/\\");
+    file = (cut == std::string::npos ? std::string() : file.substr(0, cut + 1)) + QD_BLE_STANDIN_FILE;
+    OsLoadFailure failure;
+    api->bleLibrary = osLibraryLoad(file.c_str(), true, &failure);
+    if (!api->bleLibrary) {
+        *why = "cannot load the simulator's Bluetooth LE stand-in " + file + ": " + failure.text + ".";
+        return false;
+    }
+    api->blePath = file;
+    return true;
 }
 
 int simAddPort(const SimApi &api, int linkType, const char *serial) {
@@ -87,6 +108,7 @@ int simAddPort(const SimApi &api, int linkType, const char *serial) {
     case QD_LINK_USB: return api.Add(serial, nullptr);
     case QD_LINK_BT: return api.AddBluetooth(SIM_BT_ADDRESS, SIM_BT_NAME);
     case QD_LINK_IRDA: return api.AddIrda("Quorvane Brev");
+    case QD_LINK_BLE: return api.AddBle(SIM_BT_NAME, nullptr);
     default: return -1;
     }
 }

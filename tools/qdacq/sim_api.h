@@ -33,6 +33,10 @@ struct SimExports {
     decltype(&ftsimDeviceRecordSamples) DeviceRecordSamples = nullptr;
     decltype(&ftsimDeviceRecordCount) DeviceRecordCount = nullptr;
     decltype(&ftsimDeviceState) DeviceState = nullptr;
+    decltype(&ftsimAddBle) AddBle = nullptr;
+    decltype(&ftsimBleGetState) BleGetState = nullptr;
+    decltype(&ftsimBluezStart) BluezStart = nullptr;
+    decltype(&ftsimBluezStop) BluezStop = nullptr;
     decltype(&ftsimAddBluetooth) AddBluetooth = nullptr;
     decltype(&ftsimAddIrda) AddIrda = nullptr;
     decltype(&ftsimDropConnection) DropConnection = nullptr;
@@ -42,6 +46,8 @@ struct SimExports {
 struct SimApi : SimExports {
     OsLibrary library = nullptr;
     std::string path;
+    OsLibrary bleLibrary = nullptr;   // the Bluetooth LE stand-in, when loaded
+    std::string blePath;
 };
 
 // FTD2XX.dll (Windows) or libqvftd2xx.so (Linux).
@@ -54,11 +60,18 @@ std::string simDefaultPath();
 // dependency is met by it, and resolves its control functions.
 bool simLoad(SimApi *api, const std::string &path, std::string *why);
 void simUnload(SimApi *api);
+// Loads the simulator's Bluetooth LE stand-in (BluetoothAPIs.dll or
+// libqvbluetoothapis.so beside the simulator library), so that the driver's
+// Bluetooth LE link talks to the simulated devices. Before the driver starts
+// its link library (the first measurement start or engine call).
+bool simLoadBle(SimApi *api, std::string *why);
 
 // Where a simulated device of a model sits: a USB transceiver with the
-// serial number given, a Bluetooth device named like the Bluetooth models'
-// default device id ("Quorvane Halvex*") at SIM_BT_ADDRESS, or an IrDA device
-// in range. The slot, or -1 (a link the simulator has no stand-in for).
+// serial number given, a Bluetooth or Bluetooth LE device named like those
+// models' default device id ("Quorvane Halvex*"; Bluetooth at
+// SIM_BT_ADDRESS), or an IrDA device in range. The slot, or -1 (a link the
+// simulator has no stand-in for). A Bluetooth LE device needs the stand-in
+// loaded (simLoadBle) before the driver starts its link library.
 #define SIM_BT_ADDRESS "00:80:98:51:56:01"
 #define SIM_BT_NAME "Quorvane Halvex*"
 int simAddPort(const SimApi &api, int linkType, const char *serial);

@@ -1,0 +1,517 @@
+// bluez_standin.cpp - the simulated Bluetooth LE devices served the way
+// BlueZ serves real ones: the name org.bluez on a D-Bus bus, an adapter, a
+// Device1 object per present device, and once a device is connected its
+// GATT service with the characteristics and client configuration
+// descriptors of the contract. Notifications go out as PropertiesChanged
+// signals of the characteristics' Value; writes come in as WriteValue.
+//
+// Object paths are BlueZ's: /org/bluez/hci0, /org/bluez/hci0/dev_AA_BB_..,
+// then service000a, char000b and desc000d (the attribute handles of
+// sim/blesim_internal.h). The faults of ftsimBleSetFaults act on the same
+// steps: the characteristic layout, the device name, Connect, StartNotify
+// (no reply: the client's call times out; an InProgress error once), and
+// WriteValue.
+//
+// One thread serves the bus and delivers what the devices send, every
+// millisecond; calls are handled under the transceivers' lock.
+#include <dbus/dbus.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "link/ble_gatt.h"
+#include "os/os.h"
+#include "sim/blesim_internal.h"
+
+using namespace ftsim;
+
+namespace {
+
+const char *const ADAPTER_PATH = "/org/bluez/hci0";
+const char *const IF_ADAPTER = "org.bluez.Adapter1";
+const char *const IF_DEVICE = "org.bluez.Device1";
+const char *const IF_SERVICE = "org.bluez.GattService1";
+const char *const IF_CHARACTERISTIC = "org.bluez.GattCharacteristic1";
+const char *const IF_DESCRIPTOR = "org.bluez.GattDescriptor1";
+const char *const IF_PROPERTIES = "org.freedesktop.DBus.Properties";
+const char *const IF_OBJECT_MANAGER = "org.freedesktop.DBus.ObjectManager";
+const int MAX_OBJECTS = 1 + FTSIM_MAX * 7;
+
+struct Standin {
+    DBusConnection *bus = nullptr;
+    int adapters = 0;
+    OsThread thread = nullptr;
+    std::atomic<bool> stop{false};
+};
+Standin g_standin;
+OsLock g_standinLock;
+const bool g_standinLockMade = (osLockInit(&g_standinLock), true);
+
+// ---------------------------------------------------------------------------
+// Objects
+// ---------------------------------------------------------------------------
+
+enum Kind { K_ADAPTER, K_DEVICE, K_SERVICE, K_CHARACTERISTIC, K_DESCRIPTOR };
+
+struct Object {
+    Kind kind;
+    int slot;
+    int position;
+    char path[128];
+};
+
+const char *interfaceOf(Kind kind) {
+    static const char *const names[] = {IF_ADAPTER, IF_DEVICE, IF_SERVICE, IF_CHARACTERISTIC, IF_DESCRIPTOR};
+    return names[kind];
+}
+
+bool connectedByBluez(int slot) { return bleDevice(slot) && g_ble[slot].open && g_ble[slot].front == FRONT_BLUEZ; }
+
+void devicePath(int slot, char *out, size_t size) {
+    const uint8_t *a = g_ble[slot].address;
+    std::snprintf(out, size, "%s/dev_%02X_%02X_%02X_%02X_%02X_%02X", ADAPTER_PATH, a[0], a[1], a[2], a[3], a[4], a[5]);
+}
+
+// Every object there is now: the adapter, the devices in range, and the
+// GATT objects of the connected ones.
+int listObjects(Object *out) {
+    int n = 0;
+    if (g_standin.adapters <= 0) return 0;
+    out[n++] = Object{K_ADAPTER, -1, -1, {0}};
+    std::snprintf(out[0].path, sizeof out[0].path, "%s", ADAPTER_PATH);
+    for (int slot = 0; slot < FTSIM_MAX; ++slot) {
+        if (!bleDevice(slot)) continue;
+        Object d = {K_DEVICE, slot, -1, {0}};
+        devicePath(slot, d.path, sizeof d.path);
+        out[n++] = d;
+        if (!connectedByBluez(slot)) continue;
+        Object s = {K_SERVICE, slot, -1, {0}};
+        std::snprintf(s.path, sizeof s.path, "%s/service%04x", d.path, (unsigned)BLE_SERVICE_HANDLE);
+        out[n++] = s;
+        for (int p = 0; p < bleCharacteristicCount(&g_ble[slot]); ++p) {
+            Object c = {K_CHARACTERISTIC, slot, p, {0}};
+            std::snprintf(c.path, sizeof c.path, "%s/char%04x", s.path, (unsigned)bleHandleOfPosition(p));
+            out[n++] = c;
+            if (bleRoleAt(&g_ble[slot], p) >= 2) continue;
+            Object k = {K_DESCRIPTOR, slot, p, {0}};
+            std::snprintf(k.path, sizeof k.path, "%s/desc%04x", c.path, (unsigned)(bleHandleOfPosition(p) + 2));
+            out[n++] = k;
+        }
+    }
+    return n;
+}
+
+bool findObject(const char *path, Object *found) {
+    Object all[MAX_OBJECTS];
+    int n = listObjects(all);
+    for (int i = 0; path && i < n; ++i) {
+        if (std::strcmp(all[i].path, path) == 0) {
+            *found = all[i];
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Properties
+// ---------------------------------------------------------------------------
+
+// Where properties go: entries of a dictionary, or the one asked for as a
+// variant of its own.
+struct PropertyOut {
+    DBusMessageIter *dict;
+    const char *only;
+    DBusMessageIter *single;
+    bool found;
+};
+
+// Opens the variant of a property; false when it is not wanted.
+bool openProperty(PropertyOut *out, const char *key, const char *signature, DBusMessageIter *entry,
+                  DBusMessageIter *variant) {
+    if (out->only) {
+        if (std::strcmp(out->only, key) != 0 || out->found) return false;
+        out->found = true;
+        return dbus_message_iter_open_container(out->single, DBUS_TYPE_VARIANT, signature, variant);
+    }
+    dbus_message_iter_open_container(out->dict, DBUS_TYPE_DICT_ENTRY, nullptr, entry);
+    dbus_message_iter_append_basic(entry, DBUS_TYPE_STRING, &key);
+    return dbus_message_iter_open_container(entry, DBUS_TYPE_VARIANT, signature, variant);
+}
+
+void closeProperty(PropertyOut *out, DBusMessageIter *entry, DBusMessageIter *variant) {
+    if (out->only) {
+        dbus_message_iter_close_container(out->single, variant);
+        return;
+    }
+    dbus_message_iter_close_container(entry, variant);
+    dbus_message_iter_close_container(out->dict, entry);
+}
+
+void textProperty(PropertyOut *out, const char *key, const char *value, int type = DBUS_TYPE_STRING) {
+    DBusMessageIter entry, variant;
+    const char signature[2] = {(char)type, 0};
+    if (!openProperty(out, key, signature, &entry, &variant)) return;
+    dbus_message_iter_append_basic(&variant, type, &value);
+    closeProperty(out, &entry, &variant);
+}
+
+void boolProperty(PropertyOut *out, const char *key, bool value) {
+    DBusMessageIter entry, variant;
+    dbus_bool_t b = value ? TRUE : FALSE;
+    if (!openProperty(out, key, "b", &entry, &variant)) return;
+    dbus_message_iter_append_basic(&variant, DBUS_TYPE_BOOLEAN, &b);
+    closeProperty(out, &entry, &variant);
+}
+
+void textsProperty(PropertyOut *out, const char *key, const char *const *values, int count) {
+    DBusMessageIter entry, variant, array;
+    if (!openProperty(out, key, "as", &entry, &variant)) return;
+    dbus_message_iter_open_container(&variant, DBUS_TYPE_ARRAY, "s", &array);
+    for (int i = 0; i < count; ++i) dbus_message_iter_append_basic(&array, DBUS_TYPE_STRING, &values[i]);
+    dbus_message_iter_close_container(&variant, &array);
+    closeProperty(out, &entry, &variant);
+}
+
+void uuidProperty(PropertyOut *out, const BleGuid &guid) {
+    char text[37];
+    const uint8_t *d = guid.data4;
+    std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", (unsigned)guid.data1,
+                  guid.data2, guid.data3, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
+    textProperty(out, "UUID", text);
+}
+
+void deviceProperties(PropertyOut *out, const Object &o) {
+    char address[18], parent[128];
+    const uint8_t *a = g_ble[o.slot].address;
+    std::snprintf(address, sizeof address, "%02X:%02X:%02X:%02X:%02X:%02X", a[0], a[1], a[2], a[3], a[4], a[5]);
+    textProperty(out, "Address", address);
+    if (!(g_ble[o.slot].faults & FTSIM_BLE_NO_NAME)) textProperty(out, "Name", g_ble[o.slot].name);
+    std::snprintf(parent, sizeof parent, "%s", ADAPTER_PATH);
+    textProperty(out, "Adapter", parent, DBUS_TYPE_OBJECT_PATH);
+    char uuid[37];
+    const BleGuid &g = BLE_SERVICE_GUID;
+    std::snprintf(uuid, sizeof uuid, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", (unsigned)g.data1, g.data2,
+                  g.data3, g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
+                  g.data4[7]);
+    const char *uuids[1] = {uuid};
+    textsProperty(out, "UUIDs", uuids, 1);
+    boolProperty(out, "Connected", connectedByBluez(o.slot));
+    boolProperty(out, "ServicesResolved", connectedByBluez(o.slot));
+}
+
+// The parent object's path: the path without its last element.
+void parentPath(const Object &o, char *out, size_t size) {
+    std::snprintf(out, size, "%s", o.path);
+    char *slash = std::strrchr(out, '/');
+    if (slash) *slash = '\0';
+}
+
+void properties(PropertyOut *out, const Object &o) {
+    char parent[128];
+    parentPath(o, parent, sizeof parent);
+    const BleFace *b = o.slot >= 0 ? &g_ble[o.slot] : nullptr;
+    switch (o.kind) {
+    case K_ADAPTER:
+        textProperty(out, "Address", "00:1A:7D:DA:71:13");
+        boolProperty(out, "Powered", true);
+        break;
+    case K_DEVICE:
+        deviceProperties(out, o);
+        break;
+    case K_SERVICE:
+        uuidProperty(out, BLE_SERVICE_GUID);
+        boolProperty(out, "Primary", true);
+        textProperty(out, "Device", parent, DBUS_TYPE_OBJECT_PATH);
+        break;
+    case K_CHARACTERISTIC: {
+        int role = bleRoleAt(b, o.position);
+        static const char *const dataFlags[] = {"write-without-response", "notify"};
+        static const char *const readFlags[] = {"read"};
+        uuidProperty(out, BLE_CHARACTERISTIC_GUIDS[role]);
+        textProperty(out, "Service", parent, DBUS_TYPE_OBJECT_PATH);
+        textsProperty(out, "Flags", role < 2 ? dataFlags : readFlags, role < 2 ? 2 : 1);
+        boolProperty(out, "Notifying", b->notifying[role]);
+        break;
+    }
+    case K_DESCRIPTOR:
+        textProperty(out, "UUID", "00002902-0000-1000-8000-00805f9b34fb");
+        textProperty(out, "Characteristic", parent, DBUS_TYPE_OBJECT_PATH);
+        break;
+    }
+}
+
+// a{sv} of one object's interface.
+void appendProperties(DBusMessageIter *it, const Object &o) {
+    DBusMessageIter dict;
+    dbus_message_iter_open_container(it, DBUS_TYPE_ARRAY, "{sv}", &dict);
+    PropertyOut out = {&dict, nullptr, nullptr, false};
+    properties(&out, o);
+    dbus_message_iter_close_container(it, &dict);
+}
+
+// ---------------------------------------------------------------------------
+// Methods
+// ---------------------------------------------------------------------------
+
+DBusMessage *managedObjects(DBusMessage *call) {
+    DBusMessage *reply = dbus_message_new_method_return(call);
+    DBusMessageIter it, objects, entry, interfaces, pair;
+    dbus_message_iter_init_append(reply, &it);
+    dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "{oa{sa{sv}}}", &objects);
+    Object all[MAX_OBJECTS];
+    int n = listObjects(all);
+    for (int i = 0; i < n; ++i) {
+        const char *path = all[i].path, *name = interfaceOf(all[i].kind);
+        dbus_message_iter_open_container(&objects, DBUS_TYPE_DICT_ENTRY, nullptr, &entry);
+        dbus_message_iter_append_basic(&entry, DBUS_TYPE_OBJECT_PATH, &path);
+        dbus_message_iter_open_container(&entry, DBUS_TYPE_ARRAY, "{sa{sv}}", &interfaces);
+        dbus_message_iter_open_container(&interfaces, DBUS_TYPE_DICT_ENTRY, nullptr, &pair);
+        dbus_message_iter_append_basic(&pair, DBUS_TYPE_STRING, &name);
+        appendProperties(&pair, all[i]);
+        dbus_message_iter_close_container(&interfaces, &pair);
+        dbus_message_iter_close_container(&entry, &interfaces);
+        dbus_message_iter_close_container(&objects, &entry);
+    }
+    dbus_message_iter_close_container(&it, &objects);
+    return reply;
+}
+
+DBusMessage *propertyGet(DBusMessage *call, const Object &o, bool all) {
+    const char *interface = nullptr, *name = nullptr;
+    bool ok = all ? dbus_message_get_args(call, nullptr, DBUS_TYPE_STRING, &interface, DBUS_TYPE_INVALID)
+                  : dbus_message_get_args(call, nullptr, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &name,
+                                          DBUS_TYPE_INVALID);
+    if (!ok || std::strcmp(interface, interfaceOf(o.kind)) != 0) {
+        return dbus_message_new_error(call, DBUS_ERROR_INVALID_ARGS, "No such interface");
+    }
+    DBusMessage *reply = dbus_message_new_method_return(call);
+    DBusMessageIter it;
+    dbus_message_iter_init_append(reply, &it);
+    if (all) {
+        appendProperties(&it, o);
+        return reply;
+    }
+    PropertyOut out = {nullptr, name, &it, false};
+    properties(&out, o);
+    if (out.found) return reply;
+    dbus_message_unref(reply);
+    return dbus_message_new_error(call, DBUS_ERROR_INVALID_ARGS, "No such property");
+}
+
+DBusMessage *deviceCall(DBusMessage *call, const Object &o, const char *member) {
+    if (std::strcmp(member, "Connect") == 0) {
+        if (connectedByBluez(o.slot)) return dbus_message_new_error(call, "org.bluez.Error.AlreadyConnected", "Already Connected");
+        if (!bleOpen(o.slot, FRONT_BLUEZ)) return dbus_message_new_error(call, "org.bluez.Error.Failed", "Connection refused");
+    } else if (std::strcmp(member, "Disconnect") == 0) {
+        if (connectedByBluez(o.slot)) bleClose(o.slot);
+    } else {
+        return nullptr;
+    }
+    return dbus_message_new_method_return(call);
+}
+
+// WriteValue(ay value, a{sv} options) of a characteristic.
+DBusMessage *writeValue(DBusMessage *call, const Object &o, BleFace *b) {
+    DBusMessageIter it, bytes;
+    const uint8_t *data = nullptr;
+    int size = 0;
+    if (!dbus_message_iter_init(call, &it) || dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_ARRAY ||
+        dbus_message_iter_get_element_type(&it) != DBUS_TYPE_BYTE) {
+        return dbus_message_new_error(call, DBUS_ERROR_INVALID_ARGS, "A value of bytes is expected");
+    }
+    dbus_message_iter_recurse(&it, &bytes);
+    dbus_message_iter_get_fixed_array(&bytes, &data, &size);
+    if (b->faults & FTSIM_BLE_FAIL_WRITE) return dbus_message_new_error(call, "org.bluez.Error.Failed", "Write failed");
+    if (!bleHostWrite(o.slot, bleRoleAt(b, o.position), data, (size_t)size)) {
+        return dbus_message_new_error(call, "org.bluez.Error.InvalidValueLength", "Invalid value");
+    }
+    return dbus_message_new_method_return(call);
+}
+
+// null: no reply at all (the call times out on the client's side).
+DBusMessage *characteristicCall(DBusMessage *call, const Object &o, const char *member, bool *answer) {
+    BleFace *b = &g_ble[o.slot];
+    int role = bleRoleAt(b, o.position);
+    if (std::strcmp(member, "WriteValue") == 0) return writeValue(call, o, b);
+    if (std::strcmp(member, "StopNotify") == 0) {
+        bleSubscribe(o.slot, role, false);
+    } else if (std::strcmp(member, "StartNotify") == 0) {
+        if (b->faults & FTSIM_BLE_DESCRIPTOR_TIMEOUT) {
+            *answer = false;
+            return nullptr;
+        }
+        if ((b->faults & FTSIM_BLE_DESCRIPTOR_ABORT) && !b->abortDone) {
+            b->abortDone = true;
+            return dbus_message_new_error(call, "org.bluez.Error.InProgress", "In Progress");
+        }
+        bleSubscribe(o.slot, role, true);
+    } else if (std::strcmp(member, "ReadValue") == 0) {
+        DBusMessage *reply = dbus_message_new_method_return(call);
+        DBusMessageIter it, bytes;
+        dbus_message_iter_init_append(reply, &it);
+        dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "y", &bytes);
+        dbus_message_iter_close_container(&it, &bytes);
+        return reply;
+    } else {
+        return nullptr;
+    }
+    return dbus_message_new_method_return(call);
+}
+
+// The reply to a call on an object (null with *answer true: unknown method).
+DBusMessage *handle(DBusMessage *call, bool *answer) {
+    const char *path = dbus_message_get_path(call), *interface = dbus_message_get_interface(call);
+    const char *member = dbus_message_get_member(call);
+    if (!interface || !member) return nullptr;
+    if (path && std::strcmp(path, "/") == 0 && std::strcmp(interface, IF_OBJECT_MANAGER) == 0 &&
+        std::strcmp(member, "GetManagedObjects") == 0) {
+        return managedObjects(call);
+    }
+    Object o;
+    if (!findObject(path, &o)) return dbus_message_new_error(call, DBUS_ERROR_UNKNOWN_OBJECT, "No such object");
+    if (std::strcmp(interface, IF_PROPERTIES) == 0) {
+        if (std::strcmp(member, "Get") == 0 || std::strcmp(member, "GetAll") == 0) {
+            return propertyGet(call, o, std::strcmp(member, "GetAll") == 0);
+        }
+        return nullptr;
+    }
+    if (std::strcmp(interface, interfaceOf(o.kind)) != 0) return nullptr;
+    switch (o.kind) {
+    case K_ADAPTER:  // discovery finds nothing new: every device is known
+        return dbus_message_new_method_return(call);
+    case K_DEVICE:
+        return deviceCall(call, o, member);
+    case K_CHARACTERISTIC:
+        return characteristicCall(call, o, member, answer);
+    default:
+        return nullptr;
+    }
+}
+
+DBusHandlerResult onMessage(DBusConnection *bus, DBusMessage *call, void *) {
+    if (dbus_message_get_type(call) != DBUS_MESSAGE_TYPE_METHOD_CALL) return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
+    countCall(FTSIM_CALL_GATT);
+    bool answer = true;
+    DBusMessage *reply;
+    {
+        OsLockGuard guard(&g_lock);
+        reply = handle(call, &answer);
+    }
+    if (!reply && answer) reply = dbus_message_new_error(call, DBUS_ERROR_UNKNOWN_METHOD, "No such method");
+    if (reply) {
+        dbus_connection_send(bus, reply, nullptr);
+        dbus_message_unref(reply);
+    }
+    return DBUS_HANDLER_RESULT_HANDLED;
+}
+
+// ---------------------------------------------------------------------------
+// Delivery and the service thread
+// ---------------------------------------------------------------------------
+
+// A notification: PropertiesChanged of the characteristic's Value.
+void bluezSink(void *context, int slot, int role, const uint8_t *data, size_t size) {
+    DBusConnection *bus = static_cast<DBusConnection *>(context);
+    int position = blePositionOfRole(&g_ble[slot], role);
+    if (position < 0 || !g_ble[slot].notifying[role]) return;
+    char path[128];
+    devicePath(slot, path, sizeof path);
+    std::snprintf(path + std::strlen(path), sizeof path - std::strlen(path), "/service%04x/char%04x",
+                  (unsigned)BLE_SERVICE_HANDLE, (unsigned)bleHandleOfPosition(position));
+    DBusMessage *signal = dbus_message_new_signal(path, IF_PROPERTIES, "PropertiesChanged");
+    if (!signal) return;
+    DBusMessageIter it, dict, entry, variant, bytes, invalidated;
+    const char *interface = IF_CHARACTERISTIC, *key = "Value";
+    dbus_message_iter_init_append(signal, &it);
+    dbus_message_iter_append_basic(&it, DBUS_TYPE_STRING, &interface);
+    dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "{sv}", &dict);
+    dbus_message_iter_open_container(&dict, DBUS_TYPE_DICT_ENTRY, nullptr, &entry);
+    dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &key);
+    dbus_message_iter_open_container(&entry, DBUS_TYPE_VARIANT, "ay", &variant);
+    dbus_message_iter_open_container(&variant, DBUS_TYPE_ARRAY, "y", &bytes);
+    dbus_message_iter_append_fixed_array(&bytes, DBUS_TYPE_BYTE, &data, (int)size);
+    dbus_message_iter_close_container(&variant, &bytes);
+    dbus_message_iter_close_container(&entry, &variant);
+    dbus_message_iter_close_container(&dict, &entry);
+    dbus_message_iter_close_container(&it, &dict);
+    dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "s", &invalidated);
+    dbus_message_iter_close_container(&it, &invalidated);
+    dbus_connection_send(bus, signal, nullptr);
+    dbus_message_unref(signal);
+}
+
+void serve(void *) {
+    DBusConnection *bus = g_standin.bus;
+    while (!g_standin.stop.load()) {
+        if (!dbus_connection_read_write_dispatch(bus, 1)) break;
+        OsLockGuard guard(&g_lock);
+        for (int slot = 0; slot < FTSIM_MAX; ++slot) {
+            if (connectedByBluez(slot)) blePump(slot, bluezSink, bus);
+        }
+    }
+}
+
+DBusConnection *connectBus(const char *address) {
+    DBusError e;
+    dbus_error_init(&e);
+    DBusConnection *bus = address ? dbus_connection_open_private(address, &e) : dbus_bus_get_private(DBUS_BUS_SYSTEM, &e);
+    if (bus && address && !dbus_bus_register(bus, &e)) {
+        dbus_connection_close(bus);
+        dbus_connection_unref(bus);
+        bus = nullptr;
+    }
+    dbus_error_free(&e);
+    if (!bus) return nullptr;
+    dbus_connection_set_exit_on_disconnect(bus, FALSE);
+    int owner = dbus_bus_request_name(bus, "org.bluez", DBUS_NAME_FLAG_DO_NOT_QUEUE, nullptr);
+    static const DBusObjectPathVTable vtable = {nullptr, onMessage, nullptr, nullptr, nullptr, nullptr};
+    if (owner != DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER || !dbus_connection_register_fallback(bus, "/", &vtable, nullptr)) {
+        dbus_connection_close(bus);
+        dbus_connection_unref(bus);
+        return nullptr;
+    }
+    return bus;
+}
+
+}  // namespace
+
+extern "C" {
+
+int ftsimBluezStart(const char *address, int adapters) {
+    OsLockGuard guard(&g_standinLock);
+    if (g_standin.bus || !dbus_threads_init_default()) return -1;
+    DBusConnection *bus = connectBus(address);
+    if (!bus) return -1;
+    g_standin.bus = bus;
+    g_standin.adapters = adapters;
+    g_standin.stop.store(false);
+    g_standin.thread = osThreadStart(serve, nullptr, 0, OS_PRIORITY_NORMAL);
+    if (!g_standin.thread) {
+        dbus_connection_close(bus);
+        dbus_connection_unref(bus);
+        g_standin.bus = nullptr;
+        return -1;
+    }
+    return 0;
+}
+
+void ftsimBluezStop(void) {
+    OsLockGuard guard(&g_standinLock);
+    if (!g_standin.bus) return;
+    g_standin.stop.store(true);
+    osThreadJoin(g_standin.thread);
+    {
+        OsLockGuard lock(&g_lock);
+        for (int slot = 0; slot < FTSIM_MAX; ++slot) {
+            if (connectedByBluez(slot)) bleClose(slot);
+        }
+    }
+    dbus_connection_close(g_standin.bus);
+    dbus_connection_unref(g_standin.bus);
+    g_standin.bus = nullptr;
+    g_standin.thread = nullptr;
+}
+
+}  // extern "C"
