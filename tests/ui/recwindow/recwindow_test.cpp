@@ -33,6 +33,9 @@ uint64_t nowMs() {
     return (((uint64_t)t.dwHighDateTime << 32) | t.dwLowDateTime) / 10000;
 }
 std::string viewerNote() { return programFolder() + "viewer-call.txt"; }
+// The recording and the generated values kept for EDFlib on the build
+// machine (ui-recwindow-edflib).
+std::string kept(const char *name) { return programFolder() + "ui-out\\" + name; }
 
 // Started as EDFbrowser (the registry's App Paths entry names this
 // program), the program notes its command line and the time, and ends.
@@ -136,6 +139,8 @@ TEST_F(RecWindow, EdfRecordingStopsAtItsLimitWithTheViewer) {
     RegSetValueExA(key, nullptr, 0, REG_SZ, (const BYTE *)self, (DWORD)strlen(self) + 1);
     RegCloseKey(key);
     DeleteFileA(viewerNote().c_str());
+    DeleteFileA(kept("window.edf").c_str());
+    DeleteFileA(kept("window.expected").c_str());
     device();
     start();
     ASSERT_TRUE(page("Session"));
@@ -179,6 +184,20 @@ TEST_F(RecWindow, EdfRecordingStopsAtItsLimitWithTheViewer) {
         ASSERT_LE(e.data[c].size(), (size_t)ftsimDeviceRecordCount(slot, c));
         for (size_t i = 0; i < e.data[c].size(); ++i) ASSERT_EQ(e.data[c][i], generated[c][i].value) << c << " " << i;
     }
+    // Generated values in physical units by the header's scale.
+    CreateDirectoryA(kept("").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(path.c_str(), kept("window.edf").c_str(), FALSE));
+    FILE *out = std::fopen(kept("window.expected").c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    for (int c = 0; c < 2; ++c) {
+        const EdfSignal &h = e.signal[c];
+        double pmin = atof(h.physMin.c_str()), dmin = atof(h.digMin.c_str());
+        double gain = (atof(h.physMax.c_str()) - pmin) / (atof(h.digMax.c_str()) - dmin);
+        std::fprintf(out, "data %d", c);
+        for (size_t i = 0; i < e.data[c].size(); ++i) std::fprintf(out, " %.10g", pmin + (generated[c][i].value - dmin) * gain);
+        std::fprintf(out, "\n");
+    }
+    std::fclose(out);
 }
 
 TEST_F(RecWindow, TsvRecordingNamedByItsFormat) {
