@@ -42,6 +42,7 @@ bench: build-native
 	@build/native/bench/qdbench all
 	@bench/callgrind.sh build/native/bench/qdbench
 	@build/native/bench/bench_recording
+	@build/native/bench/bench_upgrade
 	@$(PYTHON) bench/python/delivery.py
 
 # The Python package in development mode: a .pth file in the system Python's

@@ -115,6 +115,22 @@ int osModulePathOf(const void *address, char *buffer, size_t size);
 // or -1.
 int osSharedDataDir(char *buffer, size_t size);
 
+// Files of the programs in the shared folder (the driver's log, the firmware
+// loader's log), in os_shared.cpp:
+// "<shared folder><separator>Quorvane<separator><name>", creating the
+// Quorvane folder when it is missing. Length, or -1 when the shared folder is
+// unknown or the path does not fit.
+int osSharedFilePath(const char *name, char *buffer, size_t size);
+// Where an older program kept such a file: beside the program, that is the
+// folder part of programPath (up to its last separator) followed by name;
+// the bare name (current folder) when programPath names no folder or the
+// result would be longer than 255 characters.
+void osBesideProgramPath(const char *programPath, const char *name, char *buffer, size_t size);
+// Brings a file kept at oldPath into the shared folder once: moved to
+// newPath when that does not exist yet, deleted when it does. Nothing
+// happens when both paths name the same file.
+void osAdoptOldFile(const char *oldPath, const char *newPath);
+
 // ---------------------------------------------------------------------------
 // Threads, locks, time
 // ---------------------------------------------------------------------------

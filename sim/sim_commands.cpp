@@ -211,11 +211,14 @@ void resetDevice(SimDevice *d) {
     d->brevNotif = 0;
     d->batteryArmed = false;
     std::memset(d->image, 0, sizeof d->image);
-    simRxReset(&d->rx, SIM_MAX_BODY);
+    simBootRestart(&d->boot);
+    simRxReset(&d->rx, simBootRxLimit(&d->boot));
 }
 
 void handleBody(SimDevice *d, const uint8_t *body, size_t n, uint32_t now) {
     ++d->stats.framesReceived;
+    if (simBootDeaf(&d->boot, now))
+        return;
     const uint8_t code = body[0];
     uint8_t reply[kReplyMax];
 
@@ -238,7 +241,10 @@ void handleBody(SimDevice *d, const uint8_t *body, size_t n, uint32_t now) {
     }
 
     bool restart = false;
-    const size_t size = execute(d, body, n, now, reply, &restart);
+    size_t size = 0;
+    const SimBootView view = {&d->state, d->cfg.firmware, d->cfg.firmwareName};
+    if (simBootCommand(&d->boot, &view, body, n, now, reply, &size, &restart) == SIM_BOOT_PASS)
+        size = execute(d, body, n, now, reply, &restart);
     if (f.action == SIM_FAULT_WITHHOLD)
         ++d->stats.repliesWithheld;
     else if (f.action == SIM_FAULT_DELAY && f.param)

@@ -49,6 +49,7 @@ SimDevice *simDeviceCreate(const SimDeviceConfig *cfg) {
     copyField(d->modelName, sizeof d->modelName, cfg->model);
     copyField(d->serial, sizeof d->serial, cfg->serial);
     d->linkUp = true;
+    simBootInit(&d->boot);
     resetDevice(d);
     return d;
 }
@@ -82,7 +83,7 @@ void simDeviceReceive(SimDevice *dev, const uint8_t *data, size_t size, uint32_t
     for (size_t i = 0; i < size; ++i) {
         SimRx &rx = dev->rx;
         if (dev->cfg.frameTimeoutMs && simRxBusy(&rx) && !before(now, rx.lastByteMs + dev->cfg.frameTimeoutMs)) {
-            simRxReset(&rx, SIM_MAX_BODY);
+            simRxReset(&rx, simBootRxLimit(&dev->boot));
             ++dev->stats.frameTimeouts;
         }
         rx.lastByteMs = now;
@@ -120,7 +121,7 @@ void simDeviceSetLinkUp(SimDevice *dev, bool up, uint32_t nowMs) {
     if (!up && dev->linkUp)
         dev->txQueue.clear();                   // what was in flight is gone
     if (up && !dev->linkUp)
-        simRxReset(&dev->rx, SIM_MAX_BODY);     // so is a partly received command
+        simRxReset(&dev->rx, simBootRxLimit(&dev->boot));     // so is a partly received command
     dev->linkUp = up;
 }
 
@@ -279,3 +280,5 @@ void simDeviceSetIdentity(SimDevice *dev, const char *maker, const char *model, 
     if (serial)
         copyField(dev->serial, sizeof dev->serial, serial);
 }
+
+SimBoot *simDeviceBoot(SimDevice *dev) { return dev ? &dev->boot : nullptr; }

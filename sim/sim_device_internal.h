@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sim/sim_boot.h"
 #include "sim/sim_device.h"
 #include "sim/sim_fifo.h"
 #include "sim/sim_frame.h"
@@ -169,6 +170,7 @@ struct SimDevice {
     uint32_t recCount[SIM_MAX_CHANNELS];
 
     SimDeviceStats stats;
+    SimBoot boot;
 };
 
 namespace simdev {

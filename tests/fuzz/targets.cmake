@@ -19,11 +19,6 @@ qd_fuzz_target(engine
     link/posix/*.cpp
     sim/*.cpp
     EXCLUDE API/driver/frame/log.cpp)
-# The Linux socket table of the link library is BlueZ's (the native build
-# only makes a test of the name).
-if(TARGET fuzz_engine)
-    target_link_libraries(fuzz_engine PRIVATE bluetooth)
-endif()
 
 # Storage blobs of any size and content into fresh contexts and context -1.
 qd_fuzz_target(storage
@@ -35,3 +30,38 @@ qd_fuzz_target(storage
     API/driver/params/*.cpp
     os/*.cpp
     os/posix/*.cpp)
+
+# The firmware loader: any file through the firmware file check.
+qd_fuzz_target(firmware
+    Upgrade/firmware.cpp
+    Upgrade/output.cpp
+    os/*.cpp
+    os/posix/*.cpp)
+
+# The loader's command line and upgrade.cfg through the tokenizer and the
+# argument walk, and any text as a user message.
+qd_fuzz_target(args
+    Upgrade/*.cpp
+    os/*.cpp
+    os/posix/*.cpp
+    link/*.cpp
+    link/posix/*.cpp
+    sim/*.cpp)
+
+# Any device byte stream through the loader's update run, over a simulated
+# USB transceiver.
+qd_fuzz_target(update
+    Upgrade/*.cpp
+    os/*.cpp
+    os/posix/*.cpp
+    link/*.cpp
+    link/posix/*.cpp
+    sim/*.cpp)
+
+# The Linux socket table of the link library is BlueZ's (the native build
+# only makes a test of the name).
+foreach(name engine args update)
+    if(TARGET fuzz_${name})
+        target_link_libraries(fuzz_${name} PRIVATE bluetooth)
+    endif()
+endforeach()

@@ -115,8 +115,10 @@ TEST(SimCommands, StateRulesAndUnknownOrMalformedCommands) {
     EXPECT_EQ(h.result({0x0C}), 0);
     EXPECT_EQ(h.command({0x03}), (Bytes{0x83, 0, 1}));
 
-    for (uint8_t code : {0x02, 0x05, 0x09, 0x0E, 0x11, 0x12, 0x14, 0x15, 0x3F})
+    for (uint8_t code : {0x05, 0x09, 0x0E, 0x15, 0x3F})
         EXPECT_EQ(h.command({code}), (Bytes{static_cast<uint8_t>(0x80 | code), 1})) << int(code);
+    for (uint8_t code : {0x12, 0x14})   // boot-loader commands, refused while the application runs
+        EXPECT_EQ(h.result({code}), 3) << int(code);
     // Codes that are no commands: answered as unknown in the reply class.
     h.send({0x45, 1, 2});
     EXPECT_EQ(h.take(), (std::vector<Bytes>{{0x85, 1}}));

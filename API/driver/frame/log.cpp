@@ -15,7 +15,6 @@
 
 namespace {
 
-const char LOG_FOLDER[] = "Quorvane";
 const char LOG_NAME[] = "QuorvaneDrv.log";
 const int64_t LOG_SIZE_LIMIT = 0x100000;  // a larger log is started anew
 const uint32_t STAMP_INTERVAL_MS = 1000;
@@ -77,35 +76,6 @@ int writeEntryF(const char *format, ...) {
     return n;
 }
 
-// Forms "<dir><separator><name>" in out; false when it does not fit.
-bool joinPath(char *out, size_t size, const char *dir, const char *name) {
-    int n = snprintf(out, size, "%s%c%s", dir, osPathSeparator(), name);
-    return n > 0 && (size_t)n < size;
-}
-
-// Where an older driver kept its log: beside the host program. The folder
-// part of the program path ends at its last separator ('\\' or ':' on
-// Windows, '/' elsewhere); without one, or when the result would not fit in
-// 256 characters, it is the bare name in the current folder.
-void oldLogPath(const char *exePath, char *out, size_t size) {
-    const char sep = osPathSeparator();
-    size_t cut = 0;
-    bool found = false;
-    for (size_t i = 0; exePath[i] != '\0'; ++i) {
-        char c = exePath[i];
-        if (c == sep || (sep == '\\' && c == ':')) {
-            cut = i + 1;
-            found = true;
-        }
-    }
-    if (found && cut + sizeof LOG_NAME <= PATH_SIZE && cut + sizeof LOG_NAME <= size) {
-        memcpy(out, exePath, cut);
-        memcpy(out + cut, LOG_NAME, sizeof LOG_NAME);
-    } else {
-        snprintf(out, size, "%s", LOG_NAME);
-    }
-}
-
 }  // namespace
 
 int qdLogV(const char *format, va_list args) {
@@ -145,28 +115,15 @@ void logOpen() {
 
     char exePath[PATH_SIZE];
     if (osMainModulePath(exePath, sizeof exePath) < 0) exePath[0] = '\0';
-    char shared[PATH_SIZE];
-    char folder[2 * PATH_SIZE];
     char logPath[2 * PATH_SIZE];
-    bool located = osSharedDataDir(shared, sizeof shared) >= 0 &&
-                   joinPath(folder, sizeof folder, shared, LOG_FOLDER) &&
-                   joinPath(logPath, sizeof logPath, folder, LOG_NAME);
-    if (located) {
-        if (!osIsDirectory(folder)) osDirCreate(folder);
-
+    if (osSharedFilePath(LOG_NAME, logPath, sizeof logPath) >= 0) {
         // A log kept beside the host program moves once to the shared
         // folder; if the shared log already exists, the old one goes. When
         // both paths name one file (the host runs from the shared folder)
         // it is the log itself and stays.
         char oldPath[PATH_SIZE];
-        oldLogPath(exePath, oldPath, sizeof oldPath);
-        if (!osSameFile(oldPath, logPath)) {
-            if (osPathExists(logPath)) {
-                osFileDelete(oldPath);
-            } else {
-                osFileMove(oldPath, logPath);
-            }
-        }
+        osBesideProgramPath(exePath, LOG_NAME, oldPath, sizeof oldPath);
+        osAdoptOldFile(oldPath, logPath);
 
         // A log grown beyond 1 MiB is started anew.
         OsFile f = osFileOpen(logPath, OS_FILE_READ | OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE);
