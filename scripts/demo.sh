@@ -22,4 +22,7 @@ fi
     --edf "$root/demo.edf" --client "Demo client" --session "Simulated session"
 echo
 echo "The recording is $root/demo.edf (EDF, channels A-D at 250, 500, 125 and 1000 sps)."
-echo "Open it in an EDF viewer, e.g. EDFbrowser:  edfbrowser $root/demo.edf"
+echo "Show it in EDFbrowser (Debian package edfbrowser):"
+echo "  edfbrowser $root/demo.edf"
+echo "Watch a recording live while it grows (EDFbrowser starts after 4 s):"
+echo "  $root/build/native/tools/qdacq${shared:+ --shared-dir $shared} --simulate --model \"Quorvane Halvex-4 USB\" --set \"Channel enable=1\" --seconds 30 --edf $root/demo.edf --view"

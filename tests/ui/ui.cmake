@@ -30,7 +30,7 @@ add_library(qd_ui_support STATIC ${qd_ui_support_sources})
 qd_target_defaults(qd_ui_support)
 target_link_libraries(qd_ui_support PUBLIC user32 gdi32 comctl32)
 
-set(QD_UI_BRIEF_devwindow "DevWindow.ParameterPagesEditAndRefuse:DevWindow.TestMeasurementShowsReadingsAndClosesOnceStopped:DevWindow.PagesOfTheOtherModels")
+set(QD_UI_BRIEF_devwindow "DevWindow.ParameterPagesEditAndRefuse:DevWindow.CapPageSitesAndDuplicates:DevWindow.TestMeasurementShowsReadingsAndClosesOnceStopped:DevWindow.StatusPageWhileTheHostMeasures")
 
 function(qd_add_window_test name target)
     set(environment QD_WINE_WINDOWS=1)
@@ -58,4 +58,8 @@ foreach(dir ${qd_ui_dirs})
     target_link_libraries(test_${name} PRIVATE qd_test_support qd_ui_support)
     target_link_options(test_${name} PRIVATE ${QD_TEST_LINK_OPTIONS})
     qd_add_window_test(${name} test_${name})
+    # A folder may add sources or settings of its own (TEST_TARGET names
+    # its program).
+    set(TEST_TARGET test_${name})
+    include(${dir}/group.cmake OPTIONAL)
 endforeach()

@@ -1,6 +1,7 @@
-// The settings window's model without a window: descriptors, enabling,
-// commits, the automatic label, readings, the EEG cap page and settings
-// files, on the selected context.
+// The driver windows' model without a window: descriptors, enabling,
+// commits, the automatic label, readings, the EEG cap page, settings files
+// and the recorder's time limit, output name and course, on the selected
+// context.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +10,8 @@
 
 #include "API/driver/ui/eegcap.h"
 #include "API/driver/ui/pages.h"
+#include "API/driver/ui/recorder.h"
+#include "API/driver/ui/recording.h"
 #include "API/driver/ui/settingsfile.h"
 #include "API/driver/ui/testview.h"
 #include "tests/params/param_helpers.h"
@@ -336,4 +339,111 @@ TEST_F(UiModel, SettingsFilesRefuseBadInputAndKeepWhatWasThere) {
     ASSERT_EQ(load.messageCount, 1);
     EXPECT_STREQ(load.messages[0], "Cannot read device configuration file");
     EXPECT_STREQ(QdGetDevName(), modelName(BREV)) << "the previous settings are back";
+}
+
+TEST_F(UiModel, RecorderTimeLimitAndOutputName) {
+    const uint32_t KEPT = 7;
+    struct Limit {
+        const char *text;
+        bool valid;
+        uint32_t seconds;
+    } limits[] = {
+        {"", true, 0},      {"  ", true, 0},         {"90", true, 90},      {"1:30", true, 90},
+        {"2:00:00", true, 7200}, {"100:59:59", true, 363599}, {"0:60", false, KEPT}, {"1:2:3:4", false, KEPT},
+        {"abc", false, KEPT}, {"-5", false, KEPT},   {"1:", false, KEPT},   {":30", false, KEPT},
+        {" 5", false, KEPT}, {"1193046:28:15", true, 0xFFFFFFFFu}, {"1193046:28:16", false, KEPT},
+        {"99999999999", false, KEPT},
+    };
+    for (const Limit &c : limits) {
+        uint32_t seconds = KEPT;
+        EXPECT_EQ(parseTimeLimit(c.text, &seconds), c.valid) << c.text;
+        EXPECT_EQ(seconds, c.seconds) << c.text;
+    }
+    struct Name {
+        const char *text;
+        uint16_t format;
+        OutputName result;
+        const char *path;
+    } names[] = {
+        {"record", RECORDING_TSV, OUTPUT_OK, "record.txt"},
+        {"record", RECORDING_EDF, OUTPUT_OK, "record.edf"},
+        {"my.dir\\record", RECORDING_EDF, OUTPUT_OK, "my.dir\\record.edf"},
+        {"my.dir/record", RECORDING_TSV, OUTPUT_OK, "my.dir/record.txt"},
+        {"x.tsv", RECORDING_TSV, OUTPUT_OK, "x.tsv"},
+        {"", RECORDING_EDF, OUTPUT_EMPTY, nullptr},
+        {nullptr, RECORDING_EDF, OUTPUT_EMPTY, nullptr},
+    };
+    for (const Name &c : names) {
+        char path[256];
+        EXPECT_EQ(outputPath(c.text, c.format, path, sizeof path), c.result) << (c.text ? c.text : "null");
+        if (c.path) {
+            EXPECT_STREQ(path, c.path);
+        }
+    }
+    std::string longName(252, 'a');
+    char path[300];
+    EXPECT_EQ(outputPath(longName.c_str(), RECORDING_EDF, path, sizeof path), OUTPUT_TOO_LONG) << "256 with .edf";
+    elapsedText(25 * 3600 + 61, path, sizeof path);
+    EXPECT_STREQ(path, "Elapsed time: 01:01:01") << "hours wrap at 24";
+}
+
+TEST_F(UiModel, RecorderCourseFromStartToFinish) {
+    const uint32_t T0 = 0xFFFFF000u;   // the millisecond tick wraps during the recording
+    struct Step {
+        uint32_t ms;           // after the start
+        bool communicating;
+        uint16_t failure;      // the output's flag before the step
+        uint32_t actions;
+        uint16_t failureAfter;
+        RecorderPhase phase;
+    };
+    // Limit 5 s, viewer wanted.
+    const Step limited[] = {
+        {300, true, 0, 0, 0, RECORDER_RECORDING},
+        {1000, true, 0, REC_SHOW_ELAPSED, 0, RECORDER_RECORDING},
+        {1500, true, 0, 0, 0, RECORDER_RECORDING},
+        {4001, true, 0, REC_SHOW_ELAPSED | REC_START_VIEWER, 0, RECORDER_RECORDING},
+        {4500, true, 0, 0, 0, RECORDER_RECORDING},
+        {5000, true, 0, REC_SHOW_ELAPSED | REC_STOP, 0, RECORDER_FINISHING},
+        {6000, true, 0, REC_SHOW_ELAPSED, 0, RECORDER_FINISHING},
+        {6100, false, 0, REC_FINISH, 0, RECORDER_IDLE},
+        {7000, false, 0, 0, 0, RECORDER_IDLE},
+    };
+    // No limit, no viewer; a write failure is reported once and stops.
+    const Step failing[] = {
+        {4000, true, 0, REC_SHOW_ELAPSED, 0, RECORDER_RECORDING},
+        {4100, true, 1, REC_REPORT_WRITE_FAILURE | REC_STOP, 2, RECORDER_FINISHING},
+        {5000, true, 2, 0, 2, RECORDER_FINISHING},
+        {5100, false, 2, REC_FINISH, 2, RECORDER_IDLE},
+    };
+    struct Run {
+        uint32_t limit;
+        bool viewer;
+        const Step *steps;
+        size_t count;
+    } runs[] = {{5, true, limited, sizeof limited / sizeof *limited}, {0, false, failing, 4}};
+    for (const Run &run : runs) {
+        Recorder r;
+        recorderStart(&r, T0, run.limit, run.viewer);
+        for (size_t k = 0; k < run.count; ++k) {
+            const Step &s = run.steps[k];
+            uint16_t failure = s.failure;
+            uint32_t elapsed = 0;
+            EXPECT_EQ(recorderStep(&r, T0 + s.ms, s.communicating, &failure, &elapsed), s.actions) << s.ms;
+            EXPECT_EQ(failure, s.failureAfter) << s.ms;
+            EXPECT_EQ(r.phase, s.phase) << s.ms;
+            EXPECT_EQ(elapsed, s.ms / 1000) << s.ms;
+        }
+    }
+    // A stop asked by the user, then the window closed while it ends.
+    Recorder r;
+    EXPECT_EQ(recorderStop(&r, false), 0u) << "idle: nothing to stop";
+    recorderStart(&r, 0, 0, false);
+    EXPECT_EQ(recorderStop(&r, false), (uint32_t)REC_STOP);
+    EXPECT_EQ(recorderStop(&r, true), 0u) << "already stopping";
+    EXPECT_EQ(r.phase, RECORDER_CLOSING);
+    uint16_t failure = 0;
+    uint32_t elapsed = 0;
+    EXPECT_EQ(recorderStep(&r, 3000, false, &failure, &elapsed), (uint32_t)REC_FINISH);
+    EXPECT_EQ(r.phase, RECORDER_IDLE);
 }

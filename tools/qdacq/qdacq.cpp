@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "QuorvaneDrv.h"
+#include "API/driver/ui/recorder.h"   // the viewer's delay, shared with the recorder window
 #include "tools/common/driver_binding.h"
 #include "tools/common/host.h"
 #include "tools/qdacq/recording_sink.h"
@@ -43,6 +44,7 @@ struct Options {
     bool test = false;
     bool background = false;
     bool simulate = false;
+    bool view = false;           // EDFbrowser on the growing EDF file
     double seconds = 0;          // 0: until Ctrl-C
     std::string model;
     std::vector<std::string> settings;
@@ -189,6 +191,8 @@ void usage(FILE *out) {
             "                         (without it a summary line is printed every second)\n"
             "  --edf FILE             record into FILE in European Data Format (EDF), as the driver's\n"
             "                         recorder does; the header gets the number of records at the end\n"
+            "  --view                 after 4 s of an --edf recording, start EDFbrowser (edfbrowser --stream\n"
+            "                         FILE, found on PATH) on the growing file\n"
             "  --tsv FILE             record into FILE as tab separated text\n"
             "  --client TEXT          the recording's client (EDF patient identification, up to 80 characters)\n"
             "  --session TEXT         the recording's session info (EDF recording identification)\n"
@@ -237,6 +241,7 @@ const struct {
 } kFlagOptions[] = {
     {"--list", &Options::list}, {"--params", &Options::params},         {"--poll", &Options::poll},
     {"--test", &Options::test}, {"--background", &Options::background}, {"--simulate", &Options::simulate},
+    {"--view", &Options::view},
 };
 
 // Options whose value is kept as given: the option, what it needs, where it
@@ -354,6 +359,10 @@ int checkOptions(const Options *o) {
         fprintf(stderr, "qdacq: --client and --session describe a recording: give --edf FILE or --tsv FILE\n");
         return EXIT_USAGE;
     }
+    if (o->view && o->edf.empty()) {
+        fprintf(stderr, "qdacq: --view shows an EDF recording in EDFbrowser: give --edf FILE\n");
+        return EXIT_USAGE;
+    }
     if (recording && o->test) {
         fprintf(stderr, "qdacq: a test measurement cannot be recorded (its channels do not keep their rates)\n");
         return EXIT_USAGE;
@@ -450,6 +459,7 @@ struct Session {
     bool poll = false;
     bool recording = false;
     bool recordingBroke = false;
+    bool viewerTried = false;
     std::vector<SimFault> faults;
 };
 
@@ -670,6 +680,19 @@ void summariseSecond(double t, double *nextSummary) {
     *nextSummary += 1.0;
 }
 
+// Starts EDFbrowser on the growing EDF file, as the recorder window does
+// after 4 s; without it the recording goes on.
+void startViewer(const std::string &file) {
+    const char *argv[] = {"edfbrowser", "--stream", file.c_str(), nullptr};
+    std::string command = "edfbrowser --stream \"" + file + "\"";
+    if (osStartProcess("edfbrowser", argv, command.c_str())) {
+        sayAt("live view: edfbrowser --stream " + file);
+    } else {
+        sayAt("live view: EDFbrowser (edfbrowser) was not found on PATH; recording on without it "
+              "(Debian package edfbrowser)");
+    }
+}
+
 // Measures until the time is up, Ctrl-C, a broken recording or the driver's
 // own end; true when the driver ended the measurement.
 bool measure(Session *s) {
@@ -681,6 +704,10 @@ bool measure(Session *s) {
         double t = elapsed();
         if (o.simulate) simFaultsRun(s->sim, s->tx, &s->faults, t, sayAt);
         if (o.csv.empty()) summariseSecond(t, &nextSummary);
+        if (o.view && !s->viewerTried && t >= RECORDER_VIEWER_DELAY_S) {
+            s->viewerTried = true;
+            startViewer(o.edf);
+        }
         if (api.ComState((uint16_t)s->ctx) == QD_COM_IDLE) return true;
         std::string failure;
         if (s->recording && recordingFailed(&failure)) {

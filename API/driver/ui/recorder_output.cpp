@@ -10,7 +10,7 @@ namespace {
 
 const RecordingParams kDriverParams = {QdGetParam, QdParamInfo, QdGetDevName};
 
-// Until the recorder window shows its messages itself, they go to the log.
+// Messages go to the log, except while the recorder window shows them.
 void logMessage(void *, const char *text, const char *) { qdLog("!%s\n", text); }
 
 RecordingOutput g_output;

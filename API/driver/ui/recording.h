@@ -119,6 +119,7 @@ bool completeEdfHeader(RecordingOutput *out, void *window);
 void trimExponent(char *text);
 
 // The process-wide output of the recorder (driver side): reads the selected
-// context through the driver's own parameter functions and, until the
-// recorder window sets showMessage, writes its messages to the driver log.
+// context through the driver's own parameter functions and writes its
+// messages to the driver log, except while the recorder window is open (it
+// shows them as message boxes).
 RecordingOutput *recorderOutput();

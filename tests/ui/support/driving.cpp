@@ -189,6 +189,7 @@ void DialogWatcher::handle(HWND dialog) {
     Sleep(50);  // let the dialog finish its set-up
     Dialog seen;
     seen.caption = text(dialog);
+    seen.owned = GetWindow(dialog, GW_OWNER) != nullptr;
     EnumChildWindows(dialog, collectStatics, (LPARAM)&seen.text);
     {
         std::lock_guard<std::mutex> g(lock_);

@@ -53,6 +53,7 @@ bool checked(HWND button);
 struct Dialog {
     std::string caption;
     std::string text;   // the texts of its static controls, joined by '\n'
+    bool owned;         // it has an owner window
 };
 
 // Watches, from a thread of its own, for dialog boxes of this process and

@@ -14,6 +14,14 @@ extern "C" void *QDCALL QdCreateDevWindow(void *, void *, const char *) {
     return nullptr;
 }
 
+// The recorder window neither; "qdacq --edf FILE --view" records and shows
+// the growing file in EDFbrowser.
+extern "C" int QDCALL QdCreateRecWindow(void *, void *, const char *) {
+    logEnter("QdCreateRecWindow", "...");
+    logFail("QdCreateRecWindow", "false (no recorder window on this system; use qdacq --edf FILE --view)");
+    return 0;
+}
+
 void uiOnDetach() {}
 void uiCloseForSelectionChange() {}
 

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <commdlg.h>
 
 #include <cstdio>
 #include <initializer_list>
@@ -153,39 +152,8 @@ void testTick(HWND window) {
     }
 }
 
-// The file dialogs' shared set-up.
-OPENFILENAMEA fileDialog(const char *title, DWORD flags) {
-    static char filter[64];
-    int n = std::snprintf(filter, sizeof filter, "%s", kSettingsFilterName);
-    std::snprintf(filter + n + 1, sizeof filter - (size_t)n - 1, "%s", kSettingsFilterPattern);
-    filter[n + 1 + std::strlen(kSettingsFilterPattern) + 1] = '\0';
-    OPENFILENAMEA ofn = {};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = GetActiveWindow();
-    ofn.lpstrFilter = filter;
-    ofn.lpstrFile = g_ui.fileName;
-    ofn.nMaxFile = sizeof g_ui.fileName;
-    ofn.lpstrTitle = title;
-    ofn.Flags = flags | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_EXPLORER;
-    return ofn;
-}
-
-void saveSettings() {
-    OPENFILENAMEA ofn = fileDialog(kSettingsSaveTitle, OFN_PATHMUSTEXIST);
-    char path[300];
-    if (!GetSaveFileNameA(&ofn)) return;
-    if (!settingsFileName(g_ui.fileName, true, path, sizeof path) || !settingsSave(path)) uiError(kSettingsWriteFailed);
-}
-
 void importSettings() {
-    OPENFILENAMEA ofn = fileDialog(kSettingsImportTitle, OFN_FILEMUSTEXIST);
-    char path[300];
-    if (!GetOpenFileNameA(&ofn)) return;
-    int32_t outcome = settingsFileName(g_ui.fileName, true, path, sizeof path) ? settingsImport(path) : -1;
-    if (outcome < 0) {
-        uiError(settingsImportMessage(outcome));
-        return;
-    }
+    if (!uiImportSettings()) return;
     pageSetRemoveAll(&g_pages);
     buildPages();
 }
@@ -199,7 +167,7 @@ void showPage(int page) {
 void onCommand(HWND window, uint32_t id, UINT code, HWND control) {
     switch (id) {
     case ID_IMPORT_SETTINGS: importSettings(); break;
-    case ID_SAVE_SETTINGS: saveSettings(); break;
+    case ID_SAVE_SETTINGS: uiSaveSettings(); break;
     case ID_NEXT:
         if (g_pages.shown + 1 < g_pages.count) showPage(g_pages.shown + 1);
         break;

@@ -19,3 +19,4 @@ void showTestRows(PageSet *set, int page);
 void enableTestButton(PageSet *set);
 // Index of the page of a kind (and channel), -1 if none.
 int findPage(const PageSet *set, PageKind kind, uint16_t channel);
+void destroyPageControls(Page *page);

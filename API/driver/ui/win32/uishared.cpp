@@ -1,6 +1,9 @@
 // uishared.cpp - the Win32 pieces both driver windows share.
 #include "API/driver/ui/win32/uishared.h"
 
+#include "API/driver/ui/settingsfile.h"
+
+#include <commdlg.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -216,3 +219,59 @@ void uiOpenLicense(const char *document) {
 }
 
 bool uiOnWindowThread() { return g_ui.window.load() && GetCurrentThreadId() == g_ui.thread; }
+
+// ---------------------------------------------------------------------------
+// Settings files (the File commands of both windows)
+// ---------------------------------------------------------------------------
+
+namespace {
+
+OPENFILENAMEA settingsDialog(const char *title, DWORD flags) {
+    static char filter[64];
+    int n = std::snprintf(filter, sizeof filter, "%s", kSettingsFilterName);
+    std::snprintf(filter + n + 1, sizeof filter - (size_t)n - 1, "%s", kSettingsFilterPattern);
+    filter[n + 1 + std::strlen(kSettingsFilterPattern) + 1] = '\0';
+    OPENFILENAMEA ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = GetActiveWindow();
+    ofn.lpstrFilter = filter;
+    ofn.lpstrFile = g_ui.fileName;
+    ofn.nMaxFile = sizeof g_ui.fileName;
+    ofn.lpstrTitle = title;
+    ofn.Flags = flags | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_EXPLORER;
+    return ofn;
+}
+
+// The settings file the user picks (with ".qvc" added); false when none.
+bool pickSettingsFile(const char *title, DWORD flags, bool save, char *path, size_t room) {
+    OPENFILENAMEA ofn = settingsDialog(title, flags);
+    if (!(save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn))) return false;
+    if (settingsFileName(g_ui.fileName, true, path, room)) return true;
+    uiError(save ? kSettingsWriteFailed : settingsImportMessage(-1));
+    return false;
+}
+
+}  // namespace
+
+void uiSaveSettings() {
+    char path[300];
+    if (!pickSettingsFile(kSettingsSaveTitle, OFN_PATHMUSTEXIST, true, path, sizeof path)) return;
+    if (!settingsSave(path)) uiError(kSettingsWriteFailed);
+}
+
+bool uiImportSettings() {
+    char path[300];
+    if (!pickSettingsFile(kSettingsImportTitle, OFN_FILEMUSTEXIST, false, path, sizeof path)) return false;
+    int32_t outcome = settingsImport(path);
+    if (outcome < 0) uiError(settingsImportMessage(outcome));
+    return outcome >= 0;
+}
+
+int uiLoadSettings() {
+    char path[300];
+    if (!pickSettingsFile(kSettingsLoadTitle, OFN_FILEMUSTEXIST, false, path, sizeof path)) return -2;
+    LoadOutcome outcome = {};
+    settingsLoad(path, &outcome);
+    for (int k = 0; k < outcome.messageCount; ++k) uiError(outcome.messages[k]);
+    return outcome.result;
+}

@@ -83,3 +83,11 @@ enum : UINT {
     WM_UI_DESTROY,                     // destroy the window (selection change)
 };
 bool uiHookMessage(HWND window, UINT message);
+
+// The File menu's settings-file commands (file dialogs, then the settings
+// file functions; failures are shown). Import: true when the selected
+// context took the file. Load: the load's result (1 loaded, 0 previous
+// context back, -1 none left), -2 when no file was picked.
+void uiSaveSettings();
+bool uiImportSettings();
+int uiLoadSettings();
