@@ -67,16 +67,26 @@ class LogWatch {
 public:
     LogWatch() { mark(); }
     void mark() { start_ = size(); }
+    // The log since the mark without the writer's timestamp lines ("@ ..."),
+    // which appear whenever a second passed between entries (often on a slow
+    // or emulated machine).
     std::string text() const {
-        std::string out;
+        std::string raw;
         OsFile f = osFileOpen(logPath(), OS_FILE_READ | OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE);
-        if (f == OS_INVALID_FILE) return out;
+        if (f == OS_INVALID_FILE) return raw;
         if (osFileSeek(f, start_, OS_SEEK_SET) == start_) {
             char buf[4096];
             int32_t n;
-            while ((n = osFileRead(f, buf, sizeof buf)) > 0) out.append(buf, (size_t)n);
+            while ((n = osFileRead(f, buf, sizeof buf)) > 0) raw.append(buf, (size_t)n);
         }
         osFileClose(f);
+        std::string out;
+        for (size_t at = 0; at < raw.size();) {
+            size_t end = raw.find('\n', at);
+            end = end == std::string::npos ? raw.size() : end + 1;
+            if (raw.compare(at, 2, "@ ") != 0) out.append(raw, at, end - at);
+            at = end;
+        }
         return out;
     }
     bool contains(const std::string &s) const { return text().find(s) != std::string::npos; }
