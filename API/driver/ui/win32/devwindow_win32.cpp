@@ -203,18 +203,11 @@ LRESULT CALLBACK devWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         }
         return 0;
     }
-    case WM_DRAWITEM:
-        if (pageSetDrawItem(&g_pages, (const DRAWITEMSTRUCT *)lParam)) return TRUE;
-        break;
-    case WM_CTLCOLORSTATIC: {
-        HBRUSH brush = pageSetStaticColour(&g_pages, (HDC)wParam, (HWND)lParam);
-        if (brush) return (LRESULT)brush;
+    default: {
+        LRESULT result = 0;
+        if (pageSetPaintMessage(&g_pages, message, wParam, lParam, &result)) return result;
         break;
     }
-    case WM_CTLCOLORBTN:
-        SetBkMode((HDC)wParam, TRANSPARENT);
-        return (LRESULT)GetStockObject(NULL_BRUSH);
-    default: break;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

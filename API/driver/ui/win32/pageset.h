@@ -15,8 +15,8 @@
 //    import it calls pageSetRemoveDevicePages and adds them again;
 //  - its procedure offers messages to uiHookMessage first, and routes the
 //    tab's TCN_SELCHANGE to pageSetShow, WM_COMMAND to pageSetCommand (it
-//    handles parameter and cap commands), WM_DRAWITEM to pageSetDrawItem and
-//    WM_CTLCOLORSTATIC to pageSetStaticColour;
+//    handles parameter and cap commands), WM_DRAWITEM, WM_CTLCOLORSTATIC and
+//    WM_CTLCOLORBTN to pageSetPaintMessage;
 //  - the test view runs in either window: command 300 calls
 //    pageSetTestStart (the Test page's button), the window's own engine
 //    loop delivers the packets (windowTestPacket), and once QdComState
@@ -91,6 +91,11 @@ bool pageSetDrawItem(PageSet *set, const DRAWITEMSTRUCT *item);
 // WM_CTLCOLORSTATIC: the brush for a static control (indicator boxes,
 // readings, other statics).
 HBRUSH pageSetStaticColour(PageSet *set, HDC dc, HWND control);
+// The painting messages of the pages (WM_DRAWITEM through pageSetDrawItem,
+// WM_CTLCOLORSTATIC through pageSetStaticColour, WM_CTLCOLORBTN with a
+// transparent background): true with the window procedure's result when the
+// message was handled, false when the window passes it on.
+bool pageSetPaintMessage(PageSet *set, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result);
 
 // The test view.
 bool pageSetTestStart(PageSet *set);          // started

@@ -369,3 +369,23 @@ HBRUSH pageSetStaticColour(PageSet *set, HDC dc, HWND control) {
     SetBkMode(dc, TRANSPARENT);
     return c == CLR_INVALID ? (HBRUSH)GetStockObject(NULL_BRUSH) : GetSysColorBrush(COLOR_BTNFACE);
 }
+
+bool pageSetPaintMessage(PageSet *set, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result) {
+    switch (message) {
+    case WM_DRAWITEM:
+        if (!pageSetDrawItem(set, (const DRAWITEMSTRUCT *)lParam)) return false;
+        *result = TRUE;
+        return true;
+    case WM_CTLCOLORSTATIC: {
+        HBRUSH brush = pageSetStaticColour(set, (HDC)wParam, (HWND)lParam);
+        if (!brush) return false;
+        *result = (LRESULT)brush;
+        return true;
+    }
+    case WM_CTLCOLORBTN:
+        SetBkMode((HDC)wParam, TRANSPARENT);
+        *result = (LRESULT)GetStockObject(NULL_BRUSH);
+        return true;
+    default: return false;
+    }
+}
