@@ -172,7 +172,9 @@ TEST_F(RecWindow, EdfRecordingStopsAtItsLimitWithTheViewer) {
     std::fclose(f);
     EXPECT_NE(std::string(line).find(" --stream \"" + path + "\""), std::string::npos) << line;
     EXPECT_GE(called - started, 3900u);
-    EXPECT_LE(called - started, 7000u) << "4 s, and the stand-in's start under Wine";
+    // The stand-in's own start under Wine takes seconds in the emulated
+    // 32-bit machine: the bound only says it came during the recording.
+    EXPECT_LE(called - started, 10000u) << "during the 10 s recording";
 
     EdfImage e = parseEdf(testenvReadFile(path));
     ASSERT_TRUE(e.ok) << e.error;
