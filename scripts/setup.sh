@@ -16,7 +16,7 @@ xvfb xauth fonts-wine
 libftdi1-dev libusb-1.0-0-dev libbluetooth-dev
 libdbus-1-dev dbus-daemon
 clang libclang-rt-14-dev
-valgrind
+valgrind strace
 libedf-dev edfbrowser biosig-tools
 python3-numpy python3-pytest python3-mne
 "

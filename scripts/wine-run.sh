@@ -7,6 +7,14 @@
 # 32-bit code (no IA32 support, so no wine32) exits with 77, which ctest
 # reports as skipped.
 #
+# The program's exit status is the one Windows gives it. A program of a
+# build tree runs through that tree's qd_wine_status.exe (wine-status.cpp),
+# which waits for it and writes its status to a file: once a Wine process's
+# last thread has ended, the Wine server sends its Unix process SIGKILL if
+# that has not exited within about half a second, which on a busy machine
+# happens to programs that have finished. Where the launcher's own Unix
+# process meets that end, the status comes from the file.
+#
 # With QD_WINE_WINDOWS=1 (the window tests, on a display) the program gets
 # a Wine server of its own: the runner waits until the server of earlier
 # programs has ended, runs the program, and waits again until its server
@@ -61,6 +69,40 @@ fi
 # becoming that first program meanwhile.
 server=/usr/lib/wine/wineserver
 [ -x "$server" ] || server=wineserver
+
+# The status launcher of the build tree that holds the program, if any.
+launcher=
+dir=$(cd "$(dirname "$prog")" && pwd)
+prog="$dir/$(basename "$prog")"
+for _ in 1 2 3 4; do
+    if [ -f "$dir/CMakeCache.txt" ]; then
+        [ -f "$dir/qd_wine_status.exe" ] && launcher="$dir/qd_wine_status.exe"
+        break
+    fi
+    dir=$(dirname "$dir")
+done
+
+# Runs the program (through the launcher where there is one) and returns
+# its exit status. QD_WINE_UNDER names a command to run Wine under (a
+# tracer, say); it is split at spaces.
+run_program() {
+    if [ -z "$launcher" ]; then
+        ${QD_WINE_UNDER:-} "$loader" "$prog" "$@"
+        return
+    fi
+    status_file=$(mktemp "${TMPDIR:-/tmp}/qd-wine-status.XXXXXX") || return 1
+    ${QD_WINE_UNDER:-} "$loader" "$launcher" "Z:$status_file" "Z:$(printf '%s' "$prog" | tr / '\\')" "$@"
+    rc=$?
+    code=
+    [ $rc -eq 137 ] && read -r code <"$status_file"
+    rm -f "$status_file"
+    if [ -n "$code" ]; then
+        echo "wine-run.sh: the Wine server ended the finished launcher of $(basename "$prog") with SIGKILL; the program's exit status was $code" >&2
+        rc=$code
+    fi
+    return $rc
+}
+
 exec 8>"$WINEPREFIX.server.lock"
 flock 8
 if [ "${QD_WINE_WINDOWS:-0}" = 1 ]; then
@@ -73,7 +115,7 @@ if [ "${QD_WINE_WINDOWS:-0}" = 1 ]; then
         "$loader" regedit /S "$settings" </dev/null >/dev/null 2>&1 8>&-
         rm -f "$settings"
     fi
-    "$loader" "$prog" "$@" 8>&-
+    run_program "$@" 8>&-
     status=$?
     "$server" -w 8>&-
     exit $status
@@ -83,4 +125,4 @@ if "$server" -p"${QD_WINE_PERSIST:-30}" </dev/null >/dev/null 2>&1 8>&-; then
 fi
 exec 8>&-
 
-exec "$loader" "$prog" "$@"
+run_program "$@"

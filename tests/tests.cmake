@@ -17,6 +17,17 @@ if(WIN32)
         ${QD_GTEST_SRC}/googletest ${QD_GTEST_SRC}/googlemock)
     set(QD_GTEST_LIBS qd_gtest)
     set(QD_TEST_LINK_OPTIONS ${QD_STATIC_RUNTIME})
+    # scripts/wine-run.sh starts the tree's Windows programs through this
+    # launcher, which it looks for at the top of the build tree.
+    add_executable(qd_wine_status ${QD_ROOT}/scripts/wine-status.cpp)
+    target_compile_options(qd_wine_status PRIVATE ${QD_WARNINGS})
+    target_link_libraries(qd_wine_status PRIVATE shell32)
+    target_link_options(qd_wine_status PRIVATE ${QD_STATIC_RUNTIME})
+    set_target_properties(qd_wine_status PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+    add_test(NAME ${QD_BUILD_NAME}.wine-status
+             COMMAND ${CMAKE_COMMAND} -DRUNNER=${CMAKE_CROSSCOMPILING_EMULATOR} -DPROGRAM=$<TARGET_FILE:qd_wine_status>
+                     -P ${QD_ROOT}/tests/support/wine_status.cmake)
+    set_tests_properties(${QD_BUILD_NAME}.wine-status PROPERTIES SKIP_REGULAR_EXPRESSION "SKIP: " TIMEOUT 120)
 else()
     find_package(GTest REQUIRED)
     set(QD_GTEST_LIBS GTest::gtest GTest::gmock)
