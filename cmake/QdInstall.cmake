@@ -6,6 +6,8 @@
 #   lib/pkgconfig/quorvane.pc
 #   bin/     qdacq and qdparams, which find the installed driver through
 #            their run path ($ORIGIN/../lib)
+#   lib/udev/rules.d/70-quorvane.rules: the transceivers' access for the
+#            user at the seat and the plugdev group (QD_UDEV_RULESDIR)
 # The Windows builds ship their DLLs as they are built.
 
 if(WIN32 OR NOT TARGET QuorvaneDrv)
@@ -20,6 +22,9 @@ if(TARGET qd_d2xx)
     install(TARGETS qd_d2xx LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
 install(FILES ${QD_ROOT}/API/QuorvaneDrv.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# udev reads lib/udev/rules.d below /usr and /usr/local alike.
+set(QD_UDEV_RULESDIR "lib/udev/rules.d" CACHE STRING "udev rules folder, relative to the prefix")
+install(FILES ${QD_ROOT}/link/ftdi/70-quorvane.rules DESTINATION ${QD_UDEV_RULESDIR})
 
 foreach(tool qdacq qdparams)
     if(TARGET ${tool})

@@ -22,6 +22,7 @@ major=${version%%.*}
 [ "$(readlink "$libdir/libQuorvaneDrv.so")" = "libQuorvaneDrv.so.$major" ] || fail "libQuorvaneDrv.so does not link to .so.$major"
 [ "$(readlink "$libdir/libQuorvaneDrv.so.$major")" = "libQuorvaneDrv.so.$version" ] || fail "no .so.$major -> .so.$version"
 [ -f "$root/include/QuorvaneDrv.h" ] || fail "no header"
+[ -f "$root/lib/udev/rules.d/70-quorvane.rules" ] || fail "no udev rule"
 
 export PKG_CONFIG_PATH="$(dirname "$pc")" PKG_CONFIG_LIBDIR="$(dirname "$pc")" PKG_CONFIG_SYSROOT_DIR="$dest"
 [ "$(pkg-config --modversion quorvane)" = "$version" ] || fail "pkg-config gives another version"
