@@ -67,11 +67,11 @@ function(qd_sanitize target)
     endif()
 endfunction()
 
-# The tsan preset builds one stress test under ThreadSanitizer and nothing
-# else (cmake/QdTsan.cmake).
+# The tsan preset compiles every target under ThreadSanitizer and builds
+# the few that its tests run (cmake/QdTsan.cmake).
 if(QD_TSAN)
-    include(${QD_ROOT}/cmake/QdTsan.cmake)
-    return()
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
 endif()
 
 # Operating-system layer, shared by the driver, the loader, the simulator and
@@ -137,6 +137,9 @@ include(${QD_ROOT}/sim/sim.cmake OPTIONAL)
 include(${QD_ROOT}/Upgrade/upgrade.cmake OPTIONAL)
 include(${QD_ROOT}/tools/tools.cmake OPTIONAL)
 include(${QD_ROOT}/cmake/QdInstall.cmake)
+if(QD_TSAN)
+    include(${QD_ROOT}/cmake/QdTsan.cmake)
+endif()
 if(QD_TESTS)
     enable_testing()
     include(${QD_ROOT}/tests/tests.cmake OPTIONAL)

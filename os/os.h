@@ -295,7 +295,7 @@ bool osUserCountryIso3(char *buffer, size_t size);
 
 // ---------------------------------------------------------------------------
 // Host programs: shared libraries loaded at run time, the interrupt key, the
-// threads of the process
+// threads, handles and memory of the process
 // ---------------------------------------------------------------------------
 //
 // What programs that load the driver the way a host application does need
@@ -348,3 +348,9 @@ int osInterruptCount();
 // Number of threads of the calling process, or -1 when the system cannot
 // tell (Windows: a thread snapshot; Linux: /proc/self/task).
 int osProcessThreadCount();
+// Open handles of the calling process, or -1 when the system cannot tell
+// (Windows: GetProcessHandleCount; Linux: the entries of /proc/self/fd).
+int osProcessHandleCount();
+// Resident memory of the calling process in bytes, or -1 (Windows: the
+// working set; Linux: VmRSS of /proc/self/status).
+int64_t osProcessResidentBytes();

@@ -222,6 +222,10 @@ FTSIM_API int ftsimDeviceSetSignalState(int index, int channel, int state);
    stops); ftsimDeviceRecordCount tells how many were generated since. */
 FTSIM_API int ftsimDeviceRecordSamples(int index, int channel, FtSimSample *buffer, uint32_t capacity);
 FTSIM_API int32_t ftsimDeviceRecordCount(int index, int channel);
+/* The device is switched off and on (simDevicePowerCycle): at rest, its
+   power-on configuration, faults kept. What a user does when the driver
+   says "Try to turn on device again". */
+FTSIM_API int ftsimDevicePowerCycle(int index);
 /* Device state byte (Halvex: 1 rest, 2 test, 5 measuring; Brev: 1 rest,
    3 measuring, 5 paused). */
 FTSIM_API int ftsimDeviceState(int index);

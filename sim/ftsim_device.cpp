@@ -150,6 +150,13 @@ int ftsimDeviceSetState(int index, int state) {
     return withDevice(index, [&](SimDevice *d, uint32_t now) { return simDeviceSetState(d, (uint8_t)state, now) ? 0 : -1; });
 }
 
+int ftsimDevicePowerCycle(int index) {
+    return withDevice(index, [&](SimDevice *d, uint32_t now) {
+        simDevicePowerCycle(d, now);
+        return 0;
+    });
+}
+
 int ftsimDeviceState(int index) {
     return withDevice(index, [&](SimDevice *d, uint32_t now) {
         simDevicePending(d, now);

@@ -72,11 +72,12 @@ void osInterruptCatch() {
 }
 
 // ---------------------------------------------------------------------------
-// Threads of the process
+// Threads, handles and memory of the process
 // ---------------------------------------------------------------------------
 
-int osProcessThreadCount() {
-    DIR *dir = opendir("/proc/self/task");
+// Entries of a folder of /proc, or -1 when it cannot be read.
+static int procEntries(const char *folder) {
+    DIR *dir = opendir(folder);
     if (dir == nullptr) return -1;
     int count = 0;
     while (struct dirent *entry = readdir(dir)) {
@@ -84,4 +85,28 @@ int osProcessThreadCount() {
     }
     closedir(dir);
     return count;
+}
+
+int osProcessThreadCount() { return procEntries("/proc/self/task"); }
+
+// The folder itself is open while it is read: not counted.
+int osProcessHandleCount() {
+    int count = procEntries("/proc/self/fd");
+    return count > 0 ? count - 1 : count;
+}
+
+int64_t osProcessResidentBytes() {
+    FILE *f = fopen("/proc/self/status", "r");
+    if (f == nullptr) return -1;
+    char line[256];
+    int64_t bytes = -1;
+    while (fgets(line, sizeof line, f) != nullptr) {
+        long long kib = 0;
+        if (sscanf(line, "VmRSS: %lld kB", &kib) == 1) {
+            bytes = (int64_t)kib * 1024;
+            break;
+        }
+    }
+    fclose(f);
+    return bytes;
 }

@@ -2,6 +2,7 @@
 // loaded at run time (LoadLibrary), the interrupt key (the console's control
 // handler) and the threads of the process (a toolhelp snapshot).
 #include <windows.h>
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <csignal>
@@ -123,7 +124,7 @@ void osInterruptCatch() {
 }
 
 // ---------------------------------------------------------------------------
-// Threads of the process
+// Threads, handles and memory of the process
 // ---------------------------------------------------------------------------
 
 int osProcessThreadCount() {
@@ -138,4 +139,18 @@ int osProcessThreadCount() {
     }
     CloseHandle(snapshot);
     return count;
+}
+
+int osProcessHandleCount() {
+    DWORD count = 0;
+    return GetProcessHandleCount(GetCurrentProcess(), &count) ? (int)count : -1;
+}
+
+// K32GetProcessMemoryInfo lives in kernel32 (Windows 7 and later): no
+// import of psapi.dll.
+int64_t osProcessResidentBytes() {
+    PROCESS_MEMORY_COUNTERS counters;
+    counters.cb = sizeof counters;
+    if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return -1;
+    return (int64_t)counters.WorkingSetSize;
 }

@@ -25,7 +25,7 @@ set(QD_FTSIM_CONTROL
     ftsimAttachNewDeviceEx ftsimSignalValue ftsimDeviceSetFault ftsimDeviceClearFaults
     ftsimDeviceDropData ftsimDeviceSilence ftsimDeviceSetLinkUp ftsimDeviceInjectBytes
     ftsimDeviceSendEvent ftsimDeviceSetSignalState ftsimDeviceRecordSamples
-    ftsimDeviceRecordCount ftsimDeviceState
+    ftsimDeviceRecordCount ftsimDeviceState ftsimDevicePowerCycle
     ftsimAddBluetooth ftsimAddInquiryResults ftsimSetInquiryFault ftsimSetConnectFault ftsimAddIrda
     ftsimSetIasAnswer ftsimDropConnection ftsimOpenSockets ftsimSocketApi
     ftsimDeviceButton ftsimDeviceArtifact ftsimDeviceSetState

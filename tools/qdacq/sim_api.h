@@ -33,8 +33,11 @@ struct SimExports {
     decltype(&ftsimDeviceRecordSamples) DeviceRecordSamples = nullptr;
     decltype(&ftsimDeviceRecordCount) DeviceRecordCount = nullptr;
     decltype(&ftsimDeviceState) DeviceState = nullptr;
+    decltype(&ftsimDevicePowerCycle) DevicePowerCycle = nullptr;
     decltype(&ftsimAddBle) AddBle = nullptr;
     decltype(&ftsimBleGetState) BleGetState = nullptr;
+    decltype(&ftsimBleSetFaults) BleSetFaults = nullptr;
+    decltype(&ftsimBleSendFlow) BleSendFlow = nullptr;
     decltype(&ftsimBluezStart) BluezStart = nullptr;
     decltype(&ftsimBluezStop) BluezStop = nullptr;
     decltype(&ftsimAddBluetooth) AddBluetooth = nullptr;

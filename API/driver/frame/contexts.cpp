@@ -156,6 +156,7 @@ extern "C" int QDCALL QdEnumDevices(const char *const **names) {
 
 extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
     logEnter("QdOpenDevContext", "%s", name ? name : "");
+    ApiGuard guard;
     uint16_t slot = g_reuseHint;
     if (slot >= QD_MAX_CONTEXTS || g_slots[slot].inUse) {
         slot = QD_MAX_CONTEXTS;
@@ -206,8 +207,23 @@ static int buildSelectedSpine() {
     return result;
 }
 
+// Whether a context is open and whether it is the selected one, read under
+// the lock.
+static bool openAndSelected(uint16_t context, bool *selected) {
+    ApiGuard guard;
+    *selected = (int16_t)context == g_selected;
+    return contextInUse(context);
+}
+
 extern "C" int16_t QDCALL QdSelectDevContext(uint16_t context) {
     logEnter("QdSelectDevContext", "%i", context);
+    // A driver window on the selected context closes before the selection
+    // moves; closing it may wait for the window's thread, so not under the
+    // lock (the close below finds it gone, unless another thread opened one
+    // meanwhile).
+    bool selected = false;
+    if (openAndSelected(context, &selected) && !selected) uiCloseForSelectionChange();
+    ApiGuard guard;
     if (!contextInUse(context)) {
         logFail("QdSelectDevContext", "Invalid context");
         return -2;
@@ -230,12 +246,22 @@ extern "C" int16_t QDCALL QdSelectDevContext(uint16_t context) {
     return -1;
 }
 
-extern "C" int16_t QDCALL QdGetSelectedDevContext(void) { return g_selected; }
+extern "C" int16_t QDCALL QdGetSelectedDevContext(void) {
+    ApiGuard guard;
+    return g_selected;
+}
 
 extern "C" void QDCALL QdCloseDevContext(uint16_t context) {
     logEnter("QdCloseDevContext", "%i", context);
-    if (contextInUse(context)) {
+    bool selected = false;
+    if (openAndSelected(context, &selected)) {
+        // The stop waits for the engine thread and the window's close for
+        // its thread: both before the lock is taken.
         engineShutdownContext(context);
+        if (selected) uiCloseForSelectionChange();
+    }
+    ApiGuard guard;
+    if (contextInUse(context)) {
         if ((int16_t)context == g_selected) {
             uiCloseForSelectionChange();
             freeSpine();
@@ -249,11 +275,13 @@ extern "C" void QDCALL QdCloseDevContext(uint16_t context) {
 }
 
 extern "C" const char *QDCALL QdGetDevName(void) {
+    ApiGuard guard;
     int model = g_selected >= 0 ? contextModel((uint16_t)g_selected) : -1;
     return model >= 0 ? kModelNames[model] : nullptr;
 }
 
 extern "C" QdCapConfig *QDCALL QdGetCapConfig(void) {
+    ApiGuard guard;
     int model = g_selected >= 0 ? contextModel((uint16_t)g_selected) : -1;
     if (model < 0) return nullptr;
     const ModelDescriptor *m = kModelTable[model].descriptor;

@@ -9,6 +9,7 @@
 
 #include "QuorvaneDrv.h"
 #include "API/driver/frame/contexts.h"
+#include "API/driver/frame/hooks.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/params/mains.h"
 #include "API/driver/params/mapping.h"
@@ -92,6 +93,7 @@ bool isCapSiteRecorded(const ParamAddress &a) {
 }  // namespace
 
 extern "C" uint16_t QDCALL QdEnumParams(int16_t channel, uint16_t *buffer, uint16_t size) {
+    ApiGuard guard;
     const ModelDescriptor *m = spineModel();
     if (selectedContext() < 0 || !m) {
         qdLog("!%s\n", "QdEnumParams: No context or buffer too short");
@@ -126,6 +128,7 @@ extern "C" uint16_t QDCALL QdEnumParams(int16_t channel, uint16_t *buffer, uint1
 }
 
 extern "C" const QdParamDef *QDCALL QdParamInfo(uint16_t id, int16_t channel) {
+    ApiGuard guard;
     ParamAddress a;
     if (!addressParam(id, channel, &a)) {
         qdLog("!%s\n", "QdParamInfo: No context or invalid parameter");
@@ -135,11 +138,13 @@ extern "C" const QdParamDef *QDCALL QdParamInfo(uint16_t id, int16_t channel) {
 }
 
 extern "C" int QDCALL QdParamExists(uint16_t id, int16_t channel) {
+    ApiGuard guard;
     ParamAddress a;
     return addressParam(id, channel, &a) ? 1 : 0;
 }
 
 extern "C" int QDCALL QdGetParam(uint16_t id, uint16_t channel, QdParamValue *value) {
+    ApiGuard guard;
     ParamAddress a;
     QdValue raw;
     if (!value || !addressParam(id, channel, &a) || !readRaw(a, &raw)) {
@@ -165,6 +170,7 @@ extern "C" int QDCALL QdGetParam(uint16_t id, uint16_t channel, QdParamValue *va
 }
 
 extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *value) {
+    ApiGuard guard;
     if (selectedContext() < 0 || !spineModel()) {
         qdLog("!%s\n", "QdSetParam: No context");
         return 9;
@@ -244,6 +250,7 @@ extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *v
 }
 
 extern "C" uint16_t QDCALL QdGetOptNum(uint16_t id, int16_t channel) {
+    ApiGuard guard;
     ParamAddress a;
     if (!addressParam(id, channel, &a) || !defIsOptionList(a.def)) {
         qdLog("!%s\n", "QdGetOptNum: No context or invalid parameter");
@@ -261,6 +268,7 @@ static void changeLock(SpineNode *node, int lock) {
 }
 
 extern "C" int QDCALL QdLockParam(uint16_t id, int16_t channel, int lock) {
+    ApiGuard guard;
     if (selectedContext() < 0 || !spineModel()) {
         qdLog("!%s\n", "QdLockParam: No context");
         return 2;
@@ -304,6 +312,7 @@ static bool resetToDefault(uint16_t id, uint16_t channel) {
 }
 
 extern "C" int QDCALL QdSetDefaults(int16_t selector) {
+    ApiGuard guard;
     logEnter("QdSetDefaults", "%i", selector);
     int16_t context = selectedContext();
     const ModelDescriptor *m = spineModel();

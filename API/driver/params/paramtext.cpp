@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "QuorvaneDrv.h"
+#include "API/driver/frame/hooks.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/params/paramdefs.h"
 
@@ -81,6 +82,7 @@ bool parseFloat(const char *text, float *out) {
 }  // namespace
 
 extern "C" char *QDCALL QdParam2Str(uint16_t id, uint16_t channel, char *buffer) {
+    ApiGuard guard;
     if (!buffer) {
         qdLog("!%s\n", "QdParam2Str: No buffer");
         return nullptr;
@@ -114,6 +116,7 @@ extern "C" char *QDCALL QdParamList2Str(const QdParamDef *definition, char *buff
 }
 
 extern "C" int QDCALL QdStr2Param(const char *text, uint16_t id, uint16_t channel) {
+    ApiGuard guard;
     const QdParamDef *def = QdParamInfo(id, (int16_t)channel);
     if (!def) return 4;
     if (defIsConstant(def) || defIsNotApplicable(def)) return 3;

@@ -296,12 +296,18 @@ extern "C" uint32_t QDCALL QdProtocolEngine(void) {
         }
     }
 
-    t_lockDepth = 0;
-    if (lock != nullptr) osLockLeave(lock);
+    // Nothing is active: a running engine thread is asked to end. Asked
+    // under the lock, so that a start (which activates its context under
+    // the lock and then keeps the thread) comes either before this step,
+    // which then sees its context, or after the request, which it takes
+    // back. Asked after the lock, a start in between would find the thread
+    // still running, and the thread would end under its context.
     if (result == 0) {
         int running = 2;
         g_engineThread.compare_exchange_strong(running, 1);
     }
+    t_lockDepth = 0;
+    if (lock != nullptr) osLockLeave(lock);
     return result;
 }
 
@@ -414,11 +420,20 @@ extern "C" int32_t QDCALL QdComState(uint16_t context) {
     return contextCommunicates(context) ? 1 : 0;
 }
 
+// The serial number a host reads: a copy per calling thread and context,
+// taken under the lock. The protocol record's own text is rewritten by the
+// engine at every connection and cleared at every disconnection; a host
+// reading it after the call would read it while the engine writes it. The
+// copy changes only when the same thread asks again.
+static thread_local char t_serials[QD_MAX_CONTEXTS][sizeof protocolState[0].serial];
+
 extern "C" const char *QDCALL QdGetDevSN(uint16_t context) {
     EngineGuard guard;
     if (!protoContextOpen(context)) return nullptr;
     const ProtocolState *ps = &protocolState[context];
-    return ps->serial[0] != '\0' ? ps->serial : nullptr;
+    if (ps->serial[0] == '\0') return nullptr;
+    memcpy(t_serials[context], ps->serial, sizeof ps->serial);
+    return t_serials[context];
 }
 
 extern "C" int32_t QDCALL QdGetUserInd(uint16_t context, uint16_t type, uint16_t sub) {
