@@ -1,12 +1,13 @@
 # Quorvane driver: the two commands that matter are "make demo" and
 # "make test". Both install what the machine lacks first (scripts/setup.sh).
 
-# tsan: the Bluetooth LE stress test alone, under ThreadSanitizer.
+# tsan: the driver with the simulator under qdsoak --stress, and the
+# Bluetooth LE stress test, under ThreadSanitizer.
 PRESETS := native win64 win32 tsan
 CMAKE_QUIET := --log-level=WARNING
 PREFIX ?= /usr/local
 
-.PHONY: all setup build test demo bench python install clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: all setup build test demo bench soak python install clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 all: build
 
@@ -44,6 +45,13 @@ bench: build-native
 	@build/native/bench/bench_recording
 	@build/native/bench/bench_upgrade
 	@$(PYTHON) bench/python/delivery.py
+
+# The soak (tools/qdsoak): ten contexts over the simulator for MINUTES
+# minutes (default 60) with faults at seeded random moments, a line a
+# minute; a non-zero exit on unexplained losses or growing resources.
+MINUTES ?= 60
+soak: build-native
+	@build/native/tools/qdsoak --minutes $(MINUTES) --shared-dir build/native/soak-run
 
 # The Python package in development mode: a .pth file in the system Python's
 # site folder points at python/, so "import quorvane" finds this tree (and,

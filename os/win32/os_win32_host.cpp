@@ -6,6 +6,7 @@
 #include <tlhelp32.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -141,9 +142,54 @@ int osProcessThreadCount() {
     return count;
 }
 
+// One entry of the system's handle list (SystemExtendedHandleInformation).
+struct SystemHandleEntry {
+    void *object;
+    ULONG_PTR processId;
+    ULONG_PTR handle;
+    ULONG access;
+    USHORT creatorBackTrace;
+    USHORT objectType;
+    ULONG attributes;
+    ULONG reserved;
+};
+struct SystemHandleList {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    SystemHandleEntry entries[1];
+};
+const ULONG SYSTEM_EXTENDED_HANDLE_INFORMATION = 64;
+const LONG STATUS_INFO_LENGTH_MISMATCH_CODE = (LONG)0xC0000004L;
+
+// The process's entries of the system's handle list, or -1.
+static int handlesFromSystemList() {
+    typedef LONG(NTAPI * QueryFn)(ULONG, PVOID, ULONG, PULONG);
+    void *address = osLibrarySymbol((OsLibrary)GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
+    QueryFn query = reinterpret_cast<QueryFn>(address);
+    if (!query) return -1;
+    ULONG size = 1u << 16;
+    for (int attempt = 0; attempt < 10; ++attempt, size *= 2) {
+        SystemHandleList *list = static_cast<SystemHandleList *>(malloc(size));
+        if (!list) return -1;
+        ULONG needed = 0;
+        LONG status = query(SYSTEM_EXTENDED_HANDLE_INFORMATION, list, size, &needed);
+        int count = -1;
+        if (status == 0) {
+            count = 0;
+            for (ULONG_PTR i = 0; i < list->count; ++i) count += list->entries[i].processId == GetCurrentProcessId();
+        }
+        free(list);
+        if (status != STATUS_INFO_LENGTH_MISMATCH_CODE) return count;
+    }
+    return -1;
+}
+
+// Wine answers GetProcessHandleCount with 0, which no real process holds:
+// there the process's entries of the system's handle list are counted.
 int osProcessHandleCount() {
     DWORD count = 0;
-    return GetProcessHandleCount(GetCurrentProcess(), &count) ? (int)count : -1;
+    if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return -1;
+    return count > 0 ? (int)count : handlesFromSystemList();
 }
 
 // K32GetProcessMemoryInfo lives in kernel32 (Windows 7 and later): no

@@ -75,6 +75,7 @@ Fleet &fleet();
 
 // The members of the run: ten plans, of which the last stays idle.
 extern const MemberPlan FLEET_PLANS[FLEET_SIZE];
+const int FLEET_PLANS_ACTIVE = FLEET_SIZE - 1;
 
 // Loads the simulator (with its Bluetooth LE stand-in) and the driver and
 // installs the callbacks; false with the reason in *why.

@@ -134,6 +134,18 @@ void keepMeasuring(Member &m, Watch &w, double t, bool first) {
     }
 }
 
+// Once an interval the sample callback of one context blocks for 200 ms,
+// as a slow host's would: no other context may lose a sample for it (their
+// transports hold far more than 200 ms), nor the blocked one.
+const int kBlockMs = 200;
+
+void blockOneCallback(std::mt19937 &rng) {
+    Fleet &fl = fleet();
+    const Member &m = fl.members[rng() % FLEET_PLANS_ACTIVE];
+    fl.blockMs.store(kBlockMs);
+    fl.blockContext.store(m.context);
+}
+
 // What one interval saw.
 struct Interval {
     int number = 0;
@@ -278,6 +290,7 @@ int runSoak(const SoakOptions &o) {
             nextUsage = t + 1.0;
         }
         if (t >= iv.number * o.interval) {
+            blockOneCallback(rng);
             report(o, iv, watch);
             if (iv.number == 1) base = iv;
             ok = checkInterval(iv, base, warmRss, watch) && ok;

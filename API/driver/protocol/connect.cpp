@@ -6,6 +6,7 @@
 // Thread busy is set before a thread starts and cleared as its last act;
 // while it is set the engine step leaves the context alone.
 #include <cstdint>
+#include <cstring>
 
 #include "API/driver/frame/log.h"
 #include "API/driver/protocol/protocol.h"
@@ -13,27 +14,54 @@
 
 static const size_t CONNECTION_THREAD_STACK = 64 * 1024;
 
+// What a thread opens with: copies of the record's link type and texts,
+// taken as it begins. The record's link and identifier change only under
+// the engine lock, where the stop and the engine step read them: the open
+// runs on the copies and its result is put into the record under the lock.
+struct OpenCopy {
+    LinkHandle link;
+    char deviceId[DEVICE_ID_SIZE];
+    char ident[IDENT_TEXT_SIZE];
+};
+
+static void takeCopy(const ProtocolState *ps, OpenCopy *c) {
+    c->link.type = ps->link.type;
+    c->link.handle = LINK_INVALID_HANDLE;
+    memcpy(c->deviceId, ps->deviceId, sizeof c->deviceId);
+    memcpy(c->ident, ps->ident, sizeof c->ident);
+    c->deviceId[sizeof c->deviceId - 1] = '\0';
+    c->ident[sizeof c->ident - 1] = '\0';
+}
+
+// A stop that found the record's link open closed it (never this thread's
+// link, which is not in the record yet): the record forgets the handle,
+// whose number may belong to another socket by now. Under the lock.
+static void forgetClosedByStop(ProtocolState *ps) {
+    if (ps->closedByStop == LINK_INVALID_HANDLE) return;
+    if (ps->link.handle == ps->closedByStop) ps->link.handle = LINK_INVALID_HANDLE;
+    ps->closedByStop = LINK_INVALID_HANDLE;
+}
+
 static void connectionThread(void *arg) {
     uint16_t ctx = (uint16_t)(uintptr_t)arg;
     ProtocolState *ps = &protocolState[ctx];
+    OpenCopy c;
+    takeCopy(ps, &c);
     logWorkerEnter("ConThreadFunc", "..");
-    bool opened = OpenLink(ps->link.type, ps->deviceId, &ps->link, ps->ident, IDENT_TEXT_SIZE) == 1;
+    bool opened = OpenLink(c.link.type, c.deviceId, &c.link, c.ident, IDENT_TEXT_SIZE) == 1;
     uint16_t indicator;
     {
         EngineGuard guard;
-        if (ps->closedByStop != LINK_INVALID_HANDLE) {
-            // The host stopped and closed the socket being opened.
-            if (ps->link.handle == ps->closedByStop) ps->link.handle = LINK_INVALID_HANDLE;
-            ps->closedByStop = LINK_INVALID_HANDLE;
-            opened = opened && ps->link.handle != LINK_INVALID_HANDLE;
-        }
+        forgetClosedByStop(ps);
         if (opened && ps->cancelConnect) {
             // The host stopped while the link was being opened.
-            protoCloseLink(ps);
+            CloseLink(&c.link);
             opened = false;
         }
         ps->cancelConnect = 0;
         if (opened) {
+            ps->link = c.link;
+            memcpy(ps->ident, c.ident, sizeof ps->ident);
             halvexConnected(ps);
             indicator = 1;
         } else {
@@ -48,20 +76,19 @@ static void connectionThread(void *arg) {
 static void reconnectionThread(void *arg) {
     uint16_t ctx = (uint16_t)(uintptr_t)arg;
     ProtocolState *ps = &protocolState[ctx];
+    OpenCopy c;
+    takeCopy(ps, &c);
     logWorkerEnter("ReconThreadFunc", "..");
-    bool opened = OpenLink(ps->link.type, ps->ident, &ps->link, nullptr, 0) == 1;
+    bool opened = OpenLink(c.link.type, c.ident, &c.link, nullptr, 0) == 1;
     if (opened) {
-        qdLog("# (%i) Reconnection socket/handle: %p\n", ctx, (void *)ps->link.handle);
+        qdLog("# (%i) Reconnection socket/handle: %p\n", ctx, (void *)c.link.handle);
     } else {
         qdLog("# (%i) Reconnection failed\n", ctx);
     }
     {
         EngineGuard guard;
-        if (ps->closedByStop != LINK_INVALID_HANDLE) {
-            if (ps->link.handle == ps->closedByStop) ps->link.handle = LINK_INVALID_HANDLE;
-            ps->closedByStop = LINK_INVALID_HANDLE;
-            opened = opened && ps->link.handle != LINK_INVALID_HANDLE;
-        }
+        forgetClosedByStop(ps);
+        if (opened) ps->link = c.link;
         ps->connected = opened ? 1 : 0;
         ps->pendingEvent = opened ? INT_CON : INT_DISC;
     }
