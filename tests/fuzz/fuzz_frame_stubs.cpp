@@ -1,6 +1,7 @@
 // fuzz_frame_stubs.cpp - the calls that the context functions make into the
 // protocol engine and the settings window, for fuzz targets built without
-// them: no context ever measures and no window exists.
+// them: no context ever measures, no window exists, and the one thread of
+// the target needs no lock.
 #include <cstdint>
 
 #include "API/driver/frame/hooks.h"
@@ -8,3 +9,5 @@
 void engineShutdownContext(uint16_t) {}
 void engineResetContext(uint16_t) {}
 void uiCloseForSelectionChange() {}
+void engineLockAcquire() {}
+void engineLockRelease() {}

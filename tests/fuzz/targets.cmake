@@ -58,9 +58,52 @@ qd_fuzz_target(update
     link/posix/*.cpp
     sim/*.cpp)
 
+# Values and flow-control messages of a Bluetooth LE device through the
+# link's value-changed callback, the ring and the engine.
+qd_fuzz_target(ble
+    tests/fuzz/fuzz_log_stub.cpp
+    API/driver/**.cpp
+    os/*.cpp
+    os/posix/*.cpp
+    link/*.cpp
+    link/posix/*.cpp
+    sim/*.cpp
+    EXCLUDE API/driver/frame/log.cpp)
+
+# The IrDA stack's answers (device list, IAS query result) through the open.
+qd_fuzz_target(irda
+    os/*.cpp
+    os/posix/*.cpp
+    link/*.cpp
+    link/posix/*.cpp
+    sim/*.cpp)
+
+# The recorder's time-limit parser and output name.
+qd_fuzz_target(timelimit
+    tests/fuzz/fuzz_log_stub.cpp
+    API/driver/**.cpp
+    os/*.cpp
+    os/posix/*.cpp
+    link/*.cpp
+    link/posix/*.cpp
+    sim/*.cpp
+    EXCLUDE API/driver/frame/log.cpp)
+
+# Any file through the settings-file import and load.
+qd_fuzz_target(settings
+    tests/fuzz/fuzz_log_stub.cpp
+    tests/fuzz/fuzz_frame_stubs.cpp
+    API/driver/ui/settingsfile.cpp
+    API/driver/frame/storage.cpp
+    API/driver/frame/contexts.cpp
+    API/driver/frame/calllog.cpp
+    API/driver/params/*.cpp
+    os/*.cpp
+    os/posix/*.cpp)
+
 # The Linux socket table of the link library is BlueZ's (the native build
 # only makes a test of the name).
-foreach(name engine args update)
+foreach(name engine args update ble irda timelimit)
     if(TARGET fuzz_${name})
         target_link_libraries(fuzz_${name} PRIVATE bluetooth)
     endif()
