@@ -2,7 +2,7 @@
 // simulated transceivers in one process. It prints figures and never fails
 // on a slow machine: targets are shown beside the figures, not enforced.
 //
-//   qdbench [all|throughput|cpu|latency|blering] [--samples N] [--seconds S]
+//   qdbench [all|throughput|cpu|latency|scale|blering] [--samples N] [--seconds S]
 //           [--devices N] [--runs N]
 //
 //   throughput  decode-and-deliver rate of the engine at the heaviest
@@ -20,6 +20,10 @@
 //               that the driver's own share is their difference
 //   latency     time from QdStartMeasurement to the first delivered sample,
 //               beside the time the device needs for its first data message
+//   scale       CPU per device for 1, 2, 5 and 10 devices (up to --devices)
+//               at the heaviest configuration on the engine thread, per
+//               link kind, the simulator's share and the driver's apart;
+//               the time to the first sample per link kind (bench/scale.cpp)
 //   blering     the Bluetooth LE link's receive ring: --samples bytes
 //               notified by a simulated device on one thread, received on
 //               another; bytes per CPU-second beside 100 times the byte rate
@@ -38,6 +42,7 @@
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/protocol/protocol.h"
 #include "bench/blering.h"
+#include "bench/scale.h"
 #include "link/d2xx.h"
 #include "os/os.h"
 #include "sim/ftsim.h"
@@ -131,6 +136,8 @@ void stopAndClose(const std::vector<int16_t> &contexts, bool poll) {
     for (int16_t ctx : contexts) QdCloseDevContext((uint16_t)ctx);
 }
 
+}  // namespace
+
 // The heaviest configuration's image, as the driver sends it.
 std::vector<uint8_t> heavyImage() {
     int16_t ctx = openHeavy("QVIMAGE1");
@@ -147,7 +154,7 @@ std::vector<uint8_t> heavyImage() {
 // Device side
 // ---------------------------------------------------------------------------
 
-std::vector<uint8_t> frame(const std::vector<uint8_t> &body) {
+static std::vector<uint8_t> frame(const std::vector<uint8_t> &body) {
     std::vector<uint8_t> out(body.size() + 4);
     out.resize(simFrameWrite(body.data(), body.size(), out.data(), out.size()));
     return out;
@@ -167,6 +174,8 @@ void startDevice(SimDevice *dev, const std::vector<uint8_t> &image, uint32_t now
     while (simDeviceTake(dev, scratch, sizeof scratch) > 0) {
     }
 }
+
+namespace {
 
 // One phase cycle (65536 ticks, 4096 messages) of data frames of a device
 // at the heaviest configuration.
@@ -644,7 +653,7 @@ int bleRing(const Options &o) {
 }
 
 int usage() {
-    fprintf(stderr, "usage: qdbench [all|throughput|cpu|latency|blering] [--samples N] [--seconds S] [--devices N] "
+    fprintf(stderr, "usage: qdbench [all|throughput|cpu|latency|scale|blering] [--samples N] [--seconds S] [--devices N] "
                     "[--runs N]\n");
     return 2;
 }
@@ -682,8 +691,15 @@ int main(int argc, char **argv) {
     if (what == "throughput" || what == "all") rc = rc ? rc : throughput(o);
     if (what == "latency" || what == "all") rc = rc ? rc : latency(o);
     if (what == "cpu" || what == "all") rc = rc ? rc : cpuShare(o);
+    // Scale rows: rounds of a fifth of --seconds each (2 s by default) for
+    // the driver and for the simulator alone, three of each (one in short
+    // runs); --runs starts per link kind.
+    if (what == "scale" || what == "all") {
+        rc = rc ? rc : scaleBench(o.devices, o.seconds / 5, o.seconds >= 5 ? 3 : 1, o.runs);
+    }
     if (what == "blering" || what == "all") rc = rc ? rc : bleRing(o);
-    if (what != "all" && what != "throughput" && what != "cpu" && what != "latency" && what != "blering") {
+    if (what != "all" && what != "throughput" && what != "cpu" && what != "latency" && what != "scale" &&
+        what != "blering") {
         rc = usage();
     }
     QdSetCallbacks(nullptr, nullptr, nullptr);
