@@ -1,7 +1,9 @@
 // Models and device contexts: enumerating, opening, selecting, closing.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "tests/params/param_helpers.h"
 
@@ -259,4 +261,28 @@ TEST_F(Contexts, AttachAndDetachHooks) {
     EXPECT_EQ(QdGetSelectedDevContext(), -1);
     EXPECT_EQ(spineModel(), nullptr);
     EXPECT_EQ(open(5), 0);
+}
+
+// Two host threads that select contexts and read their parameters at once
+// (every selection rebuilds the parameter spine) get answers of one of the
+// two contexts, and nothing breaks.
+TEST_F(Contexts, TwoThreadsSelectingAndReading) {
+    int16_t usb = QdOpenDevContext("Quorvane Halvex-4 USB"), brev = QdOpenDevContext("Quorvane Brev 100");
+    ASSERT_GE(usb, 0);
+    ASSERT_GE(brev, 0);
+    std::atomic<int> bad{0};
+    auto reader = [&](int16_t first, int16_t second) {
+        char text[256];
+        for (int i = 0; i < 300; ++i) {
+            int16_t ctx = i % 2 ? first : second;
+            QdParamValue v;
+            bad += QdSelectDevContext((uint16_t)ctx) != ctx;
+            bad += QdGetParam(QD_PAR_CHANNEL_COUNT, 0, &v) != 0 || (v.value.i != 4 && v.value.i != 1);
+            bad += QdParam2Str(QD_PAR_SAMPLE_RATE, 0, text) == nullptr;
+        }
+    };
+    std::thread one(reader, usb, brev), two(reader, brev, usb);
+    one.join();
+    two.join();
+    EXPECT_EQ(bad.load(), 0);
 }

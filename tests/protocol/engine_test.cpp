@@ -71,6 +71,22 @@ TEST_F(Engine, IndicatorQueryWhileMeasuring) {
     EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_SIGNAL, 2));
 }
 
+// The serial number a host has read stays as it was when the engine clears
+// the context's own text at the disconnection.
+TEST_F(Engine, SerialNumberTextStaysWithTheHost) {
+    Bench b(HALVEX4_USB);
+    oneChannel(b);
+    b.startMeasuring();
+    const char *serial = QdGetDevSN((uint16_t)b.ctx);
+    ASSERT_NE(serial, nullptr);
+    std::string read = serial;
+    EXPECT_FALSE(read.empty());
+    EXPECT_EQ(QdStopMeasurement((uint16_t)b.ctx), 1);
+    ASSERT_TRUE(b.runToState(S_IDLE));
+    EXPECT_EQ(QdGetDevSN((uint16_t)b.ctx), nullptr);
+    EXPECT_EQ(std::string(serial), read);
+}
+
 TEST_F(Engine, UserMessageBecomesAnIndicatorWithoutMessageCallback) {
     installCallbacks(true, true, false);
     Bench b(HALVEX4_USB, "Quorvane Halvex-2 USB");
