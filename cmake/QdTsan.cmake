@@ -10,6 +10,9 @@
 #                    thread measures, stop/start cycles during connections
 #                    and reconnections, racing starts and stops, a blocking
 #                    callback, a close during the measurement
+#   tsan.soak        the same fleet for 30 s with a fault of the simulator
+#                    every 3 s per context on average: reconnections, ends
+#                    and restarts, Bluetooth LE credit faults
 #
 # A report of ThreadSanitizer fails the test (halt_on_error). The
 # suppressions (tests/tsan.supp) cover code that is not ours only.
@@ -25,7 +28,10 @@ enable_testing()
 set(QD_TSAN_OPTIONS "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1 suppressions=${QD_ROOT}/tests/tsan.supp")
 add_test(NAME tsan.ble-stress COMMAND test_ble_tsan)
 set_tests_properties(tsan.ble-stress PROPERTIES TIMEOUT 120 ENVIRONMENT "${QD_TSAN_OPTIONS}")
+set(qd_tsan_libraries --driver $<TARGET_FILE:QuorvaneDrv> --sim-library $<TARGET_FILE:qd_ftd2xx_sim>)
 add_test(NAME tsan.stress
-         COMMAND qdsoak --stress --cycles 100 --driver $<TARGET_FILE:QuorvaneDrv>
-                 --sim-library $<TARGET_FILE:qd_ftd2xx_sim> --shared-dir ${CMAKE_BINARY_DIR}/stress-shared)
-set_tests_properties(tsan.stress PROPERTIES TIMEOUT 400 ENVIRONMENT "${QD_TSAN_OPTIONS}")
+         COMMAND qdsoak --stress --cycles 100 ${qd_tsan_libraries} --shared-dir ${CMAKE_BINARY_DIR}/stress-shared)
+add_test(NAME tsan.soak
+         COMMAND qdsoak --seconds 30 --interval 10 --fault-every 3 ${qd_tsan_libraries}
+                 --shared-dir ${CMAKE_BINARY_DIR}/soak-shared)
+set_tests_properties(tsan.stress tsan.soak PROPERTIES TIMEOUT 400 ENVIRONMENT "${QD_TSAN_OPTIONS}")

@@ -218,8 +218,12 @@ void report(const SoakOptions &o, const Interval &iv, const std::vector<Watch> &
 // prints what failed and returns false.
 bool checkInterval(const Interval &iv, const Interval &base, int64_t warmRss, const std::vector<Watch> &watch) {
     bool ok = true;
-    if (totals(watch).unexplained > 0) {
-        printf("qdsoak: FAIL: samples were lost that no injected fault explains\n");
+    static uint64_t s_reported = 0;
+    uint64_t unexplained = totals(watch).unexplained;
+    if (unexplained > s_reported) {
+        printf("qdsoak: FAIL: %" PRIu64 " samples were lost that no injected fault explains\n",
+               unexplained - s_reported);
+        s_reported = unexplained;
         ok = false;
     }
     if (iv.number > 1 && iv.minHandles > base.minHandles) {

@@ -9,7 +9,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <cstdlib>
 #include <string>
 
 #include "tools/common/host.h"
@@ -208,7 +207,10 @@ void closeAndReopen(Member *m) {
     g_readersHold.store(true);
     while (g_readersBusy.load() > 0) host::sleepMs(0);
     std::string why;
-    if (!fleetOpen(m, m->plan, &why)) bad(why.c_str(), 0, -1);
+    if (!fleetOpen(m, m->plan, &why)) {
+        printf("qdsoak: the closed context could not be opened again: %s\n", why.c_str());
+        g_badResults.fetch_add(1);
+    }
     g_readersHold.store(false);
 }
 
@@ -219,7 +221,7 @@ int runStress(const SoakOptions &o) {
     for (int i = 0; i < fl.count; ++i) {
         if (memberActive(fl.members[i])) startMember(&fl.members[i], 0);
     }
-    g_readersRun.store(getenv("QDSOAK_NOREAD") == nullptr);
+    g_readersRun.store(true);
     OsThread readers[2] = {osThreadStart(readerThread, &fl.api, 0, OS_PRIORITY_NORMAL),
                            osThreadStart(readerThread, &fl.api, 0, OS_PRIORITY_NORMAL)};
     OsThread racer = osThreadStart(racerThread, nullptr, 0, OS_PRIORITY_NORMAL);
