@@ -1,6 +1,7 @@
 // soak.cpp - the long run: the fleet measures while the simulator's faults
 // strike at seeded random moments, measurements a fault ended are started
 // again, and once an interval a line tells samples, losses and resources.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <random>
@@ -96,6 +97,10 @@ void injectDue(std::mt19937 &rng, const SoakOptions &o, Member &m, Watch &w, dou
         w.floodUntil = -1;
     }
     simFaultsRun(fl.sim, m.slot, &w.faults, t, say);
+    // Faults that are over are forgotten: the run's own bookkeeping must not
+    // grow with its length.
+    w.faults.erase(std::remove_if(w.faults.begin(), w.faults.end(), [](const SimFault &f) { return f.stage == 2; }),
+                   w.faults.end());
     if (t < w.nextFault) return;
     w.nextFault = t + uniform(rng, 0.5, 1.5) * o.faultEvery;
     double length = 0;
