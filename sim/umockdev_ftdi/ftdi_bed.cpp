@@ -26,9 +26,10 @@
 //   --firmware FILE       writes a 65,024-byte firmware image for the
 //                         device's boot loader before the program starts
 //   --check-csv FILE      after the program: every row of qdacq's CSV file
-//   --range R             (phase,channel,value in a range of R) equals a
-//                         sample the device sent, and none sent before the
-//                         last row is missing
+//   --range R[,R...]      (phase,channel,value; channel c in a range of the
+//                         c-th R, or the last one given) equals a sample the
+//                         device sent, and none sent before the last row is
+//                         missing
 //   --wire-times FILE     keeps, by phase, when each data message went on the
 //                         line (CLOCK_MONOTONIC ns) in a shared file of
 //                         65536 64-bit entries, for a latency host
@@ -91,7 +92,7 @@ struct Options {
     bool unreadable = false;
     bool stats = false;
     std::string firmware, csv, wireTimes;
-    double range = 0;
+    std::vector<double> range;   // per channel; the last one for the rest
     std::vector<char *> command;
 };
 
@@ -144,7 +145,12 @@ int parse(int argc, char **argv, Options *o) {
             if (a == "--firmware") o->firmware = v;
             if (a == "--check-csv") o->csv = v;
             if (a == "--wire-times") o->wireTimes = v;
-            if (a == "--range") o->range = std::atof(v.c_str());
+            for (const char *p = v.c_str(); *p;) {
+                char *end = nullptr;
+                o->range.push_back(std::strtod(p, &end));
+                if (end == p) return usage("bad range");
+                p = *end == ',' ? end + 1 : end;
+            }
         } else if (a == "--unreadable") {
             o->unreadable = true;
         } else if (a == "--stats") {
@@ -199,8 +205,9 @@ int checkCsv(const Options &o, const std::vector<std::vector<SimSampleRecord>> &
         ++rows;
         if (c < 0 || c >= RECORD_CHANNELS) c = 0, tick = ~0u;
         auto it = sent[c].find(tick);
-        double want = it != sent[c].end() ? it->second->value * o.range / 32768.0 : NAN;
-        if (!(std::fabs(value - want) <= 1e-6 * o.range)) {
+        double range = o.range.empty() ? 0 : o.range[std::min<size_t>((size_t)c, o.range.size() - 1)];
+        double want = it != sent[c].end() ? it->second->value * range / 32768.0 : NAN;
+        if (!(std::fabs(value - want) <= 1e-6 * range)) {
             if (wrong++ < 3) std::fprintf(stderr, "ftdi bed: row %zu: %s  expected %.7g\n", rows, line, want);
             continue;
         }
