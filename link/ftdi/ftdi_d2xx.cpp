@@ -89,11 +89,17 @@ __attribute__((format(printf, 1, 2))) void logLine(const char *format, ...) {
     hook(line);
 }
 
-// A read-side fault: logged once; the bytes before it stay readable.
-void readFault(Device *d, const char *what, int detail) {
+// A read-side fault: logged once, with what happened; the bytes before it
+// stay readable.
+__attribute__((format(printf, 2, 3))) void readFault(Device *d, const char *format, ...) {
     if (d->readError != FT_OK) return;
     d->readError = FT_IO_ERROR;
-    logLine("%s: %s (%d); the data received before it is kept\n", d->serial, what, detail);
+    char what[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(what, sizeof what, format, args);
+    va_end(args);
+    logLine("%s: %s; the data received before it is kept\n", d->serial, what);
 }
 
 // Bytes of a finished bulk-in transfer into the ring, up to a cut packet or
@@ -104,26 +110,30 @@ void takeTransfer(Device *d, const uint8_t *data, size_t size) {
     size_t packetSize = (size_t)d->ftdi->max_packet_size;
     size_t good = ftbPacketFault(data, size, packetSize, &fault, &line);
     ftbUnpack(data, good, packetSize, &d->ring, &d->modem, &d->line, nullptr);
-    if (fault == FTB_PACKET_CUT) readFault(d, "bulk-in packet shorter than its two status bytes, at offset", (int)good);
-    if (fault == FTB_PACKET_LINE_ERROR) readFault(d, "receive line error (overrun, parity, framing or break), line status", line);
+    if (fault == FTB_PACKET_CUT) readFault(d, "a bulk-in packet shorter than its two status bytes");
+    if (fault == FTB_PACKET_LINE_ERROR) {
+        readFault(d, "receive line error, line status 0x%02x (0x02 overrun, 0x04 parity, 0x08 framing, 0x10 break)",
+                  line);
+    }
 }
 
 
 void LIBUSB_CALL onReadDone(libusb_transfer *transfer) {
     Device *d = static_cast<Device *>(transfer->user_data);
     d->transferPending = false;
+    // Packets that arrived before a transfer was cut off were delivered:
+    // they are kept whatever ended the transfer.
+    takeTransfer(d, transfer->buffer, (size_t)transfer->actual_length);
     switch (transfer->status) {
     case LIBUSB_TRANSFER_COMPLETED:
-        takeTransfer(d, transfer->buffer, (size_t)transfer->actual_length);
-        break;
     case LIBUSB_TRANSFER_CANCELLED:
     case LIBUSB_TRANSFER_TIMED_OUT:
         break;
     case LIBUSB_TRANSFER_NO_DEVICE:
-        readFault(d, "the transceiver is gone (unplugged), bulk-in transfer status", transfer->status);
+        readFault(d, "the transceiver is gone (unplugged)");
         break;
     default:
-        readFault(d, "bulk-in transfer failed, status", transfer->status);
+        readFault(d, "bulk-in transfer failed (status %d)", (int)transfer->status);
         break;
     }
 }
@@ -136,8 +146,11 @@ void submitRead(Device *d) {
                               TRANSFER_SIZE, onReadDone, d, 0);
     int rc = libusb_submit_transfer(d->transfer);
     if (rc < 0) {
-        readFault(d, rc == LIBUSB_ERROR_NO_DEVICE ? "the transceiver is gone (unplugged), libusb error"
-                                                  : "bulk-in transfer not accepted, libusb error", rc);
+        if (rc == LIBUSB_ERROR_NO_DEVICE) {
+            readFault(d, "the transceiver is gone (unplugged)");
+        } else {
+            readFault(d, "bulk-in transfer not accepted (%s)", libusb_error_name(rc));
+        }
         d->readError = ftbStatusFromUsb(rc);
     } else {
         d->transferPending = true;
@@ -152,9 +165,10 @@ void pump(Device *d) {
 }
 
 // The result of a control request on an open device as a status; a failure
-// is logged with libftdi's words for it.
+// is logged with libftdi's words for it (unless the device's reading has
+// failed already, which the log has told).
 FT_STATUS control(Device &d, int rc) {
-    if (rc < 0) logLine("%s: %s (%d)\n", d.serial, ftdi_get_error_string(d.ftdi), rc);
+    if (rc < 0 && d.readError == FT_OK) logLine("%s: %s (%d)\n", d.serial, ftdi_get_error_string(d.ftdi), rc);
     return ftbStatusFromControl(rc);
 }
 
