@@ -1,17 +1,6 @@
-# usb_bed.cmake - the shipped libQuorvaneDrv.so and libqvftd2xx.so through
-# Debian's libftdi1 and libusb, unchanged, against the emulated FTDI
-# transceiver of sim/umockdev_ftdi (ftdi_bed under umockdev's preload), with
-# qdacq and kestrel as a user runs them (native build, Linux only):
-#
-#   native.e2e.usb-heavy4    Halvex-4 USB, four channels at 2000 sps, 10 s: every sample
-#   native.e2e.usb-heavy     Halvex+ 4 USB, the heaviest configuration, 10 s: every sample
-#   native.e2e.usb-unplug    the transceiver pulled out for 2 s: link lost, nothing before it lost
-#   native.e2e.usb-again     a stop and a second start on the same device; the device search
-#   native.e2e.usb-kestrel   a 65,024-byte firmware upload
-#   native.e2e.usb-access    a node the user may not open: the line naming the udev rule
-#   native.e2e.usb-faults    cut packets, status-only packets, overrun and framing errors,
-#                            stalled control requests
-#
+# usb_bed.cmake - qdacq and kestrel with the shipped libQuorvaneDrv.so and
+# libqvftd2xx.so, through Debian's libftdi1 and libusb, against the emulated
+# FTDI transceiver (sim/umockdev_ftdi); the steps are listed in the README.
 # Included by tests/e2e/e2e.cmake; run by ctest as a script with -DSTEP.
 
 if(NOT CMAKE_SCRIPT_MODE_FILE)
