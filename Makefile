@@ -44,6 +44,10 @@ bench: build-native
 	@build/native/bench/bench_recording
 	@build/native/bench/bench_upgrade
 	@$(PYTHON) bench/python/delivery.py
+	@build/native/bench/qdbench delivery --seconds 20
+	@umockdev-wrapper build/native/sim/ftdi_bed --model "Quorvane Halvex+ 4 USB" \
+		--wire-times build/native/bench/wire-times -- \
+		build/native/bench/bench_usb_latency --wire-times build/native/bench/wire-times --seconds 20
 
 # The Python package in development mode: a .pth file in the system Python's
 # site folder points at python/, so "import quorvane" finds this tree (and,
