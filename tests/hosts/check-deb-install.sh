@@ -5,11 +5,13 @@
 # computed dependencies must pull them in from the mirror. Then, as the
 # root's user who is not root (qvuser):
 #   qdacq --simulate runs 3 s with 0 lost and, as the user cannot write the
-#   shared folder /var/lib, says once where the log would be;
+#   driver log that root's run left in /var/lib/Quorvane, says once where
+#   the log would be;
 #   pkg-config --libs quorvane works, and a C host built with it runs;
 #   python3 imports quorvane, and a simulated recording gives finite numpy
 #   data; python3 -m quorvane --list works;
 #   man -w finds qdacq(1);
+#   without libquorvane-dev, qdparams finds the library by its soname;
 # and apt-get remove leaves no file of the packages behind. Downloaded
 # packages are kept in the root's cache folder (archives/) for the next run.
 # When the root cannot be made (no root rights, no mirror) the test says
@@ -69,6 +71,9 @@ fi
 echo "apt-get install: $(grep -c '^Setting up' "$log") packages set up"
 files=$(as_root dpkg -L $packages | while read -r f; do [ -d "$r$f" ] || echo "$f"; done)
 
+# root's run leaves a driver log in /var/lib/Quorvane that qvuser cannot write.
+as_root qdacq --list >/dev/null || fail "qdacq --list as root"
+[ -f "$r/var/lib/Quorvane/QuorvaneDrv.log" ] || fail "root's qdacq left no driver log"
 out=$(as_user 'qdacq --simulate --set "Channel enable=1" --seconds 3') || { echo "$out"; fail "qdacq exited $?"; }
 echo "$out" | tail -n 2
 echo "$out" | grep -q "^total: .* 0 lost (0 gaps)" || fail "qdacq lost samples"
@@ -95,7 +100,11 @@ echo "$out" | grep "^total: .*, 0 lost$" || fail "python3 -m quorvane --simulate
 page=$(as_user 'man -w qdacq') || fail "man -w qdacq"
 echo "man -w qdacq: $page"
 
-as_root apt-get remove -y -q $packages >>"$log" 2>&1 || { tail -n 20 "$log"; fail "apt-get remove failed"; }
+# The tools find the library by its soname, without the -dev package's link.
+as_root apt-get remove -y -q libquorvane-dev >>"$log" 2>&1 || fail "apt-get remove libquorvane-dev failed"
+as_user 'qdparams --list' | grep -q "Quorvane Halvex-4 USB" || fail "qdparams finds no driver without libquorvane-dev"
+as_root apt-get remove -y -q libquorvane5 quorvane-tools python3-quorvane >>"$log" 2>&1 ||
+    { tail -n 20 "$log"; fail "apt-get remove failed"; }
 left=$(for f in $files; do if [ -e "$r$f" ] || [ -L "$r$f" ]; then echo "$f"; fi; done)
 [ -z "$left" ] || fail "apt-get remove left $(echo $left)"
 [ ! -e "$r/usr/lib/python3/dist-packages/quorvane" ] || fail "apt-get remove left the Python package's folder"
