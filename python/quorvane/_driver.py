@@ -265,7 +265,7 @@ def installed_driver():
 def find_simulator(driver_path, path=None):
     """The simulator library: the one given, QUORVANE_SIMULATOR, else the sim
     folder beside the driver (where the build puts it), or for the driver of
-    the system the simulator installed with it (lib/quorvane/sim)."""
+    the system the simulator installed with it (<libdir>/quorvane/sim)."""
     path = path or os.environ.get("QUORVANE_SIMULATOR")
     if path:
         if not Path(path).is_file():

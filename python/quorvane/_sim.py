@@ -151,9 +151,8 @@ class SimulatedDevice:
             raise QuorvaneError("the simulator has no device of the model %r" % model)
         SimulatedDevice._numbers[number] = link
         self.number, self.link = number, link
-        # A second device of a kind: the context must ask for it by its own id.
+        # Any but the first simulated device: the context asks for it by its own id.
         self.device_id = device_id % number if device_id and number > 1 else None
-        self.serial = "QVSIM%03d" % number if link == drv.LINK_USB else None
         self.records = {}
         self.thread = None
         self.stopping = threading.Event()
