@@ -10,7 +10,7 @@
 #   pkg-config --libs quorvane works, and a C host built with it runs;
 #   python3 imports quorvane, and a simulated recording gives finite numpy
 #   data; python3 -m quorvane --list works;
-#   man -w finds qdacq(1);
+#   kestrel runs; man -w finds qdacq(1);
 #   without libquorvane-dev, qdparams finds the library by its soname;
 # and apt-get remove leaves no file of the packages behind. Downloaded
 # packages are kept in the root's cache folder (archives/) for the next run.
@@ -97,6 +97,7 @@ print(\"python3: quorvane\", quorvane.__version__, \"from\", quorvane._driver.lo
 as_user 'python3 -m quorvane --list' | grep -q "Quorvane Brev 100" || fail "python3 -m quorvane --list"
 out=$(as_user 'python3 -m quorvane --simulate --seconds 3') || { echo "$out"; fail "python3 -m quorvane --simulate"; }
 echo "$out" | grep "^total: .*, 0 lost$" || fail "python3 -m quorvane --simulate lost samples"
+as_user 'kestrel --help' >/dev/null || fail "kestrel --help"
 page=$(as_user 'man -w qdacq') || fail "man -w qdacq"
 echo "man -w qdacq: $page"
 
