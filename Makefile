@@ -52,7 +52,7 @@ PYTHON := /usr/bin/python3
 python: setup
 	@mkdir -p build
 	@cmake --preset native $(CMAKE_QUIET) >build/native.configure.log 2>&1 || { cat build/native.configure.log; exit 1; }
-	@cmake --build --preset native --target QuorvaneDrv qd_ftd2xx_sim >build/python.log 2>&1 || { tail -n 50 build/python.log; exit 1; }
+	@cmake --build --preset native --target QuorvaneDrv qd_ftd2xx_sim qd_bleapis_sim >build/python.log 2>&1 || { tail -n 50 build/python.log; exit 1; }
 	@site=$$($(PYTHON) -c 'import site; print(site.getsitepackages()[0])') && \
 	    mkdir -p "$$site" && echo "$(CURDIR)/python" > "$$site/quorvane.pth" && \
 	    echo "quorvane: $$site/quorvane.pth -> $(CURDIR)/python" && \
