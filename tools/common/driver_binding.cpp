@@ -1,8 +1,8 @@
 // driver_binding.cpp - finding, loading and binding the driver library.
 //
-// The build names the files (QD_DRIVER_FILE, QD_DRIVER_SYSTEM_NAME for the
-// system's search, QD_D2XX_FILE) and says whether
-// the driver's D2XX library is the vendor's, installed with its USB driver
+// The build names the files (QD_DRIVER_FILE; QD_DRIVER_SYSTEM_NAME, the name
+// the system's search takes; QD_D2XX_FILE) and says whether the driver's
+// D2XX library is the vendor's, installed with its USB driver
 // (QD_D2XX_FROM_VENDOR 1), or the project's own backend built beside the
 // driver (0).
 #include "tools/common/driver_binding.h"
