@@ -64,10 +64,14 @@ for p in libftdi1-2 libbluetooth3 libdbus-1-3 python3-numpy; do
     as_root dpkg -s "$p" >/dev/null 2>&1 && fail "the Debian root already has $p: it cannot show the dependencies"
 done
 # The root's package lists may be older than the mirror: update once when
-# the install fails.
+# the install fails. Runs of other trees share the downloaded packages:
+# one installs at a time.
+exec 8>"$cache/archives.lock"
+flock 8
 if ! install >"$log" 2>&1; then
     { as_root apt-get update -q && install; } >>"$log" 2>&1 || { tail -n 30 "$log"; fail "apt-get install failed"; }
 fi
+flock -u 8
 echo "apt-get install: $(grep -c '^Setting up' "$log") packages set up"
 files=$(as_root dpkg -L $packages | while read -r f; do [ -d "$r$f" ] || echo "$f"; done)
 
