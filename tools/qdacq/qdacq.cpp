@@ -489,6 +489,11 @@ int loadLibraries(Session *s) {
         return EXIT_SETUP;
     }
     osInterruptCatch();
+    // The driver writes its banner when it opens its log at load: a log that
+    // stays as it was is one the driver could not open (a user without write
+    // access to the shared folder), though it may exist.
+    const std::string logPath = host::driverLogPath();
+    const long logBefore = host::fileExists(logPath) ? logSize(logPath) : -1;
     std::string why;
     if (o.simulate) {
         // Loaded first: the driver's D2XX dependency is then the simulator.
@@ -503,9 +508,8 @@ int loadLibraries(Session *s) {
         simUnload(&s->sim);
         return EXIT_SETUP;
     }
-    s->logPath = host::driverLogPath();
-    s->haveLog = host::fileExists(s->logPath);
-    if (!s->haveLog) s->logPath.clear();
+    s->haveLog = host::fileExists(logPath) && logSize(logPath) != logBefore;
+    s->logPath = s->haveLog ? logPath : std::string();
     return -1;
 }
 
