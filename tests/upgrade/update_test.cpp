@@ -154,6 +154,36 @@ TEST_F(UpdateRun, NotificationIsLoggedAndRearmsTheTimeOut) {
     EXPECT_NE(log().find("# Message incompatible with current state.\n"), std::string::npos);
 }
 
+// A run that failed waits one reply time-out for the restart, whatever
+// the device says meanwhile: a stray reply after a too-long message in the
+// boot delay, or notifications every 100 ms.
+TEST_F(UpdateRun, FailedRunWaitsOneReplyTimeOutAtMost) {
+    const struct { const char *tooLongAfter; bool chatter; } cases[] = {
+        {"# Timer INT_T4 started", false},
+        {"< CMD_GET_DEV_INFO", true},
+    };
+    plugIn();
+    for (const auto &c : cases) {
+        simDevicePowerCycle(dev_, osClockMs());
+        clock_->advance(SIM_BOOT_RESTART_MS);
+        logMark_ = testenvReadFile(upgradeLogPath()).size();
+        StartUpdate(&link_, nullptr);
+        for (int ms = 0; log().find(c.tooLongAfter) == std::string::npos; ++ms, clock_->advance(1))
+            ASSERT_TRUE(PollUpdate() && ms < 1000);
+        const Bytes tooLong(600, 0);
+        simDeviceInjectFrame(dev_, 0x80, tooLong.data(), tooLong.size(), osClockMs());
+        const uint8_t reply[] = {0, 1}, notification[] = {0x40, 3};
+        uint32_t failedFor = 0;
+        for (int ms = 0; ms < 10000 && PollUpdate(); ++ms, clock_->advance(1)) {
+            if (updateState() != UPD_ERR) continue;
+            if (++failedFor == 10 && !c.chatter) simDeviceInjectFrame(dev_, 0x83, reply, 2, osClockMs());
+            if (failedFor % 100 == 0 && c.chatter) simDeviceInjectFrame(dev_, 0xC0, notification, 2, osClockMs());
+        }
+        EXPECT_EQ(updateState(), UPD_ERR);
+        EXPECT_LE(failedFor, UPD_REPLY_TIMEOUT_MS) << c.tooLongAfter;
+    }
+}
+
 TEST_F(UpdateRun, RefusedMessages) {
     const struct { uint8_t code; uint8_t length; uint8_t result; const char *reason; } cases[] = {
         {0x05, 1, 0, "Invalid message direction."},
