@@ -80,7 +80,8 @@ DBusMessage *managedObjects(DBusConnection *bus, Error *error) {
 }
 
 bool serviceOwner(DBusConnection *bus, char *out, size_t size, Error *error) {
-    DBusMessage *m = dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "GetNameOwner");
+    DBusMessage *m =
+        dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "GetNameOwner");
     if (m && !dbus_message_append_args(m, DBUS_TYPE_STRING, &SERVICE, DBUS_TYPE_INVALID)) {
         dbus_message_unref(m);
         m = nullptr;

@@ -48,7 +48,10 @@ const bool g_standIn = [] {
     if (line.find(" --stream ") == std::string::npos) return false;
     UINT errorMode = SetErrorMode(0);
     FILE *f = std::fopen(viewerNote().c_str(), "w");
-    if (f) std::fprintf(f, "%llu %lu %u\n%s", (unsigned long long)nowMs(), GetCurrentProcessId(), errorMode, line.c_str());
+    if (f) {
+        std::fprintf(f, "%llu %lu %u\n%s", (unsigned long long)nowMs(), GetCurrentProcessId(), errorMode,
+                     line.c_str());
+    }
     if (f) std::fclose(f);
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, kViewerDone);
     WaitForSingleObject(done, 60000);
