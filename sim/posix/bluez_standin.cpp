@@ -316,7 +316,28 @@ DBusMessage *deviceCall(DBusMessage *call, const Object &o, const char *member) 
     return dbus_message_new_method_return(call);
 }
 
-// WriteValue(ay value, a{sv} options) of a characteristic.
+// Whether the options (a{sv}) of a WriteValue ask for a write without
+// response: "type" is "command".
+bool writeCommand(DBusMessageIter *options) {
+    if (dbus_message_iter_get_arg_type(options) != DBUS_TYPE_ARRAY) return false;
+    DBusMessageIter entry, pair, variant;
+    for (dbus_message_iter_recurse(options, &entry); dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_DICT_ENTRY;
+         dbus_message_iter_next(&entry)) {
+        const char *key = nullptr, *value = nullptr;
+        dbus_message_iter_recurse(&entry, &pair);
+        if (dbus_message_iter_get_arg_type(&pair) != DBUS_TYPE_STRING) continue;
+        dbus_message_iter_get_basic(&pair, &key);
+        if (std::strcmp(key, "type") != 0 || !dbus_message_iter_next(&pair)) continue;
+        dbus_message_iter_recurse(&pair, &variant);
+        if (dbus_message_iter_get_arg_type(&variant) != DBUS_TYPE_STRING) return false;
+        dbus_message_iter_get_basic(&variant, &value);
+        return std::strcmp(value, "command") == 0;
+    }
+    return false;
+}
+
+// WriteValue(ay value, a{sv} options) of a characteristic. The device's
+// characteristics take writes without response only.
 DBusMessage *writeValue(DBusMessage *call, const Object &o, BleFace *b) {
     DBusMessageIter it, bytes;
     const uint8_t *data = nullptr;
@@ -327,6 +348,9 @@ DBusMessage *writeValue(DBusMessage *call, const Object &o, BleFace *b) {
     }
     dbus_message_iter_recurse(&it, &bytes);
     dbus_message_iter_get_fixed_array(&bytes, &data, &size);
+    if (!dbus_message_iter_next(&it) || !writeCommand(&it)) {
+        return dbus_message_new_error(call, "org.bluez.Error.NotPermitted", "Write not permitted");
+    }
     if (b->faults & FTSIM_BLE_FAIL_WRITE) return dbus_message_new_error(call, "org.bluez.Error.Failed", "Write failed");
     if (!bleHostWrite(o.slot, bleRoleAt(b, o.position), data, (size_t)size)) {
         return dbus_message_new_error(call, "org.bluez.Error.InvalidValueLength", "Invalid value");
