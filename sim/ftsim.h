@@ -250,6 +250,8 @@ FTSIM_API int ftsimAddBluetooth(const char *address, const char *name);
 FTSIM_API int ftsimAddInquiryResults(const char *firstAddress, const char *name, int count);
 /* The next inquiry fails to begin with this Winsock error (0: none). */
 FTSIM_API void ftsimSetInquiryFault(int error);
+/* The next result an inquiry fetches fails with this Winsock error (0: none). */
+FTSIM_API void ftsimSetInquiryResultFault(int error);
 /* The next times connects to this device fail with a Winsock error: 10060
    (time-out) after the connect was begun, any other (10022, 10038, ...) at
    once. times -1: until cleared with error 0. */
