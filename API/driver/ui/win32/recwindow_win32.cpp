@@ -93,13 +93,13 @@ void buildSessionPage(int page) {
 }
 
 // The device pages (and the Record page, whose rows follow the channels)
-// of the selected context.
+// of the selected context; without one, the Record page alone.
 void buildDevicePages() {
     int record = findOwnPage("Record");
     if (record < 0) return;
     destroyPageControls(&g_pages.pages[record]);
     buildRecordPage(record);
-    pageSetAddDevicePages(&g_pages, false, record);
+    if (selected() >= 0) pageSetAddDevicePages(&g_pages, false, record);
 }
 
 void showPage(int page);
