@@ -246,15 +246,18 @@ TEST_F(RecWindow, EdfRecordingStopsAtItsLimitWithTheViewer) {
 TEST_F(RecWindow, TsvRecordingNamedByItsFormat) {
     device();
     start();
-    // A test measurement greys the File menu only: Help and F1 stay usable.
+    // A test measurement greys the File menu only: Help and F1 stay usable,
+    // F3 (Load) does nothing.
     ASSERT_TRUE(page("Test"));
     click(at(ID_TEST));
     EXPECT_EQ(windowActivity.load(), ACTIVITY_TESTING);
     EXPECT_TRUE(greyed(0)) << "File";
     EXPECT_FALSE(greyed(1)) << "Help";
+    press(VK_F3);
     press(VK_F1);
     std::vector<Dialog> help = waitFor("Help file not found.", 5000);
-    EXPECT_EQ(help.size(), 1u);
+    ASSERT_EQ(help.size(), 1u) << "the help's box alone";
+    EXPECT_EQ(help[0].text, "Help file not found.");
     click(at(ID_TEST));
     for (int k = 0; k < 250 && !(windowActivity.load() == ACTIVITY_IDLE && !greyed(0)); ++k) Sleep(20);
     EXPECT_FALSE(greyed(0));

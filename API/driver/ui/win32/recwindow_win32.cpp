@@ -545,6 +545,11 @@ void onCommand(uint32_t id, UINT code, HWND control) {
         !(id >= ID_CAP_ENABLE && id <= ID_CAP_LAST)) {
         return;
     }
+    // The File menu is greyed during a measurement; its keys, which reach
+    // the window through the accelerator table, must not close or change
+    // the measuring context either.
+    const bool fileCommand = id == ID_REC_IMPORT || id == ID_REC_LOAD || id == ID_SAVE_SETTINGS;
+    if (fileCommand && windowActivity.load() != ACTIVITY_IDLE) return;
     switch (id) {
     case ID_REC_IMPORT:
         if (uiImportSettings()) rebuildDevicePages();
