@@ -126,10 +126,11 @@ static int openBleLink(const char *deviceId, LinkHandle *link, char *idBuffer, u
     if (!linkBleLoaded()) return 0;
     static_assert(BLE_MAX_PATHS * BLE_PATH_SIZE <= 4200, "candidate paths live on the caller's stack");
     char paths[BLE_MAX_PATHS][BLE_PATH_SIZE];
-    // -1: the system cannot list devices at all, which the list has told.
+    // -1: the system cannot list devices at all, which the list has told;
+    // no device is found then either.
     int count = FindBleDevices(deviceId, paths);
     if (count > BLE_MAX_PATHS) count = BLE_MAX_PATHS;
-    if (count == 0) {
+    if (count <= 0) {
         linkLog("!Matching BLE device has not been found\n");
     }
     for (int i = 0; i < count; ++i) {

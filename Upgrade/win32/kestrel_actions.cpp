@@ -87,10 +87,15 @@ void browse() {
     if (!GetOpenFileNameA(&ofn)) return;
     char current[MAX_PATH] = "";
     const DWORD n = GetCurrentDirectoryA(sizeof current, current);
+    // Shortened only to a path inside the current directory: the prefix
+    // must end at a separator (C:\fw2\a.bin is not inside C:\fw).
     const char *shown = path;
     if (n > 0 && n < sizeof current && _strnicmp(path, current, n) == 0) {
-        shown = path + n;
-        if (*shown == '\\') ++shown;
+        if (path[n] == '\\') {
+            shown = path + n + 1;
+        } else if (current[n - 1] == '\\') {
+            shown = path + n;
+        }
     }
     SetWindowTextA(control(KID_FIRMWARE_FILE), shown);
 }

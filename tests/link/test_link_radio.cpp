@@ -51,6 +51,9 @@ TEST_F(LinkRadio, AddressTextNeverStartsAnInquiry) {
     EXPECT_EQ(btLastAddress(), 0x00809800000Aull);
     EXPECT_EQ(openBt(NAME), "") << "the inquiry fault was still armed";
     EXPECT_TRUE(logHas("!WSALookupServiceBegin: WSAGetLastError 10050\n")) << newLog();
+    ftsimSetInquiryResultFault(LINK_ERR_NETDOWN);
+    EXPECT_EQ(openBt(NAME), "") << "a result the inquiry could not fetch";
+    EXPECT_TRUE(logHas("!WSALookupServiceNext: WSALastError  10050\n")) << newLog();
     EXPECT_EQ(ftsimOpenSockets(), 0);
 }
 
@@ -72,26 +75,29 @@ TEST_F(LinkRadio, DeviceOpenedLastIsTriedFirst) {
 }
 
 // A connect is tried twice on an invalid argument, and on a time-out only
-// at the device opened last.
+// at the device opened last; a second failure says so.
 TEST_F(LinkRadio, SecondConnect) {
     const struct {
         int error;
         bool last;
+        int failures;
         bool secondTry;
-    } cases[] = {{LINK_ERR_TIMEDOUT, true, true}, {LINK_ERR_TIMEDOUT, false, false},
-                 {LINK_ERR_INVALID, false, true}, {LINK_ERR_CONNREFUSED, true, false}};
+    } cases[] = {{LINK_ERR_TIMEDOUT, true, 1, true}, {LINK_ERR_TIMEDOUT, false, 1, false},
+                 {LINK_ERR_INVALID, false, 1, true}, {LINK_ERR_CONNREFUSED, true, 1, false},
+                 {LINK_ERR_TIMEDOUT, true, 2, true}};
     for (const auto &c : cases) {
         ftsimReset();
         int a = ftsimAddBluetooth(A, NAME);
         btSetLastAddress(c.last ? 0x00809800000Aull : 0);
-        ftsimSetConnectFault(a, c.error, 1);
+        ftsimSetConnectFault(a, c.error, c.failures);
         std::string before = newLog();
-        EXPECT_EQ(openBt(A), c.secondTry ? paren(A) : "") << c.error;
+        const bool opens = c.secondTry && c.failures == 1;
+        EXPECT_EQ(openBt(A), opens ? paren(A) : "") << c.error;
         std::string log = newLog().substr(before.size());
-        std::string first = "!connect 1st trial: WSAGetLastError " + std::to_string(c.error) + "\n";
-        EXPECT_EQ(log.find(first) != std::string::npos, c.secondTry) << log;
-        EXPECT_EQ(log.find("!connect: WSAGetLastError " + std::to_string(c.error)) != std::string::npos, !c.secondTry)
-            << log;
+        const std::string error = "WSAGetLastError " + std::to_string(c.error) + "\n";
+        EXPECT_EQ(log.find("!connect 1st trial: " + error) != std::string::npos, c.secondTry) << log;
+        EXPECT_EQ(log.find("!connect: " + error) != std::string::npos, !c.secondTry) << log;
+        EXPECT_EQ(log.find("!connect 2nd trail: " + error) != std::string::npos, c.secondTry && !opens) << log;
     }
 }
 

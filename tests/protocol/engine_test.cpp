@@ -182,6 +182,13 @@ TEST_F(Engine, BackgroundConnection) {
     EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 1));
     EXPECT_EQ(b.state(), S_GET_DEV_INFO);
     ASSERT_TRUE(b.runToState(S_MEASURE));
+    // Data waiting shows, except on a context whose connection thread may
+    // be replacing its link.
+    osClockAdvance(300);
+    EXPECT_EQ(QdAwaitingMessages(), 1);
+    protoSetThreadBusy(&b.ps(), true);
+    EXPECT_EQ(QdAwaitingMessages(), 0);
+    protoSetThreadBusy(&b.ps(), false);
 
     // No device to connect to: IND_LINK 0 and the context stays idle.
     protoForceIdle(ctx);

@@ -385,6 +385,14 @@ TEST_F(UiModel, RecorderTimeLimitAndOutputName) {
     EXPECT_EQ(outputPath(longName.c_str(), RECORDING_EDF, path, sizeof path), OUTPUT_TOO_LONG) << "256 with .edf";
     elapsedText(25 * 3600 + 61, path, sizeof path);
     EXPECT_STREQ(path, "Elapsed time: 01:01:01") << "hours wrap at 24";
+    const struct { int32_t result; const char *text; } failures[] = {
+        {-1, "Invalid device, its state or measurement mode"},
+        {-3, "Invalid device, its state or measurement mode"},
+        {4, "Bluetooth Low Energy is not supported below Windows 8.1"},
+        {1, "Cannot connect to the device"},
+        {2, "Cannot connect to the device"},
+    };
+    for (const auto &f : failures) EXPECT_STREQ(recorderStartFailure(f.result), f.text) << f.result;
 }
 
 TEST_F(UiModel, RecorderCourseFromStartToFinish) {

@@ -203,3 +203,9 @@ bool recordButtonEnabled(bool building) {
     }
     return false;
 }
+
+const char *recorderStartFailure(int32_t result) {
+    if (result < 0) return "Invalid device, its state or measurement mode";
+    if (result == QD_MEAS_SYSTEM_TOO_OLD) return "Bluetooth Low Energy is not supported below Windows 8.1";
+    return "Cannot connect to the device";
+}

@@ -38,6 +38,10 @@ OutputName outputPath(const char *text, uint16_t format, char *out, size_t room)
 // "Elapsed time: hh:mm:ss" (hours wrap at 24).
 void elapsedText(uint32_t seconds, char *out, size_t room);
 
+// The message of a recording whose measurement did not start, by the
+// result of QdStartMeasurement (not 0 or 3).
+const char *recorderStartFailure(int32_t result);
+
 // ---------------------------------------------------------------------------
 // The recording's course
 // ---------------------------------------------------------------------------

@@ -93,13 +93,13 @@ void buildSessionPage(int page) {
 }
 
 // The device pages (and the Record page, whose rows follow the channels)
-// of the selected context.
+// of the selected context; without one, the Record page alone.
 void buildDevicePages() {
     int record = findOwnPage("Record");
     if (record < 0) return;
     destroyPageControls(&g_pages.pages[record]);
     buildRecordPage(record);
-    pageSetAddDevicePages(&g_pages, false, record);
+    if (selected() >= 0) pageSetAddDevicePages(&g_pages, false, record);
 }
 
 void showPage(int page);
@@ -136,8 +136,12 @@ void enableSession(bool enable) {
     }
 }
 
-void enableMenus(bool enable) {
-    for (UINT position = 0; position < 2; ++position) {
+// The menus by position on the bar.
+enum : UINT { MENU_FILE = 0, MENU_HELP = 1 };
+
+// Greys (or enables) the menus up to and including the last one named.
+void enableMenus(bool enable, UINT last = MENU_HELP) {
+    for (UINT position = MENU_FILE; position <= last; ++position) {
         EnableMenuItem(g_menu, position, MF_BYPOSITION | (enable ? MF_ENABLED : MF_GRAYED));
     }
     DrawMenuBar(window());
@@ -214,7 +218,12 @@ void startViewer() {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return;
+    // The viewer starts with the system's default error mode, not the
+    // host's.
+    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr,
+                        &startup, &process)) {
+        return;
+    }
     CloseHandle(process.hThread);
     g_viewer = process.hProcess;
 }
@@ -258,12 +267,6 @@ bool chooseOutput(uint16_t format) {
     return uiMessageBox(question, "Confirm", MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
 }
 
-const char *startFailure(int32_t result) {
-    if (result < 0) return "Invalid device, its state or measurement mode";
-    if (result == QD_MEAS_SYSTEM_TOO_OLD) return "Bluetooth Low Energy is not supported below Windows 8.1";
-    return "Cannot connect to the device";
-}
-
 // Opens the file and starts the measurement; false (with the message shown
 // and the file closed) when either fails.
 bool openAndStart(uint16_t format) {
@@ -286,7 +289,7 @@ bool openAndStart(uint16_t format) {
     out->writeFailure = 0;
     if (result == QD_MEAS_STARTED || result == QD_MEAS_CONNECTING) return true;
     windowActivity = ACTIVITY_IDLE;
-    uiError(startFailure(result));
+    uiError(recorderStartFailure(result));
     // Nothing was written: the file stays behind empty.
     osFileClose(out->file);
     out->file = OS_INVALID_FILE;
@@ -339,15 +342,6 @@ void finishRecording() {
 // ---------------------------------------------------------------------------
 // Loop
 // ---------------------------------------------------------------------------
-
-// Received bytes wait on an open link of an in-use context.
-bool linkDataWaiting() {
-    for (uint16_t c = 0; c < QD_MAX_CONTEXTS; ++c) {
-        LinkHandle *link = &protocolState[c].link;
-        if (contextInUse(c) && link->handle != LINK_INVALID_HANDLE && QueueStatusLink(link) > 0) return true;
-    }
-    return false;
-}
 
 // Takes one message if there is one; false on the quit message.
 bool pumpOne() {
@@ -412,7 +406,10 @@ void endAfterClose() {
 void recorderLoop() {
     for (;;) {
         bool idle = windowActivity.load() == ACTIVITY_IDLE;
-        if (idle || !linkDataWaiting()) {
+        // Link data waiting: the engine runs first. QdAwaitingMessages looks
+        // under the engine lock and leaves a context alone while its
+        // connection thread may replace its link.
+        if (idle || QdAwaitingMessages() == 0) {
             if (!pumpOne()) break;
             if (idle) continue;
         }
@@ -440,7 +437,8 @@ void testCommand() {
     }
     if (findPage(&g_pages, PAGE_TEST, 0) < 0) return;
     g_ui.busy = true;
-    enableMenus(false);
+    // A test leaves Help (and F1) usable; only the File menu is greyed.
+    enableMenus(false, MENU_FILE);
     enableSession(false);
     EnableWindow(item(ID_RECORD), FALSE);
     if (!pageSetTestStart(&g_pages)) testEnded();
@@ -530,10 +528,14 @@ void showAbout() {
                  "About Quorvane Recorder", MB_OK | MB_ICONINFORMATION);
 }
 
+// The device pages go before the context closes; afterwards those of the
+// loaded (or restored) context come back, none when no context is left.
 void loadSettings() {
-    if (uiLoadSettings() < 0) return;
-    rebuildDevicePages();
-    selectCurrentModel();
+    int result = uiLoadSettings([] { pageSetRemoveDevicePages(&g_pages); });
+    if (result == UI_LOAD_NO_FILE) return;
+    buildDevicePages();
+    showPage(0);
+    if (result >= 0) selectCurrentModel();
 }
 
 // Menu, accelerator and button commands; an edit's only when it loses the
@@ -543,6 +545,11 @@ void onCommand(uint32_t id, UINT code, HWND control) {
         !(id >= ID_CAP_ENABLE && id <= ID_CAP_LAST)) {
         return;
     }
+    // The File menu is greyed during a measurement; its keys, which reach
+    // the window through the accelerator table, must not close or change
+    // the measuring context either.
+    const bool fileCommand = id == ID_REC_IMPORT || id == ID_REC_LOAD || id == ID_SAVE_SETTINGS;
+    if (fileCommand && windowActivity.load() != ACTIVITY_IDLE) return;
     switch (id) {
     case ID_REC_IMPORT:
         if (uiImportSettings()) rebuildDevicePages();
@@ -742,7 +749,7 @@ extern "C" int QDCALL QdCreateRecWindow(void *instance, void *parent, const char
     show(w, parent != nullptr);
     recorderLoop();
     out->showMessage = logged;
-    stopViewer();
+    // The viewer stays open on the finished file; only a new viewer ends it.
     logExit("QdCreateRecWindow", "true");
     return 1;
 }
