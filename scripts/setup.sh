@@ -19,6 +19,7 @@ clang libclang-rt-14-dev
 valgrind strace
 libedf-dev edfbrowser biosig-tools
 python3-numpy python3-pytest python3-mne
+nsis doxygen zip llvm lld
 "
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
