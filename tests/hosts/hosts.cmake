@@ -11,6 +11,9 @@
 #   <build>.dllcheck        (Windows) the DLL exports every name of the
 #                           definition, the callback variables as data, and
 #                           imports only Windows system DLLs and FTD2XX.dll
+#   <build>.docs-warnings   (Linux) the API reference (make docs) with
+#                           Doxygen's warnings as errors: every export,
+#                           callback, record and constant is documented
 # A library the driver imports and that the host must load first (the
 # simulator's FTD2XX.dll stand-in) can be named in QD_QDHOST_PRELOAD by the
 # fragment that builds it.
@@ -51,4 +54,13 @@ if(NOT WIN32 AND TARGET QuorvaneDrv AND TARGET qdacq AND TARGET qdparams)
                      ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${CMAKE_CURRENT_BINARY_DIR}/install-test
                      ${QD_ROOT}/tests/hosts/install_host.c)
     set_tests_properties(${QD_BUILD_NAME}.install PROPERTIES TIMEOUT 300)
+endif()
+
+if(NOT WIN32)
+    add_test(NAME ${QD_BUILD_NAME}.docs-warnings
+             COMMAND sh -c "command -v doxygen >/dev/null || { echo 'SKIP: no doxygen'; exit 77; }
+                            { cat API/Doxyfile; echo 'WARN_AS_ERROR = FAIL_ON_WARNINGS';
+                              echo 'OUTPUT_DIRECTORY = ${CMAKE_BINARY_DIR}/docs-check'; } | doxygen -"
+             WORKING_DIRECTORY ${QD_ROOT})
+    set_tests_properties(${QD_BUILD_NAME}.docs-warnings PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120 LABELS host)
 endif()
