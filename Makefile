@@ -8,7 +8,7 @@ PREFIX ?= /usr/local
 
 VERSION := $(shell sed -n '/^project/s/.* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
-.PHONY: all setup build test demo bench python install docs dist clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: all setup build test demo bench python install deb docs dist clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 all: build
 
@@ -49,6 +49,10 @@ bench: build-native
 	@build/native/bench/bench_recording
 	@build/native/bench/bench_upgrade
 	@$(PYTHON) bench/python/delivery.py
+	@build/native/bench/qdbench delivery --seconds 20
+	@umockdev-wrapper build/native/sim/ftdi_bed --model "Quorvane Halvex+ 4 USB" \
+		--wire-times build/native/bench/wire-times -- \
+		build/native/bench/bench_usb_latency --wire-times build/native/bench/wire-times --seconds 20
 
 # The Python package in development mode: a .pth file in the system Python's
 # site folder points at python/, so "import quorvane" finds this tree (and,
@@ -57,7 +61,7 @@ PYTHON := /usr/bin/python3
 python: setup
 	@mkdir -p build
 	@cmake --preset native $(CMAKE_QUIET) >build/native.configure.log 2>&1 || { cat build/native.configure.log; exit 1; }
-	@cmake --build --preset native --target QuorvaneDrv qd_ftd2xx_sim >build/python.log 2>&1 || { tail -n 50 build/python.log; exit 1; }
+	@cmake --build --preset native --target QuorvaneDrv qd_ftd2xx_sim qd_bleapis_sim >build/python.log 2>&1 || { tail -n 50 build/python.log; exit 1; }
 	@site=$$($(PYTHON) -c 'import site; print(site.getsitepackages()[0])') && \
 	    mkdir -p "$$site" && echo "$(CURDIR)/python" > "$$site/quorvane.pth" && \
 	    echo "quorvane: $$site/quorvane.pth -> $(CURDIR)/python" && \
@@ -67,6 +71,17 @@ python: setup
 # PREFIX (DESTDIR, when set, is put in front, as usual).
 install: build-native
 	@cmake --install build/native --prefix "$(PREFIX)"
+
+# The Debian packages libquorvane5, libquorvane-dev, quorvane-tools and
+# python3-quorvane into build/dist/ (scripts/deb.sh), from the parts of the
+# native build that are installed; libquorvane-dev takes the API reference
+# (build/docs/html) made by this Makefile's docs target, where it has one.
+deb: setup
+	@mkdir -p build
+	@cmake --preset native $(CMAKE_QUIET) >build/native.configure.log 2>&1 || { cat build/native.configure.log; exit 1; }
+	@cmake --build --preset native --target qd_installed >build/deb.log 2>&1 || { tail -n 50 build/deb.log; exit 1; }
+	@if grep -q '^docs:' $(firstword $(MAKEFILE_LIST)); then $(MAKE) --no-print-directory docs; fi
+	@scripts/deb.sh build/native build/dist
 
 # The API reference of the public header (Doxygen) in build/docs/html.
 docs: setup

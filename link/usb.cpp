@@ -137,6 +137,7 @@ static int openTransceiver(const char *deviceId, FT_HANDLE *handle, uint32_t *mo
 int OpenUsb(const char *deviceId, uintptr_t *handle, char *serialBuffer, uint32_t serialBufferSize) {
     if (handle) *handle = LINK_INVALID_HANDLE;
     if (!deviceId || !handle) return -1;
+    linkUsbConnectLog();
 
     FT_HANDLE h = nullptr;
     uint32_t modem = 0;

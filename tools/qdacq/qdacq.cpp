@@ -54,6 +54,8 @@ struct Options {
     std::string driver;
     std::string sharedDir;
     std::string simLibrary;
+    std::string find;            // --find: the device id to search for
+    bool findGiven = false;
     std::string simSignal;       // empty: the simulator's own signals
     int simAmplitude = 1000;
     int simOffset = 0;
@@ -177,6 +179,9 @@ void usage(FILE *out) {
     fprintf(out,
             "usage: qdacq [options]\n"
             "  --list                 list the device models and exit\n"
+            "  --find ID              search for a device with QdFindFirstAvailDev (ID a serial number,\n"
+            "                         address or name; \"\" for the driver's own names) over the link of\n"
+            "                         --model, or over every link; print what was found and exit\n"
             "  --model NAME           the device model (with --simulate the default is \"%s\")\n"
             "  --set \"NAME[:CH]=VALUE\" set a parameter through QdStr2Param before the start; CH is a channel\n"
             "                         number from 0 or a letter; without it a channel parameter is set on\n"
@@ -255,7 +260,7 @@ const struct {
     {"--edf", "a file name", &Options::edf},        {"--tsv", "a file name", &Options::tsv},
     {"--client", "a text", &Options::client},       {"--session", "a text", &Options::session},
     {"--driver", "a path", &Options::driver},       {"--shared-dir", "a folder", &Options::sharedDir},
-    {"--sim-library", "a path", &Options::simLibrary},
+    {"--sim-library", "a path", &Options::simLibrary}, {"--find", "a device id (\"\" for any)", &Options::find},
 };
 
 // Options whose value is read and checked: the option and what it needs.
@@ -343,6 +348,7 @@ int parseOption(int argc, char **argv, int *i, Options *o) {
     const char *v = argv[++*i];
     if (text) {
         o->*text = v;
+        if (text == &Options::find) o->findGiven = true;
         return -1;
     }
     return applyCheckedOption(a, v, o) ? -1 : EXIT_USAGE;
@@ -483,6 +489,11 @@ int loadLibraries(Session *s) {
         return EXIT_SETUP;
     }
     osInterruptCatch();
+    // The driver writes its banner when it opens its log at load: a log that
+    // stays as it was is one the driver could not open (a user without write
+    // access to the shared folder), though it may exist.
+    const std::string logPath = host::driverLogPath();
+    const long logBefore = host::fileExists(logPath) ? logSize(logPath) : -1;
     std::string why;
     if (o.simulate) {
         // Loaded first: the driver's D2XX dependency is then the simulator.
@@ -497,9 +508,8 @@ int loadLibraries(Session *s) {
         simUnload(&s->sim);
         return EXIT_SETUP;
     }
-    s->logPath = host::driverLogPath();
-    s->haveLog = host::fileExists(s->logPath);
-    if (!s->haveLog) s->logPath.clear();
+    s->haveLog = host::fileExists(logPath) && logSize(logPath) != logBefore;
+    s->logPath = s->haveLog ? logPath : std::string();
     return -1;
 }
 
@@ -788,6 +798,42 @@ int finish(Session *s, const std::string &stopState, int result) {
     return result;
 }
 
+// --find: the driver's device search over the link of --model (or every
+// link) until it ends; 0 found, 1 not found or refused.
+int findDevice(const Options &o) {
+    const DriverApi &api = g_run.api;
+    uint16_t flags = 7;  // every link type
+    if (!o.model.empty()) {
+        int16_t ctx = api.OpenDevContext(o.model.c_str());
+        QdParamValue v;
+        std::memset(&v, 0, sizeof v);
+        if (ctx < 0 || api.GetParam(QD_PAR_LINK_TYPE, 0, &v) != QD_GETPARAM_OK) {
+            fprintf(stderr, "qdacq: no such device model \"%s\" (see qdacq --list)\n", o.model.c_str());
+            return EXIT_USAGE;
+        }
+        flags = (uint16_t)(1u << v.code);
+        api.CloseDevContext((uint16_t)ctx);
+    }
+    DiscoveryResult result;
+    std::memset(&result, 0, sizeof result);
+    say("searching for \"" + o.find + "\" (QdFindFirstAvailDev flags 0x" + std::to_string(flags) + ")");
+    if (api.FindFirstAvailDev(o.find.empty() ? nullptr : o.find.c_str(), (uint16_t)(flags | QD_START_ENGINE_THREAD),
+                              &result) != 0) {
+        fprintf(stderr, "qdacq: the driver refused the search\n");
+        return EXIT_ENDED;
+    }
+    // The driver's own time-outs end the search; 60 s and Ctrl-C bound the wait.
+    for (int waited = 0; result.status == QD_DISC_SEARCHING && waited < 6000 && osInterruptCount() == 0; ++waited) {
+        osSleep(10);
+    }
+    if (result.status != QD_DISC_FOUND) {
+        say("no device found (search status " + std::to_string(result.status) + ")");
+        return EXIT_ENDED;
+    }
+    say("found: " + std::string(result.model) + ", serial number " + result.serial + ", opened as " + result.ident);
+    return EXIT_CLEAN;
+}
+
 int run(const Options &o) {
     Session s(o);
     int rc = loadLibraries(&s);
@@ -797,6 +843,7 @@ int run(const Options &o) {
         printModels(g_run.api, stdout);
         return EXIT_CLEAN;
     }
+    if (o.findGiven) return findDevice(o);
     rc = openContext(&s);
     if (rc < 0) rc = prepareDevice(&s);
     if (rc < 0) rc = prepareOutputs(&s);
