@@ -81,6 +81,7 @@ $_CLICK"
 !insertmacro MUI_LANGUAGE "English"
 
 Var previousDir   ; folder of an installation found at the start, or ""
+Var writing       ; "1" once files are being written
 
 ; ---------------------------------------------------------------------------
 ; What is installed, and its removal (used by the uninstaller, and after a
@@ -128,6 +129,7 @@ Section "Recorder, driver and firmware loader" SecMain
     SectionIn RO
     Call CheckFolderWritable
     Call RemovePreviousInstallation
+    StrCpy $writing "1"
     SetOutPath "$INSTDIR"
     File "${WIN32_DIR}/QuorvaneDrv.dll"
     File "${WIN64_DIR}/QuorvaneDrv64.dll"
@@ -291,9 +293,10 @@ Function .onInit
     ${EndIf}
 FunctionEnd
 
-; A first installation that failed leaves nothing behind.
+; An installation that failed while writing (a file in use, a full disk)
+; leaves nothing behind; an earlier installation is gone already by then.
 Function .onInstFailed
-    ${If} $previousDir == ""
+    ${If} $writing == "1"
         !insertmacro RemoveInstalledFiles
     ${EndIf}
 FunctionEnd
