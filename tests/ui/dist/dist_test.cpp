@@ -202,7 +202,8 @@ bool page(HWND window, const char *text) {
     }
     return false;
 }
-void press(HWND window, int button) { SendMessageA(item(window, button), BM_CLICK, 0, 0); }
+// Posted: a button may open a modal box the test answers.
+void press(HWND window, int button) { PostMessageA(item(window, button), BM_CLICK, 0, 0); }
 
 class Installer : public testing::Test {
 protected:
