@@ -6,7 +6,9 @@ PRESETS := native win64 win32 tsan
 CMAKE_QUIET := --log-level=WARNING
 PREFIX ?= /usr/local
 
-.PHONY: all setup build test demo bench python install deb clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+VERSION := $(shell sed -n '/^project/s/.* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+
+.PHONY: all setup build test demo bench python install deb docs dist clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 all: build
 
@@ -26,8 +28,11 @@ $(addprefix test-,$(PRESETS)): test-%: build-%
 	@scripts/wine-prefix.sh
 	@if [ $* = win32 ]; then scripts/vm32/ctest-win32.sh; else ctest --preset $*; fi
 
+# The Windows tests also try the installer and the SDK of build/dist.
+test-win32 test-win64: dist
+
 # Every test of every build; a failure in one build does not hide the others.
-test: build
+test: build dist
 	@scripts/wine-prefix.sh
 	@rc=0; for p in $(PRESETS); do \
 	    echo "==== $$p ===="; \
@@ -77,6 +82,16 @@ deb: setup
 	@cmake --build --preset native --target qd_installed >build/deb.log 2>&1 || { tail -n 50 build/deb.log; exit 1; }
 	@if grep -q '^docs:' $(firstword $(MAKEFILE_LIST)); then $(MAKE) --no-print-directory docs; fi
 	@scripts/deb.sh build/native build/dist
+
+# The API reference of the public header (Doxygen) in build/docs/html.
+docs: setup
+	@mkdir -p build/docs
+	@QD_VERSION=$(VERSION) doxygen API/Doxyfile
+
+# The Windows installer and the SDK for host developers in build/dist
+# (scripts/dist.sh): QuorvaneSetup-$(VERSION).exe, quorvane-sdk-$(VERSION)-win.zip.
+dist: build-win32 build-win64 docs
+	@scripts/dist.sh
 
 clean:
 	rm -rf build

@@ -21,6 +21,7 @@ valgrind strace
 libedf-dev edfbrowser biosig-tools
 python3-numpy python3-pytest python3-mne
 lintian debootstrap debhelper dh-python dpkg-dev python3-setuptools python3-wheel python3-venv python3-pip
+nsis doxygen zip llvm lld
 "
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -34,6 +34,10 @@
 
 #define FTSIM_MAX 10                        /* transceiver slots: one per driver context */
 #define FTSIM_DEFAULT_DESCRIPTION "Quorvane Halvex*"
+/* Serial number of the transceiver that the environment variable
+   FTSIM_USB_DEVICE=MODEL plugs in at the first listing or open, for host
+   programs that link the driver and so cannot call the controls first. */
+#define FTSIM_ENV_SERIAL "QVSIM001"
 
 /* Fault knobs: the named call fails with the transceiver's fault status
    (FT_IO_ERROR = 4 unless ftsimSetFaultStatus says otherwise); a failing

@@ -1,5 +1,7 @@
 # Host-side tools. Every folder tools/<name>/ becomes one program <name>
-# built from its *.cpp files into build/<preset>/tools/. A folder that needs
+# built from its *.cpp files (and those of its platform folder,
+# tools/<name>/win32 or posix: a program of one system only keeps its
+# sources there) into build/<preset>/tools/. A folder that needs
 # more (libraries, definitions) adds a tool.cmake beside its sources; it is
 # included after the target is made, with TOOL naming the target.
 #
@@ -45,7 +47,7 @@ foreach(dir ${QD_TOOL_DIRS})
         continue()
     endif()
     get_filename_component(TOOL ${dir} NAME)
-    file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+    file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/${QD_PLATFORM}/*.cpp)
     if(NOT sources OR TOOL STREQUAL "common")
         continue()
     endif()

@@ -18,6 +18,9 @@
 #   <build>.dllcheck        (Windows) the DLL exports every name of the
 #                           definition, the callback variables as data, and
 #                           imports only Windows system DLLs and FTD2XX.dll
+#   <build>.docs-warnings   (Linux) the API reference (make docs) with
+#                           Doxygen's warnings as errors: every export,
+#                           callback, record and constant is documented
 # A library the driver imports and that the host must load first (the
 # simulator's FTD2XX.dll stand-in) can be named in QD_QDHOST_PRELOAD by the
 # fragment that builds it.
@@ -72,4 +75,13 @@ if(NOT WIN32 AND TARGET qd_installed)
     set_tests_properties(${QD_BUILD_NAME}.deb PROPERTIES TIMEOUT 600 FIXTURES_SETUP qd_debs)
     set_tests_properties(${QD_BUILD_NAME}.deb-install PROPERTIES TIMEOUT 1800 FIXTURES_REQUIRED qd_debs
                          SKIP_REGULAR_EXPRESSION "SKIP: ")
+endif()
+
+if(NOT WIN32)
+    add_test(NAME ${QD_BUILD_NAME}.docs-warnings
+             COMMAND sh -c "command -v doxygen >/dev/null || { echo 'SKIP: no doxygen'; exit 77; }
+                            { cat API/Doxyfile; echo 'WARN_AS_ERROR = FAIL_ON_WARNINGS';
+                              echo 'OUTPUT_DIRECTORY = ${CMAKE_BINARY_DIR}/docs-check'; } | doxygen -"
+             WORKING_DIRECTORY ${QD_ROOT})
+    set_tests_properties(${QD_BUILD_NAME}.docs-warnings PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120 LABELS host)
 endif()
