@@ -49,12 +49,7 @@ constexpr uint32_t FUNCTION_BYTE = 1;
 constexpr uint32_t RANGE_BYTE = 2;
 constexpr uint8_t FUNCTION_CURRENT = 6;
 
-constexpr int MODEL_BREV = 0;
-constexpr int FIRST_HALVEX_PLUS_2 = 9;
-constexpr int LAST_HALVEX_PLUS_2 = 11;
-constexpr int FIRST_HALVEX_PLUS_4 = 12;
-constexpr int LAST_HALVEX_PLUS_4 = 14;
-constexpr int FIRST_DEVICE_ID_MODEL = 3;
+ModelGeneration generationOf(int model) { return modelEntry((uint16_t)model)->generation; }
 
 uint32_t imageLengthOf(int version) { return version == 1 ? QD_BLOB_V1_IMAGE : QD_BLOB_V2_IMAGE; }
 uint32_t storageLengthOf(int version) { return version == 1 ? QD_BLOB_V1_STORAGE : QD_BLOB_V2_STORAGE; }
@@ -88,7 +83,7 @@ struct LoadPlan {
     int blobVersion;       // 1 or 2
     int contextVersion;    // 1 or 2
     uint32_t imageLength;  // L of the blob
-    uint32_t storageSize;  // T: storage bytes the blob carries (at most 672)
+    uint32_t storageSize;  // T: storage bytes the blob carries (at most QD_STORAGE_SIZE)
     int channels;          // n: channel count of the blob's model
     bool expand;           // Halvex+ 2 blob into a Halvex+ 4 context
 };
@@ -98,7 +93,7 @@ struct LoadPlan {
 int convertImage(const LoadPlan &p, const uint8_t *src, uint8_t *dst) {
     const ModelDescriptor *m = modelEntry((uint16_t)p.contextModel)->descriptor;
     uint32_t usable = p.imageLength < m->imageLength ? p.imageLength : m->imageLength;  // L'
-    if (p.contextModel == MODEL_BREV) {
+    if (generationOf(p.contextModel) == MODEL_GEN_BREV) {
         if (dst) std::memcpy(dst, src, usable);
         return 0;
     }
@@ -164,7 +159,7 @@ void terminateText(uint8_t *slot, uint32_t size) { slot[size - 1] = 0; }
 int convertStorage(const LoadPlan &p, const uint8_t *src, uint8_t *dst) {
     uint32_t t = p.storageSize;
     if (t == 0) return 0;
-    if (p.contextModel == MODEL_BREV) {
+    if (generationOf(p.contextModel) == MODEL_GEN_BREV) {
         if (dst) {
             std::memcpy(dst, src, t);
             terminateText(dst, BREV_LABEL_SIZE);
@@ -210,8 +205,12 @@ int convertStorage(const LoadPlan &p, const uint8_t *src, uint8_t *dst) {
     return 0;
 }
 
-bool isHalvexPlus2(int model) { return model >= FIRST_HALVEX_PLUS_2 && model <= LAST_HALVEX_PLUS_2; }
-bool isHalvexPlus4(int model) { return model >= FIRST_HALVEX_PLUS_4 && model <= LAST_HALVEX_PLUS_4; }
+// A Halvex+ 2 blob into a Halvex+ 4 context: its button channel moves to
+// the context's button channel.
+bool expandsInto(int contextModel, int blobModel) {
+    return modelEntry((uint16_t)contextModel)->group == MODEL_GROUP_PLUS_4 &&
+           modelEntry((uint16_t)blobModel)->group == MODEL_GROUP_PLUS_2;
+}
 
 bool acceptsBlobOf(int contextModel, int blobModel) {
     const ModelEntry *e = modelEntry((uint16_t)contextModel);
@@ -317,7 +316,7 @@ int planLoad(const BlobParts &parts, LoadPlan *plan, LoadTarget *target) {
                 return QD_SETCONFIG_OTHER_MODEL;
             }
             target->reset = true;
-            plan->expand = isHalvexPlus4(plan->contextModel) && isHalvexPlus2(plan->blobModel);
+            plan->expand = expandsInto(plan->contextModel, plan->blobModel);
         }
     }
     if (plan->contextModel < 0) return 0;
@@ -362,7 +361,7 @@ void applyBlob(uint16_t context, const LoadPlan &plan, const BlobParts &parts) {
     keepMainsFrequency(plan.contextModel, image, parts.image, plan.imageLength);
     convertImage(plan, parts.image, image);
     convertStorage(plan, parts.storage, storage);
-    if (plan.contextModel >= FIRST_DEVICE_ID_MODEL &&
+    if (generationOf(plan.contextModel) == MODEL_GEN_SECOND &&
         std::strncmp((const char *)storage + DEVICE_ID_AT, kSerialPortDevice, DEVICE_ID_SIZE) == 0) {
         // The first generation's default device id names no device of the
         // later ones.

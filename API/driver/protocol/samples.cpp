@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "API/driver/frame/contexts.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/protocol/protocol.h"
 #include "API/driver/ui/window_hooks.h"
@@ -50,7 +51,7 @@ void samplesPrepare(ProtocolState *ps, uint16_t model, uint32_t stride) {
             s->blocks[i].rateMask = (uint16_t)((1u << shift) - 1u);
         }
     }
-    if (model >= 3 && ps->mode == 0) {
+    if (modelFiltersHighPass(model) && ps->mode == 0) {
         for (int i = 0; i < channels; i++) {
             if (!on[i]) continue;
             uint32_t at = CHANNEL_RECORDS_AT + (uint32_t)i * stride;
