@@ -8,6 +8,7 @@
 
 #include "QuorvaneDrv.h"
 #include "API/driver/frame/log.h"
+#include "link/link.h"
 #include "os/os.h"
 
 namespace {
@@ -17,7 +18,6 @@ const char kPosixProgram[] = "QuorvaneServ";
 constexpr size_t FOLDER_MAX = 239;
 
 // Link type words by link type code.
-const char *const kLinkWords[] = {"ir", "bt", "usb", "ble"};
 
 // Appends text to a zero-terminated buffer, cutting what does not fit.
 void append(char *buffer, size_t size, const char *text) {
@@ -56,8 +56,9 @@ void servicesBuildLaunch(const char *folder, ServicesLaunch *out) {
         out->argv[argc++] = out->model;
 
         QdParamValue v{};
-        if (QdGetParam(QD_PAR_LINK_TYPE, 0, &v) == 0 && v.code < 4) {
-            std::snprintf(out->link, sizeof out->link, "L=%s", kLinkWords[v.code]);
+        const LinkKind *kind = QdGetParam(QD_PAR_LINK_TYPE, 0, &v) == 0 ? linkKind(v.code) : nullptr;
+        if (kind) {
+            std::snprintf(out->link, sizeof out->link, "L=%s", kind->name);
             append(out->commandLine, sizeof out->commandLine, " ");
             append(out->commandLine, sizeof out->commandLine, out->link);
             out->argv[argc++] = out->link;

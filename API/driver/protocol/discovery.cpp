@@ -290,7 +290,8 @@ void discoveryOnDetach() {
     if (g_search.threadRunning.load()) {
         // An open in progress on a wireless link is cut short.
         LinkHandle link = g_search.link;
-        if ((link.type == LINK_BT || link.type == LINK_BLE) && link.handle != LINK_INVALID_HANDLE) {
+        const LinkKind *kind = linkKind(link.type);
+        if (kind != nullptr && kind->openCutByClose && link.handle != LINK_INVALID_HANDLE) {
             CloseLink(&link);
         }
         for (int i = 0; wait && i < 20 && g_search.threadRunning.load(); i++) osSleep(2);
