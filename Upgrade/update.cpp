@@ -430,7 +430,7 @@ int onStarted() {
 // A message that does not belong to the current state: noted, and the
 // reply time-out runs again (unless the boot-loader delay is what runs).
 int onUnexpected() {
-    updLogNote("Message incompatible with current state.");
+    updLogNote(kUpdIncompatibleMessage);
     if (g_run.t4 == 0) g_run.t1 = deadlineIn(UPD_REPLY_TIMEOUT_MS);
     return 1;
 }

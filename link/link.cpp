@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "link/link_internal.h"
+#include "link/link_texts.h"
 #include "link/sockets.h"
 #include "os/os.h"
 
@@ -131,7 +132,7 @@ static int openBleLink(const char *deviceId, LinkHandle *link, char *idBuffer, u
     int count = FindBleDevices(deviceId, paths);
     if (count > BLE_MAX_PATHS) count = BLE_MAX_PATHS;
     if (count == 0) {
-        linkLog("!Matching BLE device has not been found\n");
+        linkLog("!%s\n", kLinkNoBleMatch);
     }
     for (int i = 0; i < count; ++i) {
         paths[i][BLE_PATH_SIZE - 1] = '\0';
@@ -141,7 +142,7 @@ static int openBleLink(const char *deviceId, LinkHandle *link, char *idBuffer, u
         bleAddressOfPath(paths[i], a, false);
         char text[20];
         std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a[0], a[1], a[2], a[3], a[4], a[5]);
-        if (i == 0) linkLog("BLE Zephra devices checked:\n");
+        if (i == 0) linkLog("%s\n", kLinkBleCandidates);
         linkLog("%i: %s\n", i, text);
         if (OpenBle(paths[i], link) == 0 && link->handle != LINK_INVALID_HANDLE) {
             putText(idBuffer, idBufferSize, text);
@@ -215,7 +216,7 @@ static int32_t sendSocket(LinkHandle *link, int32_t length, const void *data, in
     int32_t sent = api->send(link->handle, data, length);
     *socketError = api->lastError();
     if (sent < 0) {
-        linkLog("!%s %i\n", "send: WSAGetLastError", *socketError);
+        linkLog("!%s %i\n", kLinkSendFailed, *socketError);
         return -1;
     }
     if (sent < length) {
@@ -230,7 +231,7 @@ static int32_t queueStatusSocket(LinkHandle *link, int *socketError) {
     uint32_t count = 0;
     if (api->ioctl(link->handle, LINK_FIONREAD, &count) != 0) {
         *socketError = api->lastError();
-        linkLog("!%s %i\n", "ioctlsocket: WSAGetLastError", *socketError);
+        linkLog("!%s %i\n", kLinkQueueFailed, *socketError);
         return -1;
     }
     return count > 0x7FFFFFFFu ? 0x7FFFFFFF : (int32_t)count;

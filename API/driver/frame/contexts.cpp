@@ -7,6 +7,7 @@
 
 #include "API/driver/frame/hooks.h"
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/params/spine.h"
 
 // Context slots and their stores.
@@ -114,13 +115,13 @@ extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
             }
         }
         if (slot == QD_MAX_CONTEXTS) {
-            logFail("QdOpenDevContext", "Too many contexts");
+            logFail("QdOpenDevContext", "%s", kLogTooManyContexts);
             return -1;
         }
     }
     int model = modelByName(name);
     if (model < 0) {
-        logFail("QdOpenDevContext", "Device not found");
+        logFail("QdOpenDevContext", "%s", kLogDeviceNotFound);
         return -2;
     }
     g_slots[slot].inUse = 1;
@@ -128,7 +129,7 @@ extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
     g_hasValues[slot] = false;
     if (QdSelectDevContext(slot) != (int16_t)slot) {
         g_slots[slot].inUse = 0;
-        logFail("QdOpenDevContext", "Context selection error");
+        logFail("QdOpenDevContext", "%s", kLogContextSelectionError);
         return -3;
     }
     if (QdSetDefaults(-2) != 0) {
@@ -137,7 +138,7 @@ extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
         freeSpine();
         g_selected = -1;
         g_slots[slot].inUse = 0;
-        logFail("QdOpenDevContext", "Context selection error");
+        logFail("QdOpenDevContext", "%s", kLogContextSelectionError);
         return -3;
     }
     g_hasValues[slot] = true;
@@ -157,7 +158,7 @@ static int buildSelectedSpine() {
 extern "C" int16_t QDCALL QdSelectDevContext(uint16_t context) {
     logEnter("QdSelectDevContext", "%i", context);
     if (!contextInUse(context)) {
-        logFail("QdSelectDevContext", "Invalid context");
+        logFail("QdSelectDevContext", "%s", kLogInvalidContext);
         return -2;
     }
     if ((int16_t)context == g_selected) return g_selected;
@@ -174,7 +175,7 @@ extern "C" int16_t QDCALL QdSelectDevContext(uint16_t context) {
     freeSpine();
     g_selected = previous;
     if (previous >= 0 && buildSelectedSpine() != 0) freeSpine();
-    logFail("QdSelectDevContext", "Initialization error");
+    logFail("QdSelectDevContext", "%s", kLogInitializationError);
     return -1;
 }
 

@@ -8,6 +8,7 @@
 
 #include "QuorvaneDrv.h"
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "link/link.h"
 #include "os/os.h"
 
@@ -83,7 +84,7 @@ extern "C" int QDCALL QdDevServices(const char *folder) {
     // Windows starts the command line; POSIX systems the program with its
     // argument vector.
     if (!osStartProcess(launch.program, launch.argv, launch.commandLine)) {
-        logFail("QdDevServices", "Cannot run device service application");
+        logFail("QdDevServices", "%s", kLogCannotRunServices);
         return 1;
     }
     logExit("QdDevServices", "0");

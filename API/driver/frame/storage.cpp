@@ -15,6 +15,7 @@
 #include "QuorvaneDrv.h"
 #include "API/driver/frame/contexts.h"
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/params/spine.h"
 
 namespace {
@@ -237,8 +238,8 @@ void keepMainsFrequency(int contextModel, const uint8_t *contextImg, uint8_t *bl
 // Log texts of QdSetDevConfig's failure results (QdSetDevConfigResult),
 // in result order from -1 down.
 const char *const kSetFailureTexts[] = {
-    "Invalid context", "Incompatible storage", "Storage for inconsistent device model",
-    "Cannot open device context", "Cannot copy data", "Cannot initialize parameter dependency info",
+    kLogInvalidContext,    kLogIncompatibleStorage, kLogOtherModelStorage,
+    kLogCannotOpenContext, kLogCannotCopyData,      kLogCannotInitDependencies,
 };
 
 int16_t setFail(int code) {
@@ -398,7 +399,7 @@ extern "C" int32_t QDCALL QdGetDevConfig(int16_t context, void *buffer, uint32_t
     logEnter("QdGetDevConfig", "%i...", context);
     int model = context >= 0 ? contextModel((uint16_t)context) : -1;
     if (model < 0) {
-        logFail("QdGetDevConfig", "Invalid context");
+        logFail("QdGetDevConfig", "%s", kLogInvalidContext);
         return 0;
     }
     const ModelEntry *entry = modelEntry((uint16_t)model);
@@ -417,13 +418,13 @@ extern "C" int32_t QDCALL QdGetDevConfig(int16_t context, void *buffer, uint32_t
 
     if (buffer) {
         if (size < blobSize) {
-            logFail("QdGetDevConfig", "Too small buffer");
+            logFail("QdGetDevConfig", "%s", kLogTooSmallBuffer);
             return 0;
         }
         const uint8_t *image = contextImage((uint16_t)context);
         const uint8_t *storage = contextStorage((uint16_t)context);
         if (!image || !storage) {
-            logFail("QdGetDevConfig", "Cannot copy data");
+            logFail("QdGetDevConfig", "%s", kLogCannotCopyData);
             return 0;
         }
         uint8_t *out = static_cast<uint8_t *>(buffer);

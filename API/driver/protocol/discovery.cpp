@@ -12,6 +12,7 @@
 #include "API/driver/frame/hooks.h"
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/protocol/halvex_wire.h"
 #include "API/driver/protocol/protocol.h"
 #include "os/os.h"
@@ -239,7 +240,7 @@ uint32_t discoveryStep() {
             uint8_t b = 0;
             int32_t got = RecvLink(&g_search.link, &b);
             if (got < 0) {
-                protoLogError(0, "Receiving error");
+                protoLogError(0, kLogReceivingError);
                 ended = true;
                 break;
             }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/protocol/halvex_wire.h"
 #include "API/driver/protocol/protocol.h"
 #include "os/os.h"
@@ -88,7 +89,7 @@ static void sendNotif(ProtocolState *ps, uint8_t mask, uint32_t replyMs) {
     protoSend(ps, &halvexTables, CMD_SET_NOTIF, &mask, 1, replyMs);
 }
 
-static void logLinkError(const ProtocolState *ps) { protoLogError(ps->context, "Link error"); }
+static void logLinkError(const ProtocolState *ps) { protoLogError(ps->context, kLogLinkError); }
 
 // ---------------------------------------------------------------------------
 // Link failure and disconnect
@@ -423,7 +424,7 @@ static uint32_t halvexStep(uint16_t ctx) {
         uint8_t b = 0;
         int32_t got = RecvLink(&ps->link, &b);
         if (got < 0) {
-            protoLogError(ctx, "Receiving error");
+            protoLogError(ctx, kLogReceivingError);
             linkFailure(ps);
             if (protoThreadBusy(ps)) return 1;
             break;
@@ -434,7 +435,7 @@ static uint32_t halvexStep(uint16_t ctx) {
         if (rxFeed(&ps->rx, b, ctx, &n) != RX_FRAME) continue;
         msgTrace(&halvexTables, ctx, ps->rx.body, n);
         if (!msgValidate(&halvexTables, ctx, ps->rx.body, n)) {
-            protoLogError(ctx, "Incorrect format of received message");
+            protoLogError(ctx, kLogIncorrectFormat);
             disconnect(ps);
             return 0;
         }

@@ -8,6 +8,7 @@
 
 #include "API/driver/frame/contexts.h"
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/protocol/protocol.h"
 #include "API/driver/ui/window_hooks.h"
 
@@ -141,7 +142,7 @@ void samplesHandleData(ProtocolState *ps, const uint8_t *body, uint32_t n) {
     if (n - 1 >= 5 && phase != s->expectedPhase) {
         reportIndicator(ctx, QD_IND_LINK, 2);
         protoTimerStart(ps, INT_T4 - INT_T1, 10000, false);
-        protoLogError(ctx, "Link error:");
+        protoLogError(ctx, kLogLinkErrorLoss);
         qdLog("# Sample data loss (cur.ph. %i, exp.ph. %i)\n", phase, s->expectedPhase);
     }
 
