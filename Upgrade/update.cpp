@@ -436,7 +436,7 @@ int onStarted() {
 // UPD_ERR waits one reply time-out and no more: a device that keeps
 // talking there must not keep the run alive, so its deadline stands.
 int onUnexpected() {
-    updLogNote("Message incompatible with current state.");
+    updLogNote(kUpdIncompatibleMessage);
     if (g_run.state != UPD_ERR && g_run.t4 == 0) g_run.t1 = deadlineIn(UPD_REPLY_TIMEOUT_MS);
     return 1;
 }

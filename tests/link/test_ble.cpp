@@ -13,6 +13,7 @@
 #include "link/link_internal.h"
 #include "sim/blesim.h"
 #include "tests/link/link_fixture.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
@@ -327,7 +328,7 @@ TEST_F(BleTest, DevicesAreChosenByNameWithTheLastOneFirstOrByAddress) {
         EXPECT_STREQ(c.opened[0] ? ident : "", c.opened);
         CloseLink(&link);
     }
-    EXPECT_TRUE(logHas("BLE Zephra devices checked:\n0: 0a:1b:2c:3d:4e:01\n"));
+    EXPECT_TRUE(logHas(kLinkBleCandidates + std::string("\n0: 0a:1b:2c:3d:4e:01\n")));
 }
 
 TEST_F(BleTest, UnreadableNamesAndPathsEndTheSearch) {
@@ -350,7 +351,7 @@ TEST_F(BleTest, UnreadableNamesAndPathsEndTheSearch) {
         LinkHandle link;
         EXPECT_EQ(open(c.id, &link), 0) << (c.path ? c.path : c.id);
     }
-    EXPECT_TRUE(logHas("!Matching BLE device has not been found\n"));
+    EXPECT_TRUE(logHas(errorLine(kLinkNoBleMatch)));
 }
 
 TEST_F(BleTest, AddressTexts) {

@@ -10,6 +10,7 @@
 #include "API/driver/ui/window_hooks.h"
 #include "os/os.h"
 #include "tests/protocol/bench.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
@@ -225,7 +226,7 @@ TEST_F(Engine, ReconnectionAfterALinkFailure) {
     EXPECT_EQ(b.state(), S_MEASURE);
     EXPECT_FALSE(g_recorder.packetsCopy().empty()) << "data resumes";
     std::string text = log.text();
-    EXPECT_NE(text.find("Receiving error\n"), std::string::npos);
+    EXPECT_NE(text.find(kLogReceivingError + std::string("\n")), std::string::npos);
     EXPECT_NE(text.find("QH_LinkDisc(" + std::to_string(ctx) + ", disc=1)\n"), std::string::npos);
     EXPECT_NE(text.find("{ReconThreadFunc(..)\n"), std::string::npos);
     EXPECT_NE(text.find(") Reconnection socket/handle: "), std::string::npos);

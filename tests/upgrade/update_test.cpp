@@ -196,7 +196,7 @@ TEST_F(UpdateRun, NotificationIsLoggedAndRearmsTheTimeOut) {
     for (; !g_output.hasPrefix("!Device is not responding") && waited < 5000; ++waited, clock_->advance(1))
         PollUpdate();
     EXPECT_GE(waited, UPD_REPLY_TIMEOUT_MS - 1);
-    EXPECT_NE(log().find("# Message incompatible with current state.\n"), std::string::npos);
+    EXPECT_NE(log().find("# " + std::string(kUpdIncompatibleMessage) + "\n"), std::string::npos);
 }
 
 // A run that failed waits one reply time-out for the restart, whatever

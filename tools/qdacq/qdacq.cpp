@@ -49,7 +49,9 @@ struct Options {
     std::string model;
     std::vector<std::string> settings;
     std::string csv;
-    std::string edf, tsv;        // recording into an EDF or TSV file
+    // Recording into a file of an output format: the file by format index
+    // (--edf FILE, --tsv FILE: "--" and the format's key).
+    std::string record[RECORDING_FORMAT_COUNT];
     std::string client, session;
     std::string driver;
     std::string sharedDir;
@@ -257,7 +259,6 @@ const struct {
     std::string Options::*text;
 } kTextOptions[] = {
     {"--model", "a model name", &Options::model},   {"--csv", "a file name", &Options::csv},
-    {"--edf", "a file name", &Options::edf},        {"--tsv", "a file name", &Options::tsv},
     {"--client", "a text", &Options::client},       {"--session", "a text", &Options::session},
     {"--driver", "a path", &Options::driver},       {"--shared-dir", "a folder", &Options::sharedDir},
     {"--sim-library", "a path", &Options::simLibrary}, {"--find", "a device id (\"\" for any)", &Options::find},
@@ -334,6 +335,13 @@ int parseOption(int argc, char **argv, int *i, Options *o) {
             text = t.text;
         }
     }
+    std::string *recordPath = nullptr;
+    for (int f = 0; f < RECORDING_FORMAT_COUNT; ++f) {
+        if (a == std::string("--") + kOutputFormats[f].key) {
+            needs = "a file name";
+            recordPath = &o->record[f];
+        }
+    }
     for (const auto &c : kCheckedOptions) {
         if (a == c.name) needs = c.needs;
     }
@@ -351,21 +359,40 @@ int parseOption(int argc, char **argv, int *i, Options *o) {
         if (text == &Options::find) o->findGiven = true;
         return -1;
     }
+    if (recordPath) {
+        *recordPath = v;
+        return -1;
+    }
     return applyCheckedOption(a, v, o) ? -1 : EXIT_USAGE;
+}
+
+// The output format of the recording asked for, -1 for none; *count how
+// many formats were asked for.
+int recordFormat(const Options &o, int *count = nullptr) {
+    int format = -1, n = 0;
+    for (int f = 0; f < RECORDING_FORMAT_COUNT; ++f) {
+        if (o.record[f].empty()) continue;
+        if (format < 0) format = f;
+        ++n;
+    }
+    if (count) *count = n;
+    return format;
 }
 
 // Options that do not go together; -1 when they do, else EXIT_USAGE.
 int checkOptions(const Options *o) {
-    if (!o->edf.empty() && !o->tsv.empty()) {
+    int formats = 0;
+    int format = recordFormat(*o, &formats);
+    if (formats > 1) {
         fprintf(stderr, "qdacq: record into one file: --edf or --tsv, not both\n");
         return EXIT_USAGE;
     }
-    bool recording = !o->edf.empty() || !o->tsv.empty();
+    bool recording = format >= 0;
     if (!recording && (!o->client.empty() || !o->session.empty())) {
         fprintf(stderr, "qdacq: --client and --session describe a recording: give --edf FILE or --tsv FILE\n");
         return EXIT_USAGE;
     }
-    if (o->view && o->edf.empty()) {
+    if (o->view && (!recording || !kOutputFormats[format].liveView)) {
         fprintf(stderr, "qdacq: --view shows an EDF recording in EDFbrowser: give --edf FILE\n");
         return EXIT_USAGE;
     }
@@ -608,16 +635,16 @@ int prepareOutputs(Session *s) {
         fprintf(stderr, "qdacq: %s\n", why.c_str());
         return EXIT_SETUP;
     }
-    s->recording = !o.edf.empty() || !o.tsv.empty();
+    int format = recordFormat(o);
+    s->recording = format >= 0;
     if (s->recording) {
-        bool edf = !o.edf.empty();
-        if (!recordingStart(api, edf ? o.edf : o.tsv, edf ? RecordingFormat::EDF : RecordingFormat::TSV, o.client,
-                            o.session, &why)) {
+        const std::string &path = o.record[format];
+        if (!recordingStart(api, path, (uint16_t)format, o.client, o.session, &why)) {
             fprintf(stderr, "qdacq: %s\n", why.c_str());
             stream.closeCsv();
             return EXIT_SETUP;
         }
-        say(std::string("recording into ") + (edf ? o.edf : o.tsv));
+        say("recording into " + path);
     }
     return -1;
 }
@@ -716,7 +743,7 @@ bool measure(Session *s) {
         if (o.csv.empty()) summariseSecond(t, &nextSummary);
         if (o.view && !s->viewerTried && t >= RECORDER_VIEWER_DELAY_S) {
             s->viewerTried = true;
-            startViewer(o.edf);
+            startViewer(o.record[recordFormat(o)]);
         }
         if (api.ComState((uint16_t)s->ctx) == QD_COM_IDLE) return true;
         std::string failure;

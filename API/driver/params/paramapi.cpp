@@ -10,6 +10,7 @@
 #include "QuorvaneDrv.h"
 #include "API/driver/frame/contexts.h"
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/params/mains.h"
 #include "API/driver/params/mapping.h"
 #include "API/driver/params/paramdefs.h"
@@ -94,7 +95,7 @@ bool isCapSiteRecorded(const ParamAddress &a) {
 extern "C" uint16_t QDCALL QdEnumParams(int16_t channel, uint16_t *buffer, uint16_t size) {
     const ModelDescriptor *m = spineModel();
     if (selectedContext() < 0 || !m) {
-        qdLog("!%s\n", "QdEnumParams: No context or buffer too short");
+        qdLog("!%s\n", kLogEnumParamsNoContext);
         return 0;
     }
     const QdParamDef *list;
@@ -103,7 +104,7 @@ extern "C" uint16_t QDCALL QdEnumParams(int16_t channel, uint16_t *buffer, uint1
         list = m->general;
     } else {
         if (channel < 0 || channel >= spineChannelCount() || (buffer && size < 2)) {
-            qdLog("!%s\n", "QdEnumParams: Invalid channel or buffer too short");
+            qdLog("!%s\n", kLogEnumParamsBadChannel);
             return 0;
         }
         if (buffer) buffer[0] = QD_PAR_CHANNEL_NAME;
@@ -115,7 +116,7 @@ extern "C" uint16_t QDCALL QdEnumParams(int16_t channel, uint16_t *buffer, uint1
         if (d != list && d->id == d[-1].id) continue;
         if (buffer) {
             if (count >= capacity) {
-                qdLog("!%s\n", "QdEnumParams: No context or buffer too short");
+                qdLog("!%s\n", kLogEnumParamsNoContext);
                 return 0;
             }
             buffer[count] = d->id;
@@ -128,7 +129,7 @@ extern "C" uint16_t QDCALL QdEnumParams(int16_t channel, uint16_t *buffer, uint1
 extern "C" const QdParamDef *QDCALL QdParamInfo(uint16_t id, int16_t channel) {
     ParamAddress a;
     if (!addressParam(id, channel, &a)) {
-        qdLog("!%s\n", "QdParamInfo: No context or invalid parameter");
+        qdLog("!%s\n", kLogParamInfoInvalid);
         return nullptr;
     }
     return a.def;
@@ -143,7 +144,7 @@ extern "C" int QDCALL QdGetParam(uint16_t id, uint16_t channel, QdParamValue *va
     ParamAddress a;
     QdValue raw;
     if (!value || !addressParam(id, channel, &a) || !readRaw(a, &raw)) {
-        qdLog("!%s\n", "QdGetParam: No context or invalid parameter");
+        qdLog("!%s\n", kLogGetParamInvalid);
         return 1;
     }
     if (!defIsOptionList(a.def)) {
@@ -155,7 +156,7 @@ extern "C" int QDCALL QdGetParam(uint16_t id, uint16_t channel, QdParamValue *va
     const QdOption *option = findOption(a.def->domain.options, raw.code);
     if (!option) {
         qdLog("par: %i, chan: %i, v: %li\n", id, channel, (long)raw.i);
-        qdLog("!%s\n", "QdGetParam: Unknown parameter option");
+        qdLog("!%s\n", kLogGetParamUnknownOption);
         return 2;
     }
     value->code = option->code;
@@ -166,22 +167,22 @@ extern "C" int QDCALL QdGetParam(uint16_t id, uint16_t channel, QdParamValue *va
 
 extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *value) {
     if (selectedContext() < 0 || !spineModel()) {
-        qdLog("!%s\n", "QdSetParam: No context");
+        qdLog("!%s\n", kLogSetParamNoContext);
         return 9;
     }
     ParamAddress a;
     if (!addressParam(id, channel, &a)) {
-        qdLog("!%s\n", "QdSetParam: Invalid parameter");
+        qdLog("!%s\n", kLogSetParamInvalid);
         return 8;
     }
     const QdParamDef *def = a.def;
     const ParamMapEntry *e = a.node->map;
     if (defIsConstant(def) || !mapHasStorage(e)) {
-        qdLog("!%s\n", "QdSetParam: Constant parameter");
+        qdLog("!%s\n", kLogSetParamConstant);
         return 2;
     }
     if (!value || valueOutsideDomain(def, value)) {
-        qdLog("!%s\n", "QdSetParam: Value outside parameter's domain");
+        qdLog("!%s\n", kLogSetParamOutside);
         return -1;
     }
 
@@ -189,7 +190,7 @@ extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *v
     if (e->mask) {
         uint8_t *p = imagePlace(a);
         if (!p) {
-            qdLog("!%s\n", "QdSetParam: Invalid parameter");
+            qdLog("!%s\n", kLogSetParamInvalid);
             return 8;
         }
         uint32_t v = defKind(def) == QD_KIND_BOOL && !defIsOptionList(def) ? value->bytes[0] : value->code;
@@ -209,7 +210,7 @@ extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *v
         uint32_t size;
         uint8_t *p = storagePlace(a, &size);
         if (!p) {
-            qdLog("!%s\n", "QdSetParam: Invalid parameter");
+            qdLog("!%s\n", kLogSetParamInvalid);
             return 8;
         }
         if (defIsString(def)) {
@@ -246,7 +247,7 @@ extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *v
 extern "C" uint16_t QDCALL QdGetOptNum(uint16_t id, int16_t channel) {
     ParamAddress a;
     if (!addressParam(id, channel, &a) || !defIsOptionList(a.def)) {
-        qdLog("!%s\n", "QdGetOptNum: No context or invalid parameter");
+        qdLog("!%s\n", kLogGetOptNumInvalid);
         return 0;
     }
     return getOptNum(a.def);
@@ -262,14 +263,14 @@ static void changeLock(SpineNode *node, int lock) {
 
 extern "C" int QDCALL QdLockParam(uint16_t id, int16_t channel, int lock) {
     if (selectedContext() < 0 || !spineModel()) {
-        qdLog("!%s\n", "QdLockParam: No context");
+        qdLog("!%s\n", kLogLockParamNoContext);
         return 2;
     }
     if (channel == -2 && (id & 0x80)) {
         for (uint16_t c = 0; c < spineChannelCount(); ++c) {
             ParamAddress a;
             if (!addressParam(id, c, &a)) {
-                qdLog("!%s\n", "QdLockParam: Invalid parameter");
+                qdLog("!%s\n", kLogLockParamInvalid);
                 return 1;
             }
             changeLock(a.node, lock);
@@ -278,7 +279,7 @@ extern "C" int QDCALL QdLockParam(uint16_t id, int16_t channel, int lock) {
     }
     ParamAddress a;
     if (!addressParam(id, channel, &a)) {
-        qdLog("!%s\n", "QdLockParam: Invalid parameter");
+        qdLog("!%s\n", kLogLockParamInvalid);
         return 1;
     }
     changeLock(a.node, lock);
@@ -308,7 +309,7 @@ extern "C" int QDCALL QdSetDefaults(int16_t selector) {
     int16_t context = selectedContext();
     const ModelDescriptor *m = spineModel();
     if (context < 0 || !m) {
-        logFail("QdSetDefaults", "Context not selected");
+        logFail("QdSetDefaults", "%s", kLogContextNotSelected);
         return 3;
     }
     if (selector == -2) {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/protocol/brev_wire.h"
 #include "API/driver/protocol/protocol.h"
 #include "os/os.h"
@@ -85,7 +86,7 @@ void sendStart(ProtocolState *ps) {
     protoSend(ps, &brevTables, CMD_START_MES, image, sizeof image, REPLY_MS);
 }
 
-void logLinkError(const ProtocolState *ps) { protoLogError(ps->context, "Link error"); }
+void logLinkError(const ProtocolState *ps) { protoLogError(ps->context, kLogLinkError); }
 
 // Both signal states back to good, and the host told so.
 void clearSignals(ProtocolState *ps) {
@@ -443,7 +444,7 @@ bool readMessages(ProtocolState *ps) {
         uint8_t b = 0;
         int32_t got = RecvLink(&ps->link, &b);
         if (got < 0) {
-            protoLogError(ctx, "Receiving error");
+            protoLogError(ctx, kLogReceivingError);
             linkFailure(ps);
             break;
         }

@@ -121,16 +121,19 @@ void setVisible(uint32_t id, bool visible) {
     }
 }
 
-bool formatIsEdf() {
-    return SendMessageA(item(ID_REC_FORMAT), CB_GETCURSEL, 0, 0) != 1;
+// The output format chosen in the list (its entries are the formats in
+// index order); the first when none is.
+uint16_t chosenFormat() {
+    LRESULT at = SendMessageA(item(ID_REC_FORMAT), CB_GETCURSEL, 0, 0);
+    return at >= 0 && at < RECORDING_FORMAT_COUNT ? (uint16_t)at : (uint16_t)RECORDING_EDF;
 }
 
 // Enables the "Session" controls as their rows allow (or disables them);
 // the time limit stays enabled throughout.
 void enableSession(bool enable) {
-    bool edf = formatIsEdf();
+    uint16_t format = chosenFormat();
     for (uint32_t id : kSessionIds) {
-        bool on = enable && sessionControlEnabled(id, edf);
+        bool on = enable && sessionControlEnabled(id, format);
         EnableWindow(item(id), on);
         EnableWindow(item(id + ID_LABEL_OFFSET), on);
     }
@@ -299,7 +302,7 @@ bool openAndStart(uint16_t format) {
 void startRecording() {
     uint32_t limit = 0;
     if (!readTimeLimit(&limit)) return;
-    uint16_t format = formatIsEdf() ? RECORDING_EDF : RECORDING_TSV;
+    uint16_t format = chosenFormat();
     if (!chooseOutput(format)) return;
     enableForMeasurement(true);
     SetWindowTextA(item(ID_RECORD), "S&top");
@@ -308,7 +311,7 @@ void startRecording() {
         restoreAfterRecording();
         return;
     }
-    bool viewer = format == RECORDING_EDF && g_viewerPath[0] &&
+    bool viewer = outputFormat(format)->liveView && g_viewerPath[0] &&
                   SendMessageA(item(ID_REC_VIEWER), BM_GETCHECK, 0, 0) == BST_CHECKED;
     recorderStart(&g_rec, GetTickCount(), limit, viewer);
     char text[64];
@@ -484,15 +487,12 @@ void limitEdited() {
 }
 
 void browseOutput() {
-    bool edf = formatIsEdf();
-    static const char kEdfFilter[] = "EDF files\0*.edf\0";
-    static const char kTsvFilter[] = "TXT/TSV files\0*.txt;*.tsv\0";
     char path[MAX_PATH] = {};
     GetWindowTextA(item(ID_REC_OUTPUT), path, sizeof path);
     OPENFILENAMEA ofn = {};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = window();
-    ofn.lpstrFilter = edf ? kEdfFilter : kTsvFilter;
+    ofn.lpstrFilter = outputFormat(chosenFormat())->filter;
     ofn.lpstrFile = path;
     ofn.nMaxFile = sizeof path;
     ofn.lpstrTitle = "Output data file";
