@@ -134,6 +134,19 @@ TEST_F(UiModel, IdsPagesAndLayout) {
     EXPECT_EQ(control.x, 11 * u.w);
     EXPECT_EQ(control.y, 10 * u.u / 2);
     EXPECT_EQ(nextRow(&box, 10), 15u);
+
+    // The Session page's controls stand one below the other.
+    const char *const *models = nullptr;
+    int count = QdEnumDevices(&models);
+    uint32_t row = u.firstRow;
+    int below = 0;
+    for (int k = 0; sessionPageControl(k, models, count, "", &box); ++k) {
+        controlRects(&box, LABEL_COLUMN_RECORDER, row, &u, &label, &control);
+        EXPECT_GE(control.y, below) << box.label << box.text;
+        below = control.y + control.height;
+        if (box.kind == CTL_DROPDOWN) below = control.y + (int)box.height * u.u / 2;
+        row = nextRow(&box, row);
+    }
 }
 
 TEST_F(UiModel, EnablingWalkStopsAfterChannelOffOrProfile) {

@@ -141,11 +141,13 @@ constexpr int SESSION_ROWS = (int)(sizeof kSessionRows / sizeof kSessionRows[0])
 
 }  // namespace
 
-bool sessionPageControl(int k, uint32_t r0, const char *const *models, int modelCount, const char *current,
+bool sessionPageControl(int k, const char *const *models, int modelCount, const char *current,
                         ControlDescriptor *out) {
     if (k < 0 || k >= SESSION_ROWS) return false;
     const SessionRow &row = kSessionRows[k];
-    fixedControl(out, row.id, row.kind, 0, k == 0 ? r0 : 0, row.width, CONTROL_HEIGHT, row.label, row.text);
+    // Running rows: a fixed row would not move the rows after it on, and
+    // "Client info" stood on top of "Session info".
+    fixedControl(out, row.id, row.kind, 0, 0, row.width, CONTROL_HEIGHT, row.label, row.text);
     if (row.id == ID_REC_FORMAT) {
         for (const OutputFormat &format : kOutputFormats) addListEntry(out, format.caption);
     }

@@ -108,9 +108,10 @@ enum : uint32_t {
 };
 
 // Controls of the "Session" page in order (k from 0); false past the last.
-// models: the modelCount model names for "Device name", current the
-// selected one.
-bool sessionPageControl(int k, uint32_t r0, const char *const *models, int modelCount, const char *current,
+// Each takes the running row (nextRow), so the page starts where its caller's
+// first row is. models: the modelCount model names for "Device name",
+// current the selected one.
+bool sessionPageControl(int k, const char *const *models, int modelCount, const char *current,
                         ControlDescriptor *out);
 // Whether a "Session" control (or its label) is enabled while idle with the
 // given output format: the viewer box only with a format a viewer can show

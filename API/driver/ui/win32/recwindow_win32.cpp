@@ -87,7 +87,7 @@ void buildSessionPage(int page) {
     int count = QdEnumDevices(&models);
     ControlDescriptor d;
     uint32_t row = g_ui.units.firstRow;
-    for (int k = 0; sessionPageControl(k, row, models, count, QdGetDevName(), &d); ++k) {
+    for (int k = 0; sessionPageControl(k, models, count, QdGetDevName(), &d); ++k) {
         pageSetAddControl(&g_pages, page, &d, LABEL_COLUMN_RECORDER, &row);
     }
 }
