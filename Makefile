@@ -7,7 +7,9 @@ PRESETS := native win64 win32 tsan
 CMAKE_QUIET := --log-level=WARNING
 PREFIX ?= /usr/local
 
-.PHONY: all setup build test demo bench soak python install clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+VERSION := $(shell sed -n '/^project/s/.* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+
+.PHONY: all setup build test demo bench soak python install deb docs dist clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 all: build
 
@@ -27,8 +29,11 @@ $(addprefix test-,$(PRESETS)): test-%: build-%
 	@scripts/wine-prefix.sh
 	@if [ $* = win32 ]; then scripts/vm32/ctest-win32.sh; else ctest --preset $*; fi
 
+# The Windows tests also try the installer and the SDK of build/dist.
+test-win32 test-win64: dist
+
 # Every test of every build; a failure in one build does not hide the others.
-test: build
+test: build dist
 	@scripts/wine-prefix.sh
 	@rc=0; for p in $(PRESETS); do \
 	    echo "==== $$p ===="; \
@@ -45,6 +50,10 @@ bench: build-native
 	@build/native/bench/bench_recording
 	@build/native/bench/bench_upgrade
 	@$(PYTHON) bench/python/delivery.py
+	@build/native/bench/qdbench delivery --seconds 20
+	@umockdev-wrapper build/native/sim/ftdi_bed --model "Quorvane Halvex+ 4 USB" \
+		--wire-times build/native/bench/wire-times -- \
+		build/native/bench/bench_usb_latency --wire-times build/native/bench/wire-times --seconds 20
 
 # The soak (tools/qdsoak): ten contexts over the simulator for MINUTES
 # minutes (default 60) with faults at seeded random moments, a line a
@@ -60,7 +69,7 @@ PYTHON := /usr/bin/python3
 python: setup
 	@mkdir -p build
 	@cmake --preset native $(CMAKE_QUIET) >build/native.configure.log 2>&1 || { cat build/native.configure.log; exit 1; }
-	@cmake --build --preset native --target QuorvaneDrv qd_ftd2xx_sim >build/python.log 2>&1 || { tail -n 50 build/python.log; exit 1; }
+	@cmake --build --preset native --target QuorvaneDrv qd_ftd2xx_sim qd_bleapis_sim >build/python.log 2>&1 || { tail -n 50 build/python.log; exit 1; }
 	@site=$$($(PYTHON) -c 'import site; print(site.getsitepackages()[0])') && \
 	    mkdir -p "$$site" && echo "$(CURDIR)/python" > "$$site/quorvane.pth" && \
 	    echo "quorvane: $$site/quorvane.pth -> $(CURDIR)/python" && \
@@ -70,6 +79,27 @@ python: setup
 # PREFIX (DESTDIR, when set, is put in front, as usual).
 install: build-native
 	@cmake --install build/native --prefix "$(PREFIX)"
+
+# The Debian packages libquorvane5, libquorvane-dev, quorvane-tools and
+# python3-quorvane into build/dist/ (scripts/deb.sh), from the parts of the
+# native build that are installed; libquorvane-dev takes the API reference
+# (build/docs/html) made by this Makefile's docs target, where it has one.
+deb: setup
+	@mkdir -p build
+	@cmake --preset native $(CMAKE_QUIET) >build/native.configure.log 2>&1 || { cat build/native.configure.log; exit 1; }
+	@cmake --build --preset native --target qd_installed >build/deb.log 2>&1 || { tail -n 50 build/deb.log; exit 1; }
+	@if grep -q '^docs:' $(firstword $(MAKEFILE_LIST)); then $(MAKE) --no-print-directory docs; fi
+	@scripts/deb.sh build/native build/dist
+
+# The API reference of the public header (Doxygen) in build/docs/html.
+docs: setup
+	@mkdir -p build/docs
+	@QD_VERSION=$(VERSION) doxygen API/Doxyfile
+
+# The Windows installer and the SDK for host developers in build/dist
+# (scripts/dist.sh): QuorvaneSetup-$(VERSION).exe, quorvane-sdk-$(VERSION)-win.zip.
+dist: build-win32 build-win64 docs
+	@scripts/dist.sh
 
 clean:
 	rm -rf build

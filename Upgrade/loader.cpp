@@ -12,13 +12,6 @@
 
 LoaderState g_loader;
 
-const LinkTypeName kLinkTypeNames[4] = {
-    {"IrDA", "ir"},
-    {"Bluetooth", "bt"},
-    {"USB", "usb"},
-    {"Bluetooth LE", "ble"},
-};
-
 const char *const kDeviceFieldLabels[DEVICE_FIELDS] = {
     "Hardware:", "Transceiver id:", "Bootloader:", "Old firmware:", "New firmware:",
 };
@@ -28,17 +21,10 @@ namespace {
 const char CFG_NAME[] = "upgrade.cfg";
 const uint32_t CFG_MAX_BYTES = 255;
 const char CFG_SEPARATORS[] = " \t\n\r";
-const int BLE_MIN_OS_CODE = 12;
 const size_t FIELD_MAX_CHARS = 127;
 const size_t BT_ADDRESS_CHARS = 17;
 
 char lowerCase(char c) { return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c; }
-
-bool equalsNoCase(const char *a, const char *b) {
-    for (; *a && *b; ++a, ++b)
-        if (lowerCase(*a) != lowerCase(*b)) return false;
-    return *a == *b;
-}
 
 void copyText(char *out, size_t size, const char *text) {
     size_t n = std::strlen(text);
@@ -49,19 +35,18 @@ void copyText(char *out, size_t size, const char *text) {
 
 bool isSeparator(char c, const char *separators) { return c != '\0' && std::strchr(separators, c) != nullptr; }
 
-// "L=" followed by a link key.
+// "L=" followed by a link key (a link kind's name, any letter case).
 void applyLinkKey(const char *key) {
-    for (uint16_t type = 0; type < 4; ++type) {
-        if (equalsNoCase(key, kLinkTypeNames[type].key)) {
-            g_loader.linkType = type;
-            g_loader.linkFixed = true;
-            if (type == LINK_BLE && g_loader.osCode < BLE_MIN_OS_CODE) {
-                updUserMessage("!Bluetooth Low Energy (BLE) is not supported below Windows 8.1.\n");
-            }
-            return;
-        }
+    const LinkKind *kind = linkKindByName(key);
+    if (!kind) {
+        updUserMessage("!Unknown link type.\n");
+        return;
     }
-    updUserMessage("!Unknown link type.\n");
+    g_loader.linkType = kind->key;
+    g_loader.linkFixed = true;
+    if (g_loader.osCode < kind->minOsCode) {
+        updUserMessage("!Bluetooth Low Energy (BLE) is not supported below Windows 8.1.\n");
+    }
 }
 
 // Removes the double quotes of a token in place; \" becomes ".
@@ -175,7 +160,8 @@ bool isBluetoothAddress(const char *id) {
 
 bool loaderOpenLink() {
     const uint16_t type = g_loader.linkType;
-    updLog("Link type: %s\n", kLinkTypeNames[type].key);
+    const LinkKind *kind = linkKind(type);
+    updLog("Link type: %s\n", kind ? kind->name : "");
     if (type != LINK_IRDA) updLog("Device identifier: %s\n", g_loader.deviceId);
     if (!InitLinkLibrary()) {
         updUserMessage("!Cannot init communication library.\n");

@@ -35,13 +35,6 @@ struct LoaderState {
 };
 extern LoaderState g_loader;
 
-// The four link types: list text (window) and command-line key, by LINK_*.
-struct LinkTypeName {
-    const char *listText;
-    const char *key;
-};
-extern const LinkTypeName kLinkTypeNames[4];
-
 // Sets the state to its start values for a program at programPath.
 void loaderInit(const char *programPath);
 // Walks the arguments: "L=" (any letter case) fixes the link type, "A="

@@ -254,8 +254,12 @@ void setState(uint16_t next) {
     std::snprintf(text, sizeof text, "%s -> %s", kStateNames[now], kStateNames[next]);
     updLogNote(text);
     g_run.state = next;
-    // UPD_ERR waits for one more reply at most, whatever stopped the timer.
-    if (next == UPD_ERR && g_run.t1 == 0) g_run.t1 = deadlineIn(UPD_REPLY_TIMEOUT_MS);
+    // UPD_ERR waits for one more reply at most, whatever stopped the timer;
+    // the boot-loader delay has no meaning there any more.
+    if (next == UPD_ERR) {
+        g_run.t4 = 0;
+        if (g_run.t1 == 0) g_run.t1 = deadlineIn(UPD_REPLY_TIMEOUT_MS);
+    }
 }
 
 // Hands frame bytes to the link; the reply time-out runs from here whatever
@@ -429,9 +433,11 @@ int onStarted() {
 
 // A message that does not belong to the current state: noted, and the
 // reply time-out runs again (unless the boot-loader delay is what runs).
+// UPD_ERR waits one reply time-out and no more: a device that keeps
+// talking there must not keep the run alive, so its deadline stands.
 int onUnexpected() {
-    updLogNote("Message incompatible with current state.");
-    if (g_run.t4 == 0) g_run.t1 = deadlineIn(UPD_REPLY_TIMEOUT_MS);
+    updLogNote(kUpdIncompatibleMessage);
+    if (g_run.state != UPD_ERR && g_run.t4 == 0) g_run.t1 = deadlineIn(UPD_REPLY_TIMEOUT_MS);
     return 1;
 }
 
@@ -439,7 +445,9 @@ int onUnexpected() {
 int handleMessage(const uint8_t *body, uint32_t size) {
     const uint8_t code = body[0];
     if (!(code & NOTIFY_BIT)) {
-        g_run.t1 = 0;
+        // In UPD_ERR every reply either ends the run or is unexpected; the
+        // one deadline of that state keeps running meanwhile.
+        if (g_run.state != UPD_ERR) g_run.t1 = 0;
         const uint8_t result = body[MSG_RESULT];
         const bool goesOn = code == REP_GET_FIRM_INFO && g_run.state == UPD_GET_FIRM_INFO &&
                             result == RESULT_NO_RESOURCES;

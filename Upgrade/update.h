@@ -46,6 +46,10 @@ const uint32_t UPD_BOOT_DELAY_MS = 2000;
 // 512 image bytes).
 const uint32_t UPD_MAX_BODY = 513;
 
+// The log note of a message that does not fit the run's state (the tests
+// look for it).
+constexpr char kUpdIncompatibleMessage[] = "Message incompatible with current state.";
+
 // Starts an update run over an open link. header: the checked firmware
 // file's header (OpenFirmwareFile), or null for Check.
 void StartUpdate(LinkHandle *link, const FirmwareHeader *header);

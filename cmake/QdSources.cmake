@@ -14,6 +14,17 @@
 
 set(QD_ROOT ${CMAKE_SOURCE_DIR})
 
+# Debian keeps libraries in a folder of their architecture (lib/x86_64-linux-gnu)
+# below /usr/local as below /usr, and the packages (make deb) install this
+# build below /usr; GNUInstallDirs would choose that folder for /usr only,
+# and plain lib (which it left in the caches of older trees) otherwise. A
+# folder given with -DCMAKE_INSTALL_LIBDIR stays.
+if(NOT WIN32 AND CMAKE_LIBRARY_ARCHITECTURE AND
+   (NOT DEFINED CACHE{CMAKE_INSTALL_LIBDIR} OR
+    (DEFINED CACHE{_GNUInstallDirs_LAST_CMAKE_INSTALL_PREFIX} AND CMAKE_INSTALL_LIBDIR STREQUAL "lib")))
+    set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH "Object code libraries" FORCE)
+endif()
+
 file(GLOB QD_OS_SOURCES CONFIGURE_DEPENDS
      ${QD_ROOT}/os/*.cpp ${QD_ROOT}/os/${QD_PLATFORM}/*.cpp)
 file(GLOB QD_ENTRY_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/os/${QD_PLATFORM}/entry/*.cpp)

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "link/link_internal.h"
+#include "link/link_texts.h"
 #include "link/sockets.h"
 #include "os/os.h"
 
@@ -118,7 +119,7 @@ uintptr_t OpenBt(uint64_t address, uintptr_t *socket) {
     if (_connect(api, s, sa) != 0) {
         int error = api->lastError();
         bool again = error == LINK_ERR_INVALID || (error == LINK_ERR_TIMEDOUT && address == lastBtAddr.load());
-        if (!again) return openFailed(api, s, socket, "connect: WSAGetLastError", error);
+        if (!again) return openFailed(api, s, socket, kLinkConnectFailed, error);
         linkLog("!connect 1st trial: WSAGetLastError %i\n", error);
         if (_connect(api, s, sa) != 0) {
             return openFailed(api, s, socket, "connect 2nd trail: WSAGetLastError", api->lastError());
@@ -158,7 +159,7 @@ void takeResult(const LinkSocketApi *api, const LinkBtFound &found, const char *
     if (found.nameLength > LINK_BT_NAME_MAX) {
         // The system handed over more than a device name can be: a result
         // that cannot be trusted, passed over.
-        linkLog("!%s %u\n", "Name2AddrBt: Device name too long, result skipped:", (unsigned)found.nameLength);
+        linkLog("!%s %u\n", kLinkBtNameTooLong, (unsigned)found.nameLength);
         return;
     }
     if (!sameName(found.name, found.nameLength, name)) return;
@@ -221,7 +222,7 @@ int Name2AddrBt(const char *name, uint32_t, uint32_t *count, uint64_t *addresses
     uintptr_t lookup = 0;
     int rc = -1;
     if (api->lookupBegin(flags, &lookup) != 0) {
-        linkLog("!%s %i\n", "WSALookupServiceBegin: WSAGetLastError", api->lastError());
+        linkLog("!%s %i\n", kLinkLookupFailed, api->lastError());
     } else {
         rc = readResults(api, lookup, flags, &buffer, name, count, addresses);
         api->lookupEnd(lookup);

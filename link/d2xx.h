@@ -76,3 +76,13 @@ FT_EXPORT FT_STATUS FT_CALL FT_GetDeviceInfoDetail(uint32_t index, uint32_t *fla
                                                    uint32_t *locationId, void *serial, void *description,
                                                    FT_HANDLE *handle);
 }
+
+// Linux's libqvftd2xx.so also says why a call failed where a status cannot
+// (no permission to open the device, a vanished device, a line error, a
+// request the chip refused): one line at a time, beginning with "!" and
+// FT_LOG_TAG, handed to a hook that the program sets through this optional
+// export. Other D2XX libraries do not have it.
+#define FT_LOG_HOOK_EXPORT "qvftSetLogHook"
+#define FT_LOG_TAG "libqvftd2xx: "
+typedef void (*FtLogLine)(const char *line);
+typedef void (*FtSetLogHookFn)(FtLogLine hook);

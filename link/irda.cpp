@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "link/link_internal.h"
+#include "link/link_texts.h"
 #include "link/sockets.h"
 
 namespace {
@@ -94,7 +95,7 @@ uintptr_t OpenIrda() {
     }
     uint32_t held = size > IRDA_LIST_DEVICES_AT ? (uint32_t)(size - IRDA_LIST_DEVICES_AT) / IRDA_DEVICE_SIZE : 0;
     if (linkGet32(list + IRDA_LIST_COUNT_AT) == 0 || held == 0) {
-        return failWithText(api, s, "getsockopt 1: No devices found");
+        return failWithText(api, s, kLinkIrdaNoDevice);
     }
     const uint8_t *deviceId = list + IRDA_LIST_DEVICES_AT;
 
@@ -115,6 +116,6 @@ uintptr_t OpenIrda() {
     linkPut16(address + IRDA_FAMILY_AT, LINK_AF_IRDA);
     std::memcpy(address + IRDA_DEVICE_AT, deviceId, IRDA_DEVICE_ID_SIZE);
     std::memcpy(address + IRDA_SERVICE_AT, IRCOMM_CLASS, sizeof IRCOMM_CLASS);
-    if (api->connect(s, address, IRDA_ADDR_SIZE) != 0) return failWithError(api, s, "connect: WSAGetLastError");
+    if (api->connect(s, address, IRDA_ADDR_SIZE) != 0) return failWithError(api, s, kLinkConnectFailed);
     return s;
 }

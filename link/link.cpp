@@ -1,5 +1,6 @@
-// link.cpp - the link layer: library start and stop, and the open, send,
-// queue-status, receive and close dispatchers over the four link types.
+// link.cpp - the link layer: library start and stop, the table of link
+// kinds, and the open, send, queue-status, receive and close dispatchers
+// that walk it.
 //
 // The transports live elsewhere: USB in usb.cpp (over the D2XX functions),
 // Bluetooth and IrDA in bt.cpp and irda.cpp (over the socket seam of
@@ -15,6 +16,7 @@
 #include <cstring>
 
 #include "link/link_internal.h"
+#include "link/link_texts.h"
 #include "link/sockets.h"
 #include "os/os.h"
 
@@ -126,11 +128,12 @@ static int openBleLink(const char *deviceId, LinkHandle *link, char *idBuffer, u
     if (!linkBleLoaded()) return 0;
     static_assert(BLE_MAX_PATHS * BLE_PATH_SIZE <= 4200, "candidate paths live on the caller's stack");
     char paths[BLE_MAX_PATHS][BLE_PATH_SIZE];
-    // -1: the system cannot list devices at all, which the list has told.
+    // -1: the system cannot list devices at all, which the list has told;
+    // no device is found then either.
     int count = FindBleDevices(deviceId, paths);
     if (count > BLE_MAX_PATHS) count = BLE_MAX_PATHS;
-    if (count == 0) {
-        linkLog("!Matching BLE device has not been found\n");
+    if (count <= 0) {
+        linkLog("!%s\n", kLinkNoBleMatch);
     }
     for (int i = 0; i < count; ++i) {
         paths[i][BLE_PATH_SIZE - 1] = '\0';
@@ -140,7 +143,7 @@ static int openBleLink(const char *deviceId, LinkHandle *link, char *idBuffer, u
         bleAddressOfPath(paths[i], a, false);
         char text[20];
         std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a[0], a[1], a[2], a[3], a[4], a[5]);
-        if (i == 0) linkLog("BLE Zephra devices checked:\n");
+        if (i == 0) linkLog("%s\n", kLinkBleCandidates);
         linkLog("%i: %s\n", i, text);
         if (OpenBle(paths[i], link) == 0 && link->handle != LINK_INVALID_HANDLE) {
             putText(idBuffer, idBufferSize, text);
@@ -151,31 +154,28 @@ static int openBleLink(const char *deviceId, LinkHandle *link, char *idBuffer, u
     return link->handle != LINK_INVALID_HANDLE ? 1 : 0;
 }
 
-int OpenLink(uint16_t type, const char *deviceId, LinkHandle *link, char *idBuffer, uint32_t idBufferSize) {
-    if (!link) return 0;
-    link->type = type;
-    switch (type) {
-    case LINK_IRDA:
-        putText(idBuffer, idBufferSize, "");
-        link->handle = OpenIrda();
-        return link->handle != LINK_INVALID_HANDLE ? 1 : 0;
-    case LINK_BT: {
-        uintptr_t socket = LINK_INVALID_HANDLE;
-        OpenBtDevice(deviceId, idBuffer, idBuffer ? idBufferSize : 0, &socket);
-        link->handle = socket;
-        return socket != LINK_INVALID_HANDLE ? 1 : 0;
-    }
-    case LINK_USB: {
-        uintptr_t handle = LINK_INVALID_HANDLE;
-        int rc = OpenUsb(deviceId, &handle, idBuffer, idBuffer ? idBufferSize : 0);
-        link->handle = rc == -1 ? LINK_INVALID_HANDLE : handle;
-        return rc == -1 ? 0 : 1;
-    }
-    case LINK_BLE:
-        return openBleLink(deviceId, link, idBuffer, idBufferSize);
-    default:
-        return 0;
-    }
+// ---------------------------------------------------------------------------
+// The transports of each link kind, with one signature per operation
+// ---------------------------------------------------------------------------
+
+static int openIrdaLink(const char *, LinkHandle *link, char *idBuffer, uint32_t idBufferSize) {
+    putText(idBuffer, idBufferSize, "");
+    link->handle = OpenIrda();
+    return link->handle != LINK_INVALID_HANDLE ? 1 : 0;
+}
+
+static int openBtLink(const char *deviceId, LinkHandle *link, char *idBuffer, uint32_t idBufferSize) {
+    uintptr_t socket = LINK_INVALID_HANDLE;
+    OpenBtDevice(deviceId, idBuffer, idBuffer ? idBufferSize : 0, &socket);
+    link->handle = socket;
+    return socket != LINK_INVALID_HANDLE ? 1 : 0;
+}
+
+static int openUsbLink(const char *deviceId, LinkHandle *link, char *idBuffer, uint32_t idBufferSize) {
+    uintptr_t handle = LINK_INVALID_HANDLE;
+    int rc = OpenUsb(deviceId, &handle, idBuffer, idBuffer ? idBufferSize : 0);
+    link->handle = rc == -1 ? LINK_INVALID_HANDLE : handle;
+    return rc == -1 ? 0 : 1;
 }
 
 // The connection errors that mean a socket's peer is gone.
@@ -184,38 +184,40 @@ static bool isConnectionLost(int error) {
            error == LINK_ERR_NOTCONN || error == LINK_ERR_TIMEDOUT;
 }
 
-// After a send or receive that failed: tell the owning program when the
-// failure means the link is broken. A failing D2XX call means the
-// transceiver is gone; a short USB write or a socket failure counts only
-// with one of the connection errors. socketError is the thread's socket
-// error as it stood right after the failing call (taken before the log line,
-// whose writing may change it). Bluetooth LE links are never reported here
-// (their loss shows as silence, which the reply timers handle).
-static void reportIfBroken(const LinkHandle *link, int socketError) {
-    bool broken = false;
-    switch (link->type) {
-    case LINK_USB:
-        broken = lastFtStatus != 0 || isConnectionLost(socketError);
-        break;
-    case LINK_IRDA:
-    case LINK_BT:
-        broken = isConnectionLost(socketError);
-        break;
-    default:
-        break;
-    }
-    if (broken) {
-        g_brokenReports.fetch_add(1);
-        linkBrokenHook(link);
-    }
+// A failing D2XX call means the transceiver is gone; a short USB write
+// counts only with one of the connection errors.
+static bool usbBroken(int socketError) { return lastFtStatus != 0 || isConnectionLost(socketError); }
+
+static int32_t sendUsbLink(LinkHandle *link, int32_t length, const void *data, int *socketError) {
+    return sendUsb(link->handle, length, data, socketError);
 }
 
-static int32_t sendSocket(uintptr_t socket, int32_t length, const void *data, int *socketError) {
+static int32_t queueStatusUsbLink(LinkHandle *link, int *) { return queueStatusUsb(link->handle); }
+
+static int32_t recvUsbLink(LinkHandle *link, void *buffer, int *) { return recvUsb(link->handle, buffer); }
+
+static void closeUsbLink(LinkHandle *link) { closeUsb(link->handle); }
+
+static int32_t sendBleLink(LinkHandle *link, int32_t length, const void *data, int *) {
+    if (!linkBleLoaded() || link->handle == LINK_INVALID_HANDLE || !data) return -1;
+    return sendBle(link, length, data);
+}
+
+static int32_t queueStatusBleLink(LinkHandle *link, int *) {
+    if (!linkBleLoaded() || link->handle == LINK_INVALID_HANDLE) return -1;
+    return queueStatusBle(link);
+}
+
+static int32_t recvBleLink(LinkHandle *link, void *buffer, int *) { return recvBle(link, buffer); }
+
+static void closeBleLink(LinkHandle *link) { CloseBle(link); }
+
+static int32_t sendSocket(LinkHandle *link, int32_t length, const void *data, int *socketError) {
     const LinkSocketApi *api = linkSockets();
-    int32_t sent = api->send(socket, data, length);
+    int32_t sent = api->send(link->handle, data, length);
     *socketError = api->lastError();
     if (sent < 0) {
-        linkLog("!%s %i\n", "send: WSAGetLastError", *socketError);
+        linkLog("!%s %i\n", kLinkSendFailed, *socketError);
         return -1;
     }
     if (sent < length) {
@@ -225,57 +227,124 @@ static int32_t sendSocket(uintptr_t socket, int32_t length, const void *data, in
     return sent;
 }
 
+static int32_t queueStatusSocket(LinkHandle *link, int *socketError) {
+    const LinkSocketApi *api = linkSockets();
+    uint32_t count = 0;
+    if (api->ioctl(link->handle, LINK_FIONREAD, &count) != 0) {
+        *socketError = api->lastError();
+        linkLog("!%s %i\n", kLinkQueueFailed, *socketError);
+        return -1;
+    }
+    return count > 0x7FFFFFFFu ? 0x7FFFFFFF : (int32_t)count;
+}
+
+static int32_t recvSocket(LinkHandle *link, void *buffer, int *socketError) {
+    int32_t result = linkSockets()->recvByte(link->handle, buffer);
+    if (result < 0) {
+        *socketError = linkSockets()->lastError();
+        linkLog("!%s %i\n", "recv: WSAGetLastError", *socketError);
+        result = -1;
+    }
+    return result;
+}
+
+static void closeSocket(LinkHandle *link) {
+    if (linkSockets()->close(link->handle) != 0) {
+        int error = linkSockets()->lastError();
+        linkLog("!%s %i\n", "closesocket: WSAGetLastError", error);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The link kinds
+// ---------------------------------------------------------------------------
+
+// Bluetooth LE needs an operating system of version code 12 or later.
+static const int BLE_MIN_OS_CODE = 12;
+
+// Failures of a Bluetooth LE link are never reported as a broken link (its
+// loss shows as silence, which the reply timers handle). An open of
+// Bluetooth or Bluetooth LE in progress on another thread ends when its
+// handle is closed.
+constexpr LinkKind kLinkKinds[] = {
+    {LINK_IRDA, "ir", "irda", "IrDA", openIrdaLink, sendSocket, queueStatusSocket, recvSocket, closeSocket,
+     isConnectionLost, false, LINK_REACH_INFRARED, 0},
+    {LINK_BT, "bt", nullptr, "Bluetooth", openBtLink, sendSocket, queueStatusSocket, recvSocket, closeSocket,
+     isConnectionLost, true, LINK_REACH_RANGE, 0},
+    {LINK_USB, "usb", nullptr, "USB", openUsbLink, sendUsbLink, queueStatusUsbLink, recvUsbLink, closeUsbLink,
+     usbBroken, false, LINK_REACH_CABLE, 0},
+    {LINK_BLE, "ble", nullptr, "Bluetooth LE", openBleLink, sendBleLink, queueStatusBleLink, recvBleLink,
+     closeBleLink, nullptr, true, LINK_REACH_RANGE, BLE_MIN_OS_CODE},
+};
+const int LINK_KIND_COUNT = (int)(sizeof kLinkKinds / sizeof kLinkKinds[0]);
+
+// Each row stands at the position of its key, so that the dispatchers find
+// a link's row by its type at once.
+static constexpr bool rowsAtTheirKeys() {
+    for (size_t k = 0; k < sizeof kLinkKinds / sizeof kLinkKinds[0]; ++k) {
+        if (kLinkKinds[k].key != k) return false;
+    }
+    return true;
+}
+static_assert(rowsAtTheirKeys(), "link kinds in key order");
+
+const LinkKind *linkKind(uint32_t key) { return key < (uint32_t)LINK_KIND_COUNT ? &kLinkKinds[key] : nullptr; }
+
+static bool sameText(const char *a, const char *b) {
+    for (; *a && *b; ++a, ++b) {
+        char x = (*a >= 'A' && *a <= 'Z') ? (char)(*a - 'A' + 'a') : *a;
+        char y = (*b >= 'A' && *b <= 'Z') ? (char)(*b - 'A' + 'a') : *b;
+        if (x != y) return false;
+    }
+    return *a == *b;
+}
+
+const LinkKind *linkKindByName(const char *name) {
+    if (!name) return nullptr;
+    for (const LinkKind &kind : kLinkKinds) {
+        if (sameText(name, kind.name) || (kind.altName && sameText(name, kind.altName))) return &kind;
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Dispatchers
+// ---------------------------------------------------------------------------
+
+int OpenLink(uint16_t type, const char *deviceId, LinkHandle *link, char *idBuffer, uint32_t idBufferSize) {
+    if (!link) return 0;
+    link->type = type;
+    const LinkKind *kind = linkKind(type);
+    return kind ? kind->open(deviceId, link, idBuffer, idBufferSize) : 0;
+}
+
+// After a send or receive that failed: tell the owning program when the
+// failure means the link is broken, by the rule of its kind. socketError is
+// the thread's socket error as it stood right after the failing call (taken
+// before the log line, whose writing may change it).
+static void reportIfBroken(const LinkHandle *link, int socketError) {
+    const LinkKind *kind = linkKind(link->type);
+    if (kind && kind->broken && kind->broken(socketError)) {
+        g_brokenReports.fetch_add(1);
+        linkBrokenHook(link);
+    }
+}
+
 int32_t SendLink(LinkHandle *link, int32_t length, const void *data) {
     // A negative length, or bytes to send without a buffer, is a caller's
     // mistake: refused before anything reaches the transport.
     if (!link || length < 0 || (length > 0 && !data)) return -1;
-    int32_t result;
     int socketError = 0;
-    switch (link->type) {
-    case LINK_USB:
-        result = sendUsb(link->handle, length, data, &socketError);
-        break;
-    case LINK_BLE:
-        if (!linkBleLoaded() || link->handle == LINK_INVALID_HANDLE || !data) {
-            result = -1;
-        } else {
-            result = sendBle(link, length, data);
-        }
-        break;
-    case LINK_IRDA:
-    case LINK_BT:
-        result = sendSocket(link->handle, length, data, &socketError);
-        break;
-    default:
-        result = -1;
-        break;
-    }
+    const LinkKind *kind = linkKind(link->type);
+    int32_t result = kind ? kind->send(link, length, data, &socketError) : -1;
     if (result > 0 && result < length) result = -1;
     if (result < 0) reportIfBroken(link, socketError);
     return result;
 }
 
 static int32_t queueStatus(LinkHandle *link, int *socketError) {
-    switch (link->type) {
-    case LINK_USB:
-        return queueStatusUsb(link->handle);
-    case LINK_BLE:
-        if (!linkBleLoaded() || link->handle == LINK_INVALID_HANDLE) return -1;
-        return queueStatusBle(link);
-    case LINK_IRDA:
-    case LINK_BT: {
-        const LinkSocketApi *api = linkSockets();
-        uint32_t count = 0;
-        if (api->ioctl(link->handle, LINK_FIONREAD, &count) != 0) {
-            *socketError = api->lastError();
-            linkLog("!%s %i\n", "ioctlsocket: WSAGetLastError", *socketError);
-            return -1;
-        }
-        return count > 0x7FFFFFFFu ? 0x7FFFFFFF : (int32_t)count;
-    }
-    default:
-        return -1;
-    }
+    const LinkKind *kind = linkKind(link->type);
+    return kind ? kind->queueStatus(link, socketError) : -1;
 }
 
 int32_t QueueStatusLink(LinkHandle *link) {
@@ -292,26 +361,8 @@ int32_t RecvLink(LinkHandle *link, void *buffer) {
     if (waiting <= 0) {
         result = waiting < 0 ? -1 : 0;
     } else {
-        switch (link->type) {
-        case LINK_USB:
-            result = recvUsb(link->handle, buffer);
-            break;
-        case LINK_BLE:
-            result = recvBle(link, buffer);
-            break;
-        case LINK_IRDA:
-        case LINK_BT:
-            result = linkSockets()->recvByte(link->handle, buffer);
-            if (result < 0) {
-                socketError = linkSockets()->lastError();
-                linkLog("!%s %i\n", "recv: WSAGetLastError", socketError);
-                result = -1;
-            }
-            break;
-        default:
-            result = -1;
-            break;
-        }
+        // A kind is known here: an unknown one has nothing waiting.
+        result = linkKind(link->type)->recv(link, buffer, &socketError);
     }
     if (result < 0) reportIfBroken(link, socketError);
     return result;
@@ -320,24 +371,7 @@ int32_t RecvLink(LinkHandle *link, void *buffer) {
 void CloseLink(LinkHandle *link) {
     if (!link) return;
     // A link that never opened (or was closed already) has nothing to close.
-    if (link->handle != LINK_INVALID_HANDLE) {
-        switch (link->type) {
-        case LINK_USB:
-            closeUsb(link->handle);
-            break;
-        case LINK_BLE:
-            CloseBle(link);
-            break;
-        case LINK_IRDA:
-        case LINK_BT:
-            if (linkSockets()->close(link->handle) != 0) {
-                int error = linkSockets()->lastError();
-                linkLog("!%s %i\n", "closesocket: WSAGetLastError", error);
-            }
-            break;
-        default:
-            break;
-        }
-    }
+    const LinkKind *kind = linkKind(link->type);
+    if (link->handle != LINK_INVALID_HANDLE && kind) kind->close(link);
     link->handle = LINK_INVALID_HANDLE;
 }

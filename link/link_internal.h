@@ -42,6 +42,9 @@ int32_t sendUsb(uintptr_t handle, int32_t length, const void *data, int *socketE
 int32_t queueStatusUsb(uintptr_t handle);
 int32_t recvUsb(uintptr_t handle, void *buffer);
 void closeUsb(uintptr_t handle);
+// Lets the D2XX library write its own lines into this program's log where
+// the library offers that (FT_LOG_HOOK_EXPORT of link/d2xx.h; platform).
+void linkUsbConnectLog();
 
 // ---------------------------------------------------------------------------
 // Bluetooth LE library (platform)

@@ -10,6 +10,7 @@
 
 #include "link/d2xx.h"
 #include "link/link_internal.h"
+#include "link/link_texts.h"
 #include "link/sockets.h"
 #include "os/os.h"
 
@@ -86,7 +87,7 @@ static int waitForCts(FT_HANDLE h, uint32_t *modem) {
     uint32_t sameClock = 0;
     for (;;) {
         FT_STATUS status = FT_GetModemStatus(h, modem);
-        if (!ftOk(status)) return failAfterOpen(h, "FT_GetModemStatus:", status);
+        if (!ftOk(status)) return failAfterOpen(h, kLinkModemStatus, status);
         if (*modem & FT_MODEM_CTS) break;
         uint64_t now = osClockUs();
         if (now - start >= CTS_WAIT_US) break;
@@ -94,7 +95,7 @@ static int waitForCts(FT_HANDLE h, uint32_t *modem) {
         last = now;
         if (sameClock >= CTS_STALLED_READS) break;
     }
-    if (*modem & FT_MODEM_CTS) linkLog("FT_GetModemStatus: 0x%x\n", *modem);
+    if (*modem & FT_MODEM_CTS) linkLog("%s 0x%x\n", kLinkModemStatus, *modem);
     return 0;
 }
 
@@ -109,22 +110,22 @@ static int openTransceiver(const char *deviceId, FT_HANDLE *handle, uint32_t *mo
         // refuses a transceiver that another process holds.
         status = FT_OpenEx(const_cast<char *>(deviceId), FT_OPEN_BY_SERIAL_NUMBER, &h);
         if (!ftOk(status)) {
-            linkLog("!%s %i\n", "FT_OpenEx:", (int)status);
+            linkLog("!%s %i\n", kLinkUsbOpenFailed, (int)status);
             return -1;
         }
         status = FT_GetModemStatus(h, &modem);
-        if (!ftOk(status)) return failAfterOpen(h, "FT_GetModemStatus:", status);
+        if (!ftOk(status)) return failAfterOpen(h, kLinkModemStatus, status);
     } else {
         char serial[FT_SERIAL_SIZE] = {0};
         int found = findByDescription(deviceId, serial);
         if (found < 0) return -1;
         if (found == 0) {
-            linkLog("!%s %i\n", "FT_OpenEx:", (int)FT_DEVICE_NOT_FOUND);
+            linkLog("!%s %i\n", kLinkUsbOpenFailed, (int)FT_DEVICE_NOT_FOUND);
             return -1;
         }
         status = FT_OpenEx(serial, FT_OPEN_BY_SERIAL_NUMBER, &h);
         if (!ftOk(status)) {
-            linkLog("!%s %i\n", "FT_OpenEx:", (int)status);
+            linkLog("!%s %i\n", kLinkUsbOpenFailed, (int)status);
             return -1;
         }
         if (waitForCts(h, &modem) != 0) return -1;
@@ -137,6 +138,7 @@ static int openTransceiver(const char *deviceId, FT_HANDLE *handle, uint32_t *mo
 int OpenUsb(const char *deviceId, uintptr_t *handle, char *serialBuffer, uint32_t serialBufferSize) {
     if (handle) *handle = LINK_INVALID_HANDLE;
     if (!deviceId || !handle) return -1;
+    linkUsbConnectLog();
 
     FT_HANDLE h = nullptr;
     uint32_t modem = 0;
@@ -145,7 +147,7 @@ int OpenUsb(const char *deviceId, uintptr_t *handle, char *serialBuffer, uint32_
 
     // A transceiver that raises DSR asks to be reset before use.
     if (modem & FT_MODEM_DSR) {
-        linkLog("USB transceiver reset\n");
+        linkLog("%s\n", kLinkUsbReset);
         status = FT_ResetPort(h);
         if (!ftOk(status)) return failAfterOpen(h, "FT_ResetPort:", status);
         osSleep(RESET_SETTLE_MS);

@@ -17,8 +17,10 @@ set(qd_python_env
     "QUORVANE_SIMULATOR=$<TARGET_FILE:qd_ftd2xx_sim>"
     "QUORVANE_QDACQ=$<TARGET_FILE:qdacq>")
 
+# The tests run against the package as pip installs it (python/check-pip-install.sh:
+# "pip install ./python" into a fresh virtual environment, offline), not the tree.
 add_test(NAME ${QD_BUILD_NAME}.python
-         COMMAND ${QD_PYTHON} -m pytest -q -p no:cacheprovider ${QD_ROOT}/python/tests)
+         COMMAND sh ${QD_ROOT}/python/check-pip-install.sh ${QD_PYTHON} ${CMAKE_BINARY_DIR}/python-pip)
 add_test(NAME ${QD_BUILD_NAME}.bench-python
          COMMAND ${QD_PYTHON} ${QD_ROOT}/bench/python/delivery.py --packets 2000 --seconds 1)
 set_tests_properties(${QD_BUILD_NAME}.python ${QD_BUILD_NAME}.bench-python PROPERTIES

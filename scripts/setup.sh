@@ -14,11 +14,14 @@ g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-min
 wine wine64 wine32:i386
 xvfb xauth fonts-wine
 libftdi1-dev libusb-1.0-0-dev libbluetooth-dev
+umockdev libumockdev-dev
 libdbus-1-dev dbus-daemon
 clang libclang-rt-14-dev
 valgrind strace
 libedf-dev edfbrowser biosig-tools
 python3-numpy python3-pytest python3-mne
+lintian debootstrap debhelper dh-python dpkg-dev python3-setuptools python3-wheel python3-venv python3-pip
+nsis doxygen zip llvm lld
 "
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -49,7 +49,11 @@ bool parseAddress(const char *text, uint8_t out[6]) {
 void gattSink(void *, int index, int role, const uint8_t *data, size_t size) {
     BleFace *b = &g_ble[index];
     int position = blePositionOfRole(b, role);
-    if (!b->registered || !b->callback || position < 0 || size == 0 || size > BLE_MAX_VALUE) return;
+    // A host hears only the characteristics it registered for.
+    if (!b->registered || !b->callback || !(b->registeredRoles & (1u << role)) || position < 0 || size == 0 ||
+        size > BLE_MAX_VALUE) {
+        return;
+    }
     BleGattValueBuffer value;
     value.dataSize = (uint32_t)size;
     std::memcpy(value.data, data, size);
@@ -117,6 +121,7 @@ void bleKill(Transceiver *tx) {
     BleFace *b = &g_ble[tx - g_tx];
     if (b->open) b->dead = true;
     b->registered = false;
+    b->registeredRoles = 0;
 }
 
 bool bleOpen(int index, BleFront front) {
@@ -129,6 +134,7 @@ bool bleOpen(int index, BleFront front) {
     b->openSerial += 1;
     b->abortDone = false;
     b->registered = false;
+    b->registeredRoles = 0;
     b->callback = nullptr;
     for (bool &n : b->notifying) n = false;
     b->hostCredit = 0;
@@ -146,6 +152,7 @@ void bleClose(int index) {
     b->dead = false;
     b->front = FRONT_NONE;
     b->registered = false;
+    b->registeredRoles = 0;
     b->callback = nullptr;
     for (bool &n : b->notifying) n = false;
     if (Transceiver *tx = txAt(index)) tx->closes += 1;

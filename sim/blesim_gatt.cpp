@@ -22,6 +22,9 @@ const uintptr_t EVENT_TAG = 0x5C000000u;
 
 // System errors of the open.
 const uint32_t ERROR_FILE_NOT_FOUND = 2, ERROR_ACCESS_DENIED = 5, ERROR_SHARING_VIOLATION = 32;
+// The device's answer to a write it does not take: its characteristics are
+// written without response only.
+const BleResult ATT_WRITE_NOT_PERMITTED = (BleResult)0x80650003u;
 
 void *makeHandle(uintptr_t tag, int index) {
     return reinterpret_cast<void *>(tag | ((uintptr_t)(g_ble[index].openSerial & 0xFFFF) << 8) | (uintptr_t)index);
@@ -156,11 +159,12 @@ BLE_EXPORT BleResult BLE_CALL BluetoothGATTGetDescriptorValue(void *device, BleG
 }
 
 BLE_EXPORT BleResult BLE_CALL BluetoothGATTSetCharacteristicValue(void *device, BleGattCharacteristic *characteristic,
-                                                                  BleGattValue *value, uint64_t, uint32_t) {
+                                                                  BleGattValue *value, uint64_t, uint32_t flags) {
     return onDevice(device, [&](int index, BleFace *b) -> BleResult {
         int p = characteristic ? blePositionOfHandle(b, characteristic->attributeHandle, false) : -1;
         if (p < 0) return BLE_E_NOT_FOUND;
         if (!value) return BLE_E_INVALIDARG;
+        if (!(flags & BLE_FLAG_WRITE_WITHOUT_RESPONSE)) return ATT_WRITE_NOT_PERMITTED;
         if (b->faults & FTSIM_BLE_FAIL_WRITE) return BLE_E_FAIL;
         return bleHostWrite(index, bleRoleAt(b, p), value->data, value->dataSize) ? BLE_OK : BLE_E_INVALIDARG;
     });
@@ -198,6 +202,11 @@ BLE_EXPORT BleResult BLE_CALL BluetoothGATTRegisterEvent(void *device, int32_t e
             if (blePositionOfHandle(b, in->characteristics[k].attributeHandle, false) < 0) return BLE_E_NOT_FOUND;
         }
         if (b->faults & FTSIM_BLE_FAIL_REGISTER) return BLE_E_FAIL;
+        b->registeredRoles = 0;
+        for (int k = 0; k < in->numCharacteristics; ++k) {
+            int p = blePositionOfHandle(b, in->characteristics[k].attributeHandle, false);
+            b->registeredRoles = (uint8_t)(b->registeredRoles | (1u << bleRoleAt(b, p)));
+        }
         b->registered = true;
         b->callback = callback;
         b->context = context;
@@ -216,6 +225,7 @@ BLE_EXPORT BleResult BLE_CALL BluetoothGATTUnregisterEvent(void *handle, uint32_
         int index = slotOf(handle, EVENT_TAG);
         if (index < 0) return BLE_E_INVALIDARG;
         g_ble[index].registered = false;
+        g_ble[index].registeredRoles = 0;
         g_ble[index].callback = nullptr;
         last = !anyRegistered();
     }

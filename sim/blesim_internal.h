@@ -34,6 +34,7 @@ struct BleFace {
     bool abortDone;            // the abort fault has struck in this open
     // Events and notifications (by characteristic of the contract).
     bool registered;
+    uint8_t registeredRoles;   // bit per characteristic the host registered for events
     BleEventCallback callback;
     void *context;
     bool notifying[BLE_CHARACTERISTICS];

@@ -3,6 +3,7 @@
 // over the table are in ftsim_d2xx.cpp, the controls of the simulated device
 // behind a transceiver in ftsim_device.cpp.
 #include <cstring>
+#include <mutex>
 
 #include "link/sockets.h"
 #include "os/os.h"
@@ -37,6 +38,21 @@ uint32_t g_generation = 0;
 std::atomic<uint32_t> g_calls[FTSIM_CALL_KINDS];
 
 void countCall(int call) { g_calls[call].fetch_add(1, std::memory_order_relaxed); }
+
+// A host program that links the driver (instead of loading it) gets the
+// simulator as its FTD2XX.dll when the program starts, before any code of
+// its own could call the controls. FTSIM_USB_DEVICE=MODEL gives it a
+// transceiver (serial number FTSIM_ENV_SERIAL, the default description)
+// with a simulated device of that model behind it.
+void plugFromEnvironment() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        char model[64];
+        if (osGetEnv("FTSIM_USB_DEVICE", model, sizeof model) <= 0) return;
+        int index = ftsimAdd(FTSIM_ENV_SERIAL, nullptr);
+        if (index >= 0 && ftsimAttachNewDevice(index, model, nullptr) < 0) ftsimRemove(index);
+    });
+}
 
 bool faulty(const Transceiver *tx, uint32_t fault) { return (tx->faults & fault) != 0; }
 

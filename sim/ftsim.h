@@ -34,6 +34,10 @@
 
 #define FTSIM_MAX 10                        /* transceiver slots: one per driver context */
 #define FTSIM_DEFAULT_DESCRIPTION "Quorvane Halvex*"
+/* Serial number of the transceiver that the environment variable
+   FTSIM_USB_DEVICE=MODEL plugs in at the first listing or open, for host
+   programs that link the driver and so cannot call the controls first. */
+#define FTSIM_ENV_SERIAL "QVSIM001"
 
 /* Fault knobs: the named call fails with the transceiver's fault status
    (FT_IO_ERROR = 4 unless ftsimSetFaultStatus says otherwise); a failing
@@ -254,6 +258,8 @@ FTSIM_API int ftsimAddBluetooth(const char *address, const char *name);
 FTSIM_API int ftsimAddInquiryResults(const char *firstAddress, const char *name, int count);
 /* The next inquiry fails to begin with this Winsock error (0: none). */
 FTSIM_API void ftsimSetInquiryFault(int error);
+/* The next result an inquiry fetches fails with this Winsock error (0: none). */
+FTSIM_API void ftsimSetInquiryResultFault(int error);
 /* The next times connects to this device fail with a Winsock error: 10060
    (time-out) after the connect was begun, any other (10022, 10038, ...) at
    once. times -1: until cleared with error 0. */
@@ -371,6 +377,11 @@ FTSIM_API int ftsimBlePump(void);
    with adapters adapters (0: none). 0, or -1 when the bus cannot be
    reached or the name cannot be had. Elsewhere: -1. */
 FTSIM_API int ftsimBluezStart(const char *address, int adapters);
+/* Linux: what any other client of the bus can do, from a connection of its
+   own: a PropertiesChanged signal of the Value of characteristic 1 of the
+   device that a host has opened through the stand-in BlueZ service,
+   carrying these bytes. 0 once sent; -1 without such a device or bus. */
+FTSIM_API int ftsimBluezForge(int index, const uint8_t *data, size_t size);
 FTSIM_API void ftsimBluezStop(void);
 
 #ifdef __cplusplus

@@ -56,6 +56,7 @@ FT_STATUS onHandle(int call, FT_HANDLE handle, F body) {
 extern "C" {
 
 FT_STATUS FT_CALL FT_CreateDeviceInfoList(uint32_t *count) {
+    plugFromEnvironment();
     countCall(FTSIM_CALL_CREATE_DEVICE_INFO_LIST);
     OsLockGuard guard(&g_lock);
     if (g_listFault != 0) return g_listFault;
@@ -93,6 +94,7 @@ FT_STATUS FT_CALL FT_GetDeviceInfoDetail(uint32_t index, uint32_t *flags, uint32
 }
 
 FT_STATUS FT_CALL FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
+    plugFromEnvironment();
     countCall(FTSIM_CALL_OPEN_EX);
     OsLockGuard guard(&g_lock);
     if (!arg || !handle) return FT_INVALID_PARAMETER;

@@ -113,6 +113,10 @@ extern uint32_t g_generation;
 extern std::atomic<uint32_t> g_calls[FTSIM_CALL_KINDS];
 
 void countCall(int call);
+// Plugs in the transceiver that FTSIM_USB_DEVICE names a model for, once,
+// before the first listing or open of the transceivers (never under the
+// transceivers' lock).
+void plugFromEnvironment();
 bool faulty(const Transceiver *tx, uint32_t fault);
 // The transceiver in a slot, or null when the index is bad or the slot free.
 Transceiver *txAt(int index);

@@ -67,6 +67,7 @@ uint32_t g_socketGeneration = 0;
 InquiryRun g_runs[MAX_RUNS];
 int g_runCount = 0;
 int g_inquiryFault = 0;
+int g_inquiryResultFault = 0;   // the next result of an inquiry fails with it
 Lookup g_lookups[MAX_LOOKUPS];
 thread_local int t_error = 0;
 
@@ -370,6 +371,11 @@ int lookupBegin(uint32_t, uintptr_t *lookup) {
 int lookupNext(uintptr_t lookup, uint32_t, void *buffer, uint32_t *size, LinkBtFound *found) {
     OsLockGuard guard(&g_lock);
     if (lookup < 1 || lookup > (uintptr_t)MAX_LOOKUPS || !g_lookups[lookup - 1].used) return fail(LINK_ERR_INVALID);
+    if (g_inquiryResultFault != 0) {
+        int error = g_inquiryResultFault;
+        g_inquiryResultFault = 0;
+        return fail(error);
+    }
     Lookup &l = g_lookups[lookup - 1];
     while (l.run < g_runCount && (l.offset >= g_runs[l.run].count || !runListed(g_runs[l.run]))) {
         l.run += 1;
@@ -444,6 +450,7 @@ void resetSockets() {
     for (Lookup &l : g_lookups) l = Lookup{};
     g_runCount = 0;
     g_inquiryFault = 0;
+    g_inquiryResultFault = 0;
 }
 
 }  // namespace ftsim
@@ -476,6 +483,11 @@ int ftsimAddInquiryResults(const char *firstAddress, const char *name, int count
 void ftsimSetInquiryFault(int error) {
     OsLockGuard guard(&g_lock);
     g_inquiryFault = error;
+}
+
+void ftsimSetInquiryResultFault(int error) {
+    OsLockGuard guard(&g_lock);
+    g_inquiryResultFault = error;
 }
 
 int ftsimSetConnectFault(int index, int error, int32_t times) {

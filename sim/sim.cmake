@@ -23,3 +23,4 @@ else()
 endif()
 
 include(${QD_ROOT}/sim/dll/simdll.cmake OPTIONAL)
+include(${QD_ROOT}/sim/umockdev_ftdi/ftdi_bed.cmake OPTIONAL)

@@ -5,12 +5,14 @@
 
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "Upgrade/loader.h"
 #include "Upgrade/output.h"
 #include "Upgrade/update.h"
+#include "link/d2xx.h"
 #include "os/os.h"
 
 namespace {
@@ -153,6 +155,22 @@ int run(int argc, char **argv) {
     return ok ? KESTREL_OK : KESTREL_FAILED;
 }
 
+// The link's log lines go to upgrade.log; those of the USB transceiver
+// library that tell the user what to do (no permission to open the
+// transceiver, ...) are shown as well.
+int logLinkLine(const char *format, va_list args) {
+    char text[512];
+    va_list copy;
+    va_copy(copy, args);
+    std::vsnprintf(text, sizeof text, format, copy);
+    va_end(copy);
+    if (std::strncmp(text, "!" FT_LOG_TAG, std::strlen("!" FT_LOG_TAG)) == 0) {
+        endBar();
+        printText(stderr, "", text + 1);
+    }
+    return updLogV(format, args);
+}
+
 }  // namespace
 
 int kestrelMain(int argc, char **argv) {
@@ -164,7 +182,7 @@ int kestrelMain(int argc, char **argv) {
     const LoaderSinks sinks = {showMessage, showProgress};
     setLoaderSinks(&sinks);
     openUpgradeLog(programPath);
-    linkSetLogHook(updLogV);
+    linkSetLogHook(logLinkLine);
     updLog("\nKESTREL ver. %s\n", LOADER_VERSION);
     const int rc = run(argc, argv);
     loaderCloseLink();

@@ -23,12 +23,12 @@ const int DEVICE_FIELD_IDS[DEVICE_FIELDS] = {KID_HARDWARE, KID_TRANSCEIVER, KID_
 
 int box(const char *text, const char *title, UINT flags) { return MessageBoxA(g_kw.main, text, title, flags); }
 
-// The link type chosen in the list (matched against its four entries).
+// The link type chosen in the list (matched against the link kinds' titles).
 uint16_t listLinkType() {
     char text[32] = "";
     GetWindowTextA(control(KID_LINK_TYPE), text, sizeof text);
-    for (uint16_t type = 0; type < 4; ++type)
-        if (std::strcmp(text, kLinkTypeNames[type].listText) == 0) return type;
+    for (int k = 0; k < LINK_KIND_COUNT; ++k)
+        if (std::strcmp(text, kLinkKinds[k].title) == 0) return kLinkKinds[k].key;
     return g_loader.linkType;
 }
 
@@ -87,10 +87,15 @@ void browse() {
     if (!GetOpenFileNameA(&ofn)) return;
     char current[MAX_PATH] = "";
     const DWORD n = GetCurrentDirectoryA(sizeof current, current);
+    // Shortened only to a path inside the current directory: the prefix
+    // must end at a separator (C:\fw2\a.bin is not inside C:\fw).
     const char *shown = path;
     if (n > 0 && n < sizeof current && _strnicmp(path, current, n) == 0) {
-        shown = path + n;
-        if (*shown == '\\') ++shown;
+        if (path[n] == '\\') {
+            shown = path + n + 1;
+        } else if (current[n - 1] == '\\') {
+            shown = path + n;
+        }
     }
     SetWindowTextA(control(KID_FIRMWARE_FILE), shown);
 }

@@ -25,7 +25,7 @@ const DWORD EDIT = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
 const DWORD READ_ONLY = EDIT | ES_READONLY;
 const DWORD PUSH = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 const DWORD LIST = WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
-const DWORD PROGRESS = WS_CHILD | WS_VISIBLE;
+const DWORD PROGRESS = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 
 // The pixel whose brightness chooses the labels' brush: (4, 71h/4).
 const int SAMPLE_X = 4;
@@ -48,8 +48,9 @@ void createControls(HWND window) {
         SendMessageA(c, WM_SETFONT, (WPARAM)g_kw.font, FALSE);
     }
     HWND list = control(KID_LINK_TYPE);
-    for (int type = 0; type < 4; ++type)
-        SendMessageA(list, CB_ADDSTRING, 0, (LPARAM)kLinkTypeNames[type].listText);
+    // One entry per link kind, in key order: the entry's position is the key.
+    for (int k = 0; k < LINK_KIND_COUNT; ++k)
+        SendMessageA(list, CB_ADDSTRING, 0, (LPARAM)kLinkKinds[k].title);
     SendMessageA(list, CB_SETCURSEL, g_loader.linkType, 0);
     SendMessageA(control(KID_PROGRESS), PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SetWindowTextA(control(KID_FIRMWARE_FILE), g_loader.firmwarePath);

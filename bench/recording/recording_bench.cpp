@@ -168,7 +168,7 @@ int main(int argc, char **argv) {
     int rc = 0;
     for (const Case &c : cases) {
         Result r;
-        std::string path = dir + name + (c.format == RECORDING_EDF ? ".edf" : ".txt");
+        std::string path = dir + name + outputFormat(c.format)->extension;
         if (!run(path, c.format, c.channels, 4, c.samples, &r)) {
             std::printf("%-40s failed\n", c.name);
             rc = 1;

@@ -121,6 +121,22 @@ size_t ftbUnpack(const uint8_t *transfer, size_t size, size_t packetSize, FtbRin
     return appended;
 }
 
+size_t ftbPacketFault(const uint8_t *transfer, size_t size, size_t packetSize, FtbPacketFault *fault, uint8_t *line) {
+    *fault = FTB_PACKET_OK;
+    if (packetSize < 3) packetSize = 64;
+    for (size_t offset = 0; offset < size; offset += packetSize) {
+        size_t length = size - offset < packetSize ? size - offset : packetSize;
+        if (length < 2) {
+            *fault = FTB_PACKET_CUT;
+        } else if (transfer[offset + 1] & FTB_LINE_ERRORS) {
+            *fault = FTB_PACKET_LINE_ERROR;
+            if (line) *line = transfer[offset + 1];
+        }
+        if (*fault != FTB_PACKET_OK) return offset;
+    }
+    return size;
+}
+
 uint32_t ftbModemStatus(uint16_t polled) { return (uint32_t)polled & 0xFFF0u; }
 
 FT_STATUS ftbLineSettings(uint8_t wordLength, uint8_t stopBits, uint8_t parity, int *bits, int *stop, int *par) {

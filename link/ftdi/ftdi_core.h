@@ -55,6 +55,20 @@ void ftbRingClear(FtbRing *ring);
 size_t ftbUnpack(const uint8_t *transfer, size_t size, size_t packetSize, FtbRing *ring, uint8_t *modemStatus,
                  uint8_t *lineStatus, size_t *dropped);
 
+// Line status bits that mean received bytes were lost or garbled: overrun,
+// parity error, framing error, break, error in the receive FIFO.
+const uint8_t FTB_LINE_ERRORS = 0x9E;
+// What is wrong with a bulk-in packet.
+enum FtbPacketFault : uint8_t {
+    FTB_PACKET_OK = 0,
+    FTB_PACKET_CUT = 1,         // shorter than its two status bytes
+    FTB_PACKET_LINE_ERROR = 2,  // its line status reports an error
+};
+// The offset of the first packet of a transfer that is cut short or
+// reports a line error (size when there is none); *fault says which, *line
+// (optional) receives that packet's line status byte.
+size_t ftbPacketFault(const uint8_t *transfer, size_t size, size_t packetSize, FtbPacketFault *fault, uint8_t *line);
+
 // The modem status word as D2XX reports it from libftdi's poll result
 // (modem status in the low byte, line status in the next; the low four bits
 // of the modem byte carry nothing and are cleared).

@@ -11,9 +11,20 @@
 //   read-ahead ring, so FT_GetQueueStatus and FT_Read never block;
 // - handles that stay invalid once closed (slot plus generation).
 // The latency timer is set to 2 ms so that bytes reach the ring promptly.
+//
+// What a status cannot tell (no permission to open a device, a device that
+// vanished, a cut packet or a line error in the received data, a request
+// the chip refused) goes in one line to the program's log hook
+// (FT_LOG_HOOK_EXPORT). A read-side fault keeps the bytes received before
+// it readable and fails the device's reads from then on.
 #include <libftdi1/ftdi.h>
 #include <libusb.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "link/d2xx.h"
@@ -29,6 +40,7 @@ const int TRANSFER_SIZE = 4096;
 const unsigned WRITE_TIMEOUT_MS = 1000;
 const unsigned char LATENCY_MS = 2;
 const int CANCEL_POLLS = 100;  // of 10 ms each, when a close cancels the read
+const char RULE_NAME[] = "70-quorvane.rules";
 
 struct Device {
     OsLock io;          // one call on the device at a time
@@ -62,21 +74,66 @@ const bool g_locksMade = makeLocks();
 uint32_t g_generation = 0;
 FtbDevice g_list[MAX_LISTED];
 int g_listCount = 0;
+std::atomic<FtLogLine> g_logHook{nullptr};
+
+// One line into the program's log, "!" FT_LOG_TAG first.
+__attribute__((format(printf, 1, 2))) void logLine(const char *format, ...) {
+    FtLogLine hook = g_logHook.load();
+    if (!hook) return;
+    char line[320];
+    int n = std::snprintf(line, sizeof line, "!%s", FT_LOG_TAG);
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line + n, sizeof line - (size_t)n, format, args);
+    va_end(args);
+    hook(line);
+}
+
+// A read-side fault: logged once, with what happened; the bytes before it
+// stay readable.
+__attribute__((format(printf, 2, 3))) void readFault(Device *d, const char *format, ...) {
+    if (d->readError != FT_OK) return;
+    d->readError = FT_IO_ERROR;
+    char what[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(what, sizeof what, format, args);
+    va_end(args);
+    logLine("%s: %s; the data received before it is kept\n", d->serial, what);
+}
+
+// Bytes of a finished bulk-in transfer into the ring, up to a cut packet or
+// a line error, which ends the device's reading.
+void takeTransfer(Device *d, const uint8_t *data, size_t size) {
+    FtbPacketFault fault;
+    uint8_t line = 0;
+    size_t packetSize = (size_t)d->ftdi->max_packet_size;
+    size_t good = ftbPacketFault(data, size, packetSize, &fault, &line);
+    ftbUnpack(data, good, packetSize, &d->ring, &d->modem, &d->line, nullptr);
+    if (fault == FTB_PACKET_CUT) readFault(d, "a bulk-in packet shorter than its two status bytes");
+    if (fault == FTB_PACKET_LINE_ERROR) {
+        readFault(d, "receive line error, line status 0x%02x (0x02 overrun, 0x04 parity, 0x08 framing, 0x10 break)",
+                  line);
+    }
+}
 
 
 void LIBUSB_CALL onReadDone(libusb_transfer *transfer) {
     Device *d = static_cast<Device *>(transfer->user_data);
     d->transferPending = false;
+    // Packets that arrived before a transfer was cut off were delivered:
+    // they are kept whatever ended the transfer.
+    takeTransfer(d, transfer->buffer, (size_t)transfer->actual_length);
     switch (transfer->status) {
     case LIBUSB_TRANSFER_COMPLETED:
-        ftbUnpack(transfer->buffer, (size_t)transfer->actual_length, d->ftdi->max_packet_size, &d->ring, &d->modem,
-                  &d->line, nullptr);
-        break;
     case LIBUSB_TRANSFER_CANCELLED:
     case LIBUSB_TRANSFER_TIMED_OUT:
         break;
+    case LIBUSB_TRANSFER_NO_DEVICE:
+        readFault(d, "the transceiver is gone (unplugged)");
+        break;
     default:
-        d->readError = FT_IO_ERROR;
+        readFault(d, "bulk-in transfer failed (status %d)", (int)transfer->status);
         break;
     }
 }
@@ -89,6 +146,11 @@ void submitRead(Device *d) {
                               TRANSFER_SIZE, onReadDone, d, 0);
     int rc = libusb_submit_transfer(d->transfer);
     if (rc < 0) {
+        if (rc == LIBUSB_ERROR_NO_DEVICE) {
+            readFault(d, "the transceiver is gone (unplugged)");
+        } else {
+            readFault(d, "bulk-in transfer not accepted (%s)", libusb_error_name(rc));
+        }
         d->readError = ftbStatusFromUsb(rc);
     } else {
         d->transferPending = true;
@@ -100,6 +162,14 @@ void pump(Device *d) {
     timeval zero = {0, 0};
     libusb_handle_events_timeout_completed(d->ftdi->usb_ctx, &zero, nullptr);
     submitRead(d);
+}
+
+// The result of a control request on an open device as a status; a failure
+// is logged with libftdi's words for it (unless the device's reading has
+// failed already, which the log has told).
+FT_STATUS control(Device &d, int rc) {
+    if (rc < 0 && d.readError == FT_OK) logLine("%s: %s (%d)\n", d.serial, ftdi_get_error_string(d.ftdi), rc);
+    return ftbStatusFromControl(rc);
 }
 
 // Runs one call on an open device.
@@ -122,13 +192,52 @@ int heldSlot(uint8_t bus, uint8_t address) {
     return -1;
 }
 
+// One text attribute of a device's sysfs entry (the folder named by bus
+// and port path, as the kernel names it), cut to size; empty when missing.
+void sysfsText(libusb_device *dev, const char *attribute, char *out, size_t size) {
+    out[0] = '\0';
+    uint8_t ports[8];
+    int n = libusb_get_port_numbers(dev, ports, (int)sizeof ports);
+    if (n <= 0) return;
+    char path[128];
+    int len = std::snprintf(path, sizeof path, "/sys/bus/usb/devices/%u-%u", libusb_get_bus_number(dev), ports[0]);
+    for (int i = 1; i < n && len > 0 && (size_t)len < sizeof path; ++i) {
+        len += std::snprintf(path + len, sizeof path - (size_t)len, ".%u", ports[i]);
+    }
+    if (len <= 0 || (size_t)len >= sizeof path) return;
+    std::snprintf(path + len, sizeof path - (size_t)len, "/%s", attribute);
+    FILE *f = std::fopen(path, "r");
+    if (!f) return;
+    if (!std::fgets(out, (int)size, f)) out[0] = '\0';
+    std::fclose(f);
+    out[std::strcspn(out, "\r\n")] = '\0';
+}
+
+// A device whose node this user may not open: its texts from sysfs (which
+// everyone may read), and the line that says how to get access.
+void noteNoAccess(libusb_device *dev, FtbDevice *info) {
+    sysfsText(dev, "serial", info->serial, sizeof info->serial);
+    sysfsText(dev, "product", info->description, sizeof info->description);
+    logLine("no permission to open the USB transceiver %s at /dev/bus/usb/%03u/%03u: install the udev rule %s "
+            "(access for the user at the seat and the plugdev group), then plug the transceiver in again\n",
+            info->serial[0] ? info->serial : "(no serial number)", libusb_get_bus_number(dev),
+            libusb_get_device_address(dev), RULE_NAME);
+}
+
 // Reads serial number and description of a device not held by us; false
-// when it cannot be opened at all. *heldElsewhere: another program has
-// claimed it.
-bool probeDevice(libusb_device *dev, const libusb_device_descriptor &desc, FtbDevice *info, bool *heldElsewhere) {
+// when it cannot be opened at all (*noAccess: for lack of permission, said
+// in the log). *heldElsewhere: another program has claimed it.
+bool probeDevice(libusb_device *dev, const libusb_device_descriptor &desc, FtbDevice *info, bool *heldElsewhere,
+                 bool *noAccess) {
     *heldElsewhere = false;
+    *noAccess = false;
     libusb_device_handle *h = nullptr;
-    if (libusb_open(dev, &h) != 0) return false;
+    int opened = libusb_open(dev, &h);
+    if (opened == LIBUSB_ERROR_ACCESS) {
+        *noAccess = true;
+        noteNoAccess(dev, info);
+    }
+    if (opened != 0) return false;
     unsigned char text[FT_DESCRIPTION_SIZE];
     if (desc.iSerialNumber && libusb_get_string_descriptor_ascii(h, desc.iSerialNumber, text, sizeof text) > 0) {
         ftbCopyText(info->serial, sizeof info->serial, reinterpret_cast<char *>(text));
@@ -153,6 +262,7 @@ bool probeDevice(libusb_device *dev, const libusb_device_descriptor &desc, FtbDe
 
 struct Found {
     FtbDevice info;
+    bool noAccess;
     uint8_t bus, address;
     libusb_device *dev;
 };
@@ -187,7 +297,9 @@ FT_STATUS enumerate(ftdi_context *f, ftdi_device_list **list, Found *found, int 
             ftbCopyText(out.info.description, sizeof out.info.description, d.description);
         } else {
             bool elsewhere = false;
-            if (!probeDevice(e->dev, desc, &out.info, &elsewhere) || elsewhere) out.info.flags = FT_FLAGS_OPENED;
+            if (!probeDevice(e->dev, desc, &out.info, &elsewhere, &out.noAccess) || elsewhere) {
+                out.info.flags = FT_FLAGS_OPENED;
+            }
         }
         *count += 1;
     }
@@ -220,6 +332,8 @@ FT_HANDLE holdDevice(int slot, const Found &found, ftdi_context *f, libusb_trans
 }  // namespace
 
 extern "C" {
+
+FT_EXPORT void qvftSetLogHook(FtLogLine hook) { g_logHook.store(hook); }
 
 FT_STATUS FT_CALL FT_CreateDeviceInfoList(uint32_t *count) {
     OsLockGuard guard(&g_table);
@@ -282,7 +396,14 @@ FT_STATUS FT_CALL FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
         }
         if (status == FT_OK && slot < 0) status = FT_INSUFFICIENT_RESOURCES;
     }
-    if (status == FT_OK) status = ftbStatusFromOpen(ftdi_usb_open_dev(f, found[match].dev));
+    if (status == FT_OK) {
+        int rc = ftdi_usb_open_dev(f, found[match].dev);
+        status = ftbStatusFromOpen(rc);
+        // A device without access was named in the log by the enumeration.
+        if (rc < 0 && !found[match].noAccess) {
+            logLine("%s: cannot open the transceiver: %s (%d)\n", found[match].info.serial, ftdi_get_error_string(f), rc);
+        }
+    }
     libusb_transfer *transfer = nullptr;
     if (status == FT_OK) {
         transfer = libusb_alloc_transfer(0);
@@ -298,7 +419,18 @@ FT_STATUS FT_CALL FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
     }
 
     f->usb_write_timeout = (int)WRITE_TIMEOUT_MS;
-    ftdi_set_latency_timer(f, LATENCY_MS);  // a slower timer only adds delay
+    // A chip that refuses its latency timer would hold every byte up to its
+    // default 16 ms; such a chip is not used.
+    int latency = ftdi_set_latency_timer(f, LATENCY_MS);
+    if (latency < 0) {
+        logLine("%s: the transceiver refused the latency timer of %u ms: %s (%d)\n", found[match].info.serial,
+                (unsigned)LATENCY_MS, ftdi_get_error_string(f), latency);
+        libusb_free_transfer(transfer);
+        ftdi_usb_close(f);
+        ftdi_list_free(&list);
+        ftdi_free(f);
+        return FT_DEVICE_NOT_OPENED;
+    }
     *handle = holdDevice(slot, found[match], f, transfer);
     ftdi_list_free(&list);
     return FT_OK;
@@ -369,7 +501,7 @@ FT_STATUS FT_CALL FT_GetModemStatus(FT_HANDLE handle, uint32_t *modemStatus) {
     if (!modemStatus) return FT_INVALID_PARAMETER;
     return withDevice(handle, [&](Device &d) -> FT_STATUS {
         unsigned short polled = 0;
-        FT_STATUS status = ftbStatusFromControl(ftdi_poll_modem_status(d.ftdi, &polled));
+        FT_STATUS status = control(d, ftdi_poll_modem_status(d.ftdi, &polled));
         if (status == FT_OK) *modemStatus = ftbModemStatus(polled);
         return status;
     });
@@ -377,7 +509,7 @@ FT_STATUS FT_CALL FT_GetModemStatus(FT_HANDLE handle, uint32_t *modemStatus) {
 
 FT_STATUS FT_CALL FT_ResetPort(FT_HANDLE handle) {
     return withDevice(handle, [](Device &d) -> FT_STATUS {
-        FT_STATUS status = ftbStatusFromControl(ftdi_usb_reset(d.ftdi));
+        FT_STATUS status = control(d, ftdi_usb_reset(d.ftdi));
         if (status == FT_OK) {
             ftbRingClear(&d.ring);
             d.readError = FT_OK;
@@ -392,7 +524,7 @@ FT_STATUS FT_CALL FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate) {
     return withDevice(handle, [&](Device &d) -> FT_STATUS {
         int rc = ftdi_set_baudrate(d.ftdi, (int)baudRate);
         if (rc == -1) return FT_INVALID_BAUD_RATE;
-        return ftbStatusFromControl(rc);
+        return control(d, rc);
     });
 }
 
@@ -401,7 +533,7 @@ FT_STATUS FT_CALL FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength
     FT_STATUS valid = ftbLineSettings(wordLength, stopBits, parity, &bits, &stop, &par);
     if (valid != FT_OK) return valid;
     return withDevice(handle, [&](Device &d) -> FT_STATUS {
-        return ftbStatusFromControl(ftdi_set_line_property(d.ftdi, (ftdi_bits_type)bits, (ftdi_stopbits_type)stop,
+        return control(d, ftdi_set_line_property(d.ftdi, (ftdi_bits_type)bits, (ftdi_stopbits_type)stop,
                                                            (ftdi_parity_type)par));
     });
 }
@@ -409,21 +541,21 @@ FT_STATUS FT_CALL FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength
 FT_STATUS FT_CALL FT_SetFlowControl(FT_HANDLE handle, uint16_t flowControl, uint8_t xon, uint8_t xoff) {
     if (!ftbFlowControlValid(flowControl)) return FT_INVALID_PARAMETER;
     return withDevice(handle, [&](Device &d) -> FT_STATUS {
-        if (flowControl == FT_FLOW_XON_XOFF) return ftbStatusFromControl(ftdi_setflowctrl_xonxoff(d.ftdi, xon, xoff));
-        return ftbStatusFromControl(ftdi_setflowctrl(d.ftdi, flowControl));
+        if (flowControl == FT_FLOW_XON_XOFF) return control(d, ftdi_setflowctrl_xonxoff(d.ftdi, xon, xoff));
+        return control(d, ftdi_setflowctrl(d.ftdi, flowControl));
     });
 }
 
 FT_STATUS FT_CALL FT_SetDtr(FT_HANDLE handle) {
-    return withDevice(handle, [](Device &d) { return ftbStatusFromControl(ftdi_setdtr(d.ftdi, 1)); });
+    return withDevice(handle, [](Device &d) { return control(d, ftdi_setdtr(d.ftdi, 1)); });
 }
 
 FT_STATUS FT_CALL FT_ClrDtr(FT_HANDLE handle) {
-    return withDevice(handle, [](Device &d) { return ftbStatusFromControl(ftdi_setdtr(d.ftdi, 0)); });
+    return withDevice(handle, [](Device &d) { return control(d, ftdi_setdtr(d.ftdi, 0)); });
 }
 
 FT_STATUS FT_CALL FT_ClrRts(FT_HANDLE handle) {
-    return withDevice(handle, [](Device &d) { return ftbStatusFromControl(ftdi_setrts(d.ftdi, 0)); });
+    return withDevice(handle, [](Device &d) { return control(d, ftdi_setrts(d.ftdi, 0)); });
 }
 
 FT_STATUS FT_CALL FT_GetDeviceInfo(FT_HANDLE handle, uint32_t *type, uint32_t *id, char *serial, char *description,

@@ -14,7 +14,9 @@
 //   notifications    the client configuration descriptor's write becomes
 //                    StartNotify; the characteristics' PropertiesChanged
 //                    signals (Value) reach the event callback on a dispatch
-//                    thread of the registration, with a connection of its own
+//                    thread of the registration, with a connection of its own;
+//                    only signals of the connection that owns org.bluez count
+//                    (any client of the bus may send a signal)
 //   writes           WriteValue with type "command" (without response) or
 //                    "request"
 //
@@ -585,9 +587,10 @@ struct Registration {
     DBusConnection *bus;
     BleEventCallback callback;
     void *context;
+    char sender[TEXT_SIZE];     // BlueZ's unique name on the bus
     int count;
     Attribute watched[BLE_EVENT_MAX_CHARACTERISTICS];
-    char rules[BLE_EVENT_MAX_CHARACTERISTICS][PATH_SIZE + 128];
+    char rules[BLE_EVENT_MAX_CHARACTERISTICS][PATH_SIZE + TEXT_SIZE + 128];
     std::atomic<bool> stop{false};
     OsThread thread = nullptr;
 };
@@ -596,6 +599,9 @@ struct Registration {
 DBusHandlerResult onSignal(DBusConnection *, DBusMessage *message, void *user) {
     Registration *g = static_cast<Registration *>(user);
     if (!dbus_message_is_signal(message, PROPERTIES, "PropertiesChanged")) return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
+    // Another process's signal must not put bytes into the device's stream.
+    const char *sender = dbus_message_get_sender(message);
+    if (!sender || std::strcmp(sender, g->sender) != 0) return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
     const char *path = dbus_message_get_path(message);
     const Attribute *a = nullptr;
     for (int i = 0; path && i < g->count; ++i) {
@@ -653,6 +659,12 @@ BleResult BLE_CALL registerEvent(void *device, int32_t eventType, void *paramete
     }
     g->callback = callback;
     g->context = context;
+    if (!serviceOwner(g->bus, g->sender, sizeof g->sender, &e)) {
+        linkLog("!BLE: no owner of org.bluez on the system bus: %s\n", e.message);
+        closeBus(g->bus);
+        delete g;
+        return resultOf(e);
+    }
     BleResult r = BLE_OK;
     for (; r == BLE_OK && g->count < in->numCharacteristics; ++g->count) {
         const Attribute *ch =
@@ -663,7 +675,8 @@ BleResult BLE_CALL registerEvent(void *device, int32_t eventType, void *paramete
         }
         g->watched[g->count] = *ch;
         std::snprintf(g->rules[g->count], sizeof g->rules[g->count],
-                      "type='signal',interface='%s',member='PropertiesChanged',path='%s'", PROPERTIES, ch->path);
+                      "type='signal',sender='%s',interface='%s',member='PropertiesChanged',path='%s'", g->sender,
+                      PROPERTIES, ch->path);
         DBusError failure;
         dbus_error_init(&failure);
         dbus_bus_add_match(g->bus, g->rules[g->count], &failure);

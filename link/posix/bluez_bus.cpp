@@ -79,6 +79,26 @@ DBusMessage *managedObjects(DBusConnection *bus, Error *error) {
     return call(bus, newCall("/", OBJECT_MANAGER, "GetManagedObjects"), 5000, error);
 }
 
+bool serviceOwner(DBusConnection *bus, char *out, size_t size, Error *error) {
+    DBusMessage *m =
+        dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "GetNameOwner");
+    if (m && !dbus_message_append_args(m, DBUS_TYPE_STRING, &SERVICE, DBUS_TYPE_INVALID)) {
+        dbus_message_unref(m);
+        m = nullptr;
+    }
+    DBusMessage *reply = call(bus, m, 5000, error);
+    if (!reply) return false;
+    const char *owner = nullptr;
+    DBusError e;
+    dbus_error_init(&e);
+    bool ok = dbus_message_get_args(reply, &e, DBUS_TYPE_STRING, &owner, DBUS_TYPE_INVALID) && owner[0] != '\0';
+    if (ok) std::snprintf(out, size, "%s", owner);
+    else setError(error, e.name ? e.name : DBUS_ERROR_INVALID_ARGS, e.message ? e.message : "no owner");
+    dbus_error_free(&e);
+    dbus_message_unref(reply);
+    return ok;
+}
+
 // One object of a{oa{sa{sv}}}: each interface with its properties.
 static void walkInterfaces(DBusMessageIter *object, ObjectVisitor visit, void *context) {
     DBusMessageIter entry;

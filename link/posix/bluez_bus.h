@@ -49,6 +49,9 @@ bool callVoid(DBusConnection *bus, const char *path, const char *interface, cons
               Error *error);
 // org.freedesktop.DBus.ObjectManager.GetManagedObjects of BlueZ.
 DBusMessage *managedObjects(DBusConnection *bus, Error *error);
+// The unique name (":1.42") of the connection that owns BlueZ's name on the
+// bus: signals of BlueZ's objects come from it and from nobody else.
+bool serviceOwner(DBusConnection *bus, char *out, size_t size, Error *error);
 
 // Calls visit for each interface of each object of a GetManagedObjects
 // reply, with an iterator over that interface's properties (a{sv}).

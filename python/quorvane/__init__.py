@@ -10,14 +10,19 @@
 The package loads the driver library (libQuorvaneDrv.so, QuorvaneDrv64.dll or
 QuorvaneDrv.dll by bitness) through ctypes: the path given to load(), else
 QUORVANE_DRIVER, else the build folder of this source tree, else the system's
-library search. It needs numpy; MNE only for to_mne.
+library search (on Linux by its soname, libQuorvaneDrv.so.5: the Debian
+package libquorvane5). It needs numpy; MNE only for to_mne.
+
+    python3 -m quorvane --list
+    python3 -m quorvane --simulate --seconds 3
 """
 
+from ._version import __version__
 from ._driver import load
 from ._errors import QuorvaneError
 from ._mne import to_mne
 from ._stream import Block, ChannelInfo, Event, Recording
 from .device import Device, models, open
 
-__all__ = ["Block", "ChannelInfo", "Device", "Event", "QuorvaneError", "Recording", "load", "models", "open",
-           "to_mne"]
+__all__ = ["__version__", "Block", "ChannelInfo", "Device", "Event", "QuorvaneError", "Recording", "load", "models",
+           "open", "to_mne"]

@@ -11,12 +11,15 @@ them.
 
 import ctypes
 import os
+import re
 import struct
 import sys
+import sysconfig
 import threading
 from pathlib import Path
 
 from ._errors import QuorvaneError
+from ._version import __version__
 
 MAX_CONTEXTS = 10
 WINDOWS = sys.platform == "win32"
@@ -29,7 +32,7 @@ PAR_CHANNEL_PROFILE, PAR_MEASUREMENT_RANGE, PAR_SAMPLE_RATE, PAR_CHANNEL_FUNCTIO
 TYPE_OPTION_LIST, KIND_MASK = 0x80, 0x7F
 KIND_BOOL, KIND_INT, KIND_FLOAT, KIND_STRING = 0, 1, 2, 3
 FLAG_CONSTANT, FLAG_NOT_APPLICABLE = 0x01, 0x02
-LINK_USB = 2
+LINK_IRDA, LINK_BT, LINK_USB, LINK_BLE = 0, 1, 2, 3
 IND_LINK, IND_BATTERY, IND_PAUSE, IND_SIGNAL, IND_MESSAGE = 0, 1, 2, 3, 4
 START_ENGINE_THREAD = 0x4000
 LIST_END = 0xFFFF
@@ -122,6 +125,12 @@ _PROTOTYPES = {
 # Where the libraries are
 # ---------------------------------------------------------------------------
 
+SONAME_VERSION = int(__version__.split(".")[0])
+SONAME = "libQuorvaneDrv.so.%d" % SONAME_VERSION
+LIBRARY_PACKAGE = "libquorvane%d" % SONAME_VERSION      # the Debian package of the library
+SIMULATOR_PACKAGE = "quorvane-tools"                   # ... and of the simulator libraries
+
+
 def driver_file():
     """QuorvaneDrv64.dll or QuorvaneDrv.dll by this Python's bitness, or libQuorvaneDrv.so."""
     if WINDOWS:
@@ -129,8 +138,18 @@ def driver_file():
     return "libQuorvaneDrv.so"
 
 
+def system_name():
+    """The name the system's library search takes: the DLL's, or the soname."""
+    return driver_file() if WINDOWS else SONAME
+
+
 def simulator_file():
     return "FTD2XX.dll" if WINDOWS else "libqvftd2xx.so"
+
+
+def ble_standin_file():
+    """The simulator's Bluetooth LE stand-in, beside the simulator library."""
+    return "BluetoothAPIs.dll" if WINDOWS else "libqvbluetoothapis.so"
 
 
 def _build_folder():
@@ -139,30 +158,133 @@ def _build_folder():
     return Path(__file__).resolve().parents[2] / "build" / preset
 
 
+def library_dirs():
+    """The folders the system's loader searches, in its order: LD_LIBRARY_PATH,
+    then the standard ones (local before system, multiarch before plain)."""
+    arch = sysconfig.get_config_var("MULTIARCH") or ""
+    dirs = [d for d in os.environ.get("LD_LIBRARY_PATH", "").split(":") if d]
+    for base in ("/usr/local/lib", "/lib", "/usr/lib"):
+        dirs += [base + "/" + arch, base] if arch else [base]
+    return [Path(d) for d in dirs]
+
+
+def elf_soname(path):
+    """The soname (DT_SONAME) of an ELF shared library; None for a file that
+    is none, has none, or is cut short."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError:
+        return None
+    if data[:4] != b"\x7fELF" or data[4:5] not in (b"\x01", b"\x02") or data[5:6] not in (b"\x01", b"\x02"):
+        return None
+    wide, order = data[4] == 2, "<" if data[5] == 1 else ">"
+
+    def read(fmt, offset):
+        fmt = order + fmt
+        if offset < 0 or offset + struct.calcsize(fmt) > len(data):
+            raise ValueError("beyond the end of the file")
+        return struct.unpack_from(fmt, data, offset)
+
+    # Section header: type, link, offset, size, entry size.
+    header = ("IIQQQQIIQQ", (1, 6, 4, 5, 9)) if wide else ("IIIIIIIIII", (1, 6, 4, 5, 9))
+    try:
+        shoff, = read("Q" if wide else "I", 0x28 if wide else 0x20)
+        shentsize, shnum = read("HH", 0x3A if wide else 0x2E)
+        sections = []
+        for i in range(shnum):
+            fields = read(header[0], shoff + i * shentsize)
+            sections.append([fields[k] for k in header[1]])
+        for kind, link, offset, size, _ in sections:
+            if kind != 6 or link >= len(sections):          # SHT_DYNAMIC, its string table
+                continue
+            strings = sections[link]
+            entry = "qQ" if wide else "iI"
+            for at in range(offset, offset + size, struct.calcsize(order + entry)):
+                tag, value = read(entry, at)
+                if tag == 0:                                # DT_NULL
+                    break
+                if tag == 14:                               # DT_SONAME
+                    start = strings[2] + value
+                    stop = data.find(b"\0", start, strings[2] + strings[3])
+                    return data[start:stop].decode("latin-1") if start < len(data) and stop >= 0 else None
+    except (ValueError, struct.error):
+        return None
+    return None
+
+
+def soname_version(soname):
+    """N of libQuorvaneDrv.so.N, or None for another name."""
+    m = re.fullmatch(r"libQuorvaneDrv\.so\.(\d+)", soname or "")
+    return int(m.group(1)) if m else None
+
+
+def _check_soname(path):
+    version = soname_version(elf_soname(path))
+    if version is not None and version != SONAME_VERSION:
+        raise QuorvaneError("the driver %s is libQuorvaneDrv.so.%d (soname version %d), but this package (quorvane "
+                            "%s) needs soname version %d (%s)" % (path, version, version, __version__,
+                                                                 SONAME_VERSION, SONAME))
+
+
+def _other_versions():
+    """Drivers of another soname version in the loader's folders: [(path, version)]."""
+    found = []
+    for d in library_dirs():
+        for f in sorted(d.glob("libQuorvaneDrv.so.*")) if d.is_dir() else ():
+            version = soname_version(elf_soname(f))
+            if version is not None and version != SONAME_VERSION and (f, version) not in found:
+                found.append((f, version))
+    return found
+
+
 def find_driver(path=None):
     """A path to load: the one given, QUORVANE_DRIVER, the build folder of
-    this source tree, else the bare name for the system's own search."""
+    this source tree, else the system's name for its own search. A driver
+    of another soname version is refused."""
     if path:
         if not Path(path).is_file():
             raise QuorvaneError("there is no driver library at %s" % path)
+        _check_soname(path)
         return str(path)
     env = os.environ.get("QUORVANE_DRIVER")
     if env:
         return find_driver(env)
     built = _build_folder() / driver_file()
-    return str(built) if built.is_file() else driver_file()
+    return find_driver(built) if built.is_file() else system_name()
+
+
+def installed_driver():
+    """The file the system's search finds for the soname, or None."""
+    for d in library_dirs():
+        if (d / system_name()).is_file():
+            return d / system_name()
+    return None
 
 
 def find_simulator(driver_path, path=None):
     """The simulator library: the one given, QUORVANE_SIMULATOR, else the sim
-    folder beside the driver (where the build puts it)."""
+    folder beside the driver (where the build puts it), or for the driver of
+    the system the simulator installed with it (<libdir>/quorvane/sim)."""
     path = path or os.environ.get("QUORVANE_SIMULATOR")
-    if not path:
+    if path:
+        if not Path(path).is_file():
+            raise QuorvaneError("the simulator library %s does not exist" % path)
+        return str(path)
+    if driver_path != system_name():
         path = Path(driver_path).parent / "sim" / simulator_file()
-    if not Path(path).is_file():
-        raise QuorvaneError("the simulator library %s does not exist (it is built as %s in the sim folder of "
-                            "the build; name another with sim_library=PATH or QUORVANE_SIMULATOR)"
-                            % (path, simulator_file()))
+        if not path.is_file():
+            raise QuorvaneError("the simulator library %s does not exist (it is built as %s in the sim folder of "
+                                "the build; name another with sim_library=PATH or QUORVANE_SIMULATOR)"
+                                % (path, simulator_file()))
+        return str(path)
+    driver = installed_driver()
+    path = driver.parent / "quorvane" / "sim" / simulator_file() if driver else None
+    if path is None or not path.is_file():
+        raise QuorvaneError("the simulator library %s is not installed%s: it comes with the Debian package %s "
+                            "(apt install %s); or name one with sim_library=PATH or QUORVANE_SIMULATOR"
+                            % (simulator_file(), " (looked for %s)" % path if path else "", SIMULATOR_PACKAGE,
+                               SIMULATOR_PACKAGE))
     return str(path)
 
 
@@ -181,6 +303,8 @@ def shared_dir():
 class _Loaded:
     lib = None             # the driver (ctypes.CDLL)
     sim = None             # the simulator library, or None
+    ble = None             # the simulator's Bluetooth LE stand-in, or None
+    ble_error = None       # why it could not be loaded
     driver_path = None
     sim_path = None
     log_path = None        # the driver log, or None when the driver keeps none
@@ -192,6 +316,15 @@ loaded = _Loaded
 
 
 def _explain_load_failure(path, error):
+    if path == SONAME and str(error).startswith(path) and "cannot open shared object file" in str(error):
+        others = _other_versions()
+        if others:
+            return ("cannot load the driver %s: this package (quorvane %s) needs soname version %d, and the system "
+                    "has only %s; install %s %s" % (SONAME, __version__, SONAME_VERSION, ", ".join(
+                        "%s (soname version %d)" % (f, v) for f, v in others), LIBRARY_PACKAGE, __version__))
+        return ("the Quorvane driver library %s is not installed (%s): install the Debian package %s (apt install "
+                "%s), or name the library with QUORVANE_DRIVER or load(driver=PATH)"
+                % (SONAME, error, LIBRARY_PACKAGE, LIBRARY_PACKAGE))
     text = "cannot load the driver %s: %s" % (path, error)
     if "cannot open shared object file" in str(error) and not str(error).startswith(path):
         text += ("\nThe driver needs the D2XX library libqvftd2xx.so (its libftdi backend, built beside the "
@@ -202,6 +335,29 @@ def _explain_load_failure(path, error):
         text += ("\nThe driver needs the FTDI D2XX library FTD2XX.dll: install the FTDI USB driver, or use "
                  "simulate=True for the built-in simulated device.")
     return text
+
+
+def _load_simulator(path, sim_library, mode):
+    """The simulator library, and the Bluetooth LE stand-in beside it when
+    there is one (the driver's Bluetooth LE link then talks to simulated
+    devices; it looks for the stand-in when it starts its link library)."""
+    loaded.sim_path = find_simulator(path, sim_library)
+    try:
+        loaded.sim = ctypes.CDLL(os.path.abspath(loaded.sim_path), mode=mode)
+    except OSError as e:
+        raise QuorvaneError("cannot load the simulator library %s: %s" % (loaded.sim_path, e))
+    standin = Path(loaded.sim_path).resolve().parent / ble_standin_file()
+    try:
+        loaded.ble = ctypes.CDLL(str(standin), mode=mode)
+    except OSError as e:
+        loaded.ble_error = "cannot load the simulator's Bluetooth LE stand-in %s: %s" % (standin, e)
+
+
+def _log_size(path):
+    try:
+        return path.stat().st_size
+    except OSError:
+        return -1
 
 
 def load(driver=None, simulator=False, sim_library=None, shared=None):
@@ -222,13 +378,13 @@ def load(driver=None, simulator=False, sim_library=None, shared=None):
         path = find_driver(driver)
         mode = ctypes.RTLD_GLOBAL if not WINDOWS else 0
         if simulator:
-            loaded.sim_path = find_simulator(path if path != driver_file() else ".", sim_library)
-            try:
-                loaded.sim = ctypes.CDLL(os.path.abspath(loaded.sim_path), mode=mode)
-            except OSError as e:
-                raise QuorvaneError("cannot load the simulator library %s: %s" % (loaded.sim_path, e))
+            _load_simulator(path, sim_library, mode)
+        # The driver writes a banner when it opens its log at load: a log
+        # that stays as it was is one it could not open (no write access).
+        log = Path(shared_dir()) / "Quorvane" / "QuorvaneDrv.log"
+        before = _log_size(log)
         try:
-            lib = ctypes.CDLL(path if path == driver_file() else os.path.abspath(path))
+            lib = ctypes.CDLL(path if path == system_name() else os.path.abspath(path))
         except OSError as e:
             raise QuorvaneError(_explain_load_failure(path, e))
         for name, (restype, argtypes) in _PROTOTYPES.items():
@@ -237,8 +393,7 @@ def load(driver=None, simulator=False, sim_library=None, shared=None):
             except AttributeError:
                 raise QuorvaneError("the library %s is not a Quorvane driver: it lacks %s" % (path, name))
             fn.restype, fn.argtypes = restype, argtypes
-        log = Path(shared_dir()) / "Quorvane" / "QuorvaneDrv.log"
-        loaded.log_path = str(log) if log.is_file() else None
+        loaded.log_path = str(log) if _log_size(log) not in (-1, before) else None
         loaded.driver_path, loaded.lib = path, lib
         lib.QdSetCallbacks(_on_samples, _on_indicator, _on_message)
         return loaded

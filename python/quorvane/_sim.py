@@ -1,10 +1,12 @@
-"""The simulated device: a simulated transceiver with a device of the
-context's model behind it, its signals, and the faults a measurement can be
+"""The simulated device: a device of the context's model where its link looks
+for it (behind a simulated USB transceiver, in Bluetooth or IrDA range, or as
+a Bluetooth LE device), its signals, and the faults a measurement can be
 given, written as for qdacq --sim-fault:
 
     lost-reply[=CMD]   the device never answers CMD once (default stop)
     link-loss@S[+MS]   at second S the radio link is down for MS ms (500), then
-                       the device reports the link failure (event 0x61)
+                       the device reports the link failure (event 0x61); a
+                       Bluetooth or IrDA device's connection breaks at once
     unplug@S[+MS]      the transceiver is pulled out (and plugged in after MS)
     phase-gap@S[xN]    N data messages (1) are lost
     silence@S[+MS]     no data for MS ms (2500)
@@ -76,6 +78,8 @@ def _bind(lib):
     protos = {
         "ftsimReset": (None, []), "ftsimAdd": (c.c_int, [c.c_char_p, c.c_char_p]),
         "ftsimRemove": (c.c_int, [c.c_int]), "ftsimUnplug": (c.c_int, [c.c_int]),
+        "ftsimAddBluetooth": (c.c_int, [c.c_char_p, c.c_char_p]), "ftsimAddIrda": (c.c_int, [c.c_char_p]),
+        "ftsimAddBle": (c.c_int, [c.c_char_p, c.c_char_p]), "ftsimDropConnection": (c.c_int, [c.c_int]),
         "ftsimReplug": (c.c_int, [c.c_int]),
         "ftsimAttachNewDeviceEx": (c.c_int, [c.c_int, c.c_char_p, c.c_char_p, c.POINTER(FtSimSignal), c.c_int]),
         "ftsimDeviceSetFault": (c.c_int, [c.c_int, c.c_int, c.c_int, c.c_uint32, c.c_int32]),
@@ -96,29 +100,59 @@ def _bind(lib):
     return lib
 
 
+# Where a simulated device of each link kind sits, for the n-th simulated
+# device of the process: how the simulator adds it, and the "Device id" the
+# context needs when the model's default does not find it. The first
+# Bluetooth or Bluetooth LE device carries the default id ("Quorvane
+# Halvex*") as its name, the others a name of their own, so that a search by
+# the default name finds the first only. An IrDA link takes the first device
+# in range, so there is one.
+def _name(n):
+    return b"Quorvane Halvex*" if n == 1 else b"Quorvane Halvex* %d" % n
+
+
+_PORTS = {
+    drv.LINK_USB: (lambda lib, n: lib.ftsimAdd(b"QVSIM%03d" % n, None), "QVSIM%03d"),
+    drv.LINK_BT: (lambda lib, n: lib.ftsimAddBluetooth(b"00:80:98:51:56:%02X" % n, _name(n)), "00:80:98:51:56:%02X"),
+    drv.LINK_BLE: (lambda lib, n: lib.ftsimAddBle(_name(n), b"0A1B2C3D4E%02X" % n), "0A:1B:2C:3D:4E:%02X"),
+    drv.LINK_IRDA: (lambda lib, n: lib.ftsimAddIrda(b"Quorvane Brev"), None),
+}
+
+
 class SimulatedDevice:
-    """The simulated device behind one transceiver, and its faults."""
+    """The simulated device of one context, and its faults."""
 
-    _serials = set()
+    _numbers = {}      # number -> link type of the simulated devices in use
 
-    def __init__(self, model, signal=None, amplitude=1000, frequency=1.0, offset=0, faults=()):
+    def __init__(self, model, link, signal=None, amplitude=1000, frequency=1.0, offset=0, faults=()):
         self.lib = _bind(drv.loaded.sim)
         self.faults = [parse_fault(f) for f in faults]
         if signal is not None and signal not in _SIGNALS:
             raise QuorvaneError("signal is sine, ramp, square or const, not %r" % (signal,))
-        if not SimulatedDevice._serials:
+        if link not in _PORTS:
+            raise QuorvaneError("the simulator has no stand-in for the link of %r" % model)
+        if link == drv.LINK_BLE and drv.loaded.ble is None:
+            raise QuorvaneError(drv.loaded.ble_error or "the simulator's Bluetooth LE stand-in is not loaded")
+        add, device_id = _PORTS[link]
+        if device_id is None and link in SimulatedDevice._numbers.values():
+            raise QuorvaneError("the simulator has one IrDA device in range at a time (the driver opens the first "
+                                "one): close the other simulated %r first" % model)
+        if not SimulatedDevice._numbers:
             self.lib.ftsimReset()
-        number = min(set(range(1, 11)) - SimulatedDevice._serials)
-        self.serial = "QVSIM%03d" % number
-        self.tx = self.lib.ftsimAdd(self.serial.encode(), None)
+        number = min(set(range(1, 11)) - set(SimulatedDevice._numbers))
+        self.tx = add(self.lib, number)
         signals, count = None, 0
         if signal is not None:
             count = 6
             signals = (FtSimSignal * 6)(*[FtSimSignal(_SIGNALS[signal], amplitude, offset, frequency)] * 6)
         if self.tx < 0 or self.lib.ftsimAttachNewDeviceEx(self.tx, model.encode(), None, signals, count) < 0:
+            if self.tx >= 0:
+                self.lib.ftsimRemove(self.tx)
             raise QuorvaneError("the simulator has no device of the model %r" % model)
-        SimulatedDevice._serials.add(number)
-        self.number = number
+        SimulatedDevice._numbers[number] = link
+        self.number, self.link = number, link
+        # Any but the first simulated device: the context asks for it by its own id.
+        self.device_id = device_id % number if device_id and number > 1 else None
         self.records = {}
         self.thread = None
         self.stopping = threading.Event()
@@ -128,7 +162,7 @@ class SimulatedDevice:
         for channel in list(self.records):
             self.lib.ftsimDeviceRecordSamples(self.tx, channel, None, 0)
         self.lib.ftsimRemove(self.tx)
-        SimulatedDevice._serials.discard(self.number)
+        SimulatedDevice._numbers.pop(self.number, None)
 
     def record(self, channel, capacity):
         """Keeps the next `capacity` samples the device generates on a channel."""
@@ -161,9 +195,10 @@ class SimulatedDevice:
 
     def _run(self, faults, start):
         steps = []
+        socket_link = self.link in (drv.LINK_BT, drv.LINK_IRDA)
         for f in faults:
             steps.append((f["at"], f, True))
-            if f["kind"] == "link-loss" or (f["kind"] == "unplug" and f["ms"] > 0):
+            if (f["kind"] == "link-loss" and not socket_link) or (f["kind"] == "unplug" and f["ms"] > 0):
                 steps.append((f["at"] + f["ms"] / 1000.0, f, False))
         for at, f, begin in sorted(steps, key=lambda s: s[0]):
             if self.stopping.wait(max(0.0, start + at - time.monotonic())):
@@ -172,7 +207,9 @@ class SimulatedDevice:
 
     def _apply(self, f, begin):
         lib, tx, kind = self.lib, self.tx, f["kind"]
-        if kind == "link-loss":
+        if kind == "link-loss" and self.link in (drv.LINK_BT, drv.LINK_IRDA):
+            lib.ftsimDropConnection(tx)        # the driver reconnects
+        elif kind == "link-loss":
             lib.ftsimDeviceSetLinkUp(tx, 0 if begin else 1)
             if not begin:
                 lib.ftsimDeviceSendEvent(tx, 0x61, -1)

@@ -42,8 +42,9 @@ def models():
 def open(model, simulate=False, *, signal=None, amplitude=1000, frequency=1.0, offset=0, faults=(),
          sim_library=None, driver=None, shared_dir=None, buffer_seconds=30.0):
     """Opens a device context for a model name. simulate=True puts a simulated
-    device of that (USB) model behind a simulated transceiver, loading the
-    simulator before the driver; signal ("sine", "ramp", "square", "const"),
+    device of that model where its link looks for it (behind a simulated USB
+    transceiver, in Bluetooth or IrDA range, or as a Bluetooth LE device),
+    loading the simulator before the driver; signal ("sine", "ramp", "square", "const"),
     amplitude, frequency and offset (device units, Hz) replace every channel's
     signal, faults lists faults to inject during a measurement (as for qdacq
     --sim-fault). buffer_seconds: how much unread data the rings hold."""
@@ -81,25 +82,9 @@ class Device:
         _devices.add(self)
 
     def _simulate(self, options):
-        if self._number(drv.PAR_LINK_TYPE, 0, code=True) != drv.LINK_USB:
-            usb = [m for m in models() if Device._is_usb(m)]
-            raise QuorvaneError("the simulator stands in for USB transceivers only; %r is not a USB model"
-                                % self.model, valid=usb)
-        self.sim = SimulatedDevice(self.model, **options)
-        if self.sim.number > 1:
-            # A second transceiver: the context must ask for its own by serial number.
-            self.set("Device id", self.sim.serial)
-
-    @staticmethod
-    def _is_usb(model):
-        lib = drv.loaded.lib
-        context = lib.QdOpenDevContext(model.encode("latin-1"))
-        if context < 0:
-            return False
-        value = drv.QdParamValue()
-        usb = lib.QdGetParam(drv.PAR_LINK_TYPE, 0, ctypes.byref(value)) == 0 and value.code == drv.LINK_USB
-        lib.QdCloseDevContext(context)
-        return usb
+        self.sim = SimulatedDevice(self.model, self._number(drv.PAR_LINK_TYPE, 0, code=True), **options)
+        if self.sim.device_id:
+            self.set("Device id", self.sim.device_id)
 
     def __enter__(self):
         return self

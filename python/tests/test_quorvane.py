@@ -1,7 +1,9 @@
 import csv
 import ctypes
 import os
+import shutil
 import subprocess
+import sys
 import time
 from pathlib import Path
 
@@ -63,6 +65,55 @@ def test_phase_gap_shows_as_lost_samples_and_an_event():
     for block, period in zip(rec, (1, 4)):
         assert block.lost == 32 // period and block.data.shape[1] == 3 * block.rate
         assert np.isnan(block.data).sum() == block.lost * len(block.channels)
+
+
+@pytest.mark.parametrize("model", ["Quorvane Halvex-4 BT", "Quorvane Halvex+ 4 BLE", "Quorvane Brev 100"])
+def test_every_link_kind_is_simulated(model):
+    with quorvane.open(model, simulate=True) as dev:
+        if model != "Quorvane Brev 100":
+            dev.set("Channel enable", 1)
+        rec = dev.record(seconds=3)
+        events = dev.events()
+    assert "link: connected (1)" in [e.text for e in events] and not [e for e in events if e.error]
+    for block in rec:
+        assert block.lost == 0 and block.data.shape[1] == round(3 * block.rate) and np.isfinite(block.data).all()
+
+
+def _driver_copy(tmp_path, version):
+    """The build's driver with another soname version, under that name."""
+    data = Path(drv.loaded.driver_path).read_bytes().replace(b"libQuorvaneDrv.so.5\0", b"libQuorvaneDrv.so.%d\0" % version)
+    path = tmp_path / ("libQuorvaneDrv.so.%d" % version)
+    path.write_bytes(data)
+    return path
+
+
+@pytest.mark.parametrize("other, words", [
+    (None, ["the Quorvane driver library libQuorvaneDrv.so.5 is not installed", "apt install libquorvane5"]),
+    (4, ["needs soname version 5", "libQuorvaneDrv.so.4 (soname version 4)", "install libquorvane5"]),
+])
+def test_a_missing_or_other_installed_driver_is_named(tmp_path, other, words):
+    """The package away from any build folder looks for the driver by its soname."""
+    if drv.installed_driver():
+        pytest.skip("this machine has %s installed" % drv.installed_driver())
+    shutil.copytree(Path(quorvane.__file__).parent, tmp_path / "quorvane")
+    if other:
+        _driver_copy(tmp_path, other)
+    env = {k: v for k, v in os.environ.items() if not k.startswith("QUORVANE_")}
+    env["LD_LIBRARY_PATH"] = str(tmp_path)
+    run = subprocess.run([sys.executable, "-c", "import quorvane; quorvane.load()"], cwd=tmp_path, env=env,
+                         capture_output=True, text=True)
+    assert run.returncode != 0 and "QuorvaneError" in run.stderr
+    assert all(w in run.stderr for w in words), run.stderr
+
+
+def test_a_driver_of_another_soname_version_is_refused(tmp_path):
+    with pytest.raises(quorvane.QuorvaneError, match=r"libQuorvaneDrv\.so\.6 \(soname version 6\), but this package "
+                                                     r"\(quorvane 5\.4\.5\) needs soname version 5"):
+        drv.find_driver(_driver_copy(tmp_path, 6))
+    assert drv.elf_soname(Path(drv.loaded.driver_path)) == "libQuorvaneDrv.so.5"
+    for cut in (16, 64, 4096):          # short files are no library, not a crash
+        (tmp_path / "cut.so").write_bytes(Path(drv.loaded.driver_path).read_bytes()[:cut])
+        assert drv.elf_soname(tmp_path / "cut.so") is None
 
 
 def test_bad_input_gets_the_drivers_words_and_the_context_stays_usable(dev, tmp_path):

@@ -30,7 +30,8 @@ set(QD_FTSIM_CONTROL
     ftsimSetIasAnswer ftsimDropConnection ftsimOpenSockets ftsimSocketApi
     ftsimDeviceButton ftsimDeviceArtifact ftsimDeviceSetState
     ftsimAddBle ftsimBleSetFaults ftsimBleSetPath ftsimBleSetDeviceBuffer ftsimBleSendFlow ftsimBleNotify
-    ftsimBleGetState ftsimBleAutoPump ftsimBlePump ftsimBluezStart ftsimBluezStop)
+    ftsimBleGetState ftsimBleAutoPump ftsimBlePump ftsimBluezStart ftsimBluezStop
+    ftsimSetInquiryResultFault ftsimBluezForge)
 # The GATT functions and the device list of the Bluetooth LE stand-in
 # (link/ble_gatt.h), with the argument bytes of their 32-bit stdcall names.
 set(QD_BLE_STANDIN_EXPORTS

@@ -38,8 +38,12 @@ const char *const IF_PROPERTIES = "org.freedesktop.DBus.Properties";
 const char *const IF_OBJECT_MANAGER = "org.freedesktop.DBus.ObjectManager";
 const int MAX_OBJECTS = 1 + FTSIM_MAX * 7;
 
+// The characteristic of the contract that carries the device's data.
+const int ROLE_DATA_FROM_DEVICE = 1;
+
 struct Standin {
     DBusConnection *bus = nullptr;
+    char address[256] = "";
     int adapters = 0;
     OsThread thread = nullptr;
     std::atomic<bool> stop{false};
@@ -312,7 +316,28 @@ DBusMessage *deviceCall(DBusMessage *call, const Object &o, const char *member) 
     return dbus_message_new_method_return(call);
 }
 
-// WriteValue(ay value, a{sv} options) of a characteristic.
+// Whether the options (a{sv}) of a WriteValue ask for a write without
+// response: "type" is "command".
+bool writeCommand(DBusMessageIter *options) {
+    if (dbus_message_iter_get_arg_type(options) != DBUS_TYPE_ARRAY) return false;
+    DBusMessageIter entry, pair, variant;
+    for (dbus_message_iter_recurse(options, &entry); dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_DICT_ENTRY;
+         dbus_message_iter_next(&entry)) {
+        const char *key = nullptr, *value = nullptr;
+        dbus_message_iter_recurse(&entry, &pair);
+        if (dbus_message_iter_get_arg_type(&pair) != DBUS_TYPE_STRING) continue;
+        dbus_message_iter_get_basic(&pair, &key);
+        if (std::strcmp(key, "type") != 0 || !dbus_message_iter_next(&pair)) continue;
+        dbus_message_iter_recurse(&pair, &variant);
+        if (dbus_message_iter_get_arg_type(&variant) != DBUS_TYPE_STRING) return false;
+        dbus_message_iter_get_basic(&variant, &value);
+        return std::strcmp(value, "command") == 0;
+    }
+    return false;
+}
+
+// WriteValue(ay value, a{sv} options) of a characteristic. The device's
+// characteristics take writes without response only.
 DBusMessage *writeValue(DBusMessage *call, const Object &o, BleFace *b) {
     DBusMessageIter it, bytes;
     const uint8_t *data = nullptr;
@@ -323,6 +348,9 @@ DBusMessage *writeValue(DBusMessage *call, const Object &o, BleFace *b) {
     }
     dbus_message_iter_recurse(&it, &bytes);
     dbus_message_iter_get_fixed_array(&bytes, &data, &size);
+    if (!dbus_message_iter_next(&it) || !writeCommand(&it)) {
+        return dbus_message_new_error(call, "org.bluez.Error.NotPermitted", "Write not permitted");
+    }
     if (b->faults & FTSIM_BLE_FAIL_WRITE) return dbus_message_new_error(call, "org.bluez.Error.Failed", "Write failed");
     if (!bleHostWrite(o.slot, bleRoleAt(b, o.position), data, (size_t)size)) {
         return dbus_message_new_error(call, "org.bluez.Error.InvalidValueLength", "Invalid value");
@@ -411,17 +439,14 @@ DBusHandlerResult onMessage(DBusConnection *bus, DBusMessage *call, void *) {
 // Delivery and the service thread
 // ---------------------------------------------------------------------------
 
-// A notification: PropertiesChanged of the characteristic's Value.
-void bluezSink(void *context, int slot, int role, const uint8_t *data, size_t size) {
-    DBusConnection *bus = static_cast<DBusConnection *>(context);
-    int position = blePositionOfRole(&g_ble[slot], role);
-    if (position < 0 || !g_ble[slot].notifying[role]) return;
+// PropertiesChanged of the Value of the characteristic at a position.
+DBusMessage *valueSignal(int slot, int position, const uint8_t *data, size_t size) {
     char path[128];
     devicePath(slot, path, sizeof path);
     std::snprintf(path + std::strlen(path), sizeof path - std::strlen(path), "/service%04x/char%04x",
                   (unsigned)BLE_SERVICE_HANDLE, (unsigned)bleHandleOfPosition(position));
     DBusMessage *signal = dbus_message_new_signal(path, IF_PROPERTIES, "PropertiesChanged");
-    if (!signal) return;
+    if (!signal) return nullptr;
     DBusMessageIter it, dict, entry, variant, bytes, invalidated;
     const char *interface = IF_CHARACTERISTIC, *key = "Value";
     dbus_message_iter_init_append(signal, &it);
@@ -438,6 +463,16 @@ void bluezSink(void *context, int slot, int role, const uint8_t *data, size_t si
     dbus_message_iter_close_container(&it, &dict);
     dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "s", &invalidated);
     dbus_message_iter_close_container(&it, &invalidated);
+    return signal;
+}
+
+// A notification: PropertiesChanged of the characteristic's Value.
+void bluezSink(void *context, int slot, int role, const uint8_t *data, size_t size) {
+    DBusConnection *bus = static_cast<DBusConnection *>(context);
+    int position = blePositionOfRole(&g_ble[slot], role);
+    if (position < 0 || !g_ble[slot].notifying[role]) return;
+    DBusMessage *signal = valueSignal(slot, position, data, size);
+    if (!signal) return;
     dbus_connection_send(bus, signal, nullptr);
     dbus_message_unref(signal);
 }
@@ -453,7 +488,8 @@ void serve(void *) {
     }
 }
 
-DBusConnection *connectBus(const char *address) {
+// A private connection to the bus at address (null: the system bus).
+DBusConnection *openBus(const char *address) {
     DBusError e;
     dbus_error_init(&e);
     DBusConnection *bus = address ? dbus_connection_open_private(address, &e) : dbus_bus_get_private(DBUS_BUS_SYSTEM, &e);
@@ -463,8 +499,14 @@ DBusConnection *connectBus(const char *address) {
         bus = nullptr;
     }
     dbus_error_free(&e);
+    if (bus) dbus_connection_set_exit_on_disconnect(bus, FALSE);
+    return bus;
+}
+
+// The service's connection: org.bluez and every object below "/".
+DBusConnection *connectBus(const char *address) {
+    DBusConnection *bus = openBus(address);
     if (!bus) return nullptr;
-    dbus_connection_set_exit_on_disconnect(bus, FALSE);
     int owner = dbus_bus_request_name(bus, "org.bluez", DBUS_NAME_FLAG_DO_NOT_QUEUE, nullptr);
     static const DBusObjectPathVTable vtable = {nullptr, onMessage, nullptr, nullptr, nullptr, nullptr};
     if (owner != DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER || !dbus_connection_register_fallback(bus, "/", &vtable, nullptr)) {
@@ -485,6 +527,7 @@ int ftsimBluezStart(const char *address, int adapters) {
     DBusConnection *bus = connectBus(address);
     if (!bus) return -1;
     g_standin.bus = bus;
+    std::snprintf(g_standin.address, sizeof g_standin.address, "%s", address ? address : "");
     g_standin.adapters = adapters;
     g_standin.stop.store(false);
     g_standin.thread = osThreadStart(serve, nullptr, 0, OS_PRIORITY_NORMAL);
@@ -495,6 +538,29 @@ int ftsimBluezStart(const char *address, int adapters) {
         return -1;
     }
     return 0;
+}
+
+int ftsimBluezForge(int index, const uint8_t *data, size_t size) {
+    int position;
+    {
+        OsLockGuard lock(&g_lock);
+        if (!connectedByBluez(index)) return -1;
+        position = blePositionOfRole(&g_ble[index], ROLE_DATA_FROM_DEVICE);
+    }
+    DBusConnection *bus = nullptr;
+    if (position >= 0) {
+        OsLockGuard guard(&g_standinLock);
+        if (g_standin.bus) bus = openBus(g_standin.address[0] ? g_standin.address : nullptr);
+    }
+    DBusMessage *signal = bus ? valueSignal(index, position, data, size) : nullptr;
+    bool sent = signal && dbus_connection_send(bus, signal, nullptr);
+    if (sent) dbus_connection_flush(bus);
+    if (signal) dbus_message_unref(signal);
+    if (bus) {
+        dbus_connection_close(bus);
+        dbus_connection_unref(bus);
+    }
+    return sent ? 0 : -1;
 }
 
 void ftsimBluezStop(void) {

@@ -5,6 +5,7 @@
 extern "C" {
 
 int ftsimBluezStart(const char *, int) { return -1; }
+int ftsimBluezForge(int, const uint8_t *, size_t) { return -1; }
 void ftsimBluezStop(void) {}
 
 }  // extern "C"

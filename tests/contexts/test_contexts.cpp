@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "tests/params/param_helpers.h"
+#include "tests/support/log_lines.h"
 
 using namespace qdtest;
 
@@ -38,7 +39,7 @@ TEST_F(Contexts, ElevenOpens) {
     }
     LogWatch log;
     EXPECT_EQ(QdOpenDevContext(modelName(3)), -1);
-    EXPECT_TRUE(log.contains("!}QdOpenDevContext: Too many contexts\n"));
+    EXPECT_TRUE(log.contains(failLine("QdOpenDevContext", kLogTooManyContexts)));
     EXPECT_EQ(QdGetSelectedDevContext(), 9);
 }
 
@@ -59,7 +60,7 @@ TEST_F(Contexts, NamesMustMatchExactly) {
     for (const char *name : {"Quorvane Halvex-2 BT ", "quorvane halvex-2 bt", "Quorvane Halvex-2", "", "Brev"}) {
         LogWatch log;
         EXPECT_EQ(QdOpenDevContext(name), -2) << name;
-        EXPECT_TRUE(log.contains("!}QdOpenDevContext: Device not found\n"));
+        EXPECT_TRUE(log.contains(failLine("QdOpenDevContext", kLogDeviceNotFound)));
     }
     EXPECT_EQ(QdOpenDevContext(nullptr), -2);
     EXPECT_EQ(QdGetSelectedDevContext(), -1);
@@ -88,7 +89,7 @@ TEST_F(Contexts, Selection) {
     for (uint16_t bad : {2, 9, 10, 0xFFFF}) {
         log.mark();
         EXPECT_EQ(QdSelectDevContext(bad), -2) << bad;
-        EXPECT_TRUE(log.contains("!}QdSelectDevContext: Invalid context\n"));
+        EXPECT_TRUE(log.contains(failLine("QdSelectDevContext", kLogInvalidContext)));
     }
     EXPECT_EQ(QdGetSelectedDevContext(), 0);
 }
@@ -146,8 +147,8 @@ TEST_F(Contexts, FailedSelectionKeepsThePreviousOne) {
     spineFailAllocationAfter(3);
     LogWatch log;
     EXPECT_EQ(QdSelectDevContext(1), -1);
-    EXPECT_TRUE(log.contains("!}createSpine: Allocation error (1)\n"));
-    EXPECT_TRUE(log.contains("!}QdSelectDevContext: Initialization error\n"));
+    EXPECT_TRUE(log.contains(failLine("createSpine", kLogSpineAllocation)));
+    EXPECT_TRUE(log.contains(failLine("QdSelectDevContext", kLogInitializationError)));
     EXPECT_EQ(QdGetSelectedDevContext(), 0);
     EXPECT_STREQ(QdGetDevName(), "Quorvane Halvex-2 BT");
     EXPECT_EQ(getCode(QD_PAR_SAMPLE_RATE, 1), 10u);
@@ -159,7 +160,7 @@ TEST_F(Contexts, FailedOpenLeavesTheSlotFree) {
     spineFailAllocationAfter(10);
     LogWatch log;
     EXPECT_EQ(QdOpenDevContext(modelName(5)), -3);
-    EXPECT_TRUE(log.contains("!}QdOpenDevContext: Context selection error\n"));
+    EXPECT_TRUE(log.contains(failLine("QdOpenDevContext", kLogContextSelectionError)));
     EXPECT_FALSE(contextInUse(1));
     EXPECT_EQ(QdGetSelectedDevContext(), 0);
     EXPECT_EQ(open(5), 1);
@@ -225,7 +226,7 @@ TEST_F(Contexts, ReselectionFollowsTheStoredValues) {
     EXPECT_EQ(getCode(QD_PAR_LOWER_LIMIT, 0), 3u);
     EXPECT_EQ(QdGetOptNum(QD_PAR_FREQ_CHARACTERISTIC, 0), 1);
     EXPECT_EQ(getFloat(QD_PAR_RANGE_MINIMUM, 2), 21.0f);
-    EXPECT_FALSE(log.contains("Unknown parameter option"));
+    EXPECT_FALSE(log.contains(kLogGetParamUnknownOption));
     // The stored profile was not imposed again.
     EXPECT_EQ(getCode(QD_PAR_CHANNEL_PROFILE, 0), 3u);
     EXPECT_EQ(getCode(QD_PAR_CHANNEL_FUNCTION, 0), 5u);

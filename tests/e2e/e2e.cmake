@@ -79,3 +79,7 @@ if(WIN32)
     set_tests_properties(${QD_BUILD_NAME}.e2e.compare PROPERTIES
         SKIP_RETURN_CODE 77 TIMEOUT 60 DEPENDS "${qd_e2e_tests}")
 endif()
+
+# The same libraries through libftdi1 and libusb against the emulated FTDI
+# transceiver (Linux, with umockdev).
+include(${QD_ROOT}/tests/e2e/usb_bed.cmake)

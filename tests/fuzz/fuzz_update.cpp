@@ -58,10 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         osClockAdvance(ms * 8);
         if (!knownState(updateState()) || updateSent() > 2048) __builtin_trap();
     }
-    // Silence: the reply time-outs end every run.
-    for (int i = 0; going && i < 100; ++i) {
+    // Silence: nothing more comes from the device, and the reply time-outs
+    // end every run. A pass reads at most one message, so what is still on
+    // the wire is read first without the clock moving (the program's loop
+    // polls every millisecond); until it is, the device has not been silent.
+    for (int i = 0, passes = 0; going && i < 100 && passes < 100000; ++passes) {
         going = PollUpdate() != 0;
+        if (QueueStatusLink(&link) > 0) continue;
         osClockAdvance(100);
+        ++i;
     }
     if (going) __builtin_trap();
     CloseLink(&link);

@@ -8,9 +8,19 @@
 #                           a C host built with pkg-config's flags for
 #                           "quorvane" opens a context and reads a parameter;
 #                           the installed qdparams and qdacq find the driver
+#   <build>.deb             (Linux) the Debian packages of make deb from this
+#                           build, into deb-test/dist; lintian reports no
+#                           error
+#   <build>.deb-install     (Linux) those packages installed with apt-get in
+#                           a throwaway Debian 12 root, used as a user who is
+#                           not root, and removed without a trace (skipped
+#                           with its reason where the root cannot be made)
 #   <build>.dllcheck        (Windows) the DLL exports every name of the
 #                           definition, the callback variables as data, and
 #                           imports only Windows system DLLs and FTD2XX.dll
+#   <build>.docs-warnings   (Linux) the API reference (make docs) with
+#                           Doxygen's warnings as errors: every export,
+#                           callback, record and constant is documented
 # A library the driver imports and that the host must load first (the
 # simulator's FTD2XX.dll stand-in) can be named in QD_QDHOST_PRELOAD by the
 # fragment that builds it.
@@ -51,4 +61,27 @@ if(NOT WIN32 AND TARGET QuorvaneDrv AND TARGET qdacq AND TARGET qdparams)
                      ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${CMAKE_CURRENT_BINARY_DIR}/install-test
                      ${QD_ROOT}/tests/hosts/install_host.c)
     set_tests_properties(${QD_BUILD_NAME}.install PROPERTIES TIMEOUT 300)
+endif()
+
+if(NOT WIN32 AND TARGET qd_installed)
+    set(qd_deb_dist ${CMAKE_CURRENT_BINARY_DIR}/deb-test/dist)
+    add_test(NAME ${QD_BUILD_NAME}.deb
+             COMMAND sh ${QD_ROOT}/tests/hosts/check-deb.sh ${CMAKE_BINARY_DIR} ${qd_deb_dist})
+    add_test(NAME ${QD_BUILD_NAME}.deb-install
+             COMMAND sh ${QD_ROOT}/tests/hosts/check-deb-install.sh ${qd_deb_dist}
+                     ${QD_ROOT}/tests/hosts/install_host.c ${CMAKE_CURRENT_BINARY_DIR}/deb-test/install)
+    # The first run makes the Debian root (scripts/debroot.sh) and fetches
+    # the packages' dependencies: minutes; later runs take about 40 s.
+    set_tests_properties(${QD_BUILD_NAME}.deb PROPERTIES TIMEOUT 600 FIXTURES_SETUP qd_debs)
+    set_tests_properties(${QD_BUILD_NAME}.deb-install PROPERTIES TIMEOUT 1800 FIXTURES_REQUIRED qd_debs
+                         SKIP_REGULAR_EXPRESSION "SKIP: ")
+endif()
+
+if(NOT WIN32)
+    add_test(NAME ${QD_BUILD_NAME}.docs-warnings
+             COMMAND sh -c "command -v doxygen >/dev/null || { echo 'SKIP: no doxygen'; exit 77; }
+                            { cat API/Doxyfile; echo 'WARN_AS_ERROR = FAIL_ON_WARNINGS';
+                              echo 'OUTPUT_DIRECTORY = ${CMAKE_BINARY_DIR}/docs-check'; } | doxygen -"
+             WORKING_DIRECTORY ${QD_ROOT})
+    set_tests_properties(${QD_BUILD_NAME}.docs-warnings PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120 LABELS host)
 endif()

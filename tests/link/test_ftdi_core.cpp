@@ -87,6 +87,26 @@ TEST(FtdiCore, UnpackStripsStatusBytesOfEveryPacket) {
     EXPECT_EQ(ftbUnpack(transfer, 0, 8, &ring, nullptr, nullptr, &dropped), 0u);
 }
 
+TEST(FtdiCore, PacketFaultStopsAtCutPacketOrLineError) {
+    // Packets of 4 bytes; where the first bad one starts, and why.
+    const struct {
+        std::vector<uint8_t> transfer;
+        size_t at;
+        FtbPacketFault fault;
+    } cases[] = {
+        {{0x11, 0x60, 'a', 'b', 0x11, 0x60, 'c'}, 7, FTB_PACKET_OK},
+        {{0x11, 0x60, 'a', 'b', 0x11}, 4, FTB_PACKET_CUT},
+        {{0x11, 0x60, 'a', 'b', 0x11, 0x62, 'c', 'd'}, 4, FTB_PACKET_LINE_ERROR},  // overrun
+        {{0x11, 0x68, 'a'}, 0, FTB_PACKET_LINE_ERROR},                             // framing error
+        {{}, 0, FTB_PACKET_OK},
+    };
+    for (const auto &c : cases) {
+        FtbPacketFault fault = FTB_PACKET_CUT;
+        EXPECT_EQ(ftbPacketFault(c.transfer.data(), c.transfer.size(), 4, &fault, nullptr), c.at);
+        EXPECT_EQ(fault, c.fault);
+    }
+}
+
 TEST(FtdiCore, ModemAndLineSettings) {
     EXPECT_EQ(ftbModemStatus(0x6031), 0x6030u);  // CTS and DSR kept, reserved bits cleared
     int bits, stop, par;

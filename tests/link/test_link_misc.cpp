@@ -3,6 +3,8 @@
 // stack): each open fails with one log line, an invalid handle and no
 // descriptor left open.
 #include <cstring>
+#include <set>
+#include <string>
 
 #if !defined(_WIN32)
 #include <dirent.h>
@@ -82,6 +84,27 @@ TEST_F(LinkLibrary, UnavailableTransportsFailCleanly) {
     EXPECT_EQ(RecvLink(&link, &r), -1);
     EXPECT_EQ(brokenReports(), 0u);
     CloseLink(&link);
+}
+
+// Every link kind is complete and sits at the position of its key (the
+// loader's list shows them in that order); no spelling names two kinds.
+TEST(LinkKinds, RowsAreCompleteAndNamesUnique) {
+    std::set<std::string> spellings, titles;
+    for (int k = 0; k < LINK_KIND_COUNT; ++k) {
+        const LinkKind &kind = kLinkKinds[k];
+        EXPECT_EQ(kind.key, k);
+        EXPECT_EQ(linkKind(kind.key), &kind);
+        ASSERT_TRUE(kind.name && kind.title && kind.open && kind.send && kind.queueStatus && kind.recv && kind.close)
+            << k;
+        EXPECT_TRUE(titles.insert(kind.title).second) << kind.title;
+        for (const char *name : {kind.name, kind.altName}) {
+            if (!name) continue;
+            EXPECT_TRUE(spellings.insert(name).second) << name;
+            EXPECT_EQ(linkKindByName(name), &kind) << name;
+        }
+    }
+    EXPECT_EQ(linkKind((uint32_t)LINK_KIND_COUNT), nullptr);
+    EXPECT_EQ(linkKindByName("wifi"), nullptr);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "link/link_internal.h"
 #include "link/sockets.h"
 #include "tests/link/link_fixture.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
@@ -50,7 +51,10 @@ TEST_F(LinkRadio, AddressTextNeverStartsAnInquiry) {
     EXPECT_FALSE(logHas("WSALookupService")) << newLog();
     EXPECT_EQ(btLastAddress(), 0x00809800000Aull);
     EXPECT_EQ(openBt(NAME), "") << "the inquiry fault was still armed";
-    EXPECT_TRUE(logHas("!WSALookupServiceBegin: WSAGetLastError 10050\n")) << newLog();
+    EXPECT_TRUE(logHas("!" + std::string(kLinkLookupFailed) + " 10050\n")) << newLog();
+    ftsimSetInquiryResultFault(LINK_ERR_NETDOWN);
+    EXPECT_EQ(openBt(NAME), "") << "a result the inquiry could not fetch";
+    EXPECT_TRUE(logHas("!WSALookupServiceNext: WSALastError  10050\n")) << newLog();
     EXPECT_EQ(ftsimOpenSockets(), 0);
 }
 
@@ -72,26 +76,31 @@ TEST_F(LinkRadio, DeviceOpenedLastIsTriedFirst) {
 }
 
 // A connect is tried twice on an invalid argument, and on a time-out only
-// at the device opened last.
+// at the device opened last; a second failure says so.
 TEST_F(LinkRadio, SecondConnect) {
     const struct {
         int error;
         bool last;
+        int failures;
         bool secondTry;
-    } cases[] = {{LINK_ERR_TIMEDOUT, true, true}, {LINK_ERR_TIMEDOUT, false, false},
-                 {LINK_ERR_INVALID, false, true}, {LINK_ERR_CONNREFUSED, true, false}};
+    } cases[] = {{LINK_ERR_TIMEDOUT, true, 1, true}, {LINK_ERR_TIMEDOUT, false, 1, false},
+                 {LINK_ERR_INVALID, false, 1, true}, {LINK_ERR_CONNREFUSED, true, 1, false},
+                 {LINK_ERR_TIMEDOUT, true, 2, true}};
     for (const auto &c : cases) {
         ftsimReset();
         int a = ftsimAddBluetooth(A, NAME);
         btSetLastAddress(c.last ? 0x00809800000Aull : 0);
-        ftsimSetConnectFault(a, c.error, 1);
+        ftsimSetConnectFault(a, c.error, c.failures);
         std::string before = newLog();
-        EXPECT_EQ(openBt(A), c.secondTry ? paren(A) : "") << c.error;
+        const bool opens = c.secondTry && c.failures == 1;
+        EXPECT_EQ(openBt(A), opens ? paren(A) : "") << c.error;
         std::string log = newLog().substr(before.size());
-        std::string first = "!connect 1st trial: WSAGetLastError " + std::to_string(c.error) + "\n";
-        EXPECT_EQ(log.find(first) != std::string::npos, c.secondTry) << log;
-        EXPECT_EQ(log.find("!connect: WSAGetLastError " + std::to_string(c.error)) != std::string::npos, !c.secondTry)
+        const std::string error = "WSAGetLastError " + std::to_string(c.error) + "\n";
+        EXPECT_EQ(log.find("!connect 1st trial: " + error) != std::string::npos, c.secondTry) << log;
+        EXPECT_EQ(log.find("!" + std::string(kLinkConnectFailed) + " " + std::to_string(c.error) + "\n") != std::string::npos,
+                  !c.secondTry)
             << log;
+        EXPECT_EQ(log.find("!connect 2nd trail: " + error) != std::string::npos, c.secondTry && !opens) << log;
     }
 }
 
@@ -121,7 +130,7 @@ TEST_F(LinkRadio, MalformedInquiryResults) {
     ASSERT_EQ(ftsimAddInquiryResults("00:80:98:00:40:00", grown.c_str(), 1), 0);
     ftsimAddBluetooth(A, NAME);
     EXPECT_EQ(openBt(NAME), paren(A));
-    EXPECT_TRUE(logHas("!Name2AddrBt: Device name too long, result skipped: 249\n")) << newLog();
+    EXPECT_TRUE(logHas("!" + std::string(kLinkBtNameTooLong) + " 249\n")) << newLog();
     EXPECT_TRUE(logHas("Found device \"Quorvane Halvex*\": (00:80:98:00:00:0A)\n"));
     uint32_t count = 0;
     uint64_t found[BT_CANDIDATES_ROOM] = {};
@@ -170,7 +179,7 @@ TEST_F(LinkRadio, IrdaPeerMustAnnounceNineWire) {
     ftsimReset();
     LinkHandle link = {LINK_IRDA, LINK_INVALID_HANDLE};
     EXPECT_EQ(OpenLink(LINK_IRDA, nullptr, &link, nullptr, 0), 0);
-    EXPECT_TRUE(logHas("!getsockopt 1: No devices found\n"));
+    EXPECT_TRUE(logHas(errorLine(kLinkIrdaNoDevice)));
 }
 
 // A connection the peer breaks is a broken link: reads fail with the
@@ -186,7 +195,7 @@ TEST_F(LinkRadio, BrokenConnectionIsReported) {
     uint8_t b;
     EXPECT_EQ(RecvLink(&link, &b), -1);
     EXPECT_EQ(brokenReports(), 1u);
-    EXPECT_TRUE(logHas("!ioctlsocket: WSAGetLastError 10054\n"));
+    EXPECT_TRUE(logHas("!" + std::string(kLinkQueueFailed) + " 10054\n"));
     CloseLink(&link);
     EXPECT_EQ(ftsimOpenSockets(), 0);
 }

@@ -11,6 +11,7 @@
 #endif
 
 #include "tests/link/link_fixture.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ TEST_F(LinkSocket, PeerGoneIsABrokenLink) {
     for (int i = 0; i < 5 && rc >= 0; ++i) rc = SendLink(&link, 2, "\x01\x00");
     EXPECT_EQ(rc, -1);
     EXPECT_EQ(brokenReports(), 1u);
-    EXPECT_TRUE(logHas("!send: WSAGetLastError 1005")) << newLog();
+    EXPECT_TRUE(logHas("!" + std::string(kLinkSendFailed) + " 1005")) << newLog();
 }
 
 TEST_F(LinkSocket, InvalidSocket) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tests/link/link_fixture.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ TEST_F(UsbOpen, NoMatchingTransceiver) {
     EXPECT_EQ(openUsb("quorvane halvex*", &link), 0);
     EXPECT_EQ(link.handle, LINK_INVALID_HANDLE);
     EXPECT_TRUE(logHas("0: 0x0 0x5 0x4036001 0x1001 0x0 QVSIM001 \"Quorvane Halvex*\"\n"));
-    EXPECT_TRUE(logHas("!FT_OpenEx: 2\n"));
+    EXPECT_TRUE(logHas("!" + std::string(kLinkUsbOpenFailed) + " 2\n"));
 
     EXPECT_EQ(openUsb(nullptr, &link), 0);
     EXPECT_EQ(link.handle, LINK_INVALID_HANDLE);
@@ -102,7 +103,7 @@ TEST_F(UsbOpen, UnpluggedOrHeldElsewhere) {
     ftsimReplug(tx);
     ftsimSetOpenedElsewhere(tx, 1);
     EXPECT_EQ(openUsb("QVSIM001", &link), 0);  // by serial number the library refuses
-    EXPECT_TRUE(logHas("!FT_OpenEx: 3\n"));
+    EXPECT_TRUE(logHas("!" + std::string(kLinkUsbOpenFailed) + " 3\n"));
     ftsimSetOpenedElsewhere(tx, 0);
     ASSERT_EQ(openUsb("QVSIM001", &link), 1);
     CloseLink(&link);
@@ -117,7 +118,7 @@ TEST_F(UsbOpen, TransceiverAskingForResetIsResetOnce) {
     ASSERT_EQ(openUsb("QVSIM001", &link), 1);
     CloseLink(&link);
     EXPECT_EQ(state(plain).resets, 0u);
-    EXPECT_FALSE(logHas("USB transceiver reset"));
+    EXPECT_FALSE(logHas(kLinkUsbReset));
 
     uint64_t start = osClockUs();
     ASSERT_EQ(openUsb("Dongle", &link), 1);
@@ -125,9 +126,9 @@ TEST_F(UsbOpen, TransceiverAskingForResetIsResetOnce) {
     CloseLink(&link);
     EXPECT_EQ(state(asking).resets, 1u);
     std::string log = newLog();
-    size_t reset = log.find("USB transceiver reset\n");
+    size_t reset = log.find(kLinkUsbReset + std::string("\n"));
     ASSERT_NE(reset, std::string::npos);
-    EXPECT_EQ(log.find("USB transceiver reset\n", reset + 1), std::string::npos);
+    EXPECT_EQ(log.find(kLinkUsbReset + std::string("\n"), reset + 1), std::string::npos);
 }
 
 TEST_F(UsbOpen, CtsWaitIsShortAndNotRequired) {
@@ -139,14 +140,14 @@ TEST_F(UsbOpen, CtsWaitIsShortAndNotRequired) {
     uint64_t took = osClockUs() - start;
     EXPECT_GE(took, 2000u);
     EXPECT_LT(took, 30000u);
-    EXPECT_FALSE(logHas("FT_GetModemStatus: 0x"));
+    EXPECT_FALSE(logHas(kLinkModemStatus + std::string(" 0x")));
     CloseLink(&link);
 
     // CTS that comes within the wait is seen and logged.
     ftsimSetModemStatus(tx, FTSIM_CTS);
     ftsimSetCtsDelayUs(tx, 500);
     ASSERT_EQ(openUsb("Quorvane Halvex*", &link), 1);
-    EXPECT_TRUE(logHas("FT_GetModemStatus: 0x10\n"));
+    EXPECT_TRUE(logHas(kLinkModemStatus + std::string(" 0x10\n")));
     CloseLink(&link);
 
     // A stopped clock cannot hold the open.

@@ -6,6 +6,7 @@
 
 #include "API/driver/params/paramdefs.h"
 #include "tests/params/param_helpers.h"
+#include "tests/support/log_lines.h"
 
 using namespace qdtest;
 
@@ -101,9 +102,9 @@ TEST(ValueIndex, ErrorsAreLogged) {
     getValIndex(&nullList, &v);
     getValIndex(&list, &v);
     getValIndex(&f, &v);
-    EXPECT_TRUE(log.contains("!getValIndex: Invalid domain definition\n"));
-    EXPECT_TRUE(log.contains("!getValIndex: Option not found\n"));
-    EXPECT_TRUE(log.contains("!getValIndex: Type not allowed as index\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogValIndexBadDomain)));
+    EXPECT_TRUE(log.contains(errorLine(kLogValIndexNoOption)));
+    EXPECT_TRUE(log.contains(errorLine(kLogValIndexBadType)));
 }
 
 TEST(ValueCount, LargestCountOverTheVariants) {
@@ -124,18 +125,18 @@ TEST(ValueCount, ZeroWhenAVariantCannotServeAsIndex) {
     LogWatch log;
     QdParamDef withNull[] = {optionDef(141, kTwo), optionDef(141, nullptr), endDef()};
     EXPECT_EQ(getValNum(withNull), 0);
-    EXPECT_TRUE(log.contains("!getOptNum: Invalid domain definition\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogOptNumBadDomain)));
 
     QdParamDef withFloat[] = {optionDef(141, kTwo), kindDef(141, QD_KIND_FLOAT), endDef()};
     EXPECT_EQ(getValNum(withFloat), 0);
-    EXPECT_TRUE(log.contains("!getValNum: Type not allowed as index\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogValNumBadType)));
 
     QdParamDef wide = kindDef(131, QD_KIND_INT);
     wide.domain.i.min = 0;
     wide.domain.i.max = 65535;  // 65536 values
     QdParamDef wideRun[] = {wide, endDef()};
     EXPECT_EQ(getValNum(wideRun), 0);
-    EXPECT_TRUE(log.contains("!getValNum: Index range overflow\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogValNumOverflow)));
 
     QdParamDef narrow = wide;
     narrow.domain.i.max = 65534;
@@ -144,7 +145,7 @@ TEST(ValueCount, ZeroWhenAVariantCannotServeAsIndex) {
 
     QdParamDef unknown[] = {kindDef(1, 9), endDef()};
     EXPECT_EQ(getValNum(unknown), 0);
-    EXPECT_TRUE(log.contains("!getValNum: Unknown type\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogValNumUnknownType)));
 }
 
 TEST(DomainTest, StringsNeedRoomForTheTerminator) {

@@ -7,6 +7,7 @@
 #include "API/driver/params/mapping.h"
 #include "API/driver/params/paramdefs.h"
 #include "tests/params/param_helpers.h"
+#include "tests/support/log_lines.h"
 
 using namespace qdtest;
 
@@ -42,20 +43,20 @@ TEST_F(ParamApi, EnumParamsFailures) {
     uint16_t ids[4] = {0xAAAA, 0xAAAA, 0xAAAA, 0xAAAA};
     LogWatch log;
     EXPECT_EQ(QdEnumParams(-1, ids, sizeof ids), 0);
-    EXPECT_TRUE(log.contains("!QdEnumParams: No context or buffer too short\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogEnumParamsNoContext)));
 
     open(3);
     log.mark();
     EXPECT_EQ(QdEnumParams(0, ids, 2), 0);
     EXPECT_EQ(ids[0], 128);
     EXPECT_EQ(ids[1], 0xAAAA);
-    EXPECT_TRUE(log.contains("!QdEnumParams: No context or buffer too short\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogEnumParamsNoContext)));
 
     const int16_t badChannels[] = {2, 5, -2, -32768, 32767};
     for (int16_t c : badChannels) {
         log.mark();
         EXPECT_EQ(QdEnumParams(c, ids, sizeof ids), 0) << c;
-        EXPECT_TRUE(log.contains("!QdEnumParams: Invalid channel or buffer too short\n"));
+        EXPECT_TRUE(log.contains(errorLine(kLogEnumParamsBadChannel)));
     }
     ids[0] = 0xAAAA;
     EXPECT_EQ(QdEnumParams(0, ids, 1), 0);
@@ -81,17 +82,17 @@ TEST_F(ParamApi, AddressingOfIdsAndChannels) {
         LogWatch log;
         EXPECT_EQ(QdParamExists(m.id, m.channel), 0) << m.id << " " << m.channel;
         EXPECT_EQ(QdParamInfo(m.id, m.channel), nullptr);
-        EXPECT_TRUE(log.contains("!QdParamInfo: No context or invalid parameter\n"));
+        EXPECT_TRUE(log.contains(errorLine(kLogParamInfoInvalid)));
         QdParamValue v{};
         EXPECT_EQ(QdGetParam(m.id, (uint16_t)m.channel, &v), 1);
-        EXPECT_TRUE(log.contains("!QdGetParam: No context or invalid parameter\n"));
+        EXPECT_TRUE(log.contains(errorLine(kLogGetParamInvalid)));
         QdValue val = code(0);
         EXPECT_EQ(QdSetParam(m.id, (uint16_t)m.channel, &val), 8);
-        EXPECT_TRUE(log.contains("!QdSetParam: Invalid parameter\n"));
+        EXPECT_TRUE(log.contains(errorLine(kLogSetParamInvalid)));
         EXPECT_EQ(QdGetOptNum(m.id, m.channel), 0);
-        EXPECT_TRUE(log.contains("!QdGetOptNum: No context or invalid parameter\n"));
+        EXPECT_TRUE(log.contains(errorLine(kLogGetOptNumInvalid)));
         EXPECT_EQ(QdLockParam(m.id, m.channel, 1), 1);
-        EXPECT_TRUE(log.contains("!QdLockParam: Invalid parameter\n"));
+        EXPECT_TRUE(log.contains(errorLine(kLogLockParamInvalid)));
     }
     // The Brev model has no channel profile.
     closeAllContexts();
@@ -106,12 +107,12 @@ TEST_F(ParamApi, NoContext) {
     QdValue val = code(0);
     EXPECT_EQ(QdGetParam(0, 0, &v), 1);
     EXPECT_EQ(QdSetParam(0, 0, &val), 9);
-    EXPECT_TRUE(log.contains("!QdSetParam: No context\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogSetParamNoContext)));
     EXPECT_EQ(QdParamInfo(0, 0), nullptr);
     EXPECT_EQ(QdParamExists(0, 0), 0);
     EXPECT_EQ(QdGetOptNum(0, 0), 0);
     EXPECT_EQ(QdLockParam(0, 0, 1), 2);
-    EXPECT_TRUE(log.contains("!QdLockParam: No context\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogLockParamNoContext)));
     EXPECT_EQ(QdSetDefaults(-2), 3);
     EXPECT_TRUE(log.contains("{QdSetDefaults(-2)\n!}QdSetDefaults: Context not selected\n"));
 }
@@ -150,12 +151,12 @@ TEST_F(ParamApi, SetParamRefusals) {
     LogWatch log;
     QdValue v = code(3);
     EXPECT_EQ(QdSetParam(QD_PAR_CHANNEL_COUNT, 0, &v), 2);
-    EXPECT_TRUE(log.contains("!QdSetParam: Constant parameter\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogSetParamConstant)));
     EXPECT_EQ(QdSetParam(QD_PAR_RANGE_MINIMUM, 0, &v), 2);
     EXPECT_EQ(QdSetParam(QD_PAR_CHANNEL_NAME, 0, &v), 2);
     v = text("1234567890123456");  // 16 characters, storage 16
     EXPECT_EQ(QdSetParam(QD_PAR_CHANNEL_LABEL, 0, &v), -1);
-    EXPECT_TRUE(log.contains("!QdSetParam: Value outside parameter's domain\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogSetParamOutside)));
     v = text("12345678901234567890");
     EXPECT_EQ(QdSetParam(QD_PAR_DEVICE_ID, 0, &v), -1);
     v = text(nullptr);
@@ -280,7 +281,7 @@ TEST_F(ParamApi, GetOptNum) {
     EXPECT_EQ(QdGetOptNum(QD_PAR_MAINS_FREQUENCY, 0), 2);
     LogWatch log;
     EXPECT_EQ(QdGetOptNum(QD_PAR_CHANNEL_LABEL, 0), 0);
-    EXPECT_TRUE(log.contains("!QdGetOptNum: No context or invalid parameter\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogGetOptNumInvalid)));
 }
 
 TEST_F(ParamApi, LockCounts) {

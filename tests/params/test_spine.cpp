@@ -6,6 +6,7 @@
 #include "API/driver/params/paramdefs.h"
 #include "API/driver/params/tables.h"
 #include "tests/params/param_helpers.h"
+#include "tests/support/log_lines.h"
 
 using namespace qdtest;
 
@@ -142,7 +143,7 @@ TEST_F(Spine, AFourthSuperiorIsRejected) {
     s.channelMap.insert(s.channelMap.begin(), {MAP_BITS(142, 0x40, 0, 0), MAP_BITS(143, 0x20, 0, 0), MAP_BITS(146, 0x18, 0, 3)});
     LogWatch log;
     EXPECT_EQ(buildSpine(s.descriptor()), 13);
-    EXPECT_TRUE(log.contains("!addDep: Dependent parameter not found or too many dependencies\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogAddDepFailed)));
     freeSpine();
 
     // The same through a general superior on every channel.
@@ -157,7 +158,7 @@ TEST_F(Spine, AFourthSuperiorIsRejected) {
     // fourth.
     log.mark();
     EXPECT_EQ(buildSpine(g.descriptor()), 13);
-    EXPECT_TRUE(log.contains("!addDep: Dependent parameter not found or too many dependencies\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogAddDepFailed)));
     freeSpine();
 }
 
@@ -165,9 +166,9 @@ TEST_F(Spine, NoSelectedContext) {
     LogWatch log;
     EXPECT_EQ(createSpine(), 16);
     EXPECT_TRUE(log.contains("{createSpine()\n"));
-    EXPECT_TRUE(log.contains("!}createSpine: Context not selected\n"));
+    EXPECT_TRUE(log.contains(failLine("createSpine", kLogContextNotSelected)));
     EXPECT_EQ(updateAllDeps(), 3);
-    EXPECT_TRUE(log.contains("!updateAllDeps: Context not selected\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogUpdateAllNoContext)));
 }
 
 TEST_F(Spine, AllocationFailures) {
@@ -205,14 +206,14 @@ TEST_F(Spine, PropagationErrors) {
     LogWatch log;
     QdValue bad = code(9);
     EXPECT_EQ(updateParDeps(function->base, 0, &bad, 0), 3);
-    EXPECT_TRUE(log.contains("!updateParDeps: Parameter cannot be an index\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogUpdateParNotIndex)));
 
     QdParamDef variant = *function->base;
     variant.dependents = strayChannel;
     QdValue ok = code(1);
     log.mark();
     EXPECT_EQ(updateParDeps(&variant, 0, &ok, 0), 4);
-    EXPECT_TRUE(log.contains("!updateDep: Dependent parameter not found\n!updateParDeps: Cannot update dependent parameter\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogUpdateDepNoDependent) + errorLine(kLogUpdateParFailed)));
 
     // 141 does not list 141 as its own superior.
     const SpineNode *characteristic = spineNodeFor(141, 0);
@@ -220,7 +221,7 @@ TEST_F(Spine, PropagationErrors) {
     selfish.dependents = strayGeneral;
     log.mark();
     EXPECT_EQ(updateParDeps(&selfish, 0, &ok, 0), 4);
-    EXPECT_TRUE(log.contains("!updateDep: Superior parameter not found\n!updateParDeps: Cannot update dependent parameter\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogUpdateDepNoSuperior) + errorLine(kLogUpdateParFailed)));
 
     // A general parameter naming a channel parameter that never had it as a
     // superior.
@@ -229,8 +230,8 @@ TEST_F(Spine, PropagationErrors) {
     QdValue zero = code(0);
     log.mark();
     EXPECT_EQ(updateParDeps(&link, 0, &zero, 0), 7);
-    EXPECT_TRUE(log.contains("!updateDep: Superior parameter not found\n"));
-    EXPECT_TRUE(log.contains("!updateParDeps: Dependent parameter not found\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogUpdateDepNoSuperior)));
+    EXPECT_TRUE(log.contains(errorLine(kLogUpdateParNoDependent)));
 
     // Without apply only the superior entry moves.
     EXPECT_EQ(updateParDeps(function->base, 0, &ok, 0), 0);
@@ -314,7 +315,7 @@ TEST_F(Spine, Profiles) {
     // "Button" is no option of a Halvex channel.
     LogWatch log;
     EXPECT_EQ(setCode(QD_PAR_CHANNEL_PROFILE, 0, 13), -1);
-    EXPECT_TRUE(log.contains("!QdSetParam: Value outside parameter's domain\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogSetParamOutside)));
     EXPECT_EQ(getCode(QD_PAR_CHANNEL_PROFILE, 0), 3u);
 
     // On a button channel it sets function 7 and rate 6.
@@ -361,7 +362,7 @@ TEST_F(Spine, UpdateAllDepsAfterABulkLoad) {
     QdParamValue v{};
     LogWatch log;
     EXPECT_EQ(QdGetParam(QD_PAR_MEASUREMENT_RANGE, 0, &v), 2);  // looked up in the voltage variant
-    EXPECT_TRUE(log.contains("par: 135, chan: 0, v: 2\n!QdGetParam: Unknown parameter option\n"));
+    EXPECT_TRUE(log.contains("par: 135, chan: 0, v: 2\n" + errorLine(kLogGetParamUnknownOption)));
     ASSERT_EQ(updateAllDeps(), 0);
     ASSERT_EQ(QdGetParam(QD_PAR_MEASUREMENT_RANGE, 0, &v), 0);
     EXPECT_EQ(v.value.f, 160.0f);
@@ -380,5 +381,5 @@ TEST_F(Spine, UpdateAllDepsAfterABulkLoad) {
     image[16 + 1] = 9;
     log.mark();
     EXPECT_EQ(updateAllDeps(), 2);
-    EXPECT_TRUE(log.contains("!updateAllDeps: Channel parameter dependency update error\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogUpdateAllChannelError)));
 }

@@ -96,6 +96,27 @@ TEST_F(Tables, ModelRowsMatchTheModelTable) {
     EXPECT_EQ(modelChannelCount(15), -1);
 }
 
+// Each row is complete and agrees with its own descriptor; names are unique;
+// a model never accepts its own blobs as another model's, nor one twice.
+TEST_F(Tables, ModelRowsAreCompleteAndConsistent) {
+    std::set<std::string> names;
+    for (int model = 0; model < QD_MODEL_COUNT; ++model) {
+        const ModelEntry *e = modelEntry((uint16_t)model);
+        ASSERT_TRUE(e->name && e->family && e->descriptor && e->storageVersion) << model;
+        EXPECT_TRUE(names.insert(e->name).second) << e->name;
+        QdValue count;
+        ASSERT_TRUE(modelGeneralConstant((uint16_t)model, QD_PAR_CHANNEL_COUNT, &count)) << e->name;
+        EXPECT_EQ(count.i, e->channels) << e->name;
+        EXPECT_EQ(e->descriptor->channelLists, e->channels) << e->name;
+        const uint16_t images[] = {QD_IMAGE_BREV, QD_IMAGE_FIRST_GEN, QD_IMAGE_MAX};
+        EXPECT_EQ(e->descriptor->imageLength, images[e->generation]) << e->name;
+        EXPECT_EQ(e->storageVersion[0] == '2', e->generation == MODEL_GEN_SECOND) << e->name;
+        std::set<int> accepted(e->compatible, e->compatible + e->compatibleCount);
+        EXPECT_EQ(accepted.size(), e->compatibleCount) << e->name;
+        EXPECT_EQ(accepted.count(model), 0u) << e->name;
+    }
+}
+
 TEST_F(Tables, DefaultImages) {
     const uint8_t brev[4] = {0x01, 0x00, 0xFF, 0x00};
     EXPECT_EQ(std::memcmp(desc(0)->defaultImage, brev, 4), 0);

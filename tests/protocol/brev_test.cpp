@@ -189,30 +189,135 @@ TEST_F(Brev, MissingReplies) {
 }
 
 // Bad input is refused or dropped with a log line; the measurement goes on
-// where it can.
+// where it can. An over-long frame breaks the link, which is reopened. A
+// state change in an artifact pauses, or ends the measurement.
 TEST_F(Brev, BadInput) {
     Bytes longData = {0xC4};
     longData.resize(1 + 2 * 100, 0x01);
+    Bytes overLong = {0xC4};
+    overLong.resize(300, 0x01);
     const struct {
         Bytes frame;
         const char *logged;
         uint16_t state;
+        bool inArtifact;
     } cases[] = {
-        {longData, "more samples than a block can take: 35 dropped", B_MEASURE},
-        {{0xC5, 0x04}, "Artifact notification without a valid channel ignored", B_MEASURE},
-        {{0xC5, 0x04, 0x07}, "Artifact notification without a valid channel ignored", B_MEASURE},
-        {{0xC0, 0x07}, "", B_IDLE},
-        {{0x83, 0x00}, "Message is too short", B_IDLE},
+        {longData, "more samples than a block can take: 35 dropped", B_MEASURE, false},
+        {{0xC5, 0x04}, "Artifact notification without a valid channel ignored", B_MEASURE, false},
+        {{0xC5, 0x04, 0x07}, "Artifact notification without a valid channel ignored", B_MEASURE, false},
+        {{0xC0, 0x07}, "", B_IDLE, false},
+        {{0x83, 0x00}, "Message is too short", B_IDLE, false},
+        {overLong, ") Reconnection socket: ", B_MEASURE, false},
+        {{0xC0, 0x05}, "APP_ARTIFACT -> APP_MES_PAUSE", B_MES_PAUSE, true},
+        {{0xC0, 0x03}, "", B_IDLE, true},
     };
     for (const auto &c : cases) {
         g_recorder.clear();
         Bench b(BREV);
         measure(b);
+        if (c.inArtifact) {
+            ASSERT_EQ(ftsimDeviceArtifact(b.slot, 4, 1), 0);
+            ASSERT_TRUE(b.runToState(B_ARTIFACT, 20));
+            g_recorder.clear();
+        }
         LogWatch log;
         b.inject(c.frame[0], Bytes(c.frame.begin() + 1, c.frame.end()));
-        b.run(5);
+        b.run(50);
         EXPECT_EQ(b.state(), c.state) << log.text();
         EXPECT_TRUE(log.contains(c.logged)) << log.text();
+        if (c.state == B_MES_PAUSE) {
+            const std::vector<IndicatorCall> expected = {{ctx(b), 3, 0}, {ctx(b), 3, 256}, {ctx(b), 2, 1}};
+            EXPECT_EQ(g_recorder.indicatorsCopy(), expected);
+        }
+        if (c.inArtifact) {
+            EXPECT_EQ(hasMessage(ctx(b), STOPPED), c.state == B_IDLE);
+        }
+    }
+}
+
+// Error replies (full length: the Brev takes no short ones): user message
+// 11 for result 3, else 12; notifications are switched off above
+// APP_GET_FIRM_INFO and the measurement stopped from APP_MEASURE on; then
+// the connection ends.
+TEST_F(Brev, ErrorRepliesTakeTheDeviceBackAsFarAsItGot) {
+    const char *const INCOMPATIBLE = "!Incompatible device state. Try to turn on device again.";
+    const char *const DEVICE_ERROR = "!Device reported message error";
+    const Bytes off = {0x07, 0x00, 0x00}, stop = {0x0B};
+    Bytes infoError(81, 0);
+    infoError[0] = 0x80;
+    infoError[1] = 3;
+    const struct {
+        int command;
+        uint16_t state;      // the state that sent the command
+        Bytes reply;
+        std::vector<Bytes> after;
+        const char *message;
+    } cases[] = {
+        {0x00, B_GET_DEV_INFO, infoError, {}, INCOMPATIBLE},
+        {0x07, 3, {0x87, 5}, {off}, DEVICE_ERROR},
+        {0x0A, 4, {0x8A, 3}, {off}, INCOMPATIBLE},
+        {0x03, B_MEASURE, {0x83, 4, 1}, {off, stop}, DEVICE_ERROR},
+    };
+    for (const auto &c : cases) {
+        g_recorder.clear();
+        Bench b(BREV);
+        ASSERT_TRUE(simDeviceSetFault(b.dev, c.command, SIM_FAULT_IGNORE, 0, 1));
+        ASSERT_EQ(QdStartMeasurement(ctx(b), 0), 0);
+        ASSERT_TRUE(b.runToState(c.state, 100));
+        if (c.state == B_MEASURE) b.run(5100);   // the device state poll goes unanswered
+        b.inject(c.reply[0], Bytes(c.reply.begin() + 1, c.reply.end()));
+        ASSERT_TRUE(b.runToState(B_IDLE, 100)) << c.command;
+        const std::vector<Bytes> sent = b.written();
+        ASSERT_GT(sent.size(), c.after.size());
+        EXPECT_EQ(std::vector<Bytes>(sent.end() - (long)c.after.size(), sent.end()), c.after) << c.command;
+        EXPECT_EQ(sent[sent.size() - c.after.size() - 1][0], c.command);
+        EXPECT_TRUE(hasMessage(ctx(b), c.message)) << c.command;
+        EXPECT_FALSE(b.transceiverOpen());
+    }
+}
+
+// Before the measurement runs, with the reply that moves the context on
+// held back 100 ms: a stop (also one crossed by the device information,
+// with the switch-off's reply then lost), a link broken by an over-long
+// frame, and state changes while the start is under way.
+TEST_F(Brev, BeforeTheMeasurement) {
+    enum Action { STOP, OVER_LONG, MEASURING, PAUSED };
+    const struct {
+        int held;
+        Action action;
+        int lost;
+        uint16_t state;
+        const char *logged;
+        const char *message;
+    } cases[] = {
+        {0x00, STOP, 0x07, B_IDLE, "APP_GET_DEV_INFO -> APP_WAIT_REP_TO_DISC", LINK_LOST},
+        {0x07, STOP, -1, B_IDLE, "APP_SET_NOTIF -> APP_RESET_NOTIF", nullptr},
+        {0x07, OVER_LONG, -1, B_IDLE, "^ INT_DISC", LINK_LOST},
+        {0x0A, MEASURING, -1, B_MEASURE, "> NOT_STATE_CHG", nullptr},
+        {0x0A, PAUSED, -1, B_MEASURE, "Message incompatible with current state", nullptr},
+    };
+    for (const auto &c : cases) {
+        g_recorder.clear();
+        Bench b(BREV);
+        LogWatch log;
+        ASSERT_TRUE(simDeviceSetFault(b.dev, c.held, SIM_FAULT_DELAY, 100, 1));
+        if (c.lost >= 0) {
+            ASSERT_TRUE(simDeviceSetFault(b.dev, c.lost, SIM_FAULT_IGNORE, 0, 1));
+        }
+        ASSERT_EQ(QdStartMeasurement(ctx(b), 0), 0);
+        b.run(50);
+        if (c.action == STOP) {
+            ASSERT_EQ(QdStopMeasurement(ctx(b)), 1);
+        }
+        if (c.action == OVER_LONG) b.inject(0xC4, Bytes(300, 1));
+        if (c.action >= MEASURING) b.inject(0xC0, {(uint8_t)(c.action == MEASURING ? 3 : 5)});
+        // The reply timer ends a stop whose last reply is lost.
+        EXPECT_TRUE(b.runToState(c.state, 2100)) << log.text();
+        EXPECT_TRUE(log.contains(c.logged)) << c.logged;
+        if (c.message) {
+            EXPECT_TRUE(hasMessage(ctx(b), c.message)) << c.logged;
+        }
+        EXPECT_EQ(log.contains("Message incompatible"), c.action == PAUSED) << c.logged;
     }
 }
 

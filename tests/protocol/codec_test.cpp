@@ -5,6 +5,7 @@
 
 #include "API/driver/protocol/codec.h"
 #include "tests/protocol/harness.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ TEST_F(Codec, OverLongFrameIsSkippedWholeAndTheNextOneIsRead) {
     f.feed({0x02, 0x84, 0x00});
     ASSERT_EQ(f.frames.size(), 1u);
     EXPECT_EQ(f.frames[0].body, (std::vector<uint8_t>{0x84, 0x00}));
-    EXPECT_TRUE(log.contains("!Message is too long\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogMessageTooLong)));
 }
 
 TEST_F(Codec, ZeroBytesBetweenFramesAreSkipped) {
@@ -94,7 +95,7 @@ TEST_F(Codec, EndlessLengthPrefixIsTooLongAndTheStreamRecovers) {
     Feeder h;
     h.feed({0x80, 0x80, 0x80, 0x80, 0x7F});
     EXPECT_EQ(h.tooLong, 1);
-    EXPECT_TRUE(log.contains("!Message is too long\n"));
+    EXPECT_TRUE(log.contains(errorLine(kLogMessageTooLong)));
 }
 
 TEST_F(Codec, HalvexValidationTexts) {
@@ -112,9 +113,9 @@ TEST_F(Codec, HalvexValidationTexts) {
     EXPECT_FALSE(msgValidate(&halvexTables, 0, unknownNotification, 2));
     EXPECT_FALSE(msgValidate(&halvexTables, 0, extData, 2));
     std::string text = log.text();
-    EXPECT_NE(text.find("!Invalid message direction.\n"), std::string::npos);
-    EXPECT_NE(text.find("!(2) Unimplemented message.\n"), std::string::npos);
-    EXPECT_NE(text.find("!Unknown message.\n"), std::string::npos);
+    EXPECT_NE(text.find(errorLine(kLogInvalidDirection + std::string("."))), std::string::npos);
+    EXPECT_NE(text.find(errorLine("(2) " + std::string(kLogUnimplementedMessage) + ".")), std::string::npos);
+    EXPECT_NE(text.find(errorLine(kLogUnknownMessage + std::string("."))), std::string::npos);
 }
 
 TEST_F(Codec, ShortErrorRepliesPassOnlyInTheHalvexFamily) {
@@ -128,8 +129,8 @@ TEST_F(Codec, ShortErrorRepliesPassOnlyInTheHalvexFamily) {
     EXPECT_FALSE(msgValidate(&halvexTables, 0, shortEvent, 1));
     EXPECT_FALSE(msgValidate(&brevTables, 0, errorReply, 2));
     std::string text = log.text();
-    EXPECT_NE(text.find("!Message is too short.\n"), std::string::npos);
-    EXPECT_NE(text.find("!Message is too short\n"), std::string::npos) << "Brev texts have no period";
+    EXPECT_NE(text.find(errorLine(kLogMessageTooShort + std::string("."))), std::string::npos);
+    EXPECT_NE(text.find(errorLine(kLogMessageTooShort)), std::string::npos) << "Brev texts have no period";
 }
 
 TEST_F(Codec, SearchKnowsOnlyTheDeviceInformation) {

@@ -10,6 +10,7 @@
 #include "API/driver/ui/window_hooks.h"
 #include "os/os.h"
 #include "tests/protocol/bench.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
@@ -198,6 +199,13 @@ TEST_F(Engine, BackgroundConnection) {
     EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 1));
     EXPECT_EQ(b.state(), S_GET_DEV_INFO);
     ASSERT_TRUE(b.runToState(S_MEASURE));
+    // Data waiting shows, except on a context whose connection thread may
+    // be replacing its link.
+    osClockAdvance(300);
+    EXPECT_EQ(QdAwaitingMessages(), 1);
+    protoSetThreadBusy(&b.ps(), true);
+    EXPECT_EQ(QdAwaitingMessages(), 0);
+    protoSetThreadBusy(&b.ps(), false);
 
     // No device to connect to: IND_LINK 0 and the context stays idle.
     protoForceIdle(ctx);
@@ -234,7 +242,7 @@ TEST_F(Engine, ReconnectionAfterALinkFailure) {
     EXPECT_EQ(b.state(), S_MEASURE);
     EXPECT_FALSE(g_recorder.packetsCopy().empty()) << "data resumes";
     std::string text = log.text();
-    EXPECT_NE(text.find("Receiving error\n"), std::string::npos);
+    EXPECT_NE(text.find(kLogReceivingError + std::string("\n")), std::string::npos);
     EXPECT_NE(text.find("QH_LinkDisc(" + std::to_string(ctx) + ", disc=1)\n"), std::string::npos);
     EXPECT_NE(text.find("{ReconThreadFunc(..)\n"), std::string::npos);
     EXPECT_NE(text.find(") Reconnection socket/handle: "), std::string::npos);

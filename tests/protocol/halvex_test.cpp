@@ -8,6 +8,7 @@
 
 #include "API/driver/frame/contexts.h"
 #include "tests/protocol/bench.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
@@ -230,7 +231,8 @@ TEST_F(Halvex, RefusedConfigurationTellsWhetherAnyAnalogChannelIsOn) {
         ASSERT_TRUE(b.runToState(S_IDLE, 100));
         EXPECT_TRUE(hasMessage((uint16_t)b.ctx,
                                "!Unsupported device configuration. Try to update device firmware."));
-        EXPECT_TRUE(log.contains("Invalid parameter(s) of the device command\n"));
+        // The result's text, without its error mark.
+        EXPECT_TRUE(log.contains(msgResultText(2) + 1 + std::string("\n")));
     }
 }
 
@@ -260,7 +262,7 @@ TEST_F(Halvex, ResultThreeIsAnIncompatibleDeviceState) {
     ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, 0), 0);
     ASSERT_TRUE(b.runToState(S_IDLE, 100));
     EXPECT_TRUE(hasMessage((uint16_t)b.ctx, "!Incompatible device state. Try to turn on device again."));
-    EXPECT_TRUE(log.contains("The command cannot be executed in a current device state\n"));
+    EXPECT_TRUE(log.contains(msgResultText(3) + 1 + std::string("\n")));
 }
 
 TEST_F(Halvex, StopDuringSetNotifWaitsForBothReplies) {
@@ -316,7 +318,7 @@ TEST_F(Halvex, MissingReplyEndsTheConnection) {
     EXPECT_TRUE(hasMessage((uint16_t)b.ctx,
                            "!Device is not responding. Please check, if it's on and connected with USB cable."));
     EXPECT_TRUE(log.contains("INT_T1\n"));
-    EXPECT_TRUE(log.contains("Link error\n"));
+    EXPECT_TRUE(log.contains(kLogLinkError + std::string("\n")));
 }
 
 // A reply the state does not wait for leaves the reply timer running.
@@ -440,7 +442,7 @@ TEST_F(Halvex, InvalidMessagesEndTheConnection) {
         b.inject(c.code, {0x00});
         ASSERT_TRUE(b.runToState(S_IDLE, 10)) << c.reason;
         EXPECT_TRUE(log.contains(std::string(c.reason) + "\n"));
-        EXPECT_TRUE(log.contains("Incorrect format of received message\n"));
+        EXPECT_TRUE(log.contains(kLogIncorrectFormat + std::string("\n")));
         EXPECT_FALSE(b.transceiverOpen());
     }
 }
@@ -458,7 +460,7 @@ TEST_F(Halvex, FramingOddsAreSurvived) {
     simDeviceSetBattery(b.dev, 2, b.now());
     b.run(200);
     EXPECT_EQ(b.state(), S_MEASURE);
-    EXPECT_TRUE(log.contains("Message is too long\n"));
+    EXPECT_TRUE(log.contains(kLogMessageTooLong + std::string("\n")));
     EXPECT_TRUE(g_recorder.hasIndicator((uint16_t)b.ctx, QD_IND_BATTERY, 2));
     size_t before = g_recorder.packetsCopy().size();
     b.run(500);

@@ -7,6 +7,7 @@
 
 #include "API/driver/protocol/protocol.h"
 #include "tests/protocol/harness.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
@@ -113,7 +114,7 @@ TEST_F(Samples, PhaseGapIsReportedAndDecodingFollowsTheReceivedPhase) {
     g_recorder.clear();
     LogWatch log;
     handle(data(10, 0, {1, 2, 3}));
-    EXPECT_TRUE(log.contains("!(7) Link error:\n"));
+    EXPECT_TRUE(log.contains(errorLine("(7) " + std::string(kLogLinkErrorLoss))));
     EXPECT_TRUE(log.contains("# Sample data loss (cur.ph. 10, exp.ph. 8)\n"));
     EXPECT_TRUE(g_recorder.hasIndicator(CTX, QD_IND_LINK, 2));
     EXPECT_TRUE(protoTimerRunning(ps, INT_T4 - INT_T1));

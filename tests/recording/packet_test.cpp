@@ -5,9 +5,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "API/driver/ui/recorder.h"
 #include "tests/recording/recording_helpers.h"
 #include "tests/support/testenv.h"
 
@@ -407,6 +409,25 @@ TEST_F(Packets, OpenCutsTheTextsAndReplacesAnOldFile) {
     EXPECT_FALSE(recordingOpen(out.get(), (dir + "missing" + (testenvIsWindows() ? "\\" : "/") + "r.edf").c_str(),
                                RECORDING_EDF, "", ""));
     EXPECT_EQ(out->file, OS_INVALID_FILE);
+}
+
+// Every output format is complete and named once; an unknown format is
+// refused before a file is made, not written as another format.
+TEST_F(Packets, FormatRowsAreCompleteAndUnknownFormatsRefused) {
+    std::set<std::string> names;
+    for (const OutputFormat &f : kOutputFormats) {
+        ASSERT_TRUE(f.key && f.caption && f.summary && f.extension && f.filter && f.header && f.packet);
+        EXPECT_EQ(f.extension[0], '.') << f.key;
+        for (const char *name : {f.key, f.caption, f.extension}) EXPECT_TRUE(names.insert(name).second) << name;
+        int texts = 0;
+        for (const char *t = f.filter; *t; t += std::strlen(t) + 1) ++texts;
+        EXPECT_TRUE(texts > 0 && texts % 2 == 0) << f.key;
+    }
+    path = dir + "unknown.edf";
+    EXPECT_FALSE(recordingOpen(out.get(), path.c_str(), RECORDING_FORMAT_COUNT, "", ""));
+    EXPECT_EQ(osFileOpen(path.c_str(), OS_FILE_READ | OS_FILE_SHARE_READ), OS_INVALID_FILE);
+    char name[64];
+    EXPECT_EQ(outputPath("record", RECORDING_FORMAT_COUNT, name, sizeof name), OUTPUT_UNKNOWN_FORMAT);
 }
 
 // Packets of any shape (counts, masks, phases, missing blocks) into both

@@ -7,6 +7,7 @@
 
 #include "API/driver/frame/services.h"
 #include "tests/params/param_helpers.h"
+#include "tests/support/log_lines.h"
 
 using namespace qdtest;
 
@@ -175,6 +176,6 @@ TEST_F(Services, FailureToStart) {
     std::string empty = testenvNewDir("no-services");
     LogWatch log;
     EXPECT_EQ(QdDevServices(empty.c_str()), 1);
-    EXPECT_TRUE(log.contains("!}QdDevServices: Cannot run device service application\n"));
+    EXPECT_TRUE(log.contains(failLine("QdDevServices", kLogCannotRunServices)));
     EXPECT_FALSE(log.contains("}QdDevServices: 0"));
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "tests/storage/storage_helpers.h"
+#include "tests/support/log_lines.h"
 
 using namespace qdtest;
 
@@ -140,9 +141,9 @@ TEST_F(Storage, SizesFromANullBuffer) {
     EXPECT_EQ(QdGetDevConfig(-1, buffer, sizeof buffer), 0);
     QdCloseDevContext((uint16_t)brev);
     EXPECT_EQ(QdGetDevConfig(brev, buffer, sizeof buffer), 0);
-    EXPECT_TRUE(log.contains("!}QdGetDevConfig: Invalid context\n"));
+    EXPECT_TRUE(log.contains(failLine("QdGetDevConfig", kLogInvalidContext)));
     EXPECT_EQ(QdGetDevConfig(bt, buffer, 841), 0);
-    EXPECT_TRUE(log.contains("!}QdGetDevConfig: Too small buffer\n"));
+    EXPECT_TRUE(log.contains(failLine("QdGetDevConfig", kLogTooSmallBuffer)));
     for (uint8_t byte : buffer) ASSERT_EQ(byte, 0x5A);
     EXPECT_EQ(QdGetDevConfig(h4, buffer, 594), 594);
 }
@@ -229,7 +230,7 @@ TEST_F(Storage, SignatureVersionAndImageLengthAreChecked) {
     Blob b = good;
     b[0] = 'q';
     EXPECT_EQ(QdSetDevConfig(ctx, b.data(), (uint32_t)b.size()), -2);
-    EXPECT_TRUE(log.contains("!}QdSetDevConfig: Incompatible storage\n"));
+    EXPECT_TRUE(log.contains(failLine("QdSetDevConfig", kLogIncompatibleStorage)));
 
     const char *refused[] = {"3.0", "3", "", "0.9", "2,5", "20", "21.0", "\xff"};
     for (const char *v : refused) {
@@ -264,7 +265,7 @@ TEST_F(Storage, SignatureVersionAndImageLengthAreChecked) {
     EXPECT_EQ(QdSetDevConfig(10, good.data(), 842), -1);
     EXPECT_EQ(QdSetDevConfig(-2, good.data(), 842), -1);
     EXPECT_EQ(QdSetDevConfig(7, good.data(), 842), -1);
-    EXPECT_TRUE(log.contains("!}QdSetDevConfig: Invalid context\n"));
+    EXPECT_TRUE(log.contains(failLine("QdSetDevConfig", kLogInvalidContext)));
 }
 
 // Every truncation of a blob is refused before anything changes, and no byte
@@ -343,7 +344,7 @@ TEST_F(Storage, CompatibilityRows) {
         }
         closeAllContexts();
     }
-    EXPECT_TRUE(log.contains("!}QdSetDevConfig: Storage for inconsistent device model\n"));
+    EXPECT_TRUE(log.contains(failLine("QdSetDevConfig", kLogOtherModelStorage)));
 
     // A Halvex-2 USB blob into a Halvex-2 BT context keeps what it carries.
     int16_t usb = open(4);
@@ -367,7 +368,7 @@ TEST_F(Storage, CompatibilityRows) {
     std::memset(b.data() + 60, 'Q', 34);
     EXPECT_EQ(QdSetDevConfig(bt, b.data(), (uint32_t)b.size()), -3);
     EXPECT_EQ(QdSetDevConfig(-1, b.data(), (uint32_t)b.size()), -4);
-    EXPECT_TRUE(log.contains("!}QdSetDevConfig: Cannot open device context\n"));
+    EXPECT_TRUE(log.contains(failLine("QdSetDevConfig", kLogCannotOpenContext)));
 }
 
 // First-generation blobs into the later models: image entries of 4 bytes
@@ -412,7 +413,7 @@ TEST_F(Storage, FirstGenerationBlobIsConverted) {
     Blob before = blobOf(bt);
     LogWatch log;
     EXPECT_EQ(QdSetDevConfig(bt, copy.data(), (uint32_t)copy.size()), -5);
-    EXPECT_TRUE(log.contains("!}QdSetDevConfig: Cannot copy data\n"));
+    EXPECT_TRUE(log.contains(failLine("QdSetDevConfig", kLogCannotCopyData)));
     EXPECT_EQ(blobOf(bt), before);
 
     // A profile stored by the first generation is imposed again.
@@ -608,7 +609,7 @@ TEST_F(Storage, InconsistentValuesUndoTheLoad) {
     b[channelAt(b, 2) + 1] = 0x7E;  // a channel function code no list has
     LogWatch log;
     EXPECT_EQ(QdSetDevConfig(ctx, b.data(), (uint32_t)b.size()), -6);
-    EXPECT_TRUE(log.contains("!}QdSetDevConfig: Cannot initialize parameter dependency info\n"));
+    EXPECT_TRUE(log.contains(failLine("QdSetDevConfig", kLogCannotInitDependencies)));
     EXPECT_EQ(blobOf(ctx), before);
     EXPECT_EQ(snapshot(), values);
     EXPECT_EQ(setCode(QD_PAR_SAMPLE_RATE, 2, 10), 0);

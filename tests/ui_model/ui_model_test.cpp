@@ -134,6 +134,19 @@ TEST_F(UiModel, IdsPagesAndLayout) {
     EXPECT_EQ(control.x, 11 * u.w);
     EXPECT_EQ(control.y, 10 * u.u / 2);
     EXPECT_EQ(nextRow(&box, 10), 15u);
+
+    // The Session page's controls stand one below the other.
+    const char *const *models = nullptr;
+    int count = QdEnumDevices(&models);
+    uint32_t row = u.firstRow;
+    int below = 0;
+    for (int k = 0; sessionPageControl(k, models, count, "", &box); ++k) {
+        controlRects(&box, LABEL_COLUMN_RECORDER, row, &u, &label, &control);
+        EXPECT_GE(control.y, below) << box.label << box.text;
+        below = control.y + control.height;
+        if (box.kind == CTL_DROPDOWN) below = control.y + (int)box.height * u.u / 2;
+        row = nextRow(&box, row);
+    }
 }
 
 TEST_F(UiModel, EnablingWalkStopsAfterChannelOffOrProfile) {
@@ -385,6 +398,14 @@ TEST_F(UiModel, RecorderTimeLimitAndOutputName) {
     EXPECT_EQ(outputPath(longName.c_str(), RECORDING_EDF, path, sizeof path), OUTPUT_TOO_LONG) << "256 with .edf";
     elapsedText(25 * 3600 + 61, path, sizeof path);
     EXPECT_STREQ(path, "Elapsed time: 01:01:01") << "hours wrap at 24";
+    const struct { int32_t result; const char *text; } failures[] = {
+        {-1, "Invalid device, its state or measurement mode"},
+        {-3, "Invalid device, its state or measurement mode"},
+        {4, "Bluetooth Low Energy is not supported below Windows 8.1"},
+        {1, "Cannot connect to the device"},
+        {2, "Cannot connect to the device"},
+    };
+    for (const auto &f : failures) EXPECT_STREQ(recorderStartFailure(f.result), f.text) << f.result;
 }
 
 TEST_F(UiModel, RecorderCourseFromStartToFinish) {

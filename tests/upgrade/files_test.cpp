@@ -29,6 +29,7 @@ TEST_F(LoaderFiles, FileErrorsAndGoodFiles) {
         {truncated, "!Firmware file error (2).\n"},
         {longer, "!Firmware file error (2).\n"},
         {badLength, "!Firmware file error (2).\n"},
+        {firmwareImage(1536 + 100), "!Firmware file error (2).\n"},   // only the 512 rule breaks
         {flipped, "!Firmware file error (3).\n"},
     };
     for (const auto &c : cases) {

@@ -1,6 +1,7 @@
 // The update run against the simulated device and its boot loader: the
 // upload and Check roads, identity and version checks, device errors, the
 // time-outs, notifications, refused messages and a broken-off upload.
+#include <algorithm>
 #include <cstring>
 
 #include "link/sockets.h"
@@ -106,6 +107,50 @@ TEST_F(UpdateRun, DeviceStatesBootLoaderVersionsAndOldFirmware) {
     }
 }
 
+// The reply time-out is 1500 ms from the command, the boot loader's start
+// delay 2000 ms from REP_BOOT (which the device sends at once).
+TEST_F(UpdateRun, ReplyTimeOutAndBootDelay) {
+    const struct { int lost; Bytes from, to; uint32_t ms; } cases[] = {
+        {0x03, {0x01, 0x03}, {0x00, 0x01, 0x0D}, 1500},
+        {-1, {0x01, 0x11}, {0x01, 0x02}, 2000},
+    };
+    plugIn();
+    for (const auto &c : cases) {
+        simDevicePowerCycle(dev_, osClockMs());
+        clock_->advance(SIM_BOOT_RESTART_MS);
+        if (c.lost >= 0) simDeviceSetFault(dev_, c.lost, SIM_FAULT_IGNORE, 0, 1);
+        StartUpdate(&link_, nullptr);
+        uint32_t sent = 0, seen = 0;
+        for (uint32_t ms = 1; ms < 5000 && !seen && PollUpdate(); ++ms, clock_->advance(1)) {
+            const Bytes w = written();
+            auto endsWith = [&w](const Bytes &b) {
+                return w.size() >= b.size() && std::equal(b.begin(), b.end(), w.end() - (long)b.size());
+            };
+            if (endsWith(c.from)) sent = ms;
+            if (endsWith(c.to)) seen = ms;
+        }
+        ASSERT_GT(sent, 0u);
+        EXPECT_GE(seen - sent, c.ms);
+        EXPECT_LE(seen - sent, c.ms + 1);
+    }
+}
+
+// Whole percent, rounded to nearest: the second of three blocks is 67.
+TEST_F(UpdateRun, ProgressRoundsToTheNearestPercent) {
+    plugIn();
+    run(openImage(firmwareImage(1536)));
+    EXPECT_EQ(g_output.progress, (std::vector<int>{33, 67, 100}));
+}
+
+// A send that the link refuses (a short write) fails the run at once.
+TEST_F(UpdateRun, FailedSendIsReported) {
+    plugIn();
+    ftsimSetWriteLimit(tx_, 1);
+    EXPECT_LE(run(nullptr), 1500u + 1);
+    EXPECT_EQ(g_output.messages, std::vector<std::string>{"!Sending error."});
+    EXPECT_EQ(updateState(), UPD_ERR);
+}
+
 TEST_F(UpdateRun, TimeOutSendsZeroAndRestart) {
     plugIn();
     simDeviceSetFault(dev_, 0x03, SIM_FAULT_IGNORE, 0, 1);
@@ -151,17 +196,51 @@ TEST_F(UpdateRun, NotificationIsLoggedAndRearmsTheTimeOut) {
     for (; !g_output.hasPrefix("!Device is not responding") && waited < 5000; ++waited, clock_->advance(1))
         PollUpdate();
     EXPECT_GE(waited, UPD_REPLY_TIMEOUT_MS - 1);
-    EXPECT_NE(log().find("# Message incompatible with current state.\n"), std::string::npos);
+    EXPECT_NE(log().find("# " + std::string(kUpdIncompatibleMessage) + "\n"), std::string::npos);
+}
+
+// A run that failed waits one reply time-out for the restart, whatever
+// the device says meanwhile: a stray reply after a too-long message in the
+// boot delay, or notifications every 100 ms.
+TEST_F(UpdateRun, FailedRunWaitsOneReplyTimeOutAtMost) {
+    const struct { const char *tooLongAfter; bool chatter; } cases[] = {
+        {"# Timer INT_T4 started", false},
+        {"< CMD_GET_DEV_INFO", true},
+    };
+    plugIn();
+    for (const auto &c : cases) {
+        simDevicePowerCycle(dev_, osClockMs());
+        clock_->advance(SIM_BOOT_RESTART_MS);
+        logMark_ = testenvReadFile(upgradeLogPath()).size();
+        StartUpdate(&link_, nullptr);
+        for (int ms = 0; log().find(c.tooLongAfter) == std::string::npos; ++ms, clock_->advance(1))
+            ASSERT_TRUE(PollUpdate() && ms < 1000);
+        const Bytes tooLong(600, 0);
+        simDeviceInjectFrame(dev_, 0x80, tooLong.data(), tooLong.size(), osClockMs());
+        const uint8_t reply[] = {0, 1}, notification[] = {0x40, 3};
+        uint32_t failedFor = 0;
+        for (int ms = 0; ms < 10000 && PollUpdate(); ++ms, clock_->advance(1)) {
+            if (updateState() != UPD_ERR) continue;
+            if (++failedFor == 10 && !c.chatter) simDeviceInjectFrame(dev_, 0x83, reply, 2, osClockMs());
+            if (failedFor % 100 == 0 && c.chatter) simDeviceInjectFrame(dev_, 0xC0, notification, 2, osClockMs());
+        }
+        EXPECT_EQ(updateState(), UPD_ERR);
+        EXPECT_LE(failedFor, UPD_REPLY_TIMEOUT_MS) << c.tooLongAfter;
+    }
 }
 
 TEST_F(UpdateRun, RefusedMessages) {
-    const struct { uint8_t code; uint8_t length; uint8_t result; const char *reason; } cases[] = {
-        {0x05, 1, 0, "Invalid message direction."},
-        {0x96, 2, 0, "Unknown message"},
-        {0xC9, 2, 0, "Unknown message"},
-        {0x88, 2, 0, "Unimplemented message."},
-        {0x80, 10, 0, "Message is too short."},
-        {0x80, 2, 3, nullptr},     // a short error reply is taken
+    const char *const INCORRECT = "!Incorrect format of received message.";
+    const struct { uint8_t code; uint16_t length; uint8_t result; const char *reason, *message; } cases[] = {
+        {0x05, 1, 0, "Invalid message direction.", INCORRECT},
+        {0x96, 2, 0, "Unknown message", INCORRECT},
+        {0xC9, 2, 0, "Unknown message", INCORRECT},
+        {0x88, 2, 0, "Unimplemented message.", INCORRECT},
+        {0x80, 10, 0, "Message is too short.", INCORRECT},
+        {0x80, 600, 0, "Message is too long.", "!Receiving error."},
+        // Short error replies are taken.
+        {0x80, 2, 3, nullptr, "Quorvane Brev: The command cannot be executed in a current device state"},
+        {0x80, 2, 9, nullptr, "Quorvane Brev: Unknown return error."},
     };
     plugIn();
     for (const auto &c : cases) {
@@ -172,12 +251,12 @@ TEST_F(UpdateRun, RefusedMessages) {
         if (!body.empty()) body[0] = c.result;
         simDeviceInjectFrame(dev_, c.code, body.data(), body.size(), osClockMs());
         run(nullptr);
+        EXPECT_EQ(g_output.messages.back(), c.message);
         if (c.reason) {
-            EXPECT_EQ(g_output.messages.back(), "!Incorrect format of received message.") << c.reason;
-            EXPECT_NE(log().find(std::string("# ") + c.reason + "\n"), std::string::npos) << c.reason;
-        } else {
-            EXPECT_EQ(g_output.messages.back(),
-                      "Quorvane Brev: The command cannot be executed in a current device state");
+            const std::string text = log();
+            const size_t note = text.find(std::string("# ") + c.reason + "\n");
+            EXPECT_NE(note, std::string::npos) << c.reason;
+            EXPECT_NE(text.find(std::string(c.message) + "\n", note), std::string::npos) << "after the note";
         }
     }
 }

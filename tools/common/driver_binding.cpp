@@ -1,7 +1,8 @@
 // driver_binding.cpp - finding, loading and binding the driver library.
 //
-// The build names the files (QD_DRIVER_FILE, QD_D2XX_FILE) and says whether
-// the driver's D2XX library is the vendor's, installed with its USB driver
+// The build names the files (QD_DRIVER_FILE; QD_DRIVER_SYSTEM_NAME, the name
+// the system's search takes; QD_D2XX_FILE) and says whether the driver's
+// D2XX library is the vendor's, installed with its USB driver
 // (QD_D2XX_FROM_VENDOR 1), or the project's own backend built beside the
 // driver (0).
 #include "tools/common/driver_binding.h"
@@ -65,12 +66,12 @@ std::vector<std::string> driverCandidates() {
     return {dir + driverFileName(), dir + ".." + host::separator() + driverFileName()};
 }
 
-// Loads by bare name through the system's search.
+// Loads by bare name (on Linux the soname) through the system's search.
 bool driverLoadByName(DriverApi *api, const DriverHints &hints, std::string *why) {
     OsLoadFailure failure;
-    api->library = osLibraryLoad(driverFileName(), false, &failure);
+    api->library = osLibraryLoad(QD_DRIVER_SYSTEM_NAME, false, &failure);
     if (api->library) return true;
-    *why = std::string("cannot find the driver ") + driverFileName() +
+    *why = std::string("cannot find the driver ") + QD_DRIVER_SYSTEM_NAME +
            " beside this program, in the build folder above it, or on the system's library path (" +
            failure.text + "). Name it with " + hints.pathOption + ".";
     return false;
@@ -118,7 +119,7 @@ bool driverLoad(DriverApi *api, const std::string &path, const DriverHints &hint
     if (chosen.empty()) {
         // Not beside the program: let the system look for it by name.
         if (!driverLoadByName(api, hints, why)) return false;
-        chosen = driverFileName();
+        chosen = QD_DRIVER_SYSTEM_NAME;
     } else {
         OsLoadFailure failure;
         api->library = osLibraryLoad(chosen.c_str(), false, &failure);

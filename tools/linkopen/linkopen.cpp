@@ -25,20 +25,11 @@ namespace {
 
 int printEntry(const char *format, va_list args) { return std::vprintf(format, args); }
 
-struct LinkName {
-    const char *name;
-    uint16_t type;
-};
-const LinkName LINK_NAMES[] = {{"irda", LINK_IRDA}, {"bt", LINK_BT}, {"usb", LINK_USB}, {"ble", LINK_BLE}};
-
+// A link kind by its name ("irda" or "ir", "bt", "usb", "ble").
 bool linkTypeOf(const char *name, uint16_t *type) {
-    for (const LinkName &n : LINK_NAMES) {
-        if (std::strcmp(n.name, name) == 0) {
-            *type = n.type;
-            return true;
-        }
-    }
-    return false;
+    const LinkKind *kind = linkKindByName(name);
+    if (kind) *type = kind->key;
+    return kind != nullptr;
 }
 
 }  // namespace

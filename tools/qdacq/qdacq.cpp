@@ -49,11 +49,15 @@ struct Options {
     std::string model;
     std::vector<std::string> settings;
     std::string csv;
-    std::string edf, tsv;        // recording into an EDF or TSV file
+    // Recording into a file of an output format: the file by format index
+    // (--edf FILE, --tsv FILE: "--" and the format's key).
+    std::string record[RECORDING_FORMAT_COUNT];
     std::string client, session;
     std::string driver;
     std::string sharedDir;
     std::string simLibrary;
+    std::string find;            // --find: the device id to search for
+    bool findGiven = false;
     std::string simSignal;       // empty: the simulator's own signals
     int simAmplitude = 1000;
     int simOffset = 0;
@@ -177,6 +181,9 @@ void usage(FILE *out) {
     fprintf(out,
             "usage: qdacq [options]\n"
             "  --list                 list the device models and exit\n"
+            "  --find ID              search for a device with QdFindFirstAvailDev (ID a serial number,\n"
+            "                         address or name; \"\" for the driver's own names) over the link of\n"
+            "                         --model, or over every link; print what was found and exit\n"
             "  --model NAME           the device model (with --simulate the default is \"%s\")\n"
             "  --set \"NAME[:CH]=VALUE\" set a parameter through QdStr2Param before the start; CH is a channel\n"
             "                         number from 0 or a letter; without it a channel parameter is set on\n"
@@ -252,10 +259,9 @@ const struct {
     std::string Options::*text;
 } kTextOptions[] = {
     {"--model", "a model name", &Options::model},   {"--csv", "a file name", &Options::csv},
-    {"--edf", "a file name", &Options::edf},        {"--tsv", "a file name", &Options::tsv},
     {"--client", "a text", &Options::client},       {"--session", "a text", &Options::session},
     {"--driver", "a path", &Options::driver},       {"--shared-dir", "a folder", &Options::sharedDir},
-    {"--sim-library", "a path", &Options::simLibrary},
+    {"--sim-library", "a path", &Options::simLibrary}, {"--find", "a device id (\"\" for any)", &Options::find},
 };
 
 // Options whose value is read and checked: the option and what it needs.
@@ -329,6 +335,13 @@ int parseOption(int argc, char **argv, int *i, Options *o) {
             text = t.text;
         }
     }
+    std::string *recordPath = nullptr;
+    for (int f = 0; f < RECORDING_FORMAT_COUNT; ++f) {
+        if (a == std::string("--") + kOutputFormats[f].key) {
+            needs = "a file name";
+            recordPath = &o->record[f];
+        }
+    }
     for (const auto &c : kCheckedOptions) {
         if (a == c.name) needs = c.needs;
     }
@@ -343,23 +356,43 @@ int parseOption(int argc, char **argv, int *i, Options *o) {
     const char *v = argv[++*i];
     if (text) {
         o->*text = v;
+        if (text == &Options::find) o->findGiven = true;
+        return -1;
+    }
+    if (recordPath) {
+        *recordPath = v;
         return -1;
     }
     return applyCheckedOption(a, v, o) ? -1 : EXIT_USAGE;
 }
 
+// The output format of the recording asked for, -1 for none; *count how
+// many formats were asked for.
+int recordFormat(const Options &o, int *count = nullptr) {
+    int format = -1, n = 0;
+    for (int f = 0; f < RECORDING_FORMAT_COUNT; ++f) {
+        if (o.record[f].empty()) continue;
+        if (format < 0) format = f;
+        ++n;
+    }
+    if (count) *count = n;
+    return format;
+}
+
 // Options that do not go together; -1 when they do, else EXIT_USAGE.
 int checkOptions(const Options *o) {
-    if (!o->edf.empty() && !o->tsv.empty()) {
+    int formats = 0;
+    int format = recordFormat(*o, &formats);
+    if (formats > 1) {
         fprintf(stderr, "qdacq: record into one file: --edf or --tsv, not both\n");
         return EXIT_USAGE;
     }
-    bool recording = !o->edf.empty() || !o->tsv.empty();
+    bool recording = format >= 0;
     if (!recording && (!o->client.empty() || !o->session.empty())) {
         fprintf(stderr, "qdacq: --client and --session describe a recording: give --edf FILE or --tsv FILE\n");
         return EXIT_USAGE;
     }
-    if (o->view && o->edf.empty()) {
+    if (o->view && (!recording || !kOutputFormats[format].liveView)) {
         fprintf(stderr, "qdacq: --view shows an EDF recording in EDFbrowser: give --edf FILE\n");
         return EXIT_USAGE;
     }
@@ -483,6 +516,11 @@ int loadLibraries(Session *s) {
         return EXIT_SETUP;
     }
     osInterruptCatch();
+    // The driver writes its banner when it opens its log at load: a log that
+    // stays as it was is one the driver could not open (a user without write
+    // access to the shared folder), though it may exist.
+    const std::string logPath = host::driverLogPath();
+    const long logBefore = host::fileExists(logPath) ? logSize(logPath) : -1;
     std::string why;
     if (o.simulate) {
         // Loaded first: the driver's D2XX dependency is then the simulator.
@@ -497,9 +535,8 @@ int loadLibraries(Session *s) {
         simUnload(&s->sim);
         return EXIT_SETUP;
     }
-    s->logPath = host::driverLogPath();
-    s->haveLog = host::fileExists(s->logPath);
-    if (!s->haveLog) s->logPath.clear();
+    s->haveLog = host::fileExists(logPath) && logSize(logPath) != logBefore;
+    s->logPath = s->haveLog ? logPath : std::string();
     return -1;
 }
 
@@ -598,16 +635,16 @@ int prepareOutputs(Session *s) {
         fprintf(stderr, "qdacq: %s\n", why.c_str());
         return EXIT_SETUP;
     }
-    s->recording = !o.edf.empty() || !o.tsv.empty();
+    int format = recordFormat(o);
+    s->recording = format >= 0;
     if (s->recording) {
-        bool edf = !o.edf.empty();
-        if (!recordingStart(api, edf ? o.edf : o.tsv, edf ? RecordingFormat::EDF : RecordingFormat::TSV, o.client,
-                            o.session, &why)) {
+        const std::string &path = o.record[format];
+        if (!recordingStart(api, path, (uint16_t)format, o.client, o.session, &why)) {
             fprintf(stderr, "qdacq: %s\n", why.c_str());
             stream.closeCsv();
             return EXIT_SETUP;
         }
-        say(std::string("recording into ") + (edf ? o.edf : o.tsv));
+        say("recording into " + path);
     }
     return -1;
 }
@@ -706,7 +743,7 @@ bool measure(Session *s) {
         if (o.csv.empty()) summariseSecond(t, &nextSummary);
         if (o.view && !s->viewerTried && t >= RECORDER_VIEWER_DELAY_S) {
             s->viewerTried = true;
-            startViewer(o.edf);
+            startViewer(o.record[recordFormat(o)]);
         }
         if (api.ComState((uint16_t)s->ctx) == QD_COM_IDLE) return true;
         std::string failure;
@@ -788,6 +825,42 @@ int finish(Session *s, const std::string &stopState, int result) {
     return result;
 }
 
+// --find: the driver's device search over the link of --model (or every
+// link) until it ends; 0 found, 1 not found or refused.
+int findDevice(const Options &o) {
+    const DriverApi &api = g_run.api;
+    uint16_t flags = 7;  // every link type
+    if (!o.model.empty()) {
+        int16_t ctx = api.OpenDevContext(o.model.c_str());
+        QdParamValue v;
+        std::memset(&v, 0, sizeof v);
+        if (ctx < 0 || api.GetParam(QD_PAR_LINK_TYPE, 0, &v) != QD_GETPARAM_OK) {
+            fprintf(stderr, "qdacq: no such device model \"%s\" (see qdacq --list)\n", o.model.c_str());
+            return EXIT_USAGE;
+        }
+        flags = (uint16_t)(1u << v.code);
+        api.CloseDevContext((uint16_t)ctx);
+    }
+    DiscoveryResult result;
+    std::memset(&result, 0, sizeof result);
+    say("searching for \"" + o.find + "\" (QdFindFirstAvailDev flags 0x" + std::to_string(flags) + ")");
+    if (api.FindFirstAvailDev(o.find.empty() ? nullptr : o.find.c_str(), (uint16_t)(flags | QD_START_ENGINE_THREAD),
+                              &result) != 0) {
+        fprintf(stderr, "qdacq: the driver refused the search\n");
+        return EXIT_ENDED;
+    }
+    // The driver's own time-outs end the search; 60 s and Ctrl-C bound the wait.
+    for (int waited = 0; result.status == QD_DISC_SEARCHING && waited < 6000 && osInterruptCount() == 0; ++waited) {
+        osSleep(10);
+    }
+    if (result.status != QD_DISC_FOUND) {
+        say("no device found (search status " + std::to_string(result.status) + ")");
+        return EXIT_ENDED;
+    }
+    say("found: " + std::string(result.model) + ", serial number " + result.serial + ", opened as " + result.ident);
+    return EXIT_CLEAN;
+}
+
 int run(const Options &o) {
     Session s(o);
     int rc = loadLibraries(&s);
@@ -797,6 +870,7 @@ int run(const Options &o) {
         printModels(g_run.api, stdout);
         return EXIT_CLEAN;
     }
+    if (o.findGiven) return findDevice(o);
     rc = openContext(&s);
     if (rc < 0) rc = prepareDevice(&s);
     if (rc < 0) rc = prepareOutputs(&s);

@@ -12,7 +12,6 @@ std::mutex g_lock;
 RecordingOutput g_out;
 RecordingParams g_params;
 std::string g_path;
-RecordingFormat g_format = RecordingFormat::EDF;
 bool g_active = false;
 bool g_completionFailed = false;
 
@@ -23,7 +22,7 @@ void printMessage(void *, const char *text, const char *caption) {
 
 }  // namespace
 
-bool recordingStart(const DriverApi &api, const std::string &path, RecordingFormat format, const std::string &client,
+bool recordingStart(const DriverApi &api, const std::string &path, uint16_t format, const std::string &client,
                     const std::string &session, std::string *why) {
     std::lock_guard<std::mutex> guard(g_lock);
     g_params.getParam = api.GetParam;
@@ -31,13 +30,15 @@ bool recordingStart(const DriverApi &api, const std::string &path, RecordingForm
     g_params.devName = api.GetDevName;
     g_out.params = &g_params;
     g_out.showMessage = printMessage;
-    uint16_t f = format == RecordingFormat::TSV ? RECORDING_TSV : RECORDING_EDF;
-    if (!recordingOpen(&g_out, path.c_str(), f, client.c_str(), session.c_str())) {
+    if (!outputFormat(format)) {
+        *why = "no such output format";
+        return false;
+    }
+    if (!recordingOpen(&g_out, path.c_str(), format, client.c_str(), session.c_str())) {
         *why = "cannot create the output file " + path;
         return false;
     }
     g_path = path;
-    g_format = format;
     g_active = true;
     g_completionFailed = false;
     return true;
@@ -72,20 +73,21 @@ bool recordingFailed(std::string *why) {
 bool recordingFinish(std::string *summary) {
     std::lock_guard<std::mutex> guard(g_lock);
     if (!g_active) return true;
-    bool edf = g_format == RecordingFormat::EDF;
-    bool headerWritten = edf ? g_out.headerBytes > 0 : g_out.channels > 0;
+    const OutputFormat *format = outputFormat(g_out.format);
+    // The first packet wrote the header when it found channels to record.
+    bool headerWritten = g_out.channels > 0;
     uint32_t records = g_out.records;
     bool ok = completeEdfHeader(&g_out, nullptr) && !g_completionFailed;
     g_active = false;
     char text[512];
     if (!headerWritten) {
         std::snprintf(text, sizeof text, "recording: %s holds no data (no header was written)", g_path.c_str());
-    } else if (edf) {
-        std::snprintf(text, sizeof text, "recording: %s, EDF, %lu data record%s%s", g_path.c_str(),
+    } else if (format->dataRecords) {
+        std::snprintf(text, sizeof text, "recording: %s, %s, %lu data record%s%s", g_path.c_str(), format->summary,
                       (unsigned long)records, records == 1 ? "" : "s",
                       ok ? "" : " (the record count could not be written into the header)");
     } else {
-        std::snprintf(text, sizeof text, "recording: %s, tab separated text", g_path.c_str());
+        std::snprintf(text, sizeof text, "recording: %s, %s", g_path.c_str(), format->summary);
     }
     *summary = text;
     return ok;

@@ -16,11 +16,11 @@
 
 #include "tools/common/driver_binding.h"
 
-enum class RecordingFormat { EDF, TSV };
-
-// Creates the output file (others may read it while it grows); the header
-// is written with the first packet. False with *why when it cannot be made.
-bool recordingStart(const DriverApi &api, const std::string &path, RecordingFormat format, const std::string &client,
+// Creates the output file in an output format (RECORDING_*, the index of a
+// row of the writer's kOutputFormats; others may read the file while it
+// grows); the header is written with the first packet. False with *why when
+// it cannot be made.
+bool recordingStart(const DriverApi &api, const std::string &path, uint16_t format, const std::string &client,
                     const std::string &session, std::string *why);
 bool recordingActive();
 
@@ -31,7 +31,7 @@ void recordingPacket(uint16_t phase, const ChannelSamples *blocks);
 // the header could not be made, or the sample stream broke); *why says what.
 bool recordingFailed(std::string *why);
 
-// Ends the recording: an EDF file gets its number of data records, then the
-// file is closed; later packets are ignored. *summary tells what the file
-// holds. False when the EDF header could not be completed.
+// Ends the recording: the format completes the file (an EDF file gets its
+// number of data records), then it is closed; later packets are ignored.
+// *summary tells what the file holds. False when the completion failed.
 bool recordingFinish(std::string *summary);

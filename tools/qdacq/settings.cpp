@@ -287,19 +287,20 @@ void printParameters(const DriverApi &api, FILE *out) {
 void printModels(const DriverApi &api, FILE *out, int linkType) {
     const char *const *names = nullptr;
     int n = api.EnumDevices(&names);
-    static const char *const links[] = {"IrDA", "Bluetooth", "USB", "Bluetooth LE"};
     for (int i = 0; i < n; ++i) {
         int16_t ctx = api.OpenDevContext(names[i]);
         int link = -1, channels = 0;
+        // The link's name is the text of the model's "Link type" option.
+        char linkName[96] = "?";
         if (ctx >= 0) {
             QdParamValue v;
             std::memset(&v, 0, sizeof v);
             if (api.GetParam(QD_PAR_LINK_TYPE, 0, &v) == QD_GETPARAM_OK) link = (int)v.code;
+            if (link < 0 || !api.Param2Str(QD_PAR_LINK_TYPE, 0, linkName)) std::snprintf(linkName, sizeof linkName, "?");
             channels = contextChannels(api);
             api.CloseDevContext((uint16_t)ctx);
         }
         if (linkType >= 0 && link != linkType) continue;
-        fprintf(out, "%2d  %-24s %-13s %d channel%s\n", i, names[i], link >= 0 && link < 4 ? links[link] : "?",
-                channels, channels == 1 ? "" : "s");
+        fprintf(out, "%2d  %-24s %-13s %d channel%s\n", i, names[i], linkName, channels, channels == 1 ? "" : "s");
     }
 }

@@ -55,9 +55,14 @@ static_assert(sizeof(SimExports) == kSimExportCount * sizeof(void *), "every mem
 // name (the build names it in QD_D2XX_FILE).
 const char *simFileName() { return QD_D2XX_FILE; }
 
+// The simulator of this build (<build>/sim/ seen from <build>/tools/), else
+// that of an installation (QD_SIM_INSTALL_DIR below the prefix, seen from
+// its bin/).
 std::string simDefaultPath() {
     char sep = host::separator();
-    return host::programDir() + ".." + sep + "sim" + sep + simFileName();
+    std::string built = host::programDir() + ".." + sep + "sim" + sep + simFileName();
+    std::string installed = host::programDir() + ".." + sep + QD_SIM_INSTALL_DIR + sep + simFileName();
+    return !host::fileExists(built) && host::fileExists(installed) ? installed : built;
 }
 
 bool simLoad(SimApi *api, const std::string &path, std::string *why) {

@@ -56,7 +56,8 @@ struct SimApi : SimExports {
 // FTD2XX.dll (Windows) or libqvftd2xx.so (Linux).
 const char *simFileName();
 // The simulator library of this build: <build>/sim/<file> seen from a
-// program in <build>/tools/.
+// program in <build>/tools/; for an installed program, the one installed
+// with it.
 std::string simDefaultPath();
 
 // Loads the simulator library before the driver, so that the driver's D2XX

@@ -1,55 +1,14 @@
-// contexts.cpp - the model table, the 10 device context slots and the
-// exported functions that enumerate models and open, select and close
-// contexts.
+// contexts.cpp - the 10 device context slots and the exported functions
+// that enumerate models and open, select and close contexts (the model
+// table itself is in API/driver/params/models.cpp).
 #include "API/driver/frame/contexts.h"
 
 #include <cstring>
 
 #include "API/driver/frame/hooks.h"
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/params/spine.h"
-
-// Models whose storage blobs each model accepts besides its own.
-static const uint8_t kCompat2[] = {1};
-static const uint8_t kCompat3[] = {1, 4, 5};
-static const uint8_t kCompat4[] = {1, 3, 5};
-static const uint8_t kCompat5[] = {1, 3, 4};
-static const uint8_t kCompat6[] = {1, 2, 3, 4, 5, 7, 8};
-static const uint8_t kCompat7[] = {1, 2, 3, 4, 5, 6, 8};
-static const uint8_t kCompat8[] = {1, 2, 3, 4, 5, 6, 7};
-static const uint8_t kCompat9[] = {1, 3, 4, 5, 10, 11};
-static const uint8_t kCompat10[] = {1, 3, 4, 5, 9, 11};
-static const uint8_t kCompat11[] = {1, 3, 4, 5, 9, 10};
-static const uint8_t kCompat12[] = {1, 2, 3, 4, 5, 9, 10, 11, 6, 7, 8, 13, 14};
-static const uint8_t kCompat13[] = {1, 2, 3, 4, 5, 9, 10, 11, 6, 7, 8, 12, 14};
-static const uint8_t kCompat14[] = {1, 2, 3, 4, 5, 9, 10, 11, 6, 7, 8, 12, 13};
-
-static const char *const kModelNames[QD_MODEL_COUNT] = {
-    "Quorvane Brev 100",     "Quorvane Halvex 2",      "Quorvane Halvex 4",      "Quorvane Halvex-2 BT",
-    "Quorvane Halvex-2 USB", "Quorvane Halvex-2 BLE",  "Quorvane Halvex-4 BT",   "Quorvane Halvex-4 USB",
-    "Quorvane Halvex-4 BLE", "Quorvane Halvex+ 2 BT",  "Quorvane Halvex+ 2 USB", "Quorvane Halvex+ 2 BLE",
-    "Quorvane Halvex+ 4 BT", "Quorvane Halvex+ 4 USB", "Quorvane Halvex+ 4 BLE",
-};
-
-#define MODEL(i, version, compat) {kModelNames[i], version, compat, (uint8_t)sizeof compat, &kModelDescriptors[i]}
-
-static const ModelEntry kModelTable[QD_MODEL_COUNT] = {
-    {kModelNames[0], "1.0", nullptr, 0, &kModelDescriptors[0]},
-    {kModelNames[1], "1.0", nullptr, 0, &kModelDescriptors[1]},
-    MODEL(2, "1,0", kCompat2),
-    MODEL(3, "2.0", kCompat3),
-    MODEL(4, "2.0", kCompat4),
-    MODEL(5, "2.0", kCompat5),
-    MODEL(6, "2.0", kCompat6),
-    MODEL(7, "2.0", kCompat7),
-    MODEL(8, "2.0", kCompat8),
-    MODEL(9, "2.0", kCompat9),
-    MODEL(10, "2.0", kCompat10),
-    MODEL(11, "2.0", kCompat11),
-    MODEL(12, "2.0", kCompat12),
-    MODEL(13, "2.0", kCompat13),
-    MODEL(14, "2.0", kCompat14),
-};
 
 // Context slots and their stores.
 struct ContextSlot {
@@ -71,16 +30,6 @@ static bool g_hasValues[QD_MAX_CONTEXTS];
 static int16_t g_selected = -1;
 static uint16_t g_reuseHint = 0;
 
-const ModelEntry *modelEntry(uint16_t model) { return model < QD_MODEL_COUNT ? &kModelTable[model] : nullptr; }
-
-int modelByName(const char *name) {
-    if (!name) return -1;
-    for (int i = 0; i < QD_MODEL_COUNT; ++i) {
-        if (std::strcmp(name, kModelNames[i]) == 0) return i;
-    }
-    return -1;
-}
-
 bool modelGeneralConstant(uint16_t model, uint16_t id, QdValue *value) {
     const ModelEntry *entry = modelEntry(model);
     if (!entry || !findMapEntry(entry->descriptor->generalMap, id)) return false;
@@ -91,8 +40,8 @@ bool modelGeneralConstant(uint16_t model, uint16_t id, QdValue *value) {
 }
 
 int modelChannelCount(uint16_t model) {
-    QdValue v;
-    return modelGeneralConstant(model, QD_PAR_CHANNEL_COUNT, &v) ? v.i : -1;
+    const ModelEntry *entry = modelEntry(model);
+    return entry ? entry->channels : -1;
 }
 
 int modelLinkType(uint16_t model) {
@@ -122,7 +71,7 @@ QdCapConfig *contextCapRecord(uint16_t context) {
 const char *contextDeviceId(uint16_t context) {
     int model = contextModel(context);
     if (model < 0) return nullptr;
-    const ModelDescriptor *m = kModelTable[model].descriptor;
+    const ModelDescriptor *m = modelEntry((uint16_t)model)->descriptor;
     const ParamMapEntry *e = findMapEntry(m->generalMap, QD_PAR_DEVICE_ID);
     if (!e || e->mask || e->slot == QD_NO_SLOT || e->slot >= QD_STORAGE_SIZE) return nullptr;
     return reinterpret_cast<const char *>(g_stores[context].storage + e->slot);
@@ -149,7 +98,7 @@ void contextsOnDetach() {
 
 extern "C" int QDCALL QdEnumDevices(const char *const **names) {
     logEnter("QdEnumDevices", "...");
-    if (names) *names = kModelNames;
+    if (names) *names = modelNames();
     logExit("QdEnumDevices", "%i", QD_MODEL_COUNT);
     return QD_MODEL_COUNT;
 }
@@ -167,13 +116,13 @@ extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
             }
         }
         if (slot == QD_MAX_CONTEXTS) {
-            logFail("QdOpenDevContext", "Too many contexts");
+            logFail("QdOpenDevContext", "%s", kLogTooManyContexts);
             return -1;
         }
     }
     int model = modelByName(name);
     if (model < 0) {
-        logFail("QdOpenDevContext", "Device not found");
+        logFail("QdOpenDevContext", "%s", kLogDeviceNotFound);
         return -2;
     }
     g_slots[slot].inUse = 1;
@@ -181,7 +130,7 @@ extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
     g_hasValues[slot] = false;
     if (QdSelectDevContext(slot) != (int16_t)slot) {
         g_slots[slot].inUse = 0;
-        logFail("QdOpenDevContext", "Context selection error");
+        logFail("QdOpenDevContext", "%s", kLogContextSelectionError);
         return -3;
     }
     if (QdSetDefaults(-2) != 0) {
@@ -190,7 +139,7 @@ extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
         freeSpine();
         g_selected = -1;
         g_slots[slot].inUse = 0;
-        logFail("QdOpenDevContext", "Context selection error");
+        logFail("QdOpenDevContext", "%s", kLogContextSelectionError);
         return -3;
     }
     g_hasValues[slot] = true;
@@ -225,7 +174,7 @@ extern "C" int16_t QDCALL QdSelectDevContext(uint16_t context) {
     if (openAndSelected(context, &selected) && !selected) uiCloseForSelectionChange();
     ApiGuard guard;
     if (!contextInUse(context)) {
-        logFail("QdSelectDevContext", "Invalid context");
+        logFail("QdSelectDevContext", "%s", kLogInvalidContext);
         return -2;
     }
     if ((int16_t)context == g_selected) return g_selected;
@@ -242,7 +191,7 @@ extern "C" int16_t QDCALL QdSelectDevContext(uint16_t context) {
     freeSpine();
     g_selected = previous;
     if (previous >= 0 && buildSelectedSpine() != 0) freeSpine();
-    logFail("QdSelectDevContext", "Initialization error");
+    logFail("QdSelectDevContext", "%s", kLogInitializationError);
     return -1;
 }
 
@@ -277,14 +226,14 @@ extern "C" void QDCALL QdCloseDevContext(uint16_t context) {
 extern "C" const char *QDCALL QdGetDevName(void) {
     ApiGuard guard;
     int model = g_selected >= 0 ? contextModel((uint16_t)g_selected) : -1;
-    return model >= 0 ? kModelNames[model] : nullptr;
+    return model >= 0 ? modelEntry((uint16_t)model)->name : nullptr;
 }
 
 extern "C" QdCapConfig *QDCALL QdGetCapConfig(void) {
     ApiGuard guard;
     int model = g_selected >= 0 ? contextModel((uint16_t)g_selected) : -1;
     if (model < 0) return nullptr;
-    const ModelDescriptor *m = kModelTable[model].descriptor;
+    const ModelDescriptor *m = modelEntry((uint16_t)model)->descriptor;
     if (m->channelLists < 1 || !findDefinition(m->channels[0], QD_PAR_EEG_CAP)) return nullptr;
     return contextCapRecord((uint16_t)g_selected);
 }

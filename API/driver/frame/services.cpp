@@ -8,6 +8,8 @@
 
 #include "QuorvaneDrv.h"
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
+#include "link/link.h"
 #include "os/os.h"
 
 namespace {
@@ -17,7 +19,6 @@ const char kPosixProgram[] = "QuorvaneServ";
 constexpr size_t FOLDER_MAX = 239;
 
 // Link type words by link type code.
-const char *const kLinkWords[] = {"ir", "bt", "usb", "ble"};
 
 // Appends text to a zero-terminated buffer, cutting what does not fit.
 void append(char *buffer, size_t size, const char *text) {
@@ -56,8 +57,9 @@ void servicesBuildLaunch(const char *folder, ServicesLaunch *out) {
         out->argv[argc++] = out->model;
 
         QdParamValue v{};
-        if (QdGetParam(QD_PAR_LINK_TYPE, 0, &v) == 0 && v.code < 4) {
-            std::snprintf(out->link, sizeof out->link, "L=%s", kLinkWords[v.code]);
+        const LinkKind *kind = QdGetParam(QD_PAR_LINK_TYPE, 0, &v) == 0 ? linkKind(v.code) : nullptr;
+        if (kind) {
+            std::snprintf(out->link, sizeof out->link, "L=%s", kind->name);
             append(out->commandLine, sizeof out->commandLine, " ");
             append(out->commandLine, sizeof out->commandLine, out->link);
             out->argv[argc++] = out->link;
@@ -82,7 +84,7 @@ extern "C" int QDCALL QdDevServices(const char *folder) {
     // Windows starts the command line; POSIX systems the program with its
     // argument vector.
     if (!osStartProcess(launch.program, launch.argv, launch.commandLine)) {
-        logFail("QdDevServices", "Cannot run device service application");
+        logFail("QdDevServices", "%s", kLogCannotRunServices);
         return 1;
     }
     logExit("QdDevServices", "0");

@@ -16,6 +16,7 @@
 #include "API/driver/frame/contexts.h"
 #include "API/driver/frame/hooks.h"
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/params/spine.h"
 
 namespace {
@@ -50,12 +51,7 @@ constexpr uint32_t FUNCTION_BYTE = 1;
 constexpr uint32_t RANGE_BYTE = 2;
 constexpr uint8_t FUNCTION_CURRENT = 6;
 
-constexpr int MODEL_BREV = 0;
-constexpr int FIRST_HALVEX_PLUS_2 = 9;
-constexpr int LAST_HALVEX_PLUS_2 = 11;
-constexpr int FIRST_HALVEX_PLUS_4 = 12;
-constexpr int LAST_HALVEX_PLUS_4 = 14;
-constexpr int FIRST_DEVICE_ID_MODEL = 3;
+ModelGeneration generationOf(int model) { return modelEntry((uint16_t)model)->generation; }
 
 uint32_t imageLengthOf(int version) { return version == 1 ? QD_BLOB_V1_IMAGE : QD_BLOB_V2_IMAGE; }
 uint32_t storageLengthOf(int version) { return version == 1 ? QD_BLOB_V1_STORAGE : QD_BLOB_V2_STORAGE; }
@@ -89,7 +85,7 @@ struct LoadPlan {
     int blobVersion;       // 1 or 2
     int contextVersion;    // 1 or 2
     uint32_t imageLength;  // L of the blob
-    uint32_t storageSize;  // T: storage bytes the blob carries (at most 672)
+    uint32_t storageSize;  // T: storage bytes the blob carries (at most QD_STORAGE_SIZE)
     int channels;          // n: channel count of the blob's model
     bool expand;           // Halvex+ 2 blob into a Halvex+ 4 context
 };
@@ -99,7 +95,7 @@ struct LoadPlan {
 int convertImage(const LoadPlan &p, const uint8_t *src, uint8_t *dst) {
     const ModelDescriptor *m = modelEntry((uint16_t)p.contextModel)->descriptor;
     uint32_t usable = p.imageLength < m->imageLength ? p.imageLength : m->imageLength;  // L'
-    if (p.contextModel == MODEL_BREV) {
+    if (generationOf(p.contextModel) == MODEL_GEN_BREV) {
         if (dst) std::memcpy(dst, src, usable);
         return 0;
     }
@@ -165,7 +161,7 @@ void terminateText(uint8_t *slot, uint32_t size) { slot[size - 1] = 0; }
 int convertStorage(const LoadPlan &p, const uint8_t *src, uint8_t *dst) {
     uint32_t t = p.storageSize;
     if (t == 0) return 0;
-    if (p.contextModel == MODEL_BREV) {
+    if (generationOf(p.contextModel) == MODEL_GEN_BREV) {
         if (dst) {
             std::memcpy(dst, src, t);
             terminateText(dst, BREV_LABEL_SIZE);
@@ -211,8 +207,12 @@ int convertStorage(const LoadPlan &p, const uint8_t *src, uint8_t *dst) {
     return 0;
 }
 
-bool isHalvexPlus2(int model) { return model >= FIRST_HALVEX_PLUS_2 && model <= LAST_HALVEX_PLUS_2; }
-bool isHalvexPlus4(int model) { return model >= FIRST_HALVEX_PLUS_4 && model <= LAST_HALVEX_PLUS_4; }
+// A Halvex+ 2 blob into a Halvex+ 4 context: its button channel moves to
+// the context's button channel.
+bool expandsInto(int contextModel, int blobModel) {
+    return modelEntry((uint16_t)contextModel)->group == MODEL_GROUP_PLUS_4 &&
+           modelEntry((uint16_t)blobModel)->group == MODEL_GROUP_PLUS_2;
+}
 
 bool acceptsBlobOf(int contextModel, int blobModel) {
     const ModelEntry *e = modelEntry((uint16_t)contextModel);
@@ -239,8 +239,8 @@ void keepMainsFrequency(int contextModel, const uint8_t *contextImg, uint8_t *bl
 // Log texts of QdSetDevConfig's failure results (QdSetDevConfigResult),
 // in result order from -1 down.
 const char *const kSetFailureTexts[] = {
-    "Invalid context", "Incompatible storage", "Storage for inconsistent device model",
-    "Cannot open device context", "Cannot copy data", "Cannot initialize parameter dependency info",
+    kLogInvalidContext,    kLogIncompatibleStorage, kLogOtherModelStorage,
+    kLogCannotOpenContext, kLogCannotCopyData,      kLogCannotInitDependencies,
 };
 
 int16_t setFail(int code) {
@@ -318,7 +318,7 @@ int planLoad(const BlobParts &parts, LoadPlan *plan, LoadTarget *target) {
                 return QD_SETCONFIG_OTHER_MODEL;
             }
             target->reset = true;
-            plan->expand = isHalvexPlus4(plan->contextModel) && isHalvexPlus2(plan->blobModel);
+            plan->expand = expandsInto(plan->contextModel, plan->blobModel);
         }
     }
     if (plan->contextModel < 0) return 0;
@@ -363,7 +363,7 @@ void applyBlob(uint16_t context, const LoadPlan &plan, const BlobParts &parts) {
     keepMainsFrequency(plan.contextModel, image, parts.image, plan.imageLength);
     convertImage(plan, parts.image, image);
     convertStorage(plan, parts.storage, storage);
-    if (plan.contextModel >= FIRST_DEVICE_ID_MODEL &&
+    if (generationOf(plan.contextModel) == MODEL_GEN_SECOND &&
         std::strncmp((const char *)storage + DEVICE_ID_AT, kSerialPortDevice, DEVICE_ID_SIZE) == 0) {
         // The first generation's default device id names no device of the
         // later ones.
@@ -401,7 +401,7 @@ extern "C" int32_t QDCALL QdGetDevConfig(int16_t context, void *buffer, uint32_t
     logEnter("QdGetDevConfig", "%i...", context);
     int model = context >= 0 ? contextModel((uint16_t)context) : -1;
     if (model < 0) {
-        logFail("QdGetDevConfig", "Invalid context");
+        logFail("QdGetDevConfig", "%s", kLogInvalidContext);
         return 0;
     }
     const ModelEntry *entry = modelEntry((uint16_t)model);
@@ -420,13 +420,13 @@ extern "C" int32_t QDCALL QdGetDevConfig(int16_t context, void *buffer, uint32_t
 
     if (buffer) {
         if (size < blobSize) {
-            logFail("QdGetDevConfig", "Too small buffer");
+            logFail("QdGetDevConfig", "%s", kLogTooSmallBuffer);
             return 0;
         }
         const uint8_t *image = contextImage((uint16_t)context);
         const uint8_t *storage = contextStorage((uint16_t)context);
         if (!image || !storage) {
-            logFail("QdGetDevConfig", "Cannot copy data");
+            logFail("QdGetDevConfig", "%s", kLogCannotCopyData);
             return 0;
         }
         uint8_t *out = static_cast<uint8_t *>(buffer);

@@ -15,6 +15,8 @@
 
 #include <cstdint>
 
+#include "API/driver/params/model.h"
+
 constexpr uint32_t QD_BLOB_HEADER = 118;
 constexpr uint32_t QD_BLOB_SIGNATURE_AT = 0;
 constexpr uint32_t QD_BLOB_VERSION_AT = 24;
@@ -24,10 +26,11 @@ constexpr uint32_t QD_BLOB_MODEL_AT = 60;
 constexpr uint32_t QD_BLOB_MODEL_SIZE = 34;
 constexpr uint32_t QD_BLOB_IMAGE_LENGTH_AT = 94;
 
-constexpr uint32_t QD_BLOB_V1_IMAGE = 40;
-constexpr uint32_t QD_BLOB_V2_IMAGE = 52;
+// Version 2 carries the whole image and storage record of a context.
+constexpr uint32_t QD_BLOB_V1_IMAGE = QD_IMAGE_FIRST_GEN;
+constexpr uint32_t QD_BLOB_V2_IMAGE = QD_IMAGE_MAX;
 constexpr uint32_t QD_BLOB_V1_STORAGE = 436;
-constexpr uint32_t QD_BLOB_V2_STORAGE = 672;
+constexpr uint32_t QD_BLOB_V2_STORAGE = QD_STORAGE_SIZE;
 constexpr uint32_t QD_BLOB_V1_SIZE = QD_BLOB_HEADER + QD_BLOB_V1_IMAGE + QD_BLOB_V1_STORAGE;  // 594
 constexpr uint32_t QD_BLOB_V2_SIZE = QD_BLOB_HEADER + QD_BLOB_V2_IMAGE + QD_BLOB_V2_STORAGE;  // 842
 constexpr uint32_t QD_BLOB_MAX_SIZE = QD_BLOB_V2_SIZE;

@@ -1,9 +1,10 @@
 // model.h - the records a device model is described by: where each
 // parameter value lives (map entries), the model descriptor that ties the
 // definition lists, the maps, the default configuration image and the
-// profile table together, and the 15 descriptors themselves.
+// profile table together, and the sizes of the per-context stores.
 //
-// Everything here is constant data (see the tables_*.cpp files).
+// Everything here is constant data (see the tables_*.cpp files and
+// models.cpp, which holds the descriptors and the model table).
 #pragma once
 
 #include <cstdint>
@@ -51,18 +52,21 @@ struct ModelDescriptor {
     const ParamMapEntry *const *channelMaps; // map of channel c at [c]
     uint16_t channelLists;                   // entries in channels and channelMaps
     const uint8_t *defaultImage;
-    uint16_t imageLength;                    // 4, 40 or 52
+    uint16_t imageLength;                    // QD_IMAGE_BREV, QD_IMAGE_FIRST_GEN or QD_IMAGE_MAX
     uint16_t channelStart;                   // first channel entry in the image
     uint16_t stride;                         // bytes per channel entry
     const ProfileTable *profiles;            // null: the model has no profiles
 };
 
-// The descriptors of the models 0..14, and the one of a model index (null
-// when out of range).
-extern const ModelDescriptor kModelDescriptors[QD_MODEL_COUNT];
+// The descriptor of a model index (its row's, see the model table in
+// API/driver/frame/contexts.h), or null when out of range.
 const ModelDescriptor *modelDescriptor(uint16_t model);
 
-// Largest configuration image and the size of the parameter storage record.
+// Configuration image sizes: the Brev's, the first generation's and the
+// largest (the second generation's), which every context's image has room
+// for; and the size of the parameter storage record.
+constexpr uint16_t QD_IMAGE_BREV = 4;
+constexpr uint16_t QD_IMAGE_FIRST_GEN = 40;
 constexpr uint16_t QD_IMAGE_MAX = 52;
 constexpr uint16_t QD_STORAGE_SIZE = 672;
 constexpr uint16_t QD_CAP_RECORD_OFFSET = 644;

@@ -11,6 +11,7 @@
 #include "API/driver/frame/contexts.h"
 #include "API/driver/frame/hooks.h"
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/params/mains.h"
 #include "API/driver/params/mapping.h"
 #include "API/driver/params/paramdefs.h"
@@ -96,7 +97,7 @@ extern "C" uint16_t QDCALL QdEnumParams(int16_t channel, uint16_t *buffer, uint1
     ApiGuard guard;
     const ModelDescriptor *m = spineModel();
     if (selectedContext() < 0 || !m) {
-        qdLog("!%s\n", "QdEnumParams: No context or buffer too short");
+        qdLog("!%s\n", kLogEnumParamsNoContext);
         return 0;
     }
     const QdParamDef *list;
@@ -105,7 +106,7 @@ extern "C" uint16_t QDCALL QdEnumParams(int16_t channel, uint16_t *buffer, uint1
         list = m->general;
     } else {
         if (channel < 0 || channel >= spineChannelCount() || (buffer && size < 2)) {
-            qdLog("!%s\n", "QdEnumParams: Invalid channel or buffer too short");
+            qdLog("!%s\n", kLogEnumParamsBadChannel);
             return 0;
         }
         if (buffer) buffer[0] = QD_PAR_CHANNEL_NAME;
@@ -117,7 +118,7 @@ extern "C" uint16_t QDCALL QdEnumParams(int16_t channel, uint16_t *buffer, uint1
         if (d != list && d->id == d[-1].id) continue;
         if (buffer) {
             if (count >= capacity) {
-                qdLog("!%s\n", "QdEnumParams: No context or buffer too short");
+                qdLog("!%s\n", kLogEnumParamsNoContext);
                 return 0;
             }
             buffer[count] = d->id;
@@ -131,7 +132,7 @@ extern "C" const QdParamDef *QDCALL QdParamInfo(uint16_t id, int16_t channel) {
     ApiGuard guard;
     ParamAddress a;
     if (!addressParam(id, channel, &a)) {
-        qdLog("!%s\n", "QdParamInfo: No context or invalid parameter");
+        qdLog("!%s\n", kLogParamInfoInvalid);
         return nullptr;
     }
     return a.def;
@@ -148,7 +149,7 @@ extern "C" int QDCALL QdGetParam(uint16_t id, uint16_t channel, QdParamValue *va
     ParamAddress a;
     QdValue raw;
     if (!value || !addressParam(id, channel, &a) || !readRaw(a, &raw)) {
-        qdLog("!%s\n", "QdGetParam: No context or invalid parameter");
+        qdLog("!%s\n", kLogGetParamInvalid);
         return 1;
     }
     if (!defIsOptionList(a.def)) {
@@ -160,7 +161,7 @@ extern "C" int QDCALL QdGetParam(uint16_t id, uint16_t channel, QdParamValue *va
     const QdOption *option = findOption(a.def->domain.options, raw.code);
     if (!option) {
         qdLog("par: %i, chan: %i, v: %li\n", id, channel, (long)raw.i);
-        qdLog("!%s\n", "QdGetParam: Unknown parameter option");
+        qdLog("!%s\n", kLogGetParamUnknownOption);
         return 2;
     }
     value->code = option->code;
@@ -172,22 +173,22 @@ extern "C" int QDCALL QdGetParam(uint16_t id, uint16_t channel, QdParamValue *va
 extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *value) {
     ApiGuard guard;
     if (selectedContext() < 0 || !spineModel()) {
-        qdLog("!%s\n", "QdSetParam: No context");
+        qdLog("!%s\n", kLogSetParamNoContext);
         return 9;
     }
     ParamAddress a;
     if (!addressParam(id, channel, &a)) {
-        qdLog("!%s\n", "QdSetParam: Invalid parameter");
+        qdLog("!%s\n", kLogSetParamInvalid);
         return 8;
     }
     const QdParamDef *def = a.def;
     const ParamMapEntry *e = a.node->map;
     if (defIsConstant(def) || !mapHasStorage(e)) {
-        qdLog("!%s\n", "QdSetParam: Constant parameter");
+        qdLog("!%s\n", kLogSetParamConstant);
         return 2;
     }
     if (!value || valueOutsideDomain(def, value)) {
-        qdLog("!%s\n", "QdSetParam: Value outside parameter's domain");
+        qdLog("!%s\n", kLogSetParamOutside);
         return -1;
     }
 
@@ -195,7 +196,7 @@ extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *v
     if (e->mask) {
         uint8_t *p = imagePlace(a);
         if (!p) {
-            qdLog("!%s\n", "QdSetParam: Invalid parameter");
+            qdLog("!%s\n", kLogSetParamInvalid);
             return 8;
         }
         uint32_t v = defKind(def) == QD_KIND_BOOL && !defIsOptionList(def) ? value->bytes[0] : value->code;
@@ -215,7 +216,7 @@ extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *v
         uint32_t size;
         uint8_t *p = storagePlace(a, &size);
         if (!p) {
-            qdLog("!%s\n", "QdSetParam: Invalid parameter");
+            qdLog("!%s\n", kLogSetParamInvalid);
             return 8;
         }
         if (defIsString(def)) {
@@ -253,7 +254,7 @@ extern "C" uint16_t QDCALL QdGetOptNum(uint16_t id, int16_t channel) {
     ApiGuard guard;
     ParamAddress a;
     if (!addressParam(id, channel, &a) || !defIsOptionList(a.def)) {
-        qdLog("!%s\n", "QdGetOptNum: No context or invalid parameter");
+        qdLog("!%s\n", kLogGetOptNumInvalid);
         return 0;
     }
     return getOptNum(a.def);
@@ -270,14 +271,14 @@ static void changeLock(SpineNode *node, int lock) {
 extern "C" int QDCALL QdLockParam(uint16_t id, int16_t channel, int lock) {
     ApiGuard guard;
     if (selectedContext() < 0 || !spineModel()) {
-        qdLog("!%s\n", "QdLockParam: No context");
+        qdLog("!%s\n", kLogLockParamNoContext);
         return 2;
     }
     if (channel == -2 && (id & 0x80)) {
         for (uint16_t c = 0; c < spineChannelCount(); ++c) {
             ParamAddress a;
             if (!addressParam(id, c, &a)) {
-                qdLog("!%s\n", "QdLockParam: Invalid parameter");
+                qdLog("!%s\n", kLogLockParamInvalid);
                 return 1;
             }
             changeLock(a.node, lock);
@@ -286,7 +287,7 @@ extern "C" int QDCALL QdLockParam(uint16_t id, int16_t channel, int lock) {
     }
     ParamAddress a;
     if (!addressParam(id, channel, &a)) {
-        qdLog("!%s\n", "QdLockParam: Invalid parameter");
+        qdLog("!%s\n", kLogLockParamInvalid);
         return 1;
     }
     changeLock(a.node, lock);
@@ -317,7 +318,7 @@ extern "C" int QDCALL QdSetDefaults(int16_t selector) {
     int16_t context = selectedContext();
     const ModelDescriptor *m = spineModel();
     if (context < 0 || !m) {
-        logFail("QdSetDefaults", "Context not selected");
+        logFail("QdSetDefaults", "%s", kLogContextNotSelected);
         return 3;
     }
     if (selector == -2) {

@@ -3,6 +3,7 @@
 #include "API/driver/params/paramdefs.h"
 
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 
 uint16_t defRunLength(const QdParamDef *base) {
     uint16_t n = 1;
@@ -30,13 +31,13 @@ int32_t getValIndex(const QdParamDef *def, const QdValue *value) {
     if (defIsOptionList(def)) {
         const QdOption *list = def->domain.options;
         if (!list) {
-            qdLog("!%s\n", "getValIndex: Invalid domain definition");
+            qdLog("!%s\n", kLogValIndexBadDomain);
             return -1;
         }
         for (int32_t i = 0; list[i].code != QD_LIST_END; ++i) {
             if (list[i].code == value->code) return i;
         }
-        qdLog("!%s\n", "getValIndex: Option not found");
+        qdLog("!%s\n", kLogValIndexNoOption);
         return -2;
     }
     switch (defKind(def)) {
@@ -58,7 +59,7 @@ int32_t getValIndex(const QdParamDef *def, const QdValue *value) {
     }
     case QD_KIND_FLOAT:
     case QD_KIND_STRING:
-        qdLog("!%s\n", "getValIndex: Type not allowed as index");
+        qdLog("!%s\n", kLogValIndexBadType);
         return -4;
     default:
         qdLog("!%s\n", "getValIndex: Unknown type");
@@ -68,7 +69,7 @@ int32_t getValIndex(const QdParamDef *def, const QdValue *value) {
 
 uint16_t getOptNum(const QdParamDef *def) {
     if (!def->domain.options) {
-        qdLog("!%s\n", "getOptNum: Invalid domain definition");
+        qdLog("!%s\n", kLogOptNumBadDomain);
         return 0;
     }
     uint32_t n = optionCount(def->domain.options);
@@ -91,7 +92,7 @@ uint16_t getValNum(const QdParamDef *base) {
             case QD_KIND_INT: {
                 int64_t n = (int64_t)d->domain.i.max - (int64_t)d->domain.i.min + 1;
                 if (n >= 65536) {
-                    qdLog("!%s\n", "getValNum: Index range overflow");
+                    qdLog("!%s\n", kLogValNumOverflow);
                     return 0;
                 }
                 count = n > 0 ? (uint32_t)n : 0;
@@ -99,10 +100,10 @@ uint16_t getValNum(const QdParamDef *base) {
             }
             case QD_KIND_FLOAT:
             case QD_KIND_STRING:
-                qdLog("!%s\n", "getValNum: Type not allowed as index");
+                qdLog("!%s\n", kLogValNumBadType);
                 return 0;
             default:
-                qdLog("!%s\n", "getValNum: Unknown type");
+                qdLog("!%s\n", kLogValNumUnknownType);
                 return 0;
             }
         }

@@ -11,6 +11,7 @@
 
 #include "API/driver/frame/contexts.h"
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/params/paramdefs.h"
 
 static SpineNode *g_spine[SPINE_ROWS][SPINE_SLOTS];
@@ -83,7 +84,7 @@ static SpineSuperior *findSuperior(SpineNode *node, uint16_t id) {
 static bool addDep(SpineNode *node, uint16_t superior, uint16_t index, uint16_t count) {
     if (!node) return false;
     if (node->superiorCount >= SPINE_MAX_SUPERIORS) {
-        qdLog("!%s\n", "addDep: Dependent parameter not found or too many dependencies");
+        qdLog("!%s\n", kLogAddDepFailed);
         return false;
     }
     node->superiors[node->superiorCount++] = {superior, index, count};
@@ -113,7 +114,7 @@ static int buildGeneralRow(const ModelDescriptor *m) {
         if (d->id >= 6) return fail("Invalid parameter on general parameter list (1)", 1);
         if (g_spine[0][d->id]) continue;
         SpineNode *node = newNode(d);
-        if (!node) return fail("Allocation error (1)", 2);
+        if (!node) return fail(kLogSpineAllocation, 2);
         g_spine[0][d->id] = node;
         if (d->id == QD_PAR_CHANNEL_COUNT) channels = d->def.i;
     }
@@ -229,7 +230,7 @@ static int checkMapping(const ModelDescriptor *m) {
 
 int buildSpine(const ModelDescriptor *m) {
     freeSpine();
-    if (!m) return fail("Context not selected", 16);
+    if (!m) return fail(kLogContextNotSelected, 16);
     g_model = m;
     int result = buildGeneralRow(m);
     for (int c = 0; result == 0 && c < g_channelCount; ++c) result = buildChannelRow(m, c);
@@ -246,7 +247,7 @@ int createSpine() {
     int16_t context = selectedContext();
     if (context < 0) {
         freeSpine();
-        return fail("Context not selected", 16);
+        return fail(kLogContextNotSelected, 16);
     }
     return buildSpine(modelEntry((uint16_t)contextModel((uint16_t)context))->descriptor);
 }
@@ -299,7 +300,7 @@ int updateParDeps(const QdParamDef *def, uint16_t channel, const QdValue *value,
     const SpineNode *self = spineNodeFor(def->id, channel);
     uint16_t count = self ? getValNum(self->base) : 0;
     if (count == 0 || index < 0) {
-        qdLog("!%s\n", "updateParDeps: Parameter cannot be an index");
+        qdLog("!%s\n", kLogUpdateParNotIndex);
         return 3;
     }
     if (def->id == QD_PAR_CHANNEL_PROFILE) return 0;
@@ -314,12 +315,12 @@ int updateParDeps(const QdParamDef *def, uint16_t channel, const QdValue *value,
             for (uint16_t c = 0; c < g_channelCount; ++c) {
                 SpineNode *node = spineNodeFor(id, c);
                 if (!node) {
-                    qdLog("!%s\n", "updateDep: Dependent parameter not found");
+                    qdLog("!%s\n", kLogUpdateDepNoDependent);
                     continue;
                 }
                 SpineSuperior *sup = findSuperior(node, def->id);
                 if (!sup) {
-                    qdLog("!%s\n", "updateDep: Superior parameter not found");
+                    qdLog("!%s\n", kLogUpdateDepNoSuperior);
                     continue;
                 }
                 sup->index = (uint16_t)index;
@@ -331,21 +332,21 @@ int updateParDeps(const QdParamDef *def, uint16_t channel, const QdValue *value,
                 }
             }
             if (!any) {
-                qdLog("!%s\n", "updateParDeps: Dependent parameter not found");
+                qdLog("!%s\n", kLogUpdateParNoDependent);
                 return 7;
             }
             continue;
         }
         SpineNode *node = spineNodeFor(id, channel);
         if (!node) {
-            qdLog("!%s\n", "updateDep: Dependent parameter not found");
-            qdLog("!%s\n", "updateParDeps: Cannot update dependent parameter");
+            qdLog("!%s\n", kLogUpdateDepNoDependent);
+            qdLog("!%s\n", kLogUpdateParFailed);
             return 4;
         }
         SpineSuperior *sup = findSuperior(node, def->id);
         if (!sup) {
-            qdLog("!%s\n", "updateDep: Superior parameter not found");
-            qdLog("!%s\n", "updateParDeps: Cannot update dependent parameter");
+            qdLog("!%s\n", kLogUpdateDepNoSuperior);
+            qdLog("!%s\n", kLogUpdateParFailed);
             return 4;
         }
         sup->index = (uint16_t)index;
@@ -418,7 +419,7 @@ static int refreshAll(bool applyProfiles, bool strict) {
                 }
             }
             if (!ok && strict) {
-                qdLog("!%s\n", "updateAllDeps: Channel parameter dependency update error");
+                qdLog("!%s\n", kLogUpdateAllChannelError);
                 return 2;
             }
         }
@@ -428,7 +429,7 @@ static int refreshAll(bool applyProfiles, bool strict) {
 
 int updateAllDeps() {
     if (selectedContext() < 0 || !g_model) {
-        qdLog("!%s\n", "updateAllDeps: Context not selected");
+        qdLog("!%s\n", kLogUpdateAllNoContext);
         return 3;
     }
     return refreshAll(true, true);

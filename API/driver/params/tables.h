@@ -133,21 +133,6 @@ extern const uint16_t kDepsProfileHalvex[];
 
 // Definition lists, maps and profile tables (one file per model family).
 extern const QdParamDef *const kChannelNames[QD_MAX_CHANNELS];
-extern const QdParamDef kGeneralBrev[];
-extern const QdParamDef kGeneralHalvex2[];
-extern const QdParamDef kGeneralHalvex4[];
-extern const QdParamDef kGeneralHalvex2Bt[];
-extern const QdParamDef kGeneralHalvex2Usb[];
-extern const QdParamDef kGeneralHalvex2Ble[];
-extern const QdParamDef kGeneralHalvex4Bt[];
-extern const QdParamDef kGeneralHalvex4Usb[];
-extern const QdParamDef kGeneralHalvex4Ble[];
-extern const QdParamDef kGeneralHalvexPlus2Bt[];
-extern const QdParamDef kGeneralHalvexPlus2Usb[];
-extern const QdParamDef kGeneralHalvexPlus2Ble[];
-extern const QdParamDef kGeneralHalvexPlus4Bt[];
-extern const QdParamDef kGeneralHalvexPlus4Usb[];
-extern const QdParamDef kGeneralHalvexPlus4Ble[];
 extern const ParamMapEntry kMapGeneralBrev[];
 extern const ParamMapEntry kMapGeneral[];
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/protocol/brev_wire.h"
 #include "API/driver/protocol/protocol.h"
 #include "os/os.h"
@@ -85,7 +86,7 @@ void sendStart(ProtocolState *ps) {
     protoSend(ps, &brevTables, CMD_START_MES, image, sizeof image, REPLY_MS);
 }
 
-void logLinkError(const ProtocolState *ps) { protoLogError(ps->context, "Link error"); }
+void logLinkError(const ProtocolState *ps) { protoLogError(ps->context, kLogLinkError); }
 
 // Both signal states back to good, and the host told so.
 void clearSignals(ProtocolState *ps) {
@@ -316,6 +317,9 @@ int artifact(ProtocolState *ps, const uint8_t *body, uint32_t n) {
 // ---------------------------------------------------------------------------
 
 const int NOT_EXPECTED = -1;
+// Passed over without a log line; a reply of that kind leaves the reply
+// timer as it was.
+const int PASSED_OVER = 2;
 
 // The device has identified itself: notifications on.
 int deviceInfo(ProtocolState *ps, const uint8_t *body, uint32_t n) {
@@ -382,7 +386,10 @@ int stopMessage(ProtocolState *ps, uint8_t code) {
         protoTimerStart(ps, T1, REPLY_MS, true);
         return 1;
     case APP_WAIT_REP_TO_DISC:
-        return code == REP_SET_NOTIF ? 0 : 1;
+        // A reply that crossed the stop (REP_GET_DEV_INFO, say) must not
+        // end the wait for REP_SET_NOTIF: if that one is lost, the reply
+        // timer is all that ends the context.
+        return code == REP_SET_NOTIF ? 0 : PASSED_OVER;
     default:
         break;
     }
@@ -405,8 +412,8 @@ int handleMessage(ProtocolState *ps, const uint8_t *body, uint32_t n) {
     int result = setupMessage(ps, code, body, n);
     if (result == NOT_EXPECTED) result = measureMessage(ps, code, body, n);
     if (result == NOT_EXPECTED) result = stopMessage(ps, code);
-    if (result != NOT_EXPECTED) return result;
-    protoLogError(ps->context, "Message incompatible with current state");
+    if (result != NOT_EXPECTED && result != PASSED_OVER) return result;
+    if (result == NOT_EXPECTED) protoLogError(ps->context, "Message incompatible with current state");
     // A reply the state does not wait for leaves the wait for the one it
     // does as it was.
     if (reply) ps->timers[T1] = replyDeadline;
@@ -437,7 +444,7 @@ bool readMessages(ProtocolState *ps) {
         uint8_t b = 0;
         int32_t got = RecvLink(&ps->link, &b);
         if (got < 0) {
-            protoLogError(ctx, "Receiving error");
+            protoLogError(ctx, kLogReceivingError);
             linkFailure(ps);
             break;
         }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/protocol/brev_wire.h"
 #include "API/driver/protocol/halvex_wire.h"
 
@@ -121,7 +122,7 @@ void rxReset(Receiver *rx) {
 static const uint16_t RX_LAST_SHIFT = 28;
 
 static RxEvent rxTooLong(Receiver *rx, uint16_t ctx) {
-    protoLogError(ctx, "Message is too long");
+    protoLogError(ctx, kLogMessageTooLong);
     rx->flags = RX_SKIPPING;
     return RX_TOO_LONG;
 }
@@ -194,30 +195,30 @@ static void validationError(const MessageTables *t, uint16_t ctx, const char *te
 
 bool msgValidate(const MessageTables *t, uint16_t ctx, const uint8_t *body, uint32_t n) {
     if (n < 1) {
-        validationError(t, ctx, "Message is too short");
+        validationError(t, ctx, kLogMessageTooShort);
         return false;
     }
     uint8_t code = body[0];
     if (code < 0x80) {
-        validationError(t, ctx, "Invalid message direction");
+        validationError(t, ctx, kLogInvalidDirection);
         return false;
     }
     bool notification = (code & 0x40) != 0;
     uint8_t index = code & 0x3F;
     uint8_t count = notification ? t->notificationCount : t->replyCount;
     if (index >= count) {
-        validationError(t, ctx, "Unknown message");
+        validationError(t, ctx, kLogUnknownMessage);
         return false;
     }
     uint8_t minimum = notification ? t->notificationMinimum[index] : t->replyMinimum[index];
     if (minimum == 0) {
-        validationError(t, ctx, "Unimplemented message");
+        validationError(t, ctx, kLogUnimplementedMessage);
         return false;
     }
     if (n < minimum) {
         bool errorReply = !notification && t->shortErrorReplies && n >= 2 && body[1] != 0;
         if (!errorReply) {
-            validationError(t, ctx, "Message is too short");
+            validationError(t, ctx, kLogMessageTooShort);
             return false;
         }
     }

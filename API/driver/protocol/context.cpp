@@ -18,6 +18,11 @@ const uint8_t *protoContextImage(uint16_t ctx) { return contextImage(ctx); }
 
 const char *protoContextDeviceId(uint16_t ctx) { return contextDeviceId(ctx); }
 
+const ProtocolFamilyOps *protocolOps(uint16_t model) {
+    const ModelEntry *entry = modelEntry(model);
+    return entry != nullptr ? entry->family : nullptr;
+}
+
 bool protoModelFacts(uint16_t model, ModelFacts *facts) {
     const ModelEntry *entry = modelEntry(model);
     if (entry == nullptr || entry->descriptor == nullptr) return false;

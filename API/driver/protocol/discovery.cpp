@@ -12,6 +12,7 @@
 #include "API/driver/frame/hooks.h"
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/protocol/halvex_wire.h"
 #include "API/driver/protocol/protocol.h"
 #include "os/os.h"
@@ -239,7 +240,7 @@ uint32_t discoveryStep() {
             uint8_t b = 0;
             int32_t got = RecvLink(&g_search.link, &b);
             if (got < 0) {
-                protoLogError(0, "Receiving error");
+                protoLogError(0, kLogReceivingError);
                 ended = true;
                 break;
             }
@@ -290,7 +291,8 @@ void discoveryOnDetach() {
     if (g_search.threadRunning.load()) {
         // An open in progress on a wireless link is cut short.
         LinkHandle link = g_search.link;
-        if ((link.type == LINK_BT || link.type == LINK_BLE) && link.handle != LINK_INVALID_HANDLE) {
+        const LinkKind *kind = linkKind(link.type);
+        if (kind != nullptr && kind->openCutByClose && link.handle != LINK_INVALID_HANDLE) {
             CloseLink(&link);
         }
         for (int i = 0; wait && i < 20 && g_search.threadRunning.load(); i++) osSleep(2);

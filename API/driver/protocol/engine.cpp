@@ -22,16 +22,6 @@ QDDATA QdUserMsgFn QdUserMsg = nullptr;
 
 ProtocolState protocolState[QD_MAX_CONTEXTS];
 
-// Row 0 is the Brev model, rows 1-14 the Halvex models.
-const ProtocolFamilyOps *const protocolFamilyOps[QD_MODEL_COUNT] = {
-    &brevOps,   &halvexOps, &halvexOps, &halvexOps, &halvexOps, &halvexOps, &halvexOps, &halvexOps,
-    &halvexOps, &halvexOps, &halvexOps, &halvexOps, &halvexOps, &halvexOps, &halvexOps,
-};
-
-const ProtocolFamilyOps *protocolOps(uint16_t model) {
-    return model < QD_MODEL_COUNT ? protocolFamilyOps[model] : nullptr;
-}
-
 const char *const userMessageTexts[USER_MESSAGE_COUNT] = {
     "",
     "!Please check device selection. Unselected device model has been detected:",
@@ -345,8 +335,6 @@ int engineThreadState() { return g_engineThread.load(); }
 // Exported API
 // ---------------------------------------------------------------------------
 
-static bool isHalvexModel(uint16_t model) { return model >= 1 && model < QD_MODEL_COUNT; }
-
 extern "C" int32_t QDCALL QdAwaitingMessages(void) {
     if (!protoLinkLibraryReady()) return 0;
     EngineGuard guard;
@@ -405,7 +393,8 @@ extern "C" int32_t QDCALL QdStopMeasurement(uint16_t context) {
 static bool contextCommunicates(uint16_t ctx) {
     const ProtocolState *ps = &protocolState[ctx];
     if (ps->state != APP_IDLE) return true;
-    return isHalvexModel(protoContextModel(ctx)) && protoThreadBusy(ps);
+    // A Halvex connection thread may be opening the link of an idle context.
+    return protocolOps(protoContextModel(ctx)) == &halvexOps && protoThreadBusy(ps);
 }
 
 extern "C" int32_t QDCALL QdComState(uint16_t context) {

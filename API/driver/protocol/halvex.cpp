@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/protocol/halvex_wire.h"
 #include "API/driver/protocol/protocol.h"
 #include "os/os.h"
@@ -60,13 +61,23 @@ static const int MAX_MESSAGES_PER_STEP = 10;
 static const int MAX_BYTES_PER_STEP = 8192;
 // Battery state a connection starts with, until the device reports its own.
 static const uint8_t BATTERY_AT_START = 3;
-// Bluetooth LE needs an operating system of version code 12 or later.
-static const int BLE_MIN_OS_VERSION = 12;
 // A stop waits this long for a connection thread whose link it closed.
 static const int THREAD_WAIT_STEPS = 20;
 static const uint32_t THREAD_WAIT_STEP_MS = 2;
 
-static bool onUsb(const ProtocolState *ps) { return ps->link.type == LINK_USB; }
+// A device on a cable: its texts name the cable, its link loss is waited
+// for longer, and it reports no battery state at the connection.
+static bool onCable(const ProtocolState *ps) {
+    const LinkKind *kind = linkKind(ps->link.type);
+    return kind != nullptr && kind->reach == LINK_REACH_CABLE;
+}
+
+// An open of this link on a connection thread ends when its handle is
+// closed.
+static bool openCutByClose(uint16_t type) {
+    const LinkKind *kind = linkKind(type);
+    return kind != nullptr && kind->openCutByClose;
+}
 
 static void setState(ProtocolState *ps, uint16_t state) { protoSetState(ps, state, stateNames); }
 
@@ -78,7 +89,7 @@ static void sendNotif(ProtocolState *ps, uint8_t mask, uint32_t replyMs) {
     protoSend(ps, &halvexTables, CMD_SET_NOTIF, &mask, 1, replyMs);
 }
 
-static void logLinkError(const ProtocolState *ps) { protoLogError(ps->context, "Link error"); }
+static void logLinkError(const ProtocolState *ps) { protoLogError(ps->context, kLogLinkError); }
 
 // ---------------------------------------------------------------------------
 // Link failure and disconnect
@@ -121,7 +132,7 @@ static int handleEvent(ProtocolState *ps, uint16_t event) {
     switch (event) {
     case INT_DISC:
         reportIndicator(ctx, QD_IND_LINK, LINK_IND_DISCONNECTED);
-        reportUserMessage(ctx, onUsb(ps) ? MSG_LINK_LOST_USB : MSG_LINK_LOST, nullptr);
+        reportUserMessage(ctx, onCable(ps) ? MSG_LINK_LOST_USB : MSG_LINK_LOST, nullptr);
         return 0;
     case INT_CON:
         reportIndicator(ctx, QD_IND_LINK, LINK_IND_CONNECTED);
@@ -131,18 +142,18 @@ static int handleEvent(ProtocolState *ps, uint16_t event) {
         logLinkError(ps);
         if (ps->state >= APP_START_TEST && ps->state <= APP_STOP_MES) send(ps, CMD_RESTART, 0);
         if (ps->connected) {
-            reportUserMessage(ctx, onUsb(ps) ? MSG_NOT_RESPONDING_USB : MSG_NOT_RESPONDING, nullptr);
+            reportUserMessage(ctx, onCable(ps) ? MSG_NOT_RESPONDING_USB : MSG_NOT_RESPONDING, nullptr);
         }
         return 0;
     case INT_T2:
         if (ps->connected) {
-            reportUserMessage(ctx, onUsb(ps) ? MSG_LINK_LOST_USB : MSG_LINK_LOST, nullptr);
+            reportUserMessage(ctx, onCable(ps) ? MSG_LINK_LOST_USB : MSG_LINK_LOST, nullptr);
         }
         return 0;
     case INT_T3:
         if ((ps->state == APP_TEST || ps->state == APP_MEASURE) && ps->connected &&
             !protoTimerRunning(ps, T2)) {
-            protoTimerStart(ps, T2, onUsb(ps) ? LINK_LOSS_USB_MS : LINK_LOSS_MS, true);
+            protoTimerStart(ps, T2, onCable(ps) ? LINK_LOSS_USB_MS : LINK_LOSS_MS, true);
             reportIndicator(ctx, QD_IND_LINK, LINK_IND_ERROR);
             protoTimerStop(ps, T4, false);
             logLinkError(ps);
@@ -171,7 +182,7 @@ static int deviceInfo(ProtocolState *ps, const uint8_t *body, uint32_t n) {
     if (!protoModelFacts(modelIndex, &facts)) return 0;
 
     samplesPrepare(ps, modelIndex, facts.channelStride);
-    if (!onUsb(ps)) {
+    if (!onCable(ps)) {
         ps->battery = BATTERY_AT_START;
         reportIndicator(ctx, QD_IND_BATTERY, BATTERY_AT_START);
     }
@@ -413,7 +424,7 @@ static uint32_t halvexStep(uint16_t ctx) {
         uint8_t b = 0;
         int32_t got = RecvLink(&ps->link, &b);
         if (got < 0) {
-            protoLogError(ctx, "Receiving error");
+            protoLogError(ctx, kLogReceivingError);
             linkFailure(ps);
             if (protoThreadBusy(ps)) return 1;
             break;
@@ -424,7 +435,7 @@ static uint32_t halvexStep(uint16_t ctx) {
         if (rxFeed(&ps->rx, b, ctx, &n) != RX_FRAME) continue;
         msgTrace(&halvexTables, ctx, ps->rx.body, n);
         if (!msgValidate(&halvexTables, ctx, ps->rx.body, n)) {
-            protoLogError(ctx, "Incorrect format of received message");
+            protoLogError(ctx, kLogIncorrectFormat);
             disconnect(ps);
             return 0;
         }
@@ -470,8 +481,9 @@ static int32_t halvexStart(uint16_t ctx, uint16_t mode) {
     }
     ps->channels = facts.channels;
     ps->link.type = facts.linkType;
-    if (facts.linkType == LINK_BT || facts.linkType == LINK_BLE) ps->link.handle = LINK_INVALID_HANDLE;
-    if (facts.linkType == LINK_BLE && protoOsVersionCode() < BLE_MIN_OS_VERSION) return 4;
+    const LinkKind *kind = linkKind(facts.linkType);
+    if (openCutByClose(facts.linkType)) ps->link.handle = LINK_INVALID_HANDLE;
+    if (kind != nullptr && kind->minOsCode > 0 && protoOsVersionCode() < kind->minOsCode) return 4;
 
     const uint8_t *image = protoContextImage(ctx);
     if (image != nullptr) memcpy(ps->image, image, CONFIG_IMAGE_SIZE);
@@ -508,7 +520,7 @@ static int32_t halvexStop(uint16_t ctx) {
         {
             EngineGuard guard;
             LinkHandle link = ps->link;
-            if ((link.type == LINK_BT || link.type == LINK_BLE) && link.handle != LINK_INVALID_HANDLE) {
+            if (openCutByClose(link.type) && link.handle != LINK_INVALID_HANDLE) {
                 ps->closedByStop = link.handle;
                 CloseLink(&link);
             }

@@ -7,6 +7,7 @@
 
 #include "QuorvaneDrv.h"
 #include "link/link.h"
+#include "API/driver/params/model.h"
 #include "API/driver/protocol/codec.h"
 #include "API/driver/protocol/samples.h"
 
@@ -55,7 +56,7 @@ enum : uint16_t {
     USER_MESSAGE_COUNT = 17,
 };
 
-const uint32_t CONFIG_IMAGE_SIZE = 52;
+const uint32_t CONFIG_IMAGE_SIZE = QD_IMAGE_MAX;
 const uint32_t IDENT_TEXT_SIZE = 22;
 const uint32_t DEVICE_ID_SIZE = 20;
 
@@ -85,7 +86,8 @@ struct ProtocolState {
 
 extern ProtocolState protocolState[QD_MAX_CONTEXTS];
 
-// Five operations per device model.
+// Five operations per protocol family; each model's row in the model table
+// names its family.
 struct ProtocolFamilyOps {
     uint32_t (*step)(uint16_t ctx);                              // 1 = still active
     int32_t (*start)(uint16_t ctx, uint16_t mode);
@@ -94,11 +96,10 @@ struct ProtocolFamilyOps {
     int32_t (*indicator)(uint16_t ctx, uint16_t type, uint16_t sub);
 };
 
-extern const ProtocolFamilyOps *const protocolFamilyOps[QD_MODEL_COUNT];
 extern const ProtocolFamilyOps halvexOps;
 extern const ProtocolFamilyOps brevOps;
 
-// Family of a context's model, or null for an unknown model index.
+// Family of a model (its row's), or null for an unknown model index.
 const ProtocolFamilyOps *protocolOps(uint16_t model);
 
 // ---------------------------------------------------------------------------
@@ -207,7 +208,7 @@ struct ModelFacts {
     bool haveChannels;
     uint16_t linkType;
     uint16_t channels;
-    uint32_t imageSize;       // 52, or 40 for the first generation
+    uint32_t imageSize;       // the descriptor's image length
     uint32_t channelStride;   // 6, or 4 for the first generation
     const char *name;
 };
@@ -217,5 +218,5 @@ bool protoModelFacts(uint16_t model, ModelFacts *facts);
 bool protoContextOpen(uint16_t ctx);          // valid index and slot in use
 uint16_t protoContextModel(uint16_t ctx);
 int16_t protoSelectedContext();               // -1 when none
-const uint8_t *protoContextImage(uint16_t ctx);   // 52 bytes
+const uint8_t *protoContextImage(uint16_t ctx);   // CONFIG_IMAGE_SIZE bytes
 const char *protoContextDeviceId(uint16_t ctx);   // device id parameter text

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "API/driver/frame/contexts.h"
 #include "API/driver/frame/log.h"
+#include "API/driver/frame/log_texts.h"
 #include "API/driver/protocol/protocol.h"
 #include "API/driver/ui/window_hooks.h"
 
@@ -50,7 +52,7 @@ void samplesPrepare(ProtocolState *ps, uint16_t model, uint32_t stride) {
             s->blocks[i].rateMask = (uint16_t)((1u << shift) - 1u);
         }
     }
-    if (model >= 3 && ps->mode == 0) {
+    if (modelFiltersHighPass(model) && ps->mode == 0) {
         for (int i = 0; i < channels; i++) {
             if (!on[i]) continue;
             uint32_t at = CHANNEL_RECORDS_AT + (uint32_t)i * stride;
@@ -140,7 +142,7 @@ void samplesHandleData(ProtocolState *ps, const uint8_t *body, uint32_t n) {
     if (n - 1 >= 5 && phase != s->expectedPhase) {
         reportIndicator(ctx, QD_IND_LINK, 2);
         protoTimerStart(ps, INT_T4 - INT_T1, 10000, false);
-        protoLogError(ctx, "Link error:");
+        protoLogError(ctx, kLogLinkErrorLoss);
         qdLog("# Sample data loss (cur.ph. %i, exp.ph. %i)\n", phase, s->expectedPhase);
     }
 

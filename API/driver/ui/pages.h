@@ -21,6 +21,7 @@ enum PageKind : uint8_t {
     PAGE_STATUS,
     PAGE_ABOUT,
     PAGE_OTHER,     // a page of the hosting window's own (recorder)
+    PAGE_KIND_COUNT,
 };
 
 constexpr int UI_MAX_PAGES = 13;         // tabs of one window

@@ -53,11 +53,13 @@ bool parseTimeLimit(const char *text, uint32_t *seconds) {
 
 OutputName outputPath(const char *text, uint16_t format, char *out, size_t room) {
     if (!text || !*text) return OUTPUT_EMPTY;
+    const OutputFormat *kind = outputFormat(format);
+    if (!kind) return OUTPUT_UNKNOWN_FORMAT;
     const char *name = text;
     for (const char *p = text; *p; ++p) {
         if (*p == '\\' || *p == '/') name = p + 1;
     }
-    const char *extension = std::strchr(name, '.') ? "" : format == RECORDING_TSV ? ".txt" : ".edf";
+    const char *extension = std::strchr(name, '.') ? "" : kind->extension;
     int n = std::snprintf(out, room, "%s%s", text, extension);
     if (n < 0 || (size_t)n >= room || n > 255) return OUTPUT_TOO_LONG;
     return OUTPUT_OK;
@@ -108,9 +110,6 @@ uint32_t recorderStep(Recorder *r, uint32_t now, bool communicating, uint16_t *w
 // Pages
 // ---------------------------------------------------------------------------
 
-const char kFormatEdf[] = "European Data Format (EDF)";
-const char kFormatTsv[] = "Tab Separated Values (text)";
-
 namespace {
 
 constexpr uint32_t CONTROL_HEIGHT = 2;   // half-lines
@@ -142,14 +141,15 @@ constexpr int SESSION_ROWS = (int)(sizeof kSessionRows / sizeof kSessionRows[0])
 
 }  // namespace
 
-bool sessionPageControl(int k, uint32_t r0, const char *const *models, int modelCount, const char *current,
+bool sessionPageControl(int k, const char *const *models, int modelCount, const char *current,
                         ControlDescriptor *out) {
     if (k < 0 || k >= SESSION_ROWS) return false;
     const SessionRow &row = kSessionRows[k];
-    fixedControl(out, row.id, row.kind, 0, k == 0 ? r0 : 0, row.width, CONTROL_HEIGHT, row.label, row.text);
+    // Running rows: a fixed row would not move the rows after it on, and
+    // "Client info" stood on top of "Session info".
+    fixedControl(out, row.id, row.kind, 0, 0, row.width, CONTROL_HEIGHT, row.label, row.text);
     if (row.id == ID_REC_FORMAT) {
-        addListEntry(out, kFormatEdf);
-        addListEntry(out, kFormatTsv);
+        for (const OutputFormat &format : kOutputFormats) addListEntry(out, format.caption);
     }
     if (row.id == ID_REC_DEVICE) {
         for (int m = 0; models && m < modelCount; ++m) addListEntry(out, models[m]);
@@ -158,9 +158,10 @@ bool sessionPageControl(int k, uint32_t r0, const char *const *models, int model
     return true;
 }
 
-bool sessionControlEnabled(uint32_t id, bool edf) {
+bool sessionControlEnabled(uint32_t id, uint16_t format) {
     if (id >= ID_LABEL_OFFSET + ID_REC_SESSION) id -= ID_LABEL_OFFSET;
-    return id != ID_REC_VIEWER || edf;
+    const OutputFormat *kind = outputFormat(format);
+    return id != ID_REC_VIEWER || (kind && kind->liveView);
 }
 
 bool recordPageControl(int k, uint32_t r0, ControlDescriptor *out) {
@@ -202,4 +203,10 @@ bool recordButtonEnabled(bool building) {
         if (channelEnabled((uint16_t)c)) return true;
     }
     return false;
+}
+
+const char *recorderStartFailure(int32_t result) {
+    if (result < 0) return "Invalid device, its state or measurement mode";
+    if (result == QD_MEAS_SYSTEM_TOO_OLD) return "Bluetooth Low Energy is not supported below Windows 8.1";
+    return "Cannot connect to the device";
 }

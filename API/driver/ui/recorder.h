@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "API/driver/ui/controls.h"
+#include "API/driver/ui/recording.h"
 
 // ---------------------------------------------------------------------------
 // Time limit and output file
@@ -26,17 +27,22 @@
 bool parseTimeLimit(const char *text, uint32_t *seconds);
 
 // The output path from the "Output file" text: a name without an extension
-// (no dot after the last '\' or '/') gets ".edf" or ".txt" by format
-// (RECORDING_EDF, RECORDING_TSV).
+// (no dot after the last '\' or '/') gets its format's extension (".edf",
+// ".txt").
 enum OutputName : uint8_t {
     OUTPUT_OK,
     OUTPUT_EMPTY,      // "Output file should be specified."
     OUTPUT_TOO_LONG,   // the path with its extension does not fit in 255 characters
+    OUTPUT_UNKNOWN_FORMAT,   // no such output format
 };
 OutputName outputPath(const char *text, uint16_t format, char *out, size_t room);
 
 // "Elapsed time: hh:mm:ss" (hours wrap at 24).
 void elapsedText(uint32_t seconds, char *out, size_t room);
+
+// The message of a recording whose measurement did not start, by the
+// result of QdStartMeasurement (not 0 or 3).
+const char *recorderStartFailure(int32_t result);
 
 // ---------------------------------------------------------------------------
 // The recording's course
@@ -100,17 +106,17 @@ enum : uint32_t {
     ID_REC_WEBSITE = 26,
     ID_REC_ABOUT = 1000,
 };
-extern const char kFormatEdf[];   // "European Data Format (EDF)"
-extern const char kFormatTsv[];   // "Tab Separated Values (text)"
 
 // Controls of the "Session" page in order (k from 0); false past the last.
-// models: the modelCount model names for "Device name", current the
-// selected one.
-bool sessionPageControl(int k, uint32_t r0, const char *const *models, int modelCount, const char *current,
+// Each takes the running row (nextRow), so the page starts where its caller's
+// first row is. models: the modelCount model names for "Device name",
+// current the selected one.
+bool sessionPageControl(int k, const char *const *models, int modelCount, const char *current,
                         ControlDescriptor *out);
-// Whether a "Session" control (or its label) is enabled while idle: the
-// viewer box only with the EDF format.
-bool sessionControlEnabled(uint32_t id, bool edf);
+// Whether a "Session" control (or its label) is enabled while idle with the
+// given output format: the viewer box only with a format a viewer can show
+// while it grows (EDF).
+bool sessionControlEnabled(uint32_t id, uint16_t format);
 // Controls of the "Record" page in order; false past the last.
 bool recordPageControl(int k, uint32_t r0, ControlDescriptor *out);
 // The Record button may be pressed: a channel is enabled (and, when the

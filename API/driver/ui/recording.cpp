@@ -370,11 +370,12 @@ void trimExponent(char *text) {
 
 bool recordingOpen(RecordingOutput *out, const char *path, uint16_t format, const char *client,
                    const char *session) {
-    if (out->file != OS_INVALID_FILE || path == nullptr) return false;
+    // An unknown format is refused before the file is touched.
+    if (out->file != OS_INVALID_FILE || path == nullptr || outputFormat(format) == nullptr) return false;
     OsFile f = osFileOpen(path, OS_FILE_WRITE | OS_FILE_TRUNCATE | OS_FILE_SHARE_READ);
     if (f == OS_INVALID_FILE) return false;
     out->file = f;
-    out->format = format == RECORDING_TSV ? RECORDING_TSV : RECORDING_EDF;
+    out->format = format;
     size_t n = boundedLength(client, REC_TEXT_MAX);
     std::memcpy(out->client, client != nullptr ? client : "", n);
     out->client[n] = '\0';
@@ -553,7 +554,7 @@ void writeBlock(RecordingOutput *out, int k) {
     if (!writeAll(out, out->block, 2u * count)) stopData(out);
 }
 
-void recordEdf(RecordingOutput *out, const ChannelSamples *channels, int entries) {
+void recordEdf(RecordingOutput *out, uint16_t, const ChannelSamples *channels, int entries) {
     int k = 0;
     for (int i = 0; i < entries && !out->dataStopped; i++) {
         const ChannelSamples *e = &channels[i];
@@ -616,20 +617,66 @@ void recordTsv(RecordingOutput *out, uint16_t phase, const ChannelSamples *chann
     flushText(out, &b);
 }
 
+// Completes an EDF file: its data records are counted into the header.
+bool finishEdf(RecordingOutput *out, void *window) {
+    // A file that never got its header stays empty: there is nothing to
+    // complete, and a count written into it would leave a file of zeros.
+    if (out->headerBytes == 0) return true;
+    // After a failed write the file may end in a partial record: cut it to
+    // the records counted, so that the count matches the data.
+    bool ok = true;
+    uint64_t complete = (uint64_t)out->headerBytes + (uint64_t)out->records * out->recordBytes;
+    int64_t size = osFileSize(out->file);
+    if (size >= 0 && (uint64_t)size != complete && !osFileTruncate(out->file, (int64_t)complete)) ok = false;
+    char count[16];
+    const int64_t recordsAt = fieldOffset(MAIN_WIDTH, M_RECORDS);
+    if (ok && osFileSeek(out->file, recordsAt, OS_SEEK_SET) == recordsAt && out->records < REC_MAX_RECORDS) {
+        std::snprintf(count, sizeof count, "%-8lu", (unsigned long)out->records);
+        ok = writeAll(out, count, (uint32_t)MAIN_WIDTH[M_RECORDS]);
+    } else {
+        ok = false;
+    }
+    if (!ok && out->showMessage != nullptr) {
+        out->showMessage(window, "Cannot complete the header of the output EDF file", "Error");
+    }
+    return ok;
+}
+
 }  // namespace
 
+const char kFormatEdf[] = "European Data Format (EDF)";
+const char kFormatTsv[] = "Tab Separated Values (text)";
+
+constexpr OutputFormat kOutputFormats[] = {
+    {"edf", kFormatEdf, "EDF", ".edf", "EDF files\0*.edf\0", true, true, writeEdfHeader, recordEdf, finishEdf},
+    {"tsv", kFormatTsv, "tab separated text", ".txt", "TXT/TSV files\0*.txt;*.tsv\0", false, false, writeTsvHeader,
+     recordTsv, nullptr},
+};
+
+static constexpr bool everyFormatHasItsRow() {
+    for (const OutputFormat &f : kOutputFormats) {
+        if (f.key == nullptr || f.header == nullptr || f.packet == nullptr) return false;
+    }
+    return true;
+}
+static_assert(sizeof kOutputFormats / sizeof kOutputFormats[0] == RECORDING_FORMAT_COUNT && everyFormatHasItsRow(),
+              "one complete row per output format");
+
+const OutputFormat *outputFormat(uint16_t format) {
+    return format < RECORDING_FORMAT_COUNT ? &kOutputFormats[format] : nullptr;
+}
+
 void recordPacket(RecordingOutput *out, uint16_t phase, const ChannelSamples *channels, int entries) {
-    if (out == nullptr || out->file == OS_INVALID_FILE || channels == nullptr) return;
+    const OutputFormat *format = out != nullptr ? outputFormat(out->format) : nullptr;
+    if (format == nullptr || out->file == OS_INVALID_FILE || channels == nullptr) return;
     // The header goes into an empty file, i.e. at the start of each recording.
     if (osFileSize(out->file) == 0) {
-        uint16_t n = out->format == RECORDING_TSV ? writeTsvHeader(out) : writeEdfHeader(out);
+        uint16_t n = format->header(out);
         out->channels = n;
         if (n == 0) out->writeFailure |= 1;
         out->expectedPhase = 0;
-        if (out->format == RECORDING_EDF) {
-            out->records = 0;
-            std::memset(out->fill, 0, sizeof out->fill);
-        }
+        out->records = 0;
+        std::memset(out->fill, 0, sizeof out->fill);
     }
     int count = out->channels < entries ? out->channels : entries;
     if (count > REC_MAX_SIGNALS) count = REC_MAX_SIGNALS;
@@ -648,36 +695,13 @@ void recordPacket(RecordingOutput *out, uint16_t phase, const ChannelSamples *ch
     out->expectedPhase = (uint16_t)(phase + most);
 
     if (out->dataStopped) return;
-    if (out->format == RECORDING_TSV) {
-        recordTsv(out, phase, channels, count);
-    } else {
-        recordEdf(out, channels, count);
-    }
+    format->packet(out, phase, channels, count);
 }
 
 bool completeEdfHeader(RecordingOutput *out, void *window) {
     if (out->file == OS_INVALID_FILE) return true;
-    bool ok = true;
-    // A file that never got its header stays empty: there is nothing to
-    // complete, and a count written into it would leave a file of zeros.
-    if (out->format == RECORDING_EDF && out->headerBytes > 0) {
-        // After a failed write the file may end in a partial record: cut it
-        // to the records counted, so that the count matches the data.
-        uint64_t complete = (uint64_t)out->headerBytes + (uint64_t)out->records * out->recordBytes;
-        int64_t size = osFileSize(out->file);
-        if (size >= 0 && (uint64_t)size != complete && !osFileTruncate(out->file, (int64_t)complete)) ok = false;
-        char count[16];
-        const int64_t recordsAt = fieldOffset(MAIN_WIDTH, M_RECORDS);
-        if (ok && osFileSeek(out->file, recordsAt, OS_SEEK_SET) == recordsAt && out->records < REC_MAX_RECORDS) {
-            std::snprintf(count, sizeof count, "%-8lu", (unsigned long)out->records);
-            ok = writeAll(out, count, (uint32_t)MAIN_WIDTH[M_RECORDS]);
-        } else {
-            ok = false;
-        }
-        if (!ok && out->showMessage != nullptr) {
-            out->showMessage(window, "Cannot complete the header of the output EDF file", "Error");
-        }
-    }
+    const OutputFormat *format = outputFormat(out->format);
+    bool ok = format == nullptr || format->finish == nullptr || format->finish(out, window);
     osFileClose(out->file);
     out->file = OS_INVALID_FILE;
     out->channels = 0;

@@ -4,8 +4,10 @@
 // A RecordingOutput holds one open output file and the per-signal buffers.
 // The header is written by the first sample packet that arrives while the
 // file is still empty (so the start time in the header is the time of the
-// first samples); every later packet appends data; completeEdfHeader writes
-// the number of data records into an EDF header and closes the file.
+// first samples); every later packet appends data; completeEdfHeader ends
+// the recording: it completes the file as its format asks (the number of
+// data records into an EDF header) and closes it. Each format is one row of
+// kOutputFormats.
 //
 // The writer is portable and stands on the OS layer's files only. It reads
 // the device parameters through a RecordingParams table: the driver hands in
@@ -25,9 +27,11 @@
 #include "QuorvaneDrv.h"
 #include "os/os.h"
 
+// Output formats: the index of a format's row in kOutputFormats.
 enum : uint16_t {
     RECORDING_EDF = 0,   // European Data Format, 16-bit binary data records
     RECORDING_TSV = 1,   // tab separated text
+    RECORDING_FORMAT_COUNT,
 };
 
 const int REC_MAX_SIGNALS = 8;           // signals (channel entries) per recording
@@ -88,10 +92,33 @@ struct RecordingOutput {
     char text[REC_TSV_BUFFER] = {};             // TSV lines of one packet
 };
 
+// One row per output format, in index order.
+struct OutputFormat {
+    const char *key;         // "edf", "tsv": its option in host tools (qdacq --edf FILE)
+    const char *caption;     // its entry in the recorder's format list
+    const char *summary;     // what a finished file of it is called: "EDF", "tab separated text"
+    const char *extension;   // given to an output name without one: ".edf", ".txt"
+    const char *filter;      // file-dialog filter: pairs of texts, each ended by a zero byte
+    bool liveView;           // a viewer can show the file while it grows (EDFbrowser)
+    bool dataRecords;        // the file holds whole data records, counted in its header
+    // The header (the number of channel entries to process, 0 on failure),
+    // the data of one packet (its first count entries), and the completion
+    // before the file is closed (false when it failed; null: nothing to do).
+    uint16_t (*header)(RecordingOutput *out);
+    void (*packet)(RecordingOutput *out, uint16_t phase, const ChannelSamples *channels, int count);
+    bool (*finish)(RecordingOutput *out, void *window);
+};
+extern const OutputFormat kOutputFormats[RECORDING_FORMAT_COUNT];
+// The row of a format index, or null for an unknown one.
+const OutputFormat *outputFormat(uint16_t format);
+// The recorder's entries of the format list.
+extern const char kFormatEdf[];   // "European Data Format (EDF)"
+extern const char kFormatTsv[];   // "Tab Separated Values (text)"
+
 // Creates the output file anew for writing (others may read it while it
 // grows), sets the format and the client and session texts (each cut to 80
-// characters) and clears writeFailure. False when a file is open already or
-// the file cannot be created.
+// characters) and clears writeFailure. False when a file is open already,
+// the format is unknown or the file cannot be created.
 bool recordingOpen(RecordingOutput *out, const char *path, uint16_t format, const char *client,
                    const char *session);
 
@@ -107,10 +134,12 @@ uint16_t writeTsvHeader(RecordingOutput *out);
 // checks phase continuity and appends the data. Failures go to writeFailure.
 void recordPacket(RecordingOutput *out, uint16_t phase, const ChannelSamples *channels, int entries);
 
-// Ends the recording: an EDF file gets its number of data records (a failure
-// is shown through showMessage: "Cannot complete the header of the output EDF
-// file", caption "Error"); then the file is closed. Samples of a partly
-// filled data record are dropped. False when the completion failed.
+// Ends the recording of any format: the format completes the file (an EDF
+// file gets its number of data records; a failure is shown through
+// showMessage: "Cannot complete the header of the output EDF file", caption
+// "Error"; samples of a partly filled data record are dropped; a TSV file
+// needs nothing); then the file is closed. False when the completion
+// failed; true when no file was open.
 bool completeEdfHeader(RecordingOutput *out, void *window);
 
 // Shortens the exponent of a number text in place: an optional sign is kept,

@@ -37,14 +37,24 @@ std::string viewerNote() { return programFolder() + "viewer-call.txt"; }
 // machine (ui-recwindow-edflib).
 std::string kept(const char *name) { return programFolder() + "ui-out\\" + name; }
 
+const char kViewerDone[] = "QdRecWindowTestViewerDone";
+
 // Started as EDFbrowser (the registry's App Paths entry names this
-// program), the program notes its command line and the time, and ends.
+// program), the program notes the time, its process id, its error mode and
+// its command line, and stays open like a viewer until the test is done
+// with it (a minute at most).
 const bool g_standIn = [] {
     std::string line = GetCommandLineA();
     if (line.find(" --stream ") == std::string::npos) return false;
+    UINT errorMode = SetErrorMode(0);
     FILE *f = std::fopen(viewerNote().c_str(), "w");
-    if (f) std::fprintf(f, "%llu\n%s", (unsigned long long)nowMs(), line.c_str());
+    if (f) {
+        std::fprintf(f, "%llu %lu %u\n%s", (unsigned long long)nowMs(), GetCurrentProcessId(), errorMode,
+                     line.c_str());
+    }
     if (f) std::fclose(f);
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, kViewerDone);
+    WaitForSingleObject(done, 60000);
     ExitProcess(0);
 }();
 
@@ -54,6 +64,7 @@ protected:
         DriverTest::SetUp();
         dir = testenvNewDir("recwindow");
         open(HALVEX_PLUS_4_USB);
+        viewerDone = CreateEventA(nullptr, TRUE, FALSE, kViewerDone);
     }
     void TearDown() override {
         if (window && IsWindow(window)) {
@@ -61,6 +72,8 @@ protected:
             PostMessageA(window, WM_CLOSE, 0, 0);
         }
         if (host.joinable()) host.join();
+        SetEvent(viewerDone);
+        CloseHandle(viewerDone);
         EXPECT_EQ(result, 1);
         DriverTest::TearDown();
         ftsimReset();
@@ -81,7 +94,9 @@ protected:
         }
     }
     void start() {
-        host = std::thread([this] { result = QdCreateRecWindow(nullptr, nullptr, nullptr); });
+        // The help and licence documents are looked for in the test's folder,
+        // where there are none.
+        host = std::thread([this] { result = QdCreateRecWindow(nullptr, nullptr, dir.c_str()); });
         // Shown once it is built.
         for (int k = 0; k < 1000 && !(window && IsWindowVisible(window)); ++k, Sleep(10)) {
             window = FindWindowA("QuorvaneDevConfig", "Quorvane Recorder 5.4.5");
@@ -109,19 +124,25 @@ protected:
         click(at(ID_RECORD));
     }
     bool idle() { return windowActivity.load() == ACTIVITY_IDLE && text(at(ID_RECORD)) == "&Record"; }
-    // Waits for the dialogs up to one with this text; all seen.
+    // Waits for the dialogs up to one with this text (or caption); all seen.
     std::vector<Dialog> waitFor(const std::string &last, int ms) {
         std::vector<Dialog> all;
-        for (int k = 0; k < ms / 20 && (all.empty() || all.back().text != last); ++k, Sleep(20)) {
+        for (int k = 0; k < ms / 20 && (all.empty() || (all.back().text != last && all.back().caption != last));
+             ++k, Sleep(20)) {
             for (Dialog &d : dialogs.take()) all.push_back(d);
         }
         return all;
     }
+    // A key as the user presses it: the window's loop translates it through
+    // its accelerator table.
+    void press(WORD key) { PostMessageA(window, WM_KEYDOWN, key, 0); }
+    bool greyed(int menu) { return (GetMenuState(GetMenu(window), (UINT)menu, MF_BYPOSITION) & MF_GRAYED) != 0; }
     static const uint32_t CAPACITY = 20000;
     FtSimSample generated[2][CAPACITY];
     std::string dir;
     int slot = -1, result = 1;
     HWND window = nullptr;
+    HANDLE viewerDone = nullptr;
     std::thread host;
     DialogWatcher dialogs;
 };
@@ -131,6 +152,16 @@ protected:
 // The bar's EDF recording: ten seconds stopped by the time limit, EDFbrowser
 // started on the growing file, every sample as the device generated it.
 TEST_F(RecWindow, EdfRecordingStopsAtItsLimitWithTheViewer) {
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kViewerKey, KEY_WOW64_64KEY, 0);
+    device();
+    start();
+    // Without EDFbrowser registered the box does not stay checked.
+    ASSERT_TRUE(page("Session"));
+    click(at(ID_REC_VIEWER));
+    std::vector<Dialog> warned = waitFor("Cannot find EDFbrowser application. Please check if it is installed.", 5000);
+    ASSERT_EQ(warned.size(), 1u);
+    EXPECT_EQ(warned[0].caption, "Warning");
+    EXPECT_FALSE(checked(at(ID_REC_VIEWER)));
     HKEY key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kViewerKey, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key,
                               nullptr), ERROR_SUCCESS);
@@ -141,9 +172,7 @@ TEST_F(RecWindow, EdfRecordingStopsAtItsLimitWithTheViewer) {
     DeleteFileA(viewerNote().c_str());
     DeleteFileA(kept("window.edf").c_str());
     DeleteFileA(kept("window.expected").c_str());
-    device();
-    start();
-    ASSERT_TRUE(page("Session"));
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);   // not the viewer's
     click(at(ID_REC_VIEWER));
     ASSERT_TRUE(checked(at(ID_REC_VIEWER)));
     std::string path = dir + "window.edf";
@@ -163,13 +192,25 @@ TEST_F(RecWindow, EdfRecordingStopsAtItsLimitWithTheViewer) {
     uint64_t stopped = nowMs();
     EXPECT_NEAR((double)(stopped - started), 10000.0, 1500.0) << "the time limit stopped it";
     EXPECT_TRUE(idle());
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    host.join();
 
     unsigned long long called = 0;
+    unsigned long viewer = 0;
+    unsigned errorMode = 1;
     char line[600] = "";
     FILE *f = std::fopen(viewerNote().c_str(), "r");
     ASSERT_NE(f, nullptr) << "EDFbrowser was not started";
-    EXPECT_EQ(std::fscanf(f, "%llu %599[^\n]", &called, line), 2);
+    EXPECT_EQ(std::fscanf(f, "%llu %lu %u %599[^\n]", &called, &viewer, &errorMode, line), 4);
     std::fclose(f);
+    EXPECT_EQ(errorMode, 0u) << "the viewer has the default error mode";
+    // Closing the recorder leaves the viewer open on the finished file.
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, (DWORD)viewer);
+    ASSERT_NE(process, nullptr);
+    EXPECT_EQ(WaitForSingleObject(process, 0), (DWORD)WAIT_TIMEOUT) << "the viewer still runs";
+    SetEvent(viewerDone);
+    EXPECT_EQ(WaitForSingleObject(process, 10000), (DWORD)WAIT_OBJECT_0);
+    CloseHandle(process);
     EXPECT_NE(std::string(line).find(" --stream \"" + path + "\""), std::string::npos) << line;
     EXPECT_GE(called - started, 3900u);
     // The stand-in's own start under Wine takes seconds in the emulated
@@ -205,6 +246,22 @@ TEST_F(RecWindow, EdfRecordingStopsAtItsLimitWithTheViewer) {
 TEST_F(RecWindow, TsvRecordingNamedByItsFormat) {
     device();
     start();
+    // A test measurement greys the File menu only: Help and F1 stay usable,
+    // F3 (Load) does nothing.
+    ASSERT_TRUE(page("Test"));
+    click(at(ID_TEST));
+    EXPECT_EQ(windowActivity.load(), ACTIVITY_TESTING);
+    EXPECT_TRUE(greyed(0)) << "File";
+    EXPECT_FALSE(greyed(1)) << "Help";
+    press(VK_F3);
+    press(VK_F1);
+    std::vector<Dialog> help = waitFor("Help file not found.", 5000);
+    ASSERT_EQ(help.size(), 1u) << "the help's box alone";
+    EXPECT_EQ(help[0].text, "Help file not found.");
+    click(at(ID_TEST));
+    for (int k = 0; k < 250 && !(windowActivity.load() == ACTIVITY_IDLE && !greyed(0)); ++k) Sleep(20);
+    EXPECT_FALSE(greyed(0));
+    ASSERT_TRUE(page("Session"));
     ASSERT_TRUE(choose(at(ID_REC_FORMAT), kFormatTsv));
     EXPECT_FALSE(enabled(at(ID_REC_VIEWER))) << "no live view of a text file";
     std::string base = dir + "record";
@@ -262,6 +319,32 @@ TEST_F(RecWindow, BadInputIsRefusedAndConnectionFailureLeavesAnEmptyFile) {
     SendMessageA(window, WM_COMMAND, ID_REC_IMPORT, 0);
     std::vector<Dialog> seen = waitFor("The file includes configuration for inadequate device model", 5000);
     EXPECT_EQ(seen.size(), 2u) << "the file dialog and the refusal";
+    // The File menu's ids, and its keys through the accelerator table: F2
+    // saves (".qvc" added), F4 imports it, F3 loads a file of another model
+    // whose name has no extension, as it is named.
+    HMENU file = GetSubMenu(GetMenu(window), 0);
+    EXPECT_EQ(GetMenuItemID(file, 0), 21u);
+    EXPECT_EQ(GetMenuItemID(file, 1), 20u);
+    EXPECT_EQ(GetMenuItemID(file, 2), 22u);
+    ASSERT_TRUE(CopyFileA((dir + "brev.qvc").c_str(), (dir + "other").c_str(), FALSE));
+    const struct { WORD key; std::string file, title; } keys[] = {
+        {VK_F2, dir + "saved", "Save device configuration"},
+        {VK_F4, dir + "saved.qvc", "Import device configuration"},
+        {VK_F3, dir + "other", "Load device configuration"},
+    };
+    for (const auto &k : keys) {
+        dialogs.answerFile(k.file);
+        press(k.key);
+        seen = waitFor(k.title, 5000);
+        ASSERT_EQ(seen.size(), 1u) << k.title;
+        for (int n = 0; n < 100 && FindWindowA("#32770", k.title.c_str()); ++n) Sleep(20);
+    }
+    for (int k = 0; k < 250 && std::string(QdGetDevName()) != modelName(0); ++k) Sleep(20);
+    EXPECT_STREQ(QdGetDevName(), modelName(0)) << "loaded";
+    EXPECT_EQ(text(at(ID_REC_DEVICE)), modelName(0));
+    EXPECT_NE(GetFileAttributesA((dir + "saved.qvc").c_str()), INVALID_FILE_ATTRIBUTES);
+    press(VK_F1);
+    EXPECT_EQ(waitFor("Help file not found.", 5000).size(), 1u);
     EXPECT_EQ(GetFileAttributesA((dir + "empty.edf").c_str()) != INVALID_FILE_ATTRIBUTES, true);
     EXPECT_EQ(testenvReadFile(dir + "empty.edf"), "");
 }

@@ -153,6 +153,12 @@ BOOL CALLBACK collectStatics(HWND w, LPARAM arg) {
 }
 }  // namespace
 
+std::string dialogText(HWND dialog) {
+    std::string out;
+    EnumChildWindows(dialog, collectStatics, (LPARAM)&out);
+    return out;
+}
+
 void DialogWatcher::run() {
     for (;;) {
         {
@@ -190,7 +196,7 @@ void DialogWatcher::handle(HWND dialog) {
     Dialog seen;
     seen.caption = text(dialog);
     seen.owned = GetWindow(dialog, GW_OWNER) != nullptr;
-    EnumChildWindows(dialog, collectStatics, (LPARAM)&seen.text);
+    seen.text = dialogText(dialog);
     {
         std::lock_guard<std::mutex> g(lock_);
         if (!answers_.empty()) {

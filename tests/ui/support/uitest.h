@@ -84,6 +84,34 @@ private:
     std::thread thread_;
 };
 
+// The texts of a dialog's static controls, joined by '\n'.
+std::string dialogText(HWND dialog);
+
+// ---------------------------------------------------------------------------
+// Other programs (the shipped programs, the installer), started by the test
+// ---------------------------------------------------------------------------
+
+struct Program {
+    HANDLE process = nullptr;
+    DWORD id = 0;
+};
+
+// Starts a command line (wide: paths may hold any character) in a folder
+// (empty: the current one); its standard output and error go to output when
+// one is named.
+bool start(const std::wstring &commandLine, const std::wstring &folder, Program *program,
+           const std::wstring &output = L"");
+// Waits for the program's end and returns its exit code; -1 when it did not
+// end within timeoutMs (it is then ended).
+int finish(Program *program, DWORD timeoutMs);
+// A visible top-level window of the program of this class (and, when given,
+// this title) that the test has not been given before, waiting up to
+// timeoutMs; null when none appeared.
+HWND waitForWindow(const Program &program, const char *className, const char *title, DWORD timeoutMs,
+                   HWND except = nullptr);
+// UTF-8 text in UTF-16.
+std::wstring wide(const std::string &text);
+
 // ---------------------------------------------------------------------------
 // Pictures
 // ---------------------------------------------------------------------------

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -64,8 +65,19 @@ void unplugLater(void *) {
     if (g_watch.load()) ftsimUnplug(0);
 }
 
+// The upgrade log of the runs so far (ALLUSERSPROFILE is the test's folder).
+std::string upgradeLog() {
+    const char *shared = std::getenv("ALLUSERSPROFILE");
+    std::string text;
+    FILE *f = shared ? std::fopen((std::string(shared) + "/Quorvane/upgrade.log").c_str(), "rb") : nullptr;
+    for (int c; f && (c = std::fgetc(f)) != EOF;) text += (char)c;
+    if (f) std::fclose(f);
+    return text;
+}
+
 bool relink(const std::string &image) {
     const std::vector<std::string> upload = {image, "L=usb", std::string("A=") + SERIAL};
+    const size_t logMark = upgradeLog().size();
     ftsimResetCallCounts();
     g_watch = true;
     OsThread watcher = osThreadStart(unplugLater, nullptr, 0, OS_PRIORITY_NORMAL);
@@ -74,6 +86,11 @@ bool relink(const std::string &image) {
     osThreadJoin(watcher);
     ftsimReplug(0);
     bool ok = expect(first == KESTREL_FAILED, "the broken upload fails");
+    // The link library's broken-link hook raised the disconnection event.
+    const std::string log = upgradeLog().substr(logMark);
+    const size_t event = log.find("^ INT_DISC\n");
+    ok &= expect(event != std::string::npos && log.find("!Communication broken.\n", event) != std::string::npos,
+                 "the broken link ends the run as \"Communication broken.\"");
     ok &= expect(simDeviceBoot(ftsimDevice(0))->running, "the device waits in its boot loader");
     ok &= expect(kestrel(upload) == KESTREL_OK, "the second upload succeeds");
     return ok;

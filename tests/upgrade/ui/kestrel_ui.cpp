@@ -9,6 +9,8 @@
 // 2. Exit during an upload asks; Cancel lets the upload go on.
 // 3. Check shows the device fields and no success box.
 // 4. Choosing IrDA disables the device identifier.
+// 5. Every control but group boxes and labels is a tab stop; Browse
+//    shortens a path only inside the current directory.
 // Exit status 0 when all held.
 #include <windows.h>
 
@@ -96,6 +98,37 @@ void checkAndLinkList(HWND main, uitest::DialogWatcher &boxes, int *code) {
     expect(uitest::enabled(uitest::item(main, KID_DEVICE_ID)), "USB enables it again");
 }
 
+void tabStopsAndBrowse(HWND main, uitest::DialogWatcher &boxes, const std::string &dir) {
+    std::string wrong;
+    for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        char kind[32] = "";
+        GetClassNameA(c, kind, sizeof kind);
+        const LONG style = GetWindowLongA(c, GWL_STYLE);
+        const bool passive = _stricmp(kind, "Static") == 0 || (style & BS_TYPEMASK) == BS_GROUPBOX;
+        if (((style & WS_TABSTOP) != 0) == passive) wrong += " " + std::to_string(GetDlgCtrlID(c));
+    }
+    expect(wrong.empty(), "tab stops: all but group boxes and labels (wrong:" + wrong + ")");
+    const std::string here = dir + "fw", sibling = dir + "fw2";
+    CreateDirectoryA(here.c_str(), nullptr);
+    CreateDirectoryA(sibling.c_str(), nullptr);
+    writeBytes(here + "\\in.bin", {1});
+    writeBytes(sibling + "\\out.bin", {1});
+    char before[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof before, before);
+    SetCurrentDirectoryA(here.c_str());
+    const struct { std::string chosen, shown; } cases[] = {
+        {here + "\\in.bin", "in.bin"},
+        {sibling + "\\out.bin", sibling + "\\out.bin"},
+    };
+    for (const auto &c : cases) {
+        boxes.answerFile(c.chosen);
+        uitest::click(uitest::item(main, KID_BROWSE));
+        const std::string shown = uitest::text(uitest::item(main, KID_FIRMWARE_FILE));
+        expect(shown == c.shown, "Browse shows " + c.shown + " (" + shown + ")");
+    }
+    SetCurrentDirectoryA(before);
+}
+
 }  // namespace
 
 int main() {
@@ -114,6 +147,7 @@ int main() {
         upload(main, boxes, &code);
         exitDuringUpload(main, boxes, &code);
         checkAndLinkList(main, boxes, &code);
+        tabStopsAndBrowse(main, boxes, dir);
         uitest::click(uitest::item(main, KID_EXIT));
         while (kestrelPass(&code)) {
         }

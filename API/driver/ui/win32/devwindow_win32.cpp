@@ -52,19 +52,15 @@ void makeWindowButtons(HWND window) {
     }
 }
 
-// All pages of the window, the first one shown.
+// All pages of the window (the settings window's page list), the first one
+// shown.
 void buildPages() {
     bool busy = connected();
     pageSetInit(&g_pages, g_ui.window.load(), g_ui.tab, LABEL_COLUMN_PARAMS);
     g_pages.enabled = !busy;
     g_ui.pages = &g_pages;
-    pageSetAddDevicePages(&g_pages, busy, -1);
-    if (busy) {
-        int status = pageSetAddPage(&g_pages, PAGE_STATUS, 0, "Status");
-        if (status >= 0) pageSetBuild(&g_pages, status);
-    }
-    int about = pageSetAddPage(&g_pages, PAGE_ABOUT, 0, "About");
-    if (about >= 0) pageSetBuild(&g_pages, about);
+    PageEntry entries[UI_MAX_PAGES];
+    pageSetAddPages(&g_pages, entries, settingsWindowPages(busy, entries, UI_MAX_PAGES), -1);
     SetWindowPos(g_ui.tab, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     pageSetShow(&g_pages, 0);
     EnableWindow(g_next, TRUE);

@@ -231,42 +231,45 @@ void rebuildParamPage(PageSet *set, int page) {
     SetWindowPos(set->tab, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
-void pageSetBuild(PageSet *set, int page) {
-    Page *p = &set->pages[page];
+static void buildParamPage(PageSet *set, int page) { buildParamControls(set, page, nullptr, 0); }
+
+static void buildCapPage(PageSet *set, int page) {
     uint32_t row = (uint32_t)g_ui.units.firstRow;
     ControlDescriptor d;
-    switch (p->entry.kind) {
-    case PAGE_GENERAL:
-    case PAGE_CHANNEL:
-        buildParamControls(set, page, nullptr, 0);
-        break;
-    case PAGE_EEG_CAP:
-        for (int k = 0; capPageControl(k, set->enabled, &d); ++k) pageSetAddControl(set, page, &d, LABEL_COLUMN_CAP, &row);
-        SetWindowPos(pageSetControl(set, ID_CAP_GROUP), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        SetWindowPos(set->tab, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        break;
-    case PAGE_TEST:
-        std::memset(&set->test, 0, sizeof set->test);
-        for (int k = 0; testPageControl(k, (uint32_t)g_ui.units.firstRow, &d); ++k) {
-            pageSetAddControl(set, page, &d, LABEL_COLUMN_TEST, &row);
-        }
-        break;
-    case PAGE_STATUS:
-        for (int k = 0; statusPageControl(k, (uint32_t)g_ui.units.firstRow, &d); ++k) {
-            pageSetAddControl(set, page, &d, LABEL_COLUMN_STATUS, &row);
-        }
-        break;
-    case PAGE_ABOUT:
-        for (int k = 0; aboutPageControl(k, &d); ++k) pageSetAddControl(set, page, &d, set->paramLabelColumn, &row);
-        break;
-    default:
-        break;
+    for (int k = 0; capPageControl(k, set->enabled, &d); ++k) pageSetAddControl(set, page, &d, LABEL_COLUMN_CAP, &row);
+    SetWindowPos(pageSetControl(set, ID_CAP_GROUP), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetWindowPos(set->tab, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+static void buildTestPage(PageSet *set, int page) {
+    uint32_t row = (uint32_t)g_ui.units.firstRow;
+    ControlDescriptor d;
+    std::memset(&set->test, 0, sizeof set->test);
+    for (int k = 0; testPageControl(k, (uint32_t)g_ui.units.firstRow, &d); ++k) {
+        pageSetAddControl(set, page, &d, LABEL_COLUMN_TEST, &row);
     }
 }
 
-int pageSetAddDevicePages(PageSet *set, bool connected, int at) {
-    PageEntry entries[UI_MAX_PAGES];
-    int n = devicePages(connected, entries, UI_MAX_PAGES - set->count);
+static void buildStatusPage(PageSet *set, int page) {
+    uint32_t row = (uint32_t)g_ui.units.firstRow;
+    ControlDescriptor d;
+    for (int k = 0; statusPageControl(k, (uint32_t)g_ui.units.firstRow, &d); ++k) {
+        pageSetAddControl(set, page, &d, LABEL_COLUMN_STATUS, &row);
+    }
+}
+
+static void buildAboutPage(PageSet *set, int page) {
+    uint32_t row = (uint32_t)g_ui.units.firstRow;
+    ControlDescriptor d;
+    for (int k = 0; aboutPageControl(k, &d); ++k) pageSetAddControl(set, page, &d, set->paramLabelColumn, &row);
+}
+
+void pageSetBuild(PageSet *set, int page) {
+    const PageKindOps *ops = pageKindOps(set->pages[page].entry.kind);
+    if (ops && ops->build) ops->build(set, page);
+}
+
+int pageSetAddPages(PageSet *set, const PageEntry *entries, int n, int at) {
     for (int k = 0; k < n; ++k) {
         if (entries[k].kind == PAGE_EEG_CAP && !set->capLocked) {
             capLock(true);
@@ -284,6 +287,12 @@ int pageSetAddDevicePages(PageSet *set, bool connected, int at) {
     return added;
 }
 
+int pageSetAddDevicePages(PageSet *set, bool connected, int at) {
+    PageEntry entries[UI_MAX_PAGES];
+    int n = devicePages(connected, entries, UI_MAX_PAGES - set->count);
+    return pageSetAddPages(set, entries, n, at);
+}
+
 // ---------------------------------------------------------------------------
 // Removing
 // ---------------------------------------------------------------------------
@@ -294,7 +303,8 @@ void destroyPageControls(Page *page) {
 }
 
 static bool isDevicePage(PageKind kind) {
-    return kind == PAGE_GENERAL || kind == PAGE_CHANNEL || kind == PAGE_EEG_CAP || kind == PAGE_TEST;
+    const PageKindOps *ops = pageKindOps(kind);
+    return ops && ops->device;
 }
 
 static void removePages(PageSet *set, bool deviceOnly) {
@@ -335,6 +345,12 @@ HWND pageSetControl(const PageSet *set, uint32_t id) {
     return nullptr;
 }
 
+// Shows the page's controls that are visible and hides the others.
+static void showControls(PageSet *set, int page) {
+    Page *p = &set->pages[page];
+    for (int k = 0; k < p->count; ++k) ShowWindow(p->controls[k].hwnd, p->controls[k].visible ? SW_SHOW : SW_HIDE);
+}
+
 void pageSetShow(PageSet *set, int page) {
     if (page < 0 || page >= set->count) return;
     if (set->shown >= 0 && set->shown < set->count && set->shown != page) {
@@ -343,13 +359,8 @@ void pageSetShow(PageSet *set, int page) {
     }
     set->shown = page;
     SendMessageA(set->tab, TCM_SETCURSEL, (WPARAM)page, 0);
-    Page *p = &set->pages[page];
-    if (p->entry.kind == PAGE_TEST) {
-        showTestRows(set, page);
-        return;
-    }
-    for (int k = 0; k < p->count; ++k) ShowWindow(p->controls[k].hwnd, p->controls[k].visible ? SW_SHOW : SW_HIDE);
-    if (p->entry.kind == PAGE_STATUS) pageSetStatusRefresh(set);
+    const PageKindOps *ops = pageKindOps(set->pages[page].entry.kind);
+    (ops ? ops->show : showControls)(set, page);
 }
 
 void enableParamPage(PageSet *set, int page) {
@@ -385,12 +396,44 @@ void enableCapPage(PageSet *set, int page) {
 void pageSetEnable(PageSet *set, bool enable) {
     set->enabled = enable;
     for (int page = 0; page < set->count; ++page) {
-        switch (set->pages[page].entry.kind) {
-        case PAGE_GENERAL:
-        case PAGE_CHANNEL: enableParamPage(set, page); break;
-        case PAGE_EEG_CAP: enableCapPage(set, page); break;
-        case PAGE_TEST: enableTestButton(set); break;
-        default: break;
-        }
+        const PageKindOps *ops = pageKindOps(set->pages[page].entry.kind);
+        if (ops && ops->enable) ops->enable(set, page);
     }
 }
+
+// ---------------------------------------------------------------------------
+// The page kinds
+// ---------------------------------------------------------------------------
+
+static void enableTestPage(PageSet *set, int) { enableTestButton(set); }
+
+// The Status page's boxes show the indicators as the queries answer them.
+static void showStatusPage(PageSet *set, int page) {
+    showControls(set, page);
+    pageSetStatusRefresh(set);
+}
+
+constexpr uint32_t NO_COMMANDS = 0;
+constexpr uint32_t LAST_COMMAND = 0xFFFFFFFFu;
+
+constexpr PageKindOps kPageKinds[] = {
+    {PAGE_GENERAL, buildParamPage, enableParamPage, showControls, true, ID_PARAM_FIRST, LAST_COMMAND, paramCommand},
+    {PAGE_CHANNEL, buildParamPage, enableParamPage, showControls, true, ID_PARAM_FIRST, LAST_COMMAND, paramCommand},
+    {PAGE_EEG_CAP, buildCapPage, enableCapPage, showControls, true, ID_CAP_ENABLE, ID_CAP_LAST, capCommand},
+    {PAGE_TEST, buildTestPage, enableTestPage, showTestRows, true, NO_COMMANDS, NO_COMMANDS, nullptr},
+    {PAGE_STATUS, buildStatusPage, nullptr, showStatusPage, false, NO_COMMANDS, NO_COMMANDS, nullptr},
+    {PAGE_ABOUT, buildAboutPage, nullptr, showControls, false, NO_COMMANDS, NO_COMMANDS, nullptr},
+    {PAGE_OTHER, nullptr, nullptr, showControls, false, NO_COMMANDS, NO_COMMANDS, nullptr},
+};
+
+constexpr bool rowsInKindOrder() {
+    for (int k = 0; k < PAGE_KIND_COUNT; ++k) {
+        if (kPageKinds[k].kind != k || !kPageKinds[k].show) return false;
+        if ((kPageKinds[k].command != nullptr) != (kPageKinds[k].commandFirst != NO_COMMANDS)) return false;
+    }
+    return true;
+}
+static_assert(sizeof kPageKinds / sizeof kPageKinds[0] == PAGE_KIND_COUNT, "one row per page kind");
+static_assert(rowsInKindOrder(), "rows in kind order, each shown, commands with their range");
+
+const PageKindOps *pageKindOps(PageKind kind) { return kind < PAGE_KIND_COUNT ? &kPageKinds[kind] : nullptr; }

@@ -64,12 +64,16 @@ int pageSetInsertPage(PageSet *set, int at, PageKind kind, uint16_t channel, con
 // Creates a descriptor's control (and label) on a page; row is the page's
 // running row, advanced past the control.
 HWND pageSetAddControl(PageSet *set, int page, const ControlDescriptor *d, int labelColumn, uint32_t *row);
+// Adds pages of a portable page list (pages.h) before page `at` (-1: at the
+// end) and builds them; the number added.
+int pageSetAddPages(PageSet *set, const PageEntry *entries, int n, int at);
 // Adds the device pages of the selected context (General, channels, EEG
 // Cap, Test) before page `at` (-1: at the end) and builds them; the number
 // added. connected: the device communicates (no Test page; the window's
 // enabling, set->enabled, decides the controls).
 int pageSetAddDevicePages(PageSet *set, bool connected, int at);
-// Builds the content of a page of a kind this module knows (Status, About).
+// Builds the content of a page of a kind this module knows (every kind but
+// the hosting window's own).
 void pageSetBuild(PageSet *set, int page);
 // Removes the device pages (or all pages) with their controls.
 void pageSetRemoveDevicePages(PageSet *set);

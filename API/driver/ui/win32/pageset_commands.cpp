@@ -77,6 +77,8 @@ int pageOfControl(const PageSet *set, HWND control) {
     return -1;
 }
 
+}  // namespace
+
 bool paramCommand(PageSet *set, uint32_t id, UINT code, HWND control) {
     uint16_t param, channel;
     char text[UI_TEXT_MAX];
@@ -95,6 +97,8 @@ bool paramCommand(PageSet *set, uint32_t id, UINT code, HWND control) {
 // ---------------------------------------------------------------------------
 // EEG cap page
 // ---------------------------------------------------------------------------
+
+namespace {
 
 void selectCapLists(PageSet *set) {
     for (int k = 0; k < UI_CAP_CHANNELS; ++k) {
@@ -125,6 +129,8 @@ void applyCapUpdate(PageSet *set, const CapUpdate &u) {
     if (u.duplicate) uiWarning(kCapDuplicateMessage);
 }
 
+}  // namespace
+
 bool capCommand(PageSet *set, uint32_t id, UINT code, HWND control) {
     CapUpdate u;
     if (id == ID_CAP_ENABLE && code == BN_CLICKED) {
@@ -147,8 +153,6 @@ bool capCommand(PageSet *set, uint32_t id, UINT code, HWND control) {
     return true;
 }
 
-}  // namespace
-
 int findPage(const PageSet *set, PageKind kind, uint16_t channel) {
     for (int p = 0; p < set->count; ++p) {
         if (set->pages[p].entry.kind == kind && (kind != PAGE_CHANNEL || set->pages[p].entry.channel == channel)) return p;
@@ -157,8 +161,10 @@ int findPage(const PageSet *set, PageKind kind, uint16_t channel) {
 }
 
 bool pageSetCommand(PageSet *set, uint32_t id, UINT code, HWND control) {
-    if (id >= ID_PARAM_FIRST) return paramCommand(set, id, code, control);
-    if (id >= ID_CAP_ENABLE && id <= ID_CAP_LAST) return capCommand(set, id, code, control);
+    for (int kind = 0; kind < PAGE_KIND_COUNT; ++kind) {
+        const PageKindOps *ops = pageKindOps((PageKind)kind);
+        if (ops->command && id >= ops->commandFirst && id <= ops->commandLast) return ops->command(set, id, code, control);
+    }
     return false;
 }
 

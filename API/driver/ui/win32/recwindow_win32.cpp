@@ -87,19 +87,19 @@ void buildSessionPage(int page) {
     int count = QdEnumDevices(&models);
     ControlDescriptor d;
     uint32_t row = g_ui.units.firstRow;
-    for (int k = 0; sessionPageControl(k, row, models, count, QdGetDevName(), &d); ++k) {
+    for (int k = 0; sessionPageControl(k, models, count, QdGetDevName(), &d); ++k) {
         pageSetAddControl(&g_pages, page, &d, LABEL_COLUMN_RECORDER, &row);
     }
 }
 
 // The device pages (and the Record page, whose rows follow the channels)
-// of the selected context.
+// of the selected context; without one, the Record page alone.
 void buildDevicePages() {
     int record = findOwnPage("Record");
     if (record < 0) return;
     destroyPageControls(&g_pages.pages[record]);
     buildRecordPage(record);
-    pageSetAddDevicePages(&g_pages, false, record);
+    if (selected() >= 0) pageSetAddDevicePages(&g_pages, false, record);
 }
 
 void showPage(int page);
@@ -121,23 +121,30 @@ void setVisible(uint32_t id, bool visible) {
     }
 }
 
-bool formatIsEdf() {
-    return SendMessageA(item(ID_REC_FORMAT), CB_GETCURSEL, 0, 0) != 1;
+// The output format chosen in the list (its entries are the formats in
+// index order); the first when none is.
+uint16_t chosenFormat() {
+    LRESULT at = SendMessageA(item(ID_REC_FORMAT), CB_GETCURSEL, 0, 0);
+    return at >= 0 && at < RECORDING_FORMAT_COUNT ? (uint16_t)at : (uint16_t)RECORDING_EDF;
 }
 
 // Enables the "Session" controls as their rows allow (or disables them);
 // the time limit stays enabled throughout.
 void enableSession(bool enable) {
-    bool edf = formatIsEdf();
+    uint16_t format = chosenFormat();
     for (uint32_t id : kSessionIds) {
-        bool on = enable && sessionControlEnabled(id, edf);
+        bool on = enable && sessionControlEnabled(id, format);
         EnableWindow(item(id), on);
         EnableWindow(item(id + ID_LABEL_OFFSET), on);
     }
 }
 
-void enableMenus(bool enable) {
-    for (UINT position = 0; position < 2; ++position) {
+// The menus by position on the bar.
+enum : UINT { MENU_FILE = 0, MENU_HELP = 1 };
+
+// Greys (or enables) the menus up to and including the last one named.
+void enableMenus(bool enable, UINT last = MENU_HELP) {
+    for (UINT position = MENU_FILE; position <= last; ++position) {
         EnableMenuItem(g_menu, position, MF_BYPOSITION | (enable ? MF_ENABLED : MF_GRAYED));
     }
     DrawMenuBar(window());
@@ -214,7 +221,12 @@ void startViewer() {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return;
+    // The viewer starts with the system's default error mode, not the
+    // host's.
+    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr,
+                        &startup, &process)) {
+        return;
+    }
     CloseHandle(process.hThread);
     g_viewer = process.hProcess;
 }
@@ -258,12 +270,6 @@ bool chooseOutput(uint16_t format) {
     return uiMessageBox(question, "Confirm", MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
 }
 
-const char *startFailure(int32_t result) {
-    if (result < 0) return "Invalid device, its state or measurement mode";
-    if (result == QD_MEAS_SYSTEM_TOO_OLD) return "Bluetooth Low Energy is not supported below Windows 8.1";
-    return "Cannot connect to the device";
-}
-
 // Opens the file and starts the measurement; false (with the message shown
 // and the file closed) when either fails.
 bool openAndStart(uint16_t format) {
@@ -286,7 +292,7 @@ bool openAndStart(uint16_t format) {
     out->writeFailure = 0;
     if (result == QD_MEAS_STARTED || result == QD_MEAS_CONNECTING) return true;
     windowActivity = ACTIVITY_IDLE;
-    uiError(startFailure(result));
+    uiError(recorderStartFailure(result));
     // Nothing was written: the file stays behind empty.
     osFileClose(out->file);
     out->file = OS_INVALID_FILE;
@@ -296,7 +302,7 @@ bool openAndStart(uint16_t format) {
 void startRecording() {
     uint32_t limit = 0;
     if (!readTimeLimit(&limit)) return;
-    uint16_t format = formatIsEdf() ? RECORDING_EDF : RECORDING_TSV;
+    uint16_t format = chosenFormat();
     if (!chooseOutput(format)) return;
     enableForMeasurement(true);
     SetWindowTextA(item(ID_RECORD), "S&top");
@@ -305,7 +311,7 @@ void startRecording() {
         restoreAfterRecording();
         return;
     }
-    bool viewer = format == RECORDING_EDF && g_viewerPath[0] &&
+    bool viewer = outputFormat(format)->liveView && g_viewerPath[0] &&
                   SendMessageA(item(ID_REC_VIEWER), BM_GETCHECK, 0, 0) == BST_CHECKED;
     recorderStart(&g_rec, GetTickCount(), limit, viewer);
     char text[64];
@@ -339,15 +345,6 @@ void finishRecording() {
 // ---------------------------------------------------------------------------
 // Loop
 // ---------------------------------------------------------------------------
-
-// Received bytes wait on an open link of an in-use context.
-bool linkDataWaiting() {
-    for (uint16_t c = 0; c < QD_MAX_CONTEXTS; ++c) {
-        LinkHandle *link = &protocolState[c].link;
-        if (contextInUse(c) && link->handle != LINK_INVALID_HANDLE && QueueStatusLink(link) > 0) return true;
-    }
-    return false;
-}
 
 // Takes one message if there is one; false on the quit message.
 bool pumpOne() {
@@ -412,7 +409,10 @@ void endAfterClose() {
 void recorderLoop() {
     for (;;) {
         bool idle = windowActivity.load() == ACTIVITY_IDLE;
-        if (idle || !linkDataWaiting()) {
+        // Link data waiting: the engine runs first. QdAwaitingMessages looks
+        // under the engine lock and leaves a context alone while its
+        // connection thread may replace its link.
+        if (idle || QdAwaitingMessages() == 0) {
             if (!pumpOne()) break;
             if (idle) continue;
         }
@@ -440,7 +440,8 @@ void testCommand() {
     }
     if (findPage(&g_pages, PAGE_TEST, 0) < 0) return;
     g_ui.busy = true;
-    enableMenus(false);
+    // A test leaves Help (and F1) usable; only the File menu is greyed.
+    enableMenus(false, MENU_FILE);
     enableSession(false);
     EnableWindow(item(ID_RECORD), FALSE);
     if (!pageSetTestStart(&g_pages)) testEnded();
@@ -486,15 +487,12 @@ void limitEdited() {
 }
 
 void browseOutput() {
-    bool edf = formatIsEdf();
-    static const char kEdfFilter[] = "EDF files\0*.edf\0";
-    static const char kTsvFilter[] = "TXT/TSV files\0*.txt;*.tsv\0";
     char path[MAX_PATH] = {};
     GetWindowTextA(item(ID_REC_OUTPUT), path, sizeof path);
     OPENFILENAMEA ofn = {};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = window();
-    ofn.lpstrFilter = edf ? kEdfFilter : kTsvFilter;
+    ofn.lpstrFilter = outputFormat(chosenFormat())->filter;
     ofn.lpstrFile = path;
     ofn.nMaxFile = sizeof path;
     ofn.lpstrTitle = "Output data file";
@@ -530,10 +528,14 @@ void showAbout() {
                  "About Quorvane Recorder", MB_OK | MB_ICONINFORMATION);
 }
 
+// The device pages go before the context closes; afterwards those of the
+// loaded (or restored) context come back, none when no context is left.
 void loadSettings() {
-    if (uiLoadSettings() < 0) return;
-    rebuildDevicePages();
-    selectCurrentModel();
+    int result = uiLoadSettings([] { pageSetRemoveDevicePages(&g_pages); });
+    if (result == UI_LOAD_NO_FILE) return;
+    buildDevicePages();
+    showPage(0);
+    if (result >= 0) selectCurrentModel();
 }
 
 // Menu, accelerator and button commands; an edit's only when it loses the
@@ -543,6 +545,11 @@ void onCommand(uint32_t id, UINT code, HWND control) {
         !(id >= ID_CAP_ENABLE && id <= ID_CAP_LAST)) {
         return;
     }
+    // The File menu is greyed during a measurement; its keys, which reach
+    // the window through the accelerator table, must not close or change
+    // the measuring context either.
+    const bool fileCommand = id == ID_REC_IMPORT || id == ID_REC_LOAD || id == ID_SAVE_SETTINGS;
+    if (fileCommand && windowActivity.load() != ACTIVITY_IDLE) return;
     switch (id) {
     case ID_REC_IMPORT:
         if (uiImportSettings()) rebuildDevicePages();
@@ -742,7 +749,7 @@ extern "C" int QDCALL QdCreateRecWindow(void *instance, void *parent, const char
     show(w, parent != nullptr);
     recorderLoop();
     out->showMessage = logged;
-    stopViewer();
+    // The viewer stays open on the finished file; only a new viewer ends it.
     logExit("QdCreateRecWindow", "true");
     return 1;
 }

@@ -242,11 +242,12 @@ OPENFILENAMEA settingsDialog(const char *title, DWORD flags) {
     return ofn;
 }
 
-// The settings file the user picks (with ".qvc" added); false when none.
-bool pickSettingsFile(const char *title, DWORD flags, bool save, char *path, size_t room) {
+// The settings file the user picks (with ".qvc" added when asked); false
+// when none.
+bool pickSettingsFile(const char *title, DWORD flags, bool save, bool addExtension, char *path, size_t room) {
     OPENFILENAMEA ofn = settingsDialog(title, flags);
     if (!(save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn))) return false;
-    if (settingsFileName(g_ui.fileName, true, path, room)) return true;
+    if (settingsFileName(g_ui.fileName, addExtension, path, room)) return true;
     uiError(save ? kSettingsWriteFailed : settingsImportMessage(-1));
     return false;
 }
@@ -255,21 +256,24 @@ bool pickSettingsFile(const char *title, DWORD flags, bool save, char *path, siz
 
 void uiSaveSettings() {
     char path[300];
-    if (!pickSettingsFile(kSettingsSaveTitle, OFN_PATHMUSTEXIST, true, path, sizeof path)) return;
+    if (!pickSettingsFile(kSettingsSaveTitle, OFN_PATHMUSTEXIST, true, true, path, sizeof path)) return;
     if (!settingsSave(path)) uiError(kSettingsWriteFailed);
 }
 
 bool uiImportSettings() {
     char path[300];
-    if (!pickSettingsFile(kSettingsImportTitle, OFN_FILEMUSTEXIST, false, path, sizeof path)) return false;
+    if (!pickSettingsFile(kSettingsImportTitle, OFN_FILEMUSTEXIST, false, true, path, sizeof path)) return false;
     int32_t outcome = settingsImport(path);
     if (outcome < 0) uiError(settingsImportMessage(outcome));
     return outcome >= 0;
 }
 
-int uiLoadSettings() {
+int uiLoadSettings(void (*beforeClose)()) {
     char path[300];
-    if (!pickSettingsFile(kSettingsLoadTitle, OFN_FILEMUSTEXIST, false, path, sizeof path)) return -2;
+    if (!pickSettingsFile(kSettingsLoadTitle, OFN_FILEMUSTEXIST, false, false, path, sizeof path)) {
+        return UI_LOAD_NO_FILE;
+    }
+    if (beforeClose) beforeClose();
     LoadOutcome outcome = {};
     settingsLoad(path, &outcome);
     for (int k = 0; k < outcome.messageCount; ++k) uiError(outcome.messages[k]);

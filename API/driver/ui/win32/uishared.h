@@ -85,9 +85,13 @@ enum : UINT {
 bool uiHookMessage(HWND window, UINT message);
 
 // The File menu's settings-file commands (file dialogs, then the settings
-// file functions; failures are shown). Import: true when the selected
-// context took the file. Load: the load's result (1 loaded, 0 previous
-// context back, -1 none left), -2 when no file was picked.
+// file functions; failures are shown). Save and Import add ".qvc" to a
+// name without extension, Load takes the name as picked. Import: true when
+// the selected context took the file. Load: the load's result (1 loaded, 0
+// previous context back, -1 none left), UI_LOAD_NO_FILE when no file was
+// picked; beforeClose runs once a file is picked, before the selected
+// context is closed.
+const int UI_LOAD_NO_FILE = -2;
 void uiSaveSettings();
 bool uiImportSettings();
-int uiLoadSettings();
+int uiLoadSettings(void (*beforeClose)());

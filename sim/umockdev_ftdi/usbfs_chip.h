@@ -1,0 +1,54 @@
+// usbfs_chip.h - the emulated FTDI transceiver (ftdi_chip.h) as a USB
+// device of a umockdev test bed: its sysfs and udev entries, and its
+// /dev/bus/usb node, whose ioctls (the usbfs interface libusb uses) are
+// answered here, URB by URB.
+//
+// The node is made a FIFO that reports ready (POLLOUT, what libusb waits
+// for) only while a finished URB waits to be reaped, as the kernel's usbfs
+// does: umockdev's own node is a plain file, always ready, which would send
+// libusb to the emulator on every event-handling call.
+//
+// A thread runs the chip every half millisecond: the serial line, the IN
+// packets for the pending bulk-in URB, bulk-out URBs into the chip.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "sim/umockdev_ftdi/ftdi_chip.h"
+
+struct UsbfsChip;
+
+struct UsbfsChipConfig {
+    const char *serial;       // USB serial number (8 characters for the driver's open by serial)
+    const char *product;      // USB product string: the transceiver's description
+    SimDevice *device;        // what sits on the serial side
+};
+
+// Makes the test bed (UMOCKDEV_DIR is set for the programs started after
+// it), plugs the transceiver in and starts the chip's thread. Null (and a
+// message on stderr) when umockdev cannot make it.
+UsbfsChip *usbfsChipCreate(const UsbfsChipConfig *config);
+// Stops the thread, removes the test bed.
+void usbfsChipDestroy(UsbfsChip *bed);
+
+// The transceiver vanishes: the pending URBs end with ENODEV, later ones
+// fail with it, the node and the sysfs entry go, udev says "remove".
+void usbfsChipUnplug(UsbfsChip *bed);
+// Plugged in again, under the next device address.
+void usbfsChipReplug(UsbfsChip *bed);
+// Node path of the device as plugged in now.
+const char *usbfsChipNode(const UsbfsChip *bed);
+// The node's file in the test bed (for changing its permissions).
+const char *usbfsChipNodeFile(const UsbfsChip *bed);
+
+// Runs a change of the chip under the bed's lock (faults, statistics).
+typedef void (*UsbfsChipFn)(FtdiChip *chip, void *arg);
+void usbfsChipWith(UsbfsChip *bed, UsbfsChipFn fn, void *arg);
+// Microseconds on the bed's clock (CLOCK_MONOTONIC).
+uint64_t usbfsNowUs();
+
+struct UsbfsStats {
+    uint32_t submitted, reaped, emptyReaps, clients, unknownIoctls;
+};
+void usbfsChipStats(UsbfsChip *bed, UsbfsStats *stats);
