@@ -294,6 +294,88 @@ __attribute__((noinline)) uint64_t benchDecodeLoop(uint64_t target) {
     return steps;
 }
 
+// The heavy measurement on a real simulated device (the handshake), then
+// the device replaced by the replay of its recorded stream, which starts at
+// the frame of the tick the driver expects next (data may have come before
+// the replay took over). The context, or -1 when the measurement did not
+// start.
+int16_t startOnReplay(int *tx, Replay *replay, FtSimPeer *peer) {
+    SimDeviceConfig cfg;
+    simDeviceDefaults(&cfg, kModel);
+    SimDevice *dev = simDeviceCreate(&cfg);
+    *tx = ftsimAdd("QVBENCH1", nullptr);
+    ftsimAttachDevice(*tx, dev);
+    int16_t ctx = openHeavy("QVBENCH1");
+    if (ctx < 0 || QdStartMeasurement((uint16_t)ctx, 0) != QD_MEAS_STARTED || !waitUntil(measuring, &ctx, 3.0, true)) {
+        return -1;
+    }
+    uint16_t expected = protocolState[ctx].staging.expectedPhase;
+    const std::vector<uint8_t> &cycle = *replay->data;
+    for (uint32_t ticks = 0; ticks < expected && replay->pos < cycle.size(); ticks += 16) {
+        const uint8_t *f = cycle.data() + replay->pos;
+        // The length in 7-bit groups: one byte, or two for bodies above 127.
+        replay->pos += (f[0] & 0x80) ? 2u + ((f[0] & 0x7Fu) | ((uint32_t)f[1] << 7)) : 1u + f[0];
+    }
+    g_expected[ctx] = expected;
+    ftsimAttachPeer(*tx, peer);
+    simDeviceDestroy(dev);
+    return ctx;
+}
+
+struct ThroughputFigures {
+    double cpu = 0, callsCpu = 0, wall = 0;
+    uint64_t steps = 0, bytes = 0, samples = 0;
+    uint32_t calls = 0, statusCalls = 0, readCalls = 0;
+};
+
+// The engine and the same D2XX calls alone take turns in ten parts, so that
+// a machine busy elsewhere for a while weighs on both alike.
+bool runThroughputParts(const Options &o, Replay *replay, ThroughputFigures *f) {
+    CallBaseline baseline;
+    if (!baselineOpen(&baseline, replay->data)) return false;
+    uint64_t wall0 = osClockUs();
+    const int parts = 10;
+    for (int k = 1; k <= parts; ++k) {
+        uint64_t taken0 = replay->taken;
+        uint32_t calls0 = ftsimCallCount(FTSIM_CALL_ALL), status0 = ftsimCallCount(FTSIM_CALL_GET_QUEUE_STATUS),
+                 read0 = ftsimCallCount(FTSIM_CALL_READ);
+        double cpu0 = osThreadCpuSeconds();
+        f->steps += benchDecodeLoop(o.samples * (uint64_t)k / parts);
+        f->cpu += osThreadCpuSeconds() - cpu0;
+        f->calls += ftsimCallCount(FTSIM_CALL_ALL) - calls0;
+        f->statusCalls += ftsimCallCount(FTSIM_CALL_GET_QUEUE_STATUS) - status0;
+        f->readCalls += ftsimCallCount(FTSIM_CALL_READ) - read0;
+        f->bytes += replay->taken - taken0;
+        f->callsCpu += baselineRun(&baseline, replay->taken - taken0);
+    }
+    f->wall = (double)(osClockUs() - wall0) / 1e6;
+    f->samples = g_samples.load();
+    baselineClose(&baseline);
+    return true;
+}
+
+void printThroughput(const ThroughputFigures &f) {
+    double rate = f.cpu > 0 ? (double)f.samples / f.cpu : 0;
+    double perByte = f.bytes ? (double)f.calls / (double)f.bytes : 0.0;
+    printf("throughput: %llu samples (%llu bytes, %llu engine steps) in %.3f CPU-s (%.3f s wall with the D2XX "
+           "baseline)\n",
+           (unsigned long long)f.samples, (unsigned long long)f.bytes, (unsigned long long)f.steps, f.cpu, f.wall);
+    printf("  decode-and-deliver: %.2f million samples per CPU-second, %.1f ns per sample (target >= 10 million)\n",
+           rate / 1e6, f.cpu > 0 ? f.cpu * 1e9 / (double)f.samples : 0.0);
+    printf("  D2XX calls per received byte: %.3f (%u calls: FT_GetQueueStatus %u, FT_Read %u)\n", perByte, f.calls,
+           f.statusCalls, f.readCalls);
+    double own = f.cpu - f.callsCpu;
+    g_engineNsPerSample = own > 0 ? own * 1e9 / (double)f.samples : 0;
+    printf("  the simulated D2XX calls alone take %.3f CPU-s of it; the engine without them: %.2f million samples\n"
+           "  per CPU-second, %.1f ns per sample\n",
+           f.callsCpu, own > 0 ? (double)f.samples / own / 1e6 : 0.0, own * 1e9 / (double)f.samples);
+    printf("  phase losses seen by the host: %llu\n", (unsigned long long)g_gaps.load());
+    printf("figure: samples_per_cpu_second %.0f\n", rate);
+    printf("figure: engine_samples_per_cpu_second_without_d2xx %.0f\n", own > 0 ? (double)f.samples / own : 0.0);
+    printf("figure: ft_calls_per_byte %.3f\n", perByte);
+    printf("figure: throughput_samples %llu\n", (unsigned long long)f.samples);
+}
+
 int throughput(const Options &o) {
     ftsimReset();
     std::vector<uint8_t> image = heavyImage();
@@ -302,82 +384,23 @@ int throughput(const Options &o) {
         fprintf(stderr, "qdbench: cannot record the device stream\n");
         return 2;
     }
-    // The handshake with a real simulated device, then the replay.
-    SimDeviceConfig cfg;
-    simDeviceDefaults(&cfg, kModel);
-    SimDevice *dev = simDeviceCreate(&cfg);
-    int tx = ftsimAdd("QVBENCH1", nullptr);
-    ftsimAttachDevice(tx, dev);
-    int16_t ctx = openHeavy("QVBENCH1");
-    if (ctx < 0 || QdStartMeasurement((uint16_t)ctx, 0) != QD_MEAS_STARTED || !waitUntil(measuring, &ctx, 3.0, true)) {
+    Replay replay = {&cycle, 0, 0};
+    FtSimPeer peer = {&replay, replayReceive, replayPending, replayTake, nullptr};
+    int tx = -1;
+    int16_t ctx = startOnReplay(&tx, &replay, &peer);
+    if (ctx < 0) {
         fprintf(stderr, "qdbench: the measurement did not start\n");
         return 2;
     }
-    uint16_t expected = protocolState[ctx].staging.expectedPhase;
-    Replay replay = {&cycle, 0, 0};
-    // Start the replay at the frame of the tick the driver expects next
-    // (data may have come before the replay took over).
-    for (uint32_t ticks = 0; ticks < expected && replay.pos < cycle.size(); ticks += 16) {
-        const uint8_t *f = cycle.data() + replay.pos;
-        // The length in 7-bit groups: one byte, or two for bodies above 127.
-        replay.pos += (f[0] & 0x80) ? 2u + ((f[0] & 0x7Fu) | ((uint32_t)f[1] << 7)) : 1u + f[0];
-    }
-    g_expected[ctx] = expected;
-    FtSimPeer peer = {&replay, replayReceive, replayPending, replayTake, nullptr};
-    ftsimAttachPeer(tx, &peer);
-    simDeviceDestroy(dev);
     g_samples = 0;
     g_gaps = 0;
     ftsimResetCallCounts();
-
-    // The engine and the same D2XX calls alone take turns in ten parts, so
-    // that a machine busy elsewhere for a while weighs on both alike.
-    CallBaseline baseline;
-    if (!baselineOpen(&baseline, &cycle)) return 2;
-    uint64_t wall0 = osClockUs();
-    double cpu = 0, callsCpu = 0;
-    uint64_t steps = 0, bytes = 0;
-    uint32_t calls = 0, statusCalls = 0, readCalls = 0;
-    const int parts = 10;
-    for (int k = 1; k <= parts; ++k) {
-        uint64_t taken0 = replay.taken;
-        uint32_t calls0 = ftsimCallCount(FTSIM_CALL_ALL), status0 = ftsimCallCount(FTSIM_CALL_GET_QUEUE_STATUS),
-                 read0 = ftsimCallCount(FTSIM_CALL_READ);
-        double cpu0 = osThreadCpuSeconds();
-        steps += benchDecodeLoop(o.samples * (uint64_t)k / parts);
-        cpu += osThreadCpuSeconds() - cpu0;
-        calls += ftsimCallCount(FTSIM_CALL_ALL) - calls0;
-        statusCalls += ftsimCallCount(FTSIM_CALL_GET_QUEUE_STATUS) - status0;
-        readCalls += ftsimCallCount(FTSIM_CALL_READ) - read0;
-        bytes += replay.taken - taken0;
-        callsCpu += baselineRun(&baseline, replay.taken - taken0);
-    }
-    double wall = (double)(osClockUs() - wall0) / 1e6;
-    uint64_t samples = g_samples.load();
-    baselineClose(&baseline);
-
+    ThroughputFigures f;
+    if (!runThroughputParts(o, &replay, &f)) return 2;
     ftsimAttachPeer(tx, nullptr);
     protoForceIdle((uint16_t)ctx);
     QdCloseDevContext((uint16_t)ctx);
-
-    double rate = cpu > 0 ? (double)samples / cpu : 0;
-    printf("throughput: %llu samples (%llu bytes, %llu engine steps) in %.3f CPU-s (%.3f s wall with the D2XX "
-           "baseline)\n",
-           (unsigned long long)samples, (unsigned long long)bytes, (unsigned long long)steps, cpu, wall);
-    printf("  decode-and-deliver: %.2f million samples per CPU-second, %.1f ns per sample (target >= 10 million)\n",
-           rate / 1e6, cpu > 0 ? cpu * 1e9 / (double)samples : 0.0);
-    printf("  D2XX calls per received byte: %.3f (%u calls: FT_GetQueueStatus %u, FT_Read %u)\n",
-           bytes ? (double)calls / (double)bytes : 0.0, calls, statusCalls, readCalls);
-    double own = cpu - callsCpu;
-    g_engineNsPerSample = own > 0 ? own * 1e9 / (double)samples : 0;
-    printf("  the simulated D2XX calls alone take %.3f CPU-s of it; the engine without them: %.2f million samples\n"
-           "  per CPU-second, %.1f ns per sample\n",
-           callsCpu, own > 0 ? (double)samples / own / 1e6 : 0.0, own * 1e9 / (double)samples);
-    printf("  phase losses seen by the host: %llu\n", (unsigned long long)g_gaps.load());
-    printf("figure: samples_per_cpu_second %.0f\n", rate);
-    printf("figure: engine_samples_per_cpu_second_without_d2xx %.0f\n", own > 0 ? (double)samples / own : 0.0);
-    printf("figure: ft_calls_per_byte %.3f\n", bytes ? (double)calls / (double)bytes : 0.0);
-    printf("figure: throughput_samples %llu\n", (unsigned long long)samples);
+    printThroughput(f);
     return 0;
 }
 

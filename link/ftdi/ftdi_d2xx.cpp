@@ -369,6 +369,48 @@ FT_STATUS FT_CALL FT_GetDeviceInfoDetail(uint32_t index, uint32_t *flags, uint32
     return FT_OK;
 }
 
+// A free slot for a device that no slot holds yet.
+static FT_STATUS chooseSlot(const Found &dev, int *slot) {
+    if (heldSlot(dev.bus, dev.address) >= 0) return FT_DEVICE_NOT_OPENED;
+    for (int i = 0; i < SLOTS; ++i) {
+        if (!g_dev[i].inUse) {
+            *slot = i;
+            return FT_OK;
+        }
+    }
+    return FT_INSUFFICIENT_RESOURCES;
+}
+
+// Opens the chip and sets it up: its read transfer, write time-out and
+// latency timer. On failure nothing of it stays open.
+static FT_STATUS openChip(ftdi_context *f, const Found &dev, libusb_transfer **transfer) {
+    int rc = ftdi_usb_open_dev(f, dev.dev);
+    if (rc < 0) {
+        // A device without access was named in the log by the enumeration.
+        if (!dev.noAccess) {
+            logLine("%s: cannot open the transceiver: %s (%d)\n", dev.info.serial, ftdi_get_error_string(f), rc);
+        }
+        return ftbStatusFromOpen(rc);
+    }
+    *transfer = libusb_alloc_transfer(0);
+    if (!*transfer) {
+        ftdi_usb_close(f);
+        return FT_INSUFFICIENT_RESOURCES;
+    }
+    f->usb_write_timeout = (int)WRITE_TIMEOUT_MS;
+    // A chip that refuses its latency timer would hold every byte up to its
+    // default 16 ms; such a chip is not used.
+    int latency = ftdi_set_latency_timer(f, LATENCY_MS);
+    if (latency < 0) {
+        logLine("%s: the transceiver refused the latency timer of %u ms: %s (%d)\n", dev.info.serial,
+                (unsigned)LATENCY_MS, ftdi_get_error_string(f), latency);
+        libusb_free_transfer(*transfer);
+        ftdi_usb_close(f);
+        return FT_DEVICE_NOT_OPENED;
+    }
+    return FT_OK;
+}
+
 FT_STATUS FT_CALL FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
     if (!arg || !handle) return FT_INVALID_PARAMETER;
     if (flags != FT_OPEN_BY_SERIAL_NUMBER && flags != FT_OPEN_BY_DESCRIPTION) return FT_INVALID_PARAMETER;
@@ -389,47 +431,13 @@ FT_STATUS FT_CALL FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
         if (match < 0) status = FT_DEVICE_NOT_FOUND;
     }
     int slot = -1;
-    if (status == FT_OK) {
-        if (heldSlot(found[match].bus, found[match].address) >= 0) status = FT_DEVICE_NOT_OPENED;
-        for (int i = 0; i < SLOTS && slot < 0 && status == FT_OK; ++i) {
-            if (!g_dev[i].inUse) slot = i;
-        }
-        if (status == FT_OK && slot < 0) status = FT_INSUFFICIENT_RESOURCES;
-    }
-    if (status == FT_OK) {
-        int rc = ftdi_usb_open_dev(f, found[match].dev);
-        status = ftbStatusFromOpen(rc);
-        // A device without access was named in the log by the enumeration.
-        if (rc < 0 && !found[match].noAccess) {
-            logLine("%s: cannot open the transceiver: %s (%d)\n", found[match].info.serial, ftdi_get_error_string(f), rc);
-        }
-    }
+    if (status == FT_OK) status = chooseSlot(found[match], &slot);
     libusb_transfer *transfer = nullptr;
-    if (status == FT_OK) {
-        transfer = libusb_alloc_transfer(0);
-        if (!transfer) {
-            ftdi_usb_close(f);
-            status = FT_INSUFFICIENT_RESOURCES;
-        }
-    }
+    if (status == FT_OK) status = openChip(f, found[match], &transfer);
     if (status != FT_OK) {
         if (list) ftdi_list_free(&list);
         ftdi_free(f);
         return status;
-    }
-
-    f->usb_write_timeout = (int)WRITE_TIMEOUT_MS;
-    // A chip that refuses its latency timer would hold every byte up to its
-    // default 16 ms; such a chip is not used.
-    int latency = ftdi_set_latency_timer(f, LATENCY_MS);
-    if (latency < 0) {
-        logLine("%s: the transceiver refused the latency timer of %u ms: %s (%d)\n", found[match].info.serial,
-                (unsigned)LATENCY_MS, ftdi_get_error_string(f), latency);
-        libusb_free_transfer(transfer);
-        ftdi_usb_close(f);
-        ftdi_list_free(&list);
-        ftdi_free(f);
-        return FT_DEVICE_NOT_OPENED;
     }
     *handle = holdDevice(slot, found[match], f, transfer);
     ftdi_list_free(&list);

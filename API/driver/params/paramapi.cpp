@@ -170,6 +170,56 @@ extern "C" int QDCALL QdGetParam(uint16_t id, uint16_t channel, QdParamValue *va
     return 0;
 }
 
+// Writes a value that passed the domain test into its place: the bits of a
+// mapped parameter in the device image, or the bytes in the context's
+// storage. *stored receives the value as written (the mains frequency's
+// default is the machine's). False when the place cannot be had.
+static bool writeValue(const ParamAddress &a, uint16_t id, const QdValue *value, QdValue *stored) {
+    const QdParamDef *def = a.def;
+    const ParamMapEntry *e = a.node->map;
+    if (e->mask) {
+        uint8_t *p = imagePlace(a);
+        if (!p) return false;
+        uint32_t v = defKind(def) == QD_KIND_BOOL && !defIsOptionList(def) ? value->bytes[0] : value->code;
+        if (id == QD_PAR_MAINS_FREQUENCY) {
+            // Resetting to the default takes the machine's mains frequency;
+            // an explicit choice becomes the machine's default.
+            if (value == &def->def) {
+                v = mainsFrequencyDefault();
+            } else {
+                mainsRememberChoice(v);
+            }
+            *stored = QdValue{};
+            stored->code = v;
+        }
+        writeMapped(p, e, v);
+        return true;
+    }
+    uint32_t size;
+    uint8_t *p = storagePlace(a, &size);
+    if (!p) return false;
+    if (defIsString(def)) {
+        // The text is shorter than the slot (domain test). It may be the
+        // slot's own text, as QdGetParam hands it out: move, then clear the
+        // rest.
+        size_t n = std::strlen(value->s);
+        std::memmove(p, value->s, n);
+        std::memset(p + n, 0, size - n);
+    } else {
+        std::memcpy(p, value, 8);
+    }
+    return true;
+}
+
+// The cap site of a channel goes into the current set of the context's cap
+// record as well.
+static void recordCapSite(const ParamAddress &a, const QdValue *value) {
+    QdCapConfig *cap = contextCapRecord((uint16_t)selectedContext());
+    if (cap->enabled && cap->currentSet < 5 && a.channel < 4) {
+        cap->sites[cap->currentSet][a.channel] = (uint8_t)value->code;
+    }
+}
+
 extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *value) {
     ApiGuard guard;
     if (selectedContext() < 0 || !spineModel()) {
@@ -193,50 +243,11 @@ extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *v
     }
 
     QdValue stored = *value;
-    if (e->mask) {
-        uint8_t *p = imagePlace(a);
-        if (!p) {
-            qdLog("!%s\n", kLogSetParamInvalid);
-            return 8;
-        }
-        uint32_t v = defKind(def) == QD_KIND_BOOL && !defIsOptionList(def) ? value->bytes[0] : value->code;
-        if (id == QD_PAR_MAINS_FREQUENCY) {
-            // Resetting to the default takes the machine's mains frequency;
-            // an explicit choice becomes the machine's default.
-            if (value == &def->def) {
-                v = mainsFrequencyDefault();
-            } else {
-                mainsRememberChoice(v);
-            }
-            stored = QdValue{};
-            stored.code = v;
-        }
-        writeMapped(p, e, v);
-    } else {
-        uint32_t size;
-        uint8_t *p = storagePlace(a, &size);
-        if (!p) {
-            qdLog("!%s\n", kLogSetParamInvalid);
-            return 8;
-        }
-        if (defIsString(def)) {
-            // The text is shorter than the slot (domain test). It may be the
-            // slot's own text, as QdGetParam hands it out: move, then clear
-            // the rest.
-            size_t n = std::strlen(value->s);
-            std::memmove(p, value->s, n);
-            std::memset(p + n, 0, size - n);
-        } else {
-            std::memcpy(p, value, 8);
-        }
+    if (!writeValue(a, id, value, &stored)) {
+        qdLog("!%s\n", kLogSetParamInvalid);
+        return 8;
     }
-
-    if (isCapSiteRecorded(a)) {
-        QdCapConfig *cap = contextCapRecord((uint16_t)selectedContext());
-        if (cap->enabled && cap->currentSet < 5 && a.channel < 4) {
-            cap->sites[cap->currentSet][a.channel] = (uint8_t)value->code;
-        }
-    }
+    if (isCapSiteRecorded(a)) recordCapSite(a, value);
 
     if (!def->dependents) return 0;
     if (id == QD_PAR_CHANNEL_PROFILE) {

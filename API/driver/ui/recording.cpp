@@ -469,23 +469,21 @@ void appendText(TextBuffer *b, const char *text, size_t max) {
 
 }  // namespace
 
-uint16_t writeTsvHeader(RecordingOutput *out) {
-    if (out->params == nullptr || out->file == OS_INVALID_FILE) return 0;
-    uint16_t channels;
-    if (!readChannelCount(out, &channels)) return 0;
+// One column of the TSV header: what the parameters say of a channel.
+struct TsvColumn {
+    const char *name, *label, *sensor, *unit;
+    float range, minimum, rate;
+};
 
-    // Everything is read before anything is written.
-    struct Column {
-        const char *name, *label, *sensor, *unit;
-        float range, minimum, rate;
-    } col[REC_MAX_SIGNALS];
+// Reads the columns of the enabled channels and their scale factors; false
+// when a parameter cannot be read.
+static bool readTsvColumns(RecordingOutput *out, uint16_t channels, TsvColumn *col, unsigned *count, float *scale) {
     unsigned ns = 0;
-    float scale[REC_MAX_SIGNALS] = {};
     for (uint16_t c = 0; c < channels; c++) {
         bool enabled;
-        if (!readEnabled(out, channels, c, &enabled)) return 0;
+        if (!readEnabled(out, channels, c, &enabled)) return false;
         if (!enabled) continue;
-        Column &k = col[ns];
+        TsvColumn &k = col[ns];
         bool unitOk;
         k.unit = unitOf(out, c, &unitOk);
         if (!unitOk || !readText(out, QD_PAR_CHANNEL_NAME, c, &k.name) ||
@@ -493,11 +491,46 @@ uint16_t writeTsvHeader(RecordingOutput *out) {
             !readFloat(out, QD_PAR_MEASUREMENT_RANGE, c, &k.range) ||
             !readFloat(out, QD_PAR_SAMPLE_RATE, c, &k.rate) || !readText(out, QD_PAR_CHANNEL_LABEL, c, &k.label) ||
             !readText(out, QD_PAR_SENSOR_INFO, c, &k.sensor)) {
-            return 0;
+            return false;
         }
         scale[c] = k.range * (1.0f / 2147483648.0f);
         ns++;
     }
+    *count = ns;
+    return true;
+}
+
+// The seven rows of the header, a column per enabled channel.
+static void appendTsvRows(TextBuffer *b, const TsvColumn *col, unsigned ns) {
+    static const char *const ROWS[7] = {"Channel", "Min", "Max", "Unit", "SR", "Label", "Sensor"};
+    for (int r = 0; r < 7; r++) {
+        append(b, "%s", ROWS[r]);
+        for (unsigned k = 0; k < ns; k++) {
+            append(b, "\t");
+            switch (r) {
+            case 0: appendText(b, col[k].name, 32); break;
+            case 1: append(b, "%-g", (double)col[k].minimum); break;
+            case 2: append(b, "%-g", (double)col[k].range); break;
+            case 3: appendText(b, col[k].unit, 16); break;
+            case 4: append(b, "%-g", (double)col[k].rate); break;
+            case 5: appendText(b, col[k].label, 16); break;
+            default: appendText(b, col[k].sensor, 80); break;
+            }
+        }
+        append(b, "\n");
+    }
+}
+
+uint16_t writeTsvHeader(RecordingOutput *out) {
+    if (out->params == nullptr || out->file == OS_INVALID_FILE) return 0;
+    uint16_t channels;
+    if (!readChannelCount(out, &channels)) return 0;
+
+    // Everything is read before anything is written.
+    TsvColumn col[REC_MAX_SIGNALS];
+    unsigned ns = 0;
+    float scale[REC_MAX_SIGNALS] = {};
+    if (!readTsvColumns(out, channels, col, &ns, scale)) return 0;
 
     char buffer[2048];
     TextBuffer b = {buffer, sizeof buffer, 0, false};
@@ -511,23 +544,7 @@ uint16_t writeTsvHeader(RecordingOutput *out) {
     append(&b, "\nDevice: ");
     appendText(&b, out->params->devName != nullptr ? out->params->devName() : "", 64);
     append(&b, "\nSignals: %u\n", ns);
-    static const char *const ROWS[7] = {"Channel", "Min", "Max", "Unit", "SR", "Label", "Sensor"};
-    for (int r = 0; r < 7; r++) {
-        append(&b, "%s", ROWS[r]);
-        for (unsigned k = 0; k < ns; k++) {
-            append(&b, "\t");
-            switch (r) {
-            case 0: appendText(&b, col[k].name, 32); break;
-            case 1: append(&b, "%-g", (double)col[k].minimum); break;
-            case 2: append(&b, "%-g", (double)col[k].range); break;
-            case 3: appendText(&b, col[k].unit, 16); break;
-            case 4: append(&b, "%-g", (double)col[k].rate); break;
-            case 5: appendText(&b, col[k].label, 16); break;
-            default: appendText(&b, col[k].sensor, 80); break;
-            }
-        }
-        append(&b, "\n");
-    }
+    appendTsvRows(&b, col, ns);
     if (b.overflow) return 0;
     if (!writeAll(out, buffer, (uint32_t)b.used)) {
         dropPartialHeader(out);
