@@ -110,20 +110,18 @@ static int16_t sampleAt(const uint8_t *p) {
     return (int16_t)(uint16_t)(p[0] | (p[1] << 8));
 }
 
-void samplesHandleData(ProtocolState *ps, const uint8_t *body, uint32_t n) {
+// The signal states of the status word: the sum state and one per channel,
+// each logged and reported when it changes. Also clears the blocks and tells
+// whether any channel takes samples in this mode.
+static bool takeSignalStates(ProtocolState *ps, uint16_t status, int channels) {
     SampleStaging *s = &ps->staging;
     uint16_t ctx = ps->context;
-    if (n < 5) return;
-    uint16_t phase = (uint16_t)(body[1] | (body[2] << 8));
-    uint16_t status = (uint16_t)(body[3] | (body[4] << 8));
-
     uint16_t sum = status & 3;
     if (sum != s->sumState) {
         qdLog("# (%i) SUM signal state: %i\n", ctx, sum);
         reportIndicator(ctx, QD_IND_SIGNAL, sum);
         s->sumState = sum;
     }
-    int channels = ps->channels < STAGING_CHANNELS ? ps->channels : STAGING_CHANNELS;
     bool anyTaker = false;
     for (int i = 0; i < channels; i++) {
         ChannelSamples *b = &s->blocks[i];
@@ -137,24 +135,17 @@ void samplesHandleData(ProtocolState *ps, const uint8_t *body, uint32_t n) {
         }
         if (ps->mode != 1 || s->kind[i] < 4) anyTaker = true;
     }
+    return anyTaker;
+}
 
-    uint32_t k = (n - 5) / 2;
-    if (n - 1 >= 5 && phase != s->expectedPhase) {
-        reportIndicator(ctx, QD_IND_LINK, 2);
-        protoTimerStart(ps, INT_T4 - INT_T1, 10000, false);
-        protoLogError(ctx, kLogLinkErrorLoss);
-        qdLog("# Sample data loss (cur.ph. %i, exp.ph. %i)\n", phase, s->expectedPhase);
-    }
-
-    uint16_t t = phase;
+// Hands the k samples of a message out to the channels whose rate takes a
+// sample at each tick from *tick on, filtered; *tick ends after the last
+// tick used. Returns how many samples found no room in their block.
+static uint32_t decodeSamples(ProtocolState *ps, const uint8_t *data, uint32_t k, int channels, uint16_t *tick) {
+    SampleStaging *s = &ps->staging;
+    uint16_t t = *tick;
     uint32_t next = 0;
     uint32_t dropped = 0;
-    if (!anyTaker) {
-        // No channel ever takes a sample: nothing to decode.
-        dropped = k;
-        next = k;
-    }
-    const uint8_t *data = body + 5;
     while (next < k) {
         for (int i = 0; i < channels && next < k; i++) {
             ChannelSamples *b = &s->blocks[i];
@@ -171,6 +162,30 @@ void samplesHandleData(ProtocolState *ps, const uint8_t *body, uint32_t n) {
         }
         t++;
     }
+    *tick = t;
+    return dropped;
+}
+
+void samplesHandleData(ProtocolState *ps, const uint8_t *body, uint32_t n) {
+    SampleStaging *s = &ps->staging;
+    uint16_t ctx = ps->context;
+    if (n < 5) return;
+    uint16_t phase = (uint16_t)(body[1] | (body[2] << 8));
+    uint16_t status = (uint16_t)(body[3] | (body[4] << 8));
+    int channels = ps->channels < STAGING_CHANNELS ? ps->channels : STAGING_CHANNELS;
+    bool anyTaker = takeSignalStates(ps, status, channels);
+
+    uint32_t k = (n - 5) / 2;
+    if (n - 1 >= 5 && phase != s->expectedPhase) {
+        reportIndicator(ctx, QD_IND_LINK, 2);
+        protoTimerStart(ps, INT_T4 - INT_T1, 10000, false);
+        protoLogError(ctx, kLogLinkErrorLoss);
+        qdLog("# Sample data loss (cur.ph. %i, exp.ph. %i)\n", phase, s->expectedPhase);
+    }
+
+    uint16_t t = phase;
+    // No channel ever takes a sample: nothing to decode.
+    uint32_t dropped = anyTaker ? decodeSamples(ps, body + 5, k, channels, &t) : k;
     if (dropped > 0) {
         qdLog("!(%i) Data message holds more samples than a block can take: %u dropped\n", ctx,
               (unsigned)dropped);
