@@ -610,6 +610,20 @@ int QDCALL firstSample(uint16_t, uint16_t, uint16_t, ChannelSamples *ch) {
     return 0;
 }
 
+// A fresh simulator with one heavy device behind transceiver `serial`,
+// whose data messages the tap sees as they go on the wire, and its context
+// opened with the heavy configuration (-1 when it cannot be had).
+int16_t openTapped(const char *serial, SimDataTap tap, SimDevice **dev, int *tx) {
+    ftsimReset();
+    SimDeviceConfig cfg;
+    simDeviceDefaults(&cfg, kModel);
+    *dev = simDeviceCreate(&cfg);
+    *tx = ftsimAdd(serial, nullptr);
+    ftsimAttachDevice(*tx, *dev);
+    simDeviceSetDataTap(*dev, tap, nullptr);
+    return openHeavy(serial);
+}
+
 void firstMessageTap(void *, const SimDataInfo *info) {
     uint32_t none = 0;
     if (info->firstTick == 0) g_deviceFirstMs.compare_exchange_strong(none, info->timeMs);
@@ -618,14 +632,9 @@ void firstMessageTap(void *, const SimDataInfo *info) {
 bool gotFirst(void *) { return g_firstUs.load() != 0; }
 
 int latency(const Options &o) {
-    ftsimReset();
-    SimDeviceConfig cfg;
-    simDeviceDefaults(&cfg, kModel);
-    SimDevice *dev = simDeviceCreate(&cfg);
-    int tx = ftsimAdd("QVLATNC1", nullptr);
-    ftsimAttachDevice(tx, dev);
-    simDeviceSetDataTap(dev, firstMessageTap, nullptr);
-    int16_t ctx = openHeavy("QVLATNC1");
+    SimDevice *dev = nullptr;
+    int tx = -1;
+    int16_t ctx = openTapped("QVLATNC1", firstMessageTap, &dev, &tx);
     if (ctx < 0) return 2;
     QdSetCallbacks(firstSample, nullptr, nullptr);
     std::vector<double> total, device, driver;
@@ -690,14 +699,9 @@ int QDCALL deliveredSample(uint16_t, uint16_t phase, uint16_t, ChannelSamples *)
 }
 
 int delivery(const Options &o) {
-    ftsimReset();
-    SimDeviceConfig cfg;
-    simDeviceDefaults(&cfg, kModel);
-    SimDevice *dev = simDeviceCreate(&cfg);
-    int tx = ftsimAdd("QVDELIV1", nullptr);
-    ftsimAttachDevice(tx, dev);
-    simDeviceSetDataTap(dev, wireTap, nullptr);
-    int16_t ctx = openHeavy("QVDELIV1");
+    SimDevice *dev = nullptr;
+    int tx = -1;
+    int16_t ctx = openTapped("QVDELIV1", wireTap, &dev, &tx);
     if (ctx < 0) return 2;
     g_deliveryMs.clear();
     g_deliveryMs.reserve((size_t)(o.seconds * 200) + 100);
