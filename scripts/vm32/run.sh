@@ -23,7 +23,9 @@ cpus=$(nproc 2>/dev/null || echo 2)
 opts=trans=virtio,version=9p2000.L,msize=512000,cache=loose
 
 # The serial console carries the firmware's screen, then the job's output
-# between the "vm32: start" and "vm32: end" lines.
+# between the "vm32: start" and "vm32: end" lines, and the machine's own
+# "vm32:" lines. sed -u passes each line on as it comes: tr and mawk would
+# hold the output back in their buffers until kilobytes had gathered.
 timeout "$limit" qemu-system-x86_64 -m 4096 -smp "$cpus" -accel tcg,thread=multi \
     -nographic -no-reboot -nodefaults -serial stdio -monitor none \
     -kernel "$kernel" -initrd "$initrd" \
@@ -31,7 +33,8 @@ timeout "$limit" qemu-system-x86_64 -m 4096 -smp "$cpus" -accel tcg,thread=multi
     -fsdev local,id=rootfs,path="$cache/root",security_model=passthrough -device virtio-9p-pci,fsdev=rootfs,mount_tag=rootfs \
     -fsdev local,id=project,path="$root",security_model=passthrough -device virtio-9p-pci,fsdev=project,mount_tag=project \
     -fsdev local,id=cache,path="$cache",security_model=passthrough -device virtio-9p-pci,fsdev=cache,mount_tag=cache \
-    </dev/null 2>&1 | tr -d '\r' | awk '/vm32: start$/ { on = 1; next } /^vm32: end$/ { on = 0; next } on || /vm32:/ { print; fflush() }'
+    </dev/null 2>&1 |
+    sed -u -n -e 's/\r$//' -e '/vm32: start$/,/^vm32: end$/{/vm32: start$/d;/^vm32: end$/d;p;d}' -e '/vm32:/p'
 status=$(cat "$root/build/vm32/job.rc" 2>/dev/null) || {
     echo "vm32: the machine stopped without finishing its job (crash, or over the limit of $limit s)" >&2
     exit 1
