@@ -329,6 +329,42 @@ TEST_F(Engine, OwnWindowMeasurementKeepsPacketsFromTheHost) {
     EXPECT_FALSE(g_recorder.packetsCopy().empty());
 }
 
+namespace {
+
+std::atomic<int16_t> g_stopOnLink{-1};
+std::atomic<int> g_stopOnLinkResult{99};
+
+void QDCALL stopOnLinkUp(uint16_t ctx, uint16_t type, uint16_t value) {
+    if (type == QD_IND_LINK && value == 1 && ctx == (uint16_t)g_stopOnLink.load()) {
+        g_stopOnLink.store(-1);
+        g_stopOnLinkResult.store(QdStopMeasurement(ctx));
+    }
+}
+
+}  // namespace
+
+// A stop that comes after the connection thread put its Bluetooth link into
+// the record, while the thread still runs (here: from the indicator the
+// thread reports), stops the device over that link: it must not take the
+// link for an open in progress and close it under the device.
+TEST_F(Engine, StopAfterTheThreadConnectedUsesTheLink) {
+    Bench b("Quorvane Halvex-4 BT");
+    oneChannel(b);
+    uint16_t ctx = (uint16_t)b.ctx;
+    g_stopOnLink.store((int16_t)ctx);
+    g_stopOnLinkResult.store(99);
+    QdSetCallbacks(nullptr, stopOnLinkUp, nullptr);
+    LogWatch log;
+    ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
+    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    EXPECT_NE(g_stopOnLinkResult.load(), 99);
+    ASSERT_TRUE(b.runToState(S_IDLE, 3000));
+    EXPECT_FALSE(log.contains("Sending error")) << log.text();
+    EXPECT_FALSE(log.contains("Link error")) << log.text();
+    installCallbacks();
+    b.startMeasuring();
+}
+
 // A stop that gives up waiting for the connection thread (held here at the
 // engine lock, which this thread holds as a host callback would) returns at
 // once; the link the thread opened is closed again and no measurement starts.

@@ -516,11 +516,14 @@ static int32_t halvexStop(uint16_t ctx) {
     if (protoThreadBusy(ps)) {
         // A wireless open in progress is cut short by closing its socket.
         // The handle is remembered as closed, so that nobody closes it again
-        // (its number may belong to another socket by then).
+        // (its number may belong to another socket by then). A link that
+        // the thread has already put into the record (connected) is not in
+        // progress any more, although the thread has yet to end: it is the
+        // context's own, and the stop below takes the device down over it.
         {
             EngineGuard guard;
             LinkHandle link = ps->link;
-            if (openCutByClose(link.type) && link.handle != LINK_INVALID_HANDLE) {
+            if (openCutByClose(link.type) && link.handle != LINK_INVALID_HANDLE && !ps->connected) {
                 ps->closedByStop = link.handle;
                 CloseLink(&link);
             }
