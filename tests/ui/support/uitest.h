@@ -91,9 +91,21 @@ std::string dialogText(HWND dialog);
 // Other programs (the shipped programs, the installer), started by the test
 // ---------------------------------------------------------------------------
 
+struct Program;
+// Waits for the program's end and returns its exit code; -1 when it did not
+// end within timeoutMs (it is then ended).
+int finish(Program *program, DWORD timeoutMs);
+
 struct Program {
     HANDLE process = nullptr;
     DWORD id = 0;
+    Program() = default;
+    Program(const Program &) = delete;
+    Program &operator=(const Program &) = delete;
+    // A program still running here (a failed assertion returned before its
+    // finish) is ended: left behind, it would keep the Wine server, and
+    // with it the whole test run, waiting on its windows.
+    ~Program() { finish(this, 0); }
 };
 
 // Starts a command line (wide: paths may hold any character) in a folder
@@ -101,9 +113,6 @@ struct Program {
 // one is named.
 bool start(const std::wstring &commandLine, const std::wstring &folder, Program *program,
            const std::wstring &output = L"");
-// Waits for the program's end and returns its exit code; -1 when it did not
-// end within timeoutMs (it is then ended).
-int finish(Program *program, DWORD timeoutMs);
 // A visible top-level window of the program of this class (and, when given,
 // this title) that the test has not been given before, waiting up to
 // timeoutMs; null when none appeared.
