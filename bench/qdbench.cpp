@@ -624,6 +624,15 @@ int16_t openTapped(const char *serial, SimDataTap tap, SimDevice **dev, int *tx)
     return openHeavy(serial);
 }
 
+// Undoes openTapped: the counting callback back, the context closed, the
+// device gone.
+void closeTapped(int16_t ctx, int tx, SimDevice *dev) {
+    QdSetCallbacks(countSamples, nullptr, nullptr);
+    QdCloseDevContext((uint16_t)ctx);
+    ftsimAttachPeer(tx, nullptr);
+    simDeviceDestroy(dev);
+}
+
 void firstMessageTap(void *, const SimDataInfo *info) {
     uint32_t none = 0;
     if (info->firstTick == 0) g_deviceFirstMs.compare_exchange_strong(none, info->timeMs);
@@ -659,10 +668,7 @@ int latency(const Options &o) {
         QdStopMeasurement((uint16_t)ctx);
         waitUntil(allIdle, nullptr, 3.0, false);
     }
-    QdSetCallbacks(countSamples, nullptr, nullptr);
-    QdCloseDevContext((uint16_t)ctx);
-    ftsimAttachPeer(tx, nullptr);
-    simDeviceDestroy(dev);
+    closeTapped(ctx, tx, dev);
     if (total.empty()) {
         fprintf(stderr, "qdbench: no sample arrived\n");
         return 2;
@@ -710,10 +716,7 @@ int delivery(const Options &o) {
     osSleep((uint32_t)(o.seconds * 1000));
     QdStopMeasurement((uint16_t)ctx);
     waitUntil(allIdle, nullptr, 3.0, false);
-    QdSetCallbacks(countSamples, nullptr, nullptr);
-    QdCloseDevContext((uint16_t)ctx);
-    ftsimAttachPeer(tx, nullptr);
-    simDeviceDestroy(dev);
+    closeTapped(ctx, tx, dev);
     std::vector<double> v = g_deliveryMs;
     if (v.empty()) return 2;
     std::sort(v.begin(), v.end());
