@@ -125,6 +125,8 @@ protected:
     }
     bool idle() { return windowActivity.load() == ACTIVITY_IDLE && text(at(ID_RECORD)) == "&Record"; }
     // Waits for the dialogs up to one with this text (or caption); all seen.
+    // It returns as soon as that one came, so the limits are generous: the
+    // 32-bit tests may run under full-system emulation, several times slower.
     std::vector<Dialog> waitFor(const std::string &last, int ms) {
         std::vector<Dialog> all;
         for (int k = 0; k < ms / 20 && (all.empty() || (all.back().text != last && all.back().caption != last));
@@ -158,7 +160,7 @@ TEST_F(RecWindow, EdfRecordingStopsAtItsLimitWithTheViewer) {
     // Without EDFbrowser registered the box does not stay checked.
     ASSERT_TRUE(page("Session"));
     click(at(ID_REC_VIEWER));
-    std::vector<Dialog> warned = waitFor("Cannot find EDFbrowser application. Please check if it is installed.", 5000);
+    std::vector<Dialog> warned = waitFor("Cannot find EDFbrowser application. Please check if it is installed.", 20000);
     ASSERT_EQ(warned.size(), 1u);
     EXPECT_EQ(warned[0].caption, "Warning");
     EXPECT_FALSE(checked(at(ID_REC_VIEWER)));
@@ -255,7 +257,7 @@ TEST_F(RecWindow, TsvRecordingNamedByItsFormat) {
     EXPECT_FALSE(greyed(1)) << "Help";
     press(VK_F3);
     press(VK_F1);
-    std::vector<Dialog> help = waitFor("Help file not found.", 5000);
+    std::vector<Dialog> help = waitFor("Help file not found.", 20000);
     ASSERT_EQ(help.size(), 1u) << "the help's box alone";
     EXPECT_EQ(help[0].text, "Help file not found.");
     click(at(ID_TEST));
@@ -317,7 +319,7 @@ TEST_F(RecWindow, BadInputIsRefusedAndConnectionFailureLeavesAnEmptyFile) {
     ASSERT_TRUE(choose(at(ID_REC_DEVICE), modelName(HALVEX_PLUS_4_USB)));
     dialogs.answerFile(dir + "brev.qvc");
     SendMessageA(window, WM_COMMAND, ID_REC_IMPORT, 0);
-    std::vector<Dialog> seen = waitFor("The file includes configuration for inadequate device model", 5000);
+    std::vector<Dialog> seen = waitFor("The file includes configuration for inadequate device model", 20000);
     EXPECT_EQ(seen.size(), 2u) << "the file dialog and the refusal";
     // The File menu's ids, and its keys through the accelerator table: F2
     // saves (".qvc" added), F4 imports it, F3 loads a file of another model
@@ -335,7 +337,7 @@ TEST_F(RecWindow, BadInputIsRefusedAndConnectionFailureLeavesAnEmptyFile) {
     for (const auto &k : keys) {
         dialogs.answerFile(k.file);
         press(k.key);
-        seen = waitFor(k.title, 5000);
+        seen = waitFor(k.title, 20000);
         ASSERT_EQ(seen.size(), 1u) << k.title;
         for (int n = 0; n < 100 && FindWindowA("#32770", k.title.c_str()); ++n) Sleep(20);
     }
@@ -344,7 +346,7 @@ TEST_F(RecWindow, BadInputIsRefusedAndConnectionFailureLeavesAnEmptyFile) {
     EXPECT_EQ(text(at(ID_REC_DEVICE)), modelName(0));
     EXPECT_NE(GetFileAttributesA((dir + "saved.qvc").c_str()), INVALID_FILE_ATTRIBUTES);
     press(VK_F1);
-    EXPECT_EQ(waitFor("Help file not found.", 5000).size(), 1u);
+    EXPECT_EQ(waitFor("Help file not found.", 20000).size(), 1u);
     EXPECT_EQ(GetFileAttributesA((dir + "empty.edf").c_str()) != INVALID_FILE_ATTRIBUTES, true);
     EXPECT_EQ(testenvReadFile(dir + "empty.edf"), "");
 }
