@@ -8,7 +8,7 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 : "${WINEPREFIX:=$root/build/wineprefix}"
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 prefix_ready() { [ -f "$WINEPREFIX/.quorvane-ready" ] && [ -f "$WINEPREFIX/.quorvane-win10" ]; }
 prefix_ready && exit 0
 mkdir -p "$(dirname "$WINEPREFIX")"

@@ -37,10 +37,7 @@ fi
 : "${WINEPREFIX:=$root/build/wineprefix}"
 export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
-# No Mono or Gecko prompts, and no winemenubuilder: it turns every shortcut
-# a program writes (the installer's Start-menu entries) into a Linux menu
-# entry, and at times stays waiting on one, which held the installer's run.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 # PE machine field: 0x14c = i386, 0x8664 = x86-64.
 machine=$(od -An -tx1 -j60 -N4 "$prog" 2>/dev/null | awk '{print $4$3$2$1}')
