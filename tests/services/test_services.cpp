@@ -42,7 +42,9 @@ protected:
     std::string run(const char *folder) {
         osFileDelete(record_.c_str());
         EXPECT_EQ(QdDevServices(folder), 0);
-        for (int i = 0; i < 1000 && !osPathExists(record_.c_str()); ++i) osSleep(10);
+        // Up to a minute: the first Windows program of a test run may wait
+        // for Wine's server and services to come up on a busy machine.
+        for (int i = 0; i < 6000 && !osPathExists(record_.c_str()); ++i) osSleep(10);
         std::string text = testenvReadFile(record_);
         EXPECT_FALSE(text.empty()) << "the stand-in left no record";
         return text;
