@@ -5,7 +5,7 @@
 # runs it once with tiny sizes to prove that it works (<build>.bench-smoke).
 
 file(GLOB QD_BENCH_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/bench/*.cpp)
-add_executable(qdbench ${QD_BENCH_SOURCES} $<TARGET_OBJECTS:qd_core_obj>)
+add_executable(qdbench ${QD_BENCH_SOURCES} $<TARGET_OBJECTS:qd_core_obj> ${QD_LINK_OBJECTS})
 qd_target_defaults(qdbench)
 target_compile_definitions(qdbench PRIVATE QD_BUILDING_DRIVER)
 target_link_libraries(qdbench PRIVATE qdsim qd_os ${QD_SYSTEM_LIBS} ${QD_LINK_LIBS})

@@ -18,12 +18,10 @@
 # suppressions (tests/tsan.supp) cover code that is not ours only.
 
 find_package(GTest REQUIRED)
-file(GLOB QD_TSAN_SIM_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/sim/*.cpp ${QD_ROOT}/sim/${QD_PLATFORM}/*.cpp)
 add_executable(test_ble_tsan
-    ${QD_ROOT}/tests/link/ble_stress_test.cpp ${QD_ROOT}/tests/link/tsan/tsan_main.cpp
-    ${QD_OS_SOURCES} ${QD_LINK_SOURCES} ${QD_TSAN_SIM_SOURCES})
+    ${QD_ROOT}/tests/link/ble_stress_test.cpp ${QD_ROOT}/tests/link/tsan/tsan_main.cpp ${QD_LINK_OBJECTS})
 qd_target_defaults(test_ble_tsan)
-target_link_libraries(test_ble_tsan PRIVATE GTest::gtest ${QD_SYSTEM_LIBS} ${QD_LINK_LIBS})
+target_link_libraries(test_ble_tsan PRIVATE qdsim qd_os GTest::gtest ${QD_SYSTEM_LIBS} ${QD_LINK_LIBS})
 enable_testing()
 set(QD_TSAN_OPTIONS "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1 suppressions=${QD_ROOT}/tests/tsan.supp")
 add_test(NAME tsan.ble-stress COMMAND test_ble_tsan)

@@ -8,14 +8,15 @@
 #            functions with D2XX behaviour over libftdi (link/ftdi/).
 #
 # The link sources (QD_LINK_SOURCES: link/*.cpp and link/<platform>/*.cpp)
-# are compiled into every program that carries the link library; each such
+# are compiled once, into the objects QD_LINK_OBJECTS (cmake/QdSources.cmake),
+# which every program that carries the link library links; each such
 # program supplies its own linkBrokenHook (the driver's is its link-lost
 # note, the firmware loader raises its own event) and points the link log
 # hook (linkSetLogHook) at its own log.
-# qd_link_into(target) adds the link sources and qd_d2xx to a program.
+# qd_link_into(target) adds the link objects and qd_d2xx to a program.
 
 function(qd_link_into target)
-    target_sources(${target} PRIVATE ${QD_LINK_SOURCES})
+    target_sources(${target} PRIVATE ${QD_LINK_OBJECTS})
     target_link_libraries(${target} PRIVATE qd_d2xx qd_os ${QD_LINK_LIBS})
 endfunction()
 

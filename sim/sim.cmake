@@ -9,7 +9,12 @@
 # the stand-in BlueZ service on D-Bus).
 file(GLOB QD_SIM_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/sim/*.cpp ${QD_ROOT}/sim/${QD_PLATFORM}/*.cpp)
 
-add_library(qdsim STATIC ${QD_SIM_SOURCES})
+# Compiled once: the static library and the stand-in libraries of sim/dll/
+# are made of the same objects.
+add_library(qdsim_obj OBJECT ${QD_SIM_SOURCES})
+qd_target_defaults(qdsim_obj)
+target_link_libraries(qdsim_obj PUBLIC ${QD_LINK_LIBS})
+add_library(qdsim STATIC $<TARGET_OBJECTS:qdsim_obj>)
 qd_target_defaults(qdsim)
 target_link_libraries(qdsim PUBLIC qd_os ${QD_LINK_LIBS})
 

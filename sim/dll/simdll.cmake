@@ -41,7 +41,7 @@ set(QD_BLE_STANDIN_EXPORTS
     BluetoothGATTUnregisterEvent@8 QvBleListBegin@4 QvBleListPath@16 QvBleListName@16 QvBleListEnd@4
     QvBleOpenDevice@8 QvBleCloseDevice@4)
 
-add_library(qd_ftd2xx_sim SHARED ${QD_SIM_SOURCES})
+add_library(qd_ftd2xx_sim SHARED $<TARGET_OBJECTS:qdsim_obj>)
 qd_target_defaults(qd_ftd2xx_sim)
 target_link_libraries(qd_ftd2xx_sim PRIVATE qd_os ${QD_LINK_LIBS})
 set_target_properties(qd_ftd2xx_sim PROPERTIES
@@ -108,6 +108,7 @@ set_target_properties(qd_bleapis_sim PROPERTIES
 # exported function that runs a device-information exchange over USB.
 add_library(qd_linkprobe SHARED ${QD_ROOT}/sim/dll/host/probe.cpp)
 qd_target_defaults(qd_linkprobe)
+target_sources(qd_linkprobe PRIVATE ${QD_LINK_OBJECTS})
 target_link_libraries(qd_linkprobe PRIVATE qd_core_obj qd_os qd_d2xx ${QD_SYSTEM_LIBS})
 set_target_properties(qd_linkprobe PROPERTIES PREFIX "" OUTPUT_NAME qdlinkprobe
     RUNTIME_OUTPUT_DIRECTORY ${QD_SIMDLL_DIR}/probe LIBRARY_OUTPUT_DIRECTORY ${QD_SIMDLL_DIR}/probe)

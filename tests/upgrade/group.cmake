@@ -7,7 +7,7 @@ target_link_libraries(${TEST_TARGET} PRIVATE qd_upgrade_test)
 # in tests/kestrel_ui).
 if(NOT WIN32 AND TARGET kestrel)
     add_executable(kestrel_simhost ${QD_ROOT}/tests/upgrade/host/kestrel_simhost.cpp ${QD_KESTREL_CLI}
-                   ${QD_UPGRADE_HOOKS} ${QD_LINK_SOURCES})
+                   ${QD_UPGRADE_HOOKS} ${QD_LINK_TEST_OBJECTS})
     qd_target_defaults(kestrel_simhost)
     qd_sanitize(kestrel_simhost)
     target_link_libraries(kestrel_simhost PRIVATE qd_upgrade_test qdsim_test qd_os_test ${QD_LINK_LIBS})
@@ -31,7 +31,7 @@ endif()
 # simulated transceivers in its process.
 function(qd_kestrel_window_test)
     if(WIN32 AND TARGET qd_kestrel_win AND TARGET qd_ui_support)
-        add_executable(kestrel_ui ${QD_ROOT}/tests/upgrade/ui/kestrel_ui.cpp ${QD_UPGRADE_HOOKS} ${QD_LINK_SOURCES})
+        add_executable(kestrel_ui ${QD_ROOT}/tests/upgrade/ui/kestrel_ui.cpp ${QD_UPGRADE_HOOKS} ${QD_LINK_OBJECTS})
         qd_target_defaults(kestrel_ui)
         target_link_libraries(kestrel_ui PRIVATE qd_kestrel_win qd_ui_support qdsim ${QD_SYSTEM_LIBS} ${QD_LINK_LIBS})
         target_link_options(kestrel_ui PRIVATE ${QD_STATIC_RUNTIME})
