@@ -437,12 +437,18 @@ TEST_F(UiModel, RecorderCourseFromStartToFinish) {
         {5000, true, 2, 0, 2, RECORDER_FINISHING},
         {5100, false, 2, REC_FINISH, 2, RECORDER_IDLE},
     };
+    // A step held up past the viewer's second still starts it, once.
+    const Step late[] = {
+        {2000, true, 0, REC_SHOW_ELAPSED, 0, RECORDER_RECORDING},
+        {5200, true, 0, REC_SHOW_ELAPSED | REC_START_VIEWER, 0, RECORDER_RECORDING},
+        {6000, true, 0, REC_SHOW_ELAPSED, 0, RECORDER_RECORDING},
+    };
     struct Run {
         uint32_t limit;
         bool viewer;
         const Step *steps;
         size_t count;
-    } runs[] = {{5, true, limited, sizeof limited / sizeof *limited}, {0, false, failing, 4}};
+    } runs[] = {{5, true, limited, sizeof limited / sizeof *limited}, {0, false, failing, 4}, {0, true, late, 3}};
     for (const Run &run : runs) {
         Recorder r;
         recorderStart(&r, T0, run.limit, run.viewer);

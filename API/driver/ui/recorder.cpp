@@ -99,9 +99,12 @@ uint32_t recorderStep(Recorder *r, uint32_t now, bool communicating, uint16_t *w
         return REC_REPORT_WRITE_FAILURE | recorderStop(r, false);
     }
     if (*writeFailure != 0 || *elapsed == r->shown) return 0;
+    // A loop held up for over a second passes a whole second: the viewer
+    // still starts, at the first step past its delay.
+    bool viewerDue = r->viewer && r->shown < RECORDER_VIEWER_DELAY_S && *elapsed >= RECORDER_VIEWER_DELAY_S;
     r->shown = *elapsed;
     uint32_t actions = REC_SHOW_ELAPSED;
-    if (*elapsed == RECORDER_VIEWER_DELAY_S && r->viewer) actions |= REC_START_VIEWER;
+    if (viewerDue) actions |= REC_START_VIEWER;
     if (r->limit != 0 && *elapsed >= r->limit) actions |= recorderStop(r, false);
     return actions;
 }
