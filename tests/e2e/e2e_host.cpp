@@ -170,7 +170,13 @@ std::vector<Event> events() {
     return g_events;
 }
 
-bool waitFor(const std::function<bool()> &done, double seconds) {
+// The bound of every wait for something the driver or the device does: only
+// a hang reaches it. A loaded machine, or the 32-bit test machine's full
+// emulation, makes what takes milliseconds here take seconds, so no wait is
+// sized to the event it waits for.
+const double kHangSeconds = 60.0;
+
+bool waitFor(const std::function<bool()> &done, double seconds = kHangSeconds) {
     double until = host::seconds() + seconds;
     while (host::seconds() < until) {
         if (done()) return true;
@@ -303,7 +309,8 @@ bool prepare(DevicePlan *p, double recordSeconds) {
             ok = ok && setting(ctx, s.substr(0, eq) + ":" + std::to_string(c) + s.substr(eq));
         }
         ok = ok && setting(ctx, "Sample rate" + at + rateText(rateOf(k)));
-        size_t capacity = (size_t)(rateOf(k) * recordSeconds) + 64;
+        // Room for a run held up until the hang bound, too.
+        size_t capacity = (size_t)(rateOf(k) * (recordSeconds + kHangSeconds)) + 64;
         p->record[c].assign(capacity, FtSimSample{});
         g_lib.sim.DeviceRecordSamples(tx, c, p->record[c].data(), (uint32_t)capacity);
     }
@@ -501,7 +508,7 @@ bool startAll(std::vector<DevicePlan> &plans) {
 }
 
 // Stops every context and waits for the way back to rest.
-void stopAll(std::vector<DevicePlan> &plans, double idleWithin) {
+void stopAll(std::vector<DevicePlan> &plans) {
     for (DevicePlan &p : plans) {
         int32_t r = g_lib.api.StopMeasurement((uint16_t)p.context);
         check(r == QD_MEAS_STOPPING, "(%d) QdStopMeasurement: %d (stopping)", p.context, (int)r);
@@ -513,8 +520,7 @@ void stopAll(std::vector<DevicePlan> &plans, double idleWithin) {
                 if (g_lib.api.ComState((uint16_t)p.context) != QD_COM_IDLE) return false;
             }
             return true;
-        },
-        idleWithin);
+        });
     check(idle, "every context is idle (QdComState 0) %.0f ms after the stop", (host::seconds() - t0) * 1000.0);
 }
 
@@ -532,8 +538,7 @@ void checkEngineEnded() {
         [&] {
             now = osProcessThreadCount();
             return now <= g_baselineThreads;
-        },
-        2.0);
+        });
     check(back, "the engine thread has ended: %d threads, as before the start (%d)", now, g_baselineThreads);
 }
 
@@ -588,14 +593,13 @@ FtSimSignal ramp(int step, int offset = 0) { return FtSimSignal{1, step, offset,
 FtSimSignal square(int amplitude, float hz, int offset = 0) { return FtSimSignal{3, amplitude, offset, hz}; }
 
 // Waits until channel 0 of a context has reached a tick, or a time-out.
-bool runUntilTick(const DevicePlan &p, uint32_t tick, double seconds) {
+bool runUntilTick(const DevicePlan &p, uint32_t tick) {
     return waitFor(
         [&] {
             std::lock_guard<std::mutex> guard(g_lock);
             const std::vector<Sample> &s = g_cap[p.context].samples[0];
             return !s.empty() && s.back().tick >= tick;
-        },
-        seconds);
+        });
 }
 
 // ---------------------------------------------------------------------------
@@ -636,10 +640,10 @@ int runHeavy(const std::string &out, Link link) {
     if (!prepare(&p, kHeavySeconds + 4)) return 1;
     if (!startAll(plans)) return 1;
     uint32_t ticks = (uint32_t)(2000 * kHeavySeconds);
-    bool reached = runUntilTick(p, ticks + 32, kHeavySeconds + 3.5);
+    bool reached = runUntilTick(p, ticks + 32);
     double took = host::seconds() - g_start;
     check(reached, "%u ticks (%.0f simulated seconds) delivered in %.1f s", (unsigned)ticks, kHeavySeconds, took);
-    stopAll(plans, 3.0);
+    stopAll(plans);
     checkEngineEnded();
     uint64_t total = 0;
     for (int c = 0; c < 5; ++c) total += delivered(p.context, c);
@@ -687,10 +691,10 @@ int scenarioMulti(const std::string &out) {
     }
     if (!startAll(plans)) return 1;
     // Two seconds of every device.
-    bool reached = runUntilTick(plans[0], 2 * 1000 + 32, 5.0) && runUntilTick(plans[1], 2 * 500 + 32, 2.0) &&
-                   runUntilTick(plans[2], 2 * 2000 + 32, 2.0);
+    bool reached = runUntilTick(plans[0], 2 * 1000 + 32) && runUntilTick(plans[1], 2 * 500 + 32) &&
+                   runUntilTick(plans[2], 2 * 2000 + 32);
     check(reached, "two seconds of each device delivered in %.1f s", host::seconds() - g_start);
-    stopAll(plans, 3.0);
+    stopAll(plans);
     checkEngineEnded();
     std::string digest;
     uint32_t tickRates[3] = {1000, 500, 2000};
@@ -714,17 +718,19 @@ int scenarioLostReply(const std::string &) {
     p.ch[1] = analog(8, 6000, 3, sine(6000, 3.0f));
     if (!prepare(&p, 5.0)) return 1;
     if (!startAll(plans)) return 1;
-    check(runUntilTick(p, 250 + 16, 4.0), "one second measured");
+    check(runUntilTick(p, 250 + 16), "one second measured");
     check(g_lib.sim.DeviceSetFault(p.tx, 0x0A, 1, 0, 1) == 0, "the reply to the stop command will be lost");
     double stopAt = host::seconds() - g_start;
-    stopAll(plans, 3.0);
+    stopAll(plans);
     std::vector<Event> list = events();
     const Event *m = findMessage(list, p.context,
                                  "!Device is not responding. Please check, if it's on and connected with USB cable.");
     check(m != nullptr, "user message: device not responding (USB)");
     if (m) {
         double after = m->at - stopAt;
-        check(after > 0.8 && after < 1.5, "it came %.0f ms after the stop (the reply timer is 900 ms)", after * 1000);
+        // Not before the reply timer; the log shows that timer ended it
+        // (how late after it depends on the machine's load).
+        check(after > 0.8, "it came %.0f ms after the stop (the reply timer is 900 ms)", after * 1000);
     }
     check(sawIndicator(p.context, QD_IND_LINK, QD_LINK_STATE_ERROR, stopAt) &&
               sawIndicator(p.context, QD_IND_LINK, QD_LINK_STATE_DISCONNECTED, stopAt),
@@ -755,18 +761,20 @@ int scenarioLinkLoss(const std::string &) {
     p.ch[4].signal = square(1, 2.0f);
     if (!prepare(&p, 8.0)) return 1;
     if (!startAll(plans)) return 1;
-    check(runUntilTick(p, 1000, 4.0), "one second measured");
+    check(runUntilTick(p, 1000), "one second measured");
     double lostAt = host::seconds() - g_start;
     g_lib.sim.DeviceSetLinkUp(p.tx, 0);
+    double downFrom = host::seconds() - g_start;   // down between lostAt and downFrom
     host::sleepMs(600);
+    double upFrom = host::seconds() - g_start;
     g_lib.sim.DeviceSetLinkUp(p.tx, 1);
     g_lib.sim.DeviceSendEvent(p.tx, 0x61, -1);
     double backAt = host::seconds() - g_start;
-    bool reconnected = waitFor([&] { return sawIndicator(p.context, QD_IND_LINK, QD_LINK_STATE_CONNECTED, backAt); }, 3.0);
+    bool reconnected = waitFor([&] { return sawIndicator(p.context, QD_IND_LINK, QD_LINK_STATE_CONNECTED, backAt); });
     check(reconnected, "the driver reconnected (link indicator 1 after the failure)");
     size_t before = delivered(p.context, 0);
-    check(waitFor([&] { return delivered(p.context, 0) >= before + 1000; }, 3.0), "one more second measured");
-    stopAll(plans, 3.0);
+    check(waitFor([&] { return delivered(p.context, 0) >= before + 1000; }), "one more second measured");
+    stopAll(plans);
     checkEngineEnded();
     check(sawIndicator(p.context, QD_IND_LINK, QD_LINK_STATE_ERROR, lostAt), "a link error was shown");
     FtSimState st;
@@ -775,9 +783,12 @@ int scenarioLinkLoss(const std::string &) {
           "the transceiver was opened twice and closed twice (%u, %u)", (unsigned)st.opens, (unsigned)st.closes);
     verify(&p, false);
     const Capture &cap = g_cap[p.context];
-    check(cap.gaps == 1 && cap.lostTicks >= 550 && cap.lostTicks <= 800,
-          "one gap of about 600 ms in the stream: %llu gaps, %llu ticks", (unsigned long long)cap.gaps,
-          (unsigned long long)cap.lostTicks);
+    // The outage lasted at least upFrom - downFrom and at most backAt - lostAt
+    // (1000 ticks a second), whatever the sleep took on this machine.
+    double least = (upFrom - downFrom) * 1000.0 - 50.0, most = (backAt - lostAt) * 1000.0 + 200.0;
+    check(cap.gaps == 1 && cap.lostTicks >= least && cap.lostTicks <= most,
+          "one gap of the outage's length in the stream: %llu gaps, %llu ticks (%.0f to %.0f)",
+          (unsigned long long)cap.gaps, (unsigned long long)cap.lostTicks, least, most);
     std::string log = host::readFile(g_lib.logPath);
     check(log.find("{ReconThreadFunc(..)") != std::string::npos && log.find("^ INT_CON") != std::string::npos &&
               log.find("Sample data loss") != std::string::npos,
@@ -792,9 +803,9 @@ int runRadioDevice(DevicePlan &p, double seconds, const std::string &out) {
     if (!prepare(&p, seconds + 4)) return 1;
     if (!startAll(g_plans)) return 1;
     uint32_t ticks = (uint32_t)(rateOf(p.ch[0]) * seconds);
-    check(runUntilTick(p, ticks + 32, seconds + 3.0), "%u ticks of channel A delivered in %.1f s", (unsigned)ticks,
+    check(runUntilTick(p, ticks + 32), "%u ticks of channel A delivered in %.1f s", (unsigned)ticks,
           host::seconds() - g_start);
-    stopAll(g_plans, 3.0);
+    stopAll(g_plans);
     checkEngineEnded();
     verify(&p, true);
     check(g_lib.sim.OpenSockets() == 0, "no simulated socket is left open");

@@ -393,7 +393,7 @@ protected:
         LinkTest::TearDown();
     }
     static bool waitFor(const std::function<bool()> &done) {
-        for (int i = 0; i < 5000 && !done(); ++i) osSleep(1);
+        for (uint32_t i = 0; i < kTestHangMs && !done(); ++i) osSleep(1);
         return done();
     }
 };

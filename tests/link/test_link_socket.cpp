@@ -71,10 +71,10 @@ protected:
         if (!peerClosed) peerReset(peer);
         LinkTest::TearDown();
     }
-    // Waits until the link reports at least n bytes (local delivery is quick).
+    // Waits until the link reports at least n bytes.
     int32_t waitFor(int32_t n) {
         int32_t q = 0;
-        for (int i = 0; i < 1000 && (q = QueueStatusLink(&link)) >= 0 && q < n; ++i) osSleep(1);
+        for (uint32_t i = 0; i < kTestHangMs && (q = QueueStatusLink(&link)) >= 0 && q < n; ++i) osSleep(1);
         return q;
     }
     LinkHandle link = {LINK_BT, LINK_INVALID_HANDLE};

@@ -117,7 +117,7 @@ TEST(OsHost, ThreadCountFollowsTheThreadsOfTheProcess) {
     release = true;
     osThreadJoin(t);
     int after = osProcessThreadCount();
-    for (int waited = 0; after != before && waited < 2000; waited += 10) {
+    for (uint32_t waited = 0; after != before && waited < kTestHangMs; waited += 10) {
         osSleep(10);
         after = osProcessThreadCount();
     }

@@ -34,18 +34,18 @@ TEST(OsProcess, StartsProgramFoundThroughThePath) {
     std::string dir = testenvNewDir("proc");
     std::string marker = dir + "started.txt";
     ASSERT_TRUE(startShell("echo ok > '" + marker + "'", "echo ok > \"" + marker + "\""));
-    EXPECT_TRUE(testenvWaitForFile(marker, 10000));
+    EXPECT_TRUE(testenvWaitForFile(marker));
 }
 
 TEST(OsProcess, DoesNotWaitForTheProgram) {
     std::string dir = testenvNewDir("proc");
     std::string marker = dir + "late.txt";
-    uint64_t t0 = osClockUs();
-    ASSERT_TRUE(startShell("sleep 2; echo late > '" + marker + "'", "ping -n 3 127.0.0.1 > \"" + marker + "\""));
-    EXPECT_LT(osClockUs() - t0, 1500000u);
-    if (!testenvIsWindows()) {
-        EXPECT_FALSE(osPathExists(marker.c_str()));
-    }
+    // The program writes its marker only after half a minute: had the start
+    // waited for it, the marker would be there when the start returns, on a
+    // machine of any speed.
+    ASSERT_TRUE(startShell("sleep 30; echo late > '" + marker + "'",
+                           "ping -n 31 127.0.0.1 > nul & echo late > \"" + marker + "\""));
+    EXPECT_FALSE(osPathExists(marker.c_str()));
 }
 
 TEST(OsProcess, MissingProgramFails) {
@@ -65,7 +65,7 @@ TEST(OsProcess, LeavesNoZombies) {
     for (int i = 0; i < 5; ++i) {
         std::string marker = dir + "m" + std::to_string(i);
         ASSERT_TRUE(startShell("echo > '" + marker + "'", ""));
-        ASSERT_TRUE(testenvWaitForFile(marker, 10000));
+        ASSERT_TRUE(testenvWaitForFile(marker));
     }
     osSleep(100);
     // The programs ran and ended; none of them is a child of this thread.
@@ -80,7 +80,7 @@ TEST(OsProcess, InheritsNoOpenFiles) {
     ASSERT_NE(OS_INVALID_FILE, f);
     std::string marker = dir + "fds.txt";
     ASSERT_TRUE(startShell("ls -l /proc/$$/fd > '" + marker + ".part'; mv '" + marker + ".part' '" + marker + "'", ""));
-    ASSERT_TRUE(testenvWaitForFile(marker, 10000));
+    ASSERT_TRUE(testenvWaitForFile(marker));
     osFileClose(f);
     std::string fds = testenvReadFile(marker);
     EXPECT_EQ(std::string::npos, fds.find("held.txt")) << fds;

@@ -49,7 +49,7 @@ TEST(OsThreads, DetachedThreadRunsToItsEnd) {
         ASSERT_NE(nullptr, t);
         osThreadDetach(t);
     }
-    for (int waited = 0; done < 8 && waited < 5000; waited += 5) osSleep(5);
+    for (uint32_t waited = 0; done < 8 && waited < kTestHangMs; waited += 5) osSleep(5);
     EXPECT_EQ(8, done);
 }
 
@@ -63,7 +63,7 @@ TEST(OsThreads, AwaitExitWaitsForThreadsLeftAlone) {
     osThreadDetach(t);
     EXPECT_FALSE(osThreadsAwaitExit(20));
     release = true;
-    EXPECT_TRUE(osThreadsAwaitExit(5000));
+    EXPECT_TRUE(osThreadsAwaitExit(kTestHangMs));
     EXPECT_TRUE(osThreadsAwaitExit(0));
 }
 

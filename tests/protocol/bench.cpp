@@ -42,7 +42,7 @@ Bench::Bench(const char *model, const char *device, void (*tweak)(SimDeviceConfi
 Bench::~Bench() {
     if (ctx >= 0) {
         protoForceIdle((uint16_t)ctx);
-        waitReal([this] { return !protoThreadBusy(&protocolState[ctx]); }, 2000);
+        waitReal([this] { return !protoThreadBusy(&protocolState[ctx]); });
         QdCloseDevContext((uint16_t)ctx);
     }
     ftsimReset();
@@ -128,7 +128,7 @@ void DeviceTest::SetUp() {
 }
 
 void DeviceTest::TearDown() {
-    ASSERT_TRUE(waitReal([] { return engineThreadState() == 0; }, 2000)) << "engine thread still running";
+    ASSERT_TRUE(waitReal([] { return engineThreadState() == 0; })) << "engine thread still running";
     osClockSetManual(false, 0);
     linkUseSockets(nullptr);
     ProtocolTest::TearDown();

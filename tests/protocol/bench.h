@@ -12,6 +12,7 @@
 #include "sim/ftsim.h"
 #include "sim/sim_device.h"
 #include "tests/protocol/harness.h"
+#include "tests/support/testenv.h"
 
 typedef std::vector<uint8_t> Bytes;
 
@@ -69,8 +70,9 @@ struct Bench {
     bool transceiverOpen() const;
 };
 
-// Waits (real time) until pred holds; false after maxMs.
-bool waitReal(const std::function<bool()> &pred, uint32_t maxMs);
+// Waits (real time: the driver's threads are real ones) until pred holds;
+// false after maxMs, by default a bound only a hang reaches.
+bool waitReal(const std::function<bool()> &pred, uint32_t maxMs = kTestHangMs);
 
 class DeviceTest : public ProtocolTest {
 protected:

@@ -171,6 +171,6 @@ TEST_F(Discovery, EngineThreadDrivesTheSearch) {
     Device d("Quorvane Halvex-4 USB", "QVUSB782");
     DiscoveryResult r;
     ASSERT_EQ(QdFindFirstAvailDev(nullptr, 0x4000 | 4, &r), 0);
-    ASSERT_TRUE(waitReal([&] { return r.status == QD_DISC_FOUND; }, 5000));
-    ASSERT_TRUE(waitReal([] { return engineThreadState() == 0; }, 3000));
+    ASSERT_TRUE(waitReal([&] { return r.status == QD_DISC_FOUND; }));
+    ASSERT_TRUE(waitReal([] { return engineThreadState() == 0; }));
 }

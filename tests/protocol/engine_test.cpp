@@ -108,18 +108,18 @@ TEST_F(Engine, EngineThreadRunsTheMeasurementAndEndsItself) {
     LogWatch log;
     ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, QD_START_ENGINE_THREAD), 0);
     EXPECT_EQ(engineThreadState(), 2);
-    ASSERT_TRUE(waitReal([&] { return b.state() == S_MEASURE; }, 3000));
+    ASSERT_TRUE(waitReal([&] { return b.state() == S_MEASURE; }));
     EXPECT_EQ(QdStopMeasurement((uint16_t)b.ctx), 1);
-    ASSERT_TRUE(waitReal([&] { return b.state() == S_IDLE; }, 3000));
-    ASSERT_TRUE(waitReal([] { return engineThreadState() == 0; }, 3000));
+    ASSERT_TRUE(waitReal([&] { return b.state() == S_IDLE; }));
+    ASSERT_TRUE(waitReal([] { return engineThreadState() == 0; }));
     EXPECT_TRUE(log.contains("{QdProtocolEngine(): 1}\n")) << log.text();
     EXPECT_TRUE(log.contains("{QdProtocolEngine(): 0}\n"));
     // A new start brings the thread back.
     ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, QD_START_ENGINE_THREAD), 0);
     EXPECT_EQ(engineThreadState(), 2);
-    ASSERT_TRUE(waitReal([&] { return b.state() == S_MEASURE; }, 3000));
+    ASSERT_TRUE(waitReal([&] { return b.state() == S_MEASURE; }));
     protoForceIdle((uint16_t)b.ctx);
-    ASSERT_TRUE(waitReal([] { return engineThreadState() == 0; }, 3000));
+    ASSERT_TRUE(waitReal([] { return engineThreadState() == 0; }));
 }
 
 namespace {
@@ -149,7 +149,7 @@ TEST_F(Engine, SecondCallerGetsTheLastResult) {
     osClockAdvance(300);   // data waits
     OsThread t = osThreadStart(engineOnce, nullptr, 0, OS_PRIORITY_NORMAL);
     ASSERT_NE(t, nullptr);
-    ASSERT_TRUE(waitReal([] { return g_inside.load() == 1; }, 3000));
+    ASSERT_TRUE(waitReal([] { return g_inside.load() == 1; }));
     EXPECT_EQ(QdProtocolEngine(), 1u);
     g_release.store(true);
     osThreadJoin(t);
@@ -195,7 +195,7 @@ TEST_F(Engine, BackgroundConnection) {
     uint16_t ctx = (uint16_t)b.ctx;
     ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
     EXPECT_EQ(QdComState(ctx), 1);
-    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }));
     EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 1));
     EXPECT_EQ(b.state(), S_GET_DEV_INFO);
     ASSERT_TRUE(b.runToState(S_MEASURE));
@@ -213,7 +213,7 @@ TEST_F(Engine, BackgroundConnection) {
     g_recorder.clear();
     LogWatch log;
     ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
-    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }));
     EXPECT_EQ(b.state(), S_IDLE);
     EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 0));
     EXPECT_TRUE(log.contains("{ConThreadFunc(..)\n"));
@@ -235,7 +235,7 @@ TEST_F(Engine, ReconnectionAfterALinkFailure) {
     ftsimSetFaults(b.slot, 0);
     EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 2));
     EXPECT_EQ(b.state(), S_MEASURE);
-    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }));
     g_recorder.clear();
     b.run(1000);
     EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 1));
@@ -252,7 +252,7 @@ TEST_F(Engine, ReconnectionAfterALinkFailure) {
     g_recorder.clear();
     ftsimSetFaults(b.slot, FTSIM_FAULT_READ | FTSIM_FAULT_OPEN);
     ASSERT_TRUE(b.runUntil([&] { return b.ps().connected == 0; }, 500));
-    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }));
     EXPECT_TRUE(log.contains(") Reconnection failed\n"));
     ASSERT_TRUE(b.runToState(S_IDLE, 10));
     EXPECT_TRUE(hasMessage(ctx, "!Link lost. Please check, if the device is on and connected with USB cable."));
@@ -289,7 +289,7 @@ TEST_F(Engine, DetachStopsMeasurementAndEngineThread) {
     Bench b(HALVEX4_USB);
     oneChannel(b);
     ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, QD_START_ENGINE_THREAD), 0);
-    ASSERT_TRUE(waitReal([&] { return b.state() == S_MEASURE; }, 3000));
+    ASSERT_TRUE(waitReal([&] { return b.state() == S_MEASURE; }));
     driverDetach();
     EXPECT_EQ(engineThreadState(), 0);
     EXPECT_EQ(b.state(), S_IDLE);
@@ -356,7 +356,7 @@ TEST_F(Engine, StopAfterTheThreadConnectedUsesTheLink) {
     QdSetCallbacks(nullptr, stopOnLinkUp, nullptr);
     LogWatch log;
     ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
-    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }));
     EXPECT_NE(g_stopOnLinkResult.load(), 99);
     ASSERT_TRUE(b.runToState(S_IDLE, 3000));
     EXPECT_FALSE(log.contains("Sending error")) << log.text();
@@ -376,13 +376,13 @@ TEST_F(Engine, StopWhileConnectingInTheBackground) {
     ASSERT_FALSE(engineLockHeldHere());
     engineLockAcquire();
     ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
-    ASSERT_TRUE(waitReal([&] { return b.transceiverOpen(); }, 3000));
+    ASSERT_TRUE(waitReal([&] { return b.transceiverOpen(); }));
     EXPECT_EQ(QdGetUserInd(ctx, QD_IND_LINK, 0), 3) << "connecting";
     EXPECT_EQ(QdStopMeasurement(ctx), 0);
     EXPECT_TRUE(protoThreadBusy(&b.ps()));
     b.written();
     engineLockRelease();
-    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }, 3000));
+    ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }));
     EXPECT_EQ(b.state(), S_IDLE);
     EXPECT_FALSE(b.transceiverOpen());
     EXPECT_TRUE(b.written().empty()) << "no device information requested";

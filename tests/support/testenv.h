@@ -23,8 +23,14 @@ std::string testenvReadFile(const std::string &path);
 bool testenvWriteFile(const std::string &path, const std::string &content);
 // True when the tree is built for Windows (paths use backslashes).
 bool testenvIsWindows();
+// The bound of a test's wait, in real time, for something a thread, a
+// program or the system does: only a hang reaches it. Under the 32-bit test
+// machine's full emulation, and on a loaded machine, what takes
+// milliseconds here can take many seconds, so no wait is sized to the event
+// it waits for.
+const uint32_t kTestHangMs = 120000;
 // Waits (really sleeping) until the file exists, at most timeoutMs.
-bool testenvWaitForFile(const std::string &path, uint32_t timeoutMs);
+bool testenvWaitForFile(const std::string &path, uint32_t timeoutMs = kTestHangMs);
 
 // Turns the manual driver clock on for its lifetime (osClockSetManual) and
 // back off at the end.

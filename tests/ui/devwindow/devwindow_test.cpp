@@ -145,7 +145,7 @@ TEST_F(DevWindow, TestMeasurementShowsReadingsAndClosesOnceStopped) {
     EXPECT_TRUE(enabled(item(window, ID_TEST)));
     EXPECT_FALSE(enabled(control(QD_PAR_CHANNEL_ENABLE, 0)));
     HWND plus = item(window, ID_TEST_PLUS_READING), minus = item(window, ID_TEST_MINUS_READING);
-    for (int k = 0; k < 300 && text(item(window, ID_TEST_PLUS_READING + 1)).empty(); ++k) pump(20);
+    EXPECT_TRUE(pumpUntil([&] { return !text(item(window, ID_TEST_PLUS_READING + 1)).empty(); }, "the first readings"));
     EXPECT_EQ(text(plus), "  62 kOhm");
     EXPECT_EQ(text(minus), "  11 kOhm");
     EXPECT_EQ(text(item(window, ID_TEST_PLUS_READING + 1)), "11.4 kOhm") << "continuity mode";
@@ -167,8 +167,7 @@ TEST_F(DevWindow, TestMeasurementShowsReadingsAndClosesOnceStopped) {
     EXPECT_EQ(seen[0].caption, "Confirm");
     EXPECT_EQ(seen[0].text, "Communication in progress. Do you really want to close window?");
     EXPECT_TRUE(IsWindow(window)) << "open until the stop completes";
-    for (int k = 0; k < 300 && IsWindow(window); ++k) pump(20);
-    EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); }, "the window closed after the stop"));
     EXPECT_EQ(QdComState((uint16_t)QdGetSelectedDevContext()), 0);
     EXPECT_EQ(windowActivity.load(), ACTIVITY_IDLE);
 }
@@ -182,14 +181,12 @@ TEST_F(DevWindow, HostMeasurementGreysTheControls) {
     click(control(QD_PAR_CHANNEL_ENABLE, 0));
     ASSERT_TRUE(enabled(control(QD_PAR_SAMPLE_RATE, 0)));
     ASSERT_EQ(QdStartMeasurement((uint16_t)ctx, QD_START_ENGINE_THREAD), 0);
-    pump(200);
-    EXPECT_FALSE(enabled(control(QD_PAR_SAMPLE_RATE, 0)));
+    EXPECT_TRUE(pumpUntil([&] { return !enabled(control(QD_PAR_SAMPLE_RATE, 0)); }, "the controls greyed"));
     EXPECT_FALSE(enabled(item(window, ID_TEST)));
     EXPECT_EQ(windowActivity.load(), ACTIVITY_IDLE) << "the host measures, not the window";
     QdStopMeasurement((uint16_t)ctx);
-    for (int k = 0; k < 200 && QdComState((uint16_t)ctx) != 0; ++k) pump(20);
-    pump(50);
-    EXPECT_TRUE(enabled(control(QD_PAR_SAMPLE_RATE, 0)));
+    EXPECT_TRUE(pumpUntil([&] { return QdComState((uint16_t)ctx) == 0; }, "the context idle after the stop"));
+    EXPECT_TRUE(pumpUntil([&] { return enabled(control(QD_PAR_SAMPLE_RATE, 0)); }, "the controls enabled again"));
     EXPECT_TRUE(enabled(item(window, ID_TEST)));
 }
 

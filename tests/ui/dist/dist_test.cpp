@@ -29,24 +29,27 @@ bool exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) 
 
 int run(const std::wstring &line) {
     Program program;
-    return start(line, L"", &program) ? finish(&program, 180000) : -2;
+    return start(line, L"", &program) ? finish(&program, kHangMs) : -2;
 }
 
 // The recorder's window shows the Session page with the default model; a
 // picture of it is kept; closed as a user closes it, the program ends with 0.
 void expectRecorderClosesCleanly(Program *program, const std::string &shot) {
-    HWND window = waitForWindow(*program, "QuorvaneDevConfig", "Quorvane Recorder " QD_DIST_VERSION, 60000);
+    HWND window = waitForWindow(*program, "QuorvaneDevConfig", "Quorvane Recorder " QD_DIST_VERSION, kHangMs);
     ASSERT_NE(window, nullptr) << "the recorder's window did not open";
     // Shown, then filled. (GetWindowText does not ask another program's control.)
     char model[64] = "";
-    for (int i = 0; i < 200 && !model[0]; ++i, pump(50)) {
-        SendMessageA(item(window, 104), WM_GETTEXT, sizeof model, (LPARAM)model);
-    }
+    pumpUntil(
+        [&] {
+            SendMessageA(item(window, 104), WM_GETTEXT, sizeof model, (LPARAM)model);
+            return model[0] != '\0';
+        },
+        "the recorder's model field filled");
     EXPECT_TRUE(visible(item(window, 100)));   // "Session info"
     EXPECT_STREQ(model, "Quorvane Halvex+ 4 USB");
     EXPECT_TRUE(screenshot(window, programFolder() + "ui-shots\\" + shot));
     PostMessageA(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(finish(program, 30000), 0);
+    EXPECT_EQ(finish(program, kHangMs), 0);
 }
 
 }  // namespace
@@ -91,11 +94,11 @@ TEST(RecorderProgram, ExplainsWhatIsMissing) {
         }
         Program program;
         ASSERT_TRUE(start(quote(exe) + wide(c.args), L"", &program));
-        HWND box = waitForWindow(program, "#32770", nullptr, 30000);
+        HWND box = waitForWindow(program, "#32770", nullptr, kHangMs);
         ASSERT_NE(box, nullptr) << "no message box";
         EXPECT_NE(dialogText(box).find(c.named), std::string::npos) << dialogText(box);
         PostMessageA(box, WM_COMMAND, IDOK, 0);
-        EXPECT_EQ(finish(&program, 30000), c.exitCode);
+        EXPECT_EQ(finish(&program, kHangMs), c.exitCode);
     }
 }
 
@@ -110,10 +113,10 @@ TEST(SdkExample, MeasuresAndOpensTheSettingsWindow) {
     bool started = start(quote(dir + "qdexample.exe"), wide(dir), &program, wide(dir + "output.txt"));
     SetEnvironmentVariableA("FTSIM_USB_DEVICE", nullptr);
     ASSERT_TRUE(started);
-    HWND window = waitForWindow(program, "QuorvaneDevConfig", "Quorvane Halvex-4 USB settings", 60000);
+    HWND window = waitForWindow(program, "QuorvaneDevConfig", "Quorvane Halvex-4 USB settings", kHangMs);
     EXPECT_NE(window, nullptr) << "no settings window";
     if (window) PostMessageA(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(finish(&program, 30000), 0);
+    EXPECT_EQ(finish(&program, kHangMs), 0);
     std::string output = testenvReadFile(dir + "output.txt");
     for (const char *channel : {"channel A: ", "channel B: ", "channel C: ", "channel D: "}) {
         size_t at = output.find(channel);
@@ -197,10 +200,7 @@ int uninstallEntries() {
 
 // Waits for a page of the installer, known by a text on it.
 bool page(HWND window, const char *text) {
-    for (int i = 0; i < 300; ++i, pump(50)) {
-        if (dialogText(window).find(text) != std::string::npos) return true;
-    }
-    return false;
+    return pumpUntil([&] { return dialogText(window).find(text) != std::string::npos; }, text);
 }
 // Posted: a button may open a modal box the test answers.
 void press(HWND window, int button) { PostMessageA(item(window, button), BM_CLICK, 0, 0); }
@@ -234,7 +234,7 @@ TEST_F(Installer, PagesAndAFolderItCannotWrite) {
     }
     Program program;
     ASSERT_TRUE(start(installer(), L"", &program));
-    HWND window = waitForWindow(program, "#32770", "Quorvane " QD_DIST_VERSION " Setup", 60000);
+    HWND window = waitForWindow(program, "#32770", "Quorvane " QD_DIST_VERSION " Setup", kHangMs);
     ASSERT_TRUE(window && page(window, "Welcome to"));
     EXPECT_TRUE(screenshot(window, programFolder() + "ui-shots\\installer-welcome.png"));
     press(window, IDOK);
@@ -247,15 +247,15 @@ TEST_F(Installer, PagesAndAFolderItCannotWrite) {
     if (!readOnly) {
         std::printf("no read-only folder on this machine (fresh-prefix.sh): that case is left out\n");
         press(window, IDCANCEL);
-        HWND ask = waitForWindow(program, "#32770", nullptr, 30000, window);
+        HWND ask = waitForWindow(program, "#32770", nullptr, kHangMs, window);
         if (ask) PostMessageA(ask, WM_COMMAND, IDYES, 0);
-        EXPECT_EQ(finish(&program, 30000), 1);
+        EXPECT_EQ(finish(&program, kHangMs), 1);
         return;
     }
     std::string target = std::string(readOnly) + "\\Quorvane";
     SendMessageA(item(window, 1019), WM_SETTEXT, 0, (LPARAM)target.c_str());
     press(window, IDOK);
-    HWND box = waitForWindow(program, "#32770", nullptr, 60000, window);
+    HWND box = waitForWindow(program, "#32770", nullptr, kHangMs, window);
     ASSERT_NE(box, nullptr);
     std::string said = dialogText(box);
     EXPECT_TRUE(said.find("Setup cannot write to the folder") != std::string::npos &&
@@ -264,7 +264,7 @@ TEST_F(Installer, PagesAndAFolderItCannotWrite) {
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(page(window, "Installation Aborted"));
     press(window, IDCANCEL);
-    EXPECT_EQ(finish(&program, 30000), 2);
+    EXPECT_EQ(finish(&program, kHangMs), 2);
     EXPECT_FALSE(exists(wide(target)));
     EXPECT_EQ(uninstallEntries(), 0);
 }
@@ -333,7 +333,7 @@ TEST_F(Installer, SecondInstallReplacesAnOlderOne) {
 TEST_F(Installer, SilentUninstallKeepsTheUsersFiles) {
     ASSERT_EQ(run(L"\"" + in("Uninstall.exe") + L"\" /S"), 0);
     // It goes on from a copy of itself in the temporary folder.
-    for (int i = 0; i < 600 && (exists(in("Uninstall.exe")) || uninstallEntries() > 0); ++i) Sleep(100);
+    pumpUntil([&] { return !exists(in("Uninstall.exe")) && uninstallEntries() == 0; }, "the uninstaller's copy done");
     for (const char *name : kInstalled) EXPECT_FALSE(exists(in(name))) << name;
     EXPECT_FALSE(exists(menuFolder()));
     EXPECT_EQ(uninstallEntries(), 0);

@@ -5,6 +5,8 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
+
 namespace uitest {
 
 void pump(DWORD ms) {
@@ -17,6 +19,18 @@ void pump(DWORD ms) {
         }
         if (ms > 0) Sleep(5);
     } while (GetTickCount() - start < ms);
+}
+
+bool pumpUntil(const std::function<bool()> &done, const char *what, DWORD boundMs) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start >= boundMs) {
+            std::printf("waited %lu ms in vain for: %s\n", (unsigned long)boundMs, what);
+            return false;
+        }
+        pump(10);
+    }
+    return true;
 }
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,6 +23,16 @@ namespace uitest {
 
 // Handles pending messages for ms milliseconds (at least one round).
 void pump(DWORD ms = 0);
+
+// The bound of every wait for something a window, a dialog or a program
+// does: only a hang reaches it. Under the 32-bit test machine's full-system
+// emulation, and on a loaded machine, what takes milliseconds here can take
+// many seconds, so no wait is sized to the event it waits for.
+const DWORD kHangMs = 180000;
+// Handles pending messages until done() holds and returns true; false once
+// boundMs have passed, after printing what was awaited. Use it as
+// ASSERT_TRUE(pumpUntil(...)) or EXPECT_TRUE(...): the condition is the check.
+bool pumpUntil(const std::function<bool()> &done, const char *what, DWORD boundMs = kHangMs);
 // The child control with this id (searched through the whole window tree).
 HWND item(HWND window, int id);
 std::string text(HWND control);

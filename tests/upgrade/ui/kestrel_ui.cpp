@@ -39,10 +39,11 @@ std::string writeImage(const std::string &dir) {
     return writeBytes(path, firmwareImage(FW_MAX_IMAGE, "Halvex application", 4, 2, 0)) ? path : std::string();
 }
 
-// Runs the program's loop until the update run has ended (or 60 s).
+// Runs the program's loop until the update run has ended (only a hang
+// reaches the bound).
 void runToEnd(int *code) {
     const DWORD start = GetTickCount();
-    while (kestrelRunning() && GetTickCount() - start < 60000 && kestrelPass(code)) {
+    while (kestrelRunning() && GetTickCount() - start < uitest::kHangMs && kestrelPass(code)) {
     }
     kestrelPass(code);
 }
