@@ -1,5 +1,6 @@
 #!/bin/sh
 # wine-run.sh PROGRAM.exe [ARGS...]
+# wine-run.sh --stop
 #
 # Runs a Windows program of this tree under Wine, in the project's own Wine
 # prefix (build/wineprefix, created on first use), without a display unless
@@ -16,9 +17,8 @@
 # process meets that end, the status comes from the file.
 #
 # With QD_WINE_WINDOWS=1 (the window tests, on a display) the program gets
-# a Wine server of its own: the runner waits until the server of earlier
-# programs has ended, runs the program, and waits again until its server
-# has ended. A server started without a display would otherwise give the
+# a Wine server of its own: the runner ends the server of earlier programs,
+# runs the program, and waits until its server has ended. A server started without a display would otherwise give the
 # program's windows no desktop, and a desktop made on the test's display
 # would outlive that display. Wine is also told to draw the windows' frames
 # and captions itself, as no window manager runs on a test display. The
@@ -28,6 +28,17 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 prog=$1
 shift
+
+# wine-run.sh --stop: ends the prefix's server and its programs (the end of
+# a test run).
+if [ "$prog" = --stop ]; then
+    export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
+    server=/usr/lib/wine/wineserver
+    [ -x "$server" ] || server=wineserver
+    "$server" -k 2>/dev/null
+    "$server" -w
+    exit 0
+fi
 
 if [ ! -f "$prog" ]; then
     echo "wine-run.sh: no such program: $prog" >&2
@@ -63,12 +74,36 @@ fi
 # service processes. Those inherit the standard handles of that program and
 # outlive it: a caller waiting for the end of its output (ctest, a test
 # script) then waits until the server ends, which under a busy test run can
-# take minutes. So the server is started here (if it does not run) with a
-# persistence of its own, and a first program with none of our handles
-# starts the service processes. The lock keeps a second caller from
-# becoming that first program meanwhile.
+# take minutes. So the first caller of a run (under the lock) starts the
+# server with a persistence of its own, lets a first program with none of
+# our handles start the service processes, and waits until the service
+# manager answers that they run; only then does any test program start.
+# The persistence (QD_WINE_PERSIST seconds, default 600) outlasts any pause
+# of a test run, so the server never ends between one caller's check and
+# its program's start; the run ends it (wine-run.sh --stop, the ctest
+# fixture "wine" of tests/tests.cmake).
 server=/usr/lib/wine/wineserver
 [ -x "$server" ] || server=wineserver
+
+# Brings the server and its services up unless a server runs; false when
+# the services do not answer within a bound only a hang reaches.
+server_up() {
+    "$server" -p"${QD_WINE_PERSIST:-600}" </dev/null >/dev/null 2>&1 8>&- || return 0
+    "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1 8>&-
+    answer=$(mktemp "${TMPDIR:-/tmp}/qd-wine-services.XXXXXX") || return 1
+    tries=0
+    until "$loader" sc.exe query PlugPlay </dev/null >"$answer" 2>&1 8>&- && grep -q RUNNING "$answer"; do
+        tries=$((tries + 1))
+        if [ $tries -ge 300 ]; then
+            echo "wine-run.sh: the services of the Wine prefix $WINEPREFIX did not come up:" >&2
+            cat "$answer" >&2
+            rm -f "$answer"
+            return 1
+        fi
+        sleep 0.5
+    done
+    rm -f "$answer"
+}
 
 # The status launcher of the build tree that holds the program, if any.
 launcher=
@@ -85,7 +120,7 @@ done
 # Runs the program (through the launcher where there is one) and returns
 # its exit status. QD_WINE_UNDER names a command to run Wine under (a
 # tracer, say); it is split at spaces.
-run_program() {
+launch() {
     if [ -z "$launcher" ]; then
         ${QD_WINE_UNDER:-} "$loader" "$prog" "$@"
         return
@@ -103,9 +138,27 @@ run_program() {
     return $rc
 }
 
+# The program's standard error goes through a file. Wine hands every
+# process it starts the Unix standard error of its starter, so the desktop
+# process (explorer.exe), which a test program's first window starts, keeps
+# the test's standard error open for as long as any program of the run has
+# a window; a caller that reads to its end (ctest, cmake's execute_process)
+# would wait that long. Its output comes after the program's output.
+run_program() {
+    errors=$(mktemp "${TMPDIR:-/tmp}/qd-wine-stderr.XXXXXX") || return 1
+    launch "$@" 2>"$errors"
+    rc=$?
+    cat "$errors" >&2
+    rm -f "$errors"
+    return $rc
+}
+
 exec 8>"$WINEPREFIX.server.lock"
 flock 8
 if [ "${QD_WINE_WINDOWS:-0}" = 1 ]; then
+    # The window tests run alone (RUN_SERIAL): the run's server has no
+    # program now and is ended rather than waited for.
+    "$server" -k 8>&- 2>/dev/null
     "$server" -w 8>&-
     # Once set, the prefix keeps them (no server runs now, so its registry
     # file is up to date): a Wine start saved per window test.
@@ -120,9 +173,7 @@ if [ "${QD_WINE_WINDOWS:-0}" = 1 ]; then
     "$server" -w 8>&-
     exit $status
 fi
-if "$server" -p"${QD_WINE_PERSIST:-30}" </dev/null >/dev/null 2>&1 8>&-; then
-    "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1 8>&-
-fi
+server_up || exit 1
 exec 8>&-
 
 run_program "$@"

@@ -28,6 +28,24 @@ if(WIN32)
              COMMAND ${CMAKE_COMMAND} -DRUNNER=${CMAKE_CROSSCOMPILING_EMULATOR} -DPROGRAM=$<TARGET_FILE:qd_wine_status>
                      -P ${QD_ROOT}/tests/support/wine_status.cmake)
     set_tests_properties(${QD_BUILD_NAME}.wine-status PROPERTIES SKIP_REGULAR_EXPRESSION "SKIP: " TIMEOUT 120)
+    # The Wine server of a test run: its first program brings it up with its
+    # services (scripts/wine-run.sh); this ends it after the last test of
+    # the run that needs it. Every test but those that run only host tools
+    # (labels host and after-vm: they run here while the 32-bit tests may
+    # run in the test machine) needs it.
+    add_test(NAME ${QD_BUILD_NAME}.wine-stop COMMAND sh ${QD_ROOT}/scripts/wine-run.sh --stop)
+    set_tests_properties(${QD_BUILD_NAME}.wine-stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 120)
+    function(qd_wine_fixture)
+        get_property(tests DIRECTORY PROPERTY TESTS)
+        foreach(test IN LISTS tests)
+            get_test_property(${test} LABELS labels)
+            if(test STREQUAL ${QD_BUILD_NAME}.wine-stop OR labels MATCHES "host|after-vm")
+                continue()
+            endif()
+            set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED wine)
+        endforeach()
+    endfunction()
+    cmake_language(DEFER CALL qd_wine_fixture)
 else()
     find_package(GTest REQUIRED)
     set(QD_GTEST_LIBS GTest::gtest GTest::gmock)
