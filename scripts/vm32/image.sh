@@ -9,7 +9,9 @@
 #
 # The image is kept in $QD_VM32_CACHE (default /var/cache/quorvane-vm32) and
 # made again only when its recipe changes. Needs root (debootstrap, chroot)
-# and Debian's package mirror. Exit 0 when the image is ready.
+# and Debian's package mirror. Exit 0 when the image is ready. The 32-bit
+# Wine prefix inside it is made where the win32 tests need it
+# (ctest-win32.sh prepare).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$(dirname "$here")")
@@ -48,7 +50,7 @@ unmount() {
 }
 trap unmount EXIT
 unmount
-rm -rf "$new" "$cache/root" "$cache/wineprefix" "$cache/wineprefix.new"
+rm -rf "$new" "$cache/root" "$cache/wineprefix" "$cache/wineprefix.new"   # a prefix of the old root goes too
 
 echo "vm32: making the 32-bit test machine in $cache (Debian 12, Wine; about 10 minutes, once)"
 debootstrap --variant=minbase --include=linux-image-amd64,kmod,iproute2 bookworm "$new" "$mirror" >>"$log" 2>&1 ||
@@ -71,20 +73,5 @@ cp "$here/guest-init" "$new/qv-init"
 chmod 755 "$new/qv-init"
 mv "$new" "$cache/root"
 
-# The 32-bit Wine prefix, made inside the machine once (about 5 minutes
-# under emulation); every test run starts from a copy of it.
-echo "vm32: making the Wine prefix inside the machine"
-job=$(mktemp)
-cat >"$job" <<JOB
-export WINEPREFIX="$cache/wineprefix.new"
-sh "$root/scripts/wine-prefix.sh" && /usr/lib/wine/wine --version
-JOB
-if ! "$here/run.sh" "$job"; then
-    rm -f "$job"
-    echo "vm32: the Wine prefix could not be made" >&2
-    exit 1
-fi
-rm -f "$job"
-mv "$cache/wineprefix.new" "$cache/wineprefix"
 echo "$recipe" >"$cache/ready"
 echo "vm32: ready"

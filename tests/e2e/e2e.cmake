@@ -76,8 +76,11 @@ if(WIN32)
     get_filename_component(qd_builds ${CMAKE_BINARY_DIR} DIRECTORY)
     add_test(NAME ${QD_BUILD_NAME}.e2e.compare
              COMMAND sh ${QD_ROOT}/tests/e2e/compare.sh ${qd_builds} ${QD_BUILD_NAME} $<TARGET_FILE:QuorvaneDrv>)
+    # Where the 32-bit tests run in the test machine, beside the other
+    # builds' tests, the comparison runs on this machine after all of them
+    # (label after-vm, scripts/vm32/ctest-win32.sh).
     set_tests_properties(${QD_BUILD_NAME}.e2e.compare PROPERTIES
-        SKIP_RETURN_CODE 77 TIMEOUT 60 DEPENDS "${qd_e2e_tests}")
+        SKIP_RETURN_CODE 77 TIMEOUT 60 DEPENDS "${qd_e2e_tests}" LABELS after-vm)
 endif()
 
 # The same libraries through libftdi1 and libusb against the emulated FTDI
