@@ -135,6 +135,7 @@ double lostTicks(const SampleClock *clock, double jump, double excess, uint16_t 
         double least = 0.5 * ticks > COUNTED_GAP_MIN_S * rate ? 0.5 * ticks : COUNTED_GAP_MIN_S * rate;
         return excess > least ? std::floor(excess + 0.5) : 0;
     }
+
     // Whole turns of the phase that the jump cannot show.
     double turns = std::floor((excess - jump) / PHASE_TURN + 0.5);
     return jump + (turns > 0 ? turns : 0) * PHASE_TURN;
@@ -162,6 +163,9 @@ ClockStep sampleClockPacket(SampleClock *clock, uint16_t phase, uint16_t ticks, 
     if (clock->fit.any) {
         double excess = clockFitTick(&clock->fit, arrival) - (double)(clock->next + ticks);
         lost = clock->rebase ? rebaseTicks(clock, jump, excess, &reset) : lostTicks(clock, jump, excess, ticks);
+        // A gap measured on the host's clock is known to a tick only: the
+        // points after it would bend the old fit.
+        if (clock->counted && lost > 0) reset = true;
     }
     uint64_t tick = clock->next + (uint64_t)lost;
     // Every channel keeps its place among the ticks: (tick - phase) stays a

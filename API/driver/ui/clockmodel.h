@@ -19,8 +19,9 @@
 // 16-bit phase as the host's clock says have passed (a gap longer than one
 // turn). A device whose phase is counted by the driver (it pauses, and its
 // counter stops with it) has no jump to see: its gaps are measured on the
-// host's clock alone. A gap keeps the fit; a reconnection starts a new one,
-// the tick count going on from where the host's clock puts the first packet.
+// host's clock alone. A gap the phase shows keeps the fit; a gap measured on
+// the host's clock (known to a tick) and a reconnection start a new one, the
+// tick count going on from where the host's clock puts the first packet.
 //
 // Plain records, fixed arrays, no allocation; one thread at a time.
 #pragma once
