@@ -57,6 +57,7 @@ TEST(SampleClock, FitsTheDriftAndMeasuresGaps) {
                 sampleClockReconnect(&clock);
                 phase = 0;
             }
+            if (r.counted && sent >= r.gapAt + r.gapS && lost == 0) sampleClockInterrupted(&clock);
             x = x * 1103515245u + 12345u;
             double arrival = sent + DELAY * (double)(x >> 16 & 0x7FFF) / 32768.0;
             ClockStep step = sampleClockPacket(&clock, phase, r.ticks, arrival);

@@ -140,7 +140,10 @@ int QDCALL onSamples(uint16_t context, uint16_t phase, uint16_t, ChannelSamples 
 }
 
 void QDCALL onIndicator(uint16_t context, uint16_t type, uint16_t value) {
-    if ((int)context == g_run.context) recordingIndicator(type, value, host::seconds());
+    if ((int)context == g_run.context) {
+        g_run.stream.indicator(type, value);
+        recordingIndicator(type, value, host::seconds());
+    }
     char line[160];
     switch (type) {
     case QD_IND_LINK:

@@ -144,6 +144,13 @@ void SampleStream::packet(uint16_t phase, const ChannelSamples *blocks, double a
     }
 }
 
+void SampleStream::indicator(uint16_t type, uint16_t value) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if ((type == QD_IND_PAUSE && value != 0) || (type == QD_IND_LINK && value == QD_LINK_STATE_ERROR)) {
+        sampleClockInterrupted(&clock_);
+    }
+}
+
 void SampleStream::marker(const char *text, double when) {
     std::lock_guard<std::mutex> guard(lock_);
     if (!csv_ || csvFailed_) return;

@@ -49,6 +49,9 @@ public:
 
     // One packet from QdProcSamples (any thread), arrived at host seconds.
     void packet(uint16_t phase, const ChannelSamples *blocks, double arrival);
+    // An indicator report: a pause or a link error interrupts the samples
+    // of a device whose phase the driver counts (the clock then measures).
+    void indicator(uint16_t type, uint16_t value);
     // A host's marker at host seconds `when`: a CSV line "phase,marker,"text""
     // (phase: the sample instant the clock puts there; ",time" with times).
     void marker(const char *text, double when);

@@ -11,9 +11,12 @@ const double PHASE_TURN = 65536.0;
 // A fitted period further than this from the nominal one is no device's
 // clock (too few points, or a host clock that jumped): the nominal one holds.
 const double PERIOD_TOLERANCE = 0.01;
-// A device whose phase the driver counts: a packet later than half its own
-// length (and at least 50 ms) beyond the fit follows an interruption.
+// A device whose phase the driver counts: after an interruption, a packet
+// later than half its own length (and at least 50 ms) beyond the fit
+// follows samples the device did not send.
 const double COUNTED_GAP_MIN_S = 0.05;
+// Without an interruption: later than 2.5 packets and 250 ms.
+const double UNANNOUNCED_GAP_PACKETS = 2.5, UNANNOUNCED_GAP_MIN_S = 0.25;
 // After a reconnection the phase is taken when it agrees with the host's
 // clock within this (a device that went on counting).
 const double REBASE_AGREEMENT_S = 0.25;
@@ -131,8 +134,12 @@ namespace {
 // the packet would have without a loss and its arrival.
 double lostTicks(const SampleClock *clock, double jump, double excess, uint16_t ticks) {
     if (clock->counted) {
+        // After an interruption the driver reported (a pause, a link error)
+        // half a packet is a gap; without one only what no latency of the
+        // link reaches is (lost messages).
         double rate = clock->ticksPerSecond;
-        double least = 0.5 * ticks > COUNTED_GAP_MIN_S * rate ? 0.5 * ticks : COUNTED_GAP_MIN_S * rate;
+        double least = clock->interrupted ? std::fmax(0.5 * ticks, COUNTED_GAP_MIN_S * rate)
+                                          : std::fmax(UNANNOUNCED_GAP_PACKETS * ticks, UNANNOUNCED_GAP_MIN_S * rate);
         return excess > least ? std::floor(excess + 0.5) : 0;
     }
 
@@ -176,6 +183,7 @@ ClockStep sampleClockPacket(SampleClock *clock, uint16_t phase, uint16_t ticks, 
     clock->next = tick + ticks;
     clock->nextPhase = (uint16_t)(phase + ticks);
     clock->rebase = false;
+    clock->interrupted = false;
     if (reset) clockFitReset(&clock->fit, clock->ticksPerSecond);
     clockFitAdd(&clock->fit, (double)clock->next, arrival);
     return step;
@@ -184,6 +192,8 @@ ClockStep sampleClockPacket(SampleClock *clock, uint16_t phase, uint16_t ticks, 
 void sampleClockReconnect(SampleClock *clock) {
     if (clock->fit.any) clock->rebase = true;
 }
+
+void sampleClockInterrupted(SampleClock *clock) { clock->interrupted = true; }
 
 double sampleClockTime(const SampleClock *clock, double tick) {
     return clock->fit.any ? clockFitTime(&clock->fit, tick) : 0.0;

@@ -18,8 +18,10 @@
 // Lost ticks: the phase jump of a packet, plus as many whole turns of the
 // 16-bit phase as the host's clock says have passed (a gap longer than one
 // turn). A device whose phase is counted by the driver (it pauses, and its
-// counter stops with it) has no jump to see: its gaps are measured on the
-// host's clock alone. A gap the phase shows keeps the fit; a gap measured on
+// counter stops with it) has no jump to see: after an interruption the
+// driver reported (a pause, a link error), a packet half its length late on
+// the fit follows a gap, measured on the host's clock; without one it must
+// be 2.5 packets and 250 ms late (less is the link's latency). A gap the phase shows keeps the fit; a gap measured on
 // the host's clock (known to a tick) and a reconnection start a new one, the
 // tick count going on from where the host's clock puts the first packet.
 //
@@ -67,6 +69,7 @@ struct SampleClock {
     bool counted = false;       // the driver counts the phase (no jumps to see)
     bool started = false;
     bool rebase = false;        // a reconnection: place the next packet by the host's clock
+    bool interrupted = false;   // a pause or link error since the last packet
     uint64_t next = 0;          // the tick the next packet begins with when nothing is lost
     uint16_t nextPhase = 0;
     uint32_t align = 1;         // the slowest channel's period in ticks (a power of two)
@@ -89,6 +92,9 @@ ClockStep sampleClockPacket(SampleClock *clock, uint16_t phase, uint16_t ticks, 
 // starts a new fit, unless its phase agrees with that clock (the device went
 // on counting).
 void sampleClockReconnect(SampleClock *clock);
+// The driver reported a pause or a link error: a device whose phase it
+// counts may have stopped sending, and the next packet is measured.
+void sampleClockInterrupted(SampleClock *clock);
 // Host seconds of a tick; the tick (fractional) at host seconds. Before the
 // first packet: 0.
 double sampleClockTime(const SampleClock *clock, double tick);

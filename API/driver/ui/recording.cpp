@@ -1031,7 +1031,10 @@ const char *indicatorAnnotation(RecordingOutput *out, uint16_t type, uint16_t va
     case QD_IND_LINK: {
         int16_t before = out->linkState;
         out->linkState = (int16_t)value;
-        if (value == QD_LINK_STATE_ERROR) return "Link error";
+        if (value == QD_LINK_STATE_ERROR) {
+            sampleClockInterrupted(&out->clock);
+            return "Link error";
+        }
         if (value != QD_LINK_STATE_CONNECTED || (before != QD_LINK_STATE_ERROR && before != QD_LINK_STATE_CONNECTING))
             return nullptr;
         sampleClockReconnect(&out->clock);
@@ -1040,6 +1043,7 @@ const char *indicatorAnnotation(RecordingOutput *out, uint16_t type, uint16_t va
     case QD_IND_PAUSE:
         if (value != 0) {
             out->paused = true;
+            sampleClockInterrupted(&out->clock);
             return "Pause";
         }
         if (!out->paused) return nullptr;
