@@ -453,7 +453,7 @@ int checkOptions(const Options *o) {
     int formats = 0;
     int format = recordFormat(*o, &formats);
     if (formats > 1) {
-        fprintf(stderr, "qdacq: record into one file: --edf, --tsv or --edfplus, not two of them\n");
+        fprintf(stderr, "qdacq: record into one file: --edf or --tsv, not both (nor --edfplus with either)\n");
         return EXIT_USAGE;
     }
     bool recording = format >= 0;

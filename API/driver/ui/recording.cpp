@@ -909,7 +909,9 @@ bool queueAnnotation(RecordingOutput *out, const char *text, double at, double d
 // The TAL of an annotation: "+onset[\x15duration]\x14text\x14\0"; its length.
 size_t formatTal(const RecordingOutput *out, const RecAnnotation &a, char *tal, size_t size) {
     double tick = a.onTicks ? a.at : sampleClockTick(&out->clock, a.at);
-    // Events before the first sample lie on it.
+    // Events before the first sample lie on it, events after the last one
+    // (the samples of their instant not in yet) on the end of the samples.
+    if (!a.onTicks && tick > (double)out->clock.next) tick = (double)out->clock.next;
     double onset = tickSeconds(out, tick > 0 ? tick : 0);
     int n = std::snprintf(tal, size, "+%.4f", onset);
     if (a.duration >= 0) n += std::snprintf(tal + n, size - (size_t)n, "%c%.4f", TAL_DURATION, a.duration);
@@ -996,10 +998,12 @@ void recordEdfPlus(RecordingOutput *out, uint16_t phase, const ChannelSamples *c
     recordEdf(out, phase, channels, count);
 }
 
-// Annotations still waiting at the end: the last record is completed with
-// filler (marked bad) until every one is in the file.
+// The end: a partly filled last record, and annotations still waiting, are
+// completed with filler (marked bad) until every one is in the file.
 void padForAnnotations(RecordingOutput *out) {
-    for (uint32_t round = 0; round <= REC_ANNOTATION_QUEUE && out->queued > 0 && !out->dataStopped; round++) {
+    for (uint32_t round = 0; round <= REC_ANNOTATION_QUEUE && !out->dataStopped &&
+                             (out->queued > 0 || out->clock.next % out->ticksPerRecord != 0);
+         round++) {
         uint64_t into = out->clock.next % out->ticksPerRecord;
         uint64_t pad = out->ticksPerRecord - into;
         queueAnnotation(out, kGapText, (double)out->clock.next, tickSeconds(out, (double)pad) - tickSeconds(out, 0),

@@ -294,7 +294,7 @@ TEST_F(RecWindow, EdfPlusRecordingChosenByItsCaption) {
     EXPECT_EQ(edf.substr(88, 10), "Startdate ");
     EXPECT_EQ(edf.substr(192, 6), "EDF+C ");
     EXPECT_NE(edf.substr(236, 2), "-1") << "the record count is written at the end";
-    EXPECT_EQ(edf.substr(512 + 16, 16), "EDF Annotations ");
+    EXPECT_NE(edf.find("EDF Annotations "), std::string::npos);
 }
 
 // Refusals leave the window idle, and nothing is half-started.
