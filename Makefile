@@ -47,6 +47,7 @@ bench: build-native
 	@build/native/bench/qdbench all
 	@bench/callgrind.sh build/native/bench/qdbench
 	@build/native/bench/bench_recording
+	@build/native/bench/bench_clock
 	@build/native/bench/bench_upgrade
 	@$(PYTHON) bench/python/delivery.py
 	@build/native/bench/qdbench delivery --seconds 20

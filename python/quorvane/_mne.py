@@ -68,9 +68,24 @@ def _raw(mne, block):
     return raw
 
 
+def _annotate(mne, raw, block, annotations):
+    """The recording's markers and gaps as mne.Annotations beside BAD_lost."""
+    if not annotations:
+        return
+    onsets = [max(0.0, (a.tick - block.tick) / block.tick_rate) for a in annotations]
+    raw.set_annotations(raw.annotations + mne.Annotations(onsets, [a.duration for a in annotations],
+                                                          [a.text for a in annotations],
+                                                          orig_time=raw.annotations.orig_time))
+
+
 def to_mne(data):
-    """A Block gives one mne.io.RawArray; a Recording a list of them, one per sampling rate."""
+    """A Block gives one mne.io.RawArray; a Recording a list of them, one per
+    sampling rate, each with the recording's markers and gaps as
+    mne.Annotations (BAD_ACQ_SKIP for a gap, beside the BAD_lost spans)."""
     mne = _mne()
     if isinstance(data, Block):
         return _raw(mne, data)
-    return [_raw(mne, block) for block in data]
+    raws = [_raw(mne, block) for block in data]
+    for raw, block in zip(raws, data):
+        _annotate(mne, raw, block, data.annotations)
+    return raws

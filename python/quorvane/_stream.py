@@ -8,7 +8,11 @@ Samples are kept as the driver delivers them (32-bit, the device value times
 the line the EDF header describes.
 
 A tick is one period of the fastest channel; the driver's 16-bit phase counts
-ticks. A gap in the phase (data the device or the link lost) and a packet that
+ticks. The time of each sample comes from a clock model: the ticks (the phase
+unwrapped) against the packets' arrival times on time.monotonic(), fitted by
+their lower envelope (the edge of the arrivals' lower convex hull above their
+mean tick; the nominal period until a second is covered), so that times are
+regular on the device's clock and free of drift against the host's. A gap in the phase (data the device or the link lost) and a packet that
 finds its ring full are both lost samples: they are counted, and they show in
 the data read as NaN at their place, so that every block keeps its time axis.
 """
@@ -29,7 +33,65 @@ _LINK = {0: "disconnected", 1: "connected", 2: "link error", 3: "connecting"}
 _BATTERY = {0: "empty", 1: "low", 2: "good", 3: "full"}
 _SIGNAL = {0: "good", 1: "fair", 2: "overflow", 3: "fault"}
 _MAX_EVENTS = 10000
+_MAX_ANNOTATIONS = 100000
+_ANNOTATION_TEXT = 120     # bytes of an annotation's UTF-8 text, as the EDF+ writer keeps
+_EMPTY_MARKER = "Marker"
 _memmove = ctypes.memmove
+
+
+def annotation_text(text):
+    """What a marker keeps of a text: control characters become spaces, it is
+    cut to 120 bytes of UTF-8 at a character, surrounding spaces go; an empty
+    text is "Marker"."""
+    clean = "".join(" " if ord(c) < 32 or ord(c) == 127 else c for c in str(text))
+    data = clean.encode("utf-8", "replace")[:_ANNOTATION_TEXT]
+    return data.decode("utf-8", "ignore").strip() or _EMPTY_MARKER
+
+
+class ClockFit:
+    """Host seconds against ticks: the lower envelope of (tick, arrival)."""
+
+    def __init__(self, tick_rate):
+        self.nominal = 1.0 / tick_rate
+        self.hull, self.sum, self.n = [], 0.0, 0
+        self.offset, self.period = 0.0, self.nominal
+
+    def add(self, tick, host):
+        h = self.hull
+        self.sum += tick
+        self.n += 1
+        if h and tick <= h[-1][0]:
+            if host >= h[-1][1]:
+                return
+            h.pop()
+        while len(h) >= 2 and ((h[-1][0] - h[-2][0]) * (host - h[-2][1]) -
+                               (h[-1][1] - h[-2][1]) * (tick - h[-2][0])) <= 0:
+            h.pop()
+        h.append((tick, host))
+
+    def line(self):
+        """(offset, period): host = offset + tick * period."""
+        h = self.hull
+        if len(h) >= 2 and (h[-1][0] - h[0][0]) * self.nominal >= 1.0:
+            mean = self.sum / self.n
+            i = max(0, min(len(h) - 2, np.searchsorted([p[0] for p in h], mean, side="right") - 1))
+            period = (h[i + 1][1] - h[i][1]) / (h[i + 1][0] - h[i][0])
+            if abs(period / self.nominal - 1) <= 0.01:
+                return h[i][1] - h[i][0] * period, period
+        return min(p[1] - p[0] * self.nominal for p in h), self.nominal
+
+    @property
+    def ppm(self):
+        return (self.nominal / self.line()[1] - 1) * 1e6 if self.hull else 0.0
+
+
+@dataclass
+class Annotation:
+    """A marker (Device.annotate) or a span without samples ("BAD_ACQ_SKIP"):
+    tick since the start (fractional), duration in seconds, text."""
+    tick: float
+    duration: float
+    text: str
 
 
 @dataclass
@@ -63,11 +125,27 @@ class Block:
     samples per channel lost in phase gaps, dropped those of packets that
     found the ring full."""
 
-    def __init__(self, channels, rate, data, tick, tick_rate, start_time, lost, dropped):
+    def __init__(self, channels, rate, data, tick, tick_rate, start_time, lost, dropped, clock=None, unix=0.0):
         self.channels, self.rate, self.data = channels, rate, data
         self.tick, self.phase, self.tick_rate = tick, tick & 0xFFFF, tick_rate
         self.lost, self.dropped = lost, dropped
+        self.clock, self.unix = clock, unix
         self.start_time = start_time + datetime.timedelta(seconds=tick / tick_rate) if start_time else None
+
+    @property
+    def times(self):
+        """Each sample's time in seconds on the host's monotonic clock
+        (time.monotonic()), from the clock model; None before any data."""
+        if self.clock is None:
+            return None
+        ticks = self.tick + np.arange(self.data.shape[1]) * (self.tick_rate / self.rate)
+        return self.clock[0] + ticks * self.clock[1]
+
+    @property
+    def unix_times(self):
+        """The same as Unix time (seconds since 1970)."""
+        t = self.times
+        return None if t is None else t + self.unix
 
     names = property(lambda self: [c.label or c.name for c in self.channels])
     units = property(lambda self: [c.unit for c in self.channels])
@@ -86,8 +164,9 @@ class Recording:
     and the measurement's start time. A recording of one rate converts to
     its channels x samples array (numpy.asarray)."""
 
-    def __init__(self, blocks, start_time):
+    def __init__(self, blocks, start_time, annotations=()):
         self.blocks, self.start_time = blocks, start_time
+        self.annotations = list(annotations)     # Annotation, ticks since the start
 
     rates = property(lambda self: [b.rate for b in self.blocks])
     lost = property(lambda self: sum(b.lost for b in self.blocks))
@@ -122,14 +201,15 @@ class Recording:
             same = [p.blocks[i] for p in parts]
             data = np.concatenate([s.data for s in same], axis=1)
             blocks.append(Block(b.channels, b.rate, data, b.tick, b.tick_rate, first.start_time,
-                                sum(s.lost for s in same), sum(s.dropped for s in same)))
-        return Recording(blocks, first.start_time)
+                                sum(s.lost for s in same), sum(s.dropped for s in same), parts[-1].blocks[i].clock,
+                                b.unix))
+        return Recording(blocks, first.start_time, [a for p in parts for a in p.annotations])
 
     def cut(self, seconds):
         """The first `seconds` of every block."""
         blocks = [Block(b.channels, b.rate, b.data[:, :int(round(seconds * b.rate))], b.tick, b.tick_rate,
-                        self.start_time, b.lost, b.dropped) for b in self.blocks]
-        return Recording(blocks, self.start_time)
+                        self.start_time, b.lost, b.dropped, b.clock, b.unix) for b in self.blocks]
+        return Recording(blocks, self.start_time, self.annotations)
 
 
 class _Group:
@@ -184,6 +264,9 @@ class Receiver:
         self.last_error = None
         self.packets = 0
         self.overflowing = False
+        self.fit = ClockFit(self.tick_rate)
+        self.unix = time.time() - time.monotonic()   # Unix time less the monotonic clock
+        self.annotations = []                 # Annotation, not yet read
 
     # -- engine thread ------------------------------------------------------
 
@@ -196,12 +279,14 @@ class Receiver:
         ticks = max(f[0::4])
         if ticks == 0:
             return
+        arrival = time.monotonic()
         with self.lock:
             self.packets += 1
             if (phase - self.expected) & 0xFFFF or self.start_time is None:
                 self._irregular(phase, ticks)
             tick = self.expected
             self.expected = end = tick + ticks
+            self.fit.add(end, arrival)
             due = [end // g.period - tick // g.period for g in self.groups]
             if any(g.capacity - g.head + g.tail < n for g, n in zip(self.groups, due)):
                 self._overflow(due, ticks)
@@ -224,6 +309,8 @@ class Receiver:
                 seconds=ticks / self.tick_rate)
         gap = (phase - self.expected) & 0xFFFF
         if gap:
+            if len(self.annotations) < _MAX_ANNOTATIONS:
+                self.annotations.append(Annotation(self.expected, gap / self.tick_rate, "BAD_ACQ_SKIP"))
             self._lost(gap, phase)
 
     def _overflow(self, due, ticks):
@@ -274,6 +361,20 @@ class Receiver:
             self.last_error = text[1:]
         self._event("message", None, ("error: " if error else "message: ") + text.lstrip("!"), error)
 
+    def annotate(self, text, when):
+        """A marker at host seconds `when`: the tick the clock puts there
+        (before the first sample: on it)."""
+        with self.lock:
+            if not self.fit.hull:
+                tick = 0.0
+            else:
+                offset, period = self.fit.line()
+                tick = max(0.0, (when - offset) / period)
+            if len(self.annotations) >= _MAX_ANNOTATIONS:
+                return False
+            self.annotations.append(Annotation(tick, 0.0, annotation_text(text)))
+            return True
+
     def _event(self, kind, value, text, error=False):
         if len(self.events) >= _MAX_EVENTS:
             self.events_lost += 1
@@ -297,10 +398,12 @@ class Receiver:
                 parts.append((raw, g.gaps, g.tail))
                 g.tail, g.gaps = g.head, []
             self.read_tick = end
-        blocks = [self._block(g, raw, gaps, tail, tick) for g, (raw, gaps, tail) in zip(self.groups, parts)]
-        return Recording(blocks, self.start_time)
+            clock = self.fit.line() if self.fit.hull else None
+            notes, self.annotations = self.annotations, []
+        blocks = [self._block(g, raw, gaps, tail, tick, clock) for g, (raw, gaps, tail) in zip(self.groups, parts)]
+        return Recording(blocks, self.start_time, notes)
 
-    def _block(self, g, raw, gaps, tail, tick):
+    def _block(self, g, raw, gaps, tail, tick, clock):
         lost = sum(x[1] for x in gaps)
         dropped = sum(x[2] for x in gaps)
         scale = np.array([c.range / _FULL_SCALE for c in g.channels])[:, None]
@@ -313,7 +416,8 @@ class Receiver:
             data[:, out:out + n_lost + n_dropped] = np.nan
             out += n_lost + n_dropped
         first = (tick + g.period) // g.period * g.period - 1     # due when (t + 1) % period == 0
-        return Block(g.channels, g.channels[0].rate, data, first, self.tick_rate, self.start_time, lost, dropped)
+        return Block(g.channels, g.channels[0].rate, data, first, self.tick_rate, self.start_time, lost, dropped,
+                     clock, self.unix)
 
     def take_events(self):
         out = []

@@ -372,7 +372,9 @@ class Device:
     def read(self, timeout=1.0):
         """What has arrived since the last read, as a Recording (one Block per
         sampling rate, channels x samples in physical units, with the tick,
-        phase and lost-sample counts); waits up to timeout seconds for the
+        phase and lost-sample counts, and each sample's time: Block.times on
+        the host's monotonic clock, Block.unix_times as Unix time; the
+        markers and gaps as Recording.annotations); waits up to timeout seconds for the
         first data. After the measurement ended, the rest is returned once."""
         rx = self._rx
         if rx is None:
@@ -407,6 +409,20 @@ class Device:
             error.recording = recording
             raise error
         return recording
+
+    def annotate(self, text):
+        """A marker at the sample instant of now, with its text (UTF-8, cut to
+        120 bytes; control characters become spaces; empty: "Marker"). It
+        comes back with the samples (Recording.annotations) and goes into
+        to_mne's annotations. Refused when no measurement runs."""
+        if self._rx is None or not self._still_running():
+            raise QuorvaneError("no measurement is running: a marker needs one (start() first)")
+        if not self._rx.annotate(text, time.monotonic()):
+            raise QuorvaneError("too many markers are waiting: read() them")
+
+    def clock_ppm(self):
+        """How fast the device's clock runs against the host's, by the fit (ppm)."""
+        return self._rx.fit.ppm if self._rx else 0.0
 
     def events(self):
         """The indicator changes, user messages and losses since the last call."""

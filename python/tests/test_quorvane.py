@@ -189,3 +189,28 @@ def test_ring_wraps_and_a_full_ring_counts_the_packet_as_dropped():
         np.testing.assert_array_equal(block.data[0], want)    # range 32768: physical = device value
         assert block.dropped == np.isnan(want).sum() and block.lost == 0
     assert [e.kind for e in rx.take_events()] == ["lost"]
+
+
+def test_markers_times_and_annotations_reach_mne():
+    with quorvane.open(MODEL, simulate=True, faults=["phase-gap@1.5"]) as dev:
+        dev.set("Channel enable", 1)
+        dev.start()
+        parts = [dev.read()]
+        for text in ("start", "", "x" * 200, "bad\x14\x00text"):
+            dev.annotate(text)
+            parts.append(dev.read())
+        time.sleep(1.5)
+        parts.append(dev.read())
+        dev.stop()
+    rec = quorvane.Recording.join(parts)
+    texts = [a.text for a in rec.annotations]
+    assert texts[:4] == ["start", "Marker", "x" * 120, "bad  text"] and "BAD_ACQ_SKIP" in texts
+    block = rec.blocks[0]
+    steps = np.diff(block.times)
+    np.testing.assert_allclose(steps, 1 / block.rate, rtol=0.01)       # regular on the device's clock
+    assert abs(block.unix_times[-1] - time.time()) < 1.0
+    raws = quorvane.to_mne(rec)
+    described = list(raws[0].annotations.description)
+    assert "Marker" in described and "BAD_ACQ_SKIP" in described
+    with pytest.raises(quorvane.QuorvaneError):
+        dev.annotate("after the stop")

@@ -29,7 +29,7 @@ add_executable(qd_e2e_host
     ${QD_ROOT}/tests/e2e/e2e_host.cpp
     ${QD_ROOT}/tools/qdacq/sim_api.cpp
     ${QD_ROOT}/tools/qdacq/settings.cpp
-    ${QD_ROOT}/tools/qdacq/stream.cpp)
+    ${QD_ROOT}/tools/qdacq/stream.cpp ${QD_ROOT}/API/driver/ui/clockmodel.cpp)
 qd_target_defaults(qd_e2e_host)
 target_link_libraries(qd_e2e_host PRIVATE qd_tools_common ${QD_SYSTEM_LIBS})
 if(WIN32)

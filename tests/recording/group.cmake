@@ -39,3 +39,12 @@ if(TARGET qdacq AND TARGET qd_ftd2xx_sim AND TARGET QuorvaneDrv)
                      -P ${CMAKE_CURRENT_LIST_DIR}/qdacq_record.cmake)
     set_tests_properties(${QD_BUILD_NAME}.recording.qdacq PROPERTIES SKIP_REGULAR_EXPRESSION "SKIP: the runner cannot execute" TIMEOUT 180)
 endif()
+
+# The EDF+ session through qdacq: a gap, a pause and markers on standard
+# input, read back by EDFlib and by MNE (Debian python3-mne; skipped without).
+if(NOT WIN32 AND TARGET qdacq AND TARGET qd_ftd2xx_sim AND TARGET QuorvaneDrv AND TARGET qd_edfcheck)
+    add_test(NAME ${QD_BUILD_NAME}.recording.edfplus
+             COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/edfplus_session.py $<TARGET_FILE:qdacq>
+                     $<TARGET_FILE:qd_edfcheck> ${CMAKE_BINARY_DIR}/recording-edfplus)
+    set_tests_properties(${QD_BUILD_NAME}.recording.edfplus PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180)
+endif()

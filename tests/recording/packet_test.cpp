@@ -418,7 +418,8 @@ TEST_F(Packets, FormatRowsAreCompleteAndUnknownFormatsRefused) {
     for (const OutputFormat &f : kOutputFormats) {
         ASSERT_TRUE(f.key && f.caption && f.summary && f.extension && f.filter && f.header && f.packet);
         EXPECT_EQ(f.extension[0], '.') << f.key;
-        for (const char *name : {f.key, f.caption, f.extension}) EXPECT_TRUE(names.insert(name).second) << name;
+        // EDF and EDF+ files share their extension (readers look for it).
+        for (const char *name : {f.key, f.caption}) EXPECT_TRUE(names.insert(name).second) << name;
         int texts = 0;
         for (const char *t = f.filter; *t; t += std::strlen(t) + 1) ++texts;
         EXPECT_TRUE(texts > 0 && texts % 2 == 0) << f.key;
@@ -471,5 +472,107 @@ TEST_F(Packets, AnyPacketsStayInsideTheBuffers) {
             EXPECT_EQ(e.trailing, 0u);
             EXPECT_EQ((size_t)std::atoi(e.records.c_str()), e.recordCount);
         }
+    }
+}
+
+namespace {
+
+// The annotation signal of every record of an EDF+ file, as bytes.
+std::vector<std::string> annotationBlocks(const EdfImage &e) {
+    std::vector<std::string> blocks;
+    const std::vector<int16_t> &words = e.data.back();
+    size_t perRecord = e.recordCount ? words.size() / e.recordCount : 0;
+    for (size_t r = 0; r < e.recordCount; r++) {
+        std::string b;
+        for (size_t i = 0; i < perRecord; i++) {
+            uint16_t w = (uint16_t)words[r * perRecord + i];
+            b += (char)(w & 0xFF);
+            b += (char)(w >> 8);
+        }
+        blocks.push_back(b);
+    }
+    return blocks;
+}
+
+}  // namespace
+
+// EDF+: the header's structured fields and annotation signal; a phase gap
+// filled with 0 and marked BAD_ACQ_SKIP; every record opens with its
+// time-keeping; a burst of markers is carried on, none dropped, the last
+// record completed for them.
+TEST_F(Packets, EdfPlusGoesOnThroughGapsAndKeepsEveryAnnotation) {
+    mixedRates();
+    open(RECORDING_EDFPLUS);
+    Stream s({0, 3}, ramp);
+    double t = 0.5;
+    auto sendAt = [&](uint16_t ticks) {
+        uint16_t phase = s.phase;
+        Packet p = s.packet(ticks);
+        t += ticks / 250.0;
+        recordPacketAt(out.get(), phase, p.entry, 6, t);
+    };
+    for (int k = 0; k < 20; k++) sendAt(16);
+    s.phase = (uint16_t)(s.phase + 32);   // 32 ticks lost
+    t += 32 / 250.0;
+    for (int m = 0; m < 200; m++) recordText(out.get(), ("marker " + std::to_string(m)).c_str(), t);
+    for (int k = 0; k < 20; k++) sendAt(16);
+    EXPECT_EQ(out->writeFailure, 0);
+    ASSERT_TRUE(completeEdfHeader(out.get(), nullptr));
+    EdfImage e = parseEdf(file());
+    ASSERT_TRUE(e.ok) << e.error;
+    EXPECT_EQ(e.reserved.substr(0, 6), "EDF+C ");
+    EXPECT_EQ(e.patient.substr(0, 15), "X X X client   ");
+    EXPECT_EQ(e.recording.substr(0, 10), "Startdate ");
+    EXPECT_NE(e.recording.find(" X X Quorvane_Halvex-4_USB session "), std::string::npos) << e.recording;
+    ASSERT_EQ(e.signal.size(), 3u);
+    EXPECT_EQ(e.signal[2].label, "EDF Annotations ");
+    EXPECT_EQ(trimmed(e.signal[2].samples), "512");
+    EXPECT_EQ(e.trailing, 0u);
+    // A's samples 320..351 are the gap's 0s; the ramp goes on after it.
+    EXPECT_EQ(e.data[0][319], ramp(0, 319));
+    for (int i = 320; i < 352; i++) EXPECT_EQ(e.data[0][i], 0) << i;
+    EXPECT_EQ(e.data[0][352], ramp(0, 320));
+    std::vector<std::string> blocks = annotationBlocks(e);
+    ASSERT_GE(blocks.size(), 3u);
+    std::string all;
+    for (size_t r = 0; r < blocks.size(); r++) {
+        // The time-keeping TAL first: the start's fraction plus r records of 1.008 s.
+        double at = std::atof(blocks[r].c_str() + 1) - std::atof(blocks[0].c_str() + 1);
+        EXPECT_NEAR(at, 1.008 * (double)r, 1e-9) << r;
+        EXPECT_EQ(blocks[r].substr(blocks[r].find('\x14'), 3), std::string("\x14\x14\0", 3));
+        all += blocks[r];
+    }
+    double start = std::atof(blocks[0].c_str() + 1);
+    size_t gap = all.find("\x14" "BAD_ACQ_SKIP\x14");
+    ASSERT_NE(gap, std::string::npos);
+    size_t onset = all.rfind('+', gap);
+    EXPECT_NEAR(std::atof(all.c_str() + onset + 1) - start, 320 / 250.0, 1e-3);
+    EXPECT_EQ(all.substr(all.find('\x15', onset), 7), "\x15" "0.1280");
+    for (int m = 0; m < 200; m++) {
+        EXPECT_NE(all.find("\x14marker " + std::to_string(m) + "\x14"), std::string::npos) << m;
+    }
+    EXPECT_EQ(out->annotationsRefused, 0u);
+}
+
+// What an annotation keeps of a text.
+TEST(AnnotationText, CleansCutsAndNeverSplitsACharacter) {
+    const struct {
+        std::string in, out;
+        bool cut;
+    } cases[] = {
+        {"", "", false},
+        {"  \r\n", "", false},
+        {"stimulus\t1\x14x\x15y", "stimulus 1 x y", false},
+        {"bad \xff\xc0\x80 utf8 \xed\xa0\x80", "bad ??? utf8 ???", false},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", false},
+        {std::string(119, 'a') + "\xc3\xa9", std::string(119, 'a'), true},
+        {std::string(130, 'b'), std::string(REC_ANNOTATION_TEXT, 'b'), true},
+    };
+    for (const auto &c : cases) {
+        char text[REC_ANNOTATION_TEXT + 1];
+        bool cut = false;
+        EXPECT_EQ(annotationText(text, c.in.c_str(), &cut), c.out.size()) << c.in;
+        EXPECT_EQ(std::string(text), c.out);
+        EXPECT_EQ(cut, c.cut) << c.in;
     }
 }

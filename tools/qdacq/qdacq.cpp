@@ -16,9 +16,11 @@
 // A host program: it sees only the public header and the system.
 #include <cstdio>
 #include <cstdlib>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "QuorvaneDrv.h"
@@ -45,6 +47,8 @@ struct Options {
     bool background = false;
     bool simulate = false;
     bool view = false;           // EDFbrowser on the growing EDF file
+    bool markers = false;        // lines of standard input become markers
+    bool times = false;          // the CSV's time column
     double seconds = 0;          // 0: until Ctrl-C
     std::string model;
     std::vector<std::string> settings;
@@ -74,6 +78,7 @@ struct Run {
     std::mutex print;
     std::string lastError;       // last user message that was an error
     int linkState = -1;
+    std::atomic<bool> markersOpen{false};   // markers are taken (from the start to the stop)
 };
 Run g_run;
 
@@ -127,13 +132,18 @@ const char *signalText(int v) {
 
 int QDCALL onSamples(uint16_t context, uint16_t phase, uint16_t, ChannelSamples *channels) {
     if ((int)context == g_run.context && channels) {
-        g_run.stream.packet(phase, channels);
-        recordingPacket(phase, channels);
+        double now = host::seconds();
+        g_run.stream.packet(phase, channels, now);
+        recordingPacket(phase, channels, now);
     }
     return 0;
 }
 
 void QDCALL onIndicator(uint16_t context, uint16_t type, uint16_t value) {
+    if ((int)context == g_run.context) {
+        g_run.stream.indicator(type, value);
+        recordingIndicator(type, value, host::seconds());
+    }
     char line[160];
     switch (type) {
     case QD_IND_LINK:
@@ -168,9 +178,55 @@ void QDCALL onIndicator(uint16_t context, uint16_t type, uint16_t value) {
 
 void QDCALL onMessage(uint16_t context, const char *text) {
     if (!text) return;
+    if ((int)context == g_run.context) recordingText(text, host::seconds());
     bool error = text[0] == '!';
     if (error) g_run.lastError = text + 1;
     sayAt("(" + std::to_string(context) + ") " + (error ? "error: " : "message: ") + (error ? text + 1 : text));
+}
+
+// ---------------------------------------------------------------------------
+// Markers from standard input
+// ---------------------------------------------------------------------------
+
+const char kEmptyMarker[] = "Marker";   // the text of an empty line
+const size_t MARKER_LINE_MAX = 4096;    // bytes read of one line; the rest is passed over
+
+// One line of standard input: a marker at the sample instant it arrived,
+// with the rules of --help.
+void markerLine(const char *line, bool longer, double when) {
+    char text[REC_ANNOTATION_TEXT + 1];
+    bool cut = false;
+    size_t n = annotationText(text, line, &cut);
+    if (n == 0) std::snprintf(text, sizeof text, "%s", kEmptyMarker);
+    if (!g_run.markersOpen) {
+        fprintf(stderr, "qdacq: marker after the stop, not recorded: %s\n", text);
+        return;
+    }
+    if (longer || cut) {
+        fprintf(stderr, "qdacq: marker cut to %u bytes: %s\n", (unsigned)REC_ANNOTATION_TEXT, text);
+    }
+    g_run.stream.marker(text, when);
+    if (recordingKeepsEvents() && !recordingText(text, when)) {
+        fprintf(stderr, "qdacq: marker not recorded (more markers came than the file carries): %s\n", text);
+    }
+    sayAt(std::string("marker: ") + text);
+}
+
+// Reads standard input line by line until its end (a thread of its own).
+void readMarkers() {
+    std::vector<char> line(MARKER_LINE_MAX + 1);
+    while (fgets(line.data(), (int)line.size(), stdin)) {
+        double when = host::seconds();
+        size_t n = std::strlen(line.data());
+        bool longer = n > 0 && line[n - 1] != '\n' && !feof(stdin);
+        while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = '\0';
+        if (longer) {
+            int c;
+            while ((c = fgetc(stdin)) != EOF && c != '\n') {
+            }
+        }
+        markerLine(line.data(), longer, when);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -195,12 +251,24 @@ void usage(FILE *out) {
             "  --test                 test measurement instead of a measurement\n"
             "  --background           let the driver connect in the background\n"
             "  --csv FILE             write every sample to FILE: phase, channel, value in physical units\n"
-            "                         (without it a summary line is printed every second)\n"
+            "                         (without it a summary line is printed every second); a marker is a\n"
+            "                         line \"phase,marker,\"TEXT\"\" (quotes in TEXT doubled)\n"
+            "  --time                 with --csv: a fourth column, the sample's time in seconds since the\n"
+            "                         start on the host's clock (from the fit of the device's sample counter\n"
+            "                         to the packets' arrivals); the fitted clock ratio is printed at the end\n"
             "  --edf FILE             record into FILE in European Data Format (EDF), as the driver's\n"
             "                         recorder does; the header gets the number of records at the end\n"
             "  --view                 after 4 s of an --edf recording, start EDFbrowser (edfbrowser --stream\n"
             "                         FILE, found on PATH) on the growing file\n"
             "  --tsv FILE             record into FILE as tab separated text\n"
+            "  --edfplus FILE         record into FILE as EDF+ with an annotation signal: lost-sample gaps\n"
+            "                         (BAD_ACQ_SKIP, filled with 0), pauses, link events, overflows,\n"
+            "                         artifacts, user messages and markers; the recording goes on through gaps\n"
+            "  --markers              each line of standard input during the measurement is a marker at\n"
+            "                         the sample instant it arrived (EDF+ annotation, CSV line): UTF-8, cut\n"
+            "                         to %u bytes; an empty line is \"%s\"; control characters become\n"
+            "                         spaces, bytes that are no UTF-8 \"?\"; a line before the first sample\n"
+            "                         lies on it; a line after the stop is not recorded (said on stderr)\n"
             "  --client TEXT          the recording's client (EDF patient identification, up to 80 characters)\n"
             "  --session TEXT         the recording's session info (EDF recording identification)\n"
             "  --driver PATH          the driver library (default: %s beside this program or in\n"
@@ -218,7 +286,8 @@ void usage(FILE *out) {
             "line or setting, "
             "3 the driver or the simulator could not be loaded, 5 the recording failed (the file could\n"
             "not be written or the sample stream broke).\n",
-            kDefaultSimModel, driverFileName(), simDefaultPath().c_str(), simFaultHelp());
+            kDefaultSimModel, (unsigned)REC_ANNOTATION_TEXT, kEmptyMarker, driverFileName(), simDefaultPath().c_str(),
+            simFaultHelp());
 }
 
 bool parseNumber(const char *text, double *out) {
@@ -248,7 +317,7 @@ const struct {
 } kFlagOptions[] = {
     {"--list", &Options::list}, {"--params", &Options::params},         {"--poll", &Options::poll},
     {"--test", &Options::test}, {"--background", &Options::background}, {"--simulate", &Options::simulate},
-    {"--view", &Options::view},
+    {"--view", &Options::view}, {"--markers", &Options::markers}, {"--time", &Options::times},
 };
 
 // Options whose value is kept as given: the option, what it needs, where it
@@ -384,7 +453,7 @@ int checkOptions(const Options *o) {
     int formats = 0;
     int format = recordFormat(*o, &formats);
     if (formats > 1) {
-        fprintf(stderr, "qdacq: record into one file: --edf or --tsv, not both\n");
+        fprintf(stderr, "qdacq: record into one file: --edf or --tsv, not both (nor --edfplus with either)\n");
         return EXIT_USAGE;
     }
     bool recording = format >= 0;
@@ -394,6 +463,10 @@ int checkOptions(const Options *o) {
     }
     if (o->view && (!recording || !kOutputFormats[format].liveView)) {
         fprintf(stderr, "qdacq: --view shows an EDF recording in EDFbrowser: give --edf FILE\n");
+        return EXIT_USAGE;
+    }
+    if (o->times && o->csv.empty()) {
+        fprintf(stderr, "qdacq: --time is a column of the CSV file: give --csv FILE\n");
         return EXIT_USAGE;
     }
     if (recording && o->test) {
@@ -631,7 +704,7 @@ int prepareOutputs(Session *s) {
     stream.setup(api, contextChannels(api));
     describeChannels(*s);
     std::string why;
-    if (!o.csv.empty() && !stream.openCsv(o.csv, &why)) {
+    if (!o.csv.empty() && !stream.openCsv(o.csv, &why, o.times)) {
         fprintf(stderr, "qdacq: %s\n", why.c_str());
         return EXIT_SETUP;
     }
@@ -690,7 +763,7 @@ int startMeasurement(Session *s) {
     uint16_t flags = (uint16_t)((o.test ? QD_START_TEST : 0) | (s->poll ? 0 : QD_START_ENGINE_THREAD) |
                                 (o.background ? QD_START_BACKGROUND : 0));
     long from = logSize(s->logPath);
-    g_run.start = host::seconds();
+    g_run.start = g_run.stream.start = host::seconds();
     int32_t started = api.StartMeasurement((uint16_t)s->ctx, flags);
     if (started == QD_MEAS_NO_ENGINE_THREAD) {
         say("the driver's engine thread could not be created: qdacq runs the engine itself");
@@ -703,6 +776,11 @@ int startMeasurement(Session *s) {
     }
     sayAt(std::string(o.test ? "test measurement" : "measurement") + " started (" +
           (s->poll ? "qdacq polls the engine" : "driver's engine thread") + ")");
+    if (o.markers) {
+        g_run.markersOpen = true;
+        // Blocked in its read at the end of the program: it is left there.
+        std::thread(readMarkers).detach();
+    }
     return -1;
 }
 
@@ -813,6 +891,13 @@ int finish(Session *s, const std::string &stopState, int result) {
         lost += totals[c].lost;
     }
     if (!s->o.csv.empty()) say("samples written to " + s->o.csv);
+    double ppm = 0, span = 0;
+    if (s->o.times && stream.clockRatio(&ppm, &span)) {
+        char line[160];
+        snprintf(line, sizeof line, "clock: the device's clock runs %+.1f ppm against the host's (ratio %.7f, "
+                 "fitted over %.1f s of samples)", ppm, 1.0 + ppm * 1e-6, span);
+        say(line);
+    }
     say("per channel: " + tallyLine(totals, false));
     char final[512];
     snprintf(final, sizeof final, "total: %llu samples in %.1f s, %llu lost (%llu gaps), stop state: %s",
@@ -879,7 +964,9 @@ int run(const Options &o) {
 
     std::string stopState;
     int result = EXIT_CLEAN;
-    if (measure(&s)) {
+    bool ended = measure(&s);
+    g_run.markersOpen = false;
+    if (ended) {
         stopState = "idle: the driver ended the measurement" +
                     (g_run.lastError.empty() ? std::string() : " (" + g_run.lastError + ")");
         sayAt("the driver ended the measurement");

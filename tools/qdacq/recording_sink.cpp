@@ -49,10 +49,25 @@ bool recordingActive() {
     return g_active;
 }
 
-void recordingPacket(uint16_t phase, const ChannelSamples *blocks) {
+void recordingPacket(uint16_t phase, const ChannelSamples *blocks, double arrival) {
     std::lock_guard<std::mutex> guard(g_lock);
     // The driver hands an array of 6 blocks, the first channel-count ones used.
-    if (g_active) recordPacket(&g_out, phase, blocks, 6);
+    if (g_active) recordPacketAt(&g_out, phase, blocks, 6, arrival);
+}
+
+void recordingIndicator(uint16_t type, uint16_t value, double when) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (g_active) recordIndicator(&g_out, type, value, when);
+}
+
+bool recordingText(const char *text, double when) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    return g_active && recordText(&g_out, text, when);
+}
+
+bool recordingKeepsEvents() {
+    std::lock_guard<std::mutex> guard(g_lock);
+    return g_active && outputFormat(g_out.format)->annotations;
 }
 
 bool recordingFailed(std::string *why) {
@@ -83,8 +98,18 @@ bool recordingFinish(std::string *summary) {
     if (!headerWritten) {
         std::snprintf(text, sizeof text, "recording: %s holds no data (no header was written)", g_path.c_str());
     } else if (format->dataRecords) {
-        std::snprintf(text, sizeof text, "recording: %s, %s, %lu data record%s%s", g_path.c_str(), format->summary,
-                      (unsigned long)records, records == 1 ? "" : "s",
+        char events[128] = "";
+        if (format->annotations) {
+            int n = std::snprintf(events, sizeof events, ", %llu annotations",
+                                  (unsigned long long)g_out.annotationsWritten);
+            // Refused: they came faster than the annotation signal carries, for too long.
+            if (g_out.annotationsRefused > 0 && n > 0) {
+                std::snprintf(events + n, sizeof events - (size_t)n, " (%lu refused: the queue was full)",
+                              (unsigned long)g_out.annotationsRefused);
+            }
+        }
+        std::snprintf(text, sizeof text, "recording: %s, %s, %lu data record%s%s%s", g_path.c_str(), format->summary,
+                      (unsigned long)records, records == 1 ? "" : "s", events,
                       ok ? "" : " (the record count could not be written into the header)");
     } else {
         std::snprintf(text, sizeof text, "recording: %s, %s", g_path.c_str(), format->summary);

@@ -24,8 +24,16 @@ bool recordingStart(const DriverApi &api, const std::string &path, uint16_t form
                     const std::string &session, std::string *why);
 bool recordingActive();
 
-// One sample packet of the recorded context (from QdProcSamples).
-void recordingPacket(uint16_t phase, const ChannelSamples *blocks);
+// One sample packet of the recorded context (from QdProcSamples), arrived
+// at host seconds `arrival`.
+void recordingPacket(uint16_t phase, const ChannelSamples *blocks, double arrival);
+// Events at host seconds `when` for a format that keeps them (EDF+): an
+// indicator report, and a user message or a host's marker (false when the
+// file cannot keep it: another format, no recording, or a full queue).
+void recordingIndicator(uint16_t type, uint16_t value, double when);
+bool recordingText(const char *text, double when);
+// Whether the recording keeps events (EDF+).
+bool recordingKeepsEvents();
 
 // True once, when the recording failed since the last call (a write failed,
 // the header could not be made, or the sample stream broke); *why says what.

@@ -31,6 +31,7 @@ const host::Symbol kSimExports[] = {
     {"ftsimDeviceInjectBytes", offsetof(SimExports, DeviceInjectBytes)},
     {"ftsimDeviceSendEvent", offsetof(SimExports, DeviceSendEvent)},
     {"ftsimDeviceSetSignalState", offsetof(SimExports, DeviceSetSignalState)},
+    {"ftsimDeviceButton", offsetof(SimExports, DeviceButton)},
     {"ftsimDeviceRecordSamples", offsetof(SimExports, DeviceRecordSamples)},
     {"ftsimDeviceRecordCount", offsetof(SimExports, DeviceRecordCount)},
     {"ftsimDeviceState", offsetof(SimExports, DeviceState)},
@@ -151,7 +152,8 @@ const char *simFaultHelp() {
            "  event@S=CODE[,DATA]  at second S a device event (0x40 battery, 0x60 link error,\n"
            "                       0x61 link failure, 0x80 hardware problem)\n"
            "  battery@S=STATE      at second S the device reports battery state STATE (0..3)\n"
-           "  signal@S=CH:STATE    from second S the signal state of channel CH (0.., or sum) is STATE (0..3)\n";
+           "  signal@S=CH:STATE    from second S the signal state of channel CH (0.., or sum) is STATE (0..3)\n"
+           "  button@S             at second S the device's button is pressed (a Brev pauses or resumes)\n";
 }
 
 // Reads an unsigned number at *p (decimal, or hex with 0x); advances *p.
@@ -182,6 +184,7 @@ static bool faultKind(const std::string &name, SimFault::Kind *kind) {
         {"lost-reply", SimFault::LOST_REPLY}, {"link-loss", SimFault::LINK_LOSS}, {"unplug", SimFault::UNPLUG},
         {"phase-gap", SimFault::PHASE_GAP},   {"silence", SimFault::SILENCE},     {"garbage", SimFault::GARBAGE},
         {"event", SimFault::EVENT},           {"battery", SimFault::BATTERY},     {"signal", SimFault::SIGNAL},
+        {"button", SimFault::BUTTON},
     };
     for (const auto &k : kinds) {
         if (name == k.name) {
@@ -274,6 +277,7 @@ static bool parseTimedFault(const char *p, SimFault *f) {
     case SimFault::EVENT:
     case SimFault::BATTERY: return parseEvent(p, f);
     case SimFault::SIGNAL: return parseSignal(p, f);
+    case SimFault::BUTTON: return *p == '\0';
     default: return false;
     }
 }
@@ -400,6 +404,10 @@ static void runOnce(const SimApi &api, int tx, const SimFault &f, double t, char
         } else {
             std::snprintf(line, size, "simulator: channel %d signal state %d at %.1f s", f.channel, f.data, t);
         }
+        break;
+    case SimFault::BUTTON:
+        std::snprintf(line, size, "simulator: button pressed at %.1f s%s", t,
+                      api.DeviceButton(tx) == 0 ? "" : " (the device has none, or does not measure)");
         break;
     default:
         line[0] = '\0';

@@ -30,6 +30,7 @@ struct SimExports {
     decltype(&ftsimDeviceInjectBytes) DeviceInjectBytes = nullptr;
     decltype(&ftsimDeviceSendEvent) DeviceSendEvent = nullptr;
     decltype(&ftsimDeviceSetSignalState) DeviceSetSignalState = nullptr;
+    decltype(&ftsimDeviceButton) DeviceButton = nullptr;
     decltype(&ftsimDeviceRecordSamples) DeviceRecordSamples = nullptr;
     decltype(&ftsimDeviceRecordCount) DeviceRecordCount = nullptr;
     decltype(&ftsimDeviceState) DeviceState = nullptr;
@@ -99,6 +100,7 @@ struct SimFault {
         EVENT,        // event@S=CODE[,DATA]: a device event notification
         BATTERY,      // battery@S=STATE: a battery report
         SIGNAL,       // signal@S=CHANNEL:STATE (CHANNEL 0.. or sum): a signal state
+        BUTTON,       // button@S: the device's button is pressed (a Brev pauses or resumes)
     };
     Kind kind = LOST_REPLY;
     double at = 0;           // seconds after the start

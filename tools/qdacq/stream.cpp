@@ -44,15 +44,20 @@ void SampleStream::setup(const DriverApi &api, int n) {
         const QdParamDef *def = api.ParamInfo(QD_PAR_MEASUREMENT_RANGE, (int16_t)c);
         s.unit = def && def->unit ? def->unit : "";
     }
+    QdParamValue support;
+    std::memset(&support, 0, sizeof support);
+    pauses_ = api.GetParam(QD_PAR_INDICATOR_SUPPORT, 0, &support) == QD_GETPARAM_OK &&
+              (support.value.i & (1 << QD_IND_PAUSE)) != 0;
 }
 
-bool SampleStream::openCsv(const std::string &path, std::string *why) {
+bool SampleStream::openCsv(const std::string &path, std::string *why, bool times) {
     csv_ = fopen(path.c_str(), "w");
     if (!csv_) {
         *why = "cannot write " + path + ": " + strerror(errno);
         return false;
     }
-    fprintf(csv_, "phase,channel,value\n");
+    times_ = times;
+    fprintf(csv_, times ? "phase,channel,value,time\n" : "phase,channel,value\n");
     return true;
 }
 
@@ -68,13 +73,32 @@ static uint64_t dueTicks(uint32_t from, uint32_t length, uint16_t mask) {
     return (uint64_t)((from + length) / period - from / period);
 }
 
-void SampleStream::packet(uint16_t phase, const ChannelSamples *blocks) {
+// The clock at the first packet: the fastest rate is one tick, the slowest
+// channel's period keeps the ticks aligned.
+static void startClock(SampleClock *clock, const StreamChannel *ch, const ChannelSamples *blocks, int n,
+                       bool pauses) {
+    double fastest = 0;
+    uint32_t align = 1;
+    for (int c = 0; c < n; ++c) {
+        if (!blocks[c].samples) continue;
+        if (ch[c].rate > fastest) fastest = ch[c].rate;
+        if ((uint32_t)blocks[c].rateMask + 1 > align) align = (uint32_t)blocks[c].rateMask + 1;
+    }
+    sampleClockStart(clock, fastest > 0 ? fastest : 1.0, pauses, align);
+}
+
+void SampleStream::packet(uint16_t phase, const ChannelSamples *blocks, double arrival) {
     std::lock_guard<std::mutex> guard(lock_);
     ++packets_;
     int n = channels;
     uint16_t ticks = 0;   // the fastest channel takes a sample at every tick
     for (int c = 0; c < n; ++c) {
         if (blocks[c].samples && blocks[c].count > ticks) ticks = blocks[c].count;
+    }
+    uint64_t firstTick = 0;
+    if (ticks > 0) {
+        if (!clock_.started) startClock(&clock_, ch, blocks, n, pauses_);
+        firstTick = sampleClockPacket(&clock_, phase, ticks, arrival).tick;
     }
     if (ticks > 0 && phase != expected_) {
         uint32_t gap = (uint16_t)(phase - expected_);
@@ -111,12 +135,43 @@ void SampleStream::packet(uint16_t phase, const ChannelSamples *blocks) {
             for (int c = 0; c < n; ++c) {
                 const ChannelSamples &b = blocks[c];
                 if (!b.samples || next[c] >= b.count || ((t + 1) & b.rateMask) != 0) continue;
-                if (fprintf(csv_, "%u,%d,%.7g\n", (unsigned)t, c, physical(c, b.samples[next[c]++])) < 0) {
-                    csvFailed_ = true;
-                }
+                int rc = times_ ? fprintf(csv_, "%u,%d,%.7g,%.6f\n", (unsigned)t, c, physical(c, b.samples[next[c]++]),
+                                          sampleClockTime(&clock_, (double)(firstTick + k)) - start)
+                                : fprintf(csv_, "%u,%d,%.7g\n", (unsigned)t, c, physical(c, b.samples[next[c]++]));
+                if (rc < 0) csvFailed_ = true;
             }
         }
     }
+}
+
+void SampleStream::indicator(uint16_t type, uint16_t value) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if ((type == QD_IND_PAUSE && value != 0) || (type == QD_IND_LINK && value == QD_LINK_STATE_ERROR)) {
+        sampleClockInterrupted(&clock_);
+    }
+}
+
+void SampleStream::marker(const char *text, double when) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!csv_ || csvFailed_) return;
+    double tick = sampleClockTick(&clock_, when);
+    uint64_t at = tick > 0 ? (uint64_t)tick : 0;
+    // Quoted as CSV quotes: a doubled quote stands for one.
+    std::string quoted = "\"";
+    for (const char *p = text; *p; ++p) quoted += *p == '"' ? std::string("\"\"") : std::string(1, *p);
+    quoted += '"';
+    int rc = times_ ? fprintf(csv_, "%u,marker,%s,%.6f\n", (unsigned)(at & 0xFFFF), quoted.c_str(),
+                              when - start)
+                    : fprintf(csv_, "%u,marker,%s\n", (unsigned)(at & 0xFFFF), quoted.c_str());
+    if (rc < 0) csvFailed_ = true;
+}
+
+bool SampleStream::clockRatio(double *ppm, double *seconds) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!clock_.fit.any) return false;
+    *ppm = clockFitPpm(&clock_.fit);
+    *seconds = (double)clock_.next / clock_.ticksPerSecond;
+    return true;
 }
 
 void SampleStream::takeInterval(ChannelTally out[STREAM_CHANNELS]) {

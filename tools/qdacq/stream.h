@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "API/driver/ui/clockmodel.h"
 #include "tools/common/driver_binding.h"
 
 const int STREAM_CHANNELS = 6;
@@ -41,12 +42,22 @@ class SampleStream {
 public:
     // Reads the channel parameters of the selected context.
     void setup(const DriverApi &api, int channels);
-    // Opens the CSV file (header "phase,channel,value"); false with *why.
-    bool openCsv(const std::string &path, std::string *why);
+    // Opens the CSV file (header "phase,channel,value", with times
+    // ",time": seconds since `start` on the host's clock); false with *why.
+    bool openCsv(const std::string &path, std::string *why, bool times = false);
     void closeCsv();
 
-    // One packet from QdProcSamples (any thread).
-    void packet(uint16_t phase, const ChannelSamples *blocks);
+    // One packet from QdProcSamples (any thread), arrived at host seconds.
+    void packet(uint16_t phase, const ChannelSamples *blocks, double arrival);
+    // An indicator report: a pause or a link error interrupts the samples
+    // of a device whose phase the driver counts (the clock then measures).
+    void indicator(uint16_t type, uint16_t value);
+    // A host's marker at host seconds `when`: a CSV line "phase,marker,"text""
+    // (phase: the sample instant the clock puts there; ",time" with times).
+    void marker(const char *text, double when);
+    // The clock model's fit: how fast the device's clock runs (ppm) and the
+    // seconds of ticks it has seen; false before the first packet.
+    bool clockRatio(double *ppm, double *seconds);
 
     // Tallies since the last call (and resets them), and the totals.
     void takeInterval(ChannelTally out[STREAM_CHANNELS]);
@@ -56,12 +67,16 @@ public:
 
     int channels = 0;
     StreamChannel ch[STREAM_CHANNELS];
+    double start = 0;           // host seconds of the measurement's start (the CSV's time 0)
 
 private:
     std::mutex lock_;
     FILE *csv_ = nullptr;
     bool csvFailed_ = false;
     uint16_t expected_ = 0;     // phase the next packet must begin with
+    bool times_ = false;        // the CSV's time column
+    bool pauses_ = false;       // the device pauses (the driver counts its phase)
+    SampleClock clock_;         // the time of every sample
     uint64_t gaps_ = 0, lostTicks_ = 0, packets_ = 0;
     ChannelTally interval_[STREAM_CHANNELS];
     ChannelTally total_[STREAM_CHANNELS];

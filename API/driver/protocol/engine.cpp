@@ -171,7 +171,13 @@ static bool windowOnContext(uint16_t ctx) {
     return windowIsOpen() && protoSelectedContext() == (int16_t)ctx;
 }
 
+// The recorder records the selected context: its events go into the file.
+static bool recorderOnContext(uint16_t ctx) {
+    return windowActivity.load() == ACTIVITY_RECORDING && windowOnContext(ctx);
+}
+
 void reportIndicator(uint16_t ctx, uint16_t type, uint16_t value) {
+    if (recorderOnContext(ctx)) recorderIndicator(type, value);
     if (windowOnContext(ctx)) {
         if (windowActivity.load() != ACTIVITY_IDLE) {
             windowShowIndicator(type, value);
@@ -193,6 +199,7 @@ void reportUserMessage(uint16_t ctx, uint16_t id, const char *extra) {
     } else {
         snprintf(text, sizeof text, "%s", userMessageTexts[id]);
     }
+    if (recorderOnContext(ctx)) recorderMessage(text);
     // The driver window shows the messages of the measurement it runs on
     // the selected context. With no window open nothing could show them
     // (the activity outlives a window closed while its measurement winds

@@ -30,3 +30,9 @@ RecordingOutput *recorderOutput() {
 void recordPacket(uint16_t, uint16_t phase, uint16_t, ChannelSamples *channels) {
     recordPacket(recorderOutput(), phase, channels, STAGING_CHANNELS);
 }
+
+void recorderIndicator(uint16_t type, uint16_t value) {
+    recordIndicator(recorderOutput(), type, value, (double)osClockUs() * 1e-6);
+}
+
+void recorderMessage(const char *text) { recordText(recorderOutput(), text, (double)osClockUs() * 1e-6); }

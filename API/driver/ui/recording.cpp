@@ -1,4 +1,4 @@
-// recording.cpp - EDF and TSV output of the recorder.
+// recording.cpp - EDF, EDF+ and TSV output of the recorder.
 //
 // EDF layout: the data record lasts N / r_min seconds, N = r_min + 0.5
 // truncated, where r_min is the rate of the slowest enabled channel. The
@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(__GNUC__)
@@ -389,19 +390,56 @@ bool recordingOpen(RecordingOutput *out, const char *path, uint16_t format, cons
     out->records = 0;
     out->dataStopped = false;
     out->writeFailure = 0;
+    out->clock.started = false;
+    out->ticksPerRecord = 0;
+    out->devicePauses = false;
+    out->paused = false;
+    out->linkState = -1;
+    out->queueHead = out->queued = 0;
+    out->annotationsRefused = 0;
+    out->annotationsWritten = 0;
     return true;
 }
 
+namespace {
+
+// What both EDF headers read first: the channels, the enabled signals and
+// the record layout. False when a reading or the layout fails.
+bool readEdfSetup(RecordingOutput *out, uint16_t *channels, SignalSetup *sig, int *ns, RecordLayout *layout) {
+    if (out->params == nullptr || out->file == OS_INVALID_FILE) return false;
+    if (!readChannelCount(out, channels)) return false;
+    // A file without signals is no EDF file.
+    if (!readSignals(out, *channels, sig, ns) || *ns == 0) return false;
+    return planRecord(sig, *ns, layout);
+}
+
+// Writes the main header and the signal headers; on success the layout of
+// the records (extraBytes: a record's bytes beyond the signals' samples).
+bool writeEdfHeaders(RecordingOutput *out, const char *main, const char *signalHeaders, int at, int ns,
+                     const RecordLayout &layout, uint32_t extraBytes) {
+    if (!writeAll(out, main, MAIN_HEADER_SIZE) || !writeAll(out, signalHeaders, (uint32_t)at)) {
+        dropPartialHeader(out);
+        return false;
+    }
+    out->signals = (uint16_t)ns;
+    uint32_t recordSamples = 0;
+    for (int k = 0; k < ns; k++) {
+        out->samplesPerRecord[k] = layout.samples[k];
+        recordSamples += layout.samples[k];
+    }
+    out->headerBytes = (uint32_t)at + MAIN_HEADER_SIZE;
+    out->recordBytes = 2u * recordSamples + extraBytes;
+    return true;
+}
+
+}  // namespace
+
 uint16_t writeEdfHeader(RecordingOutput *out) {
-    if (out->params == nullptr || out->file == OS_INVALID_FILE) return 0;
     uint16_t channels;
-    if (!readChannelCount(out, &channels)) return 0;
     SignalSetup sig[REC_MAX_SIGNALS];
     int ns = 0;
-    // A file without signals is no EDF file.
-    if (!readSignals(out, channels, sig, &ns) || ns == 0) return 0;
     RecordLayout layout;
-    if (!planRecord(sig, ns, &layout)) return 0;
+    if (!readEdfSetup(out, &channels, sig, &ns, &layout)) return 0;
 
     char main[MAIN_HEADER_SIZE];
     fillMainHeader(out, ns, layout, main);
@@ -411,22 +449,8 @@ uint16_t writeEdfHeader(RecordingOutput *out) {
     }
     char signalHeaders[REC_MAX_SIGNALS * SIGNAL_HEADER_SIZE];
     int at = transposeSignals(slot, ns, signalHeaders);
-
-    if (!writeAll(out, main, sizeof main) || !writeAll(out, signalHeaders, (uint32_t)at)) {
-        dropPartialHeader(out);
-        return 0;
-    }
-    out->signals = (uint16_t)ns;
-    uint32_t recordSamples = 0;
-    for (int k = 0; k < ns; k++) {
-        out->samplesPerRecord[k] = layout.samples[k];
-        recordSamples += layout.samples[k];
-    }
-    out->headerBytes = (uint32_t)SIGNAL_HEADER_SIZE * (uint32_t)(ns + 1);
-    out->recordBytes = 2u * recordSamples;
-    return channels;
+    return writeEdfHeaders(out, main, signalHeaders, at, ns, layout, 0) ? channels : 0;
 }
-
 
 namespace {
 
@@ -571,6 +595,25 @@ void writeBlock(RecordingOutput *out, int k) {
     if (!writeAll(out, out->block, 2u * count)) stopData(out);
 }
 
+void writeAnnotationBlock(RecordingOutput *out);
+
+// One sample of signal k into its row; a full row is written as its block,
+// and the last signal's block completes a record (EDF+: after the record's
+// annotations).
+void pushSample(RecordingOutput *out, int k, uint16_t value) {
+    out->row[k][out->fill[k]++] = value;
+    if (out->fill[k] < out->samplesPerRecord[k]) return;
+    writeBlock(out, k);
+    out->fill[k] = 0;
+    if (out->dataStopped || k != out->signals - 1) return;
+    if (out->ticksPerRecord > 0) {
+        writeAnnotationBlock(out);
+        if (out->dataStopped) return;
+    }
+    // A record counts once its last block is in the file.
+    out->records++;
+}
+
 void recordEdf(RecordingOutput *out, uint16_t, const ChannelSamples *channels, int entries) {
     int k = 0;
     for (int i = 0; i < entries && !out->dataStopped; i++) {
@@ -579,15 +622,8 @@ void recordEdf(RecordingOutput *out, uint16_t, const ChannelSamples *channels, i
         // More delivering entries than signals in the header: the rest has
         // no place in the records.
         if (k >= out->signals) break;
-        uint16_t spr = out->samplesPerRecord[k];
         for (uint16_t j = 0; j < e->count && !out->dataStopped; j++) {
-            out->row[k][out->fill[k]++] = (uint16_t)((uint32_t)e->samples[j] >> 16);
-            if (out->fill[k] >= spr) {
-                writeBlock(out, k);
-                out->fill[k] = 0;
-                // A record counts once its last signal's block is in the file.
-                if (!out->dataStopped && k == out->signals - 1) out->records++;
-            }
+            pushSample(out, k, (uint16_t)((uint32_t)e->samples[j] >> 16));
         }
         k++;
     }
@@ -661,13 +697,434 @@ bool finishEdf(RecordingOutput *out, void *window) {
 
 }  // namespace
 
+// ---------------------------------------------------------------------------
+// EDF+: structured identification fields, an annotation signal, and the
+// events of the recording as annotations
+// ---------------------------------------------------------------------------
+
+namespace {
+
+const char kAnnotationLabel[] = "EDF Annotations";
+const char kContinuous[] = "EDF+C";
+const char kGapText[] = "BAD_ACQ_SKIP";       // the description readers take as bad data
+const char kUnknown[] = "X";                  // an unknown subfield
+const char *const kMonths[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                 "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+const int64_t UNITS_PER_SECOND = 10000000;     // time-keeping in units of 100 ns
+// TAL separators: onset and duration, the end of a text, the end of a TAL.
+const char TAL_DURATION = 0x15, TAL_TEXT_END = 0x14, TAL_END = 0x00;
+
+// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    int64_t era = (y >= 0 ? y : y - 399) / 400;
+    unsigned yoe = (unsigned)(y - era * 400);
+    unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + (int64_t)doe - 719468;
+}
+
+void civilFromDays(int64_t z, OsLocalTime *t) {
+    z += 719468;
+    int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    unsigned doe = (unsigned)(z - era * 146097);
+    unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    unsigned mp = (5 * doy + 2) / 153;
+    t->day = (uint16_t)(doy - (153 * mp + 2) / 5 + 1);
+    t->month = (uint16_t)(mp < 10 ? mp + 3 : mp - 9);
+    t->year = (uint16_t)((int64_t)yoe + era * 400 + (t->month <= 2));
+}
+
+// A local time moved back by ms milliseconds.
+void localTimeBefore(OsLocalTime *t, int64_t ms) {
+    int64_t day = daysFromCivil(t->year, t->month, t->day);
+    int64_t at = ((int64_t)t->hour * 3600 + t->minute * 60 + t->second) * 1000 + t->millisecond - ms;
+    int64_t dayMs = 86400000;
+    int64_t shift = at >= 0 ? at / dayMs : -((-at + dayMs - 1) / dayMs);
+    at -= shift * dayMs;
+    civilFromDays(day + shift, t);
+    t->hour = (uint16_t)(at / 3600000);
+    t->minute = (uint16_t)(at / 60000 % 60);
+    t->second = (uint16_t)(at / 1000 % 60);
+    t->millisecond = (uint16_t)(at % 1000);
+}
+
+// A text as one subfield of an identification field: no spaces inside
+// ("_" for them), "X" when empty.
+void subfield(char *out, size_t size, const char *text, size_t max) {
+    size_t n = boundedLength(text, max);
+    if (n == 0 || size < 2) {
+        std::snprintf(out, size, "%s", kUnknown);
+        return;
+    }
+    if (n >= size) n = size - 1;
+    for (size_t i = 0; i < n; i++) out[i] = text[i] == ' ' ? '_' : text[i];
+    out[n] = '\0';
+}
+
+// Patient "code sex birthdate name" and recording "Startdate dd-MMM-yyyy
+// admincode technician equipment" (then the session), unknown parts "X".
+void fillPlusIdentification(const RecordingOutput *out, const OsLocalTime &start, char *header) {
+    char client[REC_TEXT_MAX + 1], session[REC_TEXT_MAX + 1], model[REC_TEXT_MAX + 1], text[3 * REC_TEXT_MAX];
+    subfield(client, sizeof client, out->client, REC_TEXT_MAX);
+    std::snprintf(text, sizeof text, "X X X %s", client);
+    putMain(header, M_PATIENT, text);
+    const char *name = out->params->devName != nullptr ? out->params->devName() : nullptr;
+    subfield(model, sizeof model, name, REC_TEXT_MAX);
+    std::snprintf(text, sizeof text, "Startdate %02u-%s-%04u X X %s", (unsigned)start.day % 100,
+                  kMonths[(start.month + 11) % 12], (unsigned)start.year % 10000, model);
+    if (boundedLength(out->session, REC_TEXT_MAX) > 0) {
+        subfield(session, sizeof session, out->session, REC_TEXT_MAX);
+        size_t used = std::strlen(text);
+        std::snprintf(text + used, sizeof text - used, " %s", session);
+    }
+    putMain(header, M_RECORDING, text);
+}
+
+// The EDF+ main header for ns signals and the annotation signal; the start
+// is the first sample's local time (the second in the header, its fraction
+// in startUnits).
+void fillPlusMainHeader(RecordingOutput *out, int ns, const RecordLayout &layout, const OsLocalTime &start,
+                        char *header) {
+    std::memset(header, ' ', MAIN_HEADER_SIZE);
+    char number[32];
+    putMain(header, M_VERSION, "0");
+    fillPlusIdentification(out, start, header);
+    std::snprintf(number, sizeof number, "%02u.%02u.%02u", (unsigned)start.day % 100, (unsigned)start.month % 100,
+                  (unsigned)start.year % 100);
+    putMain(header, M_START_DATE, number);
+    std::snprintf(number, sizeof number, "%02u.%02u.%02u", (unsigned)start.hour % 100, (unsigned)start.minute % 100,
+                  (unsigned)start.second % 100);
+    putMain(header, M_START_TIME, number);
+    std::snprintf(number, sizeof number, "%u", (unsigned)((ns + 2) * SIGNAL_HEADER_SIZE));
+    putMain(header, M_HEADER_BYTES, number);
+    putMain(header, M_RESERVED, kContinuous);
+    putMain(header, M_RECORDS, "-1");
+    formatNumber(number, sizeof number, (double)layout.duration, (size_t)MAIN_WIDTH[M_DURATION]);
+    putMain(header, M_DURATION, number);
+    // The time-keeping annotations count in the duration as written.
+    out->recordUnits = (int64_t)std::llround(std::strtod(number, nullptr) * (double)UNITS_PER_SECOND);
+    out->startUnits = (int64_t)start.millisecond * (UNITS_PER_SECOND / 1000);
+    std::snprintf(number, sizeof number, "%d", ns + 1);
+    putMain(header, M_SIGNALS, number);
+}
+
+void fillAnnotationSlot(char *slot) {
+    std::memset(slot, ' ', SIGNAL_HEADER_SIZE);
+    char number[16];
+    putSignal(slot, F_LABEL, kAnnotationLabel);
+    putSignal(slot, F_PHYS_MIN, "-1");
+    putSignal(slot, F_PHYS_MAX, "1");
+    putSignal(slot, F_DIG_MIN, "-32768");
+    putSignal(slot, F_DIG_MAX, "32767");
+    std::snprintf(number, sizeof number, "%u", (unsigned)(REC_ANNOTATION_BYTES / 2));
+    putSignal(slot, F_SAMPLES, number);
+}
+
+// The local time of the first sample: now, less the first packet's ticks.
+void firstSampleTime(const RecordingOutput *out, const RecordLayout &layout, const SignalSetup *sig, int ns,
+                     OsLocalTime *start) {
+    osLocalTime(start);
+    uint32_t fastest = sig[0].rateIndex;
+    for (int k = 1; k < ns; k++) {
+        if (sig[k].rateIndex > fastest) fastest = sig[k].rateIndex;
+    }
+    double rate = (double)layout.slowestRate * std::ldexp(1.0, (int)(fastest - layout.slowestIndex));
+    if (rate > 0) localTimeBefore(start, (int64_t)std::llround(1000.0 * out->firstTicks / rate));
+}
+
+bool readDevicePauses(const RecordingOutput *out) {
+    QdParamValue v;
+    return readKind(out, QD_PAR_INDICATOR_SUPPORT, 0, QD_KIND_INT, &v) && (v.value.i & (1 << QD_IND_PAUSE)) != 0;
+}
+
+}  // namespace
+
+uint16_t writeEdfPlusHeader(RecordingOutput *out) {
+    uint16_t channels;
+    SignalSetup sig[REC_MAX_SIGNALS];
+    int ns = 0;
+    RecordLayout layout;
+    if (!readEdfSetup(out, &channels, sig, &ns, &layout)) return 0;
+
+    OsLocalTime start;
+    firstSampleTime(out, layout, sig, ns, &start);
+    char main[MAIN_HEADER_SIZE];
+    fillPlusMainHeader(out, ns, layout, start, main);
+    char slot[REC_MAX_SIGNALS + 1][SIGNAL_HEADER_SIZE];
+    for (int k = 0; k < ns; k++) {
+        if (!fillSignalSlot(out, sig[k], layout, layout.samples[k], slot[k])) return 0;
+    }
+    fillAnnotationSlot(slot[ns]);
+    char signalHeaders[(REC_MAX_SIGNALS + 1) * SIGNAL_HEADER_SIZE];
+    int at = transposeSignals(slot, ns + 1, signalHeaders);
+    if (!writeEdfHeaders(out, main, signalHeaders, at, ns, layout, REC_ANNOTATION_BYTES)) return 0;
+    out->devicePauses = readDevicePauses(out);
+    return channels;
+}
+
+// ---------------------------------------------------------------------------
+// Annotations and the samples of an EDF+ recording
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Bytes of the UTF-8 character at p, 0 when it is none (a stray or overlong
+// byte, a surrogate, beyond U+10FFFF).
+size_t utf8Length(const unsigned char *p) {
+    unsigned c = p[0];
+    if (c < 0x80) return 1;
+    size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n == 0) return 0;
+    unsigned lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    unsigned hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    if (p[1] < lo || p[1] > hi) return 0;
+    for (size_t i = 2; i < n; i++) {
+        if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+    }
+    return n;
+}
+
+// Seconds from the header's start second to a tick of the recording.
+double tickSeconds(const RecordingOutput *out, double tick) {
+    double perTick = (double)out->recordUnits / (double)out->ticksPerRecord;
+    return ((double)out->startUnits + tick * perTick) / (double)UNITS_PER_SECOND;
+}
+
+bool queueAnnotation(RecordingOutput *out, const char *text, double at, double duration, bool onTicks) {
+    if (out->queued >= REC_ANNOTATION_QUEUE) {
+        out->annotationsRefused++;
+        return false;
+    }
+    RecAnnotation &a = out->queue[(out->queueHead + out->queued) % REC_ANNOTATION_QUEUE];
+    a.at = at;
+    a.duration = duration;
+    a.onTicks = onTicks;
+    std::snprintf(a.text, sizeof a.text, "%s", text);
+    out->queued++;
+    return true;
+}
+
+// The TAL of an annotation: "+onset[\x15duration]\x14text\x14\0"; its length.
+size_t formatTal(const RecordingOutput *out, const RecAnnotation &a, char *tal, size_t size) {
+    double tick = a.onTicks ? a.at : sampleClockTick(&out->clock, a.at);
+    // Events before the first sample lie on it, events after the last one
+    // (the samples of their instant not in yet) on the end of the samples.
+    if (!a.onTicks && tick > (double)out->clock.next) tick = (double)out->clock.next;
+    double onset = tickSeconds(out, tick > 0 ? tick : 0);
+    int n = std::snprintf(tal, size, "+%.4f", onset);
+    if (a.duration >= 0) n += std::snprintf(tal + n, size - (size_t)n, "%c%.4f", TAL_DURATION, a.duration);
+    n += std::snprintf(tal + n, size - (size_t)n, "%c%s%c", TAL_TEXT_END, a.text, TAL_TEXT_END);
+    tal[n] = TAL_END;
+    return (size_t)n + 1;
+}
+
+// The time-keeping TAL that opens a record: its start in seconds, exact to
+// the 100 ns the durations are counted in.
+size_t formatTimeKeeping(const RecordingOutput *out, uint32_t record, char *tal, size_t size) {
+    int64_t units = out->startUnits + (int64_t)record * out->recordUnits;
+    int n = std::snprintf(tal, size, "+%lld.%07lld", (long long)(units / UNITS_PER_SECOND),
+                          (long long)(units % UNITS_PER_SECOND));
+    while (n > 0 && tal[n - 1] == '0') n--;
+    if (n > 0 && tal[n - 1] == '.') n--;
+    n += std::snprintf(tal + n, size - (size_t)n, "%c%c", TAL_TEXT_END, TAL_TEXT_END);
+    tal[n] = TAL_END;
+    return (size_t)n + 1;
+}
+
+// The annotation signal of the record being completed: its time-keeping,
+// then as many waiting annotations as fit; the others wait for the next.
+void writeAnnotationBlock(RecordingOutput *out) {
+    std::memset(out->annotations, 0, sizeof out->annotations);
+    char tal[2 * REC_ANNOTATION_TEXT];
+    size_t used = formatTimeKeeping(out, out->records, tal, sizeof tal);
+    std::memcpy(out->annotations, tal, used);
+    while (out->queued > 0) {
+        size_t n = formatTal(out, out->queue[out->queueHead], tal, sizeof tal);
+        if (used + n > REC_ANNOTATION_BYTES) break;
+        std::memcpy(out->annotations + used, tal, n);
+        used += n;
+        out->queueHead = (out->queueHead + 1) % REC_ANNOTATION_QUEUE;
+        out->queued--;
+        out->annotationsWritten++;
+    }
+    if (!writeAll(out, out->annotations, REC_ANNOTATION_BYTES)) stopData(out);
+}
+
+}  // namespace
+
+namespace {
+
+// The ticks [from, from + count) without samples: every signal due there
+// gets a 0.
+void fillTicks(RecordingOutput *out, uint64_t from, uint64_t count) {
+    for (uint64_t t = from; t < from + count && !out->dataStopped; t++) {
+        for (int k = 0; k < out->signals && !out->dataStopped; k++) {
+            if (((t + 1) & out->masks[k]) == 0) pushSample(out, k, 0);
+        }
+    }
+}
+
+// The first packet sets the sample clock: each signal's rate mask, the
+// ticks of a record and the slowest signal's period.
+void startPlusClock(RecordingOutput *out, const ChannelSamples *channels, int count) {
+    uint32_t align = 1;
+    int k = 0;
+    for (int i = 0; i < count && k < out->signals; i++) {
+        if (channels[i].samples == nullptr) continue;
+        out->masks[k] = channels[i].rateMask;
+        if ((uint32_t)channels[i].rateMask + 1 > align) align = (uint32_t)channels[i].rateMask + 1;
+        k++;
+    }
+    out->ticksPerRecord = (uint32_t)out->samplesPerRecord[0] * ((uint32_t)out->masks[0] + 1);
+    double ticksPerSecond = (double)out->ticksPerRecord * (double)UNITS_PER_SECOND / (double)out->recordUnits;
+    sampleClockStart(&out->clock, ticksPerSecond, out->devicePauses, align);
+}
+
+void recordEdfPlus(RecordingOutput *out, uint16_t phase, const ChannelSamples *channels, int count) {
+    uint16_t ticks = 0;
+    for (int i = 0; i < count; i++) {
+        if (channels[i].samples != nullptr && channels[i].count > ticks) ticks = channels[i].count;
+    }
+    if (ticks == 0) return;   // signal states only: no sample instant
+    if (!out->clock.started) startPlusClock(out, channels, count);
+    ClockStep step = sampleClockPacket(&out->clock, phase, ticks, out->now);
+    if (step.lost > 0) {
+        uint64_t from = step.tick - step.lost;
+        queueAnnotation(out, kGapText, (double)from, tickSeconds(out, (double)step.lost) - tickSeconds(out, 0), true);
+        fillTicks(out, from, step.lost);
+    }
+    recordEdf(out, phase, channels, count);
+}
+
+// The end: a partly filled last record, and annotations still waiting, are
+// completed with filler (marked bad) until every one is in the file.
+void padForAnnotations(RecordingOutput *out) {
+    for (uint32_t round = 0; round <= REC_ANNOTATION_QUEUE && !out->dataStopped &&
+                             (out->queued > 0 || out->clock.next % out->ticksPerRecord != 0);
+         round++) {
+        uint64_t into = out->clock.next % out->ticksPerRecord;
+        uint64_t pad = out->ticksPerRecord - into;
+        queueAnnotation(out, kGapText, (double)out->clock.next, tickSeconds(out, (double)pad) - tickSeconds(out, 0),
+                        true);
+        fillTicks(out, out->clock.next, pad);
+        out->clock.next += pad;
+    }
+}
+
+bool finishEdfPlus(RecordingOutput *out, void *window) {
+    if (out->headerBytes != 0 && out->clock.started) padForAnnotations(out);
+    return finishEdf(out, window);
+}
+
+// The name of the channel an indicator value names (0 SUM, 1 the first).
+void signalName(uint16_t value, char *name, size_t size) {
+    int k = value >> 8;
+    if (k == 0) {
+        std::snprintf(name, size, "SUM");
+    } else {
+        std::snprintf(name, size, "%c", (char)('A' + (k - 1) % 26));
+    }
+}
+
+// The annotation text of an indicator report, or null when it is none.
+const char *indicatorAnnotation(RecordingOutput *out, uint16_t type, uint16_t value, char *text, size_t size) {
+    char name[8];
+    switch (type) {
+    case QD_IND_LINK: {
+        int16_t before = out->linkState;
+        out->linkState = (int16_t)value;
+        if (value == QD_LINK_STATE_ERROR) {
+            sampleClockInterrupted(&out->clock);
+            return "Link error";
+        }
+        if (value != QD_LINK_STATE_CONNECTED || (before != QD_LINK_STATE_ERROR && before != QD_LINK_STATE_CONNECTING))
+            return nullptr;
+        sampleClockReconnect(&out->clock);
+        return "Link restored";
+    }
+    case QD_IND_PAUSE:
+        if (value != 0) {
+            out->paused = true;
+            sampleClockInterrupted(&out->clock);
+            return "Pause";
+        }
+        if (!out->paused) return nullptr;
+        out->paused = false;
+        return "Pause end";
+    case QD_IND_SIGNAL:
+        signalName(value, name, sizeof name);
+        // A device that pauses reports its artifacts as signal states.
+        if (out->devicePauses && (value & 0xFF) != 0) {
+            std::snprintf(text, size, "Artifact %s", name);
+        } else if ((value & 0xFF) == 2) {
+            std::snprintf(text, size, "Overflow %s", name);
+        } else {
+            return nullptr;
+        }
+        return text;
+    default:
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+size_t annotationText(char *out, const char *text, bool *cut) {
+    size_t n = 0;
+    const unsigned char *p = (const unsigned char *)(text != nullptr ? text : "");
+    while (*p != 0 && n < REC_ANNOTATION_TEXT) {
+        size_t len = utf8Length(p);
+        if (len == 0 || (len == 1 && (*p < 32 || *p == 127))) {
+            out[n++] = len == 0 ? '?' : ' ';
+            p++;
+            continue;
+        }
+        if (n + len > REC_ANNOTATION_TEXT) break;
+        std::memcpy(out + n, p, len);
+        n += len;
+        p += len;
+    }
+    if (cut != nullptr) *cut = *p != 0;
+    while (n > 0 && out[n - 1] == ' ') n--;
+    size_t lead = 0;
+    while (lead < n && out[lead] == ' ') lead++;
+    std::memmove(out, out + lead, n - lead);
+    n -= lead;
+    out[n] = '\0';
+    return n;
+}
+
+static bool keepsEvents(const RecordingOutput *out) {
+    const OutputFormat *format = out != nullptr ? outputFormat(out->format) : nullptr;
+    return format != nullptr && format->annotations && out->file != OS_INVALID_FILE;
+}
+
+void recordIndicator(RecordingOutput *out, uint16_t type, uint16_t value, double when) {
+    if (!keepsEvents(out)) return;
+    char text[32];
+    const char *annotation = indicatorAnnotation(out, type, value, text, sizeof text);
+    if (annotation != nullptr) queueAnnotation(out, annotation, when, -1, false);
+}
+
+bool recordText(RecordingOutput *out, const char *text, double when) {
+    if (!keepsEvents(out)) return false;
+    char clean[REC_ANNOTATION_TEXT + 1];
+    return annotationText(clean, text) > 0 && queueAnnotation(out, clean, when, -1, false);
+}
+
 const char kFormatEdf[] = "European Data Format (EDF)";
 const char kFormatTsv[] = "Tab Separated Values (text)";
+const char kFormatEdfPlus[] = "European Data Format with annotations (EDF+)";
 
 constexpr OutputFormat kOutputFormats[] = {
-    {"edf", kFormatEdf, "EDF", ".edf", "EDF files\0*.edf\0", true, true, writeEdfHeader, recordEdf, finishEdf},
-    {"tsv", kFormatTsv, "tab separated text", ".txt", "TXT/TSV files\0*.txt;*.tsv\0", false, false, writeTsvHeader,
-     recordTsv, nullptr},
+    {"edf", kFormatEdf, "EDF", ".edf", "EDF files\0*.edf\0", true, true, false, writeEdfHeader, recordEdf,
+     finishEdf},
+    {"tsv", kFormatTsv, "tab separated text", ".txt", "TXT/TSV files\0*.txt;*.tsv\0", false, false, false,
+     writeTsvHeader, recordTsv, nullptr},
+    {"edfplus", kFormatEdfPlus, "EDF+", ".edf", "EDF+ files\0*.edf\0", true, true, true, writeEdfPlusHeader,
+     recordEdfPlus, finishEdfPlus},
 };
 
 static constexpr bool everyFormatHasItsRow() {
@@ -684,10 +1141,22 @@ const OutputFormat *outputFormat(uint16_t format) {
 }
 
 void recordPacket(RecordingOutput *out, uint16_t phase, const ChannelSamples *channels, int entries) {
+    recordPacketAt(out, phase, channels, entries, (double)osClockUs() * 1e-6);
+}
+
+void recordPacketAt(RecordingOutput *out, uint16_t phase, const ChannelSamples *channels, int entries,
+                    double arrival) {
     const OutputFormat *format = out != nullptr ? outputFormat(out->format) : nullptr;
     if (format == nullptr || out->file == OS_INVALID_FILE || channels == nullptr) return;
+    out->now = arrival;
     // The header goes into an empty file, i.e. at the start of each recording.
     if (osFileSize(out->file) == 0) {
+        out->firstTicks = 0;
+        for (int i = 0; i < entries && i < REC_MAX_SIGNALS; i++) {
+            if (channels[i].samples != nullptr && channels[i].count > out->firstTicks) {
+                out->firstTicks = channels[i].count;
+            }
+        }
         uint16_t n = format->header(out);
         out->channels = n;
         if (n == 0) out->writeFailure |= 1;
@@ -699,7 +1168,8 @@ void recordPacket(RecordingOutput *out, uint16_t phase, const ChannelSamples *ch
     if (count > REC_MAX_SIGNALS) count = REC_MAX_SIGNALS;
     if (count <= 0) return;
 
-    if (phase != out->expectedPhase) {
+    // A format that keeps events goes on through a gap and marks it itself.
+    if (phase != out->expectedPhase && !format->annotations) {
         std::printf("!Sample stream is not continuous (phase=%u, exp=%u)\n", (unsigned)phase,
                     (unsigned)out->expectedPhase);
         std::fflush(stdout);

@@ -1,5 +1,5 @@
-// recording.h - the recorder's output writer: EDF and tab-separated (TSV)
-// recordings of the sample stream.
+// recording.h - the recorder's output writer: EDF, EDF+ and tab-separated
+// (TSV) recordings of the sample stream.
 //
 // A RecordingOutput holds one open output file and the per-signal buffers.
 // The header is written by the first sample packet that arrives while the
@@ -8,6 +8,13 @@
 // the recording: it completes the file as its format asks (the number of
 // data records into an EDF header) and closes it. Each format is one row of
 // kOutputFormats.
+//
+// EDF+ is EDF with an "EDF Annotations" signal: the events of the recording
+// (lost-sample gaps, pauses, link events, user messages, host markers) are
+// annotations, and the recording goes on through a gap (the missing sample
+// instants hold 0). Its sample instants come from a SampleClock fed with the
+// packets' arrival times (clockmodel.h); events given on the host's clock are
+// placed on the samples by it.
 //
 // The writer is portable and stands on the OS layer's files only. It reads
 // the device parameters through a RecordingParams table: the driver hands in
@@ -24,6 +31,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "API/driver/ui/clockmodel.h"
 #include "QuorvaneDrv.h"
 #include "os/os.h"
 
@@ -31,6 +39,7 @@
 enum : uint16_t {
     RECORDING_EDF = 0,   // European Data Format, 16-bit binary data records
     RECORDING_TSV = 1,   // tab separated text
+    RECORDING_EDFPLUS = 2,   // EDF+ (continuous), with an annotation signal
     RECORDING_FORMAT_COUNT,
 };
 
@@ -39,6 +48,20 @@ const int REC_ROW_SAMPLES = 2200;        // samples of one signal per EDF data r
 const int REC_TEXT_MAX = 80;             // client and session texts
 const uint32_t REC_TSV_BUFFER = 16384;   // text of one TSV packet (flushed when full)
 const uint32_t REC_MAX_RECORDS = 100000000u;   // what the 8-character count field holds
+// EDF+: bytes of the annotation signal in each data record, bytes of one
+// annotation's text (UTF-8, cut at a character), and the annotations that
+// may wait for room in later records.
+const uint32_t REC_ANNOTATION_BYTES = 1024;
+const uint32_t REC_ANNOTATION_TEXT = 120;
+const uint32_t REC_ANNOTATION_QUEUE = 1024;
+
+// An annotation waiting for its data record.
+struct RecAnnotation {
+    double at;              // onset: host seconds, or (onTicks) ticks of the recording
+    double duration;        // seconds; negative: none
+    bool onTicks;
+    char text[REC_ANNOTATION_TEXT + 1];
+};
 
 // The parameter functions the header writers read the selected device
 // context through (the driver's QdGetParam, QdParamInfo and QdGetDevName, or
@@ -90,6 +113,25 @@ struct RecordingOutput {
 
     uint8_t block[2 * REC_ROW_SAMPLES] = {};    // one EDF block, little-endian
     char text[REC_TSV_BUFFER] = {};             // TSV lines of one packet
+
+    // EDF+: the sample clock, each signal's rate mask, ticks per data record,
+    // the record's duration and the start's fraction of a second (both in
+    // units of 100 ns, as the time-keeping annotations give them).
+    double now = 0;                      // host seconds of the packet being written
+    SampleClock clock;
+    bool devicePauses = false;           // the driver counts the phase (gaps on the host's clock)
+    bool paused = false;
+    uint16_t firstTicks = 0;             // ticks of the first packet (the start lies before it)
+    uint16_t masks[REC_MAX_SIGNALS] = {};
+    uint32_t ticksPerRecord = 0;
+    int64_t recordUnits = 0;
+    int64_t startUnits = 0;
+    int16_t linkState = -1;              // last link indicator, -1 none yet
+    RecAnnotation queue[REC_ANNOTATION_QUEUE];
+    uint32_t queueHead = 0, queued = 0;
+    uint32_t annotationsRefused = 0;     // found the queue full
+    uint64_t annotationsWritten = 0;
+    uint8_t annotations[REC_ANNOTATION_BYTES] = {};
 };
 
 // One row per output format, in index order.
@@ -101,6 +143,7 @@ struct OutputFormat {
     const char *filter;      // file-dialog filter: pairs of texts, each ended by a zero byte
     bool liveView;           // a viewer can show the file while it grows (EDFbrowser)
     bool dataRecords;        // the file holds whole data records, counted in its header
+    bool annotations;        // it keeps the recording's events, and goes on through gaps
     // The header (the number of channel entries to process, 0 on failure),
     // the data of one packet (its first count entries), and the completion
     // before the file is closed (false when it failed; null: nothing to do).
@@ -114,6 +157,7 @@ const OutputFormat *outputFormat(uint16_t format);
 // The recorder's entries of the format list.
 extern const char kFormatEdf[];   // "European Data Format (EDF)"
 extern const char kFormatTsv[];   // "Tab Separated Values (text)"
+extern const char kFormatEdfPlus[];   // "European Data Format with annotations (EDF+)"
 
 // Creates the output file anew for writing (others may read it while it
 // grows), sets the format and the client and session texts (each cut to 80
@@ -128,11 +172,33 @@ bool recordingOpen(RecordingOutput *out, const char *path, uint16_t format, cons
 uint16_t writeEdfHeader(RecordingOutput *out);
 // Writes the TSV header: the number of channels (at most 8), or 0 on failure.
 uint16_t writeTsvHeader(RecordingOutput *out);
+// Writes the EDF+ header: the EDF header's signals and the annotation
+// signal, structured identification fields, "EDF+C"; as writeEdfHeader.
+uint16_t writeEdfPlusHeader(RecordingOutput *out);
 
 // One sample packet: the phase of its first sample and its channel entries
 // (entries: how many the array holds). Writes the header into an empty file,
 // checks phase continuity and appends the data. Failures go to writeFailure.
 void recordPacket(RecordingOutput *out, uint16_t phase, const ChannelSamples *channels, int entries);
+// The same with the packet's arrival on the host's monotonic clock (seconds);
+// recordPacket takes the driver clock's now.
+void recordPacketAt(RecordingOutput *out, uint16_t phase, const ChannelSamples *channels, int entries,
+                    double arrival);
+
+// Events of the recording at host seconds `when`, kept as annotations by a
+// format that carries them (EDF+) and ignored by the others: an indicator
+// report (link, pause, signal state), and a text (a user message as the
+// driver gives it, or a host's marker). False when the text is empty after
+// cleaning or the queue of waiting annotations is full (counted in
+// annotationsRefused).
+void recordIndicator(RecordingOutput *out, uint16_t type, uint16_t value, double when);
+bool recordText(RecordingOutput *out, const char *text, double when);
+// The text an annotation keeps of `text`: line ends and other control
+// characters become spaces, bytes that are no UTF-8 become '?', and it is cut
+// at a character to at most REC_ANNOTATION_TEXT bytes; surrounding spaces go.
+// Returns its length (0: nothing to keep); *cut (may be null) says whether
+// the text was longer.
+size_t annotationText(char *out, const char *text, bool *cut = nullptr);
 
 // Ends the recording of any format: the format completes the file (an EDF
 // file gets its number of data records; a failure is shown through

@@ -40,3 +40,7 @@ void windowMeasurementStopped();
 // records (flags: the packet's state flags, the SUM signal state).
 void windowTestPacket(uint16_t context, uint16_t phase, uint16_t flags, ChannelSamples *channels);
 void recordPacket(uint16_t context, uint16_t phase, uint16_t flags, ChannelSamples *channels);
+// An indicator report and a user message of the context the recorder
+// records (a format with annotations keeps them).
+void recorderIndicator(uint16_t type, uint16_t value);
+void recorderMessage(const char *text);

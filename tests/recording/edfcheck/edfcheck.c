@@ -7,7 +7,9 @@
  *
  * Output, one item per line: "key value" for the file, "key signal value"
  * for each signal, and "data signal v v v ..." with all physical samples.
- * A file EDFlib refuses gives "error <code>" and exit status 1.
+ * A file EDFlib refuses gives "error <code>" and exit status 1. With -a
+ * first, the annotations too: "annotation <onset s> <duration s> <text>"
+ * (onsets from the start of the first data record).
  */
 #include <edflib.h>
 #include <stdio.h>
@@ -15,11 +17,13 @@
 
 int main(int argc, char **argv) {
     struct edf_hdr_struct hdr;
-    if (argc != 2) {
-        fprintf(stderr, "usage: edfcheck FILE\n");
+    int annotations = argc == 3 && argv[1][0] == '-' && argv[1][1] == 'a';
+    if (argc != 2 && !annotations) {
+        fprintf(stderr, "usage: edfcheck [-a] FILE\n");
         return 2;
     }
-    if (edfopen_file_readonly(argv[1], &hdr, EDFLIB_DO_NOT_READ_ANNOTATIONS) != 0) {
+    if (edfopen_file_readonly(argv[argc - 1], &hdr,
+                              annotations ? EDFLIB_READ_ALL_ANNOTATIONS : EDFLIB_DO_NOT_READ_ANNOTATIONS) != 0) {
         printf("error %d\n", hdr.filetype);
         return 1;
     }
@@ -31,6 +35,12 @@ int main(int argc, char **argv) {
     printf("recording %s\n", hdr.recording);
     printf("start %04d-%02d-%02d %02d:%02d:%02d\n", hdr.startdate_year, hdr.startdate_month, hdr.startdate_day,
            hdr.starttime_hour, hdr.starttime_minute, hdr.starttime_second);
+    for (long long a = 0; annotations && a < hdr.annotations_in_file; a++) {
+        struct edf_annotation_struct annot;
+        if (edf_get_annotation(hdr.handle, (int)a, &annot) != 0) break;
+        printf("annotation %.4f %s %s\n", annot.onset / (double)EDFLIB_TIME_DIMENSION,
+               annot.duration[0] ? annot.duration : "-", annot.annotation);
+    }
     int status = 0;
     for (int s = 0; s < hdr.edfsignals; s++) {
         const struct edf_param_struct *p = &hdr.signalparam[s];

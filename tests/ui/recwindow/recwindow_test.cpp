@@ -116,12 +116,12 @@ protected:
         return false;
     }
     // Fills the Session page and presses Record.
-    void record(const std::string &limit, const std::string &output, bool tsv = false) {
+    void record(const std::string &limit, const std::string &output, const char *format = kFormatEdf) {
         ASSERT_TRUE(page("Session"));
         type(at(ID_REC_LIMIT), limit);
         type(at(ID_REC_OUTPUT), output);
         type(at(ID_REC_SESSION), "Session S");
-        ASSERT_TRUE(choose(at(ID_REC_FORMAT), tsv ? kFormatTsv : kFormatEdf));
+        ASSERT_TRUE(choose(at(ID_REC_FORMAT), format));
         ASSERT_TRUE(page("Record"));
         click(at(ID_RECORD));
     }
@@ -275,7 +275,7 @@ TEST_F(RecWindow, TsvRecordingNamedByItsFormat) {
     ASSERT_TRUE(choose(at(ID_REC_FORMAT), kFormatTsv));
     EXPECT_FALSE(enabled(at(ID_REC_VIEWER))) << "no live view of a text file";
     std::string base = dir + "record";
-    record("10", base, true);
+    record("10", base, kFormatTsv);
     std::vector<Dialog> seen = waitFor("Recording finished");
     ASSERT_EQ(seen.size(), 1u);
     std::string tsv = testenvReadFile(base + ".txt");
@@ -285,6 +285,24 @@ TEST_F(RecWindow, TsvRecordingNamedByItsFormat) {
     size_t lines = 0;
     for (char ch : tsv) lines += ch == '\n';
     EXPECT_GT(lines, 145u) << "ten seconds of samples at 15.625 sps, after the header";
+}
+
+// EDF+ is offered by its row's caption, with the live view, and records its
+// annotation signal.
+TEST_F(RecWindow, EdfPlusRecordingChosenByItsCaption) {
+    device();
+    start();
+    std::string base = dir + "plus";
+    record("3", base, kFormatEdfPlus);
+    std::vector<Dialog> seen = waitFor("Recording finished");
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().text, "Recording finished");
+    std::string edf = testenvReadFile(base + ".edf");
+    ASSERT_GT(edf.size(), 768u);
+    EXPECT_EQ(edf.substr(88, 10), "Startdate ");
+    EXPECT_EQ(edf.substr(192, 6), "EDF+C ");
+    EXPECT_NE(edf.substr(236, 2), "-1") << "the record count is written at the end";
+    EXPECT_NE(edf.find("EDF Annotations "), std::string::npos);
 }
 
 // Refusals leave the window idle, and nothing is half-started.
