@@ -36,11 +36,24 @@ done
 
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO="sudo"
+
+# A mirror in the middle of a sync serves index files of the wrong size for
+# a minute or so ("Mirror sync in progress?"): the update is tried again a
+# few times before the set-up gives up.
+update() {
+    for try in 1 2 3 4 5; do
+        $SUDO apt-get update -qq && return 0
+        echo "setup: the package index update failed (try $try of 5), again in $((try * 15)) s"
+        sleep $((try * 15))
+    done
+    return 1
+}
+
 log=$(mktemp /tmp/quorvane-setup.XXXXXX)
 echo "setup: installing$need" >&2
 if ! {
     { [ "$need_i386" = 0 ] || $SUDO dpkg --add-architecture i386; } &&
-    $SUDO apt-get update -qq &&
+    update &&
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $need
 } >"$log" 2>&1; then
     cat "$log" >&2
