@@ -30,7 +30,8 @@ need=""
 for p in qemu-system-x86 debootstrap; do have "$p" || need="$need $p"; done
 if [ -n "$need" ]; then
     echo "vm32: installing$need"
-    { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $need; } >/tmp/quorvane-vm32-apt.log 2>&1 ||
+    # An index that fails to update (a mirror mid-sync) leaves the others.
+    { apt-get update -qq; DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $need; } >/tmp/quorvane-vm32-apt.log 2>&1 ||
         { cat /tmp/quorvane-vm32-apt.log >&2; exit 1; }
 fi
 
