@@ -20,19 +20,13 @@ mkdir -p "$root/build/vm32"
 cp "$job" "$root/build/vm32/job.sh"
 rm -f "$root/build/vm32/job.rc"
 cpus=$(nproc 2>/dev/null || echo 2)
-# Hardware virtualisation where this machine offers it (a usable /dev/kvm),
-# else QEMU's emulation; QEMU takes the first accelerator that works.
-accel="-accel tcg,thread=multi"
-if [ "${QD_VM_KVM:-1}" != 0 ] && [ -r /dev/kvm ] && [ -w /dev/kvm ]; then
-    accel="-accel kvm -accel tcg,thread=multi -cpu max"
-fi
 opts=trans=virtio,version=9p2000.L,msize=512000,cache=loose
 
 # The serial console carries the firmware's screen, then the job's output
 # between the "vm32: start" and "vm32: end" lines, and the machine's own
 # "vm32:" lines. sed -u passes each line on as it comes: tr and mawk would
 # hold the output back in their buffers until kilobytes had gathered.
-timeout "$limit" qemu-system-x86_64 -m 4096 -smp "$cpus" $accel \
+timeout "$limit" qemu-system-x86_64 -m 4096 -smp "$cpus" -accel tcg,thread=multi \
     -nographic -no-reboot -nodefaults -serial stdio -monitor none \
     -kernel "$kernel" -initrd "$initrd" \
     -append "console=ttyS0 quiet loglevel=1 root=rootfs rootfstype=9p rootflags=$opts rw init=/qv-init qvproject=$root qvcache=$cache" \
