@@ -44,6 +44,15 @@ TEST_F(Engine, StartAndQueriesOnBadOrIdleContexts) {
     EXPECT_EQ(QdComState(ctx), 0);
     EXPECT_EQ(QdStopMeasurement(ctx), 0);
 
+    // Modes other than a measurement and a test measurement are refused.
+    for (uint16_t mode : {0x0002, 0x0100, 0x8003}) {
+        LogWatch log;
+        EXPECT_EQ(QdStartMeasurement(ctx, mode), -2) << std::hex << mode;
+        EXPECT_EQ(b.state(), S_IDLE);
+        EXPECT_FALSE(b.transceiverOpen() || protoThreadBusy(&b.ps()));
+        EXPECT_TRUE(log.contains("!}QdStartMeasurement: -2\n"));
+    }
+
     // No transceiver: the link does not open.
     ftsimRemove(b.slot);
     LogWatch log;
@@ -196,8 +205,11 @@ TEST_F(Engine, BackgroundConnection) {
     ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
     EXPECT_EQ(QdComState(ctx), 1);
     ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }));
-    EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 1));
+    // The thread's report reaches the host from the engine step's thread.
+    EXPECT_FALSE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 1));
     EXPECT_EQ(b.state(), S_GET_DEV_INFO);
+    b.step();
+    EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 1));
     ASSERT_TRUE(b.runToState(S_MEASURE));
     // Data waiting shows, except on a context whose connection thread may
     // be replacing its link.
@@ -215,6 +227,8 @@ TEST_F(Engine, BackgroundConnection) {
     ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
     ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }));
     EXPECT_EQ(b.state(), S_IDLE);
+    EXPECT_TRUE(g_recorder.indicatorsCopy().empty());
+    b.step();
     EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 0));
     EXPECT_TRUE(log.contains("{ConThreadFunc(..)\n"));
     EXPECT_TRUE(log.contains("}ConThreadFunc: 0\n"));
@@ -357,6 +371,7 @@ TEST_F(Engine, StopAfterTheThreadConnectedUsesTheLink) {
     LogWatch log;
     ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
     ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }));
+    b.step();
     EXPECT_NE(g_stopOnLinkResult.load(), 99);
     ASSERT_TRUE(b.runToState(S_IDLE, 3000));
     EXPECT_FALSE(log.contains("Sending error")) << log.text();
@@ -386,6 +401,7 @@ TEST_F(Engine, StopWhileConnectingInTheBackground) {
     EXPECT_EQ(b.state(), S_IDLE);
     EXPECT_FALSE(b.transceiverOpen());
     EXPECT_TRUE(b.written().empty()) << "no device information requested";
+    b.step();
     EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 0));
     b.run(1000);
     EXPECT_EQ(b.state(), S_IDLE);
