@@ -408,3 +408,122 @@ TEST_F(Engine, StopWhileConnectingInTheBackground) {
     // The context starts normally afterwards.
     b.startMeasuring();
 }
+
+namespace {
+
+// The callback acts once on its indicator, then records the state the host
+// left the record in.
+struct CallbackAct {
+    std::atomic<int16_t> ctx{-1};
+    uint16_t type = 0, value = 0;
+    bool close = false;
+    std::atomic<bool> done{false};
+    uint16_t stateAfter = 0;
+};
+CallbackAct g_act;
+
+void QDCALL actOnIndicator(uint16_t ctx, uint16_t type, uint16_t value) {
+    g_recorder.indicators.push_back({ctx, type, value});
+    if (ctx != (uint16_t)g_act.ctx.load() || type != g_act.type || value != g_act.value) return;
+    g_act.ctx.store(-1);
+    if (g_act.close) {
+        QdCloseDevContext(ctx);
+    } else {
+        QdStopMeasurement(ctx);
+    }
+    g_act.stateAfter = protocolState[ctx].state;
+    g_act.done.store(true);
+}
+
+void QDCALL countMessage(uint16_t ctx, const char *text) { g_recorder.messages.push_back({ctx, text}); }
+
+void measureBrev(Bench &b) {
+    ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, 0), 0);
+    ASSERT_TRUE(b.runToState(5, 100));
+    b.run(300);
+}
+void artifactBrev(Bench &b) {
+    measureBrev(b);
+    ASSERT_EQ(ftsimDeviceArtifact(b.slot, 4, 1), 0);
+    b.run(20);
+}
+void pauseBrev(Bench &b) {
+    measureBrev(b);
+    ASSERT_EQ(ftsimDeviceButton(b.slot), 0);
+    b.run(20);
+}
+void measureHalvex(Bench &b) {
+    oneChannel(b);
+    b.startMeasuring();
+    b.run(300);
+}
+
+}  // namespace
+
+// A stop or a close that a host callback makes holds in every handler that
+// calls the host: the handler leaves the state as the stop or close left it,
+// the device is not configured, started or reconnected, the context ends
+// without a time-out's message and the link is closed.
+TEST_F(Engine, StopOrCloseFromAnyCallbackHolds) {
+    const struct {
+        const char *what, *model;
+        void (*prepare)(Bench &);
+        void (*provoke)(Bench &);
+        uint16_t type, value;
+    } cases[] = {
+        {"battery at the connection", "Quorvane Halvex-4 BT", oneChannel,
+         [](Bench &b) { ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, 0), 0); }, QD_IND_BATTERY, 3},
+        {"link up", HALVEX4_USB, oneChannel,
+         [](Bench &b) { ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, 0), 0); }, QD_IND_LINK, 1},
+        {"battery event", "Quorvane Halvex-4 BT", measureHalvex,
+         [](Bench &b) { simDeviceSendEvent(b.dev, SIM_EVENT_BATTERY, 2, b.now()); }, QD_IND_BATTERY, 2},
+        {"link error event", "Quorvane Halvex-4 BT", measureHalvex,
+         [](Bench &b) { simDeviceSendEvent(b.dev, SIM_EVENT_LINK_ERROR, -1, b.now()); }, QD_IND_LINK, 2},
+        {"link failure event", "Quorvane Halvex-4 BT", measureHalvex,
+         [](Bench &b) { simDeviceSendEvent(b.dev, SIM_EVENT_LINK_FAILURE, -1, b.now()); }, QD_IND_LINK, 2},
+        {"signal state", HALVEX4_USB, measureHalvex,
+         [](Bench &b) { simDeviceSetSignalState(b.dev, 0, 3, b.now()); }, QD_IND_SIGNAL, 256 + 3},
+        {"brev device running", "Quorvane Brev 100", measureBrev,
+         [](Bench &b) {
+             ASSERT_EQ(ftsimDropConnection(b.slot), 0);
+             ASSERT_EQ(ftsimDeviceSetState(b.slot, 5), 0);
+         },
+         QD_IND_PAUSE, 1},
+        {"brev pause", "Quorvane Brev 100", measureBrev, [](Bench &b) { ASSERT_EQ(ftsimDeviceButton(b.slot), 0); },
+         QD_IND_PAUSE, 1},
+        {"brev resume", "Quorvane Brev 100", pauseBrev, [](Bench &b) { ASSERT_EQ(ftsimDeviceButton(b.slot), 0); },
+         QD_IND_PAUSE, 0},
+        {"brev artifact", "Quorvane Brev 100", measureBrev,
+         [](Bench &b) { ASSERT_EQ(ftsimDeviceArtifact(b.slot, 4, 1), 0); }, QD_IND_SIGNAL, 257},
+        {"brev artifact end", "Quorvane Brev 100", artifactBrev,
+         [](Bench &b) { ASSERT_EQ(ftsimDeviceArtifact(b.slot, 255, 1), 0); }, QD_IND_SIGNAL, 0},
+    };
+    for (const auto &c : cases) {
+        for (bool close : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (close ? ", close" : ", stop"));
+            Bench b(c.model);
+            uint16_t ctx = (uint16_t)b.ctx;
+            c.prepare(b);
+            LogWatch log;
+            QdSetCallbacks(nullptr, actOnIndicator, countMessage);
+            g_recorder.clear();
+            g_act.type = c.type;
+            g_act.value = c.value;
+            g_act.close = close;
+            g_act.done.store(false);
+            g_act.ctx.store((int16_t)ctx);
+            c.provoke(b);
+            ASSERT_TRUE(b.runUntil([] { return g_act.done.load(); }, 1000));
+            uint16_t state = protocolState[ctx].state;
+            EXPECT_TRUE(state == g_act.stateAfter || state == S_IDLE) << "the handler went on: " << state;
+            if (close) b.ctx = -1;
+            b.run(3000);
+            EXPECT_EQ(protocolState[ctx].state, S_IDLE);
+            EXPECT_FALSE(b.transceiverOpen());
+            EXPECT_FALSE(protoThreadBusy(&protocolState[ctx]));
+            EXPECT_TRUE(g_recorder.messagesCopy().empty()) << g_recorder.messagesCopy()[0].text;
+            EXPECT_FALSE(log.contains("ReconThreadFunc")) << "no reconnection after the stop";
+            installCallbacks();
+        }
+    }
+}
