@@ -527,3 +527,55 @@ TEST_F(Engine, StopOrCloseFromAnyCallbackHolds) {
         }
     }
 }
+
+namespace {
+
+std::atomic<int16_t> g_reconnecting{-1};
+std::atomic<bool> g_closeReconnecting{false};
+
+// A second context's samples, in the same engine step as the first
+// context's link loss: its reconnection thread waits for the engine lock.
+int QDCALL stopReconnecting(uint16_t, uint16_t, uint16_t, ChannelSamples *) {
+    int16_t target = g_reconnecting.load();
+    if (target < 0 || !protoThreadBusy(&protocolState[target])) return 0;
+    g_reconnecting.store(-1);
+    if (g_closeReconnecting.load()) {
+        QdCloseDevContext((uint16_t)target);
+    } else {
+        QdStopMeasurement((uint16_t)target);
+    }
+    return 0;
+}
+
+}  // namespace
+
+// A stop or close while the reconnection thread opens the link: the thread
+// closes what it opened and leaves the record alone; the stop ends the
+// context without a time-out's message.
+TEST_F(Engine, StopOrCloseDuringAReconnectionClosesItsLink) {
+    for (bool close : {false, true}) {
+        SCOPED_TRACE(close ? "close" : "stop");
+        Bench bt("Quorvane Halvex-4 BT");
+        measureHalvex(bt);
+        Bench usb(HALVEX4_USB);
+        ASSERT_LT(bt.ctx, usb.ctx);   // stepped first
+        measureHalvex(usb);
+        int16_t ctx = bt.ctx;
+        QdSetCallbacks(stopReconnecting, nullptr, countMessage);
+        g_recorder.clear();
+        g_closeReconnecting.store(close);
+        g_reconnecting.store(ctx);
+        simDeviceSendEvent(bt.dev, SIM_EVENT_LINK_FAILURE, -1, bt.now());
+        osClockAdvance(300);   // the USB context's data waits
+        usb.step();
+        ASSERT_EQ(g_reconnecting.load(), -1) << "acted in the step of the link loss";
+        if (close) bt.ctx = -1;
+        ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&protocolState[ctx]); }));
+        EXPECT_FALSE(bt.transceiverOpen()) << "the reconnected link is closed";
+        usb.run(3000);
+        EXPECT_EQ(protocolState[ctx].state, S_IDLE);
+        EXPECT_FALSE(bt.transceiverOpen());
+        EXPECT_TRUE(g_recorder.messagesCopy().empty()) << g_recorder.messagesCopy()[0].text;
+        installCallbacks();
+    }
+}
