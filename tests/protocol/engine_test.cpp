@@ -581,3 +581,21 @@ TEST_F(Engine, StopOrCloseDuringAReconnectionClosesItsLink) {
         if (close) bt.ctx = QdOpenDevContext("Quorvane Halvex-4 BT");
     }
 }
+
+// Detach during a Bluetooth open that does not end by itself (a slow
+// stack): the open is cancelled, and the connection thread has ended when
+// detach returns.
+TEST_F(Engine, DetachCutsASlowOpenShort) {
+    Bench b("Quorvane Halvex-4 BT");
+    oneChannel(b);
+    ftsimHoldConnects(1);
+    ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, QD_START_BACKGROUND), 3);
+    ASSERT_TRUE(waitReal([] { return ftsimOpenSockets() > 0; })) << "the connect has begun";
+    driverDetach();
+    EXPECT_FALSE(protoThreadBusy(&b.ps()));
+    EXPECT_EQ(ftsimOpenSockets(), 0);
+    ftsimHoldConnects(0);
+    waitReal([&] { return !protoThreadBusy(&b.ps()); });
+    driverAttach();
+    installCallbacks();
+}

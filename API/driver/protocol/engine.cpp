@@ -499,7 +499,17 @@ void engineResetContext(uint16_t context) {
     }
 }
 
+// Waits until no connection or reconnection thread runs: the library's code
+// must not be unloaded under one. Their opens have been cancelled.
+static void waitForConnectionThreads() {
+    if (driverProcessEnding()) return;
+    for (uint16_t ctx = 0; ctx < QD_MAX_CONTEXTS; ctx++) {
+        while (protoThreadBusy(&protocolState[ctx])) osSleep(2);
+    }
+}
+
 void engineThreadOnDetach() {
+    waitForConnectionThreads();
     // Detach releases the link library next; a later attach starts it anew.
     g_linkReady.store(false);
     if (g_engineThread.load() == 0) return;
