@@ -72,7 +72,13 @@ int _connect(const LinkSocketApi *api, uintptr_t socket, const uint8_t *address)
         if (api->lastError() != LINK_ERR_WOULDBLOCK) return -1;
         int failed = 0;
         int ready;
-        while ((ready = api->pollConnect(socket, &failed)) == 0) osSleep(CONNECT_POLL_MS);
+        while ((ready = api->pollConnect(socket, &failed)) == 0) {
+            if (linkOpensCancelled()) {
+                api->setLastError(LINK_ERR_CONNABORTED);
+                return -1;
+            }
+            osSleep(CONNECT_POLL_MS);
+        }
         if (ready < 0) return -1;
         if (failed) {
             int error = 0;

@@ -27,6 +27,11 @@ thread_local uint32_t lastFtStatus = 0;
 // device search may all start the library. The lock is made while the
 // library's static data are set up, before any thread can start the
 // library, and lives as long as the process.
+static std::atomic<bool> g_opensCancelled{false};
+
+void CancelLinkOpens(bool cancel) { g_opensCancelled.store(cancel); }
+bool linkOpensCancelled() { return g_opensCancelled.load(); }
+
 static OsLock g_startLock;
 static const bool g_startLockMade = (osLockInit(&g_startLock), true);
 static std::atomic<bool> g_socketsStarted{false};
@@ -314,6 +319,10 @@ const LinkKind *linkKindByName(const char *name) {
 int OpenLink(uint16_t type, const char *deviceId, LinkHandle *link, char *idBuffer, uint32_t idBufferSize) {
     if (!link) return 0;
     link->type = type;
+    if (linkOpensCancelled()) {
+        link->handle = LINK_INVALID_HANDLE;
+        return 0;
+    }
     const LinkKind *kind = linkKind(type);
     return kind ? kind->open(deviceId, link, idBuffer, idBufferSize) : 0;
 }

@@ -84,6 +84,11 @@ int32_t QueueStatusLink(LinkHandle *link);
 int32_t RecvLink(LinkHandle *link, void *buffer);
 // Closes the transport; the handle is invalid afterwards.
 void CloseLink(LinkHandle *link);
+// With true, every open in progress gives up at its next wait and new ones
+// fail, until called with false: the driver's detach lets no open outlive
+// the library's code.
+void CancelLinkOpens(bool cancel);
+bool linkOpensCancelled();
 
 // Status of the most recent D2XX call made on this thread (0 = success).
 // SendLink and RecvLink read it right after a failing call to tell a broken

@@ -264,6 +264,9 @@ FTSIM_API void ftsimSetInquiryResultFault(int error);
    (time-out) after the connect was begun, any other (10022, 10038, ...) at
    once. times -1: until cleared with error 0. */
 FTSIM_API int ftsimSetConnectFault(int index, int error, int32_t times);
+/* While hold is 1, a begun connect to any device stays in progress (a slow
+   stack); 0 lets the connects end. */
+FTSIM_API void ftsimHoldConnects(int hold);
 /* An IrDA device in range (name up to 21 characters) whose IAS entry for
    IrCOMM announces 9-wire mode (after another parameter). The device list
    names the devices in the order they were added. Returns the slot or -1. */

@@ -9,6 +9,7 @@
 // Handles name a slot of the socket table and its generation, so a closed
 // socket stays invalid. Every function runs under the transceivers' lock;
 // the last error is kept per thread, like Winsock's.
+#include <atomic>
 #include <cstring>
 
 #include "link/bt_text.h"
@@ -210,10 +211,13 @@ int connectTo(uintptr_t s, const void *address, int size) {
     return fail(LINK_ERR_WOULDBLOCK);
 }
 
+std::atomic<bool> g_holdConnects{false};
+
 int pollConnect(uintptr_t s, int *failed) {
     OsLockGuard guard(&g_lock);
     SimSocket *k = socketOf(s);
     if (!k) return fail(LINK_ERR_NOTSOCK);
+    if (k->connecting && g_holdConnects.load()) return 0;
     *failed = k->connecting && k->soError != 0 ? 1 : 0;
     k->connecting = false;
     return 1;
@@ -489,6 +493,8 @@ void ftsimSetInquiryResultFault(int error) {
     OsLockGuard guard(&g_lock);
     g_inquiryResultFault = error;
 }
+
+void ftsimHoldConnects(int hold) { g_holdConnects.store(hold != 0); }
 
 int ftsimSetConnectFault(int index, int error, int32_t times) {
     return withTx(index, [&](Transceiver *tx) {

@@ -151,7 +151,7 @@ void discover(DBusConnection *bus, List *list, const char *wanted) {
         return;
     }
     linkLog("#BLE discovery on %s\n", list->adapter);
-    for (int waited = 0; waited < DISCOVERY_MS && !listHas(list, wanted); waited += POLL_MS) {
+    for (int waited = 0; waited < DISCOVERY_MS && !listHas(list, wanted) && !linkOpensCancelled(); waited += POLL_MS) {
         osSleep(POLL_MS);
         if (!readList(bus, list, &error)) break;
     }
@@ -257,7 +257,7 @@ void *BLE_CALL openDevice(const char *path, uint32_t *error) {
     }
     bool resolved = false;
     for (int waited = 0; !(getBool(bus, path, DEVICE, "ServicesResolved", &resolved) && resolved); waited += POLL_MS) {
-        if (waited >= RESOLVE_MS) {
+        if (waited >= RESOLVE_MS || linkOpensCancelled()) {
             linkLog("!BLE: the services of %s were not resolved in time\n", path);
             callVoid(bus, path, DEVICE, "Disconnect", CALL_MS, &e);
             closeBus(bus);

@@ -44,6 +44,15 @@ TEST_F(Engine, StartAndQueriesOnBadOrIdleContexts) {
     EXPECT_EQ(QdComState(ctx), 0);
     EXPECT_EQ(QdStopMeasurement(ctx), 0);
 
+    // Modes other than a measurement and a test measurement are refused.
+    for (uint16_t mode : {0x0002, 0x0100, 0x8003}) {
+        LogWatch log;
+        EXPECT_EQ(QdStartMeasurement(ctx, mode), -2) << std::hex << mode;
+        EXPECT_EQ(b.state(), S_IDLE);
+        EXPECT_FALSE(b.transceiverOpen() || protoThreadBusy(&b.ps()));
+        EXPECT_TRUE(log.contains("!}QdStartMeasurement: -2\n"));
+    }
+
     // No transceiver: the link does not open.
     ftsimRemove(b.slot);
     LogWatch log;
@@ -196,8 +205,11 @@ TEST_F(Engine, BackgroundConnection) {
     ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
     EXPECT_EQ(QdComState(ctx), 1);
     ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }));
-    EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 1));
+    // The thread's report reaches the host from the engine step's thread.
+    EXPECT_FALSE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 1));
     EXPECT_EQ(b.state(), S_GET_DEV_INFO);
+    b.step();
+    EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 1));
     ASSERT_TRUE(b.runToState(S_MEASURE));
     // Data waiting shows, except on a context whose connection thread may
     // be replacing its link.
@@ -215,6 +227,8 @@ TEST_F(Engine, BackgroundConnection) {
     ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
     ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }));
     EXPECT_EQ(b.state(), S_IDLE);
+    EXPECT_TRUE(g_recorder.indicatorsCopy().empty());
+    b.step();
     EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 0));
     EXPECT_TRUE(log.contains("{ConThreadFunc(..)\n"));
     EXPECT_TRUE(log.contains("}ConThreadFunc: 0\n"));
@@ -357,6 +371,7 @@ TEST_F(Engine, StopAfterTheThreadConnectedUsesTheLink) {
     LogWatch log;
     ASSERT_EQ(QdStartMeasurement(ctx, QD_START_BACKGROUND), 3);
     ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&b.ps()); }));
+    b.step();
     EXPECT_NE(g_stopOnLinkResult.load(), 99);
     ASSERT_TRUE(b.runToState(S_IDLE, 3000));
     EXPECT_FALSE(log.contains("Sending error")) << log.text();
@@ -386,9 +401,201 @@ TEST_F(Engine, StopWhileConnectingInTheBackground) {
     EXPECT_EQ(b.state(), S_IDLE);
     EXPECT_FALSE(b.transceiverOpen());
     EXPECT_TRUE(b.written().empty()) << "no device information requested";
+    b.step();
     EXPECT_TRUE(g_recorder.hasIndicator(ctx, QD_IND_LINK, 0));
     b.run(1000);
     EXPECT_EQ(b.state(), S_IDLE);
     // The context starts normally afterwards.
     b.startMeasuring();
+}
+
+namespace {
+
+// The callback acts once on its indicator, then records the state the host
+// left the record in.
+struct CallbackAct {
+    std::atomic<int16_t> ctx{-1};
+    uint16_t type = 0, value = 0;
+    bool close = false;
+    std::atomic<bool> done{false};
+    uint16_t stateAfter = 0;
+};
+CallbackAct g_act;
+
+void QDCALL actOnIndicator(uint16_t ctx, uint16_t type, uint16_t value) {
+    g_recorder.indicators.push_back({ctx, type, value});
+    if (ctx != (uint16_t)g_act.ctx.load() || type != g_act.type || value != g_act.value) return;
+    g_act.ctx.store(-1);
+    if (g_act.close) {
+        QdCloseDevContext(ctx);
+    } else {
+        QdStopMeasurement(ctx);
+    }
+    g_act.stateAfter = protocolState[ctx].state;
+    g_act.done.store(true);
+}
+
+void QDCALL countMessage(uint16_t ctx, const char *text) { g_recorder.messages.push_back({ctx, text}); }
+
+void measureBrev(Bench &b) {
+    ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, 0), 0);
+    ASSERT_TRUE(b.runToState(5, 100));
+    b.run(300);
+}
+void artifactBrev(Bench &b) {
+    measureBrev(b);
+    ASSERT_EQ(ftsimDeviceArtifact(b.slot, 4, 1), 0);
+    b.run(20);
+}
+void pauseBrev(Bench &b) {
+    measureBrev(b);
+    ASSERT_EQ(ftsimDeviceButton(b.slot), 0);
+    b.run(20);
+}
+void measureHalvex(Bench &b) {
+    oneChannel(b);
+    b.startMeasuring();
+    b.run(300);
+}
+
+}  // namespace
+
+// A stop or a close that a host callback makes holds in every handler that
+// calls the host: the handler leaves the state as the stop or close left it,
+// the device is not configured, started or reconnected, the context ends
+// without a time-out's message and the link is closed.
+TEST_F(Engine, StopOrCloseFromAnyCallbackHolds) {
+    const struct {
+        const char *what, *model;
+        void (*prepare)(Bench &);
+        void (*provoke)(Bench &);
+        uint16_t type, value;
+    } cases[] = {
+        {"battery at the connection", "Quorvane Halvex-4 BT", oneChannel,
+         [](Bench &b) { ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, 0), 0); }, QD_IND_BATTERY, 3},
+        {"link up", HALVEX4_USB, oneChannel,
+         [](Bench &b) { ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, 0), 0); }, QD_IND_LINK, 1},
+        {"battery event", "Quorvane Halvex-4 BT", measureHalvex,
+         [](Bench &b) { simDeviceSendEvent(b.dev, SIM_EVENT_BATTERY, 2, b.now()); }, QD_IND_BATTERY, 2},
+        {"link error event", "Quorvane Halvex-4 BT", measureHalvex,
+         [](Bench &b) { simDeviceSendEvent(b.dev, SIM_EVENT_LINK_ERROR, -1, b.now()); }, QD_IND_LINK, 2},
+        {"link failure event", "Quorvane Halvex-4 BT", measureHalvex,
+         [](Bench &b) { simDeviceSendEvent(b.dev, SIM_EVENT_LINK_FAILURE, -1, b.now()); }, QD_IND_LINK, 2},
+        {"signal state", HALVEX4_USB, measureHalvex,
+         [](Bench &b) { simDeviceSetSignalState(b.dev, 0, 3, b.now()); }, QD_IND_SIGNAL, 256 + 3},
+        {"brev device running", "Quorvane Brev 100", measureBrev,
+         [](Bench &b) {
+             ASSERT_EQ(ftsimDropConnection(b.slot), 0);
+             ASSERT_EQ(ftsimDeviceSetState(b.slot, 5), 0);
+         },
+         QD_IND_PAUSE, 1},
+        {"brev pause", "Quorvane Brev 100", measureBrev, [](Bench &b) { ASSERT_EQ(ftsimDeviceButton(b.slot), 0); },
+         QD_IND_PAUSE, 1},
+        {"brev resume", "Quorvane Brev 100", pauseBrev, [](Bench &b) { ASSERT_EQ(ftsimDeviceButton(b.slot), 0); },
+         QD_IND_PAUSE, 0},
+        {"brev artifact", "Quorvane Brev 100", measureBrev,
+         [](Bench &b) { ASSERT_EQ(ftsimDeviceArtifact(b.slot, 4, 1), 0); }, QD_IND_SIGNAL, 257},
+        {"brev artifact end", "Quorvane Brev 100", artifactBrev,
+         [](Bench &b) { ASSERT_EQ(ftsimDeviceArtifact(b.slot, 255, 1), 0); }, QD_IND_SIGNAL, 0},
+    };
+    for (const auto &c : cases) {
+        for (bool close : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (close ? ", close" : ", stop"));
+            Bench b(c.model);
+            uint16_t ctx = (uint16_t)b.ctx;
+            c.prepare(b);
+            LogWatch log;
+            QdSetCallbacks(nullptr, actOnIndicator, countMessage);
+            g_recorder.clear();
+            g_act.type = c.type;
+            g_act.value = c.value;
+            g_act.close = close;
+            g_act.done.store(false);
+            g_act.ctx.store((int16_t)ctx);
+            c.provoke(b);
+            ASSERT_TRUE(b.runUntil([] { return g_act.done.load(); }, 1000));
+            uint16_t state = protocolState[ctx].state;
+            EXPECT_TRUE(state == g_act.stateAfter || state == S_IDLE) << "the handler went on: " << state;
+            if (close) b.ctx = -1;
+            b.run(3000);
+            EXPECT_EQ(protocolState[ctx].state, S_IDLE);
+            EXPECT_FALSE(b.transceiverOpen());
+            EXPECT_FALSE(protoThreadBusy(&protocolState[ctx]));
+            EXPECT_TRUE(g_recorder.messagesCopy().empty()) << g_recorder.messagesCopy()[0].text;
+            EXPECT_FALSE(log.contains("ReconThreadFunc")) << "no reconnection after the stop";
+            installCallbacks();
+        }
+    }
+}
+
+namespace {
+
+std::atomic<int16_t> g_reconnecting{-1};
+std::atomic<bool> g_closeReconnecting{false};
+
+// A second context's samples, in the same engine step as the first
+// context's link loss: its reconnection thread waits for the engine lock.
+int QDCALL stopReconnecting(uint16_t, uint16_t, uint16_t, ChannelSamples *) {
+    int16_t target = g_reconnecting.load();
+    if (target < 0 || !protoThreadBusy(&protocolState[target])) return 0;
+    g_reconnecting.store(-1);
+    if (g_closeReconnecting.load()) {
+        QdCloseDevContext((uint16_t)target);
+    } else {
+        QdStopMeasurement((uint16_t)target);
+    }
+    return 0;
+}
+
+}  // namespace
+
+// A stop or close while the reconnection thread opens the link: the thread
+// closes what it opened and leaves the record alone; the stop ends the
+// context without a time-out's message.
+TEST_F(Engine, StopOrCloseDuringAReconnectionClosesItsLink) {
+    for (bool close : {false, true}) {
+        SCOPED_TRACE(close ? "close" : "stop");
+        Bench bt("Quorvane Halvex-4 BT");
+        measureHalvex(bt);
+        Bench usb(HALVEX4_USB);
+        ASSERT_LT(bt.ctx, usb.ctx);   // stepped first
+        measureHalvex(usb);
+        int16_t ctx = bt.ctx;
+        QdSetCallbacks(stopReconnecting, nullptr, countMessage);
+        g_recorder.clear();
+        g_closeReconnecting.store(close);
+        g_reconnecting.store(ctx);
+        simDeviceSendEvent(bt.dev, SIM_EVENT_LINK_FAILURE, -1, bt.now());
+        osClockAdvance(300);   // the USB context's data waits
+        usb.step();
+        ASSERT_EQ(g_reconnecting.load(), -1) << "acted in the step of the link loss";
+        if (close) bt.ctx = -1;
+        ASSERT_TRUE(waitReal([&] { return !protoThreadBusy(&protocolState[ctx]); }));
+        EXPECT_FALSE(bt.transceiverOpen()) << "the reconnected link is closed";
+        usb.run(3000);
+        EXPECT_EQ(protocolState[ctx].state, S_IDLE);
+        EXPECT_FALSE(bt.transceiverOpen());
+        EXPECT_TRUE(g_recorder.messagesCopy().empty()) << g_recorder.messagesCopy()[0].text;
+        installCallbacks();
+        // The slot is the bench's again: the slots close in the usual order.
+        if (close) bt.ctx = QdOpenDevContext("Quorvane Halvex-4 BT");
+    }
+}
+
+// Detach during a Bluetooth open that does not end by itself (a slow
+// stack): the open is cancelled, and the connection thread has ended when
+// detach returns.
+TEST_F(Engine, DetachCutsASlowOpenShort) {
+    Bench b("Quorvane Halvex-4 BT");
+    oneChannel(b);
+    ftsimHoldConnects(1);
+    ASSERT_EQ(QdStartMeasurement((uint16_t)b.ctx, QD_START_BACKGROUND), 3);
+    ASSERT_TRUE(waitReal([] { return ftsimOpenSockets() > 0; })) << "the connect has begun";
+    driverDetach();
+    EXPECT_FALSE(protoThreadBusy(&b.ps()));
+    EXPECT_EQ(ftsimOpenSockets(), 0);
+    ftsimHoldConnects(0);
+    waitReal([&] { return !protoThreadBusy(&b.ps()); });
+    driverAttach();
+    installCallbacks();
 }

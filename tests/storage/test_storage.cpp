@@ -588,11 +588,14 @@ TEST_F(Storage, ChangeDevice) {
     EXPECT_EQ(QdChangeDevice(modelName(0)), -1);
     EXPECT_STREQ(QdGetDevName(), modelName(0));
 
-    // A name of no model: the old context is closed all the same.
+    // A name of no model (or none) moves nothing: the old context stays open
+    // and selected.
     int16_t sel = QdGetSelectedDevContext();
-    EXPECT_EQ(QdChangeDevice("Quorvane Nothing"), 0);
-    EXPECT_FALSE(contextInUse((uint16_t)sel));
-    EXPECT_EQ(QdGetSelectedDevContext(), -1);
+    for (const char *name : {"Quorvane Nothing", (const char *)nullptr}) {
+        EXPECT_EQ(QdChangeDevice(name), 0);
+        EXPECT_TRUE(contextInUse((uint16_t)sel));
+        EXPECT_EQ(QdGetSelectedDevContext(), sel);
+    }
 }
 
 // Values the model cannot hold (a superior parameter with an option code its

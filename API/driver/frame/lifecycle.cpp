@@ -22,6 +22,7 @@ static std::atomic<bool> g_processEnding{false};
 
 void driverAttach() {
     if (g_attached.load(std::memory_order_acquire)) return;
+    CancelLinkOpens(false);
     engineOnAttach();
     contextsOnAttach();
     logOpen();
@@ -39,6 +40,9 @@ void driverAttach() {
 static void detach(bool processEnding) {
     if (!g_attached.load(std::memory_order_acquire)) return;
     g_processEnding.store(processEnding, std::memory_order_release);
+    // Opens in progress on the connection and search threads give up, so
+    // that the waits below for those threads end soon.
+    CancelLinkOpens(true);
     contextsOnDetach();
     discoveryOnDetach();
     engineThreadOnDetach();

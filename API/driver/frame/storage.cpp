@@ -466,6 +466,12 @@ extern "C" int16_t QDCALL QdSetDevConfig(int16_t context, void *blob, uint32_t s
 
 extern "C" int QDCALL QdChangeDevice(const char *name) {
     logEnter("QdChangeDevice", "%s", name ? name : "");
+    // A name of no model moves nothing: the selected context, and any
+    // measurement on it, stays as it is.
+    if (modelByName(name) < 0) {
+        logFail("QdChangeDevice", "%s", kLogDeviceNotFound);
+        return 0;
+    }
     int16_t selected = selectedContext();
     int result = 0;
     if (selected >= 0) {

@@ -112,8 +112,11 @@ void linkFailure(ProtocolState *ps) {
         ps->pendingEvent = INT_DISC;
         return;
     }
+    uint32_t mark = protoStopMark(ps);
     reportIndicator(ctx, QD_IND_LINK, LINK_IND_ERROR);
     logLinkError(ps);
+    // Stopped or closed by the host: nothing reopens the link.
+    if (protoStoppedSince(ps, mark)) return;
     if (OpenLink(LINK_IRDA, nullptr, &ps->link, nullptr, 0) == 1) {
         qdLog("# (%i) Reconnection socket: %p\n", ctx, (void *)ps->link.handle);
         ps->connected = 1;
@@ -125,7 +128,10 @@ void linkFailure(ProtocolState *ps) {
     }
 }
 
+// Ends the connection after a handler gave up on it; a context that a host
+// callback forced idle or closed meanwhile is left as the host left it.
 void disconnect(ProtocolState *ps) {
+    if (ps->state == APP_IDLE) return;
     protoCloseLink(ps);
     if (ps->connected) reportIndicator(ps->context, QD_IND_LINK, LINK_IND_DISCONNECTED);
     ps->connected = 0;
@@ -197,7 +203,10 @@ int handleEvent(ProtocolState *ps, uint16_t event) {
 // to rest as far as it got, the connection ends.
 int errorReply(ProtocolState *ps, uint8_t result) {
     protoLogError(ps->context, msgResultText(result));
+    uint32_t mark = protoStopMark(ps);
     reportUserMessage(ps->context, result == 3 ? MSG_INCOMPATIBLE_STATE : MSG_DEVICE_ERROR, nullptr);
+    // A stop the host made meanwhile has taken the device down already.
+    if (protoStoppedSince(ps, mark)) return 0;
     if (ps->state > APP_GET_FIRM_INFO) sendNotif(ps, NOTIF_CLEAR);
     if (ps->state >= APP_MEASURE) send(ps, CMD_STOP_MES);
     return 0;
@@ -206,9 +215,10 @@ int errorReply(ProtocolState *ps, uint8_t result) {
 // The device measures (3) or is paused (5), whatever the context thought.
 int deviceRunning(ProtocolState *ps, uint8_t device) {
     bool paused = device == DEVICE_PAUSED;
+    uint32_t mark = protoStopMark(ps);
     reportIndicator(ps->context, QD_IND_PAUSE, paused ? 1 : 0);
     clearSignals(ps);
-    setState(ps, paused ? APP_MES_PAUSE : APP_MEASURE);
+    if (!protoStoppedSince(ps, mark)) setState(ps, paused ? APP_MES_PAUSE : APP_MEASURE);
     return 1;
 }
 
@@ -225,8 +235,9 @@ int deviceStateReply(ProtocolState *ps, const uint8_t *body, uint32_t replyDeadl
     }
     if (running) return deviceRunning(ps, device);
     if (measuring(ps->state)) {
+        uint32_t mark = protoStopMark(ps);
         reportUserMessage(ps->context, MSG_STOPPED_ON_DEVICE, nullptr);
-        sendNotif(ps, NOTIF_CLEAR);
+        if (!protoStoppedSince(ps, mark)) sendNotif(ps, NOTIF_CLEAR);
         return 0;
     }
     if (ps->state > APP_GET_FIRM_INFO) sendNotif(ps, NOTIF_CLEAR);
@@ -243,6 +254,8 @@ int deviceStateReply(ProtocolState *ps, const uint8_t *body, uint32_t replyDeadl
 int stateChange(ProtocolState *ps, const uint8_t *body) {
     uint8_t device = body[STATE_CHG_AT];
     uint16_t ctx = ps->context;
+    // A stop or close in a callback holds: the state stays as the host left it.
+    uint32_t mark = protoStopMark(ps);
     switch (ps->state) {
     case APP_START_MES:
         if (device == DEVICE_MEASURING) return 1;
@@ -251,7 +264,7 @@ int stateChange(ProtocolState *ps, const uint8_t *body) {
         if (device == DEVICE_MEASURING) return 1;
         if (device == DEVICE_PAUSED) {
             reportIndicator(ctx, QD_IND_PAUSE, 1);
-            setState(ps, APP_MES_PAUSE);
+            if (!protoStoppedSince(ps, mark)) setState(ps, APP_MES_PAUSE);
             return 1;
         }
         reportUserMessage(ctx, MSG_STOPPED_ON_DEVICE, nullptr);
@@ -262,7 +275,7 @@ int stateChange(ProtocolState *ps, const uint8_t *body) {
         if (device != resume) break;
         if (ps->state == APP_ARTIFACT) clearSignals(ps);
         reportIndicator(ctx, QD_IND_PAUSE, resume == DEVICE_PAUSED ? 1 : 0);
-        setState(ps, resume == DEVICE_PAUSED ? APP_MES_PAUSE : APP_MEASURE);
+        if (!protoStoppedSince(ps, mark)) setState(ps, resume == DEVICE_PAUSED ? APP_MES_PAUSE : APP_MEASURE);
         return 1;
     }
     default:
@@ -274,7 +287,7 @@ int stateChange(ProtocolState *ps, const uint8_t *body) {
         return 1;
     }
     reportUserMessage(ctx, MSG_STOPPED_ON_DEVICE, nullptr);
-    sendNotif(ps, NOTIF_CLEAR);
+    if (!protoStoppedSince(ps, mark)) sendNotif(ps, NOTIF_CLEAR);
     return 0;
 }
 
@@ -287,10 +300,11 @@ uint16_t artifactState(uint8_t b) {
 // NOT_ARTIFACT in APP_MEASURE and APP_ARTIFACT.
 int artifact(ProtocolState *ps, const uint8_t *body, uint32_t n) {
     uint8_t b = body[ARTIFACT_CODE_AT];
+    uint32_t mark = protoStopMark(ps);
     if (b == ARTIFACT_END) {
         if (ps->state == APP_ARTIFACT) {
             clearSignals(ps);
-            setState(ps, APP_MEASURE);
+            if (!protoStoppedSince(ps, mark)) setState(ps, APP_MEASURE);
         }
         return 1;
     }
@@ -308,7 +322,7 @@ int artifact(ProtocolState *ps, const uint8_t *body, uint32_t n) {
         ps->brev.channelState = value;
     }
     reportIndicator(ps->context, QD_IND_SIGNAL, (uint16_t)(value + 256 * k));
-    setState(ps, APP_ARTIFACT);
+    if (!protoStoppedSince(ps, mark)) setState(ps, APP_ARTIFACT);
     return 1;
 }
 
@@ -404,7 +418,10 @@ int handleMessage(ProtocolState *ps, const uint8_t *body, uint32_t n) {
         protoTimerStop(ps, T1, false);
         if (protoTimerRunning(ps, T2)) {
             protoTimerStop(ps, T2, true);
+            uint32_t mark = protoStopMark(ps);
             reportIndicator(ps->context, QD_IND_LINK, LINK_IND_CONNECTED);
+            // Stopped or closed by the host: the reply belongs to what came before.
+            if (protoStoppedSince(ps, mark)) return 1;
         }
         if (body[RESULT_AT] != 0) return errorReply(ps, body[RESULT_AT]);
         if (code == REP_GET_DEV_STATE) return deviceStateReply(ps, body, replyDeadline);
@@ -507,15 +524,17 @@ int32_t brevStart(uint16_t ctx, uint16_t mode) {
     ps->pendingEvent = INT_NONE;
     rxReset(&ps->rx);
     ps->connected = 1;
-    reportIndicator(ctx, QD_IND_LINK, LINK_IND_CONNECTED);
     send(ps, CMD_GET_DEV_INFO);
     setState(ps, APP_GET_DEV_INFO);
+    // Reported once the state is set, so that a stop in the callback holds.
+    reportIndicator(ctx, QD_IND_LINK, LINK_IND_CONNECTED);
     return 0;
 }
 
 int32_t brevStop(uint16_t ctx) {
     EngineGuard guard;
     ProtocolState *ps = &protocolState[ctx];
+    protoCountStop(ps);
     if (ps->state == APP_IDLE) return 0;
     protoTimerStop(ps, T2, true);
     protoTimerStop(ps, T3, true);

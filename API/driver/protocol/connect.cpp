@@ -49,7 +49,6 @@ static void connectionThread(void *arg) {
     takeCopy(ps, &c);
     logWorkerEnter("ConThreadFunc", "..");
     bool opened = OpenLink(c.link.type, c.deviceId, &c.link, c.ident, IDENT_TEXT_SIZE) == 1;
-    uint16_t indicator;
     {
         EngineGuard guard;
         forgetClosedByStop(ps);
@@ -63,12 +62,12 @@ static void connectionThread(void *arg) {
             ps->link = c.link;
             memcpy(ps->ident, c.ident, sizeof ps->ident);
             halvexConnected(ps);
-            indicator = 1;
-        } else {
-            indicator = 0;
         }
+        // The link indicator goes to the host from the engine step, like
+        // every other callback: INT_CON on the connected record, INT_DISC
+        // on the idle one.
+        ps->pendingEvent = opened ? INT_CON : INT_DISC;
     }
-    reportIndicator(ctx, QD_IND_LINK, indicator);
     logWorkerExit("ConThreadFunc");
     protoSetThreadBusy(ps, false);
 }
@@ -88,9 +87,18 @@ static void reconnectionThread(void *arg) {
     {
         EngineGuard guard;
         forgetClosedByStop(ps);
-        if (opened) ps->link = c.link;
-        ps->connected = opened ? 1 : 0;
-        ps->pendingEvent = opened ? INT_CON : INT_DISC;
+        if (ps->cancelConnect) {
+            // The host stopped or closed the context meanwhile: the record
+            // may be reset or another context's. The link is not put into
+            // it; the stop ends the context without it.
+            if (opened) CloseLink(&c.link);
+            ps->cancelConnect = 0;
+            ps->connected = 0;
+        } else {
+            if (opened) ps->link = c.link;
+            ps->connected = opened ? 1 : 0;
+            ps->pendingEvent = opened ? INT_CON : INT_DISC;
+        }
     }
     logWorkerExit("ReconThreadFunc");
     protoSetThreadBusy(ps, false);

@@ -295,7 +295,9 @@ void discoveryOnDetach() {
         if (kind != nullptr && kind->openCutByClose && link.handle != LINK_INVALID_HANDLE) {
             CloseLink(&link);
         }
-        for (int i = 0; wait && i < 20 && g_search.threadRunning.load(); i++) osSleep(2);
+        // The library's code must not be unloaded under the thread: the
+        // cancelled opens end its wait soon.
+        while (wait && g_search.threadRunning.load()) osSleep(2);
     }
     EngineGuard guard;
     // A link still waiting for the device's answer is not left open.

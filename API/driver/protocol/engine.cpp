@@ -231,11 +231,15 @@ void protoForceIdle(uint16_t ctx) {
     if (!protoContextOpen(ctx)) return;
     EngineGuard guard;
     ProtocolState *ps = &protocolState[ctx];
+    protoCountStop(ps);
     if (protoThreadBusy(ps)) ps->cancelConnect = 1;
     if (ps->state == APP_IDLE) return;
     protoCloseLink(ps);
     reportIndicator(ctx, QD_IND_LINK, 0);
     ps->connected = 0;
+    // IND_LINK 0 is told; only a connection thread still running leaves its
+    // report for the idle record.
+    if (!protoThreadBusy(ps)) ps->pendingEvent = INT_NONE;
     qdLog("# (%i) ->APP_IDLE\n", ctx);
     ps->state = APP_IDLE;
 }
@@ -481,16 +485,31 @@ void engineResetContext(uint16_t context) {
     // A connection thread of the slot's previous context may still be
     // opening: it must neither be forgotten nor start anything.
     bool busy = protoThreadBusy(ps);
+    // A handler whose host callback closed the context sees the count move.
+    uint32_t stops = ps->stops + 1;
     memset(ps, 0, sizeof *ps);
+    ps->stops = stops;
     ps->link.type = LINK_USB;
+    ps->link.handle = LINK_INVALID_HANDLE;
     ps->closedByStop = LINK_INVALID_HANDLE;
+    ps->pendingEvent = INT_NONE;
     if (busy) {
         protoSetThreadBusy(ps, true);
         ps->cancelConnect = 1;
     }
 }
 
+// Waits until no connection or reconnection thread runs: the library's code
+// must not be unloaded under one. Their opens have been cancelled.
+static void waitForConnectionThreads() {
+    if (driverProcessEnding()) return;
+    for (uint16_t ctx = 0; ctx < QD_MAX_CONTEXTS; ctx++) {
+        while (protoThreadBusy(&protocolState[ctx])) osSleep(2);
+    }
+}
+
 void engineThreadOnDetach() {
+    waitForConnectionThreads();
     // Detach releases the link library next; a later attach starts it anew.
     g_linkReady.store(false);
     if (g_engineThread.load() == 0) return;

@@ -101,7 +101,10 @@ static void linkFailure(ProtocolState *ps) {
         protoCloseLink(ps);
         rxReset(&ps->rx);
         ps->connected = 0;
+        uint32_t mark = protoStopMark(ps);
         reportIndicator(ps->context, QD_IND_LINK, LINK_IND_ERROR);
+        // Stopped or closed by the host: nothing reopens the link.
+        if (protoStoppedSince(ps, mark)) return;
         protoTimerStop(ps, T4, false);
         logLinkError(ps);
         if (!protoThreadBusy(ps) && !reconnectionThreadStart(ps->context)) {
@@ -114,11 +117,15 @@ static void linkFailure(ProtocolState *ps) {
     }
 }
 
+// Ends the connection after a handler gave up on it; a context that a host
+// callback forced idle or closed meanwhile is left as the host left it.
 static void disconnect(ProtocolState *ps) {
+    if (ps->state == APP_IDLE) return;
     protoCloseLink(ps);
     if (ps->connected) reportIndicator(ps->context, QD_IND_LINK, LINK_IND_DISCONNECTED);
     ps->connected = 0;
     ps->serial[0] = '\0';
+    ps->pendingEvent = INT_NONE;   // the idle record holds no connection thread's report
     protoTimerStop(ps, T5, true);
     setState(ps, APP_IDLE);
 }
@@ -137,14 +144,17 @@ static int handleEvent(ProtocolState *ps, uint16_t event) {
     case INT_CON:
         reportIndicator(ctx, QD_IND_LINK, LINK_IND_CONNECTED);
         return 1;
-    case INT_T1:
+    case INT_T1: {
+        uint32_t mark = protoStopMark(ps);
         reportIndicator(ctx, QD_IND_LINK, LINK_IND_ERROR);
         logLinkError(ps);
+        if (protoStoppedSince(ps, mark)) return 0;
         if (ps->state >= APP_START_TEST && ps->state <= APP_STOP_MES) send(ps, CMD_RESTART, 0);
         if (ps->connected) {
             reportUserMessage(ctx, onCable(ps) ? MSG_NOT_RESPONDING_USB : MSG_NOT_RESPONDING, nullptr);
         }
         return 0;
+    }
     case INT_T2:
         if (ps->connected) {
             reportUserMessage(ctx, onCable(ps) ? MSG_LINK_LOST_USB : MSG_LINK_LOST, nullptr);
@@ -184,7 +194,10 @@ static int deviceInfo(ProtocolState *ps, const uint8_t *body, uint32_t n) {
     samplesPrepare(ps, modelIndex, facts.channelStride);
     if (!onCable(ps)) {
         ps->battery = BATTERY_AT_START;
+        uint32_t mark = protoStopMark(ps);
         reportIndicator(ctx, QD_IND_BATTERY, BATTERY_AT_START);
+        // The host stopped or closed the context: no configuration goes out.
+        if (protoStoppedSince(ps, mark)) return 1;
     }
     // The general bytes and the records of the model's channels.
     uint32_t channels = ps->channels < CONFIG_MAX_CHANNELS ? ps->channels : CONFIG_MAX_CHANNELS;
@@ -216,11 +229,14 @@ static int errorReply(ProtocolState *ps, const uint8_t *body) {
     uint8_t code = body[CODE_AT];
     uint8_t result = body[RESULT_AT];
     protoLogError(ctx, msgResultText(result));
+    uint32_t mark = protoStopMark(ps);
     if (code == REP_WRITE_CFG && result == RESULT_INVALID_PARAMETER) {
         reportUserMessage(ctx, analogChannelsOn(ps) == 0 ? MSG_INVALID_CONFIG : MSG_UNSUPPORTED_CONFIG, nullptr);
     } else {
         reportUserMessage(ctx, result == RESULT_WRONG_STATE ? MSG_INCOMPATIBLE_STATE : MSG_DEVICE_ERROR, nullptr);
     }
+    // A stop the host made meanwhile has taken the device down already.
+    if (protoStoppedSince(ps, mark)) return 0;
     if (ps->state > APP_SET_NOTIF) sendNotif(ps, NOTIF_CLEAR, 0);
     if (ps->state == APP_MEASURE) {
         send(ps, CMD_STOP_MES, REPLY_MS);
@@ -235,14 +251,17 @@ static int errorReply(ProtocolState *ps, const uint8_t *body) {
 }
 
 // Any message ends a link error that the data watch raised; the watch goes
-// on.
-static void linkErrorCleared(ProtocolState *ps) {
-    if (!protoTimerRunning(ps, T2)) return;
+// on. True when the host stopped or closed the context in its callback.
+static bool linkErrorCleared(ProtocolState *ps) {
+    if (!protoTimerRunning(ps, T2)) return false;
     protoTimerStop(ps, T2, true);
+    uint32_t mark = protoStopMark(ps);
     reportIndicator(ps->context, QD_IND_LINK, LINK_IND_CONNECTED);
+    if (protoStoppedSince(ps, mark)) return true;
     if ((ps->state == APP_MEASURE || ps->state == APP_TEST) && !protoTimerRunning(ps, T3)) {
         protoTimerStart(ps, T3, DATA_WATCH_MS, false);
     }
+    return false;
 }
 
 // REP_GET_DEV_STATE: a device in the state the context expects keeps the
@@ -252,8 +271,9 @@ static int deviceStateReply(ProtocolState *ps, const uint8_t *body, uint32_t rep
         ps->timers[T1] = replyDeadline;
         return 1;
     }
+    uint32_t mark = protoStopMark(ps);
     reportUserMessage(ps->context, MSG_INCOMPATIBLE_STATE, nullptr);
-    send(ps, CMD_RESTART, 0);
+    if (!protoStoppedSince(ps, mark)) send(ps, CMD_RESTART, 0);
     return 0;
 }
 
@@ -268,11 +288,14 @@ static int eventNotification(ProtocolState *ps, const uint8_t *body, uint32_t n)
             reportIndicator(ctx, QD_IND_BATTERY, ps->battery);
         }
         break;
-    case EVENT_LINK_ERROR:
+    case EVENT_LINK_ERROR: {
+        uint32_t mark = protoStopMark(ps);
         reportIndicator(ctx, QD_IND_LINK, LINK_IND_ERROR);
+        if (protoStoppedSince(ps, mark)) break;
         protoTimerStart(ps, T4, LINK_ERROR_MS, false);
         logLinkError(ps);
         break;
+    }
     case EVENT_LINK_FAILURE:
         linkFailure(ps);
         break;
@@ -379,7 +402,8 @@ static int unexpectedMessage(ProtocolState *ps, uint8_t code, bool reply, uint32
 static int handleMessage(ProtocolState *ps, const uint8_t *body, uint32_t n) {
     uint8_t code = body[CODE_AT];
     bool reply = (code & CLASS_MASK) == REPLY_CLASS;
-    linkErrorCleared(ps);
+    // Stopped or closed by the host: the message belongs to what came before.
+    if (linkErrorCleared(ps)) return 1;
 
     // A reply the state is not waiting for must not cancel the wait for the
     // one it is: such replies put the reply timer back.
@@ -401,10 +425,21 @@ static int handleMessage(ProtocolState *ps, const uint8_t *body, uint32_t n) {
 // Family operations
 // ---------------------------------------------------------------------------
 
+// A connection thread that did not connect leaves INT_DISC on the idle
+// record: the host hears IND_LINK 0 from the engine step.
+static void connectionFailed(ProtocolState *ps, uint16_t ctx) {
+    if (ps->pendingEvent != INT_DISC) return;
+    ps->pendingEvent = INT_NONE;
+    reportIndicator(ctx, QD_IND_LINK, LINK_IND_DISCONNECTED);
+}
+
 static uint32_t halvexStep(uint16_t ctx) {
     ProtocolState *ps = &protocolState[ctx];
     if (protoThreadBusy(ps)) return 1;
-    if (ps->state == APP_IDLE) return 0;
+    if (ps->state == APP_IDLE) {
+        connectionFailed(ps, ctx);
+        return 0;
+    }
 
     if (ps->pendingEvent != INT_NONE) {
         uint16_t event = ps->pendingEvent;
@@ -465,7 +500,15 @@ static uint32_t halvexStep(uint16_t ctx) {
     return 1;
 }
 
+// Start modes a Halvex measurement knows (beside the background bit): the
+// sample stream decodes only these.
+static bool modeAccepted(uint16_t mode) {
+    uint16_t run = (uint16_t)(mode & ~QD_START_BACKGROUND);
+    return run == 0 || run == QD_START_TEST;
+}
+
 static int32_t halvexStart(uint16_t ctx, uint16_t mode) {
+    if (!modeAccepted(mode)) return -2;
     EngineGuard guard;
     ProtocolState *ps = &protocolState[ctx];
     if (ps->state != APP_IDLE) return -1;
@@ -505,9 +548,10 @@ static int32_t halvexStart(uint16_t ctx, uint16_t mode) {
     if (OpenLink(ps->link.type, ps->deviceId, &ps->link, ps->ident, IDENT_TEXT_SIZE) != 1) return 1;
     qdLog("# (%i) Connection socket/handle: %p\n", ctx, (void *)ps->link.handle);
     ps->connected = 1;
-    reportIndicator(ctx, QD_IND_LINK, LINK_IND_CONNECTED);
     send(ps, CMD_GET_DEV_INFO, REPLY_MS);
     setState(ps, APP_GET_DEV_INFO);
+    // Reported once the state is set, so that a stop in the callback holds.
+    reportIndicator(ctx, QD_IND_LINK, LINK_IND_CONNECTED);
     return 0;
 }
 
@@ -538,6 +582,7 @@ static int32_t halvexStop(uint16_t ctx) {
     }
     // A connection thread that is still opening must not start a
     // measurement once it gets through.
+    protoCountStop(ps);
     if (protoThreadBusy(ps)) ps->cancelConnect = 1;
     if (ps->state == APP_IDLE) return 0;
     protoTimerStop(ps, T2, true);

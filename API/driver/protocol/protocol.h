@@ -82,6 +82,7 @@ struct ProtocolState {
     uint8_t cancelConnect;                 // a stop gave up waiting for the connection thread
     uintptr_t closedByStop;                // handle a stop closed under a connection thread
     char deviceId[DEVICE_ID_SIZE];         // device id text taken at start
+    uint32_t stops;                        // stops and closes so far (see protoStopMark)
 };
 
 extern ProtocolState protocolState[QD_MAX_CONTEXTS];
@@ -140,6 +141,15 @@ bool clockReached(uint32_t now, uint32_t deadline);
 
 // Logs "^ " (with the context prefix) and the event name.
 void protoLogEvent(uint16_t ctx, uint16_t event);
+
+// A host callback may stop or close the context it reports on (the engine
+// lock lets it back in). A handler that calls the host and then goes on
+// takes a mark before the call; when the mark has moved, the host's stop or
+// close holds and the handler leaves the record as the host left it.
+inline uint32_t protoStopMark(const ProtocolState *ps) { return ps->stops; }
+inline bool protoStoppedSince(const ProtocolState *ps, uint32_t mark) { return ps->stops != mark; }
+// Counts a stop or close of the record (under the engine lock).
+inline void protoCountStop(ProtocolState *ps) { ps->stops++; }
 
 // Changes the state and writes the state trace "old -> new".
 void protoSetState(ProtocolState *ps, uint16_t state, const char *const *stateNames);

@@ -173,11 +173,16 @@ void samplesHandleData(ProtocolState *ps, const uint8_t *body, uint32_t n) {
     uint16_t phase = (uint16_t)(body[1] | (body[2] << 8));
     uint16_t status = (uint16_t)(body[3] | (body[4] << 8));
     int channels = ps->channels < STAGING_CHANNELS ? ps->channels : STAGING_CHANNELS;
+    // The indicator and sample callbacks may stop or close the context: the
+    // rest of the message is then dropped and the data watch stays off.
+    uint32_t mark = protoStopMark(ps);
     bool anyTaker = takeSignalStates(ps, status, channels);
+    if (protoStoppedSince(ps, mark)) return;
 
     uint32_t k = (n - 5) / 2;
     if (n - 1 >= 5 && phase != s->expectedPhase) {
         reportIndicator(ctx, QD_IND_LINK, 2);
+        if (protoStoppedSince(ps, mark)) return;
         protoTimerStart(ps, INT_T4 - INT_T1, 10000, false);
         protoLogError(ctx, kLogLinkErrorLoss);
         qdLog("# Sample data loss (cur.ph. %i, exp.ph. %i)\n", phase, s->expectedPhase);
@@ -193,7 +198,7 @@ void samplesHandleData(ProtocolState *ps, const uint8_t *body, uint32_t n) {
     s->expectedPhase = k > 0 ? t : phase;
 
     deliver(ctx, phase, s->sumState, s->blocks);
-    protoTimerStart(ps, INT_T3 - INT_T1, 2000, false);
+    if (!protoStoppedSince(ps, mark)) protoTimerStart(ps, INT_T3 - INT_T1, 2000, false);
 }
 
 void samplesHandleRawData(ProtocolState *ps, const uint8_t *body, uint32_t n) {

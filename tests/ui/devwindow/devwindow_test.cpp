@@ -144,6 +144,10 @@ TEST_F(DevWindow, TestMeasurementShowsReadingsAndClosesOnceStopped) {
     EXPECT_EQ(text(item(window, ID_TEST)), "&Stop");
     EXPECT_TRUE(enabled(item(window, ID_TEST)));
     EXPECT_FALSE(enabled(control(QD_PAR_CHANNEL_ENABLE, 0)));
+    // The window's own file commands wait for the end of the test.
+    for (uint32_t id : {ID_IMPORT_SETTINGS, ID_SAVE_SETTINGS}) SendMessageA(window, WM_COMMAND, id, 0);
+    EXPECT_TRUE(dialogs.take().empty()) << "no file dialog during the test";
+    EXPECT_EQ(windowActivity.load(), ACTIVITY_TESTING);
     HWND plus = item(window, ID_TEST_PLUS_READING), minus = item(window, ID_TEST_MINUS_READING);
     EXPECT_TRUE(pumpUntil([&] { return !text(item(window, ID_TEST_PLUS_READING + 1)).empty(); }, "the first readings"));
     EXPECT_EQ(text(plus), "  62 kOhm");

@@ -161,6 +161,10 @@ void showPage(int page) {
 }
 
 void onCommand(HWND window, uint32_t id, UINT code, HWND control) {
+    // The settings files wait for the end of the window's test measurement:
+    // an import would change the measuring context's settings under it.
+    const bool fileCommand = id == ID_IMPORT_SETTINGS || id == ID_SAVE_SETTINGS;
+    if (fileCommand && windowActivity.load() != ACTIVITY_IDLE) return;
     switch (id) {
     case ID_IMPORT_SETTINGS: importSettings(); break;
     case ID_SAVE_SETTINGS: uiSaveSettings(); break;
