@@ -17,6 +17,8 @@
 //                         short@S        IN packets of one byte from then on
 //                         status-only@S  IN packets carry no data from then on
 //                         overrun@S      one packet loses bytes and says so
+//                         lost-message@S one packet reports an overrun that
+//                                        took the device's next data message
 //                         framing@S      one packet reports a framing error
 //                         stall=REQ      the chip stalls vendor request REQ
 //                                        (3 baud rate, 9 latency timer, ...)
@@ -118,7 +120,7 @@ bool parseFault(const std::string &text, Fault *f) {
     char *end = nullptr;
     f->at = std::strtod(text.c_str() + at + 1, &end);
     if (*end == '+') f->lastsMs = std::strtod(end + 1, &end);
-    static const char *const kKinds[] = {"unplug", "short", "status-only", "overrun", "framing"};
+    static const char *const kKinds[] = {"unplug", "short", "status-only", "overrun", "framing", "lost-message"};
     for (const char *k : kKinds) {
         if (f->kind == k) return *end == '\0';
     }
@@ -258,7 +260,11 @@ struct ChipFault {
 void applyChipFault(FtdiChip *chip, void *arg) {
     const ChipFault *f = static_cast<const ChipFault *>(arg);
     if (f->stall >= 0) chip->stallRequest = f->stall;
-    if (f->in != FTDI_IN_NORMAL) chip->inFault = f->in;
+    if (f->in == FTDI_IN_LOST_MESSAGE) {
+        ftdiChipLoseMessage(chip);
+    } else if (f->in != FTDI_IN_NORMAL) {
+        chip->inFault = f->in;
+    }
 }
 
 void fire(UsbfsChip *bed, Fault &f, double elapsed) {
@@ -266,7 +272,7 @@ void fire(UsbfsChip *bed, Fault &f, double elapsed) {
         const char *kind;
         FtdiInFault in;
     } kIn[] = {{"short", FTDI_IN_SHORT}, {"status-only", FTDI_IN_STATUS_ONLY}, {"overrun", FTDI_IN_OVERRUN},
-               {"framing", FTDI_IN_FRAMING}};
+               {"framing", FTDI_IN_FRAMING}, {"lost-message", FTDI_IN_LOST_MESSAGE}};
     if (f.kind == "unplug") {
         if (!f.pulled && elapsed >= f.at) {
             std::printf("ftdi bed: [%.2f s] transceiver pulled out\n", elapsed);
