@@ -170,9 +170,14 @@ int parse(int argc, char **argv, Options *o) {
 // ---------------------------------------------------------------------------
 
 uint64_t *g_wire = nullptr;
+uint64_t g_deviceOriginUs = 0;  // CLOCK_MONOTONIC of the device's millisecond 0
 
+void noteDeviceOrigin(FtdiChip *chip, void *) { g_deviceOriginUs = chip->startUs; }
+
+// A message is stamped at its last tick (the device's millisecond that
+// closed it), not when the chip's thread got round to it.
 void wireTap(void *, const SimDataInfo *info) {
-    if (g_wire && info->fate == SIM_FATE_SENT) g_wire[info->phase] = usbfsNowUs() * 1000u;
+    if (g_wire && info->fate == SIM_FATE_SENT) g_wire[info->phase] = (g_deviceOriginUs + info->timeMs * 1000ull) * 1000u;
 }
 
 bool mapWireTimes(const std::string &path) {
@@ -354,6 +359,7 @@ int main(int argc, char **argv) {
     UsbfsChipConfig chipConfig = {o.serial.c_str(), o.product.c_str(), device};
     UsbfsChip *bed = usbfsChipCreate(&chipConfig);
     if (!bed) return 2;
+    usbfsChipWith(bed, noteDeviceOrigin, nullptr);
     for (const Fault &f : o.faults) {
         ChipFault cf = {FTDI_IN_NORMAL, f.kind == "stall" ? f.request : -1};
         usbfsChipWith(bed, applyChipFault, &cf);

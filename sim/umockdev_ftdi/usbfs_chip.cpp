@@ -437,10 +437,14 @@ void *chipThread(void *arg) {
         std::lock_guard<std::mutex> guard(bed->lock);
         if (bed->stop) break;
         if (!bed->present) continue;
+        // The line runs to the moment of waking; the latency timer is judged
+        // at the step's nominal time, so that the thread's wake-up jitter
+        // does not stretch it (2 ms stays 2 ms, as on the chip's own clock).
         uint64_t now = usbfsNowUs();
+        uint64_t nominal = (uint64_t)next.tv_sec * 1000000u + (uint64_t)next.tv_nsec / 1000u;
         ftdiChipRunLine(&bed->chip, now);
         serviceOut(bed);
-        serviceIn(bed, now);
+        serviceIn(bed, nominal < now ? nominal : now);
     }
     return nullptr;
 }
