@@ -202,7 +202,9 @@ void LIBUSB_CALL onReadDone(libusb_transfer *transfer) {
             if (goOn) submitOne(d, i);
         }
     }
-    if (put.flagged > 0) reportLineErrors(d);
+    // Flagged packets held back by the once-a-second rule are told by a
+    // later transfer.
+    reportLineErrors(d);
     // The program hears of new bytes, and of an end of reading, at once.
     if (put.appended > 0 || (!goOn && transfer->status != LIBUSB_TRANSFER_CANCELLED)) dataArrived();
 }

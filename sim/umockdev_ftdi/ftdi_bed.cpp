@@ -41,6 +41,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -84,6 +85,7 @@ struct Fault {
     double lastsMs;   // unplug: how long
     int request;      // stall: the vendor request
     bool pulled;      // unplug: out now
+    uint64_t pulledUs;  // unplug: when (usbfsNowUs)
     bool done;
 };
 
@@ -108,7 +110,7 @@ int usage(const char *why) {
 }
 
 bool parseFault(const std::string &text, Fault *f) {
-    *f = Fault{"", 0, 2000, -1, false, false};
+    *f = Fault{"", 0, 2000, -1, false, 0, false};
     size_t at = text.find('@'), eq = text.find('=');
     if (eq != std::string::npos && text.compare(0, eq, "stall") == 0) {
         f->kind = "stall";
@@ -283,6 +285,7 @@ void fire(UsbfsChip *bed, Fault &f, double elapsed) {
             std::printf("ftdi bed: [%.2f s] transceiver pulled out\n", elapsed);
             usbfsChipUnplug(bed);
             f.pulled = true;
+            f.pulledUs = usbfsNowUs();
         } else if (f.pulled && elapsed >= f.at + f.lastsMs / 1000.0) {
             std::printf("ftdi bed: [%.2f s] transceiver plugged in again\n", elapsed);
             usbfsChipReplug(bed);
@@ -323,6 +326,18 @@ int runProgram(UsbfsChip *bed, Options &o) {
     return 2;
 }
 
+// The bed's own threads (the chip's step thread, umockdev's ioctl handling)
+// cost CPU beside the program under test: their share of one core over the
+// program's run.
+void printOwnCost(double runSeconds) {
+    rusage own;
+    if (getrusage(RUSAGE_SELF, &own) != 0 || runSeconds <= 0) return;
+    double cpu = (double)own.ru_utime.tv_sec + (double)own.ru_stime.tv_sec +
+                 ((double)own.ru_utime.tv_usec + (double)own.ru_stime.tv_usec) / 1e6;
+    std::printf("ftdi bed: its own threads used %.2f s of CPU in %.1f s: %.1f%% of a core\n", cpu, runSeconds,
+                100.0 * cpu / runSeconds);
+}
+
 void printStats(UsbfsChip *bed) {
     UsbfsStats s;
     usbfsChipStats(bed, &s);
@@ -334,6 +349,21 @@ void printStats(UsbfsChip *bed) {
                 c.baud, c.latencyMs);
     std::printf("ftdi bed: usbfs: %u URBs submitted, %u reaped, %u empty reaps, %u unknown requests\n", s.submitted,
                 s.reaped, s.emptyReaps, s.unknownIoctls);
+}
+
+// How soon after an unplug the program stopped asking the transceiver for
+// data: its last request to the vanished device (the reaping of the
+// transfers that ended with ENODEV), when the program learned of it.
+void printUnplugFigure(UsbfsChip *bed, const Options &o) {
+    UsbfsStats s;
+    usbfsChipStats(bed, &s);
+    for (const Fault &f : o.faults) {
+        if (f.kind != "unplug" || !f.pulled || s.lastGoneIoctlUs < f.pulledUs) continue;
+        double ms = (double)(s.lastGoneIoctlUs - f.pulledUs) / 1000.0;
+        std::printf("ftdi bed: the program's last request to the vanished transceiver came %.1f ms after it was "
+                    "pulled out\n", ms);
+        std::printf("figure: usb_unplug_seen_ms %.1f\n", ms);
+    }
 }
 
 }  // namespace
@@ -367,8 +397,11 @@ int main(int argc, char **argv) {
     if (o.unreadable) chmod(usbfsChipNodeFile(bed), 0);
     std::printf("ftdi bed: %s behind FTDI transceiver %s \"%s\" at %s\n", o.model.c_str(), o.serial.c_str(),
                 o.product.c_str(), usbfsChipNode(bed));
+    uint64_t runStart = usbfsNowUs();
     int rc = runProgram(bed, o);
     if (o.stats) printStats(bed);
+    if (o.stats) printOwnCost((double)(usbfsNowUs() - runStart) / 1e6);
+    printUnplugFigure(bed, o);
     usbfsChipDestroy(bed);
     for (int c = 0; c < RECORD_CHANNELS; ++c) {
         record[c].resize(std::min<uint32_t>(simDeviceRecordCount(device, c), RECORD_CAPACITY));

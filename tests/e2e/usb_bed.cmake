@@ -77,6 +77,8 @@ elseif(STEP STREQUAL "unplug")
         -- ${qdacq} ${usb4} --set "Sample rate=1000" --seconds 8 --csv ${OUT}/samples.csv)
     expect(run "transceiver pulled out")
     expect(run "(0) error: Link lost.")
+    # How soon the program learned of the unplug is a printed figure.
+    expect(run "figure: usb_unplug_seen_ms")
     expect(run ", 0 differ from what the device sent, 0 sent samples up to tick")
     file(READ ${log} text)
     string(FIND "${text}" "!libqvftd2xx: QV012345: the transceiver is gone (unplugged)" at)
