@@ -176,7 +176,12 @@ int transferIndex(const Device *d, const libusb_transfer *transfer) {
 // cut off were delivered: they are kept whatever ended the transfer.
 void LIBUSB_CALL onReadDone(libusb_transfer *transfer) {
     Device *d = static_cast<Device *>(transfer->user_data);
-    FtbPut put = ftbReadAheadPut(&d->ahead, transfer->buffer, (size_t)transfer->actual_length, d->packetSize);
+    // After a cut packet or a failed transfer the stream has a hole: what
+    // other transfers still bring is not appended behind it.
+    FtbPut put = {0, 0, 0, false};
+    if (ftbReadAheadError(&d->ahead) != FT_IO_ERROR) {
+        put = ftbReadAheadPut(&d->ahead, transfer->buffer, (size_t)transfer->actual_length, d->packetSize);
+    }
     if (put.cut) readFault(d, "a bulk-in packet shorter than its two status bytes");
     bool goOn = false;
     switch (transfer->status) {
