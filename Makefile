@@ -51,7 +51,7 @@ bench: build-native
 	@build/native/bench/bench_upgrade
 	@$(PYTHON) bench/python/delivery.py
 	@build/native/bench/qdbench delivery --seconds 20
-	@umockdev-wrapper build/native/sim/ftdi_bed --model "Quorvane Halvex+ 4 USB" \
+	@umockdev-wrapper build/native/sim/ftdi_bed --model "Quorvane Halvex+ 4 USB" --stats \
 		--wire-times build/native/bench/wire-times -- \
 		build/native/bench/bench_usb_latency --wire-times build/native/bench/wire-times --seconds 20
 

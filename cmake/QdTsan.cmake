@@ -3,7 +3,9 @@
 #
 #   tsan.ble-stress  the Bluetooth LE link's ring and credit under a
 #                    producer and a consumer thread (tests/link/ble_stress_test.cpp
-#                    with the link library, the simulator and the OS layer)
+#                    with the link library, the simulator and the OS layer),
+#                    and the Linux D2XX library's read-ahead under its reader
+#                    and a consumer (tests/link/ftdi_reader_stress_test.cpp)
 #   tsan.stress      the shipped driver library with the simulator library
 #                    under qdsoak --stress: ten contexts of every link kind,
 #                    host threads querying all of them while the engine
@@ -19,7 +21,8 @@
 
 find_package(GTest REQUIRED)
 add_executable(test_ble_tsan
-    ${QD_ROOT}/tests/link/ble_stress_test.cpp ${QD_ROOT}/tests/link/tsan/tsan_main.cpp ${QD_LINK_OBJECTS})
+    ${QD_ROOT}/tests/link/ble_stress_test.cpp ${QD_ROOT}/tests/link/ftdi_reader_stress_test.cpp
+    ${QD_ROOT}/link/ftdi/ftdi_core.cpp ${QD_ROOT}/tests/link/tsan/tsan_main.cpp ${QD_LINK_OBJECTS})
 qd_target_defaults(test_ble_tsan)
 target_link_libraries(test_ble_tsan PRIVATE qdsim qd_os GTest::gtest ${QD_SYSTEM_LIBS} ${QD_LINK_LIBS})
 enable_testing()

@@ -86,3 +86,11 @@ FT_EXPORT FT_STATUS FT_CALL FT_GetDeviceInfoDetail(uint32_t index, uint32_t *fla
 #define FT_LOG_TAG "libqvftd2xx: "
 typedef void (*FtLogLine)(const char *line);
 typedef void (*FtSetLogHookFn)(FtLogLine hook);
+
+// And it can tell the program at once when data arrive, through this
+// optional export: the hook runs on the library's own reader thread, after
+// the bytes are readable (or reading has ended), and must only wake the
+// program's reader (it must not call back into the library).
+#define FT_RX_HOOK_EXPORT "qvftSetRxHook"
+typedef void (*FtRxHook)(void);
+typedef void (*FtSetRxHookFn)(FtRxHook hook);

@@ -57,6 +57,15 @@ void linkLog(const char *format, ...) {
     va_end(args);
 }
 
+static std::atomic<OsEvent *> g_dataEvent{nullptr};
+
+void linkSetDataEvent(OsEvent *event) { g_dataEvent.store(event, std::memory_order_release); }
+
+void linkDataArrived() {
+    OsEvent *event = g_dataEvent.load(std::memory_order_acquire);
+    if (event != nullptr) osEventSet(event);
+}
+
 const LinkSocketApi *linkSockets() {
     const LinkSocketApi *api = g_sockets.load(std::memory_order_acquire);
     return api != nullptr ? api : linkSystemSockets();

@@ -119,3 +119,11 @@ uint32_t linkBrokenReportCount();
 // started with.
 typedef int (*LinkLogHook)(const char *format, va_list args);
 void linkSetLogHook(LinkLogHook hook);
+
+// The data event: a transport that hears of received bytes on a thread of
+// its own (the Linux D2XX library's reader) sets it, so that a program
+// polling its links between waits on it polls at once. Null (the default):
+// nothing is set. Safe to call from any thread; the event must live as long
+// as it is set here.
+struct OsEvent;
+void linkSetDataEvent(OsEvent *event);

@@ -42,9 +42,12 @@ int32_t sendUsb(uintptr_t handle, int32_t length, const void *data, int *socketE
 int32_t queueStatusUsb(uintptr_t handle);
 int32_t recvUsb(uintptr_t handle, void *buffer);
 void closeUsb(uintptr_t handle);
-// Lets the D2XX library write its own lines into this program's log where
-// the library offers that (FT_LOG_HOOK_EXPORT of link/d2xx.h; platform).
+// Lets the D2XX library write its own lines into this program's log and
+// tell of received data (the data event) where the library offers that
+// (FT_LOG_HOOK_EXPORT and FT_RX_HOOK_EXPORT of link/d2xx.h; platform).
 void linkUsbConnectLog();
+// Sets the data event (linkSetDataEvent), when there is one.
+void linkDataArrived();
 
 // ---------------------------------------------------------------------------
 // Bluetooth LE library (platform)

@@ -183,6 +183,18 @@ private:
     OsLock *lock_;
 };
 
+// An auto-reset event: any thread sets it, one thread waits for it. Set
+// while nobody waits, it stays set until the next wait takes it.
+struct OsEvent {
+    alignas(16) unsigned char storage[160];
+};
+void osEventInit(OsEvent *event);
+void osEventDestroy(OsEvent *event);
+void osEventSet(OsEvent *event);
+// Waits until the event is set (then clears it: true) or timeoutMs have
+// passed (false). Real time, also under the manual clock.
+bool osEventWait(OsEvent *event, uint32_t timeoutMs);
+
 void osSleep(uint32_t ms);
 
 // System tick count in milliseconds (wraps after 49.7 days).

@@ -137,6 +137,98 @@ size_t ftbPacketFault(const uint8_t *transfer, size_t size, size_t packetSize, F
     return size;
 }
 
+void ftbReadAheadMake(FtbReadAhead *ra) {
+    osLockInit(&ra->lock);
+    ftbRingInit(&ra->ring, nullptr, 0);
+    ra->error = FT_OK;
+}
+
+void ftbReadAheadReset(FtbReadAhead *ra, uint8_t *storage, size_t capacity) {
+    OsLockGuard guard(&ra->lock);
+    ftbRingInit(&ra->ring, storage, capacity);
+    ra->error = FT_OK;
+    ra->modem = ra->line = 0;
+    ra->flagged = 0;
+    ra->flaggedLine = 0;
+    ra->lastReportMs = 0;
+    ra->reportedOnce = false;
+}
+
+FtbPut ftbReadAheadPut(FtbReadAhead *ra, const uint8_t *transfer, size_t size, size_t packetSize) {
+    FtbPut put = {0, 0, 0, false};
+    if (packetSize < 3) packetSize = 64;
+    size_t good = size;
+    uint8_t line = 0;
+    for (size_t offset = 0; offset < size;) {
+        FtbPacketFault fault;
+        size_t at = offset + ftbPacketFault(transfer + offset, size - offset, packetSize, &fault, &line);
+        if (fault == FTB_PACKET_OK) break;
+        if (fault == FTB_PACKET_CUT) {
+            good = at;
+            put.cut = true;
+            break;
+        }
+        put.flagged += 1;
+        offset = at + packetSize;
+    }
+    OsLockGuard guard(&ra->lock);
+    put.appended = ftbUnpack(transfer, good, packetSize, &ra->ring, &ra->modem, &ra->line, &put.dropped);
+    if (put.flagged > 0) {
+        ra->flagged += put.flagged;
+        ra->flaggedLine = line;
+    }
+    return put;
+}
+
+FT_STATUS ftbReadAheadTake(FtbReadAhead *ra, uint8_t *out, size_t max, size_t *got) {
+    OsLockGuard guard(&ra->lock);
+    *got = ftbRingTake(&ra->ring, out, max);
+    if (*got == 0 && max > 0 && ra->error != FT_OK) return ra->error;
+    return FT_OK;
+}
+
+FT_STATUS ftbReadAheadQueue(FtbReadAhead *ra, uint32_t *count) {
+    OsLockGuard guard(&ra->lock);
+    *count = (uint32_t)ra->ring.count;
+    if (ra->ring.count == 0 && ra->error != FT_OK) return ra->error;
+    return FT_OK;
+}
+
+bool ftbReadAheadEnd(FtbReadAhead *ra, FT_STATUS status) {
+    OsLockGuard guard(&ra->lock);
+    if (ra->error != FT_OK || status == FT_OK) return false;
+    ra->error = status;
+    return true;
+}
+
+FT_STATUS ftbReadAheadError(FtbReadAhead *ra) {
+    OsLockGuard guard(&ra->lock);
+    return ra->error;
+}
+
+size_t ftbReadAheadFree(FtbReadAhead *ra) {
+    OsLockGuard guard(&ra->lock);
+    return ftbRingFree(&ra->ring);
+}
+
+void ftbReadAheadStatus(FtbReadAhead *ra, uint8_t *modem, uint8_t *line) {
+    OsLockGuard guard(&ra->lock);
+    *modem = ra->modem;
+    *line = ra->line;
+}
+
+uint32_t ftbReadAheadLineReport(FtbReadAhead *ra, uint32_t nowMs, uint8_t *line) {
+    OsLockGuard guard(&ra->lock);
+    if (ra->flagged == 0) return 0;
+    if (ra->reportedOnce && nowMs - ra->lastReportMs < FTB_LINE_REPORT_MS) return 0;
+    uint32_t n = ra->flagged;
+    *line = ra->flaggedLine;
+    ra->flagged = 0;
+    ra->lastReportMs = nowMs;
+    ra->reportedOnce = true;
+    return n;
+}
+
 uint32_t ftbModemStatus(uint16_t polled) { return (uint32_t)polled & 0xFFF0u; }
 
 FT_STATUS ftbLineSettings(uint8_t wordLength, uint8_t stopBits, uint8_t parity, int *bits, int *stop, int *par) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "link/d2xx.h"
+#include "os/os.h"
 
 // ---------------------------------------------------------------------------
 // Status mapping
@@ -68,6 +69,55 @@ enum FtbPacketFault : uint8_t {
 // reports a line error (size when there is none); *fault says which, *line
 // (optional) receives that packet's line status byte.
 size_t ftbPacketFault(const uint8_t *transfer, size_t size, size_t packetSize, FtbPacketFault *fault, uint8_t *line);
+
+// ---------------------------------------------------------------------------
+// Read-ahead shared by two threads
+// ---------------------------------------------------------------------------
+
+// The read-ahead of one open device: the reader thread puts finished bulk-in
+// transfers in, the D2XX calls take bytes out; everything under its lock.
+struct FtbReadAhead {
+    OsLock lock;             // made once by ftbReadAheadMake, lives as long as the record
+    FtbRing ring;
+    FT_STATUS error;         // why reading ended (FT_OK: it goes on); told once the ring is empty
+    uint8_t modem, line;     // last status bytes seen in the stream
+    uint32_t flagged;        // packets with a line error not yet reported
+    uint8_t flaggedLine;     // the line status of the last of them
+    uint32_t lastReportMs;   // when flagged packets were last reported
+    bool reportedOnce;
+};
+void ftbReadAheadMake(FtbReadAhead *ra);
+// Empties the read-ahead over storage; reading goes on (no error).
+void ftbReadAheadReset(FtbReadAhead *ra, uint8_t *storage, size_t capacity);
+
+// What ftbReadAheadPut made of a transfer.
+struct FtbPut {
+    size_t appended;  // data bytes into the ring
+    size_t dropped;   // data bytes that did not fit
+    uint32_t flagged; // packets whose line status reports an error (their data is kept)
+    bool cut;         // a packet shorter than its status bytes ended the transfer's data
+};
+// Strips the status bytes of a finished bulk-in transfer into the ring.
+// Packets with a line error are passed on as they came (the receiver's own
+// checks see what the error garbled) and counted; a cut packet ends the
+// transfer's data there.
+FtbPut ftbReadAheadPut(FtbReadAhead *ra, const uint8_t *transfer, size_t size, size_t packetSize);
+// Takes up to max bytes. FT_OK with *got bytes; once the ring is empty
+// after reading ended, the status that ended it.
+FT_STATUS ftbReadAheadTake(FtbReadAhead *ra, uint8_t *out, size_t max, size_t *got);
+// Bytes waiting, with the same status rule as ftbReadAheadTake.
+FT_STATUS ftbReadAheadQueue(FtbReadAhead *ra, uint32_t *count);
+// Ends reading with status (not FT_OK); true when it was the first end
+// (the caller then logs why).
+bool ftbReadAheadEnd(FtbReadAhead *ra, FT_STATUS status);
+FT_STATUS ftbReadAheadError(FtbReadAhead *ra);
+size_t ftbReadAheadFree(FtbReadAhead *ra);
+void ftbReadAheadStatus(FtbReadAhead *ra, uint8_t *modem, uint8_t *line);
+// Flagged packets to report now: the first at once, later ones at most once
+// every FTB_LINE_REPORT_MS (0: nothing to report yet). The count is then
+// cleared; *line receives the last flagged line status.
+const uint32_t FTB_LINE_REPORT_MS = 1000;
+uint32_t ftbReadAheadLineReport(FtbReadAhead *ra, uint32_t nowMs, uint8_t *line);
 
 // The modem status word as D2XX reports it from libftdi's poll result
 // (modem status in the low byte, line status in the next; the low four bits

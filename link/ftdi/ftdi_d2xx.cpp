@@ -5,18 +5,23 @@
 // - the device list with the "already open" flag: set for the devices this
 //   process holds and for those another process holds (libusb cannot claim
 //   them, or cannot open them at all);
-// - the receive queue count: every open device keeps one bulk-in transfer
-//   submitted; each D2XX call on the device handles finished transfers
-//   without waiting (a zero time-out) and moves their data into a
-//   read-ahead ring, so FT_GetQueueStatus and FT_Read never block;
+// - the receive queue: every open device has a reader thread of its own that
+//   keeps READS small bulk-in transfers submitted and handles the device's
+//   USB events; each finished transfer's data goes, without its status bytes,
+//   into a read-ahead ring under the ring's own lock, so FT_GetQueueStatus and
+//   FT_Read only look at the ring and make no system call. An optional data
+//   hook (FT_RX_HOOK_EXPORT) hears of every arrival;
 // - handles that stay invalid once closed (slot plus generation).
 // The latency timer is set to 2 ms so that bytes reach the ring promptly.
 //
 // What a status cannot tell (no permission to open a device, a device that
 // vanished, a cut packet or a line error in the received data, a request
 // the chip refused) goes in one line to the program's log hook
-// (FT_LOG_HOOK_EXPORT). A read-side fault keeps the bytes received before
-// it readable and fails the device's reads from then on.
+// (FT_LOG_HOOK_EXPORT). A packet with a line error is passed on as it came
+// (the receiver's own checks see what it garbled) and reported at most once
+// a second with a count. A cut packet or a failed transfer ends the reading;
+// an unplugged device makes every call fail with FT_DEVICE_NOT_FOUND. In
+// both cases the bytes received before stay readable.
 #include <libftdi1/ftdi.h>
 #include <libusb.h>
 #include <unistd.h>
@@ -36,10 +41,12 @@ namespace {
 const int SLOTS = 16;
 const int MAX_LISTED = 32;
 const size_t RING_SIZE = 32768;
-const int TRANSFER_SIZE = 4096;
+const int READS = 4;               // bulk-in transfers kept in flight
+const int READ_SIZE = 512;         // bytes each: eight packets
+const long EVENT_WAIT_US = 20000;  // the reader's longest wait for USB events
+const int REAP_POLLS = 50;         // waits of EVENT_WAIT_US for cancelled transfers: 1 s
 const unsigned WRITE_TIMEOUT_MS = 1000;
 const unsigned char LATENCY_MS = 2;
-const int CANCEL_POLLS = 100;  // of 10 ms each, when a close cancels the read
 const char RULE_NAME[] = "70-quorvane.rules";
 
 struct Device {
@@ -51,13 +58,21 @@ struct Device {
     char serial[FT_SERIAL_SIZE];
     char description[FT_DESCRIPTION_SIZE];
     ftdi_context *ftdi;
-    libusb_transfer *transfer;
-    bool transferPending;
-    FT_STATUS readError;  // a failed bulk-in transfer, reported once the ring is empty
-    uint8_t modem, line;  // last status bytes seen in the bulk-in stream
-    FtbRing ring;
+    size_t packetSize;
+    FtbReadAhead ahead;     // the reader's data for the D2XX calls, under its own lock
+    std::atomic<bool> gone; // the device was unplugged
+    // The reader. Transfers finish on whichever thread handles the
+    // context's events (the reader, or a synchronous request of a D2XX
+    // call), so their states are kept under readLock.
+    OsThread reader;
+    std::atomic<bool> stopping;
+    OsLock readLock;
+    libusb_transfer *transfers[READS];
+    bool submitted[READS];
+    int inFlight;
+    bool stranded;          // a cancelled transfer never came back: it is not freed
     uint8_t ringStorage[RING_SIZE];
-    uint8_t transferBuffer[TRANSFER_SIZE];
+    uint8_t buffers[READS][READ_SIZE];
 };
 
 OsLock g_table;  // the open table's identities, the device list, opens and closes
@@ -67,7 +82,11 @@ Device g_dev[SLOTS];
 // call can come in, and live as long as the process.
 bool makeLocks() {
     osLockInit(&g_table);
-    for (Device &d : g_dev) osLockInit(&d.io);
+    for (Device &d : g_dev) {
+        osLockInit(&d.io);
+        osLockInit(&d.readLock);
+        ftbReadAheadMake(&d.ahead);
+    }
     return true;
 }
 const bool g_locksMade = makeLocks();
@@ -75,6 +94,7 @@ uint32_t g_generation = 0;
 FtbDevice g_list[MAX_LISTED];
 int g_listCount = 0;
 std::atomic<FtLogLine> g_logHook{nullptr};
+std::atomic<FtRxHook> g_rxHook{nullptr};
 
 // One line into the program's log, "!" FT_LOG_TAG first.
 __attribute__((format(printf, 1, 2))) void logLine(const char *format, ...) {
@@ -89,11 +109,15 @@ __attribute__((format(printf, 1, 2))) void logLine(const char *format, ...) {
     hook(line);
 }
 
-// A read-side fault: logged once, with what happened; the bytes before it
-// stay readable.
+void dataArrived() {
+    FtRxHook hook = g_rxHook.load();
+    if (hook) hook();
+}
+
+// A read-side fault: reading ends; logged once, with what happened; the
+// bytes before it stay readable.
 __attribute__((format(printf, 2, 3))) void readFault(Device *d, const char *format, ...) {
-    if (d->readError != FT_OK) return;
-    d->readError = FT_IO_ERROR;
+    if (!ftbReadAheadEnd(&d->ahead, FT_IO_ERROR)) return;
     char what[160];
     va_list args;
     va_start(args, format);
@@ -102,74 +126,196 @@ __attribute__((format(printf, 2, 3))) void readFault(Device *d, const char *form
     logLine("%s: %s; the data received before it is kept\n", d->serial, what);
 }
 
-// Bytes of a finished bulk-in transfer into the ring, up to a cut packet or
-// a line error, which ends the device's reading.
-void takeTransfer(Device *d, const uint8_t *data, size_t size) {
-    FtbPacketFault fault;
+// The device is gone: every call fails with FT_DEVICE_NOT_FOUND from now
+// on (reads once the bytes received before are taken); said once.
+void deviceGone(Device *d) {
+    if (d->gone.exchange(true)) return;
+    ftbReadAheadEnd(&d->ahead, FT_DEVICE_NOT_FOUND);
+    logLine("%s: the transceiver is gone (unplugged); the data received before it is kept\n", d->serial);
+}
+
+// Packets flagged with a line error, at most one line a second.
+void reportLineErrors(Device *d) {
     uint8_t line = 0;
-    size_t packetSize = (size_t)d->ftdi->max_packet_size;
-    size_t good = ftbPacketFault(data, size, packetSize, &fault, &line);
-    ftbUnpack(data, good, packetSize, &d->ring, &d->modem, &d->line, nullptr);
-    if (fault == FTB_PACKET_CUT) readFault(d, "a bulk-in packet shorter than its two status bytes");
-    if (fault == FTB_PACKET_LINE_ERROR) {
-        readFault(d, "receive line error, line status 0x%02x (0x02 overrun, 0x04 parity, 0x08 framing, 0x10 break)",
-                  line);
+    uint32_t n = ftbReadAheadLineReport(&d->ahead, osClockMs(), &line);
+    if (n == 0) return;
+    logLine("%s: receive line error, line status 0x%02x (0x02 overrun, 0x04 parity, 0x08 framing, 0x10 break): "
+            "%u packet(s) flagged since the last report, their data passed on\n",
+            d->serial, line, (unsigned)n);
+}
+
+void LIBUSB_CALL onReadDone(libusb_transfer *transfer);
+
+// Submits transfer i when reading goes on and the ring has room for what
+// every transfer in flight may bring. readLock held.
+void submitOne(Device *d, int i) {
+    if (d->submitted[i] || d->stopping.load() || d->gone.load()) return;
+    if (ftbReadAheadError(&d->ahead) != FT_OK) return;
+    if (ftbReadAheadFree(&d->ahead) < (size_t)READ_SIZE * (size_t)(d->inFlight + 1)) return;
+    libusb_fill_bulk_transfer(d->transfers[i], d->ftdi->usb_dev, (unsigned char)d->ftdi->out_ep, d->buffers[i],
+                              READ_SIZE, onReadDone, d, 0);
+    int rc = libusb_submit_transfer(d->transfers[i]);
+    if (rc == LIBUSB_ERROR_NO_DEVICE) {
+        deviceGone(d);
+    } else if (rc < 0) {
+        readFault(d, "bulk-in transfer not accepted (%s)", libusb_error_name(rc));
+    } else {
+        d->submitted[i] = true;
+        d->inFlight += 1;
     }
 }
 
+int transferIndex(const Device *d, const libusb_transfer *transfer) {
+    for (int i = 0; i < READS; ++i) {
+        if (d->transfers[i] == transfer) return i;
+    }
+    return -1;
+}
 
+// A finished bulk-in transfer. Packets that arrived before a transfer was
+// cut off were delivered: they are kept whatever ended the transfer.
 void LIBUSB_CALL onReadDone(libusb_transfer *transfer) {
     Device *d = static_cast<Device *>(transfer->user_data);
-    d->transferPending = false;
-    // Packets that arrived before a transfer was cut off were delivered:
-    // they are kept whatever ended the transfer.
-    takeTransfer(d, transfer->buffer, (size_t)transfer->actual_length);
+    // After a cut packet or a failed transfer the stream has a hole: what
+    // other transfers still bring is not appended behind it.
+    FtbPut put = {0, 0, 0, false};
+    if (ftbReadAheadError(&d->ahead) != FT_IO_ERROR) {
+        put = ftbReadAheadPut(&d->ahead, transfer->buffer, (size_t)transfer->actual_length, d->packetSize);
+    }
+    if (put.cut) readFault(d, "a bulk-in packet shorter than its two status bytes");
+    bool goOn = false;
     switch (transfer->status) {
     case LIBUSB_TRANSFER_COMPLETED:
-    case LIBUSB_TRANSFER_CANCELLED:
     case LIBUSB_TRANSFER_TIMED_OUT:
+        goOn = true;
+        break;
+    case LIBUSB_TRANSFER_CANCELLED:
         break;
     case LIBUSB_TRANSFER_NO_DEVICE:
-        readFault(d, "the transceiver is gone (unplugged)");
+        deviceGone(d);
         break;
     default:
         readFault(d, "bulk-in transfer failed (status %d)", (int)transfer->status);
         break;
     }
+    {
+        OsLockGuard guard(&d->readLock);
+        int i = transferIndex(d, transfer);
+        if (i >= 0 && d->submitted[i]) {
+            d->submitted[i] = false;
+            d->inFlight -= 1;
+            if (goOn) submitOne(d, i);
+        }
+    }
+    // Flagged packets held back by the once-a-second rule are told by a
+    // later transfer.
+    reportLineErrors(d);
+    // The program hears of new bytes, and of an end of reading, at once.
+    if (put.appended > 0 || (!goOn && transfer->status != LIBUSB_TRANSFER_CANCELLED)) dataArrived();
 }
 
-// Submits the bulk-in transfer again when the ring has room for all of it.
-void submitRead(Device *d) {
-    if (d->transferPending || d->readError != FT_OK) return;
-    if (ftbRingFree(&d->ring) < (size_t)TRANSFER_SIZE) return;
-    libusb_fill_bulk_transfer(d->transfer, d->ftdi->usb_dev, (unsigned char)d->ftdi->out_ep, d->transferBuffer,
-                              TRANSFER_SIZE, onReadDone, d, 0);
-    int rc = libusb_submit_transfer(d->transfer);
-    if (rc < 0) {
-        if (rc == LIBUSB_ERROR_NO_DEVICE) {
-            readFault(d, "the transceiver is gone (unplugged)");
-        } else {
-            readFault(d, "bulk-in transfer not accepted (%s)", libusb_error_name(rc));
+int inFlight(Device *d) {
+    OsLockGuard guard(&d->readLock);
+    return d->inFlight;
+}
+
+// Cancels every transfer in flight and handles events until all have come
+// back, within REAP_POLLS waits; one that never does is left to libusb.
+void reapTransfers(Device *d) {
+    {
+        OsLockGuard guard(&d->readLock);
+        for (int i = 0; i < READS; ++i) {
+            if (d->submitted[i]) libusb_cancel_transfer(d->transfers[i]);
         }
-        d->readError = ftbStatusFromUsb(rc);
-    } else {
-        d->transferPending = true;
+    }
+    for (int n = 0; n < REAP_POLLS && inFlight(d) > 0; ++n) {
+        timeval wait = {0, EVENT_WAIT_US};
+        libusb_handle_events_timeout_completed(d->ftdi->usb_ctx, &wait, nullptr);
+    }
+    if (inFlight(d) > 0 && !d->gone.load()) {
+        d->stranded = true;
+        logLine("%s: a cancelled bulk-in transfer did not come back within %d ms\n", d->serial,
+                (int)(REAP_POLLS * EVENT_WAIT_US / 1000));
+    } else if (inFlight(d) > 0) {
+        d->stranded = true;
     }
 }
 
-// Handles finished transfers without waiting and keeps one submitted.
-void pump(Device *d) {
-    timeval zero = {0, 0};
-    libusb_handle_events_timeout_completed(d->ftdi->usb_ctx, &zero, nullptr);
-    submitRead(d);
+// The reader thread: keeps the transfers submitted and handles the device's
+// events until asked to stop, then reaps every transfer.
+void readerMain(void *arg) {
+    Device *d = static_cast<Device *>(arg);
+    while (!d->stopping.load()) {
+        {
+            OsLockGuard guard(&d->readLock);
+            for (int i = 0; i < READS; ++i) submitOne(d, i);
+        }
+        timeval wait = {0, EVENT_WAIT_US};
+        libusb_handle_events_timeout_completed(d->ftdi->usb_ctx, &wait, nullptr);
+    }
+    reapTransfers(d);
+}
+
+// Starts the device's reader; false (logged) when its thread cannot start.
+bool startReader(Device *d) {
+    d->stopping.store(false);
+    d->inFlight = 0;
+    for (bool &s : d->submitted) s = false;
+    d->reader = osThreadStart(readerMain, d, 0, OS_PRIORITY_HIGHEST);
+    if (d->reader == nullptr) {
+        logLine("%s: cannot start the reader thread of the transceiver\n", d->serial);
+        return false;
+    }
+    return true;
+}
+
+// Stops the reader: its transfers cancelled and reaped, its thread joined
+// (within the reaping bound and one event wait).
+void stopReader(Device *d) {
+    if (d->reader == nullptr) return;
+    d->stopping.store(true);
+    libusb_interrupt_event_handler(d->ftdi->usb_ctx);
+    osThreadJoin(d->reader);
+    d->reader = nullptr;
+}
+
+// The transfers of an open; false when one cannot be had (none kept).
+bool allocTransfers(Device *d) {
+    d->stranded = false;
+    for (int i = 0; i < READS; ++i) {
+        d->transfers[i] = libusb_alloc_transfer(0);
+        if (d->transfers[i] == nullptr) {
+            for (int j = 0; j < i; ++j) libusb_free_transfer(d->transfers[j]);
+            return false;
+        }
+    }
+    return true;
+}
+
+// A transfer that never came back must not be freed under libusb.
+void freeTransfers(Device *d) {
+    for (libusb_transfer *&t : d->transfers) {
+        if (!d->stranded) libusb_free_transfer(t);
+        t = nullptr;
+    }
 }
 
 // The result of a control request on an open device as a status; a failure
 // is logged with libftdi's words for it (unless the device's reading has
 // failed already, which the log has told).
 FT_STATUS control(Device &d, int rc) {
-    if (rc < 0 && d.readError == FT_OK) logLine("%s: %s (%d)\n", d.serial, ftdi_get_error_string(d.ftdi), rc);
+    if (d.gone.load()) return FT_DEVICE_NOT_FOUND;
+    if (rc < 0 && ftbReadAheadError(&d.ahead) == FT_OK) {
+        logLine("%s: %s (%d)\n", d.serial, ftdi_get_error_string(d.ftdi), rc);
+    }
     return ftbStatusFromControl(rc);
+}
+
+// Runs a control request unless the device is gone (which fails at once).
+template <typename F>
+FT_STATUS request(Device &d, F call) {
+    if (d.gone.load()) return FT_DEVICE_NOT_FOUND;
+    return control(d, call());
 }
 
 // Runs one call on an open device.
@@ -307,25 +453,32 @@ FT_STATUS enumerate(ftdi_context *f, ftdi_device_list **list, Found *found, int 
 }
 
 // Enters a newly opened device into a free slot of the open table and starts
-// its reading; returns its handle. Table lock held.
-FT_HANDLE holdDevice(int slot, const Found &found, ftdi_context *f, libusb_transfer *transfer) {
+// its reader; returns its handle, or null when its transfers or its thread
+// cannot be had (the slot stays free; the caller closes the chip). Table
+// lock held.
+FT_HANDLE holdDevice(int slot, const Found &found, ftdi_context *f) {
     Device &d = g_dev[slot];
     OsLockGuard deviceGuard(&d.io);
+    ftbCopyText(d.serial, sizeof d.serial, found.info.serial);
+    ftbCopyText(d.description, sizeof d.description, found.info.description);
+    if (!allocTransfers(&d)) {
+        logLine("%s: no memory for the bulk-in transfers of the transceiver\n", d.serial);
+        return nullptr;
+    }
     d.generation = ++g_generation;
     d.bus = found.bus;
     d.address = found.address;
     d.type = found.info.type;
     d.id = found.info.id;
-    ftbCopyText(d.serial, sizeof d.serial, found.info.serial);
-    ftbCopyText(d.description, sizeof d.description, found.info.description);
     d.ftdi = f;
-    d.transfer = transfer;
-    d.transferPending = false;
-    d.readError = FT_OK;
-    d.modem = d.line = 0;
-    ftbRingInit(&d.ring, d.ringStorage, RING_SIZE);
+    d.packetSize = f->max_packet_size > 2 ? (size_t)f->max_packet_size : 64;
+    d.gone.store(false);
+    ftbReadAheadReset(&d.ahead, d.ringStorage, RING_SIZE);
+    if (!startReader(&d)) {
+        freeTransfers(&d);
+        return nullptr;
+    }
     d.inUse = true;
-    submitRead(&d);
     return ftbHandleMake(slot, d.generation);
 }
 
@@ -334,6 +487,7 @@ FT_HANDLE holdDevice(int slot, const Found &found, ftdi_context *f, libusb_trans
 extern "C" {
 
 FT_EXPORT void qvftSetLogHook(FtLogLine hook) { g_logHook.store(hook); }
+FT_EXPORT void qvftSetRxHook(FtRxHook hook) { g_rxHook.store(hook); }
 
 FT_STATUS FT_CALL FT_CreateDeviceInfoList(uint32_t *count) {
     OsLockGuard guard(&g_table);
@@ -381,9 +535,9 @@ static FT_STATUS chooseSlot(const Found &dev, int *slot) {
     return FT_INSUFFICIENT_RESOURCES;
 }
 
-// Opens the chip and sets it up: its read transfer, write time-out and
-// latency timer. On failure nothing of it stays open.
-static FT_STATUS openChip(ftdi_context *f, const Found &dev, libusb_transfer **transfer) {
+// Opens the chip and sets it up: its write time-out and latency timer. On
+// failure nothing of it stays open.
+static FT_STATUS openChip(ftdi_context *f, const Found &dev) {
     int rc = ftdi_usb_open_dev(f, dev.dev);
     if (rc < 0) {
         // A device without access was named in the log by the enumeration.
@@ -392,11 +546,6 @@ static FT_STATUS openChip(ftdi_context *f, const Found &dev, libusb_transfer **t
         }
         return ftbStatusFromOpen(rc);
     }
-    *transfer = libusb_alloc_transfer(0);
-    if (!*transfer) {
-        ftdi_usb_close(f);
-        return FT_INSUFFICIENT_RESOURCES;
-    }
     f->usb_write_timeout = (int)WRITE_TIMEOUT_MS;
     // A chip that refuses its latency timer would hold every byte up to its
     // default 16 ms; such a chip is not used.
@@ -404,7 +553,6 @@ static FT_STATUS openChip(ftdi_context *f, const Found &dev, libusb_transfer **t
     if (latency < 0) {
         logLine("%s: the transceiver refused the latency timer of %u ms: %s (%d)\n", dev.info.serial,
                 (unsigned)LATENCY_MS, ftdi_get_error_string(f), latency);
-        libusb_free_transfer(*transfer);
         ftdi_usb_close(f);
         return FT_DEVICE_NOT_OPENED;
     }
@@ -432,32 +580,27 @@ FT_STATUS FT_CALL FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
     }
     int slot = -1;
     if (status == FT_OK) status = chooseSlot(found[match], &slot);
-    libusb_transfer *transfer = nullptr;
-    if (status == FT_OK) status = openChip(f, found[match], &transfer);
-    if (status != FT_OK) {
-        if (list) ftdi_list_free(&list);
-        ftdi_free(f);
-        return status;
+    if (status == FT_OK) status = openChip(f, found[match]);
+    if (status == FT_OK) {
+        *handle = holdDevice(slot, found[match], f);
+        if (*handle == nullptr) {
+            ftdi_usb_close(f);
+            status = FT_INSUFFICIENT_RESOURCES;
+        }
     }
-    *handle = holdDevice(slot, found[match], f, transfer);
-    ftdi_list_free(&list);
-    return FT_OK;
+    if (list) ftdi_list_free(&list);
+    if (status != FT_OK) ftdi_free(f);
+    return status;
 }
 
 FT_STATUS FT_CALL FT_Close(FT_HANDLE handle) {
     OsLockGuard guard(&g_table);
     return withDevice(handle, [](Device &d) -> FT_STATUS {
-        if (d.transferPending) {
-            libusb_cancel_transfer(d.transfer);
-            timeval wait = {0, 10000};
-            for (int i = 0; i < CANCEL_POLLS && d.transferPending; ++i) {
-                libusb_handle_events_timeout_completed(d.ftdi->usb_ctx, &wait, nullptr);
-            }
-        }
-        // A transfer that never came back must not be freed under libusb.
-        if (!d.transferPending) libusb_free_transfer(d.transfer);
-        d.transfer = nullptr;
+        stopReader(&d);
+        freeTransfers(&d);
         FT_STATUS status = ftbStatusFromControl(ftdi_usb_close(d.ftdi));
+        // Releasing a device that is gone fails; that is no error of the close.
+        if (d.gone.load()) status = FT_OK;
         ftdi_free(d.ftdi);
         d.ftdi = nullptr;
         d.inUse = false;
@@ -469,12 +612,10 @@ FT_STATUS FT_CALL FT_Read(FT_HANDLE handle, void *buffer, uint32_t toRead, uint3
     if (read) *read = 0;
     if (!buffer || !read) return FT_INVALID_PARAMETER;
     return withDevice(handle, [&](Device &d) -> FT_STATUS {
-        pump(&d);
-        size_t got = ftbRingTake(&d.ring, static_cast<uint8_t *>(buffer), toRead);
-        submitRead(&d);
+        size_t got = 0;
+        FT_STATUS status = ftbReadAheadTake(&d.ahead, static_cast<uint8_t *>(buffer), toRead, &got);
         *read = (uint32_t)got;
-        if (got == 0 && toRead > 0 && d.readError != FT_OK) return d.readError;
-        return FT_OK;
+        return status;
     });
 }
 
@@ -483,11 +624,16 @@ FT_STATUS FT_CALL FT_Write(FT_HANDLE handle, void *buffer, uint32_t toWrite, uin
     if ((!buffer && toWrite > 0) || !written) return FT_INVALID_PARAMETER;
     if (toWrite > 0x7FFFFFFFu) return FT_INVALID_PARAMETER;
     return withDevice(handle, [&](Device &d) -> FT_STATUS {
+        if (d.gone.load()) return FT_DEVICE_NOT_FOUND;
         if (toWrite == 0) return FT_OK;
         int moved = 0;
         int rc = libusb_bulk_transfer(d.ftdi->usb_dev, (unsigned char)d.ftdi->in_ep, static_cast<uint8_t *>(buffer),
                                       (int)toWrite, &moved, WRITE_TIMEOUT_MS);
         *written = moved > 0 ? (uint32_t)moved : 0;
+        if (rc == LIBUSB_ERROR_NO_DEVICE) {
+            deviceGone(&d);
+            return FT_DEVICE_NOT_FOUND;
+        }
         // A time-out is a short write, as with the vendor library.
         if (rc == LIBUSB_ERROR_TIMEOUT) return FT_OK;
         return ftbStatusFromUsb(rc);
@@ -497,32 +643,29 @@ FT_STATUS FT_CALL FT_Write(FT_HANDLE handle, void *buffer, uint32_t toWrite, uin
 FT_STATUS FT_CALL FT_GetQueueStatus(FT_HANDLE handle, uint32_t *rxBytes) {
     if (!rxBytes) return FT_INVALID_PARAMETER;
     *rxBytes = 0;
-    return withDevice(handle, [&](Device &d) -> FT_STATUS {
-        pump(&d);
-        *rxBytes = (uint32_t)d.ring.count;
-        if (d.ring.count == 0 && d.readError != FT_OK) return d.readError;
-        return FT_OK;
-    });
+    return withDevice(handle, [&](Device &d) -> FT_STATUS { return ftbReadAheadQueue(&d.ahead, rxBytes); });
 }
 
 FT_STATUS FT_CALL FT_GetModemStatus(FT_HANDLE handle, uint32_t *modemStatus) {
     if (!modemStatus) return FT_INVALID_PARAMETER;
     return withDevice(handle, [&](Device &d) -> FT_STATUS {
         unsigned short polled = 0;
-        FT_STATUS status = control(d, ftdi_poll_modem_status(d.ftdi, &polled));
+        FT_STATUS status = request(d, [&] { return ftdi_poll_modem_status(d.ftdi, &polled); });
         if (status == FT_OK) *modemStatus = ftbModemStatus(polled);
         return status;
     });
 }
 
+// The reset stops the reader first (its transfers reaped), so that no byte
+// of before the reset lands in the emptied ring, and starts it again.
 FT_STATUS FT_CALL FT_ResetPort(FT_HANDLE handle) {
     return withDevice(handle, [](Device &d) -> FT_STATUS {
+        if (d.gone.load()) return FT_DEVICE_NOT_FOUND;
+        stopReader(&d);
         FT_STATUS status = control(d, ftdi_usb_reset(d.ftdi));
-        if (status == FT_OK) {
-            ftbRingClear(&d.ring);
-            d.readError = FT_OK;
-            submitRead(&d);
-        }
+        if (status == FT_OK && !d.stranded) ftbReadAheadReset(&d.ahead, d.ringStorage, RING_SIZE);
+        if (d.stranded) readFault(&d, "the reader could not be stopped for the reset");
+        if (!d.stranded && !startReader(&d)) readFault(&d, "the reader did not start again after the reset");
         return status;
     });
 }
@@ -530,6 +673,7 @@ FT_STATUS FT_CALL FT_ResetPort(FT_HANDLE handle) {
 FT_STATUS FT_CALL FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate) {
     if (baudRate == 0 || baudRate > 0x7FFFFFFFu) return FT_INVALID_BAUD_RATE;
     return withDevice(handle, [&](Device &d) -> FT_STATUS {
+        if (d.gone.load()) return FT_DEVICE_NOT_FOUND;
         int rc = ftdi_set_baudrate(d.ftdi, (int)baudRate);
         if (rc == -1) return FT_INVALID_BAUD_RATE;
         return control(d, rc);
@@ -541,29 +685,33 @@ FT_STATUS FT_CALL FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength
     FT_STATUS valid = ftbLineSettings(wordLength, stopBits, parity, &bits, &stop, &par);
     if (valid != FT_OK) return valid;
     return withDevice(handle, [&](Device &d) -> FT_STATUS {
-        return control(d, ftdi_set_line_property(d.ftdi, (ftdi_bits_type)bits, (ftdi_stopbits_type)stop,
-                                                           (ftdi_parity_type)par));
+        return request(d, [&] {
+            return ftdi_set_line_property(d.ftdi, (ftdi_bits_type)bits, (ftdi_stopbits_type)stop,
+                                          (ftdi_parity_type)par);
+        });
     });
 }
 
 FT_STATUS FT_CALL FT_SetFlowControl(FT_HANDLE handle, uint16_t flowControl, uint8_t xon, uint8_t xoff) {
     if (!ftbFlowControlValid(flowControl)) return FT_INVALID_PARAMETER;
     return withDevice(handle, [&](Device &d) -> FT_STATUS {
-        if (flowControl == FT_FLOW_XON_XOFF) return control(d, ftdi_setflowctrl_xonxoff(d.ftdi, xon, xoff));
-        return control(d, ftdi_setflowctrl(d.ftdi, flowControl));
+        if (flowControl == FT_FLOW_XON_XOFF) {
+            return request(d, [&] { return ftdi_setflowctrl_xonxoff(d.ftdi, xon, xoff); });
+        }
+        return request(d, [&] { return ftdi_setflowctrl(d.ftdi, flowControl); });
     });
 }
 
 FT_STATUS FT_CALL FT_SetDtr(FT_HANDLE handle) {
-    return withDevice(handle, [](Device &d) { return control(d, ftdi_setdtr(d.ftdi, 1)); });
+    return withDevice(handle, [](Device &d) { return request(d, [&] { return ftdi_setdtr(d.ftdi, 1); }); });
 }
 
 FT_STATUS FT_CALL FT_ClrDtr(FT_HANDLE handle) {
-    return withDevice(handle, [](Device &d) { return control(d, ftdi_setdtr(d.ftdi, 0)); });
+    return withDevice(handle, [](Device &d) { return request(d, [&] { return ftdi_setdtr(d.ftdi, 0); }); });
 }
 
 FT_STATUS FT_CALL FT_ClrRts(FT_HANDLE handle) {
-    return withDevice(handle, [](Device &d) { return control(d, ftdi_setrts(d.ftdi, 0)); });
+    return withDevice(handle, [](Device &d) { return request(d, [&] { return ftdi_setrts(d.ftdi, 0); }); });
 }
 
 FT_STATUS FT_CALL FT_GetDeviceInfo(FT_HANDLE handle, uint32_t *type, uint32_t *id, char *serial, char *description,

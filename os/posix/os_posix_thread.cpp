@@ -185,6 +185,65 @@ bool osLockTryEnter(OsLock *lock) { return pthread_mutex_trylock(mutexOf(lock)) 
 void osLockLeave(OsLock *lock) { pthread_mutex_unlock(mutexOf(lock)); }
 
 // ---------------------------------------------------------------------------
+// Event: a flag under a mutex, a condition on the monotonic clock
+// ---------------------------------------------------------------------------
+
+struct EventRec {
+    pthread_mutex_t mutex;
+    pthread_cond_t cond;
+    bool set;
+};
+static_assert(sizeof(EventRec) <= sizeof(OsEvent::storage), "the event does not fit OsEvent");
+static_assert(alignof(EventRec) <= alignof(OsEvent), "the event's alignment exceeds OsEvent");
+
+static EventRec *eventOf(OsEvent *event) { return reinterpret_cast<EventRec *>(event->storage); }
+
+void osEventInit(OsEvent *event) {
+    EventRec *e = eventOf(event);
+    pthread_mutex_init(&e->mutex, nullptr);
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_cond_init(&e->cond, &attr);
+    pthread_condattr_destroy(&attr);
+    e->set = false;
+}
+
+void osEventDestroy(OsEvent *event) {
+    EventRec *e = eventOf(event);
+    pthread_cond_destroy(&e->cond);
+    pthread_mutex_destroy(&e->mutex);
+}
+
+void osEventSet(OsEvent *event) {
+    EventRec *e = eventOf(event);
+    pthread_mutex_lock(&e->mutex);
+    e->set = true;
+    pthread_cond_signal(&e->cond);
+    pthread_mutex_unlock(&e->mutex);
+}
+
+bool osEventWait(OsEvent *event, uint32_t timeoutMs) {
+    EventRec *e = eventOf(event);
+    struct timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += (time_t)(timeoutMs / 1000u);
+    deadline.tv_nsec += (long)(timeoutMs % 1000u) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    pthread_mutex_lock(&e->mutex);
+    while (!e->set) {
+        if (pthread_cond_timedwait(&e->cond, &e->mutex, &deadline) == ETIMEDOUT) break;
+    }
+    bool wasSet = e->set;
+    e->set = false;
+    pthread_mutex_unlock(&e->mutex);
+    return wasSet;
+}
+
+// ---------------------------------------------------------------------------
 // Time
 // ---------------------------------------------------------------------------
 

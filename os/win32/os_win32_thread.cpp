@@ -130,6 +130,34 @@ bool osLockTryEnter(OsLock *lock) { return TryEnterCriticalSection(sectionOf(loc
 void osLockLeave(OsLock *lock) { LeaveCriticalSection(sectionOf(lock)); }
 
 // ---------------------------------------------------------------------------
+// Event: an auto-reset event object
+// ---------------------------------------------------------------------------
+
+static_assert(sizeof(HANDLE) <= sizeof(OsEvent::storage), "HANDLE does not fit OsEvent");
+
+static HANDLE *handleOf(OsEvent *event) { return reinterpret_cast<HANDLE *>(event->storage); }
+
+void osEventInit(OsEvent *event) { *handleOf(event) = CreateEventW(nullptr, FALSE, FALSE, nullptr); }
+
+void osEventDestroy(OsEvent *event) {
+    if (*handleOf(event) != nullptr) CloseHandle(*handleOf(event));
+    *handleOf(event) = nullptr;
+}
+
+void osEventSet(OsEvent *event) {
+    if (*handleOf(event) != nullptr) SetEvent(*handleOf(event));
+}
+
+bool osEventWait(OsEvent *event, uint32_t timeoutMs) {
+    // Without an event object (none could be made) the wait is a sleep.
+    if (*handleOf(event) == nullptr) {
+        Sleep(timeoutMs);
+        return false;
+    }
+    return WaitForSingleObject(*handleOf(event), timeoutMs) == WAIT_OBJECT_0;
+}
+
+// ---------------------------------------------------------------------------
 // Time
 // ---------------------------------------------------------------------------
 

@@ -17,6 +17,8 @@
 //                         short@S        IN packets of one byte from then on
 //                         status-only@S  IN packets carry no data from then on
 //                         overrun@S      one packet loses bytes and says so
+//                         lost-message@S one packet reports an overrun that
+//                                        took the device's next data message
 //                         framing@S      one packet reports a framing error
 //                         stall=REQ      the chip stalls vendor request REQ
 //                                        (3 baud rate, 9 latency timer, ...)
@@ -39,6 +41,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -82,6 +85,7 @@ struct Fault {
     double lastsMs;   // unplug: how long
     int request;      // stall: the vendor request
     bool pulled;      // unplug: out now
+    uint64_t pulledUs;  // unplug: when (usbfsNowUs)
     bool done;
 };
 
@@ -106,7 +110,7 @@ int usage(const char *why) {
 }
 
 bool parseFault(const std::string &text, Fault *f) {
-    *f = Fault{"", 0, 2000, -1, false, false};
+    *f = Fault{"", 0, 2000, -1, false, 0, false};
     size_t at = text.find('@'), eq = text.find('=');
     if (eq != std::string::npos && text.compare(0, eq, "stall") == 0) {
         f->kind = "stall";
@@ -118,7 +122,7 @@ bool parseFault(const std::string &text, Fault *f) {
     char *end = nullptr;
     f->at = std::strtod(text.c_str() + at + 1, &end);
     if (*end == '+') f->lastsMs = std::strtod(end + 1, &end);
-    static const char *const kKinds[] = {"unplug", "short", "status-only", "overrun", "framing"};
+    static const char *const kKinds[] = {"unplug", "short", "status-only", "overrun", "framing", "lost-message"};
     for (const char *k : kKinds) {
         if (f->kind == k) return *end == '\0';
     }
@@ -168,9 +172,14 @@ int parse(int argc, char **argv, Options *o) {
 // ---------------------------------------------------------------------------
 
 uint64_t *g_wire = nullptr;
+uint64_t g_deviceOriginUs = 0;  // CLOCK_MONOTONIC of the device's millisecond 0
 
+void noteDeviceOrigin(FtdiChip *chip, void *) { g_deviceOriginUs = chip->startUs; }
+
+// A message is stamped at its last tick (the device's millisecond that
+// closed it), not when the chip's thread got round to it.
 void wireTap(void *, const SimDataInfo *info) {
-    if (g_wire && info->fate == SIM_FATE_SENT) g_wire[info->phase] = usbfsNowUs() * 1000u;
+    if (g_wire && info->fate == SIM_FATE_SENT) g_wire[info->phase] = (g_deviceOriginUs + info->timeMs * 1000ull) * 1000u;
 }
 
 bool mapWireTimes(const std::string &path) {
@@ -258,7 +267,11 @@ struct ChipFault {
 void applyChipFault(FtdiChip *chip, void *arg) {
     const ChipFault *f = static_cast<const ChipFault *>(arg);
     if (f->stall >= 0) chip->stallRequest = f->stall;
-    if (f->in != FTDI_IN_NORMAL) chip->inFault = f->in;
+    if (f->in == FTDI_IN_LOST_MESSAGE) {
+        ftdiChipLoseMessage(chip);
+    } else if (f->in != FTDI_IN_NORMAL) {
+        chip->inFault = f->in;
+    }
 }
 
 void fire(UsbfsChip *bed, Fault &f, double elapsed) {
@@ -266,12 +279,13 @@ void fire(UsbfsChip *bed, Fault &f, double elapsed) {
         const char *kind;
         FtdiInFault in;
     } kIn[] = {{"short", FTDI_IN_SHORT}, {"status-only", FTDI_IN_STATUS_ONLY}, {"overrun", FTDI_IN_OVERRUN},
-               {"framing", FTDI_IN_FRAMING}};
+               {"framing", FTDI_IN_FRAMING}, {"lost-message", FTDI_IN_LOST_MESSAGE}};
     if (f.kind == "unplug") {
         if (!f.pulled && elapsed >= f.at) {
             std::printf("ftdi bed: [%.2f s] transceiver pulled out\n", elapsed);
             usbfsChipUnplug(bed);
             f.pulled = true;
+            f.pulledUs = usbfsNowUs();
         } else if (f.pulled && elapsed >= f.at + f.lastsMs / 1000.0) {
             std::printf("ftdi bed: [%.2f s] transceiver plugged in again\n", elapsed);
             usbfsChipReplug(bed);
@@ -312,6 +326,18 @@ int runProgram(UsbfsChip *bed, Options &o) {
     return 2;
 }
 
+// The bed's own threads (the chip's step thread, umockdev's ioctl handling)
+// cost CPU beside the program under test: their share of one core over the
+// program's run.
+void printOwnCost(double runSeconds) {
+    rusage own;
+    if (getrusage(RUSAGE_SELF, &own) != 0 || runSeconds <= 0) return;
+    double cpu = (double)own.ru_utime.tv_sec + (double)own.ru_stime.tv_sec +
+                 ((double)own.ru_utime.tv_usec + (double)own.ru_stime.tv_usec) / 1e6;
+    std::printf("ftdi bed: its own threads used %.2f s of CPU in %.1f s: %.1f%% of a core\n", cpu, runSeconds,
+                100.0 * cpu / runSeconds);
+}
+
 void printStats(UsbfsChip *bed) {
     UsbfsStats s;
     usbfsChipStats(bed, &s);
@@ -323,6 +349,21 @@ void printStats(UsbfsChip *bed) {
                 c.baud, c.latencyMs);
     std::printf("ftdi bed: usbfs: %u URBs submitted, %u reaped, %u empty reaps, %u unknown requests\n", s.submitted,
                 s.reaped, s.emptyReaps, s.unknownIoctls);
+}
+
+// How soon after an unplug the program stopped asking the transceiver for
+// data: its last request to the vanished device (the reaping of the
+// transfers that ended with ENODEV), when the program learned of it.
+void printUnplugFigure(UsbfsChip *bed, const Options &o) {
+    UsbfsStats s;
+    usbfsChipStats(bed, &s);
+    for (const Fault &f : o.faults) {
+        if (f.kind != "unplug" || !f.pulled || s.lastGoneIoctlUs < f.pulledUs) continue;
+        double ms = (double)(s.lastGoneIoctlUs - f.pulledUs) / 1000.0;
+        std::printf("ftdi bed: the program's last request to the vanished transceiver came %.1f ms after it was "
+                    "pulled out\n", ms);
+        std::printf("figure: usb_unplug_seen_ms %.1f\n", ms);
+    }
 }
 
 }  // namespace
@@ -348,6 +389,7 @@ int main(int argc, char **argv) {
     UsbfsChipConfig chipConfig = {o.serial.c_str(), o.product.c_str(), device};
     UsbfsChip *bed = usbfsChipCreate(&chipConfig);
     if (!bed) return 2;
+    usbfsChipWith(bed, noteDeviceOrigin, nullptr);
     for (const Fault &f : o.faults) {
         ChipFault cf = {FTDI_IN_NORMAL, f.kind == "stall" ? f.request : -1};
         usbfsChipWith(bed, applyChipFault, &cf);
@@ -355,8 +397,11 @@ int main(int argc, char **argv) {
     if (o.unreadable) chmod(usbfsChipNodeFile(bed), 0);
     std::printf("ftdi bed: %s behind FTDI transceiver %s \"%s\" at %s\n", o.model.c_str(), o.serial.c_str(),
                 o.product.c_str(), usbfsChipNode(bed));
+    uint64_t runStart = usbfsNowUs();
     int rc = runProgram(bed, o);
     if (o.stats) printStats(bed);
+    if (o.stats) printOwnCost((double)(usbfsNowUs() - runStart) / 1e6);
+    printUnplugFigure(bed, o);
     usbfsChipDestroy(bed);
     for (int c = 0; c < RECORD_CHANNELS; ++c) {
         record[c].resize(std::min<uint32_t>(simDeviceRecordCount(device, c), RECORD_CAPACITY));

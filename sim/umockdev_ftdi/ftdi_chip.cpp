@@ -13,6 +13,7 @@ const uint16_t LINE_8N1 = 0x0008;           // 8 bits, no parity, 1 stop bit, no
 const uint16_t FLOW_RTS_CTS = 0x01;         // high byte of wIndex of SIO_SET_FLOW_CTRL
 const uint8_t DEFAULT_LATENCY_MS = 16;
 const double BITS_PER_BYTE = 10.0;          // start, 8 data, stop
+const size_t OVERRUN_LOST = 8;              // bytes an overrun fault takes from the next packet with data
 
 uint32_t deviceMs(const FtdiChip *chip, uint64_t nowUs) { return (uint32_t)((nowUs - chip->startUs) / 1000); }
 
@@ -182,6 +183,11 @@ void ftdiChipRunLine(FtdiChip *chip, uint64_t nowUs) {
     fromDevice(chip, budget, nowUs);
 }
 
+void ftdiChipLoseMessage(FtdiChip *chip) {
+    if (chip->device) simDeviceDropData(chip->device, 1);
+    chip->inFault = FTDI_IN_LOST_MESSAGE;
+}
+
 size_t ftdiChipWrite(FtdiChip *chip, const uint8_t *data, size_t size) { return chip->tx.push(data, size); }
 
 size_t ftdiChipTakePackets(FtdiChip *chip, uint8_t *out, size_t room, uint64_t nowUs, bool *ended) {
@@ -193,10 +199,15 @@ size_t ftdiChipTakePackets(FtdiChip *chip, uint8_t *out, size_t room, uint64_t n
         if (!full && !timerRanOut) break;
         uint8_t *packet = out + used;
         packet[0] = chip->modem;
-        if (chip->inFault == FTDI_IN_OVERRUN) {
+        if (chip->inFault == FTDI_IN_OVERRUN && chip->rx.count >= OVERRUN_LOST) {
             // Bytes arrived while the buffer was full: some are gone.
-            uint8_t lost[8];
+            uint8_t lost[OVERRUN_LOST];
             chip->rx.take(lost, sizeof lost);
+            chip->lineErrors |= FTDI_LINE_OVERRUN;
+            chip->inFault = FTDI_IN_NORMAL;
+        } else if (chip->inFault == FTDI_IN_LOST_MESSAGE) {
+            // The bytes the overrun took were a whole message, which the
+            // device side withheld (ftdiChipLoseMessage).
             chip->lineErrors |= FTDI_LINE_OVERRUN;
             chip->inFault = FTDI_IN_NORMAL;
         } else if (chip->inFault == FTDI_IN_FRAMING) {

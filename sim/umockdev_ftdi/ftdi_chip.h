@@ -63,8 +63,9 @@ enum FtdiInFault : uint8_t {
     FTDI_IN_NORMAL = 0,
     FTDI_IN_SHORT = 1,        // every packet is one byte: the status is cut short
     FTDI_IN_STATUS_ONLY = 2,  // packets carry the status bytes only; nothing received goes up
-    FTDI_IN_OVERRUN = 3,      // the next packet loses bytes and reports an overrun
+    FTDI_IN_OVERRUN = 3,      // the next packet with data loses bytes and reports an overrun
     FTDI_IN_FRAMING = 4,      // the next packet reports a framing error
+    FTDI_IN_LOST_MESSAGE = 5, // an overrun took a whole data message: the next packet reports it
 };
 
 // What a control request came to.
@@ -124,6 +125,9 @@ FtdiControlResult ftdiChipControl(FtdiChip *chip, uint8_t request, uint16_t valu
 // at the baud rate (RTS/CTS flow control holds the device while the buffer
 // is full; without it what does not fit is an overrun).
 void ftdiChipRunLine(FtdiChip *chip, uint64_t nowUs);
+// An overrun that swallows the device's next data message whole: the device
+// withholds it, the next packet reports the overrun.
+void ftdiChipLoseMessage(FtdiChip *chip);
 // Host bytes into the transmit buffer: how many it took.
 size_t ftdiChipWrite(FtdiChip *chip, const uint8_t *data, size_t size);
 // Fills an IN transfer of room bytes with the packets due at nowUs; returns

@@ -373,6 +373,7 @@ gboolean handleIoctl(UMockdevIoctlBase *self, UMockdevIoctlClient *client) {
     UsbfsChip *bed = h->bed;
     std::lock_guard<std::mutex> guard(bed->lock);
     bool gone = !bed->present || h->address != bed->address;
+    if (gone) bed->stats.lastGoneIoctlUs = usbfsNowUs();
     int rc = dispatch(bed, client, umockdev_ioctl_client_get_request(client), gone);
     if (rc == 1) return TRUE;
     umockdev_ioctl_client_complete(client, rc < 0 ? -1 : 0, rc < 0 ? -rc : 0);
@@ -437,10 +438,14 @@ void *chipThread(void *arg) {
         std::lock_guard<std::mutex> guard(bed->lock);
         if (bed->stop) break;
         if (!bed->present) continue;
+        // The line runs to the moment of waking; the latency timer is judged
+        // at the step's nominal time, so that the thread's wake-up jitter
+        // does not stretch it (2 ms stays 2 ms, as on the chip's own clock).
         uint64_t now = usbfsNowUs();
+        uint64_t nominal = (uint64_t)next.tv_sec * 1000000u + (uint64_t)next.tv_nsec / 1000u;
         ftdiChipRunLine(&bed->chip, now);
         serviceOut(bed);
-        serviceIn(bed, now);
+        serviceIn(bed, nominal < now ? nominal : now);
     }
     return nullptr;
 }
@@ -559,12 +564,16 @@ void usbfsChipDestroy(UsbfsChip *bed) {
         bed->stop = true;
     }
     pthread_join(bed->thread, nullptr);
-    std::lock_guard<std::mutex> guard(bed->lock);
-    for (std::deque<Urb> *list : {&bed->inUrbs, &bed->outUrbs, &bed->finished}) {
-        for (Urb &u : *list) release(u);
-        list->clear();
+    {
+        std::lock_guard<std::mutex> guard(bed->lock);
+        for (std::deque<Urb> *list : {&bed->inUrbs, &bed->outUrbs, &bed->finished}) {
+            for (Urb &u : *list) release(u);
+            list->clear();
+        }
+        if (bed->fifo >= 0) close(bed->fifo);
     }
-    if (bed->fifo >= 0) close(bed->fifo);
+    // The lock is left before the record goes: a handler that lets go of
+    // its clients takes it, and nothing may unlock it once freed.
     if (bed->handler) g_object_unref(bed->handler);
     g_object_unref(bed->testbed);
     delete bed;

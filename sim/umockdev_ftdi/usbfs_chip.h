@@ -50,5 +50,8 @@ uint64_t usbfsNowUs();
 
 struct UsbfsStats {
     uint32_t submitted, reaped, emptyReaps, clients, unknownIoctls;
+    // When a program last asked something of the device after it was gone
+    // (usbfsNowUs; 0: never).
+    uint64_t lastGoneIoctlUs;
 };
 void usbfsChipStats(UsbfsChip *bed, UsbfsStats *stats);
