@@ -13,8 +13,9 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 cache=${QD_BTVM_CACHE:-/var/cache/quorvane-btvm}
 mirror=${QD_BTVM_MIRROR:-http://deb.debian.org/debian}
-packages=linux-image-amd64,kmod,iproute2,initramfs-tools,bluez,bluez-test-tools,dbus,python3,python3-dbus,python3-gi,procps,libdbus-1-3,libbluetooth3
-# The recipe: the steps below (their version number) and the guest's init.
+packages=linux-image-amd64,kmod,iproute2,initramfs-tools,bluez,bluez-test-tools,dbus,python3,python3-dbus,python3-gi,procps,libdbus-1-3,libbluetooth3,libftdi1-2,libusb-1.0-0
+# (The driver loads the D2XX library of the build, which needs libftdi1
+# and libusb.) The recipe: the steps below (their version number) and the guest's init.
 recipe="1 bookworm minbase $packages 9p-root init:$(cksum <"$here/guest-init")"
 
 [ "$(id -u)" = 0 ] || { echo "btvm: the test machine needs root to be made" >&2; exit 1; }
@@ -47,7 +48,7 @@ unmount() {
 }
 trap unmount EXIT
 unmount
-rm -rf "$new" "$cache/root"
+rm -rf "$new"
 
 echo "btvm: making the Bluetooth test machine in $cache (Debian 12, BlueZ; about 8 minutes, once)"
 debootstrap --variant=minbase --include="$packages" bookworm "$new" "$mirror" >>"$log" 2>&1 ||
@@ -61,7 +62,11 @@ chroot "$new" sh -c 'set -e; update-initramfs -u -k all; apt-get clean' >>"$log"
 unmount
 cp "$here/guest-init" "$new/qv-init"
 chmod 755 "$new/qv-init"
+# The old root goes only now: a machine may still run on it meanwhile.
+rm -rf "$cache/root.old"
+[ -d "$cache/root" ] && mv "$cache/root" "$cache/root.old"
 mv "$new" "$cache/root"
+rm -rf "$cache/root.old"
 
 echo "$recipe" >"$cache/ready"
 echo "btvm: ready"

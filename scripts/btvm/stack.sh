@@ -6,7 +6,7 @@
 # discoverable; bluetoothd in its compatibility mode (-C), so that the
 # device side can add its Serial Port record to the SDP server. Every wait has a bound. Exit 0 when both adapters are on.
 log=/tmp/btvm-stack.log
-say() { echo "btvm: $*"; }
+say() { echo "btvm: $(cut -d" " -f1 /proc/uptime) s: $*"; }
 for m in bluetooth hci_vhci rfcomm bnep; do modprobe "$m" 2>>"$log"; done
 [ -c /dev/vhci ] || { say "no /dev/vhci: $(cat $log)"; exit 1; }
 mkdir -p /run/dbus /var/lib/bluetooth
@@ -14,29 +14,57 @@ mkdir -p /run/dbus /var/lib/bluetooth
 mount -t tmpfs btstate /var/lib/bluetooth
 dbus-daemon --system --fork --nopidfile || { say "the system bus did not start"; exit 1; }
 
-# waitfor SECONDS COMMAND...: retries COMMAND every 0.2 s until it succeeds.
+# waitfor SECONDS COMMAND...: retries COMMAND until it succeeds, for up to
+# SECONDS of the machine's uptime (a try itself may take a second or more
+# under emulation).
+now() { cut -d. -f1 /proc/uptime; }
 waitfor() {
-    n=$(( $1 * 5 )); shift
-    while [ $n -gt 0 ]; do "$@" >/dev/null 2>&1 && return 0; sleep 0.2; n=$((n - 1)); done
+    until=$(( $(now) + $1 )); shift
+    while [ "$(now)" -lt $until ]; do "$@" >/dev/null 2>&1 && return 0; sleep 0.2; done
     return 1
 }
-btvirt -l2 >/tmp/btvirt.log 2>&1 &
-waitfor 30 test -e /sys/class/bluetooth/hci1 || { say "btvirt made no hci1: $(cat /tmp/btvirt.log)"; exit 1; }
-/usr/libexec/bluetooth/bluetoothd -n -E -C ${QD_BTVM_BLUETOOTHD_DEBUG:+-d} >/tmp/bluetoothd.log 2>&1 &
+say "modules and bus ready"
+# Under emulation the kernel's first initialisation of a virtual controller
+# may time out (btvirt answers only once both exist): the controller then
+# never reaches the management interface, and bluetoothd does not see it.
+# Such a pair is dropped (btvirt ends) and made anew.
+# A controller whose initialisation failed shows the address 0.
+initialised() { hciconfig "$1" 2>/dev/null | grep "BD Address" | grep -qv "00:00:00:00:00:00"; }
+both() { initialised hci0 && initialised hci1; }
+try=1
+while :; do
+    btvirt -l2 >/tmp/btvirt.log 2>&1 &
+    virt=$!
+    waitfor 20 both && break
+    say "try $try: the virtual controllers did not both initialise: $(hciconfig 2>&1 | grep -E '^hci|Address')"
+    kill $virt; wait $virt 2>/dev/null
+    waitfor 20 test ! -e /sys/class/bluetooth/hci0
+    try=$((try + 1))
+    [ $try -le 4 ] || { say "no working pair of virtual controllers"; exit 1; }
+done
 has_adapter() {
     dbus-send --system --print-reply --dest=org.bluez "/org/bluez/$1" \
         org.freedesktop.DBus.Properties.Get string:org.bluez.Adapter1 string:Address
 }
-waitfor 30 has_adapter hci0 && waitfor 30 has_adapter hci1 ||
-    { say "bluetoothd shows no two adapters: $(tail -n 20 /tmp/bluetoothd.log)"; exit 1; }
-mgmt() { timeout 10 btmgmt --index "$@" </dev/null >>"$log" 2>&1; }
-mgmt 0 power on && mgmt 1 power on &&
-    mgmt 1 name "${QD_BTVM_NAME:-Quorvane Halvex*}" && mgmt 1 connectable on && mgmt 1 discov yes ||
-    { say "btmgmt failed: $(tail -n 20 $log)"; exit 1; }
+say "controllers initialised"
+/usr/libexec/bluetooth/bluetoothd -n -E -C -d >/tmp/bluetoothd.log 2>&1 &
+waitfor 120 has_adapter hci0 && waitfor 60 has_adapter hci1 ||
+    { say "bluetoothd shows no two adapters: $(grep -i "hci0\|index\|fail\|error\|timeout" /tmp/bluetoothd.log | tail -n 40)
+$(hciconfig -a 2>&1 | grep -E "^hci|Address|UP|DOWN")"; exit 1; }
+# The adapters' settings through bluetoothd (btmgmt prints nothing without a
+# terminal, so its failures could not be told).
+set_() {
+    timeout 20 dbus-send --system --print-reply --dest=org.bluez "/org/bluez/$1" \
+        org.freedesktop.DBus.Properties.Set string:org.bluez.Adapter1 string:"$2" variant:"$3" >>"$log" 2>&1
+}
+set_ hci0 Powered boolean:true && set_ hci1 Powered boolean:true &&
+    set_ hci1 Alias string:"${QD_BTVM_NAME:-Quorvane Halvex*}" && set_ hci1 DiscoverableTimeout uint32:0 &&
+    set_ hci1 Discoverable boolean:true ||
+    { say "the adapters' settings failed: $(tail -n 20 $log)"; exit 1; }
 powered() {
     dbus-send --system --print-reply --dest=org.bluez "/org/bluez/$1" \
         org.freedesktop.DBus.Properties.Get string:org.bluez.Adapter1 string:Powered | grep -q "true"
 }
 waitfor 20 powered hci0 && waitfor 20 powered hci1 || { say "the adapters are not powered"; exit 1; }
-say "stack up: $(cat /sys/class/bluetooth/hci0/address 2>/dev/null) $(cat /sys/class/bluetooth/hci1/address 2>/dev/null)"
+say "stack up: hci0 $(hciconfig hci0 | sed -n "s/.*BD Address: \([0-9A-F:]*\).*/\1/p"), hci1 $(hciconfig hci1 | sed -n "s/.*BD Address: \([0-9A-F:]*\).*/\1/p")"
 exit 0

@@ -3,5 +3,5 @@
 if(QD_PLATFORM STREQUAL "posix")
     add_executable(qvbtdevice ${QD_ROOT}/sim/btdevice/btdevice.cpp)
     qd_target_defaults(qvbtdevice)
-    target_link_libraries(qvbtdevice PRIVATE qdsim)
+    target_link_libraries(qvbtdevice PRIVATE qdsim qd_upgrade)
 endif()

@@ -7,6 +7,7 @@
 //
 //   qvbtdevice --address 00:AA:01:01:00:01 [--channel 3] [--model NAME]
 //              [--control FIFO] [--seconds N]
+//   qvbtdevice --image FILE
 //
 // It listens on the RFCOMM channel of the given local address (the Serial
 // Port record of the SDP server names that channel; the test machine's job
@@ -16,7 +17,9 @@
 // Lines written to the control FIFO act on the device: "unplug" and
 // "replug" (out of range and back), "drop" (the connection breaks),
 // "silence MS", "pause MS" (no data messages for that long), "quit".
-// The whole run is bounded by --seconds (default 600).
+// The whole run is bounded by --seconds (default 600). --image writes the
+// largest firmware image the device's boot loader takes (65,024 bytes, the
+// application's name) into FILE, for the loader's upload, and exits.
 #include <bluetooth/bluetooth.h>
 #include <bluetooth/rfcomm.h>
 #include <fcntl.h>
@@ -31,6 +34,7 @@
 #include "link/sockets.h"
 #include "os/os.h"
 #include "sim/ftsim.h"
+#include "tests/upgrade/image.h"
 
 namespace {
 
@@ -209,10 +213,12 @@ bool setUp(Device *d, const Options &o) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (argc == 3 && !std::strcmp(argv[1], "--image"))
+        return writeBytes(argv[2], firmwareImage(FW_MAX_IMAGE, "Halvex application", 2)) ? 0 : 1;
     Options o;
     if (!parse(argc, argv, &o)) {
         std::fprintf(stderr, "usage: qvbtdevice --address ADDRESS [--channel N] [--model NAME] [--control FIFO] "
-                             "[--seconds N]\n");
+                             "[--seconds N]\n       qvbtdevice --image FILE\n");
         return 2;
     }
     Device d;
