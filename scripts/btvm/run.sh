@@ -2,12 +2,12 @@
 # run.sh JOB: runs the shell script JOB inside the Bluetooth test machine
 # (image.sh) once its stack is up (stack.sh) and exits with its exit status.
 # The job's output appears here as it is printed; the project is at its own
-# path. QD_BTVM_TIMEOUT bounds the whole machine (default 900 s).
+# path. QD_BTVM_TIMEOUT bounds the whole machine (default 1100 s).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$(dirname "$here")")
 cache=${QD_BTVM_CACHE:-/var/cache/quorvane-btvm}
-limit=${QD_BTVM_TIMEOUT:-900}
+limit=${QD_BTVM_TIMEOUT:-1100}
 job=$1
 
 case "$root" in

@@ -7,7 +7,7 @@ endif()
 set(qd_btvm ${QD_ROOT}/scripts/btvm/ctest-btvm.sh)
 add_test(NAME ${QD_BUILD_NAME}.btvm.machine COMMAND sh ${qd_btvm} run)
 set_tests_properties(${QD_BUILD_NAME}.btvm.machine PROPERTIES
-    FIXTURES_SETUP btvm LABELS btvm SKIP_RETURN_CODE 77 TIMEOUT 900 RUN_SERIAL ON
+    FIXTURES_SETUP btvm LABELS btvm SKIP_RETURN_CODE 77 TIMEOUT 1200 RUN_SERIAL ON
     ENVIRONMENT QD_BTVM_BUILD=${CMAKE_BINARY_DIR})
 foreach(case bt-find bt-heavy bt-restart bt-power bt-upload)
     add_test(NAME ${QD_BUILD_NAME}.btvm.${case} COMMAND sh ${qd_btvm} check ${case})

@@ -18,7 +18,12 @@ export ALLUSERSPROFILE="$out/shared"
 mkdir -p "$ALLUSERSPROFILE"
 qdacq="$build/tools/qdacq"
 
-mgmt() { timeout 10 btmgmt --index 1 "$@" </dev/null >/dev/null 2>&1; }
+# The device's controller on or off, through bluetoothd (the management
+# interface's power command, as btmgmt gives it).
+power_() {
+    timeout 20 dbus-send --system --print-reply --dest=org.bluez /org/bluez/hci1 \
+        org.freedesktop.DBus.Properties.Set string:org.bluez.Adapter1 string:Powered variant:boolean:$1 >/dev/null
+}
 
 # case NAME COMMAND...: runs COMMAND (a shell function) with its output in
 # NAME.log and its result in NAME.rc.
@@ -45,9 +50,9 @@ restart() { acquire 3 && acquire 3; }
 power() {
     acquire 16 & run=$!
     sleep 5
-    echo "btvm: hci1 power off"; mgmt power off
+    echo "btvm: hci1 power off"; power_ false
     sleep 3
-    echo "btvm: hci1 power on"; mgmt power on; mgmt connectable on
+    echo "btvm: hci1 power on"; power_ true
     wait $run
     echo "qdacq exit $?"
 }
