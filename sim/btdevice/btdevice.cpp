@@ -105,8 +105,12 @@ bool connectSim(Device *d) {
     d->sim = d->api->open(LINK_AF_BTH, LINK_SOCK_STREAM, LINK_PROTO_RFCOMM);
     if (d->sim == LINK_INVALID_HANDLE) return false;
     uint32_t nonBlocking = 1;
-    if (d->api->textToAddress(SIM_ADDRESS, LINK_AF_BTH, address, &size) != 0 ||
-        d->api->connect(d->sim, address, size) != 0 || d->api->ioctl(d->sim, LINK_FIONBIO, &nonBlocking) != 0) {
+    std::memset(address, 0, sizeof address);
+    bool parsed = d->api->textToAddress(SIM_ADDRESS, LINK_AF_BTH, address, &size) == 0 && size >= BTH_ADDR_SIZE;
+    // The Serial Port service on no fixed channel, as the driver asks for it.
+    if (parsed) std::memcpy(address + BTH_SERVICE_AT, BTH_SERIAL_PORT_CLASS, sizeof BTH_SERIAL_PORT_CLASS);
+    if (parsed) std::memset(address + BTH_PORT_AT, 0, 4);
+    if (!parsed || d->api->connect(d->sim, address, size) != 0 || d->api->ioctl(d->sim, LINK_FIONBIO, &nonBlocking) != 0) {
         d->api->close(d->sim);
         d->sim = LINK_INVALID_HANDLE;
         return false;
