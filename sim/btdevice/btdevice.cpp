@@ -27,6 +27,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -143,24 +144,36 @@ void accept(Device *d) {
     say("connected from ", text);
 }
 
-// Host to device, then device to host; false when the connection is gone.
-bool relay(Device *d) {
+// Host to device, then device to host; null while the connection holds,
+// else what ended it.
+bool transient(ssize_t result) { return result < 0 && (errno == EAGAIN || errno == EINTR); }
+
+const char *relay(Device *d) {
+    static char why[96];
     uint8_t buffer[CHUNK];
     pollfd p = {d->peer, POLLIN, 0};
     if (poll(&p, 1, POLL_MS) > 0) {
         ssize_t got = recv(d->peer, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (got <= 0) return false;
-        if (d->api->send(d->sim, buffer, (int32_t)got) != (int32_t)got) return false;
+        if (got == 0) return "the host closed the connection";
+        if (got < 0 && !transient(got)) {
+            std::snprintf(why, sizeof why, "receiving from the host failed (%s)", std::strerror(errno));
+            return why;
+        }
+        if (got > 0 && d->api->send(d->sim, buffer, (int32_t)got) != (int32_t)got) return "the simulated device took no bytes";
     }
     size_t n = 0;
     while (n < sizeof buffer && d->api->recvByte(d->sim, buffer + n) == 1) n += 1;
-    if (n == 0 && d->api->lastError() != LINK_ERR_WOULDBLOCK) return false;   // dropped by a fault
+    if (n == 0 && d->api->lastError() != LINK_ERR_WOULDBLOCK) return "the simulated device's link broke";
     for (size_t at = 0; at < n;) {
         ssize_t sent = send(d->peer, buffer + at, n - at, MSG_NOSIGNAL);
-        if (sent <= 0) return false;
+        if (transient(sent)) continue;
+        if (sent <= 0) {
+            std::snprintf(why, sizeof why, "sending to the host failed (%s)", std::strerror(errno));
+            return why;
+        }
         at += (size_t)sent;
     }
-    return true;
+    return nullptr;
 }
 
 // One line of the control FIFO.
@@ -234,7 +247,7 @@ int main(int argc, char **argv) {
     while (!d.quit && (int32_t)(osClockMs() - end) < 0) {
         readControl(&d);
         if (d.peer < 0) accept(&d);
-        else if (!relay(&d)) endConnection(&d, "the link broke");
+        else if (const char *why = relay(&d)) endConnection(&d, why);
     }
     if (d.peer >= 0) endConnection(&d, "the device stops");
     close(d.listener);

@@ -38,14 +38,17 @@ case_() {
 # expect NAME TEXT: the case's log holds TEXT.
 expect() { grep -qF -- "$2" "$out/$1.log" || { echo "missing in $1: $2"; return 1; }; }
 
-acquire() {   # acquire SECONDS [QDACQ OPTIONS]: the heaviest configuration
+# acquire SECONDS [QDACQ OPTIONS]: the heaviest configuration, the device
+# named by its address (the inquiry of a search by name takes 10 s, and
+# qdacq's seconds count from its start; bt-find covers the name).
+acquire() {
     s=$1; shift
-    timeout $((s + 60)) "$qdacq" --model "$model" --set "Channel enable=1" --set "Sample rate=2000" \
+    timeout $((s + 60)) "$qdacq" --model "$model" --set "Device id=$device" --set "Channel enable=1" --set "Sample rate=2000" \
         --set "Measurement range=6000" --set "Lower limit frequency=0" --seconds "$s" "$@"
 }
 
 find_device() { timeout 90 "$qdacq" --find "" --model "$model"; }
-heavy() { acquire 10 --csv "$out/bt-heavy.csv"; }
+heavy() { acquire 12 --csv "$out/bt-heavy.csv"; }
 restart() { acquire 3 && acquire 3; }
 power() {
     acquire 16 & run=$!
@@ -69,7 +72,10 @@ mkfifo "$fifo"
 devicePid=$!
 sleep 1
 
+state() { echo "== $1"; hciconfig 2>&1 | grep -E "^hci|Address|UP|DOWN"; pgrep -l btvirt || echo "btvirt is gone"; }
+state before >"$out/stack.log"
 case_ bt-find find_device
+state "after bt-find" >>"$out/stack.log"
 case_ bt-heavy heavy
 case_ bt-restart restart
 case_ bt-power power
@@ -78,5 +84,6 @@ case_ bt-upload upload
 echo quit >"$fifo"
 ( sleep 5; kill $devicePid 2>/dev/null ) &
 wait $devicePid
-cp /tmp/bluetoothd.log "$out/bluetoothd.log" 2>/dev/null
+state end >>"$out/stack.log"
+cp /tmp/bluetoothd.log /tmp/btvirt.log "$out/" 2>/dev/null
 exit 0
