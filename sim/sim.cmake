@@ -29,3 +29,4 @@ endif()
 
 include(${QD_ROOT}/sim/dll/simdll.cmake OPTIONAL)
 include(${QD_ROOT}/sim/umockdev_ftdi/ftdi_bed.cmake OPTIONAL)
+include(${QD_ROOT}/sim/btdevice/btdevice.cmake)

@@ -97,6 +97,7 @@ foreach(dir ${QD_TEST_DIRS})
 endforeach()
 
 include(${QD_ROOT}/tests/e2e/e2e.cmake OPTIONAL)
+include(${QD_ROOT}/tests/btvm/btvm.cmake OPTIONAL)
 include(${QD_ROOT}/tests/fuzz/fuzz.cmake OPTIONAL)
 include(${QD_ROOT}/tests/hosts/hosts.cmake OPTIONAL)
 include(${QD_ROOT}/tests/ui/ui.cmake OPTIONAL)

@@ -242,8 +242,25 @@ struct Lookup {
     char name[LINK_BT_NAME_MAX + 1];
 };
 
+// The adapter an inquiry runs on: the powered one of the lowest index, the
+// system's default adapter as bluetoothd counts it. hci_get_route(NULL)
+// takes the adapter registered last instead (the kernel lists the newest
+// first), so with a second adapter the search ran on whichever came last.
+int defaultAdapter() {
+    bdaddr_t none;
+    std::memset(&none, 0, sizeof none);
+    for (int id = 0; id < HCI_MAX_DEV; ++id) {
+        hci_dev_info info;
+        if (hci_devinfo(id, &info) == 0 && hci_test_bit(HCI_UP, &info.flags) && bacmp(&info.bdaddr, &none) != 0) {
+            return id;
+        }
+    }
+    errno = ENODEV;
+    return -1;
+}
+
 int lookupBegin(uint32_t, uintptr_t *lookup) {
-    int adapter = hci_get_route(nullptr);
+    int adapter = defaultAdapter();
     if (adapter < 0) return errno != 0 ? failed() : failedWith(LINK_ERR_NETDOWN);
     int device = hci_open_dev(adapter);
     if (device < 0) return failed();

@@ -1,0 +1,75 @@
+#!/bin/sh
+# ctest-btvm.sh prepare | run | check CASE: the Bluetooth tests on the real
+# Linux stack (the kernel's RFCOMM and SDP, bluetoothd), in the Bluetooth
+# test machine (image.sh, run.sh), with the native build's shipped programs.
+#
+#   prepare     the machine's image, made once and kept in the cache
+#               (scripts/test-all.sh may run this beside the builds)
+#   run         one machine start for every case (tests/btvm/cases.sh);
+#               each case leaves its log and result in build/btvm/results
+#   check CASE  the result of one case, with the checks that run here (the
+#               samples against the simulator's record); 77 (skipped) when
+#               the machine did not run
+#
+# ctest runs these as native.btvm.machine (the fixture that starts the
+# machine) and native.btvm.<case>, labelled "btvm". Without root, KVM or
+# QEMU, or with QD_BTVM=0, they are skipped.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$(dirname "$here")")
+build=${QD_BTVM_BUILD:-$root/build/native}
+results="$root/build/btvm/results"
+cd "$root"
+
+usable() {
+    [ "${QD_BTVM:-1}" != 0 ] || { echo "btvm: switched off (QD_BTVM=0)"; return 1; }
+    [ "$(id -u)" = 0 ] || { echo "btvm: the test machine needs root"; return 1; }
+    case "$root" in
+    *[!A-Za-z0-9_./-]*) echo "btvm: the project path $root holds characters the machine's share cannot carry"; return 1 ;;
+    esac
+}
+
+# check_case CASE: the case's own expectations.
+check_case() {
+    log="$results/$1.log"
+    has() { grep -qF -- "$1" "$log" || { echo "FAIL: the log lacks: $1"; return 1; }; }
+    case $1 in
+    bt-find) has "found: Quorvane Halvex-4 BT" ;;
+    bt-heavy)
+        has ", 0 lost (0 gaps), stop state: idle" &&
+            "$build/qd_e2e_host" --sim "$build/sim/libqvftd2xx.so" --check-csv "$results/bt-heavy.csv" \
+                --model "Quorvane Halvex-4 BT" --rates 2000,2000,2000,2000 --range 6000 ;;
+    bt-restart) [ "$(grep -c ', 0 lost (0 gaps), stop state: idle' "$log")" = 2 ] || { echo "FAIL: two clean runs expected"; return 1; } ;;
+    bt-power)
+        # The link is lost after the controller went off, and connected
+        # again after it came back.
+        sed -n '/hci1 power off/,/hci1 power on/p' "$log" | grep -q "link: \(link error\|disconnected\|connecting\)" ||
+            { echo "FAIL: no link loss while the device's controller was off"; return 1; }
+        sed -n '/hci1 power on/,$p' "$log" | grep -q "link: connected" ||
+            { echo "FAIL: no reconnection after the device's controller came back"; return 1; } ;;
+    bt-upload) has "Firmware updated succesfully." ;;
+    *) echo "btvm: no case $1"; return 2 ;;
+    esac
+}
+
+case ${1:-} in
+prepare) usable || exit 0; exec "$here/image.sh" ;;
+run)
+    usable || exit 77
+    "$here/image.sh" || exit 1
+    rm -rf "$results"
+    mkdir -p "$results"
+    job=$(mktemp)
+    printf 'sh "%s/tests/btvm/cases.sh" "%s" "%s"\n' "$root" "$build" "$results" >"$job"
+    "$here/run.sh" "$job"
+    rc=$?
+    rm -f "$job"
+    exit $rc ;;
+check)
+    [ -f "$results/$2.rc" ] || { echo "btvm: the case $2 did not run in the machine"; exit 77; }
+    cat "$results/$2.log"
+    echo "---- exit $(cat "$results/$2.rc")"
+    [ "$(cat "$results/$2.rc")" = 0 ] || { echo "FAIL: exit status"; exit 1; }
+    check_case "$2" ;;
+*) echo "usage: $0 prepare | run | check CASE" >&2; exit 2 ;;
+esac

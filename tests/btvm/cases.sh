@@ -1,0 +1,89 @@
+#!/bin/sh
+# cases.sh BUILD OUT: the Bluetooth cases on the real stack, run inside the
+# Bluetooth test machine (scripts/btvm) once its stack is up: hci0 plays the
+# user's computer, hci1 the device (qvbtdevice, the simulator's Halvex behind
+# a real RFCOMM server, with the Serial Port record in the SDP server). The
+# shipped programs of BUILD run as a user runs them. Each case leaves
+# OUT/NAME.log and OUT/NAME.rc (0 passed); checks that need the simulator's
+# record of the samples run on the host afterwards (ctest-btvm.sh). Every
+# step is bounded by a time-out.
+build=$1
+out=$2
+device=00:AA:01:01:00:01
+channel=3
+model="Quorvane Halvex-4 BT"
+mkdir -p "$out"
+rm -f "$out"/*.rc "$out"/*.log "$out"/*.csv
+export ALLUSERSPROFILE="$out/shared"
+mkdir -p "$ALLUSERSPROFILE"
+qdacq="$build/tools/qdacq"
+
+# The device's controller on or off, through bluetoothd (the management
+# interface's power command, as btmgmt gives it).
+power_() {
+    timeout 20 dbus-send --system --print-reply --dest=org.bluez /org/bluez/hci1 \
+        org.freedesktop.DBus.Properties.Set string:org.bluez.Adapter1 string:Powered variant:boolean:$1 >/dev/null
+}
+
+# case NAME COMMAND...: runs COMMAND (a shell function) with its output in
+# NAME.log and its result in NAME.rc.
+case_() {
+    name=$1; shift
+    t0=$(date +%s)
+    "$@" >"$out/$name.log" 2>&1
+    rc=$?
+    echo "$rc" >"$out/$name.rc"
+    echo "btvm-case: $name rc=$rc $(( $(date +%s) - t0 )) s"
+}
+# expect NAME TEXT: the case's log holds TEXT.
+expect() { grep -qF -- "$2" "$out/$1.log" || { echo "missing in $1: $2"; return 1; }; }
+
+# acquire SECONDS [QDACQ OPTIONS]: the heaviest configuration, the device
+# named by its address (the inquiry of a search by name takes 10 s, and
+# qdacq's seconds count from its start; bt-find covers the name).
+acquire() {
+    s=$1; shift
+    timeout $((s + 60)) "$qdacq" --model "$model" --set "Device id=$device" --set "Channel enable=1" --set "Sample rate=2000" \
+        --set "Measurement range=6000" --set "Lower limit frequency=0" --seconds "$s" "$@"
+}
+
+find_device() { timeout 90 "$qdacq" --find "" --model "$model"; }
+heavy() { acquire 12 --csv "$out/bt-heavy.csv"; }
+restart() { acquire 3 && acquire 3; }
+power() {
+    acquire 16 & run=$!
+    sleep 5
+    echo "btvm: hci1 power off"; power_ false
+    sleep 3
+    echo "btvm: hci1 power on"; power_ true
+    wait $run
+    echo "qdacq exit $?"
+}
+upload() {
+    timeout 10 "$build/qvbtdevice" --image "$out/firmware.bin" || return 1
+    timeout 300 "$build/kestrel" "$out/firmware.bin" L=bt A=$device
+}
+
+timeout 10 sdptool add --channel=$channel SP >"$out/sdp.log" 2>&1 || { cat "$out/sdp.log"; exit 1; }
+fifo=/tmp/btdevice.control
+mkfifo "$fifo"
+"$build/qvbtdevice" --address $device --channel $channel --model "$model" --control "$fifo" --seconds 600 \
+    >"$out/qvbtdevice.log" 2>&1 &
+devicePid=$!
+sleep 1
+
+state() { echo "== $1"; hciconfig 2>&1 | grep -E "^hci|Address|UP|DOWN"; pgrep -l btvirt || echo "btvirt is gone"; }
+state before >"$out/stack.log"
+case_ bt-find find_device
+state "after bt-find" >>"$out/stack.log"
+case_ bt-heavy heavy
+case_ bt-restart restart
+case_ bt-power power
+case_ bt-upload upload
+
+echo quit >"$fifo"
+( sleep 5; kill $devicePid 2>/dev/null ) &
+wait $devicePid
+state end >>"$out/stack.log"
+cp /tmp/bluetoothd.log /tmp/btvirt.log "$out/" 2>/dev/null
+exit 0
