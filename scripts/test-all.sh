@@ -79,7 +79,10 @@ run_tests() {
     if [ "$1" = win32 ]; then
         scripts/vm32/ctest-win32.sh
     else
-        ctest --preset "$1" --output-junit "$logs/junit-$1.xml"
+        # The Bluetooth cases on the real stack (label btvm) run apart,
+        # in their own machine (scripts/btvm, README): two of them do not
+        # pass yet.
+        ctest --preset "$1" -LE btvm --output-junit "$logs/junit-$1.xml"
     fi
 }
 for p in native win64 tsan; do
