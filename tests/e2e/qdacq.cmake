@@ -27,6 +27,11 @@ if(STEP STREQUAL "csv")
     if(NOT rc EQUAL 0)
         message(FATAL_ERROR "the CSV file does not hold the simulated samples")
     endif()
+    if(NOT WINDOWS AND EXISTS /dev/full)
+        # A full disk: every write fails, and so does the close.
+        run(full 5 ${sim} --seconds 1 --csv /dev/full)
+        expect(full "the CSV file /dev/full could not be written in full")
+    endif()
 elseif(STEP STREQUAL "ble")
     # Bluetooth LE models through the simulator's stand-in: a Halvex-4 BLE at
     # mixed rates into a CSV file checked value by value, and a Halvex+ 4 BLE

@@ -284,8 +284,8 @@ void usage(FILE *out) {
             "Exit status: 0 stopped cleanly without losses, 4 stopped cleanly with lost samples,\n"
             "1 the measurement did not start, the driver ended it or reported an error, 2 bad command\n"
             "line or setting, "
-            "3 the driver or the simulator could not be loaded, 5 the recording failed (the file could\n"
-            "not be written or the sample stream broke).\n",
+            "3 the driver or the simulator could not be loaded, 5 the recording or the CSV file failed (the\n"
+            "file could not be written or the sample stream broke).\n",
             kDefaultSimModel, (unsigned)REC_ANNOTATION_TEXT, kEmptyMarker, driverFileName(), simDefaultPath().c_str(),
             simFaultHelp());
 }
@@ -879,7 +879,7 @@ int finish(Session *s, const std::string &stopState, int result) {
     SampleStream &stream = g_run.stream;
     g_run.api.CloseDevContext((uint16_t)s->ctx);
     g_run.context = -1;
-    stream.closeCsv();
+    bool csvWritten = stream.closeCsv();
     finishRecording(s);
 
     ChannelTally totals[STREAM_CHANNELS];
@@ -890,7 +890,12 @@ int finish(Session *s, const std::string &stopState, int result) {
         total += totals[c].count;
         lost += totals[c].lost;
     }
-    if (!s->o.csv.empty()) say("samples written to " + s->o.csv);
+    if (!s->o.csv.empty() && csvWritten) {
+        say("samples written to " + s->o.csv);
+    } else if (!s->o.csv.empty()) {
+        fprintf(stderr, "qdacq: the CSV file %s could not be written in full (%s)\n", s->o.csv.c_str(),
+                "a write or its close failed, for example on a full disk");
+    }
     double ppm = 0, span = 0;
     if (s->o.times && stream.clockRatio(&ppm, &span)) {
         char line[160];
@@ -906,7 +911,7 @@ int finish(Session *s, const std::string &stopState, int result) {
     say(final);
     if (result == EXIT_CLEAN && !g_run.lastError.empty()) result = EXIT_ENDED;
     if (result == EXIT_CLEAN && lost > 0) result = EXIT_LOSSES;
-    if (s->recordingBroke && result != EXIT_ENDED) result = EXIT_RECORDING;
+    if ((s->recordingBroke || !csvWritten) && result != EXIT_ENDED) result = EXIT_RECORDING;
     return result;
 }
 

@@ -499,11 +499,9 @@ bool saveSettings(const Session &s, const std::string &file, int16_t context) {
     }
     bool ok = fwrite(blob.data(), 1, blob.size(), f) == blob.size();
     ok = fclose(f) == 0 && ok;
-    // Replace an older file only once the new one is complete.
-    if (ok) {
-        remove(file.c_str());
-        ok = rename(temp.c_str(), file.c_str()) == 0;
-    }
+    // Replace an older file only once the new one is complete, in one step:
+    // a failed rename keeps the old file.
+    ok = ok && osFileReplace(temp.c_str(), file.c_str());
     if (!ok) {
         remove(temp.c_str());
         fprintf(stderr, "qdparams: cannot write the settings file %s\n", file.c_str());
