@@ -80,6 +80,13 @@ elseif(STEP STREQUAL "refusals")
     expect(name "Sample rate")
     run(channel 2 ${sim} --set "Sample rate:6=250")
     expect(channel "QdStr2Param result 4")
+    # Numbers out of range, NaN and overflow: refused before anything runs.
+    foreach(bad "--seconds;nan" "--seconds;1e20" "--seconds;-1" "--sim-amplitude;nan" "--sim-frequency;1e400")
+        run(number 2 ${sim} ${bad})
+        expect(number "needs a ")
+    endforeach()
+    run(fault 2 ${sim} --sim-fault silence@1+1e20)
+    expect(fault "silence@1+1e20")
 elseif(STEP STREQUAL "faults")
     # A lost stop reply: the driver's reply timer ends the measurement.
     run(lost 1 ${sim} --seconds 1 --sim-fault lost-reply=stop)

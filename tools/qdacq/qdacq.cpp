@@ -290,14 +290,6 @@ void usage(FILE *out) {
             simFaultHelp());
 }
 
-bool parseNumber(const char *text, double *out) {
-    char *end = nullptr;
-    double v = strtod(text, &end);
-    if (end == text || *end != '\0') return false;
-    *out = v;
-    return true;
-}
-
 // Adds the fault of a --sim-fault; false after saying what is wrong.
 bool applyFaultOption(const char *v, Options *o) {
     SimFault f;
@@ -347,35 +339,41 @@ const struct {
     {"--sim-fault", "a fault"},
 };
 
+// The number options: the option, what it needs, its range and where it
+// goes (a year of seconds at most; sample values of 16 bits).
+const struct {
+    const char *name;
+    const char *needs;
+    host::NumberRange range;
+    double Options::*value;
+} kNumberOptions[] = {
+    {"--seconds", "a number of seconds", {0.001, 31536000, false}, &Options::seconds},
+    {"--sim-amplitude", "a number of device units", {-32768, 32767, false}, nullptr},
+    {"--sim-offset", "a number of device units", {-32768, 32767, false}, nullptr},
+    {"--sim-frequency", "a frequency in Hz", {0, 100000, false}, &Options::simFrequency},
+};
+
 // Takes the value of one of kCheckedOptions; false after saying what is wrong.
 bool applyCheckedOption(const std::string &a, const char *v, Options *o) {
-    double number = 0;
+    for (const auto &n : kNumberOptions) {
+        if (a != n.name) continue;
+        double number = 0;
+        if (!host::numberOption("qdacq", n.name, n.needs, v, n.range, &number)) return false;
+        if (n.value) {
+            o->*n.value = number;
+        } else {
+            (a == "--sim-amplitude" ? o->simAmplitude : o->simOffset) = (int)number;
+        }
+        return true;
+    }
     if (a == "--set") {
         o->settings.push_back(v);
-    } else if (a == "--seconds") {
-        if (!parseNumber(v, &number) || number <= 0) {
-            fprintf(stderr, "qdacq: --seconds needs a positive number, not \"%s\"\n", v);
-            return false;
-        }
-        o->seconds = number;
     } else if (a == "--sim-signal") {
         o->simSignal = v;
         if (o->simSignal != "sine" && o->simSignal != "ramp" && o->simSignal != "square" && o->simSignal != "const") {
             fprintf(stderr, "qdacq: --sim-signal is sine, ramp, square or const, not \"%s\"\n", v);
             return false;
         }
-    } else if (a == "--sim-amplitude" || a == "--sim-offset") {
-        if (!parseNumber(v, &number) || number < -32768 || number > 32767) {
-            fprintf(stderr, "qdacq: %s needs a number from -32768 to 32767, not \"%s\"\n", a.c_str(), v);
-            return false;
-        }
-        (a == "--sim-amplitude" ? o->simAmplitude : o->simOffset) = (int)number;
-    } else if (a == "--sim-frequency") {
-        if (!parseNumber(v, &number) || number < 0) {
-            fprintf(stderr, "qdacq: --sim-frequency needs a frequency in Hz, not \"%s\"\n", v);
-            return false;
-        }
-        o->simFrequency = number;
     } else {
         return applyFaultOption(v, o);
     }

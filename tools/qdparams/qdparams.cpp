@@ -178,9 +178,8 @@ std::string setFromText(const Session &s, const QdParamDef *d, uint16_t id, uint
     std::string value = text;
     if (isOptionList(d) && value.size() > 1 && value[0] == '#') {
         // An option code, for lists whose values are hard to type.
-        char *end = nullptr;
-        unsigned long code = strtoul(value.c_str() + 1, &end, 10);
-        if (*end == '\0') {
+        double code = 0;
+        if (host::parseNumber(value.c_str() + 1, {0, 4294967295.0, true}, &code)) {
             QdValue cell{};
             cell.code = (uint32_t)code;
             int rc = s.api.SetParam(id, channel, &cell);
