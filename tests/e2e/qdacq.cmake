@@ -31,6 +31,11 @@ if(STEP STREQUAL "csv")
         # A full disk: every write fails, and so does the close.
         run(full 5 ${sim} --seconds 1 --csv /dev/full)
         expect(full "the CSV file /dev/full could not be written in full")
+        execute_process(COMMAND ${QDACQ} --shared-dir ${OUT}/shared --list OUTPUT_FILE /dev/full
+                        RESULT_VARIABLE rc ERROR_VARIABLE err)
+        if(NOT rc EQUAL 5 OR NOT err MATCHES "standard output could not be written")
+            message(FATAL_ERROR "qdacq --list into a full disk: exit ${rc}, ${err}")
+        endif()
     endif()
 elseif(STEP STREQUAL "ble")
     # Bluetooth LE models through the simulator's stand-in: a Halvex-4 BLE at

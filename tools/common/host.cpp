@@ -128,6 +128,12 @@ bool parseNumber(const char *text, const NumberRange &range, double *out) {
     return true;
 }
 
+bool stdoutWritten(const char *tool) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    std::fprintf(stderr, "%s: the standard output could not be written in full\n", tool);
+    return false;
+}
+
 bool numberOption(const char *tool, const char *option, const char *what, const char *text, const NumberRange &range,
                   double *out) {
     if (parseNumber(text, range, out)) return true;

@@ -55,6 +55,11 @@ bool parseNumber(const char *text, const NumberRange &range, double *out);
 bool numberOption(const char *tool, const char *option, const char *what, const char *text, const NumberRange &range,
                   double *out);
 
+// Flushes standard output; false after saying on standard error that it
+// could not be written in full (a full disk, a file system error): the
+// caller's exit status then says so.
+bool stdoutWritten(const char *tool);
+
 // ---------------------------------------------------------------------------
 // Time, environment, the driver's folder
 // ---------------------------------------------------------------------------

@@ -284,8 +284,8 @@ void usage(FILE *out) {
             "Exit status: 0 stopped cleanly without losses, 4 stopped cleanly with lost samples,\n"
             "1 the measurement did not start, the driver ended it or reported an error, 2 bad command\n"
             "line or setting, "
-            "3 the driver or the simulator could not be loaded, 5 the recording or the CSV file failed (the\n"
-            "file could not be written or the sample stream broke).\n",
+            "3 the driver or the simulator could not be loaded, 5 the recording, the CSV file or the\n"
+            "standard output failed (it could not be written, or the sample stream broke).\n",
             kDefaultSimModel, (unsigned)REC_ANNOTATION_TEXT, kEmptyMarker, driverFileName(), simDefaultPath().c_str(),
             simFaultHelp());
 }
@@ -986,6 +986,8 @@ int main(int argc, char **argv) {
     setvbuf(stdout, nullptr, _IOLBF, 4096);
     Options o;
     int rc = parseOptions(argc, argv, &o);
-    if (rc >= 0) return rc;
-    return run(o);
+    if (rc < 0) rc = run(o);
+    // What was printed (--list, --params, the summaries) is output too.
+    if (!host::stdoutWritten("qdacq") && rc == EXIT_CLEAN) rc = EXIT_RECORDING;
+    return rc;
 }

@@ -670,7 +670,7 @@ int main(int argc, char **argv) {
         int count = s.api.EnumDevices(&names);
         for (int i = 0; i < count; ++i) printf("%2d  %s\n", i, names[i]);
         driverUnload(&s.api);
-        return 0;
+        return host::stdoutWritten("qdparams") ? 0 : 1;
     }
     int16_t context = -1;
     const char *model = nullptr;
@@ -680,5 +680,6 @@ int main(int argc, char **argv) {
     s.api.CloseDevContext((uint16_t)context);
     driverUnload(&s.api);
     osLibraryUnload(s.preload);
+    if (!host::stdoutWritten("qdparams") && rc == 0) rc = 1;
     return rc;
 }

@@ -149,5 +149,6 @@ int main(int argc, char **argv) {
         rc = runSoak(o);
     }
     fleetUnload();
+    if (!host::stdoutWritten("qdsoak") && rc == EXIT_PASSED) rc = EXIT_FAILED;
     return rc;
 }
