@@ -42,6 +42,7 @@ OsFile osFileOpen(const char *path, unsigned flags) {
     // A plain-only open opens a reparse point (a link) itself, which is then
     // refused, as is anything but a file on a disk.
     const bool plain = (flags & OS_FILE_PLAIN_ONLY) != 0;
+    if (plain) access |= FILE_READ_ATTRIBUTES;  // for the check below
     DWORD attributes = FILE_ATTRIBUTE_NORMAL | (plain ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     HANDLE h = CreateFileA(path, access, share, nullptr, disposition, attributes, nullptr);
     if (h == INVALID_HANDLE_VALUE) return OS_INVALID_FILE;
