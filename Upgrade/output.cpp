@@ -96,7 +96,7 @@ bool openUpgradeLog(const char *programPath) {
     char oldPath[PATH_SIZE];
     osBesideProgramPath(programPath, LOG_NAME, oldPath, sizeof oldPath);
     osAdoptOldFile(oldPath, path);
-    g_log = osFileOpen(path, OS_FILE_WRITE | OS_FILE_CREATE | OS_FILE_APPEND | OS_FILE_SHARE_READ);
+    g_log = osFileOpen(path, OS_FILE_WRITE | OS_FILE_CREATE | OS_FILE_APPEND | OS_FILE_SHARE_READ | OS_FILE_PLAIN_ONLY);
     if (g_log == OS_INVALID_FILE) return false;
     osFileSeek(g_log, 0, OS_SEEK_END);
     std::snprintf(g_logPath, sizeof g_logPath, "%s", path);

@@ -37,6 +37,8 @@ enum : uint8_t {
 };
 
 // Offsets within a received message (the code byte is byte 0).
+// Bytes one poll reads at most, as one step of the driver's engine.
+const uint32_t MAX_BYTES_PER_POLL = 8192;
 const uint32_t MSG_RESULT = 1;
 const uint32_t INFO_MAKER = 2, INFO_MODEL = 35, INFO_SERIAL = 68, INFO_TEXT_FIELD = 33;
 const uint32_t VERSION_AT = 2, VERSION_NAME = 5, VERSION_NAME_FIELD = 25;
@@ -492,10 +494,12 @@ int handleMessage(const uint8_t *body, uint32_t size) {
     return onUnexpected();
 }
 
-// Reads the link until a message was handled or nothing waits. -1: go on
-// to the timers; 0 or 1: the poll's result.
+// Reads the link until a message was handled, nothing waits or one pass's
+// bytes were read (an endless stream, such as the zero bytes of a held
+// break, must not keep the timers and the caller's loop from running). -1:
+// go on to the timers; 0 or 1: the poll's result.
 int readLink() {
-    for (;;) {
+    for (uint32_t bytes = 0; bytes < MAX_BYTES_PER_POLL; ++bytes) {
         uint8_t b = 0;
         int32_t got = RecvLink(g_run.link, &b);
         if (got < 0) {
@@ -520,6 +524,7 @@ int readLink() {
             return handleMessage(g_run.rx.body, size) ? -1 : 0;
         }
     }
+    return -1;
 }
 
 // The time-out of a reply: a zero byte and a restart go out, and the run

@@ -15,7 +15,8 @@
 ;
 ; Command line: /S installs silently, /D=FOLDER names the folder (last, no
 ; quotes), /SDK selects the SDK component. Exit codes: 0 installed,
-; 1 cancelled, 2 refused (a folder that cannot be written).
+; 1 cancelled, 2 refused (a folder that cannot be written, or one outside
+; Program Files whose rights cannot be made safe).
 ;
 ; The installer is a 32-bit program. On 64-bit Windows it installs into the
 ; 64-bit Program Files, registers in the 64-bit registry view and installs
@@ -41,6 +42,13 @@ ManifestDPIAware true
 !define MENU_FOLDER "$SMPROGRAMS\Quorvane"
 !define DOCS "${ROOT}/API/driver/ui/docs"
 !define WRITE_PROBE ".quorvane-setup-probe"
+; The rights of an installation folder outside Program Files (see
+; SecureFolder): owned by the administrators; SYSTEM and the administrators
+; have full control, users may read and run; nothing inherited.
+!define FOLDER_RIGHTS "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+; SetNamedSecurityInfo: a file object; owner, DACL and a protected DACL.
+!define SE_FILE_OBJECT 1
+!define OWNER_DACL_PROTECTED 0x80000005
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -128,6 +136,8 @@ Var writing       ; "1" once files are being written
 Section "Recorder, driver and firmware loader" SecMain
     SectionIn RO
     Call CheckFolderWritable
+    Push $INSTDIR
+    Call SecureFolder
     Call RemovePreviousInstallation
     StrCpy $writing "1"
     SetOutPath "$INSTDIR"
@@ -212,17 +222,75 @@ Function CheckFolderWritable
     Abort
 FunctionEnd
 
+; A folder outside Program Files inherits the rights of the folder above it,
+; where other users may be allowed to write: they could then replace the
+; DLLs, or the uninstaller that the next (elevated) setup runs. Such a
+; folder (the one on the stack) gets rights of its own (FOLDER_RIGHTS), which
+; its files inherit; when that fails, nothing is installed. Program Files
+; and its folders have these rights already.
+Function SecureFolder
+    Exch $0
+    Push $1
+    Push $2
+    Push $3
+    Push $4
+    Push $5
+    StrLen $1 "$PROGRAMFILES64\"
+    StrCpy $2 "$0\" $1
+    StrLen $1 "$PROGRAMFILES\"
+    StrCpy $3 "$0\" $1
+    ${If} $2 == "$PROGRAMFILES64\"
+    ${OrIf} $3 == "$PROGRAMFILES\"
+        Goto done
+    ${EndIf}
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${FOLDER_RIGHTS}", i 1, \
+        *p .r1, p 0) i .r2'
+    StrCpy $5 "the rights could not be formed"
+    ${If} $2 != 0
+        System::Call 'advapi32::GetSecurityDescriptorOwner(p r1, *p .r3, *i .r2) i .r2'
+        System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i .r2, *p .r4, *i .r2) i .r2'
+        System::Call 'advapi32::SetNamedSecurityInfoW(w r0, i ${SE_FILE_OBJECT}, i ${OWNER_DACL_PROTECTED}, p r3, \
+            p 0, p r4, p 0) i .r5'
+        System::Call 'kernel32::LocalFree(p r1)'
+    ${EndIf}
+    ${If} $5 == 0
+        DetailPrint "Rights of $0: administrators and SYSTEM full control, users read and run."
+        Goto done
+    ${EndIf}
+    MessageBox MB_OK|MB_ICONSTOP "Setup cannot set the rights of the folder$\r$\n$0$\r$\n$\r$\nA folder \
+        outside Program Files must be one that only administrators can change ($5). Nothing has been \
+        installed; choose another folder." /SD IDOK
+    DetailPrint "Cannot set the rights of $0 ($5): nothing installed."
+    SetErrorLevel 2
+    Abort
+done:
+    Pop $5
+    Pop $4
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $0
+FunctionEnd
+
 ; An installation found at the start (an older version, or the same one) is
 ; uninstalled first by its own uninstaller, wherever it is: one copy of the
 ; files, one uninstaller and one Uninstall entry remain, and the user's
-; files stay.
+; files stay. Its folder gets safe rights first (SecureFolder), and the
+; uninstaller runs as a copy in the setup's own temporary folder (_? names
+; the folder it removes), so nothing in that folder runs from there while it
+; is being removed.
 Function RemovePreviousInstallation
     ${If} $previousDir == ""
     ${OrIfNot} ${FileExists} "$previousDir\${UNINSTALLER}"
         Return
     ${EndIf}
+    Push $previousDir
+    Call SecureFolder
     DetailPrint "Removing the installation in $previousDir"
-    ExecWait '"$previousDir\${UNINSTALLER}" /S _?=$previousDir' $0
+    InitPluginsDir
+    CopyFiles /SILENT "$previousDir\${UNINSTALLER}" "$PLUGINSDIR\previous-${UNINSTALLER}"
+    ExecWait '"$PLUGINSDIR\previous-${UNINSTALLER}" /S _?=$previousDir' $0
+    Delete "$PLUGINSDIR\previous-${UNINSTALLER}"
     Delete "$previousDir\${UNINSTALLER}"
     RMDir "$previousDir"
 FunctionEnd

@@ -44,6 +44,13 @@ enum : unsigned {
     OS_FILE_SHARE_READ = 16u,   // others may read while it is open
     OS_FILE_SHARE_WRITE = 32u,  // others may write while it is open
     OS_FILE_APPEND = 64u,       // every write goes to the current end of file
+    // A file in a folder other users can write (the shared folder): refuse a
+    // symbolic link (or reparse point) and anything but a regular file, and
+    // never block in the open (a FIFO planted under the file's name).
+    OS_FILE_PLAIN_ONLY = 128u,
+    // With OS_FILE_TRUNCATE: the file must not exist yet (a temporary file
+    // under an unpredictable name, see osFileCreateTemporary).
+    OS_FILE_EXCLUSIVE = 256u,
 };
 
 OsFile osFileOpen(const char *path, unsigned flags);
@@ -67,8 +74,23 @@ bool osIsDirectory(const char *path);
 // Moves or renames a file; fails if 'to' exists. Works across volumes (the
 // file is then copied and the original deleted).
 bool osFileMove(const char *from, const char *to);
+// Renames 'from' over 'to' in one step, replacing a file that is there:
+// afterwards either the old or the new file is at 'to', never neither. On
+// failure both files stay as they were.
+bool osFileReplace(const char *from, const char *to);
+// Creates and opens (for writing, OS_FILE_PLAIN_ONLY) a new file beside
+// 'path' under an unpredictable name "<path>.<random>" that did not exist
+// before; its name goes to tempPath. Linux: mode 0644, read by every user
+// as the file it replaces. OS_INVALID_FILE on failure.
+OsFile osFileCreateTemporary(const char *path, char *tempPath, size_t size);
 bool osFileDelete(const char *path);
 bool osDirCreate(const char *path);                   // one level; true if it exists
+// Creates the programs' folder in the shared folder (one level; true if it
+// exists): every user may add files to it, none may remove or replace
+// another's. Linux: mode 01777 whatever the umask (the sticky bit, as /tmp);
+// an existing folder of this user that others can write gets the sticky bit.
+// Windows: an explicit security descriptor (see os_win32.cpp).
+bool osSharedDirCreate(const char *path);
 bool osDirRemove(const char *path);                   // empty folders only
 // Removes a folder with everything below it (tests and clean-ups); true when
 // nothing is left.
@@ -124,11 +146,14 @@ int osSharedFilePath(const char *name, char *buffer, size_t size);
 // Where an older program kept such a file: beside the program, that is the
 // folder part of programPath (up to its last separator) followed by name;
 // the bare name (current folder) when programPath names no folder or the
-// result would be longer than 255 characters.
+// result would be longer than 255 characters (osAdoptOldFile leaves such a
+// bare name alone).
 void osBesideProgramPath(const char *programPath, const char *name, char *buffer, size_t size);
 // Brings a file kept at oldPath into the shared folder once: moved to
 // newPath when that does not exist yet, deleted when it does. Nothing
-// happens when both paths name the same file.
+// happens when both paths name the same file, or when oldPath names no
+// folder (the program's path was unknown: a file of the current folder is
+// not the program's).
 void osAdoptOldFile(const char *oldPath, const char *newPath);
 
 // ---------------------------------------------------------------------------

@@ -27,7 +27,7 @@ int osSharedFilePath(const char *name, char *buffer, size_t size) {
     char folder[sizeof shared + sizeof SHARED_FOLDER + 1];
     if (!name || osSharedDataDir(shared, sizeof shared) < 0) return -1;
     if (!joinPath(folder, sizeof folder, shared, SHARED_FOLDER)) return -1;
-    if (!osIsDirectory(folder)) osDirCreate(folder);
+    osSharedDirCreate(folder);
     if (!joinPath(buffer, size, folder, name)) {
         buffer[0] = '\0';
         return -1;
@@ -57,7 +57,10 @@ void osBesideProgramPath(const char *programPath, const char *name, char *buffer
 }
 
 void osAdoptOldFile(const char *oldPath, const char *newPath) {
-    if (osSameFile(oldPath, newPath)) return;
+    if (!oldPath || !newPath) return;
+    bool inFolder = false;
+    for (const char *p = oldPath; *p != '\0'; ++p) inFolder = inFolder || osIsPathSeparator(*p);
+    if (!inFolder || osSameFile(oldPath, newPath)) return;
     if (osPathExists(newPath)) {
         osFileDelete(oldPath);
     } else {

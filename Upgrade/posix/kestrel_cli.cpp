@@ -184,7 +184,12 @@ int kestrelMain(int argc, char **argv) {
     openUpgradeLog(programPath);
     linkSetLogHook(logLinkLine);
     updLog("\nKESTREL ver. %s\n", LOADER_VERSION);
-    const int rc = run(argc, argv);
+    int rc = run(argc, argv);
+    // The device fields and the result are the program's output.
+    if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && rc == KESTREL_OK) {
+        std::fprintf(stderr, "kestrel: the standard output could not be written in full\n");
+        rc = KESTREL_FAILED;
+    }
     loaderCloseLink();
     updLog("\n");
     linkSetLogHook(nullptr);

@@ -40,13 +40,21 @@ OsFile osFileOpen(const char *path, unsigned flags) {
         mode |= O_CREAT;
     }
     if (flags & OS_FILE_APPEND) mode |= O_APPEND;
+    if ((flags & OS_FILE_EXCLUSIVE) && (mode & O_CREAT)) mode |= O_EXCL;
+    // A plain-only open neither follows a link nor waits for a FIFO's other
+    // end; the non-blocking mode is cleared again once the file is known to
+    // be a regular one.
+    const bool plain = (flags & OS_FILE_PLAIN_ONLY) != 0;
+    if (plain) mode |= O_NOFOLLOW | O_NONBLOCK;
     int fd;
     do {
         fd = open(path, mode | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return OS_INVALID_FILE;
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    bool refused = fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (plain && !S_ISREG(st.st_mode));
+    if (!refused && plain) refused = fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0;
+    if (refused) {
         close(fd);
         return OS_INVALID_FILE;
     }
@@ -180,6 +188,29 @@ bool osFileMove(const char *from, const char *to) {
     return true;
 }
 
+bool osFileReplace(const char *from, const char *to) {
+    return from != nullptr && to != nullptr && rename(from, to) == 0;
+}
+
+OsFile osFileCreateTemporary(const char *path, char *tempPath, size_t size) {
+    if (path == nullptr || tempPath == nullptr || size == 0) return OS_INVALID_FILE;
+    // mkstemp's pattern: six characters it replaces with random ones, and it
+    // creates the file with O_EXCL (a name planted meanwhile is not used).
+    int n = snprintf(tempPath, size, "%s.XXXXXX", path);
+    if (n < 0 || (size_t)n >= size) {
+        tempPath[0] = '\0';
+        return OS_INVALID_FILE;
+    }
+    int fd = mkostemp(tempPath, O_CLOEXEC);
+    if (fd < 0) {
+        tempPath[0] = '\0';
+        return OS_INVALID_FILE;
+    }
+    // mkstemp makes it 0600; the file it becomes is read by every user.
+    fchmod(fd, 0644);
+    return (OsFile)fd;
+}
+
 bool osFileDelete(const char *path) {
     if (path == nullptr) return false;
     struct stat st;
@@ -191,6 +222,20 @@ bool osDirCreate(const char *path) {
     if (path == nullptr || path[0] == '\0') return false;
     if (mkdir(path, 0777) == 0) return true;
     return errno == EEXIST && osIsDirectory(path);
+}
+
+bool osSharedDirCreate(const char *path) {
+    if (path == nullptr || path[0] == '\0') return false;
+    const mode_t shared = 01777;
+    if (mkdir(path, shared) == 0) return chmod(path, shared) == 0;  // the umask took bits away
+    struct stat st;
+    if (errno != EEXIST || lstat(path, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    // A folder an older driver made writable for all (mode 0777): others
+    // could remove or replace its files until it has the sticky bit.
+    if (st.st_uid == geteuid() && (st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX)) {
+        chmod(path, (st.st_mode & 07777) | S_ISVTX);
+    }
+    return true;
 }
 
 bool osDirRemove(const char *path) { return path != nullptr && rmdir(path) == 0; }

@@ -48,7 +48,7 @@ bool storePath(char *path, bool create) {
     if (osSharedDataDir(shared, sizeof shared) < 0) return false;
     int n = snprintf(path, PATH_SIZE, "%s/Quorvane", shared);
     if (n < 0 || (size_t)n >= PATH_SIZE) return false;
-    if (create) osDirCreate(path);
+    if (create) osSharedDirCreate(path);
     n = snprintf(path, PATH_SIZE, "%s/Quorvane/QuorvaneDriver.conf", shared);
     return n > 0 && (size_t)n < PATH_SIZE;
 }
@@ -57,7 +57,7 @@ bool storePath(char *path, bool create) {
 // file, -1 when it cannot be read or is too large to be ours.
 long readStore(const char *path) {
     g_in[0] = '\0';
-    OsFile f = osFileOpen(path, OS_FILE_READ);
+    OsFile f = osFileOpen(path, OS_FILE_READ | OS_FILE_PLAIN_ONLY);
     if (f == OS_INVALID_FILE) return errno == ENOENT ? 0 : -1;
     size_t total = 0;
     for (;;) {
@@ -105,16 +105,16 @@ bool validName(const char *name) {
     return name != nullptr && name[0] != '\0' && strpbrk(name, "=\r\n") == nullptr;
 }
 
-// Writes g_out (length len) as the new store: temporary file, then rename.
+// Writes g_out (length len) as the new store: a new temporary file of an
+// unpredictable name (the folder is shared: a name known in advance could
+// be planted as a link), then renamed over the old one.
 bool replaceStore(const char *path, size_t len) {
     char tmp[PATH_SIZE + 32];
-    int n = snprintf(tmp, sizeof tmp, "%s.tmp%ld", path, (long)getpid());
-    if (n < 0 || (size_t)n >= sizeof tmp) return false;
-    OsFile f = osFileOpen(tmp, OS_FILE_WRITE | OS_FILE_TRUNCATE);
+    OsFile f = osFileCreateTemporary(path, tmp, sizeof tmp);
     if (f == OS_INVALID_FILE) return false;
     bool ok = osFileWrite(f, g_out, (uint32_t)len) == (int32_t)len && osFileFlush(f);
     osFileClose(f);
-    if (ok && rename(tmp, path) == 0) return true;
+    if (ok && osFileReplace(tmp, path)) return true;
     unlink(tmp);
     return false;
 }

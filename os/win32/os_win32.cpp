@@ -1,6 +1,7 @@
 // os_win32.cpp - the operating-system layer on Win32: paths, files, folders,
 // environment and modules.
 #include <windows.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <cstdio>
@@ -34,12 +35,23 @@ OsFile osFileOpen(const char *path, unsigned flags) {
     if (flags & OS_FILE_SHARE_WRITE) share |= FILE_SHARE_WRITE;
     DWORD disposition = OPEN_EXISTING;
     if (flags & OS_FILE_TRUNCATE) {
-        disposition = CREATE_ALWAYS;
+        disposition = (flags & OS_FILE_EXCLUSIVE) ? CREATE_NEW : CREATE_ALWAYS;
     } else if (flags & OS_FILE_CREATE) {
         disposition = OPEN_ALWAYS;
     }
-    HANDLE h = CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A plain-only open opens a reparse point (a link) itself, which is then
+    // refused, as is anything but a file on a disk.
+    const bool plain = (flags & OS_FILE_PLAIN_ONLY) != 0;
+    if (plain) access |= FILE_READ_ATTRIBUTES;  // for the check below
+    DWORD attributes = FILE_ATTRIBUTE_NORMAL | (plain ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    HANDLE h = CreateFileA(path, access, share, nullptr, disposition, attributes, nullptr);
     if (h == INVALID_HANDLE_VALUE) return OS_INVALID_FILE;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (plain && (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+                  (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0)) {
+        CloseHandle(h);
+        return OS_INVALID_FILE;
+    }
     return (OsFile)h;
 }
 
@@ -107,7 +119,56 @@ bool osFileMove(const char *from, const char *to) {
     return from != nullptr && to != nullptr && MoveFileExA(from, to, MOVEFILE_COPY_ALLOWED) != 0;
 }
 
+bool osFileReplace(const char *from, const char *to) {
+    return from != nullptr && to != nullptr &&
+           MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+OsFile osFileCreateTemporary(const char *path, char *tempPath, size_t size) {
+    if (path == nullptr || tempPath == nullptr || size == 0) return OS_INVALID_FILE;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        // The name mixes the clock with the process and a counter; the open
+        // refuses a name that exists (CREATE_NEW), so a planted one is skipped.
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        unsigned long long mix = (unsigned long long)now.QuadPart * 0x9E3779B97F4A7C15ull ^
+                                 ((unsigned long long)GetCurrentProcessId() << 20) ^ (unsigned long long)attempt;
+        int n = snprintf(tempPath, size, "%s.%012llx", path, mix & 0xFFFFFFFFFFFFull);
+        if (n < 0 || (size_t)n >= size) break;
+        OsFile f = osFileOpen(tempPath, OS_FILE_WRITE | OS_FILE_TRUNCATE | OS_FILE_EXCLUSIVE | OS_FILE_PLAIN_ONLY);
+        if (f != OS_INVALID_FILE) return f;
+        if (GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    tempPath[0] = '\0';
+    return OS_INVALID_FILE;
+}
+
 bool osFileDelete(const char *path) { return path != nullptr && DeleteFileA(path) != 0; }
+
+// The rights of the programs' folder under ProgramData, not inherited from
+// it: SYSTEM and the administrators have full control; users may list it,
+// add files and read and write every file in it (the log is shared by every
+// user), but hold no delete right on the folder's files nor on the folder
+// itself, so nobody can remove or replace another's file; the user who made
+// a file has full control of it (CREATOR OWNER).
+const char SHARED_DIR_RIGHTS[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;FA;;;CO)"
+                                 "(A;;0x1200AB;;;BU)(A;OIIO;FRFW;;;BU)";
+
+bool osSharedDirCreate(const char *path) {
+    if (path == nullptr || path[0] == '\0') return false;
+    SECURITY_ATTRIBUTES sa;
+    sa.nLength = sizeof sa;
+    sa.bInheritHandle = FALSE;
+    sa.lpSecurityDescriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(SHARED_DIR_RIGHTS, SDDL_REVISION_1,
+                                                              &sa.lpSecurityDescriptor, nullptr)) {
+        return false;
+    }
+    bool ok = CreateDirectoryA(path, &sa) != 0;
+    DWORD error = GetLastError();
+    LocalFree(sa.lpSecurityDescriptor);
+    return ok || (error == ERROR_ALREADY_EXISTS && osIsDirectory(path));
+}
 
 bool osDirCreate(const char *path) {
     if (path == nullptr || path[0] == '\0') return false;

@@ -153,9 +153,14 @@ def ble_standin_file():
 
 
 def _build_folder():
-    """The build folder of this source tree for this Python, if the package runs from one."""
+    """The build folder of this source tree for this Python, or None when the
+    package does not run from a source tree (an installed copy: its site
+    folder's parents are not ours to probe)."""
+    tree = Path(__file__).resolve().parents[2]
+    if not ((tree / "API" / "QuorvaneDrv.h").is_file() and (tree / "python" / "pyproject.toml").is_file()):
+        return None
     preset = ("win64" if BITS == 64 else "win32") if WINDOWS else "native"
-    return Path(__file__).resolve().parents[2] / "build" / preset
+    return tree / "build" / preset
 
 
 def library_dirs():
@@ -240,8 +245,8 @@ def _other_versions():
 
 def find_driver(path=None):
     """A path to load: the one given, QUORVANE_DRIVER, the build folder of
-    this source tree, else the system's name for its own search. A driver
-    of another soname version is refused."""
+    this source tree (only when the package runs from it), else the system's
+    name for its own search. A driver of another soname version is refused."""
     if path:
         if not Path(path).is_file():
             raise QuorvaneError("there is no driver library at %s" % path)
@@ -250,8 +255,9 @@ def find_driver(path=None):
     env = os.environ.get("QUORVANE_DRIVER")
     if env:
         return find_driver(env)
-    built = _build_folder() / driver_file()
-    return find_driver(built) if built.is_file() else system_name()
+    folder = _build_folder()
+    built = folder / driver_file() if folder else None
+    return find_driver(built) if built and built.is_file() else system_name()
 
 
 def installed_driver():
@@ -402,6 +408,54 @@ def load(driver=None, simulator=False, sim_library=None, shared=None):
 def driver():
     """The driver's functions, loading it (without the simulator) if needed."""
     return loaded.lib if loaded.lib is not None else load().lib
+
+
+def _enum_names(lib):
+    names = ctypes.POINTER(ctypes.c_char_p)()
+    n = lib.QdEnumDevices(ctypes.byref(names))
+    return [text(names[i]) for i in range(n)]
+
+
+def _unload(lib):
+    import _ctypes
+    handle = lib._handle
+    if WINDOWS:
+        _ctypes.FreeLibrary(handle)
+    else:
+        _ctypes.dlclose(handle)
+
+
+def _still_loaded(name):
+    """True when the library is still mapped in the process (POSIX)."""
+    try:
+        ctypes.CDLL(name, mode=os.RTLD_NOLOAD)
+        return True
+    except OSError:
+        return False
+
+
+def model_names():
+    """The model names. Before the driver is loaded, a copy of it is loaded
+    for the list alone and unloaded again: listing the models does not decide
+    that this process goes without the simulator (the simulator must be
+    loaded before the driver). Where the copy cannot be unloaded, it stays as
+    the process's driver, as a load() would."""
+    with loaded.lock:
+        if loaded.lib is None and not WINDOWS:
+            path = find_driver(None)
+            name = path if path == system_name() else os.path.abspath(path)
+            try:
+                lib = ctypes.CDLL(name, mode=os.RTLD_LOCAL)
+            except OSError:
+                lib = None  # the ordinary load below says why
+            if lib is not None:
+                lib.QdEnumDevices.restype, lib.QdEnumDevices.argtypes = _PROTOTYPES["QdEnumDevices"]
+                names = _enum_names(lib)
+                _unload(lib)
+                del lib
+                if not _still_loaded(name) and not _still_loaded(simulator_file()):
+                    return names
+    return _enum_names(driver())
 
 
 # ---------------------------------------------------------------------------

@@ -33,10 +33,9 @@ _devices = set()        # open devices, closed at exit
 
 
 def models():
-    """The names of the device models the driver knows."""
-    names = ctypes.POINTER(ctypes.c_char_p)()
-    n = drv.driver().QdEnumDevices(ctypes.byref(names))
-    return [drv.text(names[i]) for i in range(n)]
+    """The names of the device models the driver knows (without deciding
+    whether the driver will run with the simulator)."""
+    return drv.model_names()
 
 
 def open(model, simulate=False, *, signal=None, amplitude=1000, frequency=1.0, offset=0, faults=(),

@@ -106,6 +106,30 @@ def test_a_missing_or_other_installed_driver_is_named(tmp_path, other, words):
     assert all(w in run.stderr for w in words), run.stderr
 
 
+def test_an_installed_copy_probes_no_build_folder_near_its_site(tmp_path):
+    """Only the source tree's package looks into build/<preset>/; an installed
+    copy loads what the system's search finds (or QUORVANE_DRIVER)."""
+    site = tmp_path / "lib" / "site"
+    shutil.copytree(Path(quorvane.__file__).parent, site / "quorvane")
+    planted = tmp_path / "lib" / "build" / "native"
+    planted.mkdir(parents=True)
+    (planted / drv.driver_file()).write_bytes(Path(drv.loaded.driver_path).read_bytes())
+    env = {k: v for k, v in os.environ.items() if not k.startswith("QUORVANE_")}
+    run = subprocess.run([sys.executable, "-c", "from quorvane import _driver as d; print(d.find_driver())"],
+                         cwd=site, env=env, capture_output=True, text=True)
+    assert run.stdout.strip() == drv.system_name(), run.stdout + run.stderr
+
+
+@pytest.mark.parametrize("calls", ["quorvane.models(); quorvane.open(M, simulate=True).close()",
+                                   "quorvane.open(M, simulate=True).close(); quorvane.models()"])
+def test_listing_the_models_leaves_the_simulator_possible(tmp_path, calls):
+    """A newcomer's first two calls, in either order, in one process."""
+    code = "import quorvane; M = 'Quorvane Halvex+ 4 BLE'; " + calls + "; print('both worked')"
+    run = subprocess.run([sys.executable, "-c", code], env=dict(os.environ, ALLUSERSPROFILE=str(tmp_path)),
+                         capture_output=True, text=True)
+    assert "both worked" in run.stdout, run.stderr
+
+
 def test_a_driver_of_another_soname_version_is_refused(tmp_path):
     with pytest.raises(quorvane.QuorvaneError, match=r"libQuorvaneDrv\.so\.6 \(soname version 6\), but this package "
                                                      r"\(quorvane 5\.4\.5\) needs soname version 5"):

@@ -27,6 +27,16 @@ if(STEP STREQUAL "csv")
     if(NOT rc EQUAL 0)
         message(FATAL_ERROR "the CSV file does not hold the simulated samples")
     endif()
+    if(NOT WINDOWS AND EXISTS /dev/full)
+        # A full disk: every write fails, and so does the close.
+        run(full 5 ${sim} --seconds 1 --csv /dev/full)
+        expect(full "the CSV file /dev/full could not be written in full")
+        execute_process(COMMAND ${QDACQ} --shared-dir ${OUT}/shared --list OUTPUT_FILE /dev/full
+                        RESULT_VARIABLE rc ERROR_VARIABLE err)
+        if(NOT rc EQUAL 5 OR NOT err MATCHES "standard output could not be written")
+            message(FATAL_ERROR "qdacq --list into a full disk: exit ${rc}, ${err}")
+        endif()
+    endif()
 elseif(STEP STREQUAL "ble")
     # Bluetooth LE models through the simulator's stand-in: a Halvex-4 BLE at
     # mixed rates into a CSV file checked value by value, and a Halvex+ 4 BLE
@@ -75,6 +85,13 @@ elseif(STEP STREQUAL "refusals")
     expect(name "Sample rate")
     run(channel 2 ${sim} --set "Sample rate:6=250")
     expect(channel "QdStr2Param result 4")
+    # Numbers out of range, NaN and overflow: refused before anything runs.
+    foreach(bad "--seconds;nan" "--seconds;1e20" "--seconds;-1" "--sim-amplitude;nan" "--sim-frequency;1e400")
+        run(number 2 ${sim} ${bad})
+        expect(number "needs a ")
+    endforeach()
+    run(fault 2 ${sim} --sim-fault silence@1+1e20)
+    expect(fault "silence@1+1e20")
 elseif(STEP STREQUAL "faults")
     # A lost stop reply: the driver's reply timer ends the measurement.
     run(lost 1 ${sim} --seconds 1 --sim-fault lost-reply=stop)

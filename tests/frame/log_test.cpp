@@ -6,6 +6,11 @@
 #include <thread>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
 #include "os/os.h"
@@ -214,6 +219,25 @@ TEST(DriverLog, AttachWithoutUsableFolderWorksWithoutLog) {
     EXPECT_EQ("x", testenvReadFile(notAFolder));
 }
 
+#if !defined(_WIN32)
+TEST(DriverLog, LinkOrFifoPlantedAsTheLogIsNotOpened) {
+    // Another user of the shared folder plants the log's name: a link to a
+    // file of theirs choosing must stay untouched, and a FIFO must not hold
+    // the attach in its open.
+    for (bool fifo : {false, true}) {
+        DriverSandbox box;
+        ASSERT_TRUE(osDirCreate(box.logFolder().c_str()));
+        std::string target = box.sharedDir() + osPathSeparator() + "victim";
+        ASSERT_TRUE(testenvWriteFile(target, "precious\n"));
+        ASSERT_EQ(0, fifo ? mkfifo(box.logFile().c_str(), 0666) : symlink(target.c_str(), box.logFile().c_str()));
+        box.attach();
+        EXPECT_STREQ("", logPath()) << (fifo ? "FIFO" : "link");
+        box.detach();
+        EXPECT_EQ("precious\n", testenvReadFile(target));
+    }
+}
+#endif
+
 // ---------------------------------------------------------------------------
 // Size rule
 // ---------------------------------------------------------------------------
@@ -284,10 +308,12 @@ TEST(DriverLogMigration, HostRunningFromTheLogFolderKeepsItsLog) {
 }
 
 TEST(DriverLogMigration, OldLogPathTooLongIsNotTouched) {
-    // A host folder whose old log path would exceed 255 characters: the old
-    // log is looked for under its bare name in the current folder instead,
-    // so the file beside the host program stays.
+    // A host folder whose old log path would exceed 255 characters: there is
+    // no adoption, so the file beside the host program stays, and so does a
+    // log of that name in the current folder (it is not the program's).
     DriverSandbox box;
+    const char bare[] = "QuorvaneDrv.log";
+    ASSERT_TRUE(testenvWriteFile(bare, "current folder\n"));
     std::string dir = testenvNewDir("long");
     dir.pop_back();
     while (dir.size() < 244) dir += "d";
@@ -301,4 +327,10 @@ TEST(DriverLogMigration, OldLogPathTooLongIsNotTouched) {
     box.attach();
     EXPECT_EQ("old\n", testenvReadFile(old));
     EXPECT_EQ(0u, box.log().find(BANNER_HEAD));
+    box.detach();
+    // Nor when the program's path names no folder.
+    box.setHostExe("host");
+    box.attach();
+    EXPECT_EQ("current folder\n", testenvReadFile(bare));
+    EXPECT_TRUE(osFileDelete(bare));
 }

@@ -23,6 +23,9 @@ major=${version%%.*}
 [ "$(readlink "$libdir/libQuorvaneDrv.so.$major")" = "libQuorvaneDrv.so.$version" ] || fail "no .so.$major -> .so.$version"
 [ -f "$root/include/QuorvaneDrv.h" ] || fail "no header"
 [ -f "$root/lib/udev/rules.d/70-quorvane.rules" ] || fail "no udev rule"
+# Access for our transceivers only: every rule that grants it names their product string.
+! grep 'MODE=' "$root/lib/udev/rules.d/70-quorvane.rules" | grep -qv 'ATTR{product}=="Quorvane\*"' ||
+    fail "the udev rule grants access to FTDI devices that are not ours"
 
 export PKG_CONFIG_PATH="$(dirname "$pc")" PKG_CONFIG_LIBDIR="$(dirname "$pc")" PKG_CONFIG_SYSROOT_DIR="$dest"
 [ "$(pkg-config --modversion quorvane)" = "$version" ] || fail "pkg-config gives another version"

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <string>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include "os/os.h"
 #include "tests/support/testenv.h"
 
@@ -76,10 +80,55 @@ TEST(OsFiles, MoveDeleteAndSameFile) {
     EXPECT_FALSE(osSameFile(c.c_str(), b.c_str()));
     EXPECT_FALSE(osSameFile(c.c_str(), a.c_str()));
 
+    // A replace renames over the target in one step; one that fails (no
+    // source, a folder as the target) keeps the target as it was.
+    ASSERT_TRUE(testenvWriteFile(a, "new"));
+    EXPECT_TRUE(osFileReplace(a.c_str(), c.c_str()));
+    EXPECT_EQ("new", testenvReadFile(c));
+    EXPECT_FALSE(osPathExists(a.c_str()));
+    EXPECT_FALSE(osFileReplace(a.c_str(), c.c_str()));
+    EXPECT_EQ("new", testenvReadFile(c));
+    EXPECT_FALSE(osFileReplace(c.c_str(), dir.c_str()));
+    EXPECT_EQ("new", testenvReadFile(c));
+
+    // Temporary files: new names beside the file, never an existing file.
+    char t1[512], t2[512];
+    OsFile f1 = osFileCreateTemporary(c.c_str(), t1, sizeof t1), f2 = osFileCreateTemporary(c.c_str(), t2, sizeof t2);
+    ASSERT_TRUE(f1 != OS_INVALID_FILE && f2 != OS_INVALID_FILE);
+    EXPECT_TRUE(std::string(t1) != t2 && std::string(t1).find(c + ".") == 0) << t1 << " " << t2;
+    osFileClose(f1);
+    osFileClose(f2);
+    EXPECT_TRUE(osFileDelete(t1) && osFileDelete(t2));
+    EXPECT_EQ(OS_INVALID_FILE, osFileOpen(c.c_str(), OS_FILE_WRITE | OS_FILE_TRUNCATE | OS_FILE_EXCLUSIVE));
+    EXPECT_EQ("new", testenvReadFile(c));
+
     EXPECT_TRUE(osFileDelete(c.c_str()));
     EXPECT_FALSE(osFileDelete(c.c_str()));
     EXPECT_FALSE(osPathExists(c.c_str()));
 }
+
+#if !defined(_WIN32)
+TEST(OsFiles, SharedFolderIsStickyWhateverTheUmask) {
+    // Others may add files to the shared folder but not replace or remove
+    // ours (links and FIFOs planted there: DriverLog's tests).
+    std::string dir = testenvNewDir("umask");
+    osSetEnv("ALLUSERSPROFILE", dir.substr(0, dir.size() - 1).c_str());
+    mode_t old = umask(0);
+    char log[512];
+    int n = osSharedFilePath("QuorvaneDrv.log", log, sizeof log);
+    umask(old);
+    osSetEnv("ALLUSERSPROFILE", testenvSharedDir().c_str());
+    ASSERT_GT(n, 0);
+    struct stat st;
+    ASSERT_EQ(0, stat((dir + "Quorvane").c_str(), &st));
+    EXPECT_EQ(01777u, (unsigned)(st.st_mode & 07777));
+    // A plain file opens, and blocks again once open: a whole write.
+    OsFile f = osFileOpen(log, OS_FILE_WRITE | OS_FILE_CREATE | OS_FILE_APPEND | OS_FILE_PLAIN_ONLY);
+    ASSERT_NE(OS_INVALID_FILE, f);
+    EXPECT_EQ(2, osFileWrite(f, "ok", 2));
+    osFileClose(f);
+}
+#endif
 
 TEST(OsFiles, FoldersAndAttributes) {
     std::string dir = testenvNewDir("attr");

@@ -6,6 +6,10 @@
 #include <thread>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 #include "os/os.h"
 #include "tests/support/testenv.h"
 
@@ -146,6 +150,20 @@ TEST_F(SettingsStore, DefaultFileLivesInTheSharedFolder) {
     EXPECT_TRUE(set);
     EXPECT_EQ("PowFreqSel=1\n", text);
 }
+
+#if !defined(_WIN32)
+TEST_F(SettingsStore, LinkInPlaceOfTheFileIsNeitherReadNorWrittenThrough) {
+    // The store's folder is shared: a link planted as the file must not let
+    // a change land in (or a read come from) the file it points at.
+    std::string target = testenvNewDir("linked") + "victim";
+    ASSERT_TRUE(testenvWriteFile(target, "Value=7\n"));
+    ASSERT_EQ(0, symlink(target.c_str(), location.c_str()));
+    uint32_t v = 0;
+    EXPECT_FALSE(osSettingGetDword("Value", &v));
+    EXPECT_FALSE(osSettingSetDword("Value", 8));
+    EXPECT_EQ("Value=7\n", testenvReadFile(target));
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // The user's country

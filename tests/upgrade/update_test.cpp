@@ -166,6 +166,24 @@ TEST_F(UpdateRun, TimeOutSendsZeroAndRestart) {
     EXPECT_NE(log().find("^ INT_T1\n"), std::string::npos);
 }
 
+// A transceiver that delivers zero bytes without end (a held break): each
+// poll reads a bounded share of them, so the reply's time-out still ends
+// the run (and the program's own loop goes round).
+TEST_F(UpdateRun, EndlessByteStreamLeavesTheTimersRunning) {
+    plugIn();
+    FtSimPeer endless = {};
+    endless.receive = [](void *, const uint8_t *, size_t, uint32_t) {};
+    endless.pending = [](void *, uint32_t) -> size_t { return 4096; };
+    endless.take = [](void *, uint8_t *buffer, size_t max) -> size_t {
+        std::memset(buffer, 0, max);
+        return max;
+    };
+    ASSERT_EQ(ftsimAttachPeer(tx_, &endless), 0);
+    const uint32_t ms = run(nullptr, 3 * UPD_REPLY_TIMEOUT_MS);
+    EXPECT_LT(ms, 3 * UPD_REPLY_TIMEOUT_MS);
+    EXPECT_EQ(g_output.messages.back(), "!Device is not responding. Please check, if it's on.");
+}
+
 // The same time-out on a Bluetooth link names the wireless range.
 TEST_F(UpdateRun, TimeOutOnAWirelessLinkNamesTheRange) {
     linkUseSockets(ftsimSocketApi());

@@ -1,7 +1,10 @@
 // host.cpp - the host programs' shared services, over os/os.h.
 #include "tools/common/host.h"
 
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace host {
@@ -111,6 +114,32 @@ std::string joinNames(const std::vector<const char *> &names) {
     std::string text;
     for (const char *name : names) text += std::string(text.empty() ? "" : ", ") + name;
     return text;
+}
+
+bool parseNumber(const char *text, const NumberRange &range, double *out) {
+    if (text == nullptr || *text == '\0') return false;
+    char *end = nullptr;
+    errno = 0;
+    double v = std::strtod(text, &end);
+    // strtod takes "nan" and "inf" and gives HUGE_VAL (ERANGE) on overflow.
+    if (*end != '\0' || errno == ERANGE || !std::isfinite(v)) return false;
+    if (v < range.low || v > range.high || (range.whole && v != std::floor(v))) return false;
+    *out = v;
+    return true;
+}
+
+bool stdoutWritten(const char *tool) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    std::fprintf(stderr, "%s: the standard output could not be written in full\n", tool);
+    return false;
+}
+
+bool numberOption(const char *tool, const char *option, const char *what, const char *text, const NumberRange &range,
+                  double *out) {
+    if (parseNumber(text, range, out)) return true;
+    std::fprintf(stderr, "%s: %s needs %s%s from %.15g to %.15g, not \"%s\"\n", tool, option, what,
+                 range.whole ? " (a whole number)" : "", range.low, range.high, text ? text : "");
+    return false;
 }
 
 }  // namespace host

@@ -36,6 +36,31 @@ ReadResult readFile(const std::string &path, std::string *out, size_t limit);
 std::string readFile(const std::string &path);
 
 // ---------------------------------------------------------------------------
+// Number arguments
+// ---------------------------------------------------------------------------
+
+// What a number argument may be: from low to high, a whole number when
+// whole is set.
+struct NumberRange {
+    double low;
+    double high;
+    bool whole;
+};
+// Reads a number: the whole text a finite number within the range (NaN,
+// infinities, overflow and trailing text are refused).
+bool parseNumber(const char *text, const NumberRange &range, double *out);
+// The same for the value of a command-line option; a refusal is said on
+// standard error: "<tool>: <option> needs <what> from <low> to <high>, not
+// "<text>"" (the caller exits with status 2).
+bool numberOption(const char *tool, const char *option, const char *what, const char *text, const NumberRange &range,
+                  double *out);
+
+// Flushes standard output; false after saying on standard error that it
+// could not be written in full (a full disk, a file system error): the
+// caller's exit status then says so.
+bool stdoutWritten(const char *tool);
+
+// ---------------------------------------------------------------------------
 // Time, environment, the driver's folder
 // ---------------------------------------------------------------------------
 

@@ -284,18 +284,10 @@ void usage(FILE *out) {
             "Exit status: 0 stopped cleanly without losses, 4 stopped cleanly with lost samples,\n"
             "1 the measurement did not start, the driver ended it or reported an error, 2 bad command\n"
             "line or setting, "
-            "3 the driver or the simulator could not be loaded, 5 the recording failed (the file could\n"
-            "not be written or the sample stream broke).\n",
+            "3 the driver or the simulator could not be loaded, 5 the recording, the CSV file or the\n"
+            "standard output failed (it could not be written, or the sample stream broke).\n",
             kDefaultSimModel, (unsigned)REC_ANNOTATION_TEXT, kEmptyMarker, driverFileName(), simDefaultPath().c_str(),
             simFaultHelp());
-}
-
-bool parseNumber(const char *text, double *out) {
-    char *end = nullptr;
-    double v = strtod(text, &end);
-    if (end == text || *end != '\0') return false;
-    *out = v;
-    return true;
 }
 
 // Adds the fault of a --sim-fault; false after saying what is wrong.
@@ -347,35 +339,41 @@ const struct {
     {"--sim-fault", "a fault"},
 };
 
+// The number options: the option, what it needs, its range and where it
+// goes (a year of seconds at most; sample values of 16 bits).
+const struct {
+    const char *name;
+    const char *needs;
+    host::NumberRange range;
+    double Options::*value;
+} kNumberOptions[] = {
+    {"--seconds", "a number of seconds", {0.001, 31536000, false}, &Options::seconds},
+    {"--sim-amplitude", "a number of device units", {-32768, 32767, false}, nullptr},
+    {"--sim-offset", "a number of device units", {-32768, 32767, false}, nullptr},
+    {"--sim-frequency", "a frequency in Hz", {0, 100000, false}, &Options::simFrequency},
+};
+
 // Takes the value of one of kCheckedOptions; false after saying what is wrong.
 bool applyCheckedOption(const std::string &a, const char *v, Options *o) {
-    double number = 0;
+    for (const auto &n : kNumberOptions) {
+        if (a != n.name) continue;
+        double number = 0;
+        if (!host::numberOption("qdacq", n.name, n.needs, v, n.range, &number)) return false;
+        if (n.value) {
+            o->*n.value = number;
+        } else {
+            (a == "--sim-amplitude" ? o->simAmplitude : o->simOffset) = (int)number;
+        }
+        return true;
+    }
     if (a == "--set") {
         o->settings.push_back(v);
-    } else if (a == "--seconds") {
-        if (!parseNumber(v, &number) || number <= 0) {
-            fprintf(stderr, "qdacq: --seconds needs a positive number, not \"%s\"\n", v);
-            return false;
-        }
-        o->seconds = number;
     } else if (a == "--sim-signal") {
         o->simSignal = v;
         if (o->simSignal != "sine" && o->simSignal != "ramp" && o->simSignal != "square" && o->simSignal != "const") {
             fprintf(stderr, "qdacq: --sim-signal is sine, ramp, square or const, not \"%s\"\n", v);
             return false;
         }
-    } else if (a == "--sim-amplitude" || a == "--sim-offset") {
-        if (!parseNumber(v, &number) || number < -32768 || number > 32767) {
-            fprintf(stderr, "qdacq: %s needs a number from -32768 to 32767, not \"%s\"\n", a.c_str(), v);
-            return false;
-        }
-        (a == "--sim-amplitude" ? o->simAmplitude : o->simOffset) = (int)number;
-    } else if (a == "--sim-frequency") {
-        if (!parseNumber(v, &number) || number < 0) {
-            fprintf(stderr, "qdacq: --sim-frequency needs a frequency in Hz, not \"%s\"\n", v);
-            return false;
-        }
-        o->simFrequency = number;
     } else {
         return applyFaultOption(v, o);
     }
@@ -879,7 +877,7 @@ int finish(Session *s, const std::string &stopState, int result) {
     SampleStream &stream = g_run.stream;
     g_run.api.CloseDevContext((uint16_t)s->ctx);
     g_run.context = -1;
-    stream.closeCsv();
+    bool csvWritten = stream.closeCsv();
     finishRecording(s);
 
     ChannelTally totals[STREAM_CHANNELS];
@@ -890,7 +888,12 @@ int finish(Session *s, const std::string &stopState, int result) {
         total += totals[c].count;
         lost += totals[c].lost;
     }
-    if (!s->o.csv.empty()) say("samples written to " + s->o.csv);
+    if (!s->o.csv.empty() && csvWritten) {
+        say("samples written to " + s->o.csv);
+    } else if (!s->o.csv.empty()) {
+        fprintf(stderr, "qdacq: the CSV file %s could not be written in full (%s)\n", s->o.csv.c_str(),
+                "a write or its close failed, for example on a full disk");
+    }
     double ppm = 0, span = 0;
     if (s->o.times && stream.clockRatio(&ppm, &span)) {
         char line[160];
@@ -906,7 +909,7 @@ int finish(Session *s, const std::string &stopState, int result) {
     say(final);
     if (result == EXIT_CLEAN && !g_run.lastError.empty()) result = EXIT_ENDED;
     if (result == EXIT_CLEAN && lost > 0) result = EXIT_LOSSES;
-    if (s->recordingBroke && result != EXIT_ENDED) result = EXIT_RECORDING;
+    if ((s->recordingBroke || !csvWritten) && result != EXIT_ENDED) result = EXIT_RECORDING;
     return result;
 }
 
@@ -983,6 +986,8 @@ int main(int argc, char **argv) {
     setvbuf(stdout, nullptr, _IOLBF, 4096);
     Options o;
     int rc = parseOptions(argc, argv, &o);
-    if (rc >= 0) return rc;
-    return run(o);
+    if (rc < 0) rc = run(o);
+    // What was printed (--list, --params, the summaries) is output too.
+    if (!host::stdoutWritten("qdacq") && rc == EXIT_CLEAN) rc = EXIT_RECORDING;
+    return rc;
 }

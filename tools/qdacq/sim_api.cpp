@@ -165,7 +165,8 @@ static bool number(const char **p, double *out) {
     } else {
         v = std::strtod(*p, &end);
     }
-    if (end == *p || v < 0) return false;
+    // NaN fails the comparison; the bound keeps every use within 32 bits.
+    if (end == *p || !(v >= 0 && v <= 4e9)) return false;
     *out = v;
     *p = end;
     return true;

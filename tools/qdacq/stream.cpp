@@ -57,14 +57,19 @@ bool SampleStream::openCsv(const std::string &path, std::string *why, bool times
         return false;
     }
     times_ = times;
-    fprintf(csv_, times ? "phase,channel,value,time\n" : "phase,channel,value\n");
+    csvFailed_ = fprintf(csv_, times ? "phase,channel,value,time\n" : "phase,channel,value\n") < 0;
     return true;
 }
 
-void SampleStream::closeCsv() {
+bool SampleStream::closeCsv() {
     std::lock_guard<std::mutex> guard(lock_);
-    if (csv_) fclose(csv_);
+    if (!csv_) return !csvFailed_;
+    // A write that failed (full disk) sets the stream's error flag too; the
+    // close writes what is still buffered and may fail by itself.
+    if (ferror(csv_)) csvFailed_ = true;
+    if (fclose(csv_) != 0) csvFailed_ = true;
     csv_ = nullptr;
+    return !csvFailed_;
 }
 
 // Ticks t in [from, from + length) with ((t + 1) & mask) == 0.

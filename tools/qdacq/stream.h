@@ -45,7 +45,9 @@ public:
     // Opens the CSV file (header "phase,channel,value", with times
     // ",time": seconds since `start` on the host's clock); false with *why.
     bool openCsv(const std::string &path, std::string *why, bool times = false);
-    void closeCsv();
+    // Closes it; false when a write or the close failed (the file then
+    // lacks samples). True when no file was open.
+    bool closeCsv();
 
     // One packet from QdProcSamples (any thread), arrived at host seconds.
     void packet(uint16_t phase, const ChannelSamples *blocks, double arrival);

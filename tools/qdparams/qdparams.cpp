@@ -178,9 +178,8 @@ std::string setFromText(const Session &s, const QdParamDef *d, uint16_t id, uint
     std::string value = text;
     if (isOptionList(d) && value.size() > 1 && value[0] == '#') {
         // An option code, for lists whose values are hard to type.
-        char *end = nullptr;
-        unsigned long code = strtoul(value.c_str() + 1, &end, 10);
-        if (*end == '\0') {
+        double code = 0;
+        if (host::parseNumber(value.c_str() + 1, {0, 4294967295.0, true}, &code)) {
             QdValue cell{};
             cell.code = (uint32_t)code;
             int rc = s.api.SetParam(id, channel, &cell);
@@ -499,11 +498,9 @@ bool saveSettings(const Session &s, const std::string &file, int16_t context) {
     }
     bool ok = fwrite(blob.data(), 1, blob.size(), f) == blob.size();
     ok = fclose(f) == 0 && ok;
-    // Replace an older file only once the new one is complete.
-    if (ok) {
-        remove(file.c_str());
-        ok = rename(temp.c_str(), file.c_str()) == 0;
-    }
+    // Replace an older file only once the new one is complete, in one step:
+    // a failed rename keeps the old file.
+    ok = ok && osFileReplace(temp.c_str(), file.c_str());
     if (!ok) {
         remove(temp.c_str());
         fprintf(stderr, "qdparams: cannot write the settings file %s\n", file.c_str());
@@ -673,7 +670,7 @@ int main(int argc, char **argv) {
         int count = s.api.EnumDevices(&names);
         for (int i = 0; i < count; ++i) printf("%2d  %s\n", i, names[i]);
         driverUnload(&s.api);
-        return 0;
+        return host::stdoutWritten("qdparams") ? 0 : 1;
     }
     int16_t context = -1;
     const char *model = nullptr;
@@ -683,5 +680,6 @@ int main(int argc, char **argv) {
     s.api.CloseDevContext((uint16_t)context);
     driverUnload(&s.api);
     osLibraryUnload(s.preload);
+    if (!host::stdoutWritten("qdparams") && rc == 0) rc = 1;
     return rc;
 }

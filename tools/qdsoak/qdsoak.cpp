@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "tools/common/host.h"
 #include "tools/qdsoak/fleet.h"
 #include "tools/qdsoak/soak.h"
 
@@ -40,21 +41,49 @@ int usage(FILE *out, int rc) {
     return rc;
 }
 
-bool number(const char *text, double *out) {
-    char *end = nullptr;
-    double v = strtod(text, &end);
-    if (end == text || *end != '\0' || v < 0) return false;
-    *out = v;
-    return true;
+// The number options: the option, what it needs and its range (a year of
+// seconds at most).
+const struct {
+    const char *name;
+    const char *needs;
+    host::NumberRange range;
+} kNumberOptions[] = {
+    {"--minutes", "a number of minutes", {0.001, 525600, false}},
+    {"--seconds", "a number of seconds", {0.001, 31536000, false}},
+    {"--interval", "a number of seconds", {1, 31536000, false}},
+    {"--seed", "a seed", {0, 4294967295.0, true}},
+    {"--fault-every", "a number of seconds", {1, 31536000, false}},
+    {"--cycles", "a number of cycles", {1, 1000000, true}},
+};
+
+// Takes a number option's value; false when it is not one (*known false)
+// or after saying what is wrong.
+bool numberArgument(const std::string &a, const char *value, Mode *mode, SoakOptions *o, bool *known) {
+    *known = false;
+    for (const auto &n : kNumberOptions) {
+        if (a != n.name) continue;
+        *known = true;
+        double v = 0;
+        if (!host::numberOption("qdsoak", n.name, n.needs, value, n.range, &v)) return false;
+        if (a == "--minutes") o->seconds = v * 60;
+        if (a == "--seconds") o->seconds = v;
+        if (a == "--interval") o->interval = v;
+        if (a == "--seed") o->seed = (uint32_t)v;
+        if (a == "--fault-every") o->faultEvery = v;
+        if (a == "--cycles") {
+            o->cycles = (int)v;
+            if (*mode != Mode::STRESS) *mode = Mode::CYCLES;
+        }
+        return true;
+    }
+    return false;
 }
 
-// Reads the command line; false on a mistake.
-bool parse(int argc, char **argv, Mode *mode, SoakOptions *o, FleetOptions *f) {
+// Reads the command line; false on a mistake (*said when it was said).
+bool parse(int argc, char **argv, Mode *mode, SoakOptions *o, FleetOptions *f, bool *said) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
-        double v = 0;
-        bool numeric = value && number(value, &v);
         if (a == "--stress") {
             *mode = Mode::STRESS;
             continue;
@@ -65,20 +94,13 @@ bool parse(int argc, char **argv, Mode *mode, SoakOptions *o, FleetOptions *f) {
         }
         if (!value) return false;
         ++i;
-        if (a == "--minutes" && numeric && v > 0) {
-            o->seconds = v * 60;
-        } else if (a == "--seconds" && numeric && v > 0) {
-            o->seconds = v;
-        } else if (a == "--interval" && numeric && v >= 1) {
-            o->interval = v;
-        } else if (a == "--seed" && numeric) {
-            o->seed = (uint32_t)v;
-        } else if (a == "--fault-every" && numeric && v >= 1) {
-            o->faultEvery = v;
-        } else if (a == "--cycles" && numeric && v >= 1) {
-            o->cycles = (int)v;
-            if (*mode != Mode::STRESS) *mode = Mode::CYCLES;
-        } else if (a == "--link") {
+        bool known = false;
+        if (numberArgument(a, value, mode, o, &known)) continue;
+        if (known) {
+            *said = true;
+            return false;
+        }
+        if (a == "--link") {
             o->link = value;
         } else if (a == "--driver") {
             f->driver = value;
@@ -104,7 +126,8 @@ int main(int argc, char **argv) {
     SoakOptions o;
     o.link = "all";
     FleetOptions f;
-    if (!parse(argc, argv, &mode, &o, &f)) return usage(stderr, EXIT_USAGE);
+    bool said = false;
+    if (!parse(argc, argv, &mode, &o, &f, &said)) return said ? EXIT_USAGE : usage(stderr, EXIT_USAGE);
     std::string why;
     if (!fleetLoad(f, &why)) {
         fprintf(stderr, "qdsoak: %s\n", why.c_str());
@@ -126,5 +149,6 @@ int main(int argc, char **argv) {
         rc = runSoak(o);
     }
     fleetUnload();
+    if (!host::stdoutWritten("qdsoak") && rc == EXIT_PASSED) rc = EXIT_FAILED;
     return rc;
 }

@@ -25,5 +25,9 @@ function(qd_qdsoak_tests)
              COMMAND qdsoak --cycles 1000 ${libraries} --shared-dir ${CMAKE_BINARY_DIR}/cycles)
     set_tests_properties(${QD_BUILD_NAME}.soak PROPERTIES TIMEOUT 180)
     set_tests_properties(${QD_BUILD_NAME}.cycles PROPERTIES TIMEOUT 300)
+    # A seed beyond 32 bits is refused, not wrapped.
+    add_test(NAME ${QD_BUILD_NAME}.qdsoak-arguments COMMAND qdsoak --seed 1e20 ${libraries})
+    set_tests_properties(${QD_BUILD_NAME}.qdsoak-arguments PROPERTIES TIMEOUT 60
+                         PASS_REGULAR_EXPRESSION "--seed needs a seed .* not \"1e20\"")
 endfunction()
 cmake_language(DEFER CALL qd_qdsoak_tests)

@@ -126,14 +126,17 @@ void logOpen() {
         osAdoptOldFile(oldPath, logPath);
 
         // A log grown beyond 1 MiB is started anew.
-        OsFile f = osFileOpen(logPath, OS_FILE_READ | OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE);
+        OsFile f = osFileOpen(logPath, OS_FILE_READ | OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE | OS_FILE_PLAIN_ONLY);
         if (f != OS_INVALID_FILE) {
             int64_t size = osFileSize(f);
             osFileClose(f);
             if (size > LOG_SIZE_LIMIT) osFileDelete(logPath);
         }
 
-        g_file = osFileOpen(logPath, OS_FILE_WRITE | OS_FILE_CREATE | OS_FILE_APPEND | OS_FILE_SHARE_READ);
+        // Others can write the shared folder: a link or a FIFO planted as
+        // the log is not opened (the log is then not written).
+        g_file = osFileOpen(logPath,
+                            OS_FILE_WRITE | OS_FILE_CREATE | OS_FILE_APPEND | OS_FILE_SHARE_READ | OS_FILE_PLAIN_ONLY);
         if (g_file != OS_INVALID_FILE) {
             osFileSeek(g_file, 0, OS_SEEK_END);
             snprintf(g_path, sizeof g_path, "%s", logPath);

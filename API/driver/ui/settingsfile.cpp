@@ -85,13 +85,12 @@ bool settingsSave(const char *path) {
     int32_t size = context >= 0 ? QdGetDevConfig(context, nullptr, 0) : 0;
     if (size <= 0 || size > (int32_t)sizeof blob || QdGetDevConfig(context, blob, sizeof blob) != size) return false;
     uint32_t attributes = osFileAttributes(path);
-    bool exists = attributes != OS_ATTR_INVALID;
-    if (exists && (attributes & (OS_ATTR_READONLY | OS_ATTR_DIRECTORY)) != 0) return false;
+    if (attributes != OS_ATTR_INVALID && (attributes & (OS_ATTR_READONLY | OS_ATTR_DIRECTORY)) != 0) return false;
     char temporary[PATH_ROOM];
     int n = std::snprintf(temporary, sizeof temporary, "%s%s", path, kTemporarySuffix);
     if (n <= 0 || (size_t)n >= sizeof temporary) return false;
-    if (!writeWhole(temporary, blob, (uint32_t)size) || (exists && !osFileDelete(path)) ||
-        !osFileMove(temporary, path)) {
+    // The new file replaces the old one in one step: a failure keeps the old.
+    if (!writeWhole(temporary, blob, (uint32_t)size) || !osFileReplace(temporary, path)) {
         osFileDelete(temporary);
         return false;
     }

@@ -7,10 +7,11 @@
 // Installer (win32.ui-installer, through fresh-prefix.sh; skipped elsewhere),
 // in order in a fresh Wine prefix: the pages and a folder it cannot write
 // to; a silent installation into a folder with spaces and characters
-// outside the ANSI code page; the installed drivers and recorder; a second
+// outside the ANSI code page (with rights of its own); the installed drivers and recorder; a second
 // installation over an older one; the silent uninstallation.
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
 #include <shlobj.h>
 
 #include <cstdlib>
@@ -280,6 +281,16 @@ TEST_F(Installer, SilentInstallPutsEverythingInPlace) {
     EXPECT_EQ(uninstallValue(L"InstallLocation"), kFolder);
     EXPECT_EQ(uninstallValue(L"UninstallString"), L"\"" + in("Uninstall.exe") + L"\"");
     EXPECT_EQ(uninstallEntries(), 1);
+    // Outside Program Files the folder has rights of its own, not those of
+    // the folder above it (where others might write).
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_EQ(GetNamedSecurityInfoW(kFolder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                                    nullptr, &sd), (DWORD)ERROR_SUCCESS);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(sd, &control, &revision);
+    LocalFree(sd);
+    EXPECT_NE(control & SE_DACL_PROTECTED, 0) << "the folder's rights are inherited";
 }
 
 // Hosts of both bitnesses (qdhost of each build, the simulator as their
