@@ -185,7 +185,7 @@ bool daclProtected(const wchar_t *folder) {
 // keeps security descriptors only where the Unix file system takes its
 // extended attributes (not on the test machine's 9p share, for one).
 bool keepsProtectedDacls() {
-    const wchar_t probe[] = L"C:\quorvane-dacl-probe";
+    const wchar_t probe[] = L"C:\\quorvane-dacl-probe";
     CreateDirectoryW(probe, nullptr);
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR sd = nullptr;
