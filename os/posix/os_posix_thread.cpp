@@ -148,15 +148,21 @@ void osThreadDetach(OsThread t) {
     pthread_mutex_unlock(&g_aloneLock);
 }
 
-bool osThreadsAwaitExit(uint32_t timeoutMs) {
+// The moment timeoutMs from now on the given clock, for the timed waits.
+static struct timespec deadlineIn(clockid_t clock, uint32_t timeoutMs) {
     struct timespec deadline;
-    clock_gettime(CLOCK_REALTIME, &deadline);
+    clock_gettime(clock, &deadline);
     deadline.tv_sec += (time_t)(timeoutMs / 1000u);
     deadline.tv_nsec += (long)(timeoutMs % 1000u) * 1000000L;
     if (deadline.tv_nsec >= 1000000000L) {
         deadline.tv_sec += 1;
         deadline.tv_nsec -= 1000000000L;
     }
+    return deadline;
+}
+
+bool osThreadsAwaitExit(uint32_t timeoutMs) {
+    struct timespec deadline = deadlineIn(CLOCK_REALTIME, timeoutMs);
     return joinAllAlone(&deadline);
 }
 
@@ -225,14 +231,7 @@ void osEventSet(OsEvent *event) {
 
 bool osEventWait(OsEvent *event, uint32_t timeoutMs) {
     EventRec *e = eventOf(event);
-    struct timespec deadline;
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += (time_t)(timeoutMs / 1000u);
-    deadline.tv_nsec += (long)(timeoutMs % 1000u) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
+    struct timespec deadline = deadlineIn(CLOCK_MONOTONIC, timeoutMs);
     pthread_mutex_lock(&e->mutex);
     while (!e->set) {
         if (pthread_cond_timedwait(&e->cond, &e->mutex, &deadline) == ETIMEDOUT) break;
