@@ -39,13 +39,24 @@ protected:
 
     // Starts the services for a folder and waits for the stand-in's record:
     // the raw command line on Windows, the arguments elsewhere.
+    // Up to a minute each: the first Windows program of a test run may wait
+    // for Wine's server and services to come up on a busy machine. Under Wine
+    // the stand-in's rename keeps a handle with delete access open a moment
+    // after the record appears: an open without delete sharing fails until
+    // it closes, and a delete completes only then. So the wait is for a
+    // record gone, and then for a record that reads.
     std::string run(const char *folder) {
         osFileDelete(record_.c_str());
+        for (int i = 0; i < 6000 && osPathExists(record_.c_str()); ++i) {
+            osSleep(10);
+            osFileDelete(record_.c_str());
+        }
         EXPECT_EQ(QdDevServices(folder), 0);
-        // Up to a minute: the first Windows program of a test run may wait
-        // for Wine's server and services to come up on a busy machine.
-        for (int i = 0; i < 6000 && !osPathExists(record_.c_str()); ++i) osSleep(10);
-        std::string text = testenvReadFile(record_);
+        std::string text;
+        for (int i = 0; i < 6000 && text.empty(); ++i) {
+            if (osPathExists(record_.c_str())) text = testenvReadFile(record_);
+            if (text.empty()) osSleep(10);
+        }
         EXPECT_FALSE(text.empty()) << "the stand-in left no record";
         return text;
     }
