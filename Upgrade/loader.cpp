@@ -98,7 +98,7 @@ void loaderApplyArguments(char *const *args, int count) {
             updUserMessage("!Unknown argument: %s.\n", a);
         }
     }
-    if (g_loader.linkFixed && g_loader.linkType == LINK_IRDA) g_loader.deviceId[0] = '\0';
+    if (g_loader.linkFixed && !linkTakesDeviceId(g_loader.linkType)) g_loader.deviceId[0] = '\0';
 }
 
 int tokenize(char *text, const char *separators, char **tokens, int maxTokens) {
@@ -162,7 +162,7 @@ bool loaderOpenLink() {
     const uint16_t type = g_loader.linkType;
     const LinkKind *kind = linkKind(type);
     updLog("Link type: %s\n", kind ? kind->name : "");
-    if (type != LINK_IRDA) updLog("Device identifier: %s\n", g_loader.deviceId);
+    if (linkTakesDeviceId(type)) updLog("Device identifier: %s\n", g_loader.deviceId);
     if (!InitLinkLibrary()) {
         updUserMessage("!Cannot init communication library.\n");
         return false;

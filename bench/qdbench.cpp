@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "QuorvaneDrv.h"
+#include "API/driver/driver.h"
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/protocol/protocol.h"
 #include "bench/blering.h"

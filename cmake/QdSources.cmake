@@ -1,7 +1,9 @@
 # Targets of the tree. Sources are collected by folder, so a new file in a
 # folder joins its target without an edit here:
 #   os/*.cpp, os/<platform>/*.cpp          operating-system layer
-#   os/<platform>/entry/*.cpp              library entry glue (DllMain, ctor/dtor)
+#   API/driver/entry/<platform>/*.cpp      the driver library's entry glue
+#                                          (DllMain, ctor/dtor), in the
+#                                          shared library only
 #   API/driver/**/*.cpp                    portable driver core, with the
 #                                          platform folders below it
 #                                          (API/driver/ui/win32, .../posix)
@@ -27,14 +29,14 @@ endif()
 
 file(GLOB QD_OS_SOURCES CONFIGURE_DEPENDS
      ${QD_ROOT}/os/*.cpp ${QD_ROOT}/os/${QD_PLATFORM}/*.cpp)
-file(GLOB QD_ENTRY_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/os/${QD_PLATFORM}/entry/*.cpp)
+file(GLOB QD_ENTRY_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/API/driver/entry/${QD_PLATFORM}/*.cpp)
 file(GLOB_RECURSE QD_CORE_SOURCES CONFIGURE_DEPENDS ${QD_ROOT}/API/driver/*.cpp)
 if(WIN32)
     set(QD_OTHER_PLATFORM posix)
 else()
     set(QD_OTHER_PLATFORM win32)
 endif()
-list(FILTER QD_CORE_SOURCES EXCLUDE REGEX "/API/driver/(.*/)?${QD_OTHER_PLATFORM}/")
+list(FILTER QD_CORE_SOURCES EXCLUDE REGEX "/API/driver/(.*/)?${QD_OTHER_PLATFORM}/|/API/driver/entry/")
 file(GLOB QD_LINK_SOURCES CONFIGURE_DEPENDS
      ${QD_ROOT}/link/*.cpp ${QD_ROOT}/link/${QD_PLATFORM}/*.cpp)
 

@@ -280,15 +280,16 @@ static const int BLE_MIN_OS_CODE = 12;
 // loss shows as silence, which the reply timers handle). An open of
 // Bluetooth or Bluetooth LE in progress on another thread ends when its
 // handle is closed.
+// The device search tries Bluetooth LE, then USB, then Bluetooth, then IrDA.
 constexpr LinkKind kLinkKinds[] = {
     {LINK_IRDA, "ir", "irda", "IrDA", openIrdaLink, sendSocket, queueStatusSocket, recvSocket, closeSocket,
-     isConnectionLost, false, LINK_REACH_INFRARED, 0},
+     isConnectionLost, false, LINK_REACH_INFRARED, 0, false, false, 0},
     {LINK_BT, "bt", nullptr, "Bluetooth", openBtLink, sendSocket, queueStatusSocket, recvSocket, closeSocket,
-     isConnectionLost, true, LINK_REACH_RANGE, 0},
+     isConnectionLost, true, LINK_REACH_RANGE, 0, true, true, 1},
     {LINK_USB, "usb", nullptr, "USB", openUsbLink, sendUsbLink, queueStatusUsbLink, recvUsbLink, closeUsbLink,
-     usbBroken, false, LINK_REACH_CABLE, 0},
+     usbBroken, false, LINK_REACH_CABLE, 0, true, false, 2},
     {LINK_BLE, "ble", nullptr, "Bluetooth LE", openBleLink, sendBleLink, queueStatusBleLink, recvBleLink,
-     closeBleLink, nullptr, true, LINK_REACH_RANGE, BLE_MIN_OS_CODE},
+     closeBleLink, nullptr, true, LINK_REACH_RANGE, BLE_MIN_OS_CODE, true, true, 3},
 };
 const int LINK_KIND_COUNT = (int)(sizeof kLinkKinds / sizeof kLinkKinds[0]);
 
@@ -319,6 +320,16 @@ const LinkKind *linkKindByName(const char *name) {
         if (sameText(name, kind.name) || (kind.altName && sameText(name, kind.altName))) return &kind;
     }
     return nullptr;
+}
+
+bool linkTakesDeviceId(uint32_t key) {
+    const LinkKind *kind = linkKind(key);
+    return kind != nullptr && kind->takesDeviceId;
+}
+
+bool linkIsWireless(uint32_t key) {
+    const LinkKind *kind = linkKind(key);
+    return kind != nullptr && kind->wireless;
 }
 
 // ---------------------------------------------------------------------------

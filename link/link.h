@@ -11,11 +11,10 @@
 #include <cstdarg>
 #include <cstdint>
 
-#include "QuorvaneDrv.h"
-
-// Link types, numbered as the driver's public header numbers them (the
-// parameter "Link type").
-enum : uint16_t { LINK_IRDA = QD_LINK_IRDA, LINK_BT = QD_LINK_BT, LINK_USB = QD_LINK_USB, LINK_BLE = QD_LINK_BLE };
+// Link types. The driver's public header numbers its parameter "Link type"
+// the same way (QD_LINK_*); the driver checks that the two agree, so that
+// this library and the firmware loader need nothing of the driver's API.
+enum : uint16_t { LINK_IRDA = 0, LINK_BT = 1, LINK_USB = 2, LINK_BLE = 3 };
 
 // The link record: link type and a pointer-sized handle (socket, D2XX handle
 // or BleLink pointer); all bits set when the link is not open.
@@ -55,6 +54,14 @@ struct LinkKind {
     bool openCutByClose;
     LinkReach reach;
     int minOsCode;           // least operating-system version code (osVersionCode), 0: any
+    // The open names a device (a serial number, an address or a name); a
+    // link without one reaches whichever device is in range (IrDA).
+    bool takesDeviceId;
+    // A radio link: an open by name, not by address, searches first.
+    bool wireless;
+    // The device search tries the kinds of its flags from the highest rank
+    // down.
+    uint8_t searchRank;
 };
 extern const LinkKind kLinkKinds[];
 extern const int LINK_KIND_COUNT;
@@ -62,6 +69,9 @@ extern const int LINK_KIND_COUNT;
 const LinkKind *linkKind(uint32_t key);
 // The row whose name or other spelling this is (any letter case), or null.
 const LinkKind *linkKindByName(const char *name);
+// The traits of a link type; false for an unknown type.
+bool linkTakesDeviceId(uint32_t key);
+bool linkIsWireless(uint32_t key);
 
 // Starts the link library (Bluetooth LE functions, socket layer). Idempotent;
 // 1 when ready, 0 when the socket layer cannot start.

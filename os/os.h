@@ -276,26 +276,6 @@ uint32_t osProcessId();
 bool osStartProcess(const char *program, const char *const *argv, const char *commandLine);
 
 // ---------------------------------------------------------------------------
-// Library entry
-// ---------------------------------------------------------------------------
-//
-// The entry glue of a shared library built from this tree (os/<platform>/
-// entry/: DllMain on Windows, the constructor and destructor on Linux) calls
-// these two; the library that links the glue defines them (the driver: its
-// attach and detach). Attach runs when the library is loaded into a
-// process, detach when it is unloaded or the process ends. After detach the
-// glue waits (osThreadsAwaitExit) until the library's threads have left its
-// code, except at the end of the process on Windows, where the system has
-// ended every other thread already and DllMain holds the loader lock: then
-// detach must not wait for threads, nor for locks they may have held, nor
-// call into other libraries, which may be gone.
-void osLibraryAttach();
-// processEnding: true at the end of the process on Windows (DllMain's
-// reserved argument not null); false when the library is unloaded, and
-// always on Linux, where the other threads still run at exit.
-void osLibraryDetach(bool processEnding);
-
-// ---------------------------------------------------------------------------
 // Persistent machine settings (key "QuorvaneDriver")
 // ---------------------------------------------------------------------------
 //

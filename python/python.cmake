@@ -15,7 +15,8 @@ set(qd_python_env
     "PYTHONDONTWRITEBYTECODE=1"
     "QUORVANE_DRIVER=$<TARGET_FILE:QuorvaneDrv>"
     "QUORVANE_SIMULATOR=$<TARGET_FILE:qd_ftd2xx_sim>"
-    "QUORVANE_QDACQ=$<TARGET_FILE:qdacq>")
+    "QUORVANE_QDACQ=$<TARGET_FILE:qdacq>"
+    "QUORVANE_SOURCE=${QD_ROOT}")
 
 # The tests run against the package as pip installs it (python/check-pip-install.sh:
 # "pip install ./python" into a fresh virtual environment, offline), not the tree.

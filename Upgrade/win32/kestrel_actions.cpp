@@ -17,7 +17,6 @@
 
 namespace {
 
-const int BLE_MIN_OS_CODE = 12;
 const int DEVICE_FIELD_IDS[DEVICE_FIELDS] = {KID_HARDWARE, KID_TRANSCEIVER, KID_BOOTLOADER, KID_OLD_FIRMWARE,
                                              KID_NEW_FIRMWARE};
 
@@ -36,7 +35,7 @@ uint16_t listLinkType() {
 void readFields() {
     GetWindowTextA(control(KID_FIRMWARE_FILE), g_loader.firmwarePath, sizeof g_loader.firmwarePath);
     g_loader.linkType = listLinkType();
-    if (g_loader.linkType == LINK_IRDA) return;
+    if (!linkTakesDeviceId(g_loader.linkType)) return;
     GetWindowTextA(control(KID_DEVICE_ID), g_loader.deviceId, sizeof g_loader.deviceId);
     if (g_loader.deviceId[0] == '\0') {
         std::snprintf(g_loader.deviceId, sizeof g_loader.deviceId, "%s", LOADER_DEFAULT_ID);
@@ -52,7 +51,8 @@ void startRun(bool upload) {
         box("Firmware file should be specified.", "Warning", MB_OK | MB_ICONWARNING);
         return;
     }
-    if (g_loader.linkType == LINK_BLE && g_loader.osCode < BLE_MIN_OS_CODE) {
+    const LinkKind *kind = linkKind(g_loader.linkType);
+    if (kind && g_loader.osCode < kind->minOsCode) {
         box("Bluetooth Low Energy (BLE) is not supported below Windows 8.1.", "Error", MB_OK | MB_ICONERROR);
         return;
     }
@@ -61,8 +61,7 @@ void startRun(bool upload) {
     updLog("\n");
     g_kw.busy = true;
     pumpMessages();
-    const bool wireless = g_loader.linkType == LINK_BT || g_loader.linkType == LINK_BLE;
-    if (wireless && !isBluetoothAddress(g_loader.deviceId)) showWaitWindow();
+    if (linkIsWireless(g_loader.linkType) && !isBluetoothAddress(g_loader.deviceId)) showWaitWindow();
     g_kw.busy = false;
     if (!loaderBeginRun(upload)) {
         closeWaitWindow();
@@ -116,7 +115,7 @@ void enableControls(bool enable) {
     for (int id : {KID_CHECK, KID_UPLOAD, KID_BROWSE, KID_EXIT})
         EnableWindow(control(id), enable);
     EnableWindow(control(KID_LINK_TYPE), enable && !g_loader.linkFixed);
-    EnableWindow(control(KID_DEVICE_ID), enable && g_loader.linkType != LINK_IRDA);
+    EnableWindow(control(KID_DEVICE_ID), enable && linkTakesDeviceId(g_loader.linkType));
 }
 
 void clearDeviceFields() {
@@ -146,7 +145,7 @@ void onCommand(int id, int notification) {
         // A pick confirmed, or a change made with the keys of the closed list.
         if (notification == CBN_SELENDOK || notification == CBN_SELCHANGE) {
             g_loader.linkType = listLinkType();
-            EnableWindow(control(KID_DEVICE_ID), g_loader.linkType != LINK_IRDA);
+            EnableWindow(control(KID_DEVICE_ID), linkTakesDeviceId(g_loader.linkType));
         }
         break;
     default:

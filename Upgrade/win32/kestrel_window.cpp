@@ -56,7 +56,7 @@ void createControls(HWND window) {
     SetWindowTextA(control(KID_FIRMWARE_FILE), g_loader.firmwarePath);
     SetWindowTextA(control(KID_DEVICE_ID), g_loader.deviceId);
     EnableWindow(list, !g_loader.linkFixed);
-    EnableWindow(control(KID_DEVICE_ID), g_loader.linkType != LINK_IRDA);
+    EnableWindow(control(KID_DEVICE_ID), linkTakesDeviceId(g_loader.linkType));
 }
 
 // Labels go on a white brush when the window's face is bright.

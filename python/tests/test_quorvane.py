@@ -1,6 +1,7 @@
 import csv
 import ctypes
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -29,6 +30,38 @@ def qdacq_csv(tmp_path, seconds):
                    [a for s in sets for a in ("--set", s)], check=True, capture_output=True)
     with open(out) as f:
         return {(int(r["phase"]), int(r["channel"])): float(r["value"]) for r in csv.DictReader(f)}
+
+
+# Python-side names without a namesake QD_* in the public header.
+PYTHON_ONLY = {"BITS", "KIND_MASK", "SONAME_VERSION"}
+
+
+def test_constants_and_records_are_those_of_the_c_header():
+    source = os.environ.get("QUORVANE_SOURCE")
+    if not source:
+        pytest.skip("QUORVANE_SOURCE (the source tree) is not set")
+    header = (Path(source) / "API" / "QuorvaneDrv.h").read_text()
+    number = r"(0x[0-9A-Fa-f]+|-?\d+)"
+    c = {}
+    for define, enum, value in re.findall(r"(?m)^\s*(?:#define\s+(QD_\w+)\s+|(QD_\w+)\s*=\s*)" + number, header):
+        c[define or enum] = int(value, 0)
+    ours = {n: v for n, v in vars(drv).items()
+            if n.isupper() and n[0] != "_" and isinstance(v, int) and not isinstance(v, bool)}
+    assert {n for n in ours if "QD_" + n not in c} <= PYTHON_ONLY
+    assert {n: v for n, v in ours.items() if "QD_" + n in c and c["QD_" + n] != v} == {}
+    # The ctypes records against the layout that the C side pins for this
+    # pointer size (API/driver/abi_layout.cpp).
+    pins = (Path(source) / "API" / "driver" / "abi_layout.cpp").read_text()
+    bits64 = ctypes.sizeof(ctypes.c_void_p) == 8
+    checked = 0
+    for kind, args in re.findall(r"(?m)^QD_(AT|SIZE)\(([^)]*)\);", pins):
+        parts = [a.strip() for a in args.split(",")]
+        record = getattr(drv, parts[0])
+        want = int(parts[-1] if bits64 else parts[-2])
+        got = ctypes.sizeof(record) if kind == "SIZE" else getattr(record, parts[1]).offset
+        assert got == want, "%s %s" % (kind, args)
+        checked += 1
+    assert checked >= 20
 
 
 def test_mixed_rates_equal_the_generated_signal_scaled_and_qdacq(tmp_path):

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "API/driver/driver.h"
 #include "API/driver/frame/lifecycle.h"
 #include "QuorvaneDrv.h"
 #include "tests/support/driver_sandbox.h"

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include "API/driver/driver.h"
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
 #include "os/os.h"

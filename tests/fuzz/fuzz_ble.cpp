@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "QuorvaneDrv.h"
+#include "API/driver/driver.h"
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/protocol/protocol.h"
 #include "link/ble_gatt.h"

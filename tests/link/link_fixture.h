@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "API/driver/driver.h"
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
 #include "link/link.h"

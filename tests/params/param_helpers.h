@@ -9,7 +9,7 @@
 
 #include "QuorvaneDrv.h"
 #include "API/driver/frame/contexts.h"
-#include "API/driver/frame/hooks.h"
+#include "API/driver/driver.h"
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/params/mains.h"

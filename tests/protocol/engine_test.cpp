@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "API/driver/driver.h"
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/ui/window_hooks.h"
 #include "os/os.h"

@@ -1,6 +1,7 @@
 // harness.cpp - callback recorders and the log window of the protocol tests.
 #include "tests/protocol/harness.h"
 
+#include "API/driver/driver.h"
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
 #include "tests/support/testenv.h"

@@ -1,6 +1,7 @@
 // driver_sandbox.cpp - a driver attached in a folder of its own.
 #include "tests/support/driver_sandbox.h"
 
+#include "API/driver/driver.h"
 #include "API/driver/frame/lifecycle.h"
 #include "os/os.h"
 #include "tests/support/testenv.h"

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "API/driver/driver.h"
 #include "API/driver/frame/lifecycle.h"
 #include "os/os.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "API/driver/frame/hooks.h"
+#include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/frame/log_texts.h"
 #include "API/driver/params/spine.h"
@@ -80,6 +80,22 @@ const char *contextDeviceId(uint16_t context) {
 static_assert(sizeof(QdCapConfig) == QD_STORAGE_SIZE - QD_CAP_RECORD_OFFSET, "cap record ends the storage record");
 static_assert(QD_CAP_RECORD_OFFSET % 4 == 0, "cap record is aligned inside the storage record");
 
+static ContextHooks g_hooks = {};
+
+void contextsSetHooks(const ContextHooks &hooks) { g_hooks = hooks; }
+
+static void shutdownContext(uint16_t context) {
+    if (g_hooks.shutdownContext) g_hooks.shutdownContext(context);
+}
+
+static void resetContext(uint16_t context) {
+    if (g_hooks.resetContext) g_hooks.resetContext(context);
+}
+
+static void closeWindowForSelection() {
+    if (g_hooks.closeWindowForSelection) g_hooks.closeWindowForSelection();
+}
+
 void contextsOnAttach() {
     freeSpine();
     for (uint16_t i = 0; i < QD_MAX_CONTEXTS; ++i) {
@@ -92,7 +108,7 @@ void contextsOnAttach() {
 
 void contextsOnDetach() {
     for (uint16_t i = 0; i < QD_MAX_CONTEXTS; ++i) {
-        if (g_slots[i].inUse) engineShutdownContext(i);
+        if (g_slots[i].inUse) shutdownContext(i);
     }
 }
 
@@ -105,7 +121,7 @@ extern "C" int QDCALL QdEnumDevices(const char *const **names) {
 
 extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
     logEnter("QdOpenDevContext", "%s", name ? name : "");
-    ApiGuard guard;
+    EngineGuard guard;
     uint16_t slot = g_reuseHint;
     if (slot >= QD_MAX_CONTEXTS || g_slots[slot].inUse) {
         slot = QD_MAX_CONTEXTS;
@@ -135,7 +151,7 @@ extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
     }
     if (QdSetDefaults(-2) != 0) {
         // The slot is given up; it must not stay selected.
-        uiCloseForSelectionChange();
+        closeWindowForSelection();
         freeSpine();
         g_selected = -1;
         g_slots[slot].inUse = 0;
@@ -143,7 +159,7 @@ extern "C" int16_t QDCALL QdOpenDevContext(const char *name) {
         return -3;
     }
     g_hasValues[slot] = true;
-    engineResetContext(slot);
+    resetContext(slot);
     logExit("QdOpenDevContext", "%i", slot);
     return (int16_t)slot;
 }
@@ -159,7 +175,7 @@ static int buildSelectedSpine() {
 // Whether a context is open and whether it is the selected one, read under
 // the lock.
 static bool openAndSelected(uint16_t context, bool *selected) {
-    ApiGuard guard;
+    EngineGuard guard;
     *selected = (int16_t)context == g_selected;
     return contextInUse(context);
 }
@@ -171,8 +187,8 @@ extern "C" int16_t QDCALL QdSelectDevContext(uint16_t context) {
     // lock (the close below finds it gone, unless another thread opened one
     // meanwhile).
     bool selected = false;
-    if (openAndSelected(context, &selected) && !selected) uiCloseForSelectionChange();
-    ApiGuard guard;
+    if (openAndSelected(context, &selected) && !selected) closeWindowForSelection();
+    EngineGuard guard;
     if (!contextInUse(context)) {
         logFail("QdSelectDevContext", "%s", kLogInvalidContext);
         return -2;
@@ -180,7 +196,7 @@ extern "C" int16_t QDCALL QdSelectDevContext(uint16_t context) {
     if ((int16_t)context == g_selected) return g_selected;
     int16_t previous = g_selected;
     if (previous >= 0) {
-        uiCloseForSelectionChange();
+        closeWindowForSelection();
         freeSpine();
     }
     g_selected = (int16_t)context;
@@ -196,7 +212,7 @@ extern "C" int16_t QDCALL QdSelectDevContext(uint16_t context) {
 }
 
 extern "C" int16_t QDCALL QdGetSelectedDevContext(void) {
-    ApiGuard guard;
+    EngineGuard guard;
     return g_selected;
 }
 
@@ -206,13 +222,13 @@ extern "C" void QDCALL QdCloseDevContext(uint16_t context) {
     if (openAndSelected(context, &selected)) {
         // The stop waits for the engine thread and the window's close for
         // its thread: both before the lock is taken.
-        engineShutdownContext(context);
-        if (selected) uiCloseForSelectionChange();
+        shutdownContext(context);
+        if (selected) closeWindowForSelection();
     }
-    ApiGuard guard;
+    EngineGuard guard;
     if (contextInUse(context)) {
         if ((int16_t)context == g_selected) {
-            uiCloseForSelectionChange();
+            closeWindowForSelection();
             freeSpine();
             g_selected = -1;
         }
@@ -224,13 +240,13 @@ extern "C" void QDCALL QdCloseDevContext(uint16_t context) {
 }
 
 extern "C" const char *QDCALL QdGetDevName(void) {
-    ApiGuard guard;
+    EngineGuard guard;
     int model = g_selected >= 0 ? contextModel((uint16_t)g_selected) : -1;
     return model >= 0 ? modelEntry((uint16_t)model)->name : nullptr;
 }
 
 extern "C" QdCapConfig *QDCALL QdGetCapConfig(void) {
-    ApiGuard guard;
+    EngineGuard guard;
     int model = g_selected >= 0 ? contextModel((uint16_t)g_selected) : -1;
     if (model < 0) return nullptr;
     const ModelDescriptor *m = modelEntry((uint16_t)model)->descriptor;

@@ -76,6 +76,23 @@ bool modelGeneralConstant(uint16_t model, uint16_t id, QdValue *value);
 int modelChannelCount(uint16_t model);
 int modelLinkType(uint16_t model);
 
+// Attach marks all 10 slots free; detach shuts every open context down.
+void contextsOnAttach();
+void contextsOnDetach();
+
+// What the context functions ask of the parts above them: the protocol
+// engine stops a context and waits for it (shutdownContext), clears the
+// protocol state of a newly opened one (resetContext), and the settings
+// window closes before the selection changes (closeWindowForSelection). The
+// driver installs them at attach; an entry left null does nothing (a
+// program of the contexts alone).
+struct ContextHooks {
+    void (*shutdownContext)(uint16_t context);
+    void (*resetContext)(uint16_t context);
+    void (*closeWindowForSelection)();
+};
+void contextsSetHooks(const ContextHooks &hooks);
+
 // Slots.
 bool contextInUse(uint16_t context);
 // Model index of an open context, or -1.

@@ -14,7 +14,7 @@
 
 #include "QuorvaneDrv.h"
 #include "API/driver/frame/contexts.h"
-#include "API/driver/frame/hooks.h"
+#include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/frame/log_texts.h"
 #include "API/driver/params/spine.h"
@@ -397,7 +397,7 @@ int modelStorageVersion(uint16_t model) {
 }
 
 extern "C" int32_t QDCALL QdGetDevConfig(int16_t context, void *buffer, uint32_t size) {
-    ApiGuard guard;
+    EngineGuard guard;
     logEnter("QdGetDevConfig", "%i...", context);
     int model = context >= 0 ? contextModel((uint16_t)context) : -1;
     if (model < 0) {
@@ -444,7 +444,7 @@ extern "C" int32_t QDCALL QdGetDevConfig(int16_t context, void *buffer, uint32_t
 }
 
 extern "C" int16_t QDCALL QdSetDevConfig(int16_t context, void *blob, uint32_t size) {
-    ApiGuard guard;
+    EngineGuard guard;
     logEnter("QdSetDevConfig", "%i", context);
     if (context != -1 && (context < 0 || !contextInUse((uint16_t)context))) return setFail(QD_SETCONFIG_INVALID_CONTEXT);
     LoadPlan plan{};

@@ -9,7 +9,7 @@
 
 #include "QuorvaneDrv.h"
 #include "API/driver/frame/contexts.h"
-#include "API/driver/frame/hooks.h"
+#include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/frame/log_texts.h"
 #include "API/driver/params/mains.h"
@@ -94,7 +94,7 @@ bool isCapSiteRecorded(const ParamAddress &a) {
 }  // namespace
 
 extern "C" uint16_t QDCALL QdEnumParams(int16_t channel, uint16_t *buffer, uint16_t size) {
-    ApiGuard guard;
+    EngineGuard guard;
     const ModelDescriptor *m = spineModel();
     if (selectedContext() < 0 || !m) {
         qdLog("!%s\n", kLogEnumParamsNoContext);
@@ -129,7 +129,7 @@ extern "C" uint16_t QDCALL QdEnumParams(int16_t channel, uint16_t *buffer, uint1
 }
 
 extern "C" const QdParamDef *QDCALL QdParamInfo(uint16_t id, int16_t channel) {
-    ApiGuard guard;
+    EngineGuard guard;
     ParamAddress a;
     if (!addressParam(id, channel, &a)) {
         qdLog("!%s\n", kLogParamInfoInvalid);
@@ -139,35 +139,35 @@ extern "C" const QdParamDef *QDCALL QdParamInfo(uint16_t id, int16_t channel) {
 }
 
 extern "C" int QDCALL QdParamExists(uint16_t id, int16_t channel) {
-    ApiGuard guard;
+    EngineGuard guard;
     ParamAddress a;
     return addressParam(id, channel, &a) ? 1 : 0;
 }
 
 extern "C" int QDCALL QdGetParam(uint16_t id, uint16_t channel, QdParamValue *value) {
-    ApiGuard guard;
+    EngineGuard guard;
     ParamAddress a;
     QdValue raw;
     if (!value || !addressParam(id, channel, &a) || !readRaw(a, &raw)) {
         qdLog("!%s\n", kLogGetParamInvalid);
-        return 1;
+        return QD_GETPARAM_INVALID;
     }
     if (!defIsOptionList(a.def)) {
         value->code = 0;
         value->value = raw;
         value->type = a.def->type;
-        return 0;
+        return QD_GETPARAM_OK;
     }
     const QdOption *option = findOption(a.def->domain.options, raw.code);
     if (!option) {
         qdLog("par: %i, chan: %i, v: %li\n", id, channel, (long)raw.i);
         qdLog("!%s\n", kLogGetParamUnknownOption);
-        return 2;
+        return QD_GETPARAM_UNKNOWN_OPTION;
     }
     value->code = option->code;
     value->value = option->value;
     value->type = a.def->type;
-    return 0;
+    return QD_GETPARAM_OK;
 }
 
 // Writes a value that passed the domain test into its place: the bits of a
@@ -221,48 +221,48 @@ static void recordCapSite(const ParamAddress &a, const QdValue *value) {
 }
 
 extern "C" int QDCALL QdSetParam(uint16_t id, uint16_t channel, const QdValue *value) {
-    ApiGuard guard;
+    EngineGuard guard;
     if (selectedContext() < 0 || !spineModel()) {
         qdLog("!%s\n", kLogSetParamNoContext);
-        return 9;
+        return QD_SETPARAM_NO_CONTEXT;
     }
     ParamAddress a;
     if (!addressParam(id, channel, &a)) {
         qdLog("!%s\n", kLogSetParamInvalid);
-        return 8;
+        return QD_SETPARAM_INVALID;
     }
     const QdParamDef *def = a.def;
     const ParamMapEntry *e = a.node->map;
     if (defIsConstant(def) || !mapHasStorage(e)) {
         qdLog("!%s\n", kLogSetParamConstant);
-        return 2;
+        return QD_SETPARAM_CONSTANT;
     }
     if (!value || valueOutsideDomain(def, value)) {
         qdLog("!%s\n", kLogSetParamOutside);
-        return -1;
+        return QD_SETPARAM_OUTSIDE_DOMAIN;
     }
 
     QdValue stored = *value;
     if (!writeValue(a, id, value, &stored)) {
         qdLog("!%s\n", kLogSetParamInvalid);
-        return 8;
+        return QD_SETPARAM_INVALID;
     }
     if (isCapSiteRecorded(a)) recordCapSite(a, value);
 
-    if (!def->dependents) return 0;
+    if (!def->dependents) return QD_SETPARAM_OK;
     if (id == QD_PAR_CHANNEL_PROFILE) {
-        if (value->code == 0) return 0;
+        if (value->code == 0) return QD_SETPARAM_OK;
         if (applyProfile(def, a.channel, value) != 0) {
             qdLog("!%s\n", "QdSetParam: Cannot update profile dependent parameter");
-            return 10;
+            return QD_SETPARAM_PROFILE_FAILED;
         }
-        return 0;
+        return QD_SETPARAM_OK;
     }
     return updateParDeps(def, a.channel, &stored, 1);
 }
 
 extern "C" uint16_t QDCALL QdGetOptNum(uint16_t id, int16_t channel) {
-    ApiGuard guard;
+    EngineGuard guard;
     ParamAddress a;
     if (!addressParam(id, channel, &a) || !defIsOptionList(a.def)) {
         qdLog("!%s\n", kLogGetOptNumInvalid);
@@ -280,7 +280,7 @@ static void changeLock(SpineNode *node, int lock) {
 }
 
 extern "C" int QDCALL QdLockParam(uint16_t id, int16_t channel, int lock) {
-    ApiGuard guard;
+    EngineGuard guard;
     if (selectedContext() < 0 || !spineModel()) {
         qdLog("!%s\n", kLogLockParamNoContext);
         return 2;
@@ -320,11 +320,11 @@ static bool resetToDefault(uint16_t id, uint16_t channel) {
             value = &capSite;
         }
     }
-    return QdSetParam(id, channel, value) == 0;
+    return QdSetParam(id, channel, value) == QD_SETPARAM_OK;
 }
 
 extern "C" int QDCALL QdSetDefaults(int16_t selector) {
-    ApiGuard guard;
+    EngineGuard guard;
     logEnter("QdSetDefaults", "%i", selector);
     int16_t context = selectedContext();
     const ModelDescriptor *m = spineModel();

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "QuorvaneDrv.h"
-#include "API/driver/frame/hooks.h"
+#include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/params/paramdefs.h"
 
@@ -82,7 +82,7 @@ bool parseFloat(const char *text, float *out) {
 }  // namespace
 
 extern "C" char *QDCALL QdParam2Str(uint16_t id, uint16_t channel, char *buffer) {
-    ApiGuard guard;
+    EngineGuard guard;
     if (!buffer) {
         qdLog("!%s\n", "QdParam2Str: No buffer");
         return nullptr;
@@ -116,7 +116,7 @@ extern "C" char *QDCALL QdParamList2Str(const QdParamDef *definition, char *buff
 }
 
 extern "C" int QDCALL QdStr2Param(const char *text, uint16_t id, uint16_t channel) {
-    ApiGuard guard;
+    EngineGuard guard;
     const QdParamDef *def = QdParamInfo(id, (int16_t)channel);
     if (!def) return 4;
     if (defIsConstant(def) || defIsNotApplicable(def)) return 3;

@@ -291,19 +291,19 @@ static bool settleDependent(const SpineNode *node, uint16_t id, uint16_t channel
         }
     }
     QdValue scratch;
-    return QdSetParam(id, channel, settleValue(def, channel, &scratch)) == 0;
+    return QdSetParam(id, channel, settleValue(def, channel, &scratch)) == QD_SETPARAM_OK;
 }
 
 int updateParDeps(const QdParamDef *def, uint16_t channel, const QdValue *value, int apply) {
-    if (!def->dependents) return 0;
+    if (!def->dependents) return QD_SETPARAM_OK;
     int32_t index = getValIndex(def, value);
     const SpineNode *self = spineNodeFor(def->id, channel);
     uint16_t count = self ? getValNum(self->base) : 0;
     if (count == 0 || index < 0) {
         qdLog("!%s\n", kLogUpdateParNotIndex);
-        return 3;
+        return QD_SETPARAM_NOT_AN_INDEX;
     }
-    if (def->id == QD_PAR_CHANNEL_PROFILE) return 0;
+    if (def->id == QD_PAR_CHANNEL_PROFILE) return QD_SETPARAM_OK;
 
     bool general = def->id < 0x80;
     for (const uint16_t *dep = def->dependents; *dep != QD_LIST_END; ++dep) {
@@ -328,12 +328,12 @@ int updateParDeps(const QdParamDef *def, uint16_t channel, const QdValue *value,
                 any = true;
                 if (apply && !settleDependent(node, id, c, keep)) {
                     qdLog("!%s\n", "updateParDeps: Cannot set dependent parameter to defaults (2)");
-                    return 6;
+                    return QD_SETPARAM_CHANNEL_DEPENDENT_NOT_SET;
                 }
             }
             if (!any) {
                 qdLog("!%s\n", kLogUpdateParNoDependent);
-                return 7;
+                return QD_SETPARAM_DEPENDENT_NOT_FOUND;
             }
             continue;
         }
@@ -341,22 +341,22 @@ int updateParDeps(const QdParamDef *def, uint16_t channel, const QdValue *value,
         if (!node) {
             qdLog("!%s\n", kLogUpdateDepNoDependent);
             qdLog("!%s\n", kLogUpdateParFailed);
-            return 4;
+            return QD_SETPARAM_DEPENDENT_NOT_UPDATED;
         }
         SpineSuperior *sup = findSuperior(node, def->id);
         if (!sup) {
             qdLog("!%s\n", kLogUpdateDepNoSuperior);
             qdLog("!%s\n", kLogUpdateParFailed);
-            return 4;
+            return QD_SETPARAM_DEPENDENT_NOT_UPDATED;
         }
         sup->index = (uint16_t)index;
         sup->count = count;
         if (apply && !settleDependent(node, id, channel, keep)) {
             qdLog("!%s\n", "updateParDeps: Cannot set dependent parameter to defaults (1)");
-            return 5;
+            return QD_SETPARAM_DEPENDENT_NOT_SET;
         }
     }
-    return 0;
+    return QD_SETPARAM_OK;
 }
 
 int applyProfile(const QdParamDef *def, uint16_t channel, const QdValue *value) {
@@ -372,7 +372,7 @@ int applyProfile(const QdParamDef *def, uint16_t channel, const QdValue *value) 
     for (int k = 0; def->dependents[k] != QD_LIST_END; ++k) {
         if (k >= QD_PROFILE_CELLS) return 1;
         uint16_t id = (uint16_t)(def->dependents[k] & ~QD_DEP_KEEP_IF_VALID);
-        if (QdSetParam(id, channel, &row[k]) != 0) return 1;
+        if (QdSetParam(id, channel, &row[k]) != QD_SETPARAM_OK) return 1;
     }
     return 0;
 }

@@ -55,7 +55,8 @@ const QdParamDef *spineCurrentDef(const SpineNode *node);
 // its dependents: stores the new value index in their superior entries and,
 // with apply set, resets each dependent to its new default (keeping it when
 // its entry has the keep-if-valid bit and the value is still valid).
-// 0, or 3..7.
+// QD_SETPARAM_OK, or one of the dependent failures QD_SETPARAM_NOT_AN_INDEX
+// to QD_SETPARAM_DEPENDENT_NOT_FOUND.
 int updateParDeps(const QdParamDef *def, uint16_t channel, const QdValue *value, int apply);
 // Re-derives every superior entry from the stored values after a bulk load;
 // a stored channel profile other than "User defined" is imposed again.

@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "QuorvaneDrv.h"
-#include "API/driver/frame/hooks.h"
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/frame/log_texts.h"
@@ -53,13 +52,40 @@ static void setProtState(uint16_t state) {
     g_search.protState = state;
 }
 
-// Highest of the link types 3, 2, 1 in the mask, else 0.
-static uint16_t highestType(uint16_t mask) {
-    for (uint16_t type = 3; type >= 1; type--) {
-        if (mask & (1u << type)) return type;
-    }
-    return 0;
+// The flags value 7 asks for every link kind: it meant all of them before
+// the fourth kind came.
+const uint16_t FIND_FLAGS_ALL_KINDS = 7;
+
+// The bits of every link kind.
+static uint16_t allKindsMask() {
+    uint16_t mask = 0;
+    for (int k = 0; k < LINK_KIND_COUNT; k++) mask = (uint16_t)(mask | (1u << kLinkKinds[k].key));
+    return mask;
 }
+
+// The kind of the mask that the search tries next after one of the given
+// rank: the one of the highest rank below it; -1 when none is left.
+static int nextKind(uint16_t mask, int belowRank) {
+    int best = -1;
+    for (int k = 0; k < LINK_KIND_COUNT; k++) {
+        const LinkKind &kind = kLinkKinds[k];
+        if (!(mask & (1u << kind.key)) || kind.searchRank >= belowRank) continue;
+        if (best < 0 || kind.searchRank > linkKind((uint32_t)best)->searchRank) best = kind.key;
+    }
+    return best;
+}
+
+// Whether a kind of the mask opens a named device (else the search names
+// none: IrDA alone).
+static bool anyTakesDeviceId(uint16_t mask) {
+    for (int k = 0; k < LINK_KIND_COUNT; k++) {
+        if ((mask & (1u << kLinkKinds[k].key)) && kLinkKinds[k].takesDeviceId) return true;
+    }
+    return false;
+}
+
+// The kind of the mask that the search tries first (the mask is not empty).
+static uint16_t firstKind(uint16_t mask) { return (uint16_t)nextKind(mask, 256); }
 
 static void discoveryThread(void *) {
     g_search.phase.store(SEARCH_RUNNING);
@@ -120,7 +146,7 @@ extern "C" int32_t QDCALL QdFindFirstAvailDev(const char *deviceId, uint16_t fla
     logEnter("QdFindFirstAvailDev", "...");
     if (result != nullptr) result->status = QD_DISC_NOT_STARTED;
     bool wantEngineThread = (flags & QD_START_ENGINE_THREAD) != 0;
-    uint16_t mask = flags == 7 ? 15 : (uint16_t)(flags & 15);
+    uint16_t mask = flags == FIND_FLAGS_ALL_KINDS ? allKindsMask() : (uint16_t)(flags & allKindsMask());
 
     // The id is read up to its 20th character at most.
     size_t idLength = 0;
@@ -143,7 +169,7 @@ extern "C" int32_t QDCALL QdFindFirstAvailDev(const char *deviceId, uint16_t fla
         memcpy(g_search.deviceId, deviceId, idLength);
         g_search.deviceId[idLength] = '\0';
         g_search.idIndex = NO_ALTERNATIVE;
-    } else if (mask != 1) {
+    } else if (anyTakesDeviceId(mask)) {
         snprintf(g_search.deviceId, sizeof g_search.deviceId, "%s", logicalIds[0]);
         g_search.idIndex = 0;
         qdLog("# Discovery device logical id: %s\n", g_search.deviceId);
@@ -151,7 +177,7 @@ extern "C" int32_t QDCALL QdFindFirstAvailDev(const char *deviceId, uint16_t fla
         g_search.deviceId[0] = '\0';
         g_search.idIndex = NO_ALTERNATIVE;
     }
-    g_search.linkType = highestType(mask);
+    g_search.linkType = firstKind(mask);
     qdLog("# Discovery transport protocol: %i\n", g_search.linkType);
     g_search.result = result;
     g_search.link.type = g_search.linkType;
@@ -180,13 +206,7 @@ bool discoveryRunning() {
 // Starts the next attempt; 1 while one runs, 0 when the search is over.
 static uint32_t nextAttempt() {
     for (;;) {
-        int lower = -1;
-        for (int type = (int)g_search.linkType - 1; type >= 0; type--) {
-            if (g_search.mask & (1u << type)) {
-                lower = type;
-                break;
-            }
-        }
+        int lower = nextKind(g_search.mask, linkKind(g_search.linkType)->searchRank);
         if (lower >= 0) {
             g_search.linkType = (uint16_t)lower;
             qdLog("# Discovery transport protocol: %i\n", g_search.linkType);
@@ -197,7 +217,7 @@ static uint32_t nextAttempt() {
         if (g_search.idIndex == 0) {
             g_search.idIndex = 1;
             snprintf(g_search.deviceId, sizeof g_search.deviceId, "%s", logicalIds[1]);
-            g_search.linkType = highestType(g_search.mask);
+            g_search.linkType = firstKind(g_search.mask);
             qdLog("# Discovery device logical id: %s\n", g_search.deviceId);
             qdLog("# Discovery transport protocol: %i\n", g_search.linkType);
             resetAttempt();

@@ -6,11 +6,9 @@
 #include <cstring>
 
 #include "QuorvaneDrv.h"
-#include "API/driver/frame/hooks.h"
 #include "API/driver/frame/lifecycle.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/protocol/protocol.h"
-#include "API/driver/ui/window_hooks.h"
 #include "link/link.h"
 #include "os/os.h"
 
@@ -49,27 +47,6 @@ const char *const eventNames[7] = {"INT_DISC", "INT_CON", "INT_T1", "INT_T2",
 // ---------------------------------------------------------------------------
 // Engine lock
 // ---------------------------------------------------------------------------
-
-// Depth of the engine lock held by this thread: a host callback running
-// inside the engine step may call start, stop or a query, which take the
-// lock again without waiting on themselves.
-static thread_local int t_lockDepth = 0;
-
-void engineLockAcquire() {
-    if (t_lockDepth++ == 0) {
-        OsLock *lock = engineLock();
-        if (lock != nullptr) osLockEnter(lock);
-    }
-}
-
-void engineLockRelease() {
-    if (--t_lockDepth == 0) {
-        OsLock *lock = engineLock();
-        if (lock != nullptr) osLockLeave(lock);
-    }
-}
-
-bool engineLockHeldHere() { return t_lockDepth > 0; }
 
 bool protoThreadBusy(const ProtocolState *ps) {
     return __atomic_load_n(&ps->threadBusy, __ATOMIC_ACQUIRE) != 0;
@@ -166,9 +143,23 @@ int32_t protoLinkLostNote(const char *familyTag, uint16_t ctx, uint16_t disc) {
 // Reports
 // ---------------------------------------------------------------------------
 
+std::atomic<uint16_t> windowActivity{ACTIVITY_IDLE};
+
+// The calls of the driver's windows, installed at attach (null: none).
+static std::atomic<const WindowPort *> g_windowPort{nullptr};
+
+void engineSetWindowPort(const WindowPort *port) { g_windowPort.store(port); }
+
+const WindowPort *protoWindowPort() { return g_windowPort.load(); }
+
+static bool anyWindowOpen() {
+    const WindowPort *port = g_windowPort.load();
+    return port != nullptr && port->isOpen();
+}
+
 // The settings window shows the selected context.
 static bool windowOnContext(uint16_t ctx) {
-    return windowIsOpen() && protoSelectedContext() == (int16_t)ctx;
+    return anyWindowOpen() && protoSelectedContext() == (int16_t)ctx;
 }
 
 // The recorder records the selected context: its events go into the file.
@@ -177,14 +168,15 @@ static bool recorderOnContext(uint16_t ctx) {
 }
 
 void reportIndicator(uint16_t ctx, uint16_t type, uint16_t value) {
-    if (recorderOnContext(ctx)) recorderIndicator(type, value);
+    const WindowPort *port = g_windowPort.load();
+    if (recorderOnContext(ctx)) port->recorderIndicator(type, value);
     if (windowOnContext(ctx)) {
         if (windowActivity.load() != ACTIVITY_IDLE) {
-            windowShowIndicator(type, value);
+            port->showIndicator(type, value);
             return;
         }
         if (ctx < QD_MAX_CONTEXTS && protocolState[ctx].state != APP_IDLE) {
-            windowShowIndicator(type, value);
+            port->showIndicator(type, value);
         }
     }
     QdUserIndFn userInd = QdUserInd;
@@ -199,13 +191,14 @@ void reportUserMessage(uint16_t ctx, uint16_t id, const char *extra) {
     } else {
         snprintf(text, sizeof text, "%s", userMessageTexts[id]);
     }
-    if (recorderOnContext(ctx)) recorderMessage(text);
+    const WindowPort *port = g_windowPort.load();
+    if (recorderOnContext(ctx)) port->recorderMessage(text);
     // The driver window shows the messages of the measurement it runs on
     // the selected context. With no window open nothing could show them
     // (the activity outlives a window closed while its measurement winds
     // down): they go to the host like every other message, never nowhere.
-    if (windowActivity.load() != ACTIVITY_IDLE && protoSelectedContext() == (int16_t)ctx && windowIsOpen()) {
-        windowCloseProgress();
+    if (windowActivity.load() != ACTIVITY_IDLE && protoSelectedContext() == (int16_t)ctx && anyWindowOpen()) {
+        port->closeProgress();
         bool error = text[0] == '!';
         char box[257];
         // Texts longer than the box takes are cut.
@@ -216,7 +209,7 @@ void reportUserMessage(uint16_t ctx, uint16_t id, const char *extra) {
         if (length > room) length = room;
         memcpy(box + at, from, length);
         box[(size_t)at + length] = '\0';
-        windowMessageBox(box, error);
+        port->messageBox(box, error);
         return;
     }
     QdUserMsgFn userMsg = QdUserMsg;
@@ -290,9 +283,7 @@ static std::atomic<int> g_engineThread{0};
 extern "C" uint32_t QDCALL QdProtocolEngine(void) {
     // A callback running inside the engine step gets the last result.
     if (engineLockHeldHere()) return g_lastResult.load();
-    OsLock *lock = engineLock();
-    if (lock != nullptr && !osLockTryEnter(lock)) return g_lastResult.load();
-    t_lockDepth = 1;
+    if (!engineLockTryAcquire()) return g_lastResult.load();
 
     uint32_t result = 0;
     if (protoLinkLibraryReady()) {
@@ -320,8 +311,7 @@ extern "C" uint32_t QDCALL QdProtocolEngine(void) {
         int running = 2;
         g_engineThread.compare_exchange_strong(running, 1);
     }
-    t_lockDepth = 0;
-    if (lock != nullptr) osLockLeave(lock);
+    engineLockRelease();
     return result;
 }
 
@@ -394,7 +384,7 @@ extern "C" int32_t QDCALL QdStartMeasurement(uint16_t context, uint16_t flags) {
     if ((result == 0 || result == 3) && (flags & QD_START_ENGINE_THREAD) != 0) {
         if (!engineThreadStart()) result = -3;
     }
-    if (result == 0 && windowWatchesHost(context)) windowMeasurementStarted();
+    if (result == 0 && windowWatchesHost(context)) g_windowPort.load()->measurementStarted();
     if (result == 0 || result == 3) {
         logExit("QdStartMeasurement", "%i", result);
     } else {
@@ -409,7 +399,7 @@ extern "C" int32_t QDCALL QdStopMeasurement(uint16_t context) {
         logFail("QdStopMeasurement", "-1");
         return -1;
     }
-    if (windowWatchesHost(context)) windowMeasurementStopped();
+    if (windowWatchesHost(context)) g_windowPort.load()->measurementStopped();
     const ProtocolFamilyOps *ops = protocolOps(protoContextModel(context));
     int32_t result = ops != nullptr ? ops->stop(context) : 0;
     logExit("QdStopMeasurement", "%i", result);

@@ -7,9 +7,11 @@
 
 #include "QuorvaneDrv.h"
 #include "link/link.h"
+#include "API/driver/frame/lifecycle.h"
 #include "API/driver/params/model.h"
 #include "API/driver/protocol/codec.h"
 #include "API/driver/protocol/samples.h"
+#include "API/driver/protocol/window_port.h"
 
 // State 0 of every family.
 enum : uint16_t { APP_IDLE = 0 };
@@ -27,34 +29,38 @@ enum : uint16_t {
 };
 const int PROTOCOL_TIMERS = 5;   // Halvex uses INT_T1..INT_T5, Brev INT_T1..INT_T3
 
-// Values of the link indicator (QD_IND_LINK).
+// Values of the link indicator (QD_IND_LINK), the public ones.
 enum : uint16_t {
-    LINK_IND_DISCONNECTED = 0,
-    LINK_IND_CONNECTED = 1,
-    LINK_IND_ERROR = 2,
-    LINK_IND_CONNECTING = 3,   // only answered to a query
+    LINK_IND_DISCONNECTED = QD_LINK_STATE_DISCONNECTED,
+    LINK_IND_CONNECTED = QD_LINK_STATE_CONNECTED,
+    LINK_IND_ERROR = QD_LINK_STATE_ERROR,
+    LINK_IND_CONNECTING = QD_LINK_STATE_CONNECTING,   // only answered to a query
 };
 
-// User messages (ids of the table in engine.cpp).
+// User messages: the ids of the table in engine.cpp are the public QD_MSG_*.
 enum : uint16_t {
-    MSG_WRONG_MODEL = 1,
-    MSG_UNSUPPORTED_MODEL = 2,
-    MSG_UNSUPPORTED_FIRMWARE = 3,
-    MSG_UNSUPPORTED_CONFIG = 4,
-    MSG_INVALID_CONFIG = 5,
-    MSG_NOT_RESPONDING = 6,
-    MSG_NOT_RESPONDING_USB = 7,
-    MSG_LINK_LOST_IRDA = 8,
-    MSG_LINK_LOST = 9,
-    MSG_LINK_LOST_USB = 10,
-    MSG_INCOMPATIBLE_STATE = 11,
-    MSG_DEVICE_ERROR = 12,
-    MSG_STOPPED_ON_DEVICE = 13,
-    MSG_RECONNECTED = 14,
-    MSG_ONE_DEVICE_ONLY = 15,
-    MSG_HARDWARE_PROBLEM = 16,
-    USER_MESSAGE_COUNT = 17,
+    MSG_WRONG_MODEL = QD_MSG_WRONG_MODEL,
+    MSG_UNSUPPORTED_MODEL = QD_MSG_UNSUPPORTED_MODEL,
+    MSG_UNSUPPORTED_FIRMWARE = QD_MSG_UNSUPPORTED_FIRMWARE,
+    MSG_UNSUPPORTED_CONFIG = QD_MSG_UNSUPPORTED_CONFIG,
+    MSG_INVALID_CONFIG = QD_MSG_INVALID_CONFIG,
+    MSG_NOT_RESPONDING = QD_MSG_NOT_RESPONDING,
+    MSG_NOT_RESPONDING_USB = QD_MSG_NOT_RESPONDING_USB,
+    MSG_LINK_LOST_IRDA = QD_MSG_LINK_LOST_IRDA,
+    MSG_LINK_LOST = QD_MSG_LINK_LOST,
+    MSG_LINK_LOST_USB = QD_MSG_LINK_LOST_USB,
+    MSG_INCOMPATIBLE_STATE = QD_MSG_INCOMPATIBLE_STATE,
+    MSG_DEVICE_ERROR = QD_MSG_DEVICE_ERROR,
+    MSG_STOPPED_ON_DEVICE = QD_MSG_STOPPED_ON_DEVICE,
+    MSG_RECONNECTED = QD_MSG_RECONNECTED,
+    MSG_ONE_DEVICE_ONLY = QD_MSG_ONE_DEVICE_ONLY,
+    MSG_HARDWARE_PROBLEM = QD_MSG_HARDWARE_PROBLEM,
+    USER_MESSAGE_COUNT = QD_MSG_HARDWARE_PROBLEM + 1,
 };
+
+// The link library numbers its link kinds as the public header does.
+static_assert(LINK_IRDA == QD_LINK_IRDA && LINK_BT == QD_LINK_BT && LINK_USB == QD_LINK_USB && LINK_BLE == QD_LINK_BLE,
+              "link numbers of link/link.h and QuorvaneDrv.h differ");
 
 const uint32_t CONFIG_IMAGE_SIZE = QD_IMAGE_MAX;
 const uint32_t IDENT_TEXT_SIZE = 22;
@@ -102,22 +108,6 @@ extern const ProtocolFamilyOps brevOps;
 
 // Family of a model (its row's), or null for an unknown model index.
 const ProtocolFamilyOps *protocolOps(uint16_t model);
-
-// ---------------------------------------------------------------------------
-// Engine lock. The lock may be taken again on a thread that holds it (a host
-// callback that calls back into the API); QdProtocolEngine on such a thread
-// returns the last result instead of stepping again.
-// ---------------------------------------------------------------------------
-void engineLockAcquire();
-void engineLockRelease();
-bool engineLockHeldHere();
-
-struct EngineGuard {
-    EngineGuard() { engineLockAcquire(); }
-    ~EngineGuard() { engineLockRelease(); }
-    EngineGuard(const EngineGuard &) = delete;
-    EngineGuard &operator=(const EngineGuard &) = delete;
-};
 
 // Thread busy flag, shared between a connection thread and the engine.
 bool protoThreadBusy(const ProtocolState *ps);
@@ -207,6 +197,16 @@ void halvexConnected(ProtocolState *ps);
 // Connection threads (connect.cpp). Both set thread busy before they start.
 bool connectionThreadStart(uint16_t ctx);
 bool reconnectionThreadStart(uint16_t ctx);
+
+// Attach and detach (engine.cpp, discovery.cpp): attach clears the three host
+// callbacks; detach asks a running engine thread to stop and closes a
+// running device search. The contexts call shutdown (stop, wait, force idle)
+// and reset (clear the protocol state of a newly opened context).
+void engineOnAttach();
+void engineThreadOnDetach();
+void discoveryOnDetach();
+void engineShutdownContext(uint16_t context);
+void engineResetContext(uint16_t context);
 
 // Device search step (discovery.cpp); 1 while the search needs more steps.
 uint32_t discoveryStep();

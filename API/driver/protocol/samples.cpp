@@ -10,7 +10,6 @@
 #include "API/driver/frame/log.h"
 #include "API/driver/frame/log_texts.h"
 #include "API/driver/protocol/protocol.h"
-#include "API/driver/ui/window_hooks.h"
 
 // Channel records follow the 16 general bytes of the configuration image.
 static const uint32_t CHANNEL_RECORDS_AT = 16;
@@ -93,13 +92,10 @@ int32_t samplesFilter(FilterRecord *f, int16_t sample) {
 // on the selected context, or to the host.
 static void deliver(uint16_t ctx, uint16_t phase, uint16_t sumState, ChannelSamples *blocks) {
     uint16_t activity = windowActivity.load();
-    if (protoSelectedContext() == (int16_t)ctx &&
+    const WindowPort *port = protoWindowPort();
+    if (port != nullptr && protoSelectedContext() == (int16_t)ctx &&
         (activity == ACTIVITY_TESTING || activity == ACTIVITY_RECORDING)) {
-        if (activity == ACTIVITY_TESTING) {
-            windowTestPacket(ctx, phase, sumState, blocks);
-        } else {
-            recordPacket(ctx, phase, sumState, blocks);
-        }
+        port->takePacket(ctx, phase, sumState, blocks);
         return;
     }
     QdProcSamplesFn procSamples = QdProcSamples;

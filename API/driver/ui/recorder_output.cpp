@@ -27,7 +27,7 @@ RecordingOutput *recorderOutput() {
     return &g_output;
 }
 
-void recordPacket(uint16_t, uint16_t phase, uint16_t, ChannelSamples *channels) {
+void recorderTakePacket(uint16_t, uint16_t phase, uint16_t, ChannelSamples *channels) {
     recordPacket(recorderOutput(), phase, channels, STAGING_CHANNELS);
 }
 

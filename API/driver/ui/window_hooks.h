@@ -1,24 +1,23 @@
-// window_hooks.h - what the protocol engine asks of the driver's own windows
-// (the device settings window and the recorder): whether one is open and
-// runs a measurement itself, indicator and message display, and the sample
-// packets of a test or a recording. The platform's window code implements
-// them (ui/win32/window_hooks_win32.cpp; ui/posix/devwindow_posix.cpp on
-// systems without driver windows answers "no window").
+// window_hooks.h - the windows' side of the protocol engine's window port
+// (protocol/window_port.h): window_hooks.cpp installs these at attach. The
+// platform's window code implements the window calls
+// (ui/win32/window_hooks_win32.cpp; ui/posix/devwindow_posix.cpp on systems
+// without driver windows answers "no window"); the recorder's calls are
+// portable (recorder_output.cpp).
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "QuorvaneDrv.h"
+#include "API/driver/protocol/window_port.h"
 
-// What the driver window is doing with the selected context.
-enum : uint16_t {
-    ACTIVITY_IDLE = 0,
-    ACTIVITY_RECORDING = 1,   // the recorder records
-    ACTIVITY_TESTING = 2,     // the settings window runs its test
-};
-// Written by the window's thread, read by whichever thread runs the engine.
-extern std::atomic<uint16_t> windowActivity;
+// Attach installs the window port.
+void uiOnAttach();
+
+// Detach unregisters the window classes; a change of the selected context
+// first stops the window's test and destroys it.
+void uiOnDetach();
+void uiCloseForSelectionChange();
 
 // True while a driver window (settings window or recorder) exists.
 bool windowIsOpen();
@@ -39,7 +38,7 @@ void windowMeasurementStopped();
 // One sample packet of the selected context while the window tests or
 // records (flags: the packet's state flags, the SUM signal state).
 void windowTestPacket(uint16_t context, uint16_t phase, uint16_t flags, ChannelSamples *channels);
-void recordPacket(uint16_t context, uint16_t phase, uint16_t flags, ChannelSamples *channels);
+void recorderTakePacket(uint16_t context, uint16_t phase, uint16_t flags, ChannelSamples *channels);
 // An indicator report and a user message of the context the recorder
 // records (a format with annotations keeps them).
 void recorderIndicator(uint16_t type, uint16_t value);

@@ -5,7 +5,6 @@
 // files (QdGetDevConfig / QdSetDevConfig; the qdparams tool reads and
 // writes the same files).
 #include "QuorvaneDrv.h"
-#include "API/driver/frame/hooks.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/ui/window_hooks.h"
 

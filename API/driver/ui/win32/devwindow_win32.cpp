@@ -10,7 +10,6 @@
 #include <initializer_list>
 #include <cstring>
 
-#include "API/driver/frame/hooks.h"
 #include "API/driver/frame/log.h"
 #include "API/driver/protocol/protocol.h"
 #include "API/driver/ui/eegcap.h"
@@ -34,7 +33,6 @@ PageSet g_pages;
 HWND g_next = nullptr;
 bool g_inEngine = false;   // the test timer's engine call is running
 
-LRESULT CALLBACK devWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 int16_t selected() { return QdGetSelectedDevContext(); }
 
@@ -67,20 +65,11 @@ void buildPages() {
     SetFocus(g_next);
 }
 
-void onCreate(HWND window) {
-    g_ui.window = window;
-    g_ui.thread = GetCurrentThreadId();
-    RECT client;
-    GetClientRect(window, &client);
-    g_ui.tab = CreateWindowExA(0, WC_TABCONTROLA, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, client.right + 2,
-                               client.bottom + 1, window, (HMENU)(UINT_PTR)ID_TAB, g_ui.instance, nullptr);
-    SendMessageA(g_ui.tab, WM_SETFONT, (WPARAM)g_ui.font, FALSE);
-    RECT display = {0, 0, client.right, client.bottom};
-    SendMessageA(g_ui.tab, TCM_ADJUSTRECT, FALSE, (LPARAM)&display);
-    layoutSetHeader(&g_ui.units, display.top);
-    uiCreateBrushes();
+bool onCreate(HWND window) {
+    uiCreateFrame(window);
     makeWindowButtons(window);
     buildPages();
+    return true;
 }
 
 void onDestroy(HWND window) {
@@ -182,45 +171,21 @@ void onCommand(HWND window, uint32_t id, UINT code, HWND control) {
     }
 }
 
-LRESULT CALLBACK devWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (uiHookMessage(window, message)) return 0;
-    switch (message) {
-    case WM_CREATE: onCreate(window); return 0;
-    case WM_DESTROY: onDestroy(window); return 0;
-    case WM_NCDESTROY: g_ui.proc = nullptr; break;
-    case WM_CLOSE: closeRequest(window); return 0;
-    case WM_TIMER:
-        if (wParam == TEST_TIMER && windowActivity.load() == ACTIVITY_TESTING) testTick(window);
-        return 0;
-    case WM_COMMAND:
-        // Notifications of controls destroyed with the window are not acted on.
-        if (g_ui.window.load() == window) onCommand(window, LOWORD(wParam), HIWORD(wParam), (HWND)lParam);
-        return 0;
-    case WM_NOTIFY: {
-        const NMHDR *note = (const NMHDR *)lParam;
-        if (note->idFrom == ID_TAB && note->code == (UINT)TCN_SELCHANGE) {
-            showPage((int)SendMessageA(g_ui.tab, TCM_GETCURSEL, 0, 0));
-        }
-        return 0;
-    }
-    default: {
-        LRESULT result = 0;
-        if (pageSetPaintMessage(&g_pages, message, wParam, lParam, &result)) return result;
-        break;
-    }
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
+void onTimer(HWND window, WPARAM id) {
+    if (id == TEST_TIMER && windowActivity.load() == ACTIVITY_TESTING) testTick(window);
 }
+
+const WindowHandlers kSettingsWindow = {onCreate, onDestroy, closeRequest, onCommand, onTimer, showPage, &g_pages};
 
 HWND createWindow(HINSTANCE instance, HWND parent) {
     char title[96];
     std::snprintf(title, sizeof title, "%s settings", QdGetDevName());
-    g_ui.proc = devWindowProc;
+    g_ui.handlers = &kSettingsWindow;
     HWND window = CreateWindowExA(WS_EX_CONTROLPARENT, "QuorvaneDevConfig", title, WS_POPUP | WS_CAPTION | WS_SYSMENU,
                                   WINDOW_X, WINDOW_Y, WINDOW_WIDTH * g_ui.units.w, WINDOW_HEIGHT * g_ui.units.u, parent,
                                   nullptr, instance, nullptr);
     if (!window) {
-        g_ui.proc = nullptr;
+        g_ui.handlers = nullptr;
         uiDeleteFont();
     }
     return window;
@@ -263,7 +228,7 @@ void uiOnDetach() { uiUnregisterClasses(); }
 
 void uiCloseForSelectionChange() {
     HWND window = g_ui.window.load();
-    if (!window || g_ui.proc != devWindowProc) return;
+    if (!window || g_ui.handlers != &kSettingsWindow) return;
     int16_t context = selected();
     if (windowActivity.load() == ACTIVITY_TESTING && context >= 0) {
         int32_t stopping = QdStopMeasurement((uint16_t)context);

@@ -5,18 +5,20 @@
 // tab control.
 //
 // A second window (the recorder) hosts the same pages:
-//  - it registers the shared class with its own procedure (g_ui.proc,
-//    uishared.h), and in WM_CREATE makes its tab control and calls
-//    pageSetInit with its own parameter label column (18), pointing
-//    g_ui.pages at its page set so that the engine's hooks reach it;
+//  - it registers the shared class with its own handlers (g_ui.handlers,
+//    uishared.h), and in WM_CREATE makes its frame (uiCreateFrame: the tab
+//    control) and calls pageSetInit with its own parameter label column
+//    (18), pointing g_ui.pages at its page set so that the engine's hooks
+//    reach it;
 //  - it adds pages of its own with pageSetAddPage and pageSetAddControl
 //    (descriptors of controls.h), and the device pages with
 //    pageSetAddDevicePages at their place; after a change of model or an
 //    import it calls pageSetRemoveDevicePages and adds them again;
-//  - its procedure offers messages to uiHookMessage first, and routes the
-//    tab's TCN_SELCHANGE to pageSetShow, WM_COMMAND to pageSetCommand (it
-//    handles parameter and cap commands), WM_DRAWITEM, WM_CTLCOLORSTATIC and
-//    WM_CTLCOLORBTN to pageSetPaintMessage;
+//  - the class's one procedure offers messages to uiHookMessage first and
+//    routes the tab's TCN_SELCHANGE to the window's showPage, WM_DRAWITEM,
+//    WM_CTLCOLORSTATIC and WM_CTLCOLORBTN to pageSetPaintMessage; the
+//    window's command handler passes the parameter and cap commands to
+//    pageSetCommand;
 //  - the test view runs in either window: command 300 calls
 //    pageSetTestStart (the Test page's button), the window's own engine
 //    loop delivers the packets (windowTestPacket), and once QdComState

@@ -607,17 +607,7 @@ HMENU buildMenus() {
 }
 
 bool onCreate(HWND w) {
-    g_ui.window = w;
-    g_ui.thread = GetCurrentThreadId();
-    RECT client;
-    GetClientRect(w, &client);
-    g_ui.tab = CreateWindowExA(0, WC_TABCONTROLA, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, client.right + 2,
-                               client.bottom + 1, w, (HMENU)(UINT_PTR)ID_TAB, g_ui.instance, nullptr);
-    SendMessageA(g_ui.tab, WM_SETFONT, (WPARAM)g_ui.font, FALSE);
-    RECT display = {0, 0, client.right, client.bottom};
-    SendMessageA(g_ui.tab, TCM_ADJUSTRECT, FALSE, (LPARAM)&display);
-    layoutSetHeader(&g_ui.units, display.top);
-    uiCreateBrushes();
+    uiCreateFrame(w);
     pageSetInit(&g_pages, w, g_ui.tab, LABEL_COLUMN_RECORDER);
     g_ui.pages = &g_pages;
     int session = pageSetAddPage(&g_pages, PAGE_OTHER, 0, "Session");
@@ -654,34 +644,15 @@ void onDestroy() {
     g_next = nullptr;
 }
 
-LRESULT CALLBACK recWindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (uiHookMessage(w, message)) return 0;
-    switch (message) {
-    case WM_CREATE: return onCreate(w) ? 0 : -1;
-    case WM_DESTROY: onDestroy(); return 0;
-    case WM_NCDESTROY: g_ui.proc = nullptr; break;
-    case WM_CLOSE: closeRequest(); return 0;
-    case WM_COMMAND:
-        if (g_ui.window.load() == w) onCommand(LOWORD(wParam), HIWORD(wParam), (HWND)lParam);
-        return 0;
-    case WM_NOTIFY: {
-        const NMHDR *note = (const NMHDR *)lParam;
-        if (note->idFrom == ID_TAB && note->code == (UINT)TCN_SELCHANGE) {
-            showPage((int)SendMessageA(g_ui.tab, TCM_GETCURSEL, 0, 0));
-        }
-        return 0;
-    }
-    default: {
-        LRESULT result = 0;
-        if (pageSetPaintMessage(&g_pages, message, wParam, lParam, &result)) return result;
-        break;
-    }
-    }
-    return DefWindowProcA(w, message, wParam, lParam);
-}
+void onDestroyMessage(HWND) { onDestroy(); }
+void onCloseMessage(HWND) { closeRequest(); }
+void onCommandMessage(HWND, uint32_t id, UINT code, HWND control) { onCommand(id, code, control); }
+
+const WindowHandlers kRecorderWindow = {onCreate, onDestroyMessage, onCloseMessage, onCommandMessage, nullptr, showPage,
+                                        &g_pages};
 
 HWND createWindow(HWND parent) {
-    g_ui.proc = recWindowProc;
+    g_ui.handlers = &kRecorderWindow;
     int width = WINDOW_WIDTH * g_ui.units.w, height = WINDOW_HEIGHT * g_ui.units.u;
     int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
     HWND w = CreateWindowExA(WS_EX_CONTROLPARENT, "QuorvaneDevConfig", kTitle,
@@ -692,7 +663,7 @@ HWND createWindow(HWND parent) {
         // that is not the host's.
         MSG quit;
         PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-        g_ui.proc = nullptr;
+        g_ui.handlers = nullptr;
         uiDeleteFont();
     }
     return w;

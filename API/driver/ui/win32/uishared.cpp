@@ -2,7 +2,9 @@
 #include "API/driver/ui/win32/uishared.h"
 
 #include "API/driver/ui/settingsfile.h"
+#include "API/driver/ui/win32/pageset.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
 
@@ -25,9 +27,39 @@ bool g_registered = false;
 bool g_waitRegistered = false;
 HINSTANCE g_classInstance = nullptr;
 
+LRESULT windowProc(const WindowHandlers &h, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (uiHookMessage(window, message)) return 0;
+    switch (message) {
+    case WM_CREATE: return h.create(window) ? 0 : -1;
+    case WM_DESTROY: h.destroy(window); return 0;
+    case WM_NCDESTROY: g_ui.handlers = nullptr; break;
+    case WM_CLOSE: h.close(window); return 0;
+    case WM_TIMER:
+        if (!h.timer) break;
+        h.timer(window, wParam);
+        return 0;
+    case WM_COMMAND:
+        if (g_ui.window.load() == window) h.command(window, LOWORD(wParam), HIWORD(wParam), (HWND)lParam);
+        return 0;
+    case WM_NOTIFY: {
+        const NMHDR *note = (const NMHDR *)lParam;
+        if (note->idFrom == ID_TAB && note->code == (UINT)TCN_SELCHANGE) {
+            h.showPage((int)SendMessageA(g_ui.tab, TCM_GETCURSEL, 0, 0));
+        }
+        return 0;
+    }
+    default: {
+        LRESULT result = 0;
+        if (pageSetPaintMessage(h.pages, message, wParam, lParam, &result)) return result;
+        break;
+    }
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
 LRESULT CALLBACK classProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    WNDPROC proc = g_ui.proc;
-    return proc ? proc(window, message, wParam, lParam) : DefWindowProcA(window, message, wParam, lParam);
+    const WindowHandlers *h = g_ui.handlers;
+    return h ? windowProc(*h, window, message, wParam, lParam) : DefWindowProcA(window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK waitProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -97,6 +129,20 @@ void uiUnregisterClasses() {
     if (g_registered) UnregisterClassA(kClassName, g_classInstance);
     if (g_waitRegistered) UnregisterClassA(kWaitClassName, g_classInstance);
     g_registered = g_waitRegistered = false;
+}
+
+void uiCreateFrame(HWND window) {
+    g_ui.window = window;
+    g_ui.thread = GetCurrentThreadId();
+    RECT client;
+    GetClientRect(window, &client);
+    g_ui.tab = CreateWindowExA(0, WC_TABCONTROLA, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, client.right + 2,
+                               client.bottom + 1, window, (HMENU)(UINT_PTR)ID_TAB, g_ui.instance, nullptr);
+    SendMessageA(g_ui.tab, WM_SETFONT, (WPARAM)g_ui.font, FALSE);
+    RECT display = {0, 0, client.right, client.bottom};
+    SendMessageA(g_ui.tab, TCM_ADJUSTRECT, FALSE, (LPARAM)&display);
+    layoutSetHeader(&g_ui.units, display.top);
+    uiCreateBrushes();
 }
 
 void uiCreateFont() {

@@ -15,13 +15,29 @@
 
 struct PageSet;
 
+// One driver window's part in the class's one window procedure
+// (uishared.cpp). That procedure offers every message to uiHookMessage
+// first, hands WM_COMMAND on only while the window is the driver window
+// (notifications of controls destroyed with it are not acted on), turns a
+// tab change into showPage, lets the pages answer their paint messages and
+// passes the rest to DefWindowProc.
+struct WindowHandlers {
+    bool (*create)(HWND window);   // WM_CREATE; false: the window is not created
+    void (*destroy)(HWND window);  // WM_DESTROY
+    void (*close)(HWND window);    // WM_CLOSE
+    void (*command)(HWND window, uint32_t id, UINT code, HWND control);
+    void (*timer)(HWND window, WPARAM id);   // WM_TIMER, or null
+    void (*showPage)(int page);
+    PageSet *pages;                // the window's pages, whose controls it paints
+};
+
 struct UiShared {
     std::atomic<HWND> window;   // the driver window, null when none
     HWND tab;                   // its tab control (id 10)
     HWND parent;                // disabled while the window exists
     HINSTANCE instance;
     DWORD thread;               // the thread that owns the window
-    WNDPROC proc;               // the window procedure of the window that exists
+    const WindowHandlers *handlers;   // those of the window that exists
     PageSet *pages;             // that window's pages
     char hostDirectory[256];    // empty, or ending in '\' or ':'
     HFONT font;
@@ -37,10 +53,15 @@ struct UiShared {
 extern UiShared g_ui;
 
 // The window class "QuorvaneDevConfig", registered once per process; every
-// message goes to g_ui.proc. False when it cannot be registered.
+// message goes to g_ui.handlers. False when it cannot be registered.
 bool uiRegisterClass(HINSTANCE instance);
 // Unregisters the window classes (library detach).
 void uiUnregisterClasses();
+
+// What both windows do first in WM_CREATE: the window and its thread into
+// g_ui, the tab control over the whole client area, the layout's header from
+// the tab's display area, the colour brushes.
+void uiCreateFrame(HWND window);
 
 // The window font (the menu font, else the default GUI font) and its units.
 void uiCreateFont();

@@ -9,6 +9,7 @@
 // wait for them.
 #include <windows.h>
 
+#include "API/driver/driver.h"
 #include "os/os.h"
 
 // How long an unload waits for the DLL's own threads to leave its code.
@@ -17,13 +18,13 @@ static const uint32_t THREADS_EXIT_WAIT_MS = 2000;
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
-        osLibraryAttach();
+        driverAttach();
         break;
     case DLL_PROCESS_DETACH:
         if (reserved != nullptr) {
-            osLibraryDetach(true);
+            driverDetachAtProcessEnd();
         } else {
-            osLibraryDetach(false);
+            driverDetach();
             osThreadsAwaitExit(THREADS_EXIT_WAIT_MS);
         }
         break;
