@@ -42,6 +42,7 @@
 //
 // Exit status: 0 all checks passed, 1 a check failed, 2 bad command line or
 // the libraries could not be loaded.
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdarg>
@@ -367,11 +368,14 @@ void verify(DevicePlan *p, bool lossless) {
         if (lossless) {
             // The device sends its last, partly filled message before its
             // stop reply; the driver is stopping by then and drops it, with
-            // any whole message still on its way when the stop went out (a
-            // slow machine may have a few: allow four messages of 16 ticks).
-            check(prefixBreak == got.size() && sent >= got.size() && sent - got.size() <= 64,
-                  "(%d) %c: the stream has no hole: delivered %zu of the %zu sent", p->context, 'A' + c, got.size(),
-                  sent);
+            // every whole message still unread when the stop went out. How
+            // many those are depends on how far the engine thread had come
+            // (a loaded machine leaves hundreds of samples), so the tail is
+            // a figure: what the check holds is that nothing before it is
+            // missing.
+            check(prefixBreak == got.size() && sent >= got.size(),
+                  "(%d) %c: the stream has no hole: delivered %zu of the %zu sent (%zu dropped at the stop)",
+                  p->context, 'A' + c, got.size(), sent, sent - std::min(sent, got.size()));
         }
     }
     if (lossless) {
