@@ -56,6 +56,7 @@
 #include <vector>
 
 #include "QuorvaneDrv.h"
+#include "os/os.h"
 #include "tools/common/driver_binding.h"
 #include "tools/common/host.h"
 #include "tools/qdacq/settings.h"
@@ -483,11 +484,16 @@ std::string normaliseLog(const std::string &raw) {
     return out + "\n";
 }
 
+// Written under a temporary name and then put in place in one step: the
+// other builds' comparisons, which may run while this one does (the 32-bit
+// suite runs beside the 64-bit one), see the whole file or none.
 bool writeFile(const std::string &path, const std::string &text) {
-    FILE *f = fopen(path.c_str(), "wb");
+    std::string partial = path + ".part";
+    FILE *f = fopen(partial.c_str(), "wb");
     if (!f) return false;
     bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-    return fclose(f) == 0 && ok;
+    ok = fclose(f) == 0 && ok;
+    return ok && osFileReplace(partial.c_str(), path.c_str());
 }
 
 // ---------------------------------------------------------------------------
