@@ -66,13 +66,13 @@ static uint16_t allKindsMask() {
 // The kind of the mask that the search tries next after one of the given
 // rank: the one of the highest rank below it; -1 when none is left.
 static int nextKind(uint16_t mask, int belowRank) {
-    int best = -1;
+    const LinkKind *best = nullptr;
     for (int k = 0; k < LINK_KIND_COUNT; k++) {
         const LinkKind &kind = kLinkKinds[k];
         if (!(mask & (1u << kind.key)) || kind.searchRank >= belowRank) continue;
-        if (best < 0 || kind.searchRank > linkKind((uint32_t)best)->searchRank) best = kind.key;
+        if (best == nullptr || kind.searchRank > best->searchRank) best = &kind;
     }
-    return best;
+    return best != nullptr ? best->key : -1;
 }
 
 // Whether a kind of the mask opens a named device (else the search names
