@@ -1,11 +1,13 @@
-// update.cpp - the update run: frame receiver, acceptance rules, message
+// update.cpp - the update run: acceptance rules, message
 // handling by state, timers and events, and the message log lines.
 #include "Upgrade/update.h"
 
 #include <cstdio>
 #include <cstring>
 
+#include "API/driver/protocol/halvex_wire.h"
 #include "Upgrade/output.h"
+#include "link/frame_codec.h"
 #include "os/os.h"
 
 namespace {
@@ -14,27 +16,28 @@ namespace {
 // Wire format
 // ---------------------------------------------------------------------------
 
-enum : uint8_t {
-    CMD_GET_DEV_INFO = 0,
-    CMD_GET_FIRM_INFO = 1,
-    CMD_GET_BOOT_INFO = 2,
-    CMD_GET_DEV_STATE = 3,
-    CMD_RESTART = 13,
-    CMD_BOOT = 17,
-    CMD_WRITE_FIRM = 18,
-    CMD_START_FIRM = 20,
-    REPLY_BIT = 0x80,
-    NOTIFY_BIT = 0x40,
-    INDEX_MASK = 0x3F,
-    REP_GET_DEV_INFO = REPLY_BIT | CMD_GET_DEV_INFO,
-    REP_GET_FIRM_INFO = REPLY_BIT | CMD_GET_FIRM_INFO,
-    REP_GET_BOOT_INFO = REPLY_BIT | CMD_GET_BOOT_INFO,
-    REP_GET_DEV_STATE = REPLY_BIT | CMD_GET_DEV_STATE,
-    REP_RESTART = REPLY_BIT | CMD_RESTART,
-    REP_BOOT = REPLY_BIT | CMD_BOOT,
-    REP_WRITE_FIRM = REPLY_BIT | CMD_WRITE_FIRM,
-    REP_START_FIRM = REPLY_BIT | CMD_START_FIRM,
-};
+// The command and reply codes are the device family's (the boot loader
+// answers in the Halvex numbering whatever the model); a notification has
+// bit 0x40 beside the reply class.
+using halvex::CMD_BOOT;
+using halvex::CMD_GET_BOOT_INFO;
+using halvex::CMD_GET_DEV_INFO;
+using halvex::CMD_GET_DEV_STATE;
+using halvex::CMD_GET_FIRM_INFO;
+using halvex::CMD_RESTART;
+using halvex::CMD_START_FIRM;
+using halvex::CMD_WRITE_FIRM;
+using halvex::REP_BOOT;
+using halvex::REP_GET_BOOT_INFO;
+using halvex::REP_GET_DEV_INFO;
+using halvex::REP_GET_DEV_STATE;
+using halvex::REP_GET_FIRM_INFO;
+using halvex::REP_RESTART;
+using halvex::REP_START_FIRM;
+using halvex::REP_WRITE_FIRM;
+const uint8_t REPLY_BIT = halvex::REPLY_CLASS;
+const uint8_t NOTIFY_BIT = halvex::NOTIFICATION_CLASS & ~halvex::REPLY_CLASS;
+const uint8_t INDEX_MASK = (uint8_t)~halvex::CLASS_MASK;
 
 // Offsets within a received message (the code byte is byte 0).
 // Bytes one poll reads at most, as one step of the driver's engine.
@@ -113,15 +116,7 @@ const char *const kEventNames[] = {"INT_DISC", "INT_CON", "INT_T1", "INT_T4"};
 // Run state
 // ---------------------------------------------------------------------------
 
-// The frame receiver.
-struct Receiver {
-    bool readingLength;
-    bool tooLong;           // the announced length exceeds UPD_MAX_BODY
-    uint8_t shift;
-    uint32_t length;        // saturates at 0xFFFFFFFF
-    uint32_t count;
-    uint8_t body[UPD_MAX_BODY];
-};
+static_assert(UPD_MAX_BODY <= FRAME_BODY_CAPACITY, "the receiver holds a firmware block");
 
 struct UpdateRun {
     uint16_t state;
@@ -133,7 +128,7 @@ struct UpdateRun {
     int16_t model;          // row of kModels; -1 after an unsupported model
     bool ended;             // the link broke inside a link call
     Receiver rx;
-    uint8_t tx[2 + UPD_MAX_BODY];      // two length bytes for up to 16383
+    uint8_t tx[frameSize(UPD_MAX_BODY)];
 };
 
 UpdateRun g_run;
@@ -144,53 +139,6 @@ uint32_t deadlineIn(uint32_t ms) {
 }
 
 bool expired(uint32_t deadline) { return deadline != 0 && (int32_t)(osClockMs() - deadline) >= 0; }
-
-// ---------------------------------------------------------------------------
-// Receiver
-// ---------------------------------------------------------------------------
-
-enum RxResult { RX_MORE, RX_BODY, RX_TOO_LONG };
-
-void rxReset(Receiver *rx) {
-    rx->readingLength = true;
-    rx->tooLong = false;
-    rx->shift = 0;
-    rx->length = 0;
-    rx->count = 0;
-}
-
-// Takes one length byte. A length that cannot be held, or that exceeds the
-// longest body, is read to its end and then skipped whole.
-RxResult rxLengthByte(Receiver *rx, uint8_t b) {
-    const uint32_t group = b & 0x7Fu;
-    if (rx->shift > 28 || (rx->shift > 0 && (group >> (32 - rx->shift)) != 0)) {
-        rx->length = 0xFFFFFFFFu;
-    } else if (rx->length != 0xFFFFFFFFu) {
-        rx->length |= group << rx->shift;
-    }
-    if (rx->length > UPD_MAX_BODY) rx->tooLong = true;
-    if (b & 0x80u) {
-        if (rx->shift <= 28) rx->shift = (uint8_t)(rx->shift + 7);
-        return RX_MORE;
-    }
-    if (rx->length == 0) {
-        rxReset(rx);    // a zero byte between frames
-        return RX_MORE;
-    }
-    rx->readingLength = false;
-    return rx->tooLong ? RX_TOO_LONG : RX_MORE;
-}
-
-RxResult rxFeed(Receiver *rx, uint8_t b, uint32_t *size) {
-    if (rx->readingLength) return rxLengthByte(rx, b);
-    if (!rx->tooLong) rx->body[rx->count] = b;
-    ++rx->count;
-    if (rx->count < rx->length) return RX_MORE;
-    const bool skipped = rx->tooLong;
-    *size = rx->count;
-    rxReset(rx);
-    return skipped ? RX_MORE : RX_BODY;
-}
 
 // ---------------------------------------------------------------------------
 // Log lines and acceptance
@@ -266,9 +214,9 @@ void setState(uint16_t next) {
 
 // Hands frame bytes to the link; the reply time-out runs from here whatever
 // happens, so a failed send still ends in a time-out.
-bool sendFrame(uint32_t frameSize) {
+bool sendFrame(uint32_t bytes) {
     g_run.t1 = deadlineIn(UPD_REPLY_TIMEOUT_MS);
-    if (g_run.link && SendLink(g_run.link, (int32_t)frameSize, g_run.tx) >= 1) return true;
+    if (g_run.link && SendLink(g_run.link, (int32_t)bytes, g_run.tx) >= 1) return true;
     updUserMessage("!Sending error.");
     setState(UPD_ERR);
     return false;
@@ -276,17 +224,9 @@ bool sendFrame(uint32_t frameSize) {
 
 // Sends a command: the length in 7-bit groups, the code, the payload.
 bool sendCommand(uint8_t code, const uint8_t *payload, uint32_t size) {
-    uint32_t length = size + 1;
-    uint32_t at = 0;
-    do {
-        uint8_t group = (uint8_t)(length & 0x7Fu);
-        length >>= 7;
-        g_run.tx[at++] = length ? (uint8_t)(group | 0x80u) : group;
-    } while (length);
-    g_run.tx[at++] = code;
-    if (size) std::memcpy(g_run.tx + at, payload, size);
-    traceMessage(g_run.tx + at - 1, size + 1);
-    return sendFrame(at + size);
+    const uint32_t frame = frameBuild(g_run.tx, UPD_MAX_BODY, code, payload, size);
+    traceMessage(g_run.tx + frame - size - 1, size + 1);
+    return sendFrame(frame);
 }
 
 // ---------------------------------------------------------------------------
@@ -508,12 +448,12 @@ int readLink() {
         }
         if (got == 0) return -1;
         uint32_t size = 0;
-        RxResult r = rxFeed(&g_run.rx, b, &size);
+        RxEvent r = rxTake(&g_run.rx, b, UPD_MAX_BODY, &size);
         if (r == RX_TOO_LONG) {
             updLogNote("Message is too long.");
             updUserMessage("!Receiving error.");
             setState(UPD_ERR);
-        } else if (r == RX_BODY) {
+        } else if (r == RX_FRAME) {
             traceMessage(g_run.rx.body, size);
             const char *reason = rejectReason(g_run.rx.body, size);
             if (reason) {
@@ -536,7 +476,7 @@ int onReplyTimeout() {
     updLog("< 00 \n");
     sendFrame(1);
     if (g_run.state != UPD_ERR) sendCommand(CMD_RESTART, nullptr, 0);
-    if (g_run.link && g_run.link->type == LINK_USB) {
+    if (g_run.link && !linkIsWireless(g_run.link->type)) {
         updUserMessage("!Device is not responding. Please check, if it's on.");
     } else {
         updUserMessage("!Device is not responding. Please check, if it's on and in wireless range.");

@@ -10,9 +10,9 @@
 // has ended. Everything the run reports goes through updUserMessage and
 // updLog (Upgrade/output.h).
 //
-// Frames are those of the device protocol: the length in groups of 7 bits
-// (least significant first, bit 7 = more), then the code byte, then the
-// payload. Timers are deadlines on the driver clock (osClockMs).
+// Frames are those of the device protocol (link/frame_codec.h): the length
+// in groups of 7 bits (least significant first, bit 7 = more), then the code
+// byte, then the payload. Timers are deadlines on the driver clock (osClockMs).
 #pragma once
 
 #include <cstdint>

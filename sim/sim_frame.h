@@ -1,5 +1,8 @@
 // sim_frame.h - the device's end of the message frame: the receiver that
 // turns the host's byte stream into command bodies, and the frame writer.
+// Written apart from the driver's and the loader's codec (link/frame_codec.h)
+// on purpose: the simulator is a second implementation of the wire format,
+// so that a fault in one shows against the other.
 //
 // A frame is a length (7 bits per byte, least significant group first, bit 7
 // = another length byte follows) counting the code byte and the payload, then

@@ -6,6 +6,8 @@
 # belongs to the first piece that names it.
 qd_fuzz_piece(stub tests/fuzz/fuzz_log_stub.cpp)
 qd_fuzz_piece(framestubs tests/fuzz/fuzz_frame_stubs.cpp)
+# The frame receiver and builder that the driver and the loader share.
+qd_fuzz_piece(frame link/frame_codec.cpp)
 qd_fuzz_piece(os os/*.cpp os/posix/*.cpp)
 qd_fuzz_piece(link link/*.cpp link/posix/*.cpp)
 qd_fuzz_piece(sim sim/*.cpp)
@@ -20,12 +22,12 @@ qd_fuzz_piece(firmware Upgrade/firmware.cpp Upgrade/output.cpp)
 qd_fuzz_piece(loader Upgrade/*.cpp)
 
 # The operating-system layer, the link library and the simulator.
-set(QD_FUZZ_LINKS os link sim)
+set(QD_FUZZ_LINKS os frame link sim)
 # The whole driver over them.
 set(QD_FUZZ_DRIVER stub codec params settingsfile driver ${QD_FUZZ_LINKS})
 
 # Message receiver and validation with arbitrary byte streams.
-qd_fuzz_target(codec stub codec)
+qd_fuzz_target(codec stub frame codec)
 
 # The whole driver on a simulated transceiver whose device side is the fuzz
 # input: arbitrary device byte streams through the Halvex state machine, the

@@ -60,6 +60,37 @@ TEST_F(Codec, OverLongFrameIsSkippedWholeAndTheNextOneIsRead) {
     EXPECT_TRUE(log.contains(errorLine(kLogMessageTooLong)));
 }
 
+// The length is read to the end of its prefix before an over-long frame is
+// skipped: a prefix byte must not count as a skipped body byte.
+TEST_F(Codec, OverLongLengthIsReadToItsEndBeforeTheSkip) {
+    Feeder f;
+    f.feed({0xFF, 0x83, 0x00});   // 127 + 3 * 128 = 511, written in three bytes
+    EXPECT_EQ(f.tooLong, 1);
+    f.feed(repeat(0x01, 511));
+    f.feed({0x01, 0xC0});
+    ASSERT_EQ(f.frames.size(), 1u);
+    EXPECT_EQ(f.frames[0].body, std::vector<uint8_t>{0xC0});
+}
+
+// The loader's receiver is the same with its own limit of 513 bytes.
+TEST_F(Codec, LimitIsTheCallersAndTheFrameBuilderKeepsIt) {
+    Receiver rx;
+    rxReset(&rx);
+    const uint32_t limit = 513;
+    std::vector<uint8_t> frame(frameSize(limit));
+    std::vector<uint8_t> payload(limit - 1, 0x5A);
+    uint32_t size = frameBuild(frame.data(), limit, 0x92, payload.data(), limit - 1);
+    ASSERT_EQ(size, limit + 2);
+    EXPECT_EQ(frameBuild(frame.data(), limit, 0x92, payload.data(), limit), 0u);
+    uint32_t n = 0, frames = 0;
+    for (uint32_t i = 0; i < size; i++) frames += rxTake(&rx, frame[i], limit, &n) == RX_FRAME;
+    EXPECT_EQ(frames, 1u);
+    EXPECT_EQ(n, limit);
+    EXPECT_EQ(rx.body[0], 0x92);
+    EXPECT_EQ(rxTake(&rx, 0x82, limit, &n), RX_MORE);
+    EXPECT_EQ(rxTake(&rx, 0x04, limit, &n), RX_TOO_LONG) << "514 is one above the limit";
+}
+
 TEST_F(Codec, ZeroBytesBetweenFramesAreSkipped) {
     Feeder f;
     f.feed({0x00, 0x00, 0x01, 0x00});

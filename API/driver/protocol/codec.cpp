@@ -109,66 +109,10 @@ void protoLogTrace(uint16_t ctx, const char *format, ...) {
 // Receiver
 // ---------------------------------------------------------------------------
 
-void rxReset(Receiver *rx) {
-    rx->flags = RX_READING_LENGTH;
-    rx->shift = 0;
-    rx->length = 0;
-    rx->count = 0;
-}
-
-// Length groups stand at shifts 0, 7, 14, ...; a 32-bit length is full after
-// the group at shift 28, so a prefix that asks for a further group announces
-// more than any frame can hold.
-static const uint16_t RX_LAST_SHIFT = 28;
-
-static RxEvent rxTooLong(Receiver *rx, uint16_t ctx) {
-    protoLogError(ctx, kLogMessageTooLong);
-    rx->flags = RX_SKIPPING;
-    return RX_TOO_LONG;
-}
-
 RxEvent rxFeed(Receiver *rx, uint8_t b, uint16_t ctx, uint32_t *length) {
-    if (rx->flags & RX_READING_LENGTH) {
-        // The group is added in 64 bits: at shift 28 a group of 16 or more
-        // would not fit 32 bits. Such a length (far above any frame) is kept
-        // as the largest 32-bit value.
-        uint64_t value = (uint64_t)rx->length + ((uint64_t)(b & 0x7Fu) << rx->shift);
-        rx->length = value > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)value;
-        if (rx->length > MSG_MAX_BODY) {
-            return rxTooLong(rx, ctx);
-        }
-        if (b & 0x80) {
-            if (rx->shift >= RX_LAST_SHIFT) {
-                // Endless run of continuation bytes: the prefix cannot be
-                // read. The bytes announced so far (if any) are skipped; with
-                // none, the receiver starts over at the next byte.
-                RxEvent e = rxTooLong(rx, ctx);
-                if (rx->length == 0) rxReset(rx);
-                return e;
-            }
-            rx->shift = (uint16_t)(rx->shift + 7);
-        } else if (rx->length != 0) {
-            rx->flags &= (uint16_t)~RX_READING_LENGTH;
-        } else {
-            // A zero length starts no frame; the next byte begins a new one.
-            rxReset(rx);
-        }
-        return RX_MORE;
-    }
-    bool skipping = (rx->flags & RX_SKIPPING) != 0;
-    if (!skipping && rx->count < sizeof rx->body) {
-        rx->body[rx->count] = b;
-    }
-    rx->count++;
-    if (rx->count >= rx->length) {
-        uint32_t n = rx->length;
-        rxReset(rx);
-        if (!skipping) {
-            *length = n;
-            return RX_FRAME;
-        }
-    }
-    return RX_MORE;
+    RxEvent e = rxTake(rx, b, MSG_MAX_BODY, length);
+    if (e == RX_TOO_LONG) protoLogError(ctx, kLogMessageTooLong);
+    return e;
 }
 
 // ---------------------------------------------------------------------------
@@ -267,16 +211,5 @@ const char *msgResultText(uint8_t result) {
 }
 
 uint32_t msgBuild(uint8_t *tx, uint8_t code, const uint8_t *payload, uint32_t payloadLength) {
-    uint32_t n = payloadLength + 1;
-    if (n > MSG_MAX_BODY) return 0;
-    uint32_t at = 0;
-    if (n < 0x80) {
-        tx[at++] = (uint8_t)n;
-    } else {
-        tx[at++] = (uint8_t)(0x80 | (n & 0x7F));
-        tx[at++] = (uint8_t)(n >> 7);
-    }
-    tx[at++] = code;
-    if (payloadLength > 0) memcpy(tx + at, payload, payloadLength);
-    return at + payloadLength;
+    return frameBuild(tx, MSG_MAX_BODY, code, payload, payloadLength);
 }

@@ -1,6 +1,7 @@
-// codec.h - the device message frame: the byte-wise receiver, validation of
-// received bodies against a family's code table, message trace lines and the
-// log helpers that every protocol user shares.
+// codec.h - the device message frame as the driver reads it: the shared
+// receiver with the devices' limit, validation of received bodies against a
+// family's code table, message trace lines and the log helpers that every
+// protocol user shares.
 //
 // A frame on the link is: a base-128 length (least significant group first,
 // bit 7 = another length byte follows) counting code plus payload (1..255),
@@ -10,33 +11,15 @@
 
 #include <cstdint>
 
+#include "link/frame_codec.h"
+
 const uint32_t MSG_MAX_BODY = 255;   // longest body (code + payload)
 
-// Receiver flags.
-enum : uint16_t {
-    RX_READING_LENGTH = 1,   // collecting the length bytes
-    RX_SKIPPING = 2,         // dropping the body of an over-long frame
-};
-
-struct Receiver {
-    uint16_t flags;
-    uint16_t shift;
-    uint32_t length;
-    uint32_t count;
-    uint8_t body[256];
-};
-
-enum RxEvent {
-    RX_MORE = 0,      // byte taken, nothing complete
-    RX_FRAME = 1,     // a body is complete in rx->body; its length was returned
-    RX_TOO_LONG = 2,  // an over-long frame was announced ("Message is too long"
-                      // has been logged); the receiver now skips its body
-};
-
-void rxReset(Receiver *rx);
-// Feeds one received byte. On RX_FRAME *length receives the body length and
-// the body stays in rx->body until the next byte is fed. ctx is the context
-// index used in the log prefix (0 prints none).
+// Feeds one received byte to the shared receiver (link/frame_codec.h) with
+// the devices' limit of MSG_MAX_BODY; an over-long frame logs "Message is
+// too long". On RX_FRAME *length receives the body length and the body stays
+// in rx->body until the next byte is fed. ctx is the context index used in
+// the log prefix (0 prints none).
 RxEvent rxFeed(Receiver *rx, uint8_t b, uint16_t ctx, uint32_t *length);
 
 // Code table of a message family: names of the three classes and the
@@ -88,7 +71,7 @@ void protoLogTrace(uint16_t ctx, const char *format, ...)
 
 // Transmit buffer: the length (one byte for every body below 128 bytes, two
 // above) and the body.
-const uint32_t MSG_TX_SIZE = 2 + MSG_MAX_BODY;
+const uint32_t MSG_TX_SIZE = frameSize(MSG_MAX_BODY);
 
 // Builds a frame (length, code, payload) into tx and returns its total size,
 // or 0 when the body would be longer than 255 bytes.
