@@ -57,8 +57,6 @@ const uint8_t expectedDeviceState[BREV_STATES] = {
 // Timer slots.
 enum { T1 = 0, T2 = 1, T3 = 2 };
 
-const int MAX_MESSAGES_PER_STEP = 10;
-const int MAX_BYTES_PER_STEP = 8192;
 const uint32_t START_MODE_SYNC = 0x8000;   // accepted, means nothing more than 0
 
 // Modes a Brev start accepts.
@@ -441,67 +439,12 @@ int handleMessage(ProtocolState *ps, const uint8_t *body, uint32_t n) {
 // Engine step
 // ---------------------------------------------------------------------------
 
-// Handles a pending event and expired timers; false when the context is
-// done (disconnected or idle).
-bool runEvent(ProtocolState *ps, uint16_t event) {
-    protoLogEvent(ps->context, event);
-    if (handleEvent(ps, event) == 0) {
-        disconnect(ps);
-        return false;
-    }
-    return ps->state != APP_IDLE;
-}
+const FamilyStep brevStepRules = {
+    &brevTables, handleMessage, handleEvent, linkFailure, disconnect, nullptr,
+    T3 + 1, INT_NONE, true, nullptr,
+};
 
-// Reads and handles up to ten messages; false when the context is done.
-bool readMessages(ProtocolState *ps) {
-    uint16_t ctx = ps->context;
-    int handled = 0;
-    for (int bytes = 0; handled < MAX_MESSAGES_PER_STEP && bytes < MAX_BYTES_PER_STEP; bytes++) {
-        if (ps->link.handle == LINK_INVALID_HANDLE || ps->pendingEvent != INT_NONE) break;
-        uint8_t b = 0;
-        int32_t got = RecvLink(&ps->link, &b);
-        if (got < 0) {
-            protoLogError(ctx, kLogReceivingError);
-            linkFailure(ps);
-            break;
-        }
-        if (got == 0) break;
-        uint32_t n = 0;
-        RxEvent e = rxFeed(&ps->rx, b, ctx, &n);
-        if (e == RX_TOO_LONG) {
-            linkFailure(ps);
-            break;
-        }
-        if (e != RX_FRAME) continue;
-        msgTrace(&brevTables, ctx, ps->rx.body, n);
-        handled++;
-        if (!msgValidate(&brevTables, ctx, ps->rx.body, n) || handleMessage(ps, ps->rx.body, n) == 0) {
-            disconnect(ps);
-            return false;
-        }
-        // A host callback may have stopped or closed the context meanwhile.
-        if (ps->state == APP_IDLE) return false;
-    }
-    return true;
-}
-
-uint32_t brevStep(uint16_t ctx) {
-    ProtocolState *ps = &protocolState[ctx];
-    if (ps->state == APP_IDLE) return 0;
-    if (ps->pendingEvent != INT_NONE) {
-        uint16_t event = ps->pendingEvent;
-        ps->pendingEvent = INT_NONE;
-        if (!runEvent(ps, event)) return 0;
-    }
-    if (!readMessages(ps)) return 0;
-    uint32_t now = osClockMs();
-    for (int t = T1; t <= T3; t++) {
-        if (!protoTimerDue(ps, t, now)) continue;
-        ps->timers[t] = 0;
-        if (!runEvent(ps, (uint16_t)(INT_T1 + t))) return 0;
-    }
-    return 1;
-}
+uint32_t brevStep(uint16_t ctx) { return protoStep(&protocolState[ctx], &brevStepRules); }
 
 // ---------------------------------------------------------------------------
 // Family operations

@@ -55,10 +55,6 @@ static const uint8_t expectedDeviceState[HALVEX_STATES] = {
 // Timer slots.
 enum { T1 = 0, T2 = 1, T3 = 2, T4 = 3, T5 = 4 };
 
-static const int MAX_MESSAGES_PER_STEP = 10;
-// Bytes read per step at most: ten longest frames and some slack, so that a
-// flooding link cannot keep one step going.
-static const int MAX_BYTES_PER_STEP = 8192;
 // Battery state a connection starts with, until the device reports its own.
 static const uint8_t BATTERY_AT_START = 3;
 // A stop waits this long for a connection thread whose link it closed.
@@ -433,72 +429,14 @@ static void connectionFailed(ProtocolState *ps, uint16_t ctx) {
     reportIndicator(ctx, QD_IND_LINK, LINK_IND_DISCONNECTED);
 }
 
-static uint32_t halvexStep(uint16_t ctx) {
-    ProtocolState *ps = &protocolState[ctx];
-    if (protoThreadBusy(ps)) return 1;
-    if (ps->state == APP_IDLE) {
-        connectionFailed(ps, ctx);
-        return 0;
-    }
+static void stepIdle(ProtocolState *ps) { connectionFailed(ps, ps->context); }
 
-    if (ps->pendingEvent != INT_NONE) {
-        uint16_t event = ps->pendingEvent;
-        ps->pendingEvent = INT_NONE;
-        protoLogEvent(ctx, event);
-        if (handleEvent(ps, event) == 0) {
-            disconnect(ps);
-            return 0;
-        }
-        if (ps->state == APP_IDLE) return 0;
-    }
+static const FamilyStep halvexStepRules = {
+    &halvexTables, handleMessage, handleEvent, linkFailure, disconnect, stepIdle,
+    T5 + 1, INT_T4, false, kLogIncorrectFormat,
+};
 
-    int handled = 0;
-    int bytes = 0;
-    while (handled < MAX_MESSAGES_PER_STEP && bytes < MAX_BYTES_PER_STEP) {
-        if (ps->link.handle == LINK_INVALID_HANDLE) break;
-        uint8_t b = 0;
-        int32_t got = RecvLink(&ps->link, &b);
-        if (got < 0) {
-            protoLogError(ctx, kLogReceivingError);
-            linkFailure(ps);
-            if (protoThreadBusy(ps)) return 1;
-            break;
-        }
-        if (got == 0) break;
-        bytes++;
-        uint32_t n = 0;
-        if (rxFeed(&ps->rx, b, ctx, &n) != RX_FRAME) continue;
-        msgTrace(&halvexTables, ctx, ps->rx.body, n);
-        if (!msgValidate(&halvexTables, ctx, ps->rx.body, n)) {
-            protoLogError(ctx, kLogIncorrectFormat);
-            disconnect(ps);
-            return 0;
-        }
-        handled++;
-        if (handleMessage(ps, ps->rx.body, n) == 0) {
-            disconnect(ps);
-            return 0;
-        }
-        // A host callback may have stopped or closed the context meanwhile.
-        if (ps->state == APP_IDLE) return 0;
-        if (protoThreadBusy(ps)) return 1;
-        if (ps->pendingEvent != INT_NONE) break;
-    }
-
-    uint32_t now = osClockMs();
-    for (int t = T1; t <= T5; t++) {
-        if (!protoTimerDue(ps, t, now)) continue;
-        ps->timers[t] = 0;
-        uint16_t event = (uint16_t)(INT_T1 + t);
-        if (event != INT_T4) protoLogEvent(ctx, event);
-        if (handleEvent(ps, event) == 0) {
-            disconnect(ps);
-            return 0;
-        }
-        if (ps->state == APP_IDLE) return 0;
-    }
-    return 1;
-}
+static uint32_t halvexStep(uint16_t ctx) { return protoStep(&protocolState[ctx], &halvexStepRules); }
 
 // Start modes a Halvex measurement knows (beside the background bit): the
 // sample stream decodes only these.

@@ -109,6 +109,26 @@ extern const ProtocolFamilyOps brevOps;
 // Family of a model (its row's), or null for an unknown model index.
 const ProtocolFamilyOps *protocolOps(uint16_t model);
 
+// What a family gives the engine step that both share (step.cpp): its
+// message and event handlers and the few rules in which the families differ.
+struct FamilyStep {
+    const MessageTables *tables;
+    // An accepted body, an event (INT_*): 0 ends the connection.
+    int (*message)(ProtocolState *ps, const uint8_t *body, uint32_t n);
+    int (*event)(ProtocolState *ps, uint16_t event);
+    void (*linkFailure)(ProtocolState *ps);   // after a read error
+    void (*disconnect)(ProtocolState *ps);    // after a handler gave up or a body was refused
+    void (*idle)(ProtocolState *ps);          // a step of an idle record; null: nothing
+    uint8_t timers;                           // the family's timers: INT_T1 onwards
+    uint16_t quietTimer;                      // a timer event that is not logged (INT_NONE: none)
+    bool tooLongFailsLink;                    // an over-long frame is also a link failure
+    const char *rejectText;                   // logged after a refused body; null: nothing
+};
+
+// One engine step of a context: the event left for it, up to ten messages
+// from its link, then its expired timers. 1 while the context is active.
+uint32_t protoStep(ProtocolState *ps, const FamilyStep *family);
+
 // Thread busy flag, shared between a connection thread and the engine.
 bool protoThreadBusy(const ProtocolState *ps);
 void protoSetThreadBusy(ProtocolState *ps, bool busy);
