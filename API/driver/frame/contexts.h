@@ -49,7 +49,7 @@ struct ModelEntry {
     const char *storageVersion;         // "1.0", "1,0" or "2.0"
     ModelGroup group;
     const ModelDescriptor *descriptor;
-    uint16_t channels;                  // equal to the general list's "Number of channels"
+    uint16_t channels;                  // its group's, as the general list's "Number of channels"
     // Derived from the groups: models whose storage blobs this model
     // accepts, group by group in the order its group lists them.
     uint8_t compatible[QD_MODEL_COUNT];

@@ -3,7 +3,8 @@
 // up), and the model table with one row per model.
 //
 // Adding a model means adding its general list, its descriptor and its row
-// here (and counting it in QD_MODEL_COUNT); everything the rest of the
+// here (and counting it in QD_MODEL_COUNT; a new channel layout is a new
+// group, with its channel count in kGroupChannels); everything the rest of the
 // driver knows of a model (name, family, generation, storage version,
 // compatible blobs, channel count) it reads from the row.
 #include <array>
@@ -15,6 +16,13 @@
 // The protocol families (API/driver/protocol/halvex.cpp, brev.cpp).
 extern const ProtocolFamilyOps halvexOps;
 extern const ProtocolFamilyOps brevOps;
+
+// The channel count of each group's models, written once: the row, the
+// general list's "Number of channels" and the descriptor's channel lists
+// all take it from here.
+static constexpr uint16_t kGroupChannels[MODEL_GROUP_COUNT] = {
+    /* BREV */ 1, /* FIRST_2 */ 2, /* FIRST_4 */ 4, /* HALVEX_2 */ 2, /* HALVEX_4 */ 4, /* PLUS_2 */ 3, /* PLUS_4 */ 5,
+};
 
 // ---------------------------------------------------------------------------
 // General parameter lists
@@ -37,24 +45,25 @@ static const QdOption kOptMains[] = {OPT_F(0, 50.0f), OPT_F(1, 60.0f), OPT_END};
 
 #define LINK_TYPE(list, code) \
     DEF_OPTT(QD_PAR_LINK_TYPE, "Link type", G_LINK, F_CONST, list, code, nullptr, nullptr)
-#define CHANNEL_COUNT(n) DEF_INT(QD_PAR_CHANNEL_COUNT, "Number of channels", nullptr, F_INTERNAL, n, nullptr, nullptr)
+#define CHANNEL_COUNT(group) \
+    DEF_INT(QD_PAR_CHANNEL_COUNT, "Number of channels", nullptr, F_INTERNAL, kGroupChannels[group], nullptr, nullptr)
 #define INDICATORS(bits, help) \
     DEF_INT(QD_PAR_INDICATOR_SUPPORT, "Support of indicators", nullptr, F_INTERNAL, bits, nullptr, help)
 
 static const QdParamDef kGeneralBrev[] = {
     LINK_TYPE(kOptLinkIrda, QD_LINK_IRDA),
-    CHANNEL_COUNT(1),
+    CHANNEL_COUNT(MODEL_GROUP_BREV),
     INDICATORS(13, H_INDICATORS),
     DEF_END,
 };
 
 // First generation: Bluetooth, 2 or 4 channels.
-#define GENERAL_FIRST_GEN(channels)                                                                  \
+#define GENERAL_FIRST_GEN(group)                                                                     \
     {                                                                                                \
         LINK_TYPE(kOptLinkBt, QD_LINK_BT),                                                           \
         DEF_STR(QD_PAR_DEVICE_ID, "Device address", G_LINK, 0, 20, "Serial Port Device",             \
                 "Remote device Bluetooth address or identifier."),                                   \
-        CHANNEL_COUNT(channels),                                                                     \
+        CHANNEL_COUNT(group),                                                                        \
         INDICATORS(11, H_INDICATORS),                                                                \
         DEF_OPTF(QD_PAR_MAINS_FREQUENCY, "Power mains frequency", G_ENVIRONMENT, 0, kOptMains, "Hz", \
                  0, nullptr, nullptr),                                                               \
@@ -62,17 +71,17 @@ static const QdParamDef kGeneralBrev[] = {
         DEF_END,                                                                                     \
     }
 
-static const QdParamDef kGeneralHalvex2[] = GENERAL_FIRST_GEN(2);
-static const QdParamDef kGeneralHalvex4[] = GENERAL_FIRST_GEN(4);
+static const QdParamDef kGeneralHalvex2[] = GENERAL_FIRST_GEN(MODEL_GROUP_FIRST_2);
+static const QdParamDef kGeneralHalvex4[] = GENERAL_FIRST_GEN(MODEL_GROUP_FIRST_4);
 
-// Halvex and Halvex+: link type, channel count and the indicators the link
+// Halvex and Halvex+: link type, the group's channel count and the indicators the link
 // can report (USB reports no link quality).
-#define GENERAL_HALVEX(list, link, channels, indicators)                                             \
+#define GENERAL_HALVEX(list, link, group, indicators)                                                \
     {                                                                                                \
         LINK_TYPE(list, link),                                                                       \
         DEF_STR(QD_PAR_DEVICE_ID, "Device id", G_LINK, 0, 20, "Quorvane Halvex*",                    \
                 "Device transceiver identifier or its Bluetooth address."),                          \
-        CHANNEL_COUNT(channels),                                                                     \
+        CHANNEL_COUNT(group),                                                                        \
         INDICATORS(indicators, nullptr),                                                             \
         DEF_OPTF(QD_PAR_MAINS_FREQUENCY, "Mains power frequency", G_ENVIRONMENT, 0, kOptMains, "Hz", \
                  0, nullptr, nullptr),                                                               \
@@ -80,18 +89,18 @@ static const QdParamDef kGeneralHalvex4[] = GENERAL_FIRST_GEN(4);
         DEF_END,                                                                                     \
     }
 
-static const QdParamDef kGeneralHalvex2Bt[] = GENERAL_HALVEX(kOptLinkBt, QD_LINK_BT, 2, 11);
-static const QdParamDef kGeneralHalvex2Usb[] = GENERAL_HALVEX(kOptLinkUsb, QD_LINK_USB, 2, 9);
-static const QdParamDef kGeneralHalvex2Ble[] = GENERAL_HALVEX(kOptLinkBle, QD_LINK_BLE, 2, 11);
-static const QdParamDef kGeneralHalvex4Bt[] = GENERAL_HALVEX(kOptLinkBt, QD_LINK_BT, 4, 11);
-static const QdParamDef kGeneralHalvex4Usb[] = GENERAL_HALVEX(kOptLinkUsb, QD_LINK_USB, 4, 9);
-static const QdParamDef kGeneralHalvex4Ble[] = GENERAL_HALVEX(kOptLinkBle, QD_LINK_BLE, 4, 11);
-static const QdParamDef kGeneralHalvexPlus2Bt[] = GENERAL_HALVEX(kOptLinkBt, QD_LINK_BT, 3, 11);
-static const QdParamDef kGeneralHalvexPlus2Usb[] = GENERAL_HALVEX(kOptLinkUsb, QD_LINK_USB, 3, 9);
-static const QdParamDef kGeneralHalvexPlus2Ble[] = GENERAL_HALVEX(kOptLinkBle, QD_LINK_BLE, 3, 11);
-static const QdParamDef kGeneralHalvexPlus4Bt[] = GENERAL_HALVEX(kOptLinkBt, QD_LINK_BT, 5, 11);
-static const QdParamDef kGeneralHalvexPlus4Usb[] = GENERAL_HALVEX(kOptLinkUsb, QD_LINK_USB, 5, 9);
-static const QdParamDef kGeneralHalvexPlus4Ble[] = GENERAL_HALVEX(kOptLinkBle, QD_LINK_BLE, 5, 11);
+static const QdParamDef kGeneralHalvex2Bt[] = GENERAL_HALVEX(kOptLinkBt, QD_LINK_BT, MODEL_GROUP_HALVEX_2, 11);
+static const QdParamDef kGeneralHalvex2Usb[] = GENERAL_HALVEX(kOptLinkUsb, QD_LINK_USB, MODEL_GROUP_HALVEX_2, 9);
+static const QdParamDef kGeneralHalvex2Ble[] = GENERAL_HALVEX(kOptLinkBle, QD_LINK_BLE, MODEL_GROUP_HALVEX_2, 11);
+static const QdParamDef kGeneralHalvex4Bt[] = GENERAL_HALVEX(kOptLinkBt, QD_LINK_BT, MODEL_GROUP_HALVEX_4, 11);
+static const QdParamDef kGeneralHalvex4Usb[] = GENERAL_HALVEX(kOptLinkUsb, QD_LINK_USB, MODEL_GROUP_HALVEX_4, 9);
+static const QdParamDef kGeneralHalvex4Ble[] = GENERAL_HALVEX(kOptLinkBle, QD_LINK_BLE, MODEL_GROUP_HALVEX_4, 11);
+static const QdParamDef kGeneralHalvexPlus2Bt[] = GENERAL_HALVEX(kOptLinkBt, QD_LINK_BT, MODEL_GROUP_PLUS_2, 11);
+static const QdParamDef kGeneralHalvexPlus2Usb[] = GENERAL_HALVEX(kOptLinkUsb, QD_LINK_USB, MODEL_GROUP_PLUS_2, 9);
+static const QdParamDef kGeneralHalvexPlus2Ble[] = GENERAL_HALVEX(kOptLinkBle, QD_LINK_BLE, MODEL_GROUP_PLUS_2, 11);
+static const QdParamDef kGeneralHalvexPlus4Bt[] = GENERAL_HALVEX(kOptLinkBt, QD_LINK_BT, MODEL_GROUP_PLUS_4, 11);
+static const QdParamDef kGeneralHalvexPlus4Usb[] = GENERAL_HALVEX(kOptLinkUsb, QD_LINK_USB, MODEL_GROUP_PLUS_4, 9);
+static const QdParamDef kGeneralHalvexPlus4Ble[] = GENERAL_HALVEX(kOptLinkBle, QD_LINK_BLE, MODEL_GROUP_PLUS_4, 11);
 
 // ---------------------------------------------------------------------------
 // Descriptors
@@ -121,29 +130,31 @@ static const QdParamDef *const kListsHalvexPlus4[] = {kChannelHalvexPlusCap, kCh
 static const ParamMapEntry *const kMapsHalvexPlus4[] = {kMapChannelCap, kMapChannelCap, kMapChannelCap, kMapChannelCap,
                                                         kMapChannelButton};
 
-#define BREV(general) \
-    {general, kChannelNames, kListsBrev, kMapGeneralBrev, kMapsBrev, 1, kImageBrev, QD_IMAGE_BREV, 0, 4, nullptr}
-#define FIRST_GEN(general, n)                                                                                    \
-    {general, kChannelNames, kListsFirstGen, kMapGeneral, kMapsFirstGen, n, kImageFirstGen, QD_IMAGE_FIRST_GEN, \
-     16, 4, &kProfilesFirstGen}
-#define HALVEX(general, n) \
-    {general, kChannelNames, kListsHalvex, kMapGeneral, kMapsHalvex, n, kImageHalvex, QD_IMAGE_MAX, 16, 6, &kProfilesHalvex}
+#define BREV(general)                                                                                       \
+    {general, kChannelNames, kListsBrev, kMapGeneralBrev, kMapsBrev, kGroupChannels[MODEL_GROUP_BREV], kImageBrev, \
+     QD_IMAGE_BREV, 0, 4, nullptr}
+#define FIRST_GEN(general, group)                                                                            \
+    {general, kChannelNames, kListsFirstGen, kMapGeneral, kMapsFirstGen, kGroupChannels[group], kImageFirstGen, \
+     QD_IMAGE_FIRST_GEN, 16, 4, &kProfilesFirstGen}
+#define HALVEX(general, group)                                                                             \
+    {general, kChannelNames, kListsHalvex, kMapGeneral, kMapsHalvex, kGroupChannels[group], kImageHalvex, QD_IMAGE_MAX, \
+     16, 6, &kProfilesHalvex}
 #define HALVEX_PLUS_2(general)                                                                                 \
-    {general, kChannelNames, kListsHalvexPlus2, kMapGeneral, kMapsHalvexPlus2, 3, kImageHalvex, QD_IMAGE_MAX, 16, 6, \
+    {general, kChannelNames, kListsHalvexPlus2, kMapGeneral, kMapsHalvexPlus2, kGroupChannels[MODEL_GROUP_PLUS_2], kImageHalvex, QD_IMAGE_MAX, 16, 6, \
      &kProfilesHalvex}
 #define HALVEX_PLUS_4(general)                                                                                 \
-    {general, kChannelNames, kListsHalvexPlus4, kMapGeneral, kMapsHalvexPlus4, 5, kImageHalvex, QD_IMAGE_MAX, 16, 6, \
+    {general, kChannelNames, kListsHalvexPlus4, kMapGeneral, kMapsHalvexPlus4, kGroupChannels[MODEL_GROUP_PLUS_4], kImageHalvex, QD_IMAGE_MAX, 16, 6, \
      &kProfilesHalvex}
 
 static const ModelDescriptor kBrev100 = BREV(kGeneralBrev);
-static const ModelDescriptor kHalvex2 = FIRST_GEN(kGeneralHalvex2, 2);
-static const ModelDescriptor kHalvex4 = FIRST_GEN(kGeneralHalvex4, 4);
-static const ModelDescriptor kHalvex2Bt = HALVEX(kGeneralHalvex2Bt, 2);
-static const ModelDescriptor kHalvex2Usb = HALVEX(kGeneralHalvex2Usb, 2);
-static const ModelDescriptor kHalvex2Ble = HALVEX(kGeneralHalvex2Ble, 2);
-static const ModelDescriptor kHalvex4Bt = HALVEX(kGeneralHalvex4Bt, 4);
-static const ModelDescriptor kHalvex4Usb = HALVEX(kGeneralHalvex4Usb, 4);
-static const ModelDescriptor kHalvex4Ble = HALVEX(kGeneralHalvex4Ble, 4);
+static const ModelDescriptor kHalvex2 = FIRST_GEN(kGeneralHalvex2, MODEL_GROUP_FIRST_2);
+static const ModelDescriptor kHalvex4 = FIRST_GEN(kGeneralHalvex4, MODEL_GROUP_FIRST_4);
+static const ModelDescriptor kHalvex2Bt = HALVEX(kGeneralHalvex2Bt, MODEL_GROUP_HALVEX_2);
+static const ModelDescriptor kHalvex2Usb = HALVEX(kGeneralHalvex2Usb, MODEL_GROUP_HALVEX_2);
+static const ModelDescriptor kHalvex2Ble = HALVEX(kGeneralHalvex2Ble, MODEL_GROUP_HALVEX_2);
+static const ModelDescriptor kHalvex4Bt = HALVEX(kGeneralHalvex4Bt, MODEL_GROUP_HALVEX_4);
+static const ModelDescriptor kHalvex4Usb = HALVEX(kGeneralHalvex4Usb, MODEL_GROUP_HALVEX_4);
+static const ModelDescriptor kHalvex4Ble = HALVEX(kGeneralHalvex4Ble, MODEL_GROUP_HALVEX_4);
 static const ModelDescriptor kHalvexPlus2Bt = HALVEX_PLUS_2(kGeneralHalvexPlus2Bt);
 static const ModelDescriptor kHalvexPlus2Usb = HALVEX_PLUS_2(kGeneralHalvexPlus2Usb);
 static const ModelDescriptor kHalvexPlus2Ble = HALVEX_PLUS_2(kGeneralHalvexPlus2Ble);
@@ -179,25 +190,25 @@ constexpr GroupAccepts kGroupAccepts[] = {
 };
 static_assert(sizeof kGroupAccepts / sizeof kGroupAccepts[0] == MODEL_GROUP_COUNT, "one entry per group");
 
-#define MODEL(name, family, generation, version, group, descriptor, channels) \
-    {name, family, generation, version, group, descriptor, channels, {}, 0}
+#define MODEL(name, family, generation, version, group, descriptor) \
+    {name, family, generation, version, group, descriptor, kGroupChannels[group], {}, 0}
 
 constexpr ModelEntry kModelRows[] = {
-    MODEL("Quorvane Brev 100", &brevOps, MODEL_GEN_BREV, "1.0", MODEL_GROUP_BREV, &kBrev100, 1),
-    MODEL("Quorvane Halvex 2", &halvexOps, MODEL_GEN_FIRST, "1.0", MODEL_GROUP_FIRST_2, &kHalvex2, 2),
-    MODEL("Quorvane Halvex 4", &halvexOps, MODEL_GEN_FIRST, "1,0", MODEL_GROUP_FIRST_4, &kHalvex4, 4),
-    MODEL("Quorvane Halvex-2 BT", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_HALVEX_2, &kHalvex2Bt, 2),
-    MODEL("Quorvane Halvex-2 USB", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_HALVEX_2, &kHalvex2Usb, 2),
-    MODEL("Quorvane Halvex-2 BLE", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_HALVEX_2, &kHalvex2Ble, 2),
-    MODEL("Quorvane Halvex-4 BT", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_HALVEX_4, &kHalvex4Bt, 4),
-    MODEL("Quorvane Halvex-4 USB", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_HALVEX_4, &kHalvex4Usb, 4),
-    MODEL("Quorvane Halvex-4 BLE", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_HALVEX_4, &kHalvex4Ble, 4),
-    MODEL("Quorvane Halvex+ 2 BT", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_PLUS_2, &kHalvexPlus2Bt, 3),
-    MODEL("Quorvane Halvex+ 2 USB", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_PLUS_2, &kHalvexPlus2Usb, 3),
-    MODEL("Quorvane Halvex+ 2 BLE", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_PLUS_2, &kHalvexPlus2Ble, 3),
-    MODEL("Quorvane Halvex+ 4 BT", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_PLUS_4, &kHalvexPlus4Bt, 5),
-    MODEL("Quorvane Halvex+ 4 USB", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_PLUS_4, &kHalvexPlus4Usb, 5),
-    MODEL("Quorvane Halvex+ 4 BLE", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_PLUS_4, &kHalvexPlus4Ble, 5),
+    MODEL("Quorvane Brev 100", &brevOps, MODEL_GEN_BREV, "1.0", MODEL_GROUP_BREV, &kBrev100),
+    MODEL("Quorvane Halvex 2", &halvexOps, MODEL_GEN_FIRST, "1.0", MODEL_GROUP_FIRST_2, &kHalvex2),
+    MODEL("Quorvane Halvex 4", &halvexOps, MODEL_GEN_FIRST, "1,0", MODEL_GROUP_FIRST_4, &kHalvex4),
+    MODEL("Quorvane Halvex-2 BT", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_HALVEX_2, &kHalvex2Bt),
+    MODEL("Quorvane Halvex-2 USB", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_HALVEX_2, &kHalvex2Usb),
+    MODEL("Quorvane Halvex-2 BLE", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_HALVEX_2, &kHalvex2Ble),
+    MODEL("Quorvane Halvex-4 BT", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_HALVEX_4, &kHalvex4Bt),
+    MODEL("Quorvane Halvex-4 USB", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_HALVEX_4, &kHalvex4Usb),
+    MODEL("Quorvane Halvex-4 BLE", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_HALVEX_4, &kHalvex4Ble),
+    MODEL("Quorvane Halvex+ 2 BT", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_PLUS_2, &kHalvexPlus2Bt),
+    MODEL("Quorvane Halvex+ 2 USB", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_PLUS_2, &kHalvexPlus2Usb),
+    MODEL("Quorvane Halvex+ 2 BLE", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_PLUS_2, &kHalvexPlus2Ble),
+    MODEL("Quorvane Halvex+ 4 BT", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_PLUS_4, &kHalvexPlus4Bt),
+    MODEL("Quorvane Halvex+ 4 USB", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_PLUS_4, &kHalvexPlus4Usb),
+    MODEL("Quorvane Halvex+ 4 BLE", &halvexOps, MODEL_GEN_SECOND, "2.0", MODEL_GROUP_PLUS_4, &kHalvexPlus4Ble),
 };
 constexpr int MODEL_ROWS = (int)(sizeof kModelRows / sizeof kModelRows[0]);
 static_assert(MODEL_ROWS == QD_MODEL_COUNT, "one row per model");
