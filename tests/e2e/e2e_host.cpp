@@ -281,8 +281,7 @@ bool setting(int context, const std::string &text) {
 // The device's place (transceiver, Bluetooth or IrDA device), the device,
 // the context and its parameters of one plan.
 bool prepare(DevicePlan *p, double recordSeconds) {
-    int tx = p->link == QD_LINK_BLE ? g_lib.sim.AddBle(p->serial.c_str(), nullptr)
-                                    : simAddPort(g_lib.sim, p->link, p->serial.c_str());
+    int tx = simAddPort(g_lib.sim, p->link, p->serial.c_str());
     FtSimSignal signals[6];
     for (int c = 0; c < 6; ++c) signals[c] = p->ch[c].signal;
     if (!check(tx >= 0 && g_lib.sim.AttachNewDeviceEx(tx, p->model.c_str(), nullptr, signals, 6) == tx,

@@ -446,17 +446,28 @@ int recordFormat(const Options &o, int *count = nullptr) {
     return format;
 }
 
+// The recording options as a list for messages: "--edf, --tsv or --edfplus".
+std::string recordOptionList() {
+    std::string list;
+    for (int f = 0; f < RECORDING_FORMAT_COUNT; ++f) {
+        if (f > 0) list += f + 1 < RECORDING_FORMAT_COUNT ? ", " : " or ";
+        list += std::string("--") + kOutputFormats[f].key;
+    }
+    return list;
+}
+
 // Options that do not go together; -1 when they do, else EXIT_USAGE.
 int checkOptions(const Options *o) {
     int formats = 0;
     int format = recordFormat(*o, &formats);
     if (formats > 1) {
-        fprintf(stderr, "qdacq: record into one file: --edf or --tsv, not both (nor --edfplus with either)\n");
+        fprintf(stderr, "qdacq: record into one file: one of %s\n", recordOptionList().c_str());
         return EXIT_USAGE;
     }
     bool recording = format >= 0;
     if (!recording && (!o->client.empty() || !o->session.empty())) {
-        fprintf(stderr, "qdacq: --client and --session describe a recording: give --edf FILE or --tsv FILE\n");
+        fprintf(stderr, "qdacq: --client and --session describe a recording: give %s with a file\n",
+                recordOptionList().c_str());
         return EXIT_USAGE;
     }
     if (o->view && (!recording || !kOutputFormats[format].liveView)) {
@@ -503,12 +514,11 @@ void printLogErrors(const std::string &logPath, long from) {
 int simulateDevice(SimApi *sim, const Options &o, const std::string &model, int linkType) {
     sim->Reset();
     std::string why;
-    if (linkType == QD_LINK_BLE && !simLoadBle(sim, &why)) {
+    if (simNeedsBleStandIn(linkType) && !simLoadBle(sim, &why)) {
         fprintf(stderr, "qdacq: %s\n", why.c_str());
         return -1;
     }
-    // An 8-character serial number: the driver reopens the transceiver by it.
-    int tx = simAddPort(*sim, linkType, "QVSIM001");
+    int tx = simAddPort(*sim, linkType, nullptr);
     if (tx < 0) return -1;
     std::vector<FtSimSignal> signals;
     if (!o.simSignal.empty()) {

@@ -112,14 +112,71 @@ bool simLoadBle(SimApi *api, std::string *why) {
     return true;
 }
 
-int simAddPort(const SimApi &api, int linkType, const char *serial) {
-    switch (linkType) {
-    case QD_LINK_USB: return api.Add(serial, nullptr);
-    case QD_LINK_BT: return api.AddBluetooth(SIM_BT_ADDRESS, SIM_BT_NAME);
-    case QD_LINK_IRDA: return api.AddIrda("Quorvane Brev");
-    case QD_LINK_BLE: return api.AddBle(SIM_BT_NAME, nullptr);
-    default: return -1;
+namespace {
+
+// The address text "00:80:98:51:57:11" as the 12 hex digits the simulator
+// takes for a Bluetooth LE device.
+std::string bareAddress(const char *address) {
+    std::string hex;
+    for (const char *p = address; *p; ++p) {
+        if (*p != ':') hex += *p;
     }
+    return hex;
+}
+
+// "00:80:98:51:57:11": a Bluetooth address, not a device name.
+bool isAddress(const char *id) {
+    if (std::strlen(id) != 17) return false;
+    for (int i = 2; i < 17; i += 3) {
+        if (id[i] != ':') return false;
+    }
+    return true;
+}
+
+int placeUsb(const SimApi &api, const char *id, const char *) {
+    // An 8-character serial number: the driver reopens the transceiver by it.
+    return api.Add(id ? id : FTSIM_ENV_SERIAL, nullptr);
+}
+int placeBluetooth(const SimApi &api, const char *id, const char *name) {
+    if (id && !isAddress(id)) return api.AddBluetooth(SIM_BT_ADDRESS, id);
+    return api.AddBluetooth(id ? id : SIM_BT_ADDRESS, name ? name : SIM_BT_NAME);
+}
+int placeBle(const SimApi &api, const char *id, const char *name) {
+    if (id && !isAddress(id)) return api.AddBle(id, nullptr);
+    return api.AddBle(name ? name : SIM_BT_NAME, id ? bareAddress(id).c_str() : nullptr);
+}
+int placeIrda(const SimApi &api, const char *, const char *) { return api.AddIrda("Quorvane Brev"); }
+
+// Where the simulator puts a device of each link kind.
+struct SimPlacement {
+    int linkType;
+    bool bleStandIn;   // the driver's link reaches it through the Bluetooth LE stand-in
+    int (*place)(const SimApi &api, const char *id, const char *name);
+};
+const SimPlacement kSimPlacements[] = {
+    {QD_LINK_IRDA, false, placeIrda},
+    {QD_LINK_BT, false, placeBluetooth},
+    {QD_LINK_USB, false, placeUsb},
+    {QD_LINK_BLE, true, placeBle},
+};
+
+const SimPlacement *placementOf(int linkType) {
+    for (const SimPlacement &p : kSimPlacements) {
+        if (p.linkType == linkType) return &p;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int simAddPort(const SimApi &api, int linkType, const char *id, const char *name) {
+    const SimPlacement *p = placementOf(linkType);
+    return p ? p->place(api, id, name) : -1;
+}
+
+bool simNeedsBleStandIn(int linkType) {
+    const SimPlacement *p = placementOf(linkType);
+    return p && p->bleStandIn;
 }
 
 int simCommandCode(const std::string &name) {

@@ -71,15 +71,20 @@ void simUnload(SimApi *api);
 // its link library (the first measurement start or engine call).
 bool simLoadBle(SimApi *api, std::string *why);
 
-// Where a simulated device of a model sits: a USB transceiver with the
-// serial number given, a Bluetooth or Bluetooth LE device named like those
-// models' default device id ("Quorvane Halvex*"; Bluetooth at
-// SIM_BT_ADDRESS), or an IrDA device in range. The slot, or -1 (a link the
-// simulator has no stand-in for). A Bluetooth LE device needs the stand-in
-// loaded (simLoadBle) before the driver starts its link library.
+// Where a simulated device of a link kind sits (one row per kind in
+// sim_api.cpp), found by the device id the driver is given: a USB
+// transceiver with the serial number id, a Bluetooth or Bluetooth LE device
+// at the address id ("00:80:98:51:56:11") announcing name, or named id, or
+// an IrDA device in range. A null id or name takes the default: serial
+// FTSIM_ENV_SERIAL, Bluetooth address SIM_BT_ADDRESS, any Bluetooth LE
+// address, the name of those models' default device id ("Quorvane
+// Halvex*"). The slot, or -1 (a link the simulator has no stand-in for).
 #define SIM_BT_ADDRESS "00:80:98:51:56:01"
 #define SIM_BT_NAME "Quorvane Halvex*"
-int simAddPort(const SimApi &api, int linkType, const char *serial);
+int simAddPort(const SimApi &api, int linkType, const char *id, const char *name = nullptr);
+// Whether a device of that link kind needs the Bluetooth LE stand-in
+// loaded (simLoadBle) before the driver starts its link library.
+bool simNeedsBleStandIn(int linkType);
 
 // Device command codes by name, for lost-reply faults: info, firmware,
 // state, notif, config, start, stop, test-start, test-stop, restart, or a

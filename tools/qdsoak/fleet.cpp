@@ -49,16 +49,6 @@ const char *const kBrevSettings[] = {"Sample rate:0=512"};
 // The device names the Bluetooth LE devices announce.
 const char kBleName[] = "Quorvane Halvex+ 4 BLE";
 
-// The address text "00:80:98:51:57:11" as the 12 hex digits the simulator
-// takes for a Bluetooth LE device.
-std::string bareAddress(const char *address) {
-    std::string hex;
-    for (const char *p = address; *p; ++p) {
-        if (*p != ':') hex += *p;
-    }
-    return hex;
-}
-
 int QDCALL onSamples(uint16_t context, uint16_t phase, uint16_t, ChannelSamples *blocks) {
     Member *m = memberOf(context);
     if (!m || !blocks) return 0;
@@ -105,14 +95,7 @@ void QDCALL onMessage(uint16_t context, const char *text) {
 // The simulator's slot for a plan's device, with the device behind it.
 int placeDevice(const MemberPlan &plan) {
     const SimApi &sim = g_fleet.sim;
-    int slot = -1;
-    switch (plan.link) {
-    case QD_LINK_USB: slot = sim.Add(plan.where, nullptr); break;
-    case QD_LINK_BT: slot = sim.AddBluetooth(plan.where, SIM_BT_NAME); break;
-    case QD_LINK_BLE: slot = sim.AddBle(kBleName, bareAddress(plan.where).c_str()); break;
-    case QD_LINK_IRDA: slot = sim.AddIrda("Quorvane Brev"); break;
-    default: return -1;
-    }
+    int slot = simAddPort(sim, plan.link, plan.where, simNeedsBleStandIn(plan.link) ? kBleName : nullptr);
     if (slot < 0 || sim.AttachNewDeviceEx(slot, plan.model, nullptr, nullptr, 0) != slot) return -1;
     return slot;
 }
