@@ -66,23 +66,21 @@ prepare() {
     exec 9>&-
 }
 
-# in_machine COMMAND: the command in the machine on a fresh prefix copy.
+# in_machine COMMAND: the command in the machine on a fresh prefix of its
+# own, in the machine's memory (local-prefix.sh).
 in_machine() {
-    prefix="$root/build/vm32/wineprefix"
-    rm -rf "$prefix"
     mkdir -p "$root/build/vm32"
-    cp -a "$cache/wineprefix" "$prefix" || { echo "win32: cannot copy the Wine prefix" >&2; return 1; }
     job=$(mktemp)
     cat >"$job" <<JOB
 cd "$root" || exit 1
-export WINEPREFIX="$prefix"
+sh "$here/local-prefix.sh" "$cache/wineprefix" /tmp/wineprefix || { echo "win32: cannot make the machine's Wine prefix"; exit 1; }
+export WINEPREFIX=/tmp/wineprefix
 echo "win32: running in \$(uname -sr), \$(/usr/lib/wine/wine --version), 32-bit Wine"
 $1
 JOB
     "$here/run.sh" "$job"
     rc=$?
     rm -f "$job"
-    rm -rf "$prefix"
     return $rc
 }
 
