@@ -64,10 +64,12 @@ if(n LESS 100 OR NOT signals STREQUAL "Signals: 4")
 endif()
 
 # A lost data message: the recording stops, what was written stays valid.
+# A slow machine's open leaves it one whole record ("1 data record") before
+# the gap at 2.5 s.
 run(gap 5 ${sim} --seconds 6 --sim-fault phase-gap@2.5 --edf ${OUT}/gap.edf)
 expect(gap "!Sample stream is not continuous (phase=")
 expect(gap "recording stopped: the sample stream is not continuous")
-string(REGEX MATCH "gap.edf, EDF, ([0-9]+) data records" m "${gap_out}")
+string(REGEX MATCH "gap.edf, EDF, ([0-9]+) data records?" m "${gap_out}")
 if(NOT m)
     message(FATAL_ERROR "no record count reported")
 endif()
@@ -116,7 +118,7 @@ if(NOT WINDOWS)
     if(NOT times EQUAL 1)
         message(FATAL_ERROR "the missing EDFbrowser was reported ${times} times")
     endif()
-    if(NOT noview_out MATCHES "noview.edf, EDF, [1-9][0-9]* data records")
+    if(NOT noview_out MATCHES "noview.edf, EDF, [1-9][0-9]* data records?")
         message(FATAL_ERROR "the recording did not go on without EDFbrowser")
     endif()
     run(tsvview 2 ${sim} --tsv ${OUT}/v.txt --view)
