@@ -86,10 +86,13 @@ static int waitForCts(FT_HANDLE h, uint32_t *modem) {
     uint64_t last = start;
     uint32_t sameClock = 0;
     for (;;) {
+        // The clock is read before the status, so the last read always comes
+        // after the wait is over: a thread held up between two reads still
+        // sees a CTS that came within the wait.
+        uint64_t now = osClockUs();
         FT_STATUS status = FT_GetModemStatus(h, modem);
         if (!ftOk(status)) return failAfterOpen(h, kLinkModemStatus, status);
         if (*modem & FT_MODEM_CTS) break;
-        uint64_t now = osClockUs();
         if (now - start >= CTS_WAIT_US) break;
         sameClock = now == last ? sameClock + 1 : 0;
         last = now;

@@ -139,7 +139,7 @@ TEST_F(UsbOpen, CtsWaitIsShortAndNotRequired) {
     ASSERT_EQ(openUsb("Quorvane Halvex*", &link), 1);
     uint64_t took = osClockUs() - start;
     EXPECT_GE(took, 2000u);
-    EXPECT_LT(took, 30000u);
+    EXPECT_LT(took, 1000000u);  // a wait in the wrong unit would take 2 s
     EXPECT_FALSE(logHas(kLinkModemStatus + std::string(" 0x")));
     CloseLink(&link);
 
