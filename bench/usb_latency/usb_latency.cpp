@@ -8,14 +8,21 @@
 // sample callback has it. Prints p50, p99 and max; never fails on a slow
 // machine.
 //
+// With --devices N (the bed's --chips N) it measures N such devices at once,
+// the first by latency, and prints the process's CPU per device: the
+// driver's engine, the D2XX layer's reader threads and libusb, set against
+// the driver's share through the simulator's seam (qdbench scale).
+//
 //   umockdev-wrapper ftdi_bed --model "Quorvane Halvex+ 4 USB" --wire-times F
-//       -- bench_usb_latency --wire-times F [--seconds S] [--driver PATH]
+//       [--chips N] -- bench_usb_latency --wire-times F [--seconds S]
+//       [--devices N] [--driver PATH]
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,8 +38,13 @@ namespace {
 const size_t WIRE_ENTRIES = 65536;
 const char kModel[] = "Quorvane Halvex+ 4 USB";
 
+const int MAX_DEVICES = 16;
+const double WARM_UP_SECONDS = 1.0;
+
 const uint64_t *g_wire = nullptr;
 std::vector<double> g_ms;
+int16_t g_timed = -1;                     // the context measured by latency
+std::atomic<uint64_t> g_messages[QD_MAX_CONTEXTS];
 
 uint64_t nowNs() {
     timespec t;
@@ -40,14 +52,24 @@ uint64_t nowNs() {
     return (uint64_t)t.tv_sec * 1000000000u + (uint64_t)t.tv_nsec;
 }
 
-int QDCALL onSamples(uint16_t, uint16_t phase, uint16_t, ChannelSamples *) {
+int QDCALL onSamples(uint16_t ctx, uint16_t phase, uint16_t, ChannelSamples *) {
+    if (ctx < QD_MAX_CONTEXTS) g_messages[ctx].fetch_add(1, std::memory_order_relaxed);
+    if ((int16_t)ctx != g_timed) return 0;
     uint64_t wire = g_wire[phase];
     if (wire != 0 && g_ms.size() < g_ms.capacity()) g_ms.push_back((double)(nowNs() - wire) / 1e6);
     return 0;
 }
 
-bool heavy(const DriverApi &api) {
-    bool ok = api.Str2Param("QV012345", QD_PAR_DEVICE_ID, 0) == 0;
+// The serial number of the bed's k-th transceiver (ftdi_bed --chips).
+std::string serialOf(int k) {
+    char text[16];
+    if (k == 0) return "QV012345";
+    std::snprintf(text, sizeof text, "QV0123%02d", k);
+    return text;
+}
+
+bool heavy(const DriverApi &api, const std::string &serial) {
+    bool ok = api.Str2Param(serial.c_str(), QD_PAR_DEVICE_ID, 0) == 0;
     for (uint16_t c = 0; c < 4; ++c) {
         ok = ok && api.Str2Param("1", QD_PAR_CHANNEL_ENABLE, c) == 0 &&
              api.Str2Param("Voltage", QD_PAR_CHANNEL_FUNCTION, c) == 0 &&
@@ -58,23 +80,85 @@ bool heavy(const DriverApi &api) {
            api.Str2Param("250", QD_PAR_SAMPLE_RATE, 4) == 0;
 }
 
+// Opens and starts n devices, the first one timed; false when one fails.
+bool startAll(const DriverApi &api, int n, std::vector<int16_t> *contexts) {
+    api.SetCallbacks(onSamples, nullptr, nullptr);
+    for (int k = 0; k < n; ++k) {
+        int16_t ctx = api.OpenDevContext(kModel);
+        if (ctx < 0) return false;
+        contexts->push_back(ctx);
+        if (k == 0) g_timed = ctx;
+        if (!heavy(api, serialOf(k)) || api.StartMeasurement((uint16_t)ctx, QD_START_ENGINE_THREAD) != QD_MEAS_STARTED) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void stopAll(const DriverApi &api, const std::vector<int16_t> &contexts) {
+    for (int16_t ctx : contexts) api.StopMeasurement((uint16_t)ctx);
+    for (int i = 0; i < 300 && api.ComState(QD_ALL_CONTEXTS) != QD_COM_IDLE; ++i) osSleep(10);
+    api.SetCallbacks(nullptr, nullptr, nullptr);
+    for (int16_t ctx : contexts) api.CloseDevContext((uint16_t)ctx);
+}
+
+// Measures for the given seconds after a warm-up; the process's CPU in
+// percent of a core, and how many devices delivered in the measured time.
+double measure(const std::vector<int16_t> &contexts, double seconds, int *delivering) {
+    osSleep((uint32_t)(WARM_UP_SECONDS * 1000));
+    std::vector<uint64_t> before;
+    for (int16_t ctx : contexts) before.push_back(g_messages[ctx].load());
+    g_ms.clear();
+    double cpu0 = osProcessCpuSeconds();
+    uint64_t t0 = osClockUs();
+    osSleep((uint32_t)(seconds * 1000));
+    double wall = (double)(osClockUs() - t0) / 1e6, cpu = osProcessCpuSeconds() - cpu0;
+    *delivering = 0;
+    for (size_t i = 0; i < contexts.size(); ++i) *delivering += g_messages[contexts[i]].load() > before[i];
+    return wall > 0 ? 100.0 * cpu / wall : 0;
+}
+
+void printFigures(int n, double seconds, double percent, int delivering) {
+    std::vector<double> v = g_ms;
+    std::sort(v.begin(), v.end());
+    auto at = [&](double q) { return v.empty() ? 0 : v[std::min(v.size() - 1, (size_t)(q * (double)v.size()))]; };
+    std::printf("delivery through libftdi1 and libusb (emulated transceiver, latency timer 2 ms): %zu data messages "
+                "in %.0f s, wire to sample callback: p50 %.2f ms, p99 %.2f ms, max %.2f ms\n",
+                v.size(), seconds, at(0.5), at(0.99), v.empty() ? 0 : v.back());
+    std::printf("figure: delivery_usb_p99_ms %.2f\n", at(0.99));
+    std::printf("%d of %d devices delivered throughout; the process used %.1f%% of a core, %.2f%% per device\n",
+                delivering, n, percent, percent / n);
+    std::printf("figure: usb_libftdi_%d_percent_per_device %.3f\n", n, percent / n);
+}
+
+const uint64_t *mapWireTimes(const std::string &path) {
+    int fd = path.empty() ? -1 : open(path.c_str(), O_RDONLY);
+    void *map = fd < 0 ? MAP_FAILED : mmap(nullptr, WIRE_ENTRIES * 8, PROT_READ, MAP_SHARED, fd, 0);
+    if (fd >= 0) close(fd);
+    return map == MAP_FAILED ? nullptr : static_cast<const uint64_t *>(map);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     std::string wireFile, driver;
     double seconds = 20;
+    int devices = 1;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--wire-times")) wireFile = argv[i + 1];
         if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
         if (!std::strcmp(argv[i], "--driver")) driver = argv[i + 1];
+        if (!std::strcmp(argv[i], "--devices")) devices = std::atoi(argv[i + 1]);
     }
-    int fd = wireFile.empty() ? -1 : open(wireFile.c_str(), O_RDONLY);
-    void *map = fd < 0 ? MAP_FAILED : mmap(nullptr, WIRE_ENTRIES * 8, PROT_READ, MAP_SHARED, fd, 0);
-    if (map == MAP_FAILED) {
+    if (devices < 1 || devices > MAX_DEVICES) {
+        std::fprintf(stderr, "bench_usb_latency: --devices takes 1 to %d\n", MAX_DEVICES);
+        return 2;
+    }
+    g_wire = mapWireTimes(wireFile);
+    if (!g_wire) {
         std::fprintf(stderr, "bench_usb_latency: no wire-times file (run it under ftdi_bed --wire-times FILE)\n");
         return 2;
     }
-    g_wire = static_cast<const uint64_t *>(map);
     DriverApi api;
     std::string why;
     if (!driverLoad(&api, driver, QDACQ_HINTS, &why)) {
@@ -82,25 +166,14 @@ int main(int argc, char **argv) {
         return 2;
     }
     g_ms.reserve((size_t)(seconds * 200) + 100);
-    int16_t ctx = api.OpenDevContext(kModel);
-    api.SetCallbacks(onSamples, nullptr, nullptr);
-    if (ctx < 0 || !heavy(api) || api.StartMeasurement((uint16_t)ctx, QD_START_ENGINE_THREAD) != QD_MEAS_STARTED) {
-        std::fprintf(stderr, "bench_usb_latency: the measurement did not start\n");
-        return 2;
-    }
-    osSleep((uint32_t)(seconds * 1000));
-    api.StopMeasurement((uint16_t)ctx);
-    for (int i = 0; i < 300 && api.ComState(QD_ALL_CONTEXTS) != QD_COM_IDLE; ++i) osSleep(10);
-    api.SetCallbacks(nullptr, nullptr, nullptr);
-    api.CloseDevContext((uint16_t)ctx);
+    std::vector<int16_t> contexts;
+    bool started = startAll(api, devices, &contexts);
+    int delivering = 0;
+    double percent = started ? measure(contexts, seconds, &delivering) : 0;
+    stopAll(api, contexts);
     driverUnload(&api);
-    std::vector<double> v = g_ms;
-    if (v.empty()) return 2;
-    std::sort(v.begin(), v.end());
-    auto at = [&](double q) { return v[std::min(v.size() - 1, (size_t)(q * (double)v.size()))]; };
-    std::printf("delivery through libftdi1 and libusb (emulated transceiver, latency timer 2 ms): %zu data messages "
-                "in %.0f s, wire to sample callback: p50 %.2f ms, p99 %.2f ms, max %.2f ms\n",
-                v.size(), seconds, at(0.5), at(0.99), v.back());
-    std::printf("figure: delivery_usb_p99_ms %.2f\n", at(0.99));
+    if (!started) std::fprintf(stderr, "bench_usb_latency: the measurements did not all start\n");
+    if (!started || g_ms.empty()) return 2;
+    printFigures(devices, seconds, percent, delivering);
     return 0;
 }

@@ -11,6 +11,12 @@
 //   --model NAME          the simulated device (default "Quorvane Halvex-4 USB")
 //   --serial TEXT         the transceiver's serial number (default QV012345)
 //   --product TEXT        its USB product string (default "Quorvane Halvex*")
+//   --chips N             N transceivers (1 to 16), each with a device of the
+//                         model behind it and on a USB bus of its own; the
+//                         k-th further one's serial number is the first six
+//                         characters of --serial and k as two digits
+//                         (QV012301, ...). Faults, the CSV check and the wire
+//                         times concern the first one.
 //   --fault FAULT         (repeatable) at second S after the program started:
 //                         unplug@S[+MS]  the transceiver vanishes, back after MS
 //                                        (default 2000)
@@ -78,6 +84,7 @@ const int RECORD_CHANNELS = 6;
 const size_t WIRE_ENTRIES = 65536;
 const uint32_t FIRMWARE_LENGTH = 65024;
 const int CHECK_FAILED = 65;
+const int MAX_CHIPS = 16;
 
 struct Fault {
     std::string kind;
@@ -94,6 +101,7 @@ struct Options {
     std::string serial = "QV012345";
     std::string product = "Quorvane Halvex*";
     std::vector<Fault> faults;
+    int chips = 1;
     bool unreadable = false;
     bool stats = false;
     std::string firmware, csv, wireTimes;
@@ -103,7 +111,7 @@ struct Options {
 
 int usage(const char *why) {
     std::fprintf(stderr, "ftdi bed: %s\nusage: umockdev-wrapper ftdi_bed [--model NAME] [--serial TEXT] "
-                         "[--product TEXT] [--fault FAULT]... [--unreadable] [--firmware FILE] "
+                         "[--product TEXT] [--chips N] [--fault FAULT]... [--unreadable] [--firmware FILE] "
                          "[--check-csv FILE --range R] [--wire-times FILE] [--stats] -- PROGRAM [ARGS...]\n",
                  why);
     return 2;
@@ -156,6 +164,11 @@ int parse(int argc, char **argv, Options *o) {
                 if (end == p) return usage("bad range");
                 p = *end == ',' ? end + 1 : end;
             }
+        } else if (a == "--chips" && more) {
+            char *end = nullptr;
+            long n = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || n < 1 || n > MAX_CHIPS) return usage("--chips takes 1 to 16");
+            o->chips = (int)n;
         } else if (a == "--unreadable") {
             o->unreadable = true;
         } else if (a == "--stats") {
@@ -366,6 +379,40 @@ void printUnplugFigure(UsbfsChip *bed, const Options &o) {
     }
 }
 
+// The transceivers after the first (--chips): a device of the model behind
+// each, on buses 2, 3, ...
+struct Others {
+    std::vector<SimDevice *> devices;
+    std::vector<UsbfsChip *> chips;
+};
+
+bool plugInOthers(const Options &o, Others *others) {
+    for (int k = 1; k < o.chips; ++k) {
+        SimDeviceConfig cfg;
+        simDeviceDefaults(&cfg, o.model.c_str());
+        SimDevice *device = simDeviceCreate(&cfg);
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "%.6s%02d", o.serial.c_str(), k % 100);
+        UsbfsChipConfig config = {serial, o.product.c_str(), device, k + 1};
+        UsbfsChip *chip = device ? usbfsChipCreate(&config) : nullptr;
+        if (!chip) {
+            simDeviceDestroy(device);
+            return false;
+        }
+        others->devices.push_back(device);
+        others->chips.push_back(chip);
+        std::printf("ftdi bed: %s behind FTDI transceiver %s at %s\n", o.model.c_str(), serial, usbfsChipNode(chip));
+    }
+    return true;
+}
+
+void unplugOthers(Others *others) {
+    for (UsbfsChip *chip : others->chips) usbfsChipDestroy(chip);
+    for (SimDevice *device : others->devices) simDeviceDestroy(device);
+    others->chips.clear();
+    others->devices.clear();
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -386,9 +433,15 @@ int main(int argc, char **argv) {
     for (int c = 0; c < RECORD_CHANNELS; ++c) simDeviceRecordSamples(device, c, record[c].data(), RECORD_CAPACITY);
     simDeviceSetDataTap(device, wireTap, nullptr);
 
-    UsbfsChipConfig chipConfig = {o.serial.c_str(), o.product.c_str(), device};
+    UsbfsChipConfig chipConfig = {o.serial.c_str(), o.product.c_str(), device, 1};
     UsbfsChip *bed = usbfsChipCreate(&chipConfig);
     if (!bed) return 2;
+    Others others;
+    if (!plugInOthers(o, &others)) {
+        unplugOthers(&others);
+        usbfsChipDestroy(bed);
+        return usage("cannot plug in the further transceivers");
+    }
     usbfsChipWith(bed, noteDeviceOrigin, nullptr);
     for (const Fault &f : o.faults) {
         ChipFault cf = {FTDI_IN_NORMAL, f.kind == "stall" ? f.request : -1};
@@ -402,6 +455,7 @@ int main(int argc, char **argv) {
     if (o.stats) printStats(bed);
     if (o.stats) printOwnCost((double)(usbfsNowUs() - runStart) / 1e6);
     printUnplugFigure(bed, o);
+    unplugOthers(&others);
     usbfsChipDestroy(bed);
     for (int c = 0; c < RECORD_CHANNELS; ++c) {
         record[c].resize(std::min<uint32_t>(simDeviceRecordCount(device, c), RECORD_CAPACITY));

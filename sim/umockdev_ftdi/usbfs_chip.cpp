@@ -24,7 +24,7 @@
 
 namespace {
 
-const int BUS = 1;
+const int MAX_BUS = 32;
 const uint32_t STEP_US = 500;
 const uint32_t USBFS_CAPS = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
                             USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
@@ -56,6 +56,8 @@ struct UsbfsChip {
     FtdiChip chip;
     std::string serial, product;
     std::string sysPath, node, nodeFile;
+    std::vector<std::string> attached;   // every node it answered, one per plug-in
+    int bus;                      // the USB bus it sits on
     int address;                  // device address on the bus
     bool present;
     std::deque<Urb> inUrbs, outUrbs, finished;
@@ -474,12 +476,13 @@ bool makeFifo(UsbfsChip *bed) {
 bool plugIn(UsbfsChip *bed) {
     char name[32], devnum[8], dev[16], busnum[8];
     bed->address += 1;
-    std::snprintf(name, sizeof name, "usb%d/%d-1", BUS, BUS);
+    const int bus = bed->bus;
+    std::snprintf(name, sizeof name, "usb%d/%d-1", bus, bus);
     std::snprintf(devnum, sizeof devnum, "%d", bed->address);
-    std::snprintf(busnum, sizeof busnum, "%d", BUS);
-    std::snprintf(dev, sizeof dev, "189:%d", (BUS - 1) * 128 + bed->address - 1);
+    std::snprintf(busnum, sizeof busnum, "%d", bus);
+    std::snprintf(dev, sizeof dev, "189:%d", (bus - 1) * 128 + bed->address - 1);
     char node[64];
-    std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", BUS, bed->address);
+    std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", bus, bed->address);
     bed->node = node;
     gchar *path = umockdev_testbed_add_device(
         bed->testbed, "usb", name, nullptr, "idVendor", "0403", "idProduct", "6001", "bcdDevice", "0600",
@@ -505,6 +508,7 @@ bool plugIn(UsbfsChip *bed) {
     h->address = bed->address;
     GError *error = nullptr;
     bool ok = umockdev_testbed_attach_ioctl(bed->testbed, node, &h->parent, &error);
+    if (ok) bed->attached.push_back(node);
     if (!ok) {
         std::fprintf(stderr, "ftdi bed: cannot attach the chip to %s: %s\n", node, error ? error->message : "?");
         g_clear_error(&error);
@@ -518,6 +522,43 @@ bool plugIn(UsbfsChip *bed) {
     bed->present = ok;
     umockdev_testbed_uevent(bed->testbed, bed->sysPath.c_str(), "add");
     return ok;
+}
+
+// Takes the transceiver out of the shared test bed: its sysfs entry and
+// the handlers of all its nodes, which point at the record.
+void forget(UsbfsChip *bed) {
+    for (const std::string &node : bed->attached) umockdev_testbed_detach_ioctl(bed->testbed, node.c_str(), nullptr);
+    if (bed->present) umockdev_testbed_remove_device(bed->testbed, bed->sysPath.c_str());
+    if (bed->handler) g_object_unref(bed->handler);
+    bed->handler = nullptr;
+}
+
+// The process's one test bed, shared by its transceivers: made by the
+// first, removed by the last.
+std::mutex g_testbedLock;
+UMockdevTestbed *g_testbed = nullptr;
+bool g_busTaken[MAX_BUS + 1];
+int g_testbedUsers = 0;
+
+UMockdevTestbed *joinTestbed(int bus) {
+    std::lock_guard<std::mutex> guard(g_testbedLock);
+    if (bus < 1 || bus > MAX_BUS || g_busTaken[bus]) {
+        std::fprintf(stderr, "ftdi bed: USB bus %d is not free (1 to %d, one transceiver each)\n", bus, MAX_BUS);
+        return nullptr;
+    }
+    if (!g_testbed) g_testbed = umockdev_testbed_new();
+    g_busTaken[bus] = true;
+    g_testbedUsers += 1;
+    return g_testbed;
+}
+
+void leaveTestbed(int bus) {
+    std::lock_guard<std::mutex> guard(g_testbedLock);
+    g_busTaken[bus] = false;
+    if (--g_testbedUsers == 0) {
+        g_object_unref(g_testbed);
+        g_testbed = nullptr;
+    }
 }
 
 }  // namespace
@@ -534,8 +575,12 @@ UsbfsChip *usbfsChipCreate(const UsbfsChipConfig *config) {
         std::fprintf(stderr, "ftdi bed: run under umockdev's preload (umockdev-wrapper)\n");
         return nullptr;
     }
+    const int bus = config->bus > 0 ? config->bus : 1;
+    UMockdevTestbed *testbed = joinTestbed(bus);
+    if (!testbed) return nullptr;
     UsbfsChip *bed = new UsbfsChip();
-    bed->testbed = umockdev_testbed_new();
+    bed->testbed = testbed;
+    bed->bus = bus;
     bed->handler = nullptr;
     bed->serial = config->serial;
     bed->product = config->product;
@@ -548,7 +593,8 @@ UsbfsChip *usbfsChipCreate(const UsbfsChipConfig *config) {
     {
         std::lock_guard<std::mutex> guard(bed->lock);
         if (!plugIn(bed)) {
-            g_object_unref(bed->testbed);
+            forget(bed);
+            leaveTestbed(bus);
             delete bed;
             return nullptr;
         }
@@ -574,9 +620,10 @@ void usbfsChipDestroy(UsbfsChip *bed) {
     }
     // The lock is left before the record goes: a handler that lets go of
     // its clients takes it, and nothing may unlock it once freed.
-    if (bed->handler) g_object_unref(bed->handler);
-    g_object_unref(bed->testbed);
+    forget(bed);
+    int bus = bed->bus;
     delete bed;
+    leaveTestbed(bus);
 }
 
 void usbfsChipUnplug(UsbfsChip *bed) {

@@ -23,13 +23,19 @@ struct UsbfsChipConfig {
     const char *serial;       // USB serial number (8 characters for the driver's open by serial)
     const char *product;      // USB product string: the transceiver's description
     SimDevice *device;        // what sits on the serial side
+    // The USB bus the transceiver sits on (0 counts as 1). Each transceiver
+    // of a bed has a bus of its own, so that their device addresses, which
+    // grow with every plug-in, never meet.
+    int bus;
 };
 
-// Makes the test bed (UMOCKDEV_DIR is set for the programs started after
-// it), plugs the transceiver in and starts the chip's thread. Null (and a
-// message on stderr) when umockdev cannot make it.
+// Plugs the transceiver in and starts the chip's thread. The first one
+// makes the process's test bed (UMOCKDEV_DIR is set for the programs
+// started after it); the others join it. Null (and a message on stderr)
+// when umockdev cannot make it or the bus is taken.
 UsbfsChip *usbfsChipCreate(const UsbfsChipConfig *config);
-// Stops the thread, removes the test bed.
+// Stops the thread and unplugs the transceiver; the last one removes the
+// test bed.
 void usbfsChipDestroy(UsbfsChip *bed);
 
 // The transceiver vanishes: the pending URBs end with ENODEV, later ones

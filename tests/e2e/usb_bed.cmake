@@ -7,15 +7,18 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
     if(WIN32 OR NOT TARGET ftdi_bed OR NOT TARGET kestrel)
         return()
     endif()
-    foreach(step heavy4 heavy unplug again kestrel access faults)
+    foreach(step heavy4 heavy unplug again kestrel access faults sixteen)
         add_test(NAME ${QD_BUILD_NAME}.e2e.usb-${step}
                  COMMAND ${CMAKE_COMMAND} -DSTEP=${step} -DWRAPPER=${QD_UMOCKDEV_WRAPPER}
                          -DBED=$<TARGET_FILE:ftdi_bed> -DQDACQ=$<TARGET_FILE:qdacq> -DKESTREL=$<TARGET_FILE:kestrel>
-                         -DD2XX=$<TARGET_FILE:qd_d2xx> -DOUT=${QD_E2E_OUT}/usb-${step}
+                         -DLINKOPEN=$<TARGET_FILE:linkopen> -DD2XX=$<TARGET_FILE:qd_d2xx> -DOUT=${QD_E2E_OUT}/usb-${step}
                          -P ${CMAKE_CURRENT_LIST_FILE})
         set_tests_properties(${QD_BUILD_NAME}.e2e.usb-${step} PROPERTIES TIMEOUT 120 LABELS usb)
     endforeach()
-    add_dependencies(qd_e2e_host ftdi_bed kestrel)
+    # Sixteen transceivers, each with a reader thread and its transfers, on
+    # a machine of two cores that may be busy with other builds.
+    set_tests_properties(${QD_BUILD_NAME}.e2e.usb-sixteen PROPERTIES TIMEOUT 900)
+    add_dependencies(qd_e2e_host ftdi_bed kestrel linkopen)
     return()
 endif()
 
@@ -162,4 +165,13 @@ elseif(STEP STREQUAL "faults")
         expect(run "QdStartMeasurement 1")
         expect(run "${said}")
     endforeach()
+elseif(STEP STREQUAL "sixteen")
+    # Sixteen transceivers open at once through the D2XX layer: each answers,
+    # and closing them all leaves none of their reader threads behind.
+    set(ids QV012345)
+    foreach(k 01 02 03 04 05 06 07 08 09 10 11 12 13 14 15)
+        list(APPEND ids QV0123${k})
+    endforeach()
+    bed(run 0 --chips 16 -- ${LINKOPEN} usb ${ids})
+    expect(run "linkopen: 16 of 16 usb links open at once, 16 answered; threads:")
 endif()

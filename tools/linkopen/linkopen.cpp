@@ -1,12 +1,16 @@
-// linkopen.cpp - opens one link with the link library alone and prints what
+// linkopen.cpp - opens links with the link library alone and prints what
 // the library logs on the way:
 //
-//     linkopen irda|bt|usb|ble [DEVICE-ID]
+//     linkopen irda|bt|usb|ble [DEVICE-ID...]
 //
 // DEVICE-ID names the device as the driver's "Device id" does (a USB serial
-// number or description, a Bluetooth or BLE address or name). The link is
-// closed again at once. Exit status 0 when it opened, 1 when it did not,
-// 2 for a bad command line.
+// number or description, a Bluetooth or BLE address or name). With one id
+// or none the link is closed again at once. With several, all are held
+// open together: each is asked for its device information and must answer,
+// then all are closed, and the process must be back at the threads it had
+// before the first open (a transport's reader threads are joined at close).
+// Exit status 0 when everything opened (and answered), 1 when not, 2 for a
+// bad command line.
 //
 // The program carries the link library and the operating-system layer and
 // nothing of the driver: like every program that carries the link library,
@@ -16,7 +20,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include <vector>
+
+#include "API/driver/protocol/halvex_wire.h"
+#include "link/frame_codec.h"
 #include "link/link.h"
+#include "os/os.h"
 
 // Nothing but this program owns the link, and it closes it at once.
 void linkBrokenHook(const LinkHandle *) {}
@@ -32,12 +41,61 @@ bool linkTypeOf(const char *name, uint16_t *type) {
     return kind != nullptr;
 }
 
+// The longest a device may take to answer; only a hung link reaches it.
+const uint32_t ANSWER_BOUND_MS = 30000;
+
+// Asks the device on the link for its information; true once the reply's
+// frame is complete with the reply's code.
+bool answers(LinkHandle *link) {
+    uint8_t tx[frameSize(1)];
+    uint32_t size = frameBuild(tx, 1, halvex::CMD_GET_DEV_INFO, nullptr, 0);
+    if (SendLink(link, (int32_t)size, tx) != (int32_t)size) return false;
+    Receiver rx;
+    rxReset(&rx);
+    for (uint64_t until = osClockMs() + ANSWER_BOUND_MS; osClockMs() < until;) {
+        uint8_t b;
+        int32_t got = QueueStatusLink(link) > 0 ? RecvLink(link, &b) : 0;
+        if (got < 0) return false;
+        uint32_t length = 0;
+        if (got == 0) {
+            osSleep(1);
+        } else if (rxTake(&rx, b, FRAME_BODY_CAPACITY, &length) == RX_FRAME) {
+            return rx.body[halvex::CODE_AT] == halvex::REP_GET_DEV_INFO;
+        }
+    }
+    return false;
+}
+
+// Several links open at once: all open, each answers, all close, and the
+// threads they started are gone.
+int holdTogether(uint16_t type, const char *kind, char **ids, int count) {
+    int threadsBefore = osProcessThreadCount();
+    std::vector<LinkHandle> links;
+    int answered = 0;
+    for (int i = 0; i < count; ++i) {
+        LinkHandle link = {type, LINK_INVALID_HANDLE};
+        if (!OpenLink(type, ids[i], &link, nullptr, 0)) {
+            std::printf("linkopen: the %s link to %s did not open\n", kind, ids[i]);
+            break;
+        }
+        links.push_back(link);
+    }
+    int threadsOpen = osProcessThreadCount();
+    for (LinkHandle &link : links) answered += answers(&link);
+    for (LinkHandle &link : links) CloseLink(&link);
+    int threadsAfter = osProcessThreadCount();
+    std::printf("linkopen: %zu of %d %s links open at once, %d answered; threads: %d before, %d while open, %d "
+                "after closing\n",
+                links.size(), count, kind, answered, threadsBefore, threadsOpen, threadsAfter);
+    return (int)links.size() == count && answered == count && threadsAfter <= threadsBefore ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     uint16_t type = 0;
-    if (argc < 2 || argc > 3 || !linkTypeOf(argv[1], &type)) {
-        std::fprintf(stderr, "usage: linkopen irda|bt|usb|ble [DEVICE-ID]\n");
+    if (argc < 2 || !linkTypeOf(argv[1], &type)) {
+        std::fprintf(stderr, "usage: linkopen irda|bt|usb|ble [DEVICE-ID...]\n");
         return 2;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 4096);
@@ -45,6 +103,11 @@ int main(int argc, char **argv) {
     if (!InitLinkLibrary()) {
         std::printf("linkopen: the link library could not start\n");
         return 1;
+    }
+    if (argc > 3) {
+        int rc = holdTogether(type, argv[1], argv + 2, argc - 2);
+        ReleaseLinkLibrary();
+        return rc;
     }
     LinkHandle link = {type, LINK_INVALID_HANDLE};
     char opened[64] = "";
