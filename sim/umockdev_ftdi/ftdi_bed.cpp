@@ -26,6 +26,9 @@
 //                         lost-message@S one packet reports an overrun that
 //                                        took the device's next data message
 //                         framing@S      one packet reports a framing error
+//                         stuck@S        the IN endpoint stops: bulk-in
+//                                        transfers never complete unless
+//                                        cancelled
 //                         stall=REQ      the chip stalls vendor request REQ
 //                                        (3 baud rate, 9 latency timer, ...)
 //   --unreadable          the node exists but the program may not open it
@@ -130,7 +133,7 @@ bool parseFault(const std::string &text, Fault *f) {
     char *end = nullptr;
     f->at = std::strtod(text.c_str() + at + 1, &end);
     if (*end == '+') f->lastsMs = std::strtod(end + 1, &end);
-    static const char *const kKinds[] = {"unplug", "short", "status-only", "overrun", "framing", "lost-message"};
+    static const char *const kKinds[] = {"unplug", "short", "status-only", "overrun", "framing", "lost-message", "stuck"};
     for (const char *k : kKinds) {
         if (f->kind == k) return *end == '\0';
     }
@@ -292,7 +295,7 @@ void fire(UsbfsChip *bed, Fault &f, double elapsed) {
         const char *kind;
         FtdiInFault in;
     } kIn[] = {{"short", FTDI_IN_SHORT}, {"status-only", FTDI_IN_STATUS_ONLY}, {"overrun", FTDI_IN_OVERRUN},
-               {"framing", FTDI_IN_FRAMING}, {"lost-message", FTDI_IN_LOST_MESSAGE}};
+               {"framing", FTDI_IN_FRAMING}, {"lost-message", FTDI_IN_LOST_MESSAGE}, {"stuck", FTDI_IN_STUCK}};
     if (f.kind == "unplug") {
         if (!f.pulled && elapsed >= f.at) {
             std::printf("ftdi bed: [%.2f s] transceiver pulled out\n", elapsed);

@@ -66,6 +66,7 @@ enum FtdiInFault : uint8_t {
     FTDI_IN_OVERRUN = 3,      // the next packet with data loses bytes and reports an overrun
     FTDI_IN_FRAMING = 4,      // the next packet reports a framing error
     FTDI_IN_LOST_MESSAGE = 5, // an overrun took a whole data message: the next packet reports it
+    FTDI_IN_STUCK = 6,        // the IN endpoint stops: a bulk-in transfer never completes unless cancelled
 };
 
 // What a control request came to.

@@ -410,7 +410,7 @@ void serviceOut(UsbfsChip *bed) {
 
 // IN packets into the oldest bulk-in URB.
 void serviceIn(UsbfsChip *bed, uint64_t now) {
-    while (!bed->inUrbs.empty()) {
+    while (!bed->inUrbs.empty() && bed->chip.inFault != FTDI_IN_STUCK) {
         Urb &u = bed->inUrbs.front();
         uint8_t packets[4096];
         size_t room = (size_t)(u.length - u.done);

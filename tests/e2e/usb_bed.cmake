@@ -118,8 +118,9 @@ elseif(STEP STREQUAL "access")
 elseif(STEP STREQUAL "faults")
     # Each read-side fault ends in its line and the link-lost path, with the
     # samples delivered before it intact.
-    # Packets of status bytes only are what an idle chip sends: the driver's
-    # data watchdog ends that, with its own line.
+    # Packets of status bytes only are what an idle chip sends, and a chip
+    # whose bulk-in transfers stop completing sends nothing: the driver's
+    # data watchdog ends either, with its own line.
     # A packet flagged with a line error is passed on and the measurement goes
     # on to its end: with its data intact (framing) nothing is lost; an
     # overrun that took a whole message costs that message, counted as lost
@@ -132,7 +133,8 @@ elseif(STEP STREQUAL "faults")
                   "status-only@1=1=!Link error"
                   "overrun@1=1|65=!libqvftd2xx: QV012345: receive line error, line status 0x62"
                   "lost-message@1=4=!libqvftd2xx: QV012345: receive line error, line status 0x62"
-                  "framing@1=0=!libqvftd2xx: QV012345: receive line error, line status 0x68")
+                  "framing@1=0=!libqvftd2xx: QV012345: receive line error, line status 0x68"
+                  "stuck@1=1=!Link error")
         string(REGEX REPLACE "=.*" "" kind "${fault}")
         string(REGEX REPLACE "^[^=]*=([0-9|]+)=.*" "\\1" exit "${fault}")
         string(REGEX REPLACE "^[^=]*=[0-9|]+=" "" said "${fault}")
