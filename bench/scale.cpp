@@ -55,12 +55,16 @@ const int kBytesPerStep = 8192;
 
 std::atomic<uint64_t> g_samples[QD_MAX_CONTEXTS];
 int g_channels[QD_MAX_CONTEXTS];
+// The engine thread's CPU seconds, read on that thread at its last sample
+// callback: the driver's engine with the simulated D2XX calls it makes.
+std::atomic<double> g_engineCpu{0};
 
 int QDCALL countSamples(uint16_t ctx, uint16_t, uint16_t, ChannelSamples *ch) {
     if (ctx >= QD_MAX_CONTEXTS) return 0;
     uint32_t n = 0;
     for (int c = 0; c < g_channels[ctx]; ++c) n += ch[c].count;
     g_samples[ctx].fetch_add(n, std::memory_order_relaxed);
+    g_engineCpu.store(osThreadCpuSeconds(), std::memory_order_relaxed);
     return 0;
 }
 
@@ -146,19 +150,22 @@ bool allDelivered(const std::vector<int16_t> &contexts) {
 
 bool allIdle(const std::vector<int16_t> &) { return QdComState(QD_ALL_CONTEXTS) == QD_COM_IDLE; }
 
-// Process CPU as a percentage of one core over `seconds` from now, and the
-// samples delivered meanwhile per second.
-double cpuOver(double seconds, const std::vector<int16_t> &contexts, double *samplesPerSecond) {
+// Process CPU as a percentage of one core over `seconds` from now, the
+// engine thread's in *engine (when given), and the samples delivered
+// meanwhile per second.
+double cpuOver(double seconds, const std::vector<int16_t> &contexts, double *samplesPerSecond,
+               double *engine = nullptr) {
     uint64_t s0 = samplesOf(contexts), t0 = osClockUs();
-    double cpu0 = osProcessCpuSeconds();
+    double cpu0 = osProcessCpuSeconds(), engine0 = g_engineCpu.load();
     osSleep((uint32_t)(seconds * 1000));
     double wall = (double)(osClockUs() - t0) / 1e6;
     *samplesPerSecond = wall > 0 ? (double)(samplesOf(contexts) - s0) / wall : 0;
+    if (engine) *engine = wall > 0 ? 100.0 * (g_engineCpu.load() - engine0) / wall : 0;
     return wall > 0 ? 100.0 * (osProcessCpuSeconds() - cpu0) / wall : 0;
 }
 
 // n devices measuring through the driver on its engine thread.
-bool engineRound(const Kind &k, int n, double seconds, double *percent, double *rate) {
+bool engineRound(const Kind &k, int n, double seconds, double *percent, double *rate, double *engine) {
     ftsimReset();
     std::vector<int16_t> contexts;
     for (int i = 0; i < n; ++i) {
@@ -172,7 +179,7 @@ bool engineRound(const Kind &k, int n, double seconds, double *percent, double *
     ok = ok && waitFor(allDelivered, contexts, kStepSeconds);
     if (ok) {
         osSleep((uint32_t)(kSettleSeconds * 1000));
-        *percent = cpuOver(seconds, contexts, rate);
+        *percent = cpuOver(seconds, contexts, rate, engine);
     }
     for (int16_t ctx : contexts) QdStopMeasurement((uint16_t)ctx);
     waitFor(allIdle, contexts, kStepSeconds);
@@ -278,11 +285,12 @@ double median(std::vector<double> v) {
 // One row of the table: rounds of the driver and of the simulator alone in
 // turns, so that a machine busy with other work weighs on both alike.
 bool row(const Kind &k, int n, double seconds, int rounds) {
-    std::vector<double> all, simulator, driver;
+    std::vector<double> all, simulator, driver, engine;
     double rate = 0;
     for (int r = 0; r < rounds; ++r) {
-        double e = 0, s = 0;
-        if (!engineRound(k, n, seconds, &e, &rate) || !simulatorRound(k, n, seconds, &s)) return false;
+        double e = 0, s = 0, thread = 0;
+        if (!engineRound(k, n, seconds, &e, &rate, &thread) || !simulatorRound(k, n, seconds, &s)) return false;
+        engine.push_back(thread / n);
         all.push_back(e / n);
         simulator.push_back(s / n);
         driver.push_back((e - s) / n);
@@ -291,6 +299,7 @@ bool row(const Kind &k, int n, double seconds, int rounds) {
            rate);
     printf("figure: scale_%s_%d_driver_percent_per_device %.3f\n", k.tag, n, median(driver));
     printf("figure: scale_%s_%d_simulator_percent_per_device %.3f\n", k.tag, n, median(simulator));
+    printf("figure: scale_%s_%d_engine_thread_percent_per_device %.3f\n", k.tag, n, median(engine));
     return true;
 }
 
