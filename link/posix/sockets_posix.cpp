@@ -176,11 +176,32 @@ int pollConnect(uintptr_t s, int *failedConnect) {
     return n > 0 ? 1 : 0;
 }
 
+// Bytes waiting on a connected socket, or -1 when none wait because the
+// connection is over. Linux's FIONREAD answers 0 on a connection the
+// kernel has closed (the peer closed its end, the radio link dropped), and
+// only a read tells; the links read only what is reported waiting, so
+// without this a dead connection would look like a quiet one for ever. A
+// peek that does not wait tells: the connection's error (ECONNRESET when
+// the link dropped), or the end of the stream, which counts as "not
+// connected".
+int waitingOn(int socket) {
+    int waiting = 0;
+    if (ioctl(socket, FIONREAD, &waiting) != 0) return failed();
+    if (waiting > 0) return waiting;
+    char b;
+    ssize_t peeked = recv(socket, &b, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : failed();
+    if (peeked == 0) return failedWith(LINK_ERR_NOTCONN);
+    // Bytes came in between the two calls.
+    if (ioctl(socket, FIONREAD, &waiting) != 0) return failed();
+    return waiting > 0 ? waiting : 1;
+}
+
 int ioctlSocket(uintptr_t s, uint32_t command, uint32_t *argument) {
     if (command == LINK_FIONREAD) {
-        int waiting = 0;
-        if (ioctl(fd(s), FIONREAD, &waiting) != 0) return failed();
-        *argument = waiting > 0 ? (uint32_t)waiting : 0;
+        int waiting = waitingOn(fd(s));
+        if (waiting < 0) return -1;
+        *argument = (uint32_t)waiting;
         return 0;
     }
     if (command == LINK_FIONBIO) {

@@ -113,6 +113,25 @@ TEST_F(LinkSocket, PeerGoneIsABrokenLink) {
     EXPECT_TRUE(logHas("!" + std::string(kLinkSendFailed) + " 1005")) << newLog();
 }
 
+// A peer that leaves a quiet link: the bytes it sent before are read, then
+// the end of the connection is a broken link, without a send to find it.
+TEST_F(LinkSocket, PeerGoneWhileQuietIsABrokenLink) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the Windows table takes Winsock's FIONREAD as it answers";
+#endif
+    ASSERT_EQ(peerSend(peer, "\x81\x01", 2), 2);
+    peerReset(peer);
+    peerClosed = true;
+    ASSERT_EQ(waitFor(2), 2);
+    uint8_t b[2] = {};
+    ASSERT_EQ(RecvLink(&link, &b[0]), 1);
+    ASSERT_EQ(RecvLink(&link, &b[1]), 1);
+    EXPECT_EQ(b[1], 0x01);
+    EXPECT_EQ(RecvLink(&link, &b[0]), -1);
+    EXPECT_EQ(brokenReports(), 1u);
+    EXPECT_TRUE(logHas("!" + std::string(kLinkQueueFailed) + " 10057")) << newLog();
+}
+
 TEST_F(LinkSocket, InvalidSocket) {
     LinkHandle bogus = {LINK_IRDA, (uintptr_t)0x7FFF0000};
     uint8_t b;
