@@ -41,12 +41,23 @@ check_case() {
                 --model "Quorvane Halvex-4 BT" --rates 2000,2000,2000,2000 --range 6000 ;;
     bt-restart) [ "$(grep -c ', 0 lost (0 gaps), stop state: idle' "$log")" = 2 ] || { echo "FAIL: two clean runs expected"; return 1; } ;;
     bt-power)
-        # The link is lost after the controller went off, and connected
-        # again after it came back.
-        sed -n '/hci1 power off/,/hci1 power on/p' "$log" | grep -q "link: \(link error\|disconnected\|connecting\)" ||
+        # The link is lost at once after the controller went off (not
+        # through the data watchdog), and a new start after it came back
+        # measures cleanly.
+        sed -n '/hci1 power off/,/hci1 power on/p' "$log" | grep -q "error: Link lost." ||
             { echo "FAIL: no link loss while the device's controller was off"; return 1; }
-        sed -n '/hci1 power on/,$p' "$log" | grep -q "link: connected" ||
-            { echo "FAIL: no reconnection after the device's controller came back"; return 1; } ;;
+        sed -n '/hci1 power off/,/hci1 power on/p' "$log" | grep -q "Device is not responding" &&
+            { echo "FAIL: the loss was found by the data watchdog, not by the link"; return 1; }
+        sed -n '/hci1 power on/,$p' "$log" | grep -q ", 0 lost (0 gaps), stop state: idle" ||
+            { echo "FAIL: no clean measurement after the device's controller came back"; return 1; } ;;
+    bt-drop)
+        # A link error, then connected again, and the run ends as the host
+        # stops it.
+        sed -n '/drops the connection/,$p' "$log" | grep -q "link: link error" ||
+            { echo "FAIL: the dropped connection was not seen"; return 1; }
+        sed -n '/drops the connection/,$p' "$log" | grep -q "link: connected" ||
+            { echo "FAIL: no reconnection"; return 1; }
+        has "stop state: idle (QdStopMeasurement" ;;
     bt-upload) has "Firmware updated succesfully." ;;
     *) echo "btvm: no case $1"; return 2 ;;
     esac

@@ -16,7 +16,8 @@
 // breaks it, the device keeps running and the next connection carries on.
 // Lines written to the control FIFO act on the device: "unplug" and
 // "replug" (out of range and back), "drop" (the connection breaks),
-// "silence MS", "pause MS" (no data messages for that long), "quit".
+// "silence MS", "pause MS" (no data messages for that long),
+// "power-cycle" (the device is switched off and on: at rest), "quit".
 // The whole run is bounded by --seconds (default 600). --image writes the
 // largest firmware image the device's boot loader takes (65,024 bytes, the
 // application's name) into FILE, for the loader's upload, and exits.
@@ -182,6 +183,7 @@ void command(Device *d, const char *line) {
     if (!std::strcmp(line, "unplug")) ftsimUnplug(d->slot);
     else if (!std::strcmp(line, "replug")) ftsimReplug(d->slot);
     else if (!std::strcmp(line, "drop")) endConnection(d, "dropped on request");
+    else if (!std::strcmp(line, "power-cycle")) ftsimDevicePowerCycle(d->slot);
     else if (std::sscanf(line, "silence %u", &ms) == 1 || std::sscanf(line, "pause %u", &ms) == 1)
         ftsimDeviceSilence(d->slot, ms);
     else if (!std::strcmp(line, "quit")) d->quit = true;

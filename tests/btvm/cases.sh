@@ -50,14 +50,34 @@ acquire() {
 find_device() { timeout 90 "$qdacq" --find "" --model "$model"; }
 heavy() { acquire 12 --csv "$out/bt-heavy.csv"; }
 restart() { acquire 3 && acquire 3; }
+# The device's controller goes off mid-measurement: the host's kernel ends
+# the connection, the driver sees it at its next poll and tries once to
+# reconnect, which fails while the controller is off: the measurement ends
+# with the link-lost message. The device itself measures on, as a device
+# out of range does, until the user switches it off and on as the driver's
+# messages ask; powered on again, a new start finds it.
 power() {
     acquire 16 & run=$!
     sleep 5
     echo "btvm: hci1 power off"; power_ false
-    sleep 3
-    echo "btvm: hci1 power on"; power_ true
     wait $run
     echo "qdacq exit $?"
+    echo power-cycle >"$fifo"
+    sleep 1
+    echo "btvm: hci1 power on"; power_ true
+    sleep 2
+    acquire 3
+}
+# The device ends the connection and stays in range: the driver's
+# reconnection picks it up, and the measurement goes on to its end.
+drop() {
+    acquire 10 & run=$!
+    sleep 4
+    echo "btvm: the device drops the connection"; echo drop >"$fifo"
+    wait $run
+    rc=$?
+    echo "qdacq exit $rc"
+    [ $rc = 0 ] || [ $rc = 4 ]
 }
 upload() {
     timeout 10 "$build/qvbtdevice" --image "$out/firmware.bin" || return 1
@@ -81,6 +101,7 @@ case_ bt-restart restart
 # The upload before the power cycle: a device that the power case leaves
 # measuring (when its reconnection fails) refuses an upload.
 case_ bt-upload upload
+case_ bt-drop drop
 case_ bt-power power
 
 echo quit >"$fifo"
