@@ -88,6 +88,10 @@ const size_t WIRE_ENTRIES = 65536;
 const uint32_t FIRMWARE_LENGTH = 65024;
 const int CHECK_FAILED = 65;
 const int MAX_CHIPS = 16;
+// The bed plays hardware, which a busy host does not slow down: its threads
+// run this much above the program's priority where the system allows it.
+const int BED_PRIORITY_STEPS = 10;
+int g_programNice = 0;   // the priority the program under test runs at
 
 struct Fault {
     std::string kind;
@@ -322,6 +326,7 @@ int runProgram(UsbfsChip *bed, Options &o) {
     std::fflush(stdout);
     pid_t child = fork();
     if (child == 0) {
+        setpriority(PRIO_PROCESS, 0, g_programNice);
         if (o.unreadable) dropFileOverride();
         execvp(o.command[0], o.command.data());
         std::fprintf(stderr, "ftdi bed: cannot run %s: %s\n", o.command[0], std::strerror(errno));
@@ -427,6 +432,11 @@ int main(int argc, char **argv) {
         return usage("cannot write the firmware file");
     }
     if (!o.wireTimes.empty() && !mapWireTimes(o.wireTimes)) return usage("cannot make the wire-times file");
+    // Before any thread starts, so that all of the bed's inherit it; the
+    // program gets the priority back.
+    errno = 0;
+    g_programNice = getpriority(PRIO_PROCESS, 0);
+    if (errno == 0) (void)setpriority(PRIO_PROCESS, 0, g_programNice - BED_PRIORITY_STEPS);
     SimDeviceConfig cfg;
     simDeviceDefaults(&cfg, o.model.c_str());
     SimDevice *device = simDeviceCreate(&cfg);
