@@ -49,17 +49,11 @@ if [ "${QD_VM32:-1}" = always ] || { [ "${QD_VM32:-1}" != 0 ] && ! scripts/can-r
     prepare=$!
 fi
 
-# While the test machine is made and runs its suite, it is the longest
-# path of the run: the builds beside it, which have time to spare, yield
-# the CPU to it (the tests do not: they keep their priority).
-build=$make
-[ $machine = 1 ] && build="nice -n 10 $make"
-
 failed=0
 for p in win32 win64; do
-    step "build-$p" $build "build-$p" || failed=1
+    step "build-$p" $make "build-$p" || failed=1
 done
-step dist $build dist || failed=1
+step dist $make dist || failed=1
 
 win32pid=
 if [ $machine = 1 ]; then
@@ -76,7 +70,7 @@ if [ $machine = 1 ]; then
 fi
 
 for p in native tsan; do
-    step "build-$p" $build "build-$p" || failed=1
+    step "build-$p" $make "build-$p" || failed=1
 done
 
 run_tests() {

@@ -590,14 +590,17 @@ UsbfsChip *usbfsChipCreate(const UsbfsChipConfig *config) {
     bed->stop = false;
     bed->stats = UsbfsStats();
     ftdiChipInit(&bed->chip, config->device, usbfsNowUs());
+    bool plugged;
     {
         std::lock_guard<std::mutex> guard(bed->lock);
-        if (!plugIn(bed)) {
-            forget(bed);
-            leaveTestbed(bus);
-            delete bed;
-            return nullptr;
-        }
+        plugged = plugIn(bed);
+    }
+    // As in usbfsChipDestroy: the record goes only once its lock is left.
+    if (!plugged) {
+        forget(bed);
+        delete bed;
+        leaveTestbed(bus);
+        return nullptr;
     }
     pthread_create(&bed->thread, nullptr, chipThread, bed);
     return bed;
