@@ -33,6 +33,7 @@
 
 #include "QuorvaneDrv.h"
 #include "os/os.h"
+#include "sim/umockdev_ftdi/usbfs_chip.h"
 #include "tools/common/driver_binding.h"
 
 namespace {
@@ -64,11 +65,11 @@ int QDCALL onSamples(uint16_t ctx, uint16_t phase, uint16_t, ChannelSamples *) {
     return 0;
 }
 
-// The serial number of the bed's k-th transceiver (ftdi_bed --chips).
+// The serial number of the bed's k-th transceiver (ftdi_bed --chips, its
+// default serial number).
 std::string serialOf(int k) {
-    char text[16];
-    if (k == 0) return "QV012345";
-    std::snprintf(text, sizeof text, "QV0123%02d", k);
+    char text[USBFS_SERIAL_SIZE];
+    usbfsChipSerial("QV012345", k, text);
     return text;
 }
 

@@ -399,8 +399,8 @@ bool plugInOthers(const Options &o, Others *others) {
         SimDeviceConfig cfg;
         simDeviceDefaults(&cfg, o.model.c_str());
         SimDevice *device = simDeviceCreate(&cfg);
-        char serial[16];
-        std::snprintf(serial, sizeof serial, "%.6s%02d", o.serial.c_str(), k % 100);
+        char serial[USBFS_SERIAL_SIZE];
+        usbfsChipSerial(o.serial.c_str(), k, serial);
         UsbfsChipConfig config = {serial, o.product.c_str(), device, k + 1};
         UsbfsChip *chip = device ? usbfsChipCreate(&config) : nullptr;
         if (!chip) {

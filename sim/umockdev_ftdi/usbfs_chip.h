@@ -14,10 +14,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "sim/umockdev_ftdi/ftdi_chip.h"
 
 struct UsbfsChip;
+
+// The serial number of a bed's k-th transceiver (ftdi_bed --chips): the
+// first one (k = 0) has its own, the k-th further one the first six
+// characters of it and k as two digits (QV012345, QV012301, ...).
+const size_t USBFS_SERIAL_SIZE = 16;
+inline void usbfsChipSerial(const char *first, int k, char out[USBFS_SERIAL_SIZE]) {
+    if (k == 0) {
+        std::snprintf(out, USBFS_SERIAL_SIZE, "%s", first);
+    } else {
+        std::snprintf(out, USBFS_SERIAL_SIZE, "%.6s%02d", first, k % 100);
+    }
+}
 
 struct UsbfsChipConfig {
     const char *serial;       // USB serial number (8 characters for the driver's open by serial)
