@@ -33,18 +33,18 @@
 
 namespace {
 
+// How the bench meets the devices of one link kind: the model it measures,
+// where device i sits, how the simulator gets it, the context's heaviest
+// configuration, and (without the driver) how the device is put into
+// measurement and how one link is drained in the link layer's pattern.
 struct Kind {
-    const char *name;
-    const char *tag;    // in the figure names
-    int link;
+    const LinkKind *link;    // the link's row: its name in the figures, its title in the tables
     const char *model;
-    int most;           // devices a test can have at once
-};
-const Kind kKinds[] = {
-    {"USB", "usb", QD_LINK_USB, "Quorvane Halvex+ 4 USB", 10},
-    {"Bluetooth", "bt", QD_LINK_BT, "Quorvane Halvex+ 4 BT", 10},
-    {"Bluetooth LE", "ble", QD_LINK_BLE, "Quorvane Halvex+ 4 BLE", 10},
-    {"IrDA", "irda", QD_LINK_IRDA, "Quorvane Brev 100", 1},
+    std::string (*where)(int i);
+    int (*add)(const std::string &where);
+    bool (*configure)(const std::string &where);
+    void (*start)(SimDevice *dev, const std::vector<uint8_t> &image, uint32_t now);
+    void (*drainOne)(LinkHandle *link);
 };
 const int kCounts[] = {1, 2, 5, 10};
 const char kDeviceName[] = "Quorvane Halvex*";
@@ -74,54 +74,18 @@ uint64_t samplesOf(const std::vector<int16_t> &contexts) {
     return n;
 }
 
-// Where device i of a kind sits: a USB serial number or a radio address.
-std::string placeOf(const Kind &k, int i) {
-    char text[32];
-    if (k.link == QD_LINK_USB) {
-        snprintf(text, sizeof text, "QVSCAL%02d", i);
-    } else {
-        snprintf(text, sizeof text, "00:80:98:51:58:%02X", i + 1);
-    }
-    return text;
-}
+bool set(const char *text, uint16_t id, uint16_t channel) { return QdStr2Param(text, id, channel) == 0; }
 
 int addDevice(const Kind &k, int i) {
-    std::string where = placeOf(k, i);
-    std::string hex;
-    for (char c : where) {
-        if (c != ':') hex += c;
-    }
-    int slot = -1;
-    switch (k.link) {
-    case QD_LINK_USB: slot = ftsimAdd(where.c_str(), nullptr); break;
-    case QD_LINK_BT: slot = ftsimAddBluetooth(where.c_str(), kDeviceName); break;
-    case QD_LINK_BLE: slot = ftsimAddBle(kDeviceName, hex.c_str()); break;
-    default: slot = ftsimAddIrda("Quorvane Brev"); break;
-    }
+    int slot = k.add(k.where(i));
     return slot >= 0 && ftsimAttachNewDevice(slot, k.model, nullptr) == slot ? slot : -1;
 }
 
-bool set(const char *text, uint16_t id, uint16_t channel) { return QdStr2Param(text, id, channel) == 0; }
-
-// A context at the kind's heaviest configuration: a Halvex+ 4 with four
-// voltage channels at 2000 sps behind the 0.5 Hz high-pass filter and the
-// button channel at 250 sps; the Brev at 512 sps.
+// A context of the kind's model at its heaviest configuration.
 int16_t openContext(const Kind &k, int i) {
     int16_t ctx = QdOpenDevContext(k.model);
     if (ctx < 0) return -1;
-    bool ok = true;
-    if (k.link == QD_LINK_IRDA) {
-        ok = set("512", QD_PAR_SAMPLE_RATE, 0);
-    } else {
-        ok = set(placeOf(k, i).c_str(), QD_PAR_DEVICE_ID, 0);
-        for (uint16_t c = 0; c < 4; ++c) {
-            ok = ok && set("1", QD_PAR_CHANNEL_ENABLE, c) && set("Voltage", QD_PAR_CHANNEL_FUNCTION, c) &&
-                 set("6000", QD_PAR_MEASUREMENT_RANGE, c) && set("0.5", QD_PAR_LOWER_LIMIT, c) &&
-                 set("2000", QD_PAR_SAMPLE_RATE, c);
-        }
-        ok = ok && set("1", QD_PAR_CHANNEL_ENABLE, 4) && set("250", QD_PAR_SAMPLE_RATE, 4);
-    }
-    if (!ok) {
+    if (!k.configure(k.where(i))) {
         fprintf(stderr, "qdbench: the %s context refused its settings\n", k.model);
         QdCloseDevContext((uint16_t)ctx);
         return -1;
@@ -184,7 +148,7 @@ bool engineRound(const Kind &k, int n, double seconds, double *percent, double *
     for (int16_t ctx : contexts) QdStopMeasurement((uint16_t)ctx);
     waitFor(allIdle, contexts, kStepSeconds);
     for (int16_t ctx : contexts) QdCloseDevContext((uint16_t)ctx);
-    if (!ok) fprintf(stderr, "qdbench: %d %s devices did not all deliver\n", n, k.name);
+    if (!ok) fprintf(stderr, "qdbench: %d %s devices did not all deliver\n", n, k.link->title);
     return ok;
 }
 
@@ -199,7 +163,7 @@ std::vector<uint8_t> frameOf(const std::vector<uint8_t> &body) {
 }
 
 // A Brev device measuring at 512 sps with its raw data notifications on.
-void startBrev(SimDevice *dev, uint32_t now) {
+void startBrev(SimDevice *dev, const std::vector<uint8_t> &, uint32_t now) {
     for (const std::vector<uint8_t> &body : {std::vector<uint8_t>{0x07, 0x31, 0x00},
                                              std::vector<uint8_t>{0x0A, 0x01, 0x02, 0xFF, 0x00}}) {
         std::vector<uint8_t> f = frameOf(body);
@@ -212,34 +176,15 @@ void startBrev(SimDevice *dev, uint32_t now) {
 }
 
 struct Drain {
-    int link = QD_LINK_USB;
+    const Kind *kind = nullptr;
     std::vector<LinkHandle> links;
     std::atomic<bool> run{true};
 };
 
-// Takes what one link holds, in the link layer's pattern.
-void drainOne(int kind, LinkHandle *link) {
-    const LinkSocketApi *api = ftsimSocketApi();
-    for (int n = 0; n < kBytesPerStep; ++n) {
-        uint8_t b;
-        if (kind == QD_LINK_BLE) {
-            if (RecvLink(link, &b) != 1) return;
-        } else if (kind == QD_LINK_USB) {
-            uint32_t waiting = 0, got = 0;
-            FT_HANDLE h = reinterpret_cast<FT_HANDLE>(link->handle);
-            if (FT_GetQueueStatus(h, &waiting) != FT_OK || waiting == 0 || FT_Read(h, &b, 1, &got) != FT_OK) return;
-        } else {
-            uint32_t waiting = 0;
-            if (api->ioctl(link->handle, LINK_FIONREAD, &waiting) != 0 || waiting == 0) return;
-            if (api->recvByte(link->handle, &b) != 1) return;
-        }
-    }
-}
-
 void drainThread(void *arg) {
     Drain *d = static_cast<Drain *>(arg);
     while (d->run.load()) {
-        for (LinkHandle &link : d->links) drainOne(d->link, &link);
+        for (LinkHandle &link : d->links) d->kind->drainOne(&link);
         osSleep(kDrainPeriodMs);
     }
 }
@@ -250,19 +195,15 @@ bool simulatorRound(const Kind &k, int n, double seconds, double *percent) {
     ftsimReset();
     std::vector<uint8_t> image = heavyImage();
     Drain drain;
-    drain.link = k.link;
+    drain.kind = &k;
     bool ok = !image.empty();
     for (int i = 0; i < n && ok; ++i) {
         int slot = addDevice(k, i);
-        LinkHandle link = {(uint16_t)k.link, LINK_INVALID_HANDLE};
-        ok = slot >= 0 && OpenLink((uint16_t)k.link, placeOf(k, i).c_str(), &link, nullptr, 0) == 1;
+        LinkHandle link = {k.link->key, LINK_INVALID_HANDLE};
+        ok = slot >= 0 && OpenLink(k.link->key, k.where(i).c_str(), &link, nullptr, 0) == 1;
         if (!ok) break;
         drain.links.push_back(link);
-        if (k.link == QD_LINK_IRDA) {
-            startBrev(ftsimDevice(slot), osClockMs());
-        } else {
-            startDevice(ftsimDevice(slot), image, osClockMs());
-        }
+        k.start(ftsimDevice(slot), image, osClockMs());
     }
     OsThread thread = ok ? osThreadStart(drainThread, &drain, 64 * 1024, OS_PRIORITY_HIGHEST) : nullptr;
     if (thread) {
@@ -273,7 +214,7 @@ bool simulatorRound(const Kind &k, int n, double seconds, double *percent) {
         osThreadJoin(thread);
     }
     for (LinkHandle &link : drain.links) CloseLink(&link);
-    if (!thread) fprintf(stderr, "qdbench: the %s devices could not be drained without the driver\n", k.name);
+    if (!thread) fprintf(stderr, "qdbench: the %s devices could not be drained without the driver\n", k.link->title);
     return thread != nullptr;
 }
 
@@ -295,11 +236,11 @@ bool row(const Kind &k, int n, double seconds, int rounds) {
         simulator.push_back(s / n);
         driver.push_back((e - s) / n);
     }
-    printf("  %-13s %7d %8.2f%% %10.2f%% %8.2f%% %11.0f\n", k.name, n, median(all), median(simulator), median(driver),
+    printf("  %-13s %7d %8.2f%% %10.2f%% %8.2f%% %11.0f\n", k.link->title, n, median(all), median(simulator), median(driver),
            rate);
-    printf("figure: scale_%s_%d_driver_percent_per_device %.3f\n", k.tag, n, median(driver));
-    printf("figure: scale_%s_%d_simulator_percent_per_device %.3f\n", k.tag, n, median(simulator));
-    printf("figure: scale_%s_%d_engine_thread_percent_per_device %.3f\n", k.tag, n, median(engine));
+    printf("figure: scale_%s_%d_driver_percent_per_device %.3f\n", k.link->name, n, median(driver));
+    printf("figure: scale_%s_%d_simulator_percent_per_device %.3f\n", k.link->name, n, median(simulator));
+    printf("figure: scale_%s_%d_engine_thread_percent_per_device %.3f\n", k.link->name, n, median(engine));
     return true;
 }
 
@@ -351,11 +292,82 @@ bool firstSampleTimes(const Kind &k, int starts) {
     }
     QdCloseDevContext((uint16_t)ctx);
     if (total.empty()) return false;
-    printf("  %-13s %8.1f ms %8.1f ms %15.1f ms %14.1f ms\n", k.name, median(total),
+    printf("  %-13s %8.1f ms %8.1f ms %15.1f ms %14.1f ms\n", k.link->title, median(total),
            *std::max_element(total.begin(), total.end()), median(device), median(total) - median(device));
-    printf("figure: first_sample_%s_ms %.1f\n", k.tag, median(total));
+    printf("figure: first_sample_%s_ms %.1f\n", k.link->name, median(total));
     return true;
 }
+
+// ---------------------------------------------------------------------------
+// The kinds
+// ---------------------------------------------------------------------------
+
+std::string serialOf(int i) {
+    char text[16];
+    snprintf(text, sizeof text, "QVSCAL%02d", i);
+    return text;
+}
+std::string addressOf(int i) {
+    char text[24];
+    snprintf(text, sizeof text, "00:80:98:51:58:%02X", i + 1);
+    return text;
+}
+std::string hexOf(const std::string &address) {
+    std::string hex;
+    for (char c : address) {
+        if (c != ':') hex += c;
+    }
+    return hex;
+}
+int addUsb(const std::string &where) { return ftsimAdd(where.c_str(), nullptr); }
+int addBluetooth(const std::string &where) { return ftsimAddBluetooth(where.c_str(), kDeviceName); }
+int addBle(const std::string &where) { return ftsimAddBle(kDeviceName, hexOf(where).c_str()); }
+int addIrda(const std::string &) { return ftsimAddIrda("Quorvane Brev"); }
+
+// A Halvex+ 4 with four voltage channels at 2000 sps behind the 0.5 Hz
+// high-pass filter and the button channel at 250 sps; the Brev at 512 sps.
+bool configureHalvex(const std::string &where) {
+    bool ok = set(where.c_str(), QD_PAR_DEVICE_ID, 0);
+    for (uint16_t c = 0; c < 4; ++c) {
+        ok = ok && set("1", QD_PAR_CHANNEL_ENABLE, c) && set("Voltage", QD_PAR_CHANNEL_FUNCTION, c) &&
+             set("6000", QD_PAR_MEASUREMENT_RANGE, c) && set("0.5", QD_PAR_LOWER_LIMIT, c) &&
+             set("2000", QD_PAR_SAMPLE_RATE, c);
+    }
+    return ok && set("1", QD_PAR_CHANNEL_ENABLE, 4) && set("250", QD_PAR_SAMPLE_RATE, 4);
+}
+bool configureBrev(const std::string &) { return set("512", QD_PAR_SAMPLE_RATE, 0); }
+
+void drainBle(LinkHandle *link) {
+    uint8_t b;
+    for (int n = 0; n < kBytesPerStep && RecvLink(link, &b) == 1; ++n) {
+    }
+}
+void drainUsb(LinkHandle *link) {
+    FT_HANDLE h = reinterpret_cast<FT_HANDLE>(link->handle);
+    for (int n = 0; n < kBytesPerStep; ++n) {
+        uint8_t b;
+        uint32_t waiting = 0, got = 0;
+        if (FT_GetQueueStatus(h, &waiting) != FT_OK || waiting == 0 || FT_Read(h, &b, 1, &got) != FT_OK) return;
+    }
+}
+void drainSocket(LinkHandle *link) {
+    const LinkSocketApi *api = ftsimSocketApi();
+    for (int n = 0; n < kBytesPerStep; ++n) {
+        uint8_t b;
+        uint32_t waiting = 0;
+        if (api->ioctl(link->handle, LINK_FIONREAD, &waiting) != 0 || waiting == 0) return;
+        if (api->recvByte(link->handle, &b) != 1) return;
+    }
+}
+
+// In the order of the tables.
+const Kind kKinds[] = {
+    {&kLinkKinds[LINK_USB], "Quorvane Halvex+ 4 USB", serialOf, addUsb, configureHalvex, startDevice, drainUsb},
+    {&kLinkKinds[LINK_BT], "Quorvane Halvex+ 4 BT", addressOf, addBluetooth, configureHalvex, startDevice,
+     drainSocket},
+    {&kLinkKinds[LINK_BLE], "Quorvane Halvex+ 4 BLE", addressOf, addBle, configureHalvex, startDevice, drainBle},
+    {&kLinkKinds[LINK_IRDA], "Quorvane Brev 100", addressOf, addIrda, configureBrev, startBrev, drainSocket},
+};
 
 }  // namespace
 
@@ -369,7 +381,8 @@ int scaleBench(int maxDevices, double seconds, int rounds, int starts) {
     printf("  %-13s %7s %9s %11s %9s %11s\n", "link", "devices", "all", "simulator", "driver", "samples/s");
     for (const Kind &k : kKinds) {
         for (int n : kCounts) {
-            if (n > k.most || n > maxDevices) continue;
+            // A link that names no device reaches the one in range.
+            if ((n > 1 && !k.link->takesDeviceId) || n > maxDevices) continue;
             if (!row(k, n, seconds, rounds)) return 2;
         }
     }

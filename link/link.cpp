@@ -273,64 +273,42 @@ static void closeSocket(LinkHandle *link) {
 // The link kinds
 // ---------------------------------------------------------------------------
 
-// Bluetooth LE needs an operating system of version code 12 or later.
-static const int BLE_MIN_OS_CODE = 12;
-
-// Failures of a Bluetooth LE link are never reported as a broken link (its
-// loss shows as silence, which the reply timers handle). An open of
-// Bluetooth or Bluetooth LE in progress on another thread ends when its
-// handle is closed.
-// The device search tries Bluetooth LE, then USB, then Bluetooth, then IrDA.
-constexpr LinkKind kLinkKinds[] = {
-    {LINK_IRDA, "ir", "irda", "IrDA", openIrdaLink, sendSocket, queueStatusSocket, recvSocket, closeSocket,
-     isConnectionLost, false, LINK_REACH_INFRARED, 0, false, false, 0},
-    {LINK_BT, "bt", nullptr, "Bluetooth", openBtLink, sendSocket, queueStatusSocket, recvSocket, closeSocket,
-     isConnectionLost, true, LINK_REACH_RANGE, 0, true, true, 1},
-    {LINK_USB, "usb", nullptr, "USB", openUsbLink, sendUsbLink, queueStatusUsbLink, recvUsbLink, closeUsbLink,
-     usbBroken, false, LINK_REACH_CABLE, 0, true, false, 2},
-    {LINK_BLE, "ble", nullptr, "Bluetooth LE", openBleLink, sendBleLink, queueStatusBleLink, recvBleLink,
-     closeBleLink, nullptr, true, LINK_REACH_RANGE, BLE_MIN_OS_CODE, true, true, 3},
+// The transport of each link kind, at its kind's index. Failures of a
+// Bluetooth LE link are never reported as a broken link (its loss shows as
+// silence, which the reply timers handle).
+struct LinkOps {
+    uint16_t key;            // LINK_*
+    // Open (1 when open, else 0 with the handle invalid), send, queue status
+    // and receive as SendLink, QueueStatusLink and RecvLink (the thread's
+    // socket error after a failing call into *socketError), close of an
+    // open handle.
+    int (*open)(const char *deviceId, LinkHandle *link, char *idBuffer, uint32_t idBufferSize);
+    int32_t (*send)(LinkHandle *link, int32_t length, const void *data, int *socketError);
+    int32_t (*queueStatus)(LinkHandle *link, int *socketError);
+    int32_t (*recv)(LinkHandle *link, void *buffer, int *socketError);
+    void (*close)(LinkHandle *link);
+    // Whether a failed send or receive, with the socket error it left,
+    // means the link is broken (linkBrokenHook); null: never.
+    bool (*broken)(int socketError);
 };
-const int LINK_KIND_COUNT = (int)(sizeof kLinkKinds / sizeof kLinkKinds[0]);
-
-// Each row stands at the position of its key, so that the dispatchers find
-// a link's row by its type at once.
-static constexpr bool rowsAtTheirKeys() {
-    for (size_t k = 0; k < sizeof kLinkKinds / sizeof kLinkKinds[0]; ++k) {
-        if (kLinkKinds[k].key != k) return false;
+static constexpr LinkOps kLinkOps[] = {
+    {LINK_IRDA, openIrdaLink, sendSocket, queueStatusSocket, recvSocket, closeSocket, isConnectionLost},
+    {LINK_BT, openBtLink, sendSocket, queueStatusSocket, recvSocket, closeSocket, isConnectionLost},
+    {LINK_USB, openUsbLink, sendUsbLink, queueStatusUsbLink, recvUsbLink, closeUsbLink, usbBroken},
+    {LINK_BLE, openBleLink, sendBleLink, queueStatusBleLink, recvBleLink, closeBleLink, nullptr},
+};
+static constexpr bool opsAtTheirKinds() {
+    if (sizeof kLinkOps / sizeof kLinkOps[0] != (size_t)LINK_KIND_COUNT) return false;
+    for (int k = 0; k < LINK_KIND_COUNT; ++k) {
+        const LinkOps &ops = kLinkOps[k];
+        if (ops.key != kLinkKinds[k].key || !ops.open || !ops.send || !ops.queueStatus || !ops.recv || !ops.close)
+            return false;
     }
     return true;
 }
-static_assert(rowsAtTheirKeys(), "link kinds in key order");
+static_assert(opsAtTheirKinds(), "one complete transport per link kind, in key order");
 
-const LinkKind *linkKind(uint32_t key) { return key < (uint32_t)LINK_KIND_COUNT ? &kLinkKinds[key] : nullptr; }
-
-static bool sameText(const char *a, const char *b) {
-    for (; *a && *b; ++a, ++b) {
-        char x = (*a >= 'A' && *a <= 'Z') ? (char)(*a - 'A' + 'a') : *a;
-        char y = (*b >= 'A' && *b <= 'Z') ? (char)(*b - 'A' + 'a') : *b;
-        if (x != y) return false;
-    }
-    return *a == *b;
-}
-
-const LinkKind *linkKindByName(const char *name) {
-    if (!name) return nullptr;
-    for (const LinkKind &kind : kLinkKinds) {
-        if (sameText(name, kind.name) || (kind.altName && sameText(name, kind.altName))) return &kind;
-    }
-    return nullptr;
-}
-
-bool linkTakesDeviceId(uint32_t key) {
-    const LinkKind *kind = linkKind(key);
-    return kind != nullptr && kind->takesDeviceId;
-}
-
-bool linkIsWireless(uint32_t key) {
-    const LinkKind *kind = linkKind(key);
-    return kind != nullptr && kind->wireless;
-}
+static const LinkOps *linkOps(uint32_t key) { return key < (uint32_t)LINK_KIND_COUNT ? &kLinkOps[key] : nullptr; }
 
 // ---------------------------------------------------------------------------
 // Dispatchers
@@ -343,8 +321,8 @@ int OpenLink(uint16_t type, const char *deviceId, LinkHandle *link, char *idBuff
         link->handle = LINK_INVALID_HANDLE;
         return 0;
     }
-    const LinkKind *kind = linkKind(type);
-    return kind ? kind->open(deviceId, link, idBuffer, idBufferSize) : 0;
+    const LinkOps *ops = linkOps(type);
+    return ops ? ops->open(deviceId, link, idBuffer, idBufferSize) : 0;
 }
 
 // After a send or receive that failed: tell the owning program when the
@@ -352,8 +330,8 @@ int OpenLink(uint16_t type, const char *deviceId, LinkHandle *link, char *idBuff
 // the thread's socket error as it stood right after the failing call (taken
 // before the log line, whose writing may change it).
 static void reportIfBroken(const LinkHandle *link, int socketError) {
-    const LinkKind *kind = linkKind(link->type);
-    if (kind && kind->broken && kind->broken(socketError)) {
+    const LinkOps *ops = linkOps(link->type);
+    if (ops && ops->broken && ops->broken(socketError)) {
         g_brokenReports.fetch_add(1);
         linkBrokenHook(link);
     }
@@ -364,16 +342,16 @@ int32_t SendLink(LinkHandle *link, int32_t length, const void *data) {
     // mistake: refused before anything reaches the transport.
     if (!link || length < 0 || (length > 0 && !data)) return -1;
     int socketError = 0;
-    const LinkKind *kind = linkKind(link->type);
-    int32_t result = kind ? kind->send(link, length, data, &socketError) : -1;
+    const LinkOps *ops = linkOps(link->type);
+    int32_t result = ops ? ops->send(link, length, data, &socketError) : -1;
     if (result > 0 && result < length) result = -1;
     if (result < 0) reportIfBroken(link, socketError);
     return result;
 }
 
 static int32_t queueStatus(LinkHandle *link, int *socketError) {
-    const LinkKind *kind = linkKind(link->type);
-    return kind ? kind->queueStatus(link, socketError) : -1;
+    const LinkOps *ops = linkOps(link->type);
+    return ops ? ops->queueStatus(link, socketError) : -1;
 }
 
 int32_t QueueStatusLink(LinkHandle *link) {
@@ -391,7 +369,7 @@ int32_t RecvLink(LinkHandle *link, void *buffer) {
         result = waiting < 0 ? -1 : 0;
     } else {
         // A kind is known here: an unknown one has nothing waiting.
-        result = linkKind(link->type)->recv(link, buffer, &socketError);
+        result = linkOps(link->type)->recv(link, buffer, &socketError);
     }
     if (result < 0) reportIfBroken(link, socketError);
     return result;
@@ -400,7 +378,7 @@ int32_t RecvLink(LinkHandle *link, void *buffer) {
 void CloseLink(LinkHandle *link) {
     if (!link) return;
     // A link that never opened (or was closed already) has nothing to close.
-    const LinkKind *kind = linkKind(link->type);
-    if (link->handle != LINK_INVALID_HANDLE && kind) kind->close(link);
+    const LinkOps *ops = linkOps(link->type);
+    if (link->handle != LINK_INVALID_HANDLE && ops) ops->close(link);
     link->handle = LINK_INVALID_HANDLE;
 }

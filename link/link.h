@@ -11,10 +11,7 @@
 #include <cstdarg>
 #include <cstdint>
 
-// Link types. The driver's public header numbers its parameter "Link type"
-// the same way (QD_LINK_*); the driver checks that the two agree, so that
-// this library and the firmware loader need nothing of the driver's API.
-enum : uint16_t { LINK_IRDA = 0, LINK_BT = 1, LINK_USB = 2, LINK_BLE = 3 };
+#include "link/link_kinds.h"
 
 // The link record: link type and a pointer-sized handle (socket, D2XX handle
 // or BleLink pointer); all bits set when the link is not open.
@@ -24,54 +21,7 @@ struct LinkHandle {
 };
 const uintptr_t LINK_INVALID_HANDLE = ~(uintptr_t)0;
 
-// How a device on a link is reached, which tells the texts that name it:
-// "in the communication range", "connected with USB cable", "in the
-// infrared range".
-enum LinkReach : uint8_t { LINK_REACH_RANGE, LINK_REACH_CABLE, LINK_REACH_INFRARED };
-
-// One row per link kind (kLinkKinds, in key order). The dispatchers below
-// walk it; programs read the names and traits from it.
-struct LinkKind {
-    uint16_t key;            // LINK_*
-    const char *name;        // "ir", "bt", "usb", "ble": the loader's L= key, the device services' argument
-    const char *altName;     // another accepted spelling ("irda"), or null
-    const char *title;       // "IrDA", "Bluetooth", "USB", "Bluetooth LE": the link in lists
-    // The transport: open (1 when open, else 0 with the handle invalid),
-    // send, queue status and receive as SendLink, QueueStatusLink and
-    // RecvLink (the thread's socket error after a failing call into
-    // *socketError), close of an open handle.
-    int (*open)(const char *deviceId, LinkHandle *link, char *idBuffer, uint32_t idBufferSize);
-    int32_t (*send)(LinkHandle *link, int32_t length, const void *data, int *socketError);
-    int32_t (*queueStatus)(LinkHandle *link, int *socketError);
-    int32_t (*recv)(LinkHandle *link, void *buffer, int *socketError);
-    void (*close)(LinkHandle *link);
-    // Whether a failed send or receive, with the socket error it left,
-    // means the link is broken (linkBrokenHook); null: never.
-    bool (*broken)(int socketError);
-    // An open in progress on another thread is cut short by closing its
-    // handle (the opening thread stores the handle in the link record
-    // before it connects).
-    bool openCutByClose;
-    LinkReach reach;
-    int minOsCode;           // least operating-system version code (osVersionCode), 0: any
-    // The open names a device (a serial number, an address or a name); a
-    // link without one reaches whichever device is in range (IrDA).
-    bool takesDeviceId;
-    // A radio link: an open by name, not by address, searches first.
-    bool wireless;
-    // The device search tries the kinds of its flags from the highest rank
-    // down.
-    uint8_t searchRank;
-};
-extern const LinkKind kLinkKinds[];
-extern const int LINK_KIND_COUNT;
-// The row of a link type, or null for an unknown type.
-const LinkKind *linkKind(uint32_t key);
-// The row whose name or other spelling this is (any letter case), or null.
-const LinkKind *linkKindByName(const char *name);
-// The traits of a link type; false for an unknown type.
-bool linkTakesDeviceId(uint32_t key);
-bool linkIsWireless(uint32_t key);
+// The link kinds and their traits: link_kinds.h.
 
 // Starts the link library (Bluetooth LE functions, socket layer). Idempotent;
 // 1 when ready, 0 when the socket layer cannot start.

@@ -94,8 +94,7 @@ TEST(LinkKinds, RowsAreCompleteAndNamesUnique) {
         const LinkKind &kind = kLinkKinds[k];
         EXPECT_EQ(kind.key, k);
         EXPECT_EQ(linkKind(kind.key), &kind);
-        ASSERT_TRUE(kind.name && kind.title && kind.open && kind.send && kind.queueStatus && kind.recv && kind.close)
-            << k;
+        ASSERT_TRUE(kind.name && kind.title && kind.noAnswerHint) << k;
         EXPECT_TRUE(titles.insert(kind.title).second) << kind.title;
         for (const char *name : {kind.name, kind.altName}) {
             if (!name) continue;

@@ -25,6 +25,7 @@
 
 #include "QuorvaneDrv.h"
 #include "API/driver/ui/recorder.h"   // the viewer's delay, shared with the recorder window
+#include "link/link_kinds.h"
 #include "tools/common/driver_binding.h"
 #include "tools/common/host.h"
 #include "tools/qdacq/recording_sink.h"
@@ -745,17 +746,11 @@ void explainFailedStart(const Session &s, int32_t started, long from) {
     say("qdacq: the measurement did not start: QdStartMeasurement " + std::to_string(started) + " (" +
         startResultText(started) + ")");
     printLogErrors(s.logPath, from);
-    if (s.o.simulate && s.link == QD_LINK_USB && s.sim.CallCount(FTSIM_CALL_ALL) == 0) {
+    if (s.o.simulate && simCountsLinkCalls(s.link) && s.sim.CallCount(FTSIM_CALL_ALL) == 0) {
         say("  the driver did not call the simulator library: it uses another D2XX library");
     } else if (!s.o.simulate && started == QD_MEAS_LINK_NOT_OPENED) {
-        say(s.link == QD_LINK_BT     ? "  no Bluetooth device of that address or name answered; check that it is on, "
-                                       "paired and in range, and that the system has a Bluetooth adapter"
-            : s.link == QD_LINK_IRDA ? "  no IrDA device answered; check that it is on and in the infrared range "
-                                       "(Linux has no IrDA stack)"
-            : s.link == QD_LINK_BLE  ? "  no Bluetooth LE device of that address or name answered; check that it is "
-                                       "on and in range, and that the system has a Bluetooth adapter (Linux: BlueZ)"
-                                     : "  no transceiver answered to the device id; check that the device's USB "
-                                       "cable or dongle is plugged in and not held by another program");
+        const LinkKind *kind = linkKind((uint32_t)s.link);
+        if (kind) say(std::string("  ") + kind->noAnswerHint);
     }
     if (s.haveLog) say("  details in the driver log " + s.logPath);
 }

@@ -151,13 +151,14 @@ int placeIrda(const SimApi &api, const char *, const char *) { return api.AddIrd
 struct SimPlacement {
     int linkType;
     bool bleStandIn;   // the driver's link reaches it through the Bluetooth LE stand-in
+    bool d2xx;         // the driver's link reaches it through D2XX calls, which the simulator counts
     int (*place)(const SimApi &api, const char *id, const char *name);
 };
 const SimPlacement kSimPlacements[] = {
-    {QD_LINK_IRDA, false, placeIrda},
-    {QD_LINK_BT, false, placeBluetooth},
-    {QD_LINK_USB, false, placeUsb},
-    {QD_LINK_BLE, true, placeBle},
+    {QD_LINK_IRDA, false, false, placeIrda},
+    {QD_LINK_BT, false, false, placeBluetooth},
+    {QD_LINK_USB, false, true, placeUsb},
+    {QD_LINK_BLE, true, false, placeBle},
 };
 
 const SimPlacement *placementOf(int linkType) {
@@ -177,6 +178,11 @@ int simAddPort(const SimApi &api, int linkType, const char *id, const char *name
 bool simNeedsBleStandIn(int linkType) {
     const SimPlacement *p = placementOf(linkType);
     return p && p->bleStandIn;
+}
+
+bool simCountsLinkCalls(int linkType) {
+    const SimPlacement *p = placementOf(linkType);
+    return p && p->d2xx;
 }
 
 int simCommandCode(const std::string &name) {

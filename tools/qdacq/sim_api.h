@@ -85,6 +85,10 @@ int simAddPort(const SimApi &api, int linkType, const char *id, const char *name
 // Whether a device of that link kind needs the Bluetooth LE stand-in
 // loaded (simLoadBle) before the driver starts its link library.
 bool simNeedsBleStandIn(int linkType);
+// Whether the driver reaches a device of that link kind through the D2XX
+// calls that the simulator counts (FTSIM_CALL_ALL), so that a count of 0
+// means that the driver uses another D2XX library.
+bool simCountsLinkCalls(int linkType);
 
 // Device command codes by name, for lost-reply faults: info, firmware,
 // state, notif, config, start, stop, test-start, test-stop, restart, or a

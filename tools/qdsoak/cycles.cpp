@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "link/link_kinds.h"
 #include "tools/common/host.h"
 #include "tools/qdsoak/fleet.h"
 #include "tools/qdsoak/soak.h"
@@ -26,18 +27,8 @@ const int64_t kRssSlack = 256 * 1024;
 // cycle would leave hundreds.
 const int kHandleSlack = 2;
 const double kStepSeconds = 5.0;
-// The device state byte of a measuring device: Halvex 5, Brev 3.
-const int kHalvexMeasuring = 5;
-const int kBrevMeasuring = 3;
 
-struct LinkKind {
-    const char *name;
-    int link;
-};
-const LinkKind kLinkKinds[] = {
-    {"usb", QD_LINK_USB}, {"bt", QD_LINK_BT}, {"ble", QD_LINK_BLE}, {"irda", QD_LINK_IRDA}};
-
-// The first plan of the fleet on a link.
+// The first plan of the fleet on a link, or null.
 const MemberPlan *planOf(int link) {
     for (const MemberPlan &p : FLEET_PLANS) {
         if (p.link == link) return &p;
@@ -45,17 +36,10 @@ const MemberPlan *planOf(int link) {
     return nullptr;
 }
 
-// A member measures: its device says so, and a Halvex device has delivered.
-bool measuring(Member *m, uint64_t before) {
-    int state = fleet().sim.DeviceState(m->slot);
-    if (m->plan.link == QD_LINK_IRDA) return state == kBrevMeasuring;
-    return state == kHalvexMeasuring && fleetTally(m).samples > before;
-}
-
 bool waitMeasuring(std::vector<Member *> &members, const std::vector<uint64_t> &before) {
     double until = host::seconds() + kStepSeconds;
     for (size_t i = 0; i < members.size(); ++i) {
-        while (!measuring(members[i], before[i])) {
+        while (!fleetMeasuring(members[i], before[i])) {
             if (host::seconds() > until) return false;
             host::sleepMs(1);
         }
@@ -116,14 +100,21 @@ Counts settledCounts(const Counts &base) {
 int runCycles(const SoakOptions &o) {
     Fleet &fl = fleet();
     std::vector<Member *> members;
+    const LinkKind *asked = o.link == "all" ? nullptr : linkKindByName(o.link.c_str());
     for (const LinkKind &k : kLinkKinds) {
-        if (o.link != "all" && o.link != k.name) continue;
+        const MemberPlan *plan = planOf(k.key);
+        if ((asked && asked != &k) || !plan) continue;
         Member *m = &fl.members[fl.count++];
-        m->plan = *planOf(k.link);
+        m->plan = *plan;
         members.push_back(m);
     }
-    if (members.empty()) {
-        printf("qdsoak: unknown link kind %s (usb, bt, ble, irda or all)\n", o.link.c_str());
+    if (members.empty() || (!asked && o.link != "all")) {
+        std::string kinds;
+        for (const LinkKind &k : kLinkKinds) {
+            kinds += k.name;
+            kinds += k.altName ? std::string(" (") + k.altName + "), " : std::string(", ");
+        }
+        printf("qdsoak: unknown link kind %s (%sor all)\n", o.link.c_str(), kinds.c_str());
         return 2;
     }
     Counts base = {};

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/link_kinds.h"
 #include "tools/common/host.h"
 #include "tools/qdacq/settings.h"
 
@@ -25,9 +26,12 @@ const char kIdleModel[] = "Quorvane Halvex-2 USB";
 // The device state byte of a device at rest (both families).
 const int kDeviceAtRest = 1;
 
-// Stop commands of the two device families.
+// Stop commands of the two device families, and the device state byte of
+// a measuring device.
 const int kHalvexStop = 0x0A;
 const int kBrevStop = 0x0B;
+const int kHalvexMeasuring = 5;
+const int kBrevMeasuring = 3;
 
 // The heaviest configuration of a Halvex+ 4: four voltage channels at
 // 2000 sps with the 0.5 Hz high-pass filter, the button channel at 250 sps
@@ -45,6 +49,11 @@ const char *const kHalvexPlus4Settings[] = {
     "Sample rate:4=250",
 };
 const char *const kBrevSettings[] = {"Sample rate:0=512"};
+
+const FamilyPlan kHalvexPlus4Plan = {kHalvexPlus4Settings, sizeof kHalvexPlus4Settings / sizeof *kHalvexPlus4Settings,
+                                     kHalvexStop, kHalvexMeasuring, true};
+const FamilyPlan kBrevPlan = {kBrevSettings, sizeof kBrevSettings / sizeof *kBrevSettings, kBrevStop,
+                              kBrevMeasuring, false};
 
 // The device names the Bluetooth LE devices announce.
 const char kBleName[] = "Quorvane Halvex+ 4 BLE";
@@ -110,16 +119,16 @@ bool applyAll(const char *const *settings, size_t count, std::string *why) {
 }  // namespace
 
 const MemberPlan FLEET_PLANS[FLEET_SIZE] = {
-    {kHalvexPlus4Usb, QD_LINK_USB, "QVSOAK01"},
-    {kHalvexPlus4Usb, QD_LINK_USB, "QVSOAK02"},
-    {kHalvexPlus4Usb, QD_LINK_USB, "QVSOAK03"},
-    {kHalvexPlus4Usb, QD_LINK_USB, "QVSOAK04"},
-    {kHalvexPlus4Bt, QD_LINK_BT, "00:80:98:51:56:11"},
-    {kHalvexPlus4Bt, QD_LINK_BT, "00:80:98:51:56:12"},
-    {kHalvexPlus4Ble, QD_LINK_BLE, "00:80:98:51:57:11"},
-    {kHalvexPlus4Ble, QD_LINK_BLE, "00:80:98:51:57:12"},
-    {kBrev, QD_LINK_IRDA, ""},
-    {kIdleModel, -1, ""},
+    {kHalvexPlus4Usb, QD_LINK_USB, "QVSOAK01", &kHalvexPlus4Plan},
+    {kHalvexPlus4Usb, QD_LINK_USB, "QVSOAK02", &kHalvexPlus4Plan},
+    {kHalvexPlus4Usb, QD_LINK_USB, "QVSOAK03", &kHalvexPlus4Plan},
+    {kHalvexPlus4Usb, QD_LINK_USB, "QVSOAK04", &kHalvexPlus4Plan},
+    {kHalvexPlus4Bt, QD_LINK_BT, "00:80:98:51:56:11", &kHalvexPlus4Plan},
+    {kHalvexPlus4Bt, QD_LINK_BT, "00:80:98:51:56:12", &kHalvexPlus4Plan},
+    {kHalvexPlus4Ble, QD_LINK_BLE, "00:80:98:51:57:11", &kHalvexPlus4Plan},
+    {kHalvexPlus4Ble, QD_LINK_BLE, "00:80:98:51:57:12", &kHalvexPlus4Plan},
+    {kBrev, QD_LINK_IRDA, "", &kBrevPlan},
+    {kIdleModel, -1, "", nullptr},
 };
 
 Fleet &fleet() { return g_fleet; }
@@ -177,11 +186,10 @@ bool fleetOpen(Member *m, const MemberPlan &plan, std::string *why) {
     }
     m->channels = contextChannels(g_fleet.api);
     bool ok = true;
-    if (plan.link == QD_LINK_IRDA) {
-        ok = applyAll(kBrevSettings, sizeof kBrevSettings / sizeof *kBrevSettings, why);
-    } else if (plan.link >= 0) {
-        ok = applySetting(g_fleet.api, g_fleet.logPath, std::string("Device id=") + plan.where, why) &&
-             applyAll(kHalvexPlus4Settings, sizeof kHalvexPlus4Settings / sizeof *kHalvexPlus4Settings, why);
+    if (plan.family) {
+        ok = (!linkTakesDeviceId((uint32_t)plan.link) ||
+              applySetting(g_fleet.api, g_fleet.logPath, std::string("Device id=") + plan.where, why)) &&
+             applyAll(plan.family->settings, plan.family->settingCount, why);
     }
     if (!ok) {
         g_fleet.api.CloseDevContext((uint16_t)ctx);
@@ -266,4 +274,10 @@ TallyView fleetTally(Member *m) {
     return TallyView{t.samples, t.packets, t.gaps, t.explained, t.unexplained, t.messages, t.lastMessage};
 }
 
-int fleetStopCommand(const Member &m) { return m.plan.link == QD_LINK_IRDA ? kBrevStop : kHalvexStop; }
+int fleetStopCommand(const Member &m) { return m.plan.family ? m.plan.family->stopCommand : -1; }
+
+bool fleetMeasuring(Member *m, uint64_t before) {
+    const FamilyPlan *family = m->plan.family;
+    if (!family || g_fleet.sim.DeviceState(m->slot) != family->measuringState) return false;
+    return !family->samplesProveMeasuring || fleetTally(m).samples > before;
+}

@@ -19,11 +19,24 @@
 #include "tools/common/driver_binding.h"
 #include "tools/qdacq/sim_api.h"
 
+// What a run needs of a device family: its heaviest configuration, its
+// stop command (for lost replies), the device state of a measuring device,
+// and whether a run also waits for the first samples before it takes a
+// device as measuring.
+struct FamilyPlan {
+    const char *const *settings;
+    size_t settingCount;
+    int stopCommand;
+    int measuringState;
+    bool samplesProveMeasuring;
+};
+
 // Where a member's simulated device sits.
 struct MemberPlan {
     const char *model;
     int link;               // QD_LINK_*; -1: the idle context (no device)
     const char *where;      // USB serial number, Bluetooth or Bluetooth LE address
+    const FamilyPlan *family;   // null for the idle context
 };
 
 // What the sample callback counts for one context (under lock).
@@ -124,3 +137,6 @@ TallyView fleetTally(Member *m);
 
 // The stop command of the member's device family (for lost replies).
 int fleetStopCommand(const Member &m);
+// Whether the member's device measures: its state says so, and (where its
+// family asks for it) samples came since the tally stood at `before`.
+bool fleetMeasuring(Member *m, uint64_t before);

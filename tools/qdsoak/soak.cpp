@@ -68,7 +68,7 @@ SimFault pickFault(std::mt19937 &rng, const Member &m, double t, double *length,
     SimFault f;
     f.at = t;
     *extra = NONE;
-    int kinds = m.plan.link == QD_LINK_BLE ? 8 : 6;
+    int kinds = simNeedsBleStandIn(m.plan.link) ? 8 : 6;
     switch (std::uniform_int_distribution<int>(0, kinds - 1)(rng)) {
     case 0: f.kind = SimFault::LINK_LOSS; f.ms = (uint32_t)uniform(rng, 200, 1500); break;
     case 1: f.kind = SimFault::UNPLUG; f.ms = (uint32_t)uniform(rng, 300, 3000); break;
