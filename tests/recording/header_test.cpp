@@ -41,7 +41,7 @@ protected:
         EXPECT_TRUE(recordingOpen(out.get(), path.c_str(), RECORDING_TSV, "client", "session"));
         uint16_t n = writeTsvHeader(out.get());
         if (result != nullptr) *result = n;
-        if (scale0 != nullptr) *scale0 = out->tsvScale[0];
+        if (scale0 != nullptr) *scale0 = out->tsv.scale[0];
         std::string bytes = testenvReadFile(path);
         completeEdfHeader(out.get(), nullptr);
         return bytes;

@@ -97,7 +97,7 @@ TEST_F(Packets, FirstPacketOffPhaseZeroStopsTheRecording) {
     EXPECT_EQ(printed, "!Sample stream is not continuous (phase=48, exp=0)\n");
     EXPECT_EQ(out->writeFailure, 1);
     // The packet is still taken, and the stream goes on from its phase.
-    EXPECT_EQ(out->fill[0], 16);
+    EXPECT_EQ(out->edf.fill[0], 16);
     EXPECT_EQ(out->expectedPhase, 64);
 }
 
@@ -181,7 +181,7 @@ TEST_F(Packets, EdfBlocksCompleteInRecordOrder) {
         phase = (uint16_t)(phase + 16);
     }
     EXPECT_EQ(out->writeFailure, 0);
-    EXPECT_EQ(out->records, 3u);
+    EXPECT_EQ(out->edf.records, 3u);
     ASSERT_TRUE(completeEdfHeader(out.get(), nullptr));
     EdfImage e = parseEdf(file());
     ASSERT_TRUE(e.ok) << e.error;
@@ -204,9 +204,9 @@ TEST_F(Packets, StopInTheMiddleOfARecordDropsIt) {
         Packet p = s.packet(8);
         send(p, phase);
     }
-    EXPECT_EQ(out->records, 2u);
-    EXPECT_EQ(out->fill[0], 48);
-    EXPECT_EQ(out->fill[1], 12);
+    EXPECT_EQ(out->edf.records, 2u);
+    EXPECT_EQ(out->edf.fill[0], 48);
+    EXPECT_EQ(out->edf.fill[1], 12);
     ASSERT_TRUE(completeEdfHeader(out.get(), nullptr));
     std::string bytes = file();
     EdfImage e = parseEdf(bytes);
@@ -248,8 +248,8 @@ TEST_F(Packets, MoreDeliveringEntriesThanSignalsStayOutOfTheRows) {
         Packet p = s.packet(16);
         send(p, phase);
     }
-    EXPECT_EQ(out->records, 2u);
-    EXPECT_EQ(out->fill[1], 0);
+    EXPECT_EQ(out->edf.records, 2u);
+    EXPECT_EQ(out->edf.fill[1], 0);
     ASSERT_TRUE(completeEdfHeader(out.get(), nullptr));
     EdfImage e = parseEdf(file());
     ASSERT_TRUE(e.ok);
@@ -263,8 +263,8 @@ TEST_F(Packets, MoreDeliveringEntriesThanSignalsStayOutOfTheRows) {
     Packet few({{1, 2}, {3, 4}}, {0, 0});
     recordPacket(wide.get(), 0, few.entry, 2);
     EXPECT_EQ(wide->channels, 8);
-    EXPECT_EQ(wide->fill[0], 2);
-    EXPECT_EQ(wide->fill[2], 0);
+    EXPECT_EQ(wide->edf.fill[0], 2);
+    EXPECT_EQ(wide->edf.fill[2], 0);
     completeEdfHeader(wide.get(), nullptr);
 }
 
@@ -304,7 +304,7 @@ TEST_F(Packets, FullDiskKeepsTheCompleteRecordsReadable) {
     }
     EXPECT_EQ(out->writeFailure, 1);
     EXPECT_TRUE(out->dataStopped);
-    EXPECT_EQ(out->records, 2u);
+    EXPECT_EQ(out->edf.records, 2u);
     // The count and the cut to whole records need no room on the disk.
     g_room = 8;
     EXPECT_TRUE(completeEdfHeader(out.get(), nullptr));
@@ -330,7 +330,7 @@ TEST_F(Packets, FailedSecondBlockDoesNotCountItsRecord) {
         send(p, phase);
     }
     EXPECT_EQ(out->writeFailure, 1);
-    EXPECT_EQ(out->records, 1u);
+    EXPECT_EQ(out->edf.records, 1u);
     g_room = 100;
     EXPECT_TRUE(completeEdfHeader(out.get(), nullptr));
     EdfImage e = parseEdf(file());
@@ -391,7 +391,7 @@ TEST_F(Packets, CompletionLeavesEmptyAndTsvFilesAlone) {
     // A new recording into the same output starts from a clean state.
     open(RECORDING_EDF, "again.edf");
     EXPECT_EQ(out->writeFailure, 0);
-    EXPECT_EQ(out->records, 0u);
+    EXPECT_EQ(out->edf.records, 0u);
     EXPECT_FALSE(recordingOpen(out.get(), (dir + "third.edf").c_str(), RECORDING_EDF, "", ""));
     completeEdfHeader(out.get(), nullptr);
 }
@@ -551,7 +551,7 @@ TEST_F(Packets, EdfPlusGoesOnThroughGapsAndKeepsEveryAnnotation) {
     for (int m = 0; m < 200; m++) {
         EXPECT_NE(all.find("\x14marker " + std::to_string(m) + "\x14"), std::string::npos) << m;
     }
-    EXPECT_EQ(out->annotationsRefused, 0u);
+    EXPECT_EQ(out->plus.annotationsRefused, 0u);
 }
 
 // What an annotation keeps of a text.

@@ -91,7 +91,7 @@ bool recordingFinish(std::string *summary) {
     const OutputFormat *format = outputFormat(g_out.format);
     // The first packet wrote the header when it found channels to record.
     bool headerWritten = g_out.channels > 0;
-    uint32_t records = g_out.records;
+    uint32_t records = g_out.edf.records;
     bool ok = completeEdfHeader(&g_out, nullptr) && !g_completionFailed;
     g_active = false;
     char text[512];
@@ -101,11 +101,11 @@ bool recordingFinish(std::string *summary) {
         char events[128] = "";
         if (format->annotations) {
             int n = std::snprintf(events, sizeof events, ", %llu annotations",
-                                  (unsigned long long)g_out.annotationsWritten);
+                                  (unsigned long long)g_out.plus.annotationsWritten);
             // Refused: they came faster than the annotation signal carries, for too long.
-            if (g_out.annotationsRefused > 0 && n > 0) {
+            if (g_out.plus.annotationsRefused > 0 && n > 0) {
                 std::snprintf(events + n, sizeof events - (size_t)n, " (%lu refused: the queue was full)",
-                              (unsigned long)g_out.annotationsRefused);
+                              (unsigned long)g_out.plus.annotationsRefused);
             }
         }
         std::snprintf(text, sizeof text, "recording: %s, %s, %lu data record%s%s%s", g_path.c_str(), format->summary,

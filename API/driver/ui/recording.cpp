@@ -384,20 +384,20 @@ bool recordingOpen(RecordingOutput *out, const char *path, uint16_t format, cons
     std::memcpy(out->session, session != nullptr ? session : "", n);
     out->session[n] = '\0';
     out->channels = 0;
-    out->signals = 0;
-    out->headerBytes = 0;
-    out->recordBytes = 0;
-    out->records = 0;
+    out->edf.signals = 0;
+    out->edf.headerBytes = 0;
+    out->edf.recordBytes = 0;
+    out->edf.records = 0;
     out->dataStopped = false;
     out->writeFailure = 0;
-    out->clock.started = false;
-    out->ticksPerRecord = 0;
-    out->devicePauses = false;
-    out->paused = false;
-    out->linkState = -1;
-    out->queueHead = out->queued = 0;
-    out->annotationsRefused = 0;
-    out->annotationsWritten = 0;
+    out->plus.clock.started = false;
+    out->plus.ticksPerRecord = 0;
+    out->plus.devicePauses = false;
+    out->plus.paused = false;
+    out->plus.linkState = -1;
+    out->plus.queueHead = out->plus.queued = 0;
+    out->plus.annotationsRefused = 0;
+    out->plus.annotationsWritten = 0;
     return true;
 }
 
@@ -421,14 +421,14 @@ bool writeEdfHeaders(RecordingOutput *out, const char *main, const char *signalH
         dropPartialHeader(out);
         return false;
     }
-    out->signals = (uint16_t)ns;
+    out->edf.signals = (uint16_t)ns;
     uint32_t recordSamples = 0;
     for (int k = 0; k < ns; k++) {
-        out->samplesPerRecord[k] = layout.samples[k];
+        out->edf.samplesPerRecord[k] = layout.samples[k];
         recordSamples += layout.samples[k];
     }
-    out->headerBytes = (uint32_t)at + MAIN_HEADER_SIZE;
-    out->recordBytes = 2u * recordSamples + extraBytes;
+    out->edf.headerBytes = (uint32_t)at + MAIN_HEADER_SIZE;
+    out->edf.recordBytes = 2u * recordSamples + extraBytes;
     return true;
 }
 
@@ -574,7 +574,7 @@ uint16_t writeTsvHeader(RecordingOutput *out) {
         dropPartialHeader(out);
         return 0;
     }
-    std::memcpy(out->tsvScale, scale, sizeof scale);
+    std::memcpy(out->tsv.scale, scale, sizeof scale);
     return channels;
 }
 
@@ -587,12 +587,12 @@ void stopData(RecordingOutput *out) {
 
 // Writes the full row of signal k as one little-endian block.
 void writeBlock(RecordingOutput *out, int k) {
-    uint16_t count = out->samplesPerRecord[k];
+    uint16_t count = out->edf.samplesPerRecord[k];
     for (uint16_t i = 0; i < count; i++) {
-        out->block[2 * i] = (uint8_t)(out->row[k][i] & 0xFF);
-        out->block[2 * i + 1] = (uint8_t)(out->row[k][i] >> 8);
+        out->edf.block[2 * i] = (uint8_t)(out->edf.row[k][i] & 0xFF);
+        out->edf.block[2 * i + 1] = (uint8_t)(out->edf.row[k][i] >> 8);
     }
-    if (!writeAll(out, out->block, 2u * count)) stopData(out);
+    if (!writeAll(out, out->edf.block, 2u * count)) stopData(out);
 }
 
 void writeAnnotationBlock(RecordingOutput *out);
@@ -601,17 +601,17 @@ void writeAnnotationBlock(RecordingOutput *out);
 // and the last signal's block completes a record (EDF+: after the record's
 // annotations).
 void pushSample(RecordingOutput *out, int k, uint16_t value) {
-    out->row[k][out->fill[k]++] = value;
-    if (out->fill[k] < out->samplesPerRecord[k]) return;
+    out->edf.row[k][out->edf.fill[k]++] = value;
+    if (out->edf.fill[k] < out->edf.samplesPerRecord[k]) return;
     writeBlock(out, k);
-    out->fill[k] = 0;
-    if (out->dataStopped || k != out->signals - 1) return;
-    if (out->ticksPerRecord > 0) {
+    out->edf.fill[k] = 0;
+    if (out->dataStopped || k != out->edf.signals - 1) return;
+    if (out->plus.ticksPerRecord > 0) {
         writeAnnotationBlock(out);
         if (out->dataStopped) return;
     }
     // A record counts once its last block is in the file.
-    out->records++;
+    out->edf.records++;
 }
 
 void recordEdf(RecordingOutput *out, uint16_t, const ChannelSamples *channels, int entries) {
@@ -621,7 +621,7 @@ void recordEdf(RecordingOutput *out, uint16_t, const ChannelSamples *channels, i
         if (e->samples == nullptr) continue;
         // More delivering entries than signals in the header: the rest has
         // no place in the records.
-        if (k >= out->signals) break;
+        if (k >= out->edf.signals) break;
         for (uint16_t j = 0; j < e->count && !out->dataStopped; j++) {
             pushSample(out, k, (uint16_t)((uint32_t)e->samples[j] >> 16));
         }
@@ -644,7 +644,7 @@ void recordTsv(RecordingOutput *out, uint16_t phase, const ChannelSamples *chann
         if (channels[i].samples != nullptr && channels[i].count > 0) any = true;
     }
     if (!any) return;
-    TextBuffer b = {out->text, sizeof out->text, 0, false};
+    TextBuffer b = {out->tsv.text, sizeof out->tsv.text, 0, false};
     uint16_t p = phase;
     // One line per phase until an entry took its last sample; a full turn of
     // the phase bounds the walk whatever the rate masks are.
@@ -659,7 +659,7 @@ void recordTsv(RecordingOutput *out, uint16_t phase, const ChannelSamples *chann
                 b.data[b.used++] = '\t';
                 continue;
             }
-            float value = (float)e->samples[taken[i]] * out->tsvScale[i];
+            float value = (float)e->samples[taken[i]] * out->tsv.scale[i];
             int n = std::snprintf(b.data + b.used, b.size - b.used, "\t%-*g", 9, (double)value);
             if (n > 0) b.used += (size_t)n;
             if (++taken[i] == e->count) last = true;
@@ -674,17 +674,17 @@ void recordTsv(RecordingOutput *out, uint16_t phase, const ChannelSamples *chann
 bool finishEdf(RecordingOutput *out, void *window) {
     // A file that never got its header stays empty: there is nothing to
     // complete, and a count written into it would leave a file of zeros.
-    if (out->headerBytes == 0) return true;
+    if (out->edf.headerBytes == 0) return true;
     // After a failed write the file may end in a partial record: cut it to
     // the records counted, so that the count matches the data.
     bool ok = true;
-    uint64_t complete = (uint64_t)out->headerBytes + (uint64_t)out->records * out->recordBytes;
+    uint64_t complete = (uint64_t)out->edf.headerBytes + (uint64_t)out->edf.records * out->edf.recordBytes;
     int64_t size = osFileSize(out->file);
     if (size >= 0 && (uint64_t)size != complete && !osFileTruncate(out->file, (int64_t)complete)) ok = false;
     char count[16];
     const int64_t recordsAt = fieldOffset(MAIN_WIDTH, M_RECORDS);
-    if (ok && osFileSeek(out->file, recordsAt, OS_SEEK_SET) == recordsAt && out->records < REC_MAX_RECORDS) {
-        std::snprintf(count, sizeof count, "%-8lu", (unsigned long)out->records);
+    if (ok && osFileSeek(out->file, recordsAt, OS_SEEK_SET) == recordsAt && out->edf.records < REC_MAX_RECORDS) {
+        std::snprintf(count, sizeof count, "%-8lu", (unsigned long)out->edf.records);
         ok = writeAll(out, count, (uint32_t)MAIN_WIDTH[M_RECORDS]);
     } else {
         ok = false;
@@ -804,8 +804,8 @@ void fillPlusMainHeader(RecordingOutput *out, int ns, const RecordLayout &layout
     formatNumber(number, sizeof number, (double)layout.duration, (size_t)MAIN_WIDTH[M_DURATION]);
     putMain(header, M_DURATION, number);
     // The time-keeping annotations count in the duration as written.
-    out->recordUnits = (int64_t)std::llround(std::strtod(number, nullptr) * (double)UNITS_PER_SECOND);
-    out->startUnits = (int64_t)start.millisecond * (UNITS_PER_SECOND / 1000);
+    out->plus.recordUnits = (int64_t)std::llround(std::strtod(number, nullptr) * (double)UNITS_PER_SECOND);
+    out->plus.startUnits = (int64_t)start.millisecond * (UNITS_PER_SECOND / 1000);
     std::snprintf(number, sizeof number, "%d", ns + 1);
     putMain(header, M_SIGNALS, number);
 }
@@ -831,7 +831,7 @@ void firstSampleTime(const RecordingOutput *out, const RecordLayout &layout, con
         if (sig[k].rateIndex > fastest) fastest = sig[k].rateIndex;
     }
     double rate = (double)layout.slowestRate * std::ldexp(1.0, (int)(fastest - layout.slowestIndex));
-    if (rate > 0) localTimeBefore(start, (int64_t)std::llround(1000.0 * out->firstTicks / rate));
+    if (rate > 0) localTimeBefore(start, (int64_t)std::llround(1000.0 * out->plus.firstTicks / rate));
 }
 
 bool readDevicePauses(const RecordingOutput *out) {
@@ -860,7 +860,7 @@ uint16_t writeEdfPlusHeader(RecordingOutput *out) {
     char signalHeaders[(REC_MAX_SIGNALS + 1) * SIGNAL_HEADER_SIZE];
     int at = transposeSignals(slot, ns + 1, signalHeaders);
     if (!writeEdfHeaders(out, main, signalHeaders, at, ns, layout, REC_ANNOTATION_BYTES)) return 0;
-    out->devicePauses = readDevicePauses(out);
+    out->plus.devicePauses = readDevicePauses(out);
     return channels;
 }
 
@@ -888,30 +888,30 @@ size_t utf8Length(const unsigned char *p) {
 
 // Seconds from the header's start second to a tick of the recording.
 double tickSeconds(const RecordingOutput *out, double tick) {
-    double perTick = (double)out->recordUnits / (double)out->ticksPerRecord;
-    return ((double)out->startUnits + tick * perTick) / (double)UNITS_PER_SECOND;
+    double perTick = (double)out->plus.recordUnits / (double)out->plus.ticksPerRecord;
+    return ((double)out->plus.startUnits + tick * perTick) / (double)UNITS_PER_SECOND;
 }
 
 bool queueAnnotation(RecordingOutput *out, const char *text, double at, double duration, bool onTicks) {
-    if (out->queued >= REC_ANNOTATION_QUEUE) {
-        out->annotationsRefused++;
+    if (out->plus.queued >= REC_ANNOTATION_QUEUE) {
+        out->plus.annotationsRefused++;
         return false;
     }
-    RecAnnotation &a = out->queue[(out->queueHead + out->queued) % REC_ANNOTATION_QUEUE];
+    RecAnnotation &a = out->plus.queue[(out->plus.queueHead + out->plus.queued) % REC_ANNOTATION_QUEUE];
     a.at = at;
     a.duration = duration;
     a.onTicks = onTicks;
     std::snprintf(a.text, sizeof a.text, "%s", text);
-    out->queued++;
+    out->plus.queued++;
     return true;
 }
 
 // The TAL of an annotation: "+onset[\x15duration]\x14text\x14\0"; its length.
 size_t formatTal(const RecordingOutput *out, const RecAnnotation &a, char *tal, size_t size) {
-    double tick = a.onTicks ? a.at : sampleClockTick(&out->clock, a.at);
+    double tick = a.onTicks ? a.at : sampleClockTick(&out->plus.clock, a.at);
     // Events before the first sample lie on it, events after the last one
     // (the samples of their instant not in yet) on the end of the samples.
-    if (!a.onTicks && tick > (double)out->clock.next) tick = (double)out->clock.next;
+    if (!a.onTicks && tick > (double)out->plus.clock.next) tick = (double)out->plus.clock.next;
     double onset = tickSeconds(out, tick > 0 ? tick : 0);
     int n = std::snprintf(tal, size, "+%.4f", onset);
     if (a.duration >= 0) n += std::snprintf(tal + n, size - (size_t)n, "%c%.4f", TAL_DURATION, a.duration);
@@ -923,7 +923,7 @@ size_t formatTal(const RecordingOutput *out, const RecAnnotation &a, char *tal, 
 // The time-keeping TAL that opens a record: its start in seconds, exact to
 // the 100 ns the durations are counted in.
 size_t formatTimeKeeping(const RecordingOutput *out, uint32_t record, char *tal, size_t size) {
-    int64_t units = out->startUnits + (int64_t)record * out->recordUnits;
+    int64_t units = out->plus.startUnits + (int64_t)record * out->plus.recordUnits;
     int n = std::snprintf(tal, size, "+%lld.%07lld", (long long)(units / UNITS_PER_SECOND),
                           (long long)(units % UNITS_PER_SECOND));
     while (n > 0 && tal[n - 1] == '0') n--;
@@ -936,20 +936,20 @@ size_t formatTimeKeeping(const RecordingOutput *out, uint32_t record, char *tal,
 // The annotation signal of the record being completed: its time-keeping,
 // then as many waiting annotations as fit; the others wait for the next.
 void writeAnnotationBlock(RecordingOutput *out) {
-    std::memset(out->annotations, 0, sizeof out->annotations);
+    std::memset(out->plus.annotations, 0, sizeof out->plus.annotations);
     char tal[2 * REC_ANNOTATION_TEXT];
-    size_t used = formatTimeKeeping(out, out->records, tal, sizeof tal);
-    std::memcpy(out->annotations, tal, used);
-    while (out->queued > 0) {
-        size_t n = formatTal(out, out->queue[out->queueHead], tal, sizeof tal);
+    size_t used = formatTimeKeeping(out, out->edf.records, tal, sizeof tal);
+    std::memcpy(out->plus.annotations, tal, used);
+    while (out->plus.queued > 0) {
+        size_t n = formatTal(out, out->plus.queue[out->plus.queueHead], tal, sizeof tal);
         if (used + n > REC_ANNOTATION_BYTES) break;
-        std::memcpy(out->annotations + used, tal, n);
+        std::memcpy(out->plus.annotations + used, tal, n);
         used += n;
-        out->queueHead = (out->queueHead + 1) % REC_ANNOTATION_QUEUE;
-        out->queued--;
-        out->annotationsWritten++;
+        out->plus.queueHead = (out->plus.queueHead + 1) % REC_ANNOTATION_QUEUE;
+        out->plus.queued--;
+        out->plus.annotationsWritten++;
     }
-    if (!writeAll(out, out->annotations, REC_ANNOTATION_BYTES)) stopData(out);
+    if (!writeAll(out, out->plus.annotations, REC_ANNOTATION_BYTES)) stopData(out);
 }
 
 }  // namespace
@@ -960,8 +960,8 @@ namespace {
 // gets a 0.
 void fillTicks(RecordingOutput *out, uint64_t from, uint64_t count) {
     for (uint64_t t = from; t < from + count && !out->dataStopped; t++) {
-        for (int k = 0; k < out->signals && !out->dataStopped; k++) {
-            if (((t + 1) & out->masks[k]) == 0) pushSample(out, k, 0);
+        for (int k = 0; k < out->edf.signals && !out->dataStopped; k++) {
+            if (((t + 1) & out->plus.masks[k]) == 0) pushSample(out, k, 0);
         }
     }
 }
@@ -971,15 +971,15 @@ void fillTicks(RecordingOutput *out, uint64_t from, uint64_t count) {
 void startPlusClock(RecordingOutput *out, const ChannelSamples *channels, int count) {
     uint32_t align = 1;
     int k = 0;
-    for (int i = 0; i < count && k < out->signals; i++) {
+    for (int i = 0; i < count && k < out->edf.signals; i++) {
         if (channels[i].samples == nullptr) continue;
-        out->masks[k] = channels[i].rateMask;
+        out->plus.masks[k] = channels[i].rateMask;
         if ((uint32_t)channels[i].rateMask + 1 > align) align = (uint32_t)channels[i].rateMask + 1;
         k++;
     }
-    out->ticksPerRecord = (uint32_t)out->samplesPerRecord[0] * ((uint32_t)out->masks[0] + 1);
-    double ticksPerSecond = (double)out->ticksPerRecord * (double)UNITS_PER_SECOND / (double)out->recordUnits;
-    sampleClockStart(&out->clock, ticksPerSecond, out->devicePauses, align);
+    out->plus.ticksPerRecord = (uint32_t)out->edf.samplesPerRecord[0] * ((uint32_t)out->plus.masks[0] + 1);
+    double ticksPerSecond = (double)out->plus.ticksPerRecord * (double)UNITS_PER_SECOND / (double)out->plus.recordUnits;
+    sampleClockStart(&out->plus.clock, ticksPerSecond, out->plus.devicePauses, align);
 }
 
 void recordEdfPlus(RecordingOutput *out, uint16_t phase, const ChannelSamples *channels, int count) {
@@ -988,8 +988,8 @@ void recordEdfPlus(RecordingOutput *out, uint16_t phase, const ChannelSamples *c
         if (channels[i].samples != nullptr && channels[i].count > ticks) ticks = channels[i].count;
     }
     if (ticks == 0) return;   // signal states only: no sample instant
-    if (!out->clock.started) startPlusClock(out, channels, count);
-    ClockStep step = sampleClockPacket(&out->clock, phase, ticks, out->now);
+    if (!out->plus.clock.started) startPlusClock(out, channels, count);
+    ClockStep step = sampleClockPacket(&out->plus.clock, phase, ticks, out->now);
     if (step.lost > 0) {
         uint64_t from = step.tick - step.lost;
         queueAnnotation(out, kGapText, (double)from, tickSeconds(out, (double)step.lost) - tickSeconds(out, 0), true);
@@ -1002,19 +1002,19 @@ void recordEdfPlus(RecordingOutput *out, uint16_t phase, const ChannelSamples *c
 // completed with filler (marked bad) until every one is in the file.
 void padForAnnotations(RecordingOutput *out) {
     for (uint32_t round = 0; round <= REC_ANNOTATION_QUEUE && !out->dataStopped &&
-                             (out->queued > 0 || out->clock.next % out->ticksPerRecord != 0);
+                             (out->plus.queued > 0 || out->plus.clock.next % out->plus.ticksPerRecord != 0);
          round++) {
-        uint64_t into = out->clock.next % out->ticksPerRecord;
-        uint64_t pad = out->ticksPerRecord - into;
-        queueAnnotation(out, kGapText, (double)out->clock.next, tickSeconds(out, (double)pad) - tickSeconds(out, 0),
+        uint64_t into = out->plus.clock.next % out->plus.ticksPerRecord;
+        uint64_t pad = out->plus.ticksPerRecord - into;
+        queueAnnotation(out, kGapText, (double)out->plus.clock.next, tickSeconds(out, (double)pad) - tickSeconds(out, 0),
                         true);
-        fillTicks(out, out->clock.next, pad);
-        out->clock.next += pad;
+        fillTicks(out, out->plus.clock.next, pad);
+        out->plus.clock.next += pad;
     }
 }
 
 bool finishEdfPlus(RecordingOutput *out, void *window) {
-    if (out->headerBytes != 0 && out->clock.started) padForAnnotations(out);
+    if (out->edf.headerBytes != 0 && out->plus.clock.started) padForAnnotations(out);
     return finishEdf(out, window);
 }
 
@@ -1033,30 +1033,30 @@ const char *indicatorAnnotation(RecordingOutput *out, uint16_t type, uint16_t va
     char name[8];
     switch (type) {
     case QD_IND_LINK: {
-        int16_t before = out->linkState;
-        out->linkState = (int16_t)value;
+        int16_t before = out->plus.linkState;
+        out->plus.linkState = (int16_t)value;
         if (value == QD_LINK_STATE_ERROR) {
-            sampleClockInterrupted(&out->clock);
+            sampleClockInterrupted(&out->plus.clock);
             return "Link error";
         }
         if (value != QD_LINK_STATE_CONNECTED || (before != QD_LINK_STATE_ERROR && before != QD_LINK_STATE_CONNECTING))
             return nullptr;
-        sampleClockReconnect(&out->clock);
+        sampleClockReconnect(&out->plus.clock);
         return "Link restored";
     }
     case QD_IND_PAUSE:
         if (value != 0) {
-            out->paused = true;
-            sampleClockInterrupted(&out->clock);
+            out->plus.paused = true;
+            sampleClockInterrupted(&out->plus.clock);
             return "Pause";
         }
-        if (!out->paused) return nullptr;
-        out->paused = false;
+        if (!out->plus.paused) return nullptr;
+        out->plus.paused = false;
         return "Pause end";
     case QD_IND_SIGNAL:
         signalName(value, name, sizeof name);
         // A device that pauses reports its artifacts as signal states.
-        if (out->devicePauses && (value & 0xFF) != 0) {
+        if (out->plus.devicePauses && (value & 0xFF) != 0) {
             std::snprintf(text, size, "Artifact %s", name);
         } else if ((value & 0xFF) == 2) {
             std::snprintf(text, size, "Overflow %s", name);
@@ -1151,18 +1151,18 @@ void recordPacketAt(RecordingOutput *out, uint16_t phase, const ChannelSamples *
     out->now = arrival;
     // The header goes into an empty file, i.e. at the start of each recording.
     if (osFileSize(out->file) == 0) {
-        out->firstTicks = 0;
+        out->plus.firstTicks = 0;
         for (int i = 0; i < entries && i < REC_MAX_SIGNALS; i++) {
-            if (channels[i].samples != nullptr && channels[i].count > out->firstTicks) {
-                out->firstTicks = channels[i].count;
+            if (channels[i].samples != nullptr && channels[i].count > out->plus.firstTicks) {
+                out->plus.firstTicks = channels[i].count;
             }
         }
         uint16_t n = format->header(out);
         out->channels = n;
         if (n == 0) out->writeFailure |= 1;
         out->expectedPhase = 0;
-        out->records = 0;
-        std::memset(out->fill, 0, sizeof out->fill);
+        out->edf.records = 0;
+        std::memset(out->edf.fill, 0, sizeof out->edf.fill);
     }
     int count = out->channels < entries ? out->channels : entries;
     if (count > REC_MAX_SIGNALS) count = REC_MAX_SIGNALS;

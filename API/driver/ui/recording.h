@@ -78,46 +78,34 @@ typedef void (*RecordingMessageFn)(void *window, const char *text, const char *c
 // -1 on failure); a seam for tests that simulate a failing disk.
 typedef int32_t (*RecordingWriteFn)(OsFile file, const void *data, uint32_t size);
 
-struct RecordingOutput {
-    OsFile file = OS_INVALID_FILE;       // none when no recording is open
-    uint16_t format = RECORDING_EDF;
-    char client[REC_TEXT_MAX + 1] = {};  // EDF patient identification, TSV "Client:"
-    char session[REC_TEXT_MAX + 1] = {}; // EDF recording identification, TSV "Session:"
-
-    // Channel entries of a packet to process (0 until a header was written).
-    uint16_t channels = 0;
-    // EDF: samples per data record of each signal, record rows, fill positions
+// EDF (and EDF+, which is EDF with one more signal): the layout of the
+// header written and the data records being filled.
+struct EdfOutput {
+    // Samples per data record of each signal, record rows, fill positions
     // and the number of complete data records written.
     uint16_t samplesPerRecord[REC_MAX_SIGNALS] = {};
     uint16_t row[REC_MAX_SIGNALS][REC_ROW_SAMPLES] = {};
     uint16_t fill[REC_MAX_SIGNALS] = {};
     uint32_t records = 0;
-    // TSV: physical units per count of a 32-bit sample, per channel index.
-    float tsvScale[REC_MAX_SIGNALS] = {};
-    // The phase the next packet must begin with.
-    uint16_t expectedPhase = 0;
-    // 0 none; failures OR a 1 into it; the recorder sets 2 once it reported.
-    std::atomic<uint16_t> writeFailure{0};
-
-    // EDF layout of the header written: signals, header and record sizes.
+    // Signals, header and record sizes of the header written.
     uint16_t signals = 0;
     uint32_t headerBytes = 0;            // 0 while no header is in the file
     uint32_t recordBytes = 0;
-    // Set by a failed data write: nothing more is appended, so that a block
-    // can never land in another block's place.
-    bool dataStopped = false;
-
-    const RecordingParams *params = nullptr;
-    RecordingMessageFn showMessage = nullptr;   // null: no message
-    RecordingWriteFn write = nullptr;           // null: osFileWrite
-
     uint8_t block[2 * REC_ROW_SAMPLES] = {};    // one EDF block, little-endian
-    char text[REC_TSV_BUFFER] = {};             // TSV lines of one packet
+};
 
-    // EDF+: the sample clock, each signal's rate mask, ticks per data record,
-    // the record's duration and the start's fraction of a second (both in
-    // units of 100 ns, as the time-keeping annotations give them).
-    double now = 0;                      // host seconds of the packet being written
+// TSV: physical units per count of a 32-bit sample, per channel index, and
+// the lines of one packet.
+struct TsvOutput {
+    float scale[REC_MAX_SIGNALS] = {};
+    char text[REC_TSV_BUFFER] = {};
+};
+
+// EDF+: the sample clock, each signal's rate mask, ticks per data record,
+// the record's duration and the start's fraction of a second (both in
+// units of 100 ns, as the time-keeping annotations give them), and the
+// annotations on their way into the records.
+struct AnnotationOutput {
     SampleClock clock;
     bool devicePauses = false;           // the driver counts the phase (gaps on the host's clock)
     bool paused = false;
@@ -132,6 +120,33 @@ struct RecordingOutput {
     uint32_t annotationsRefused = 0;     // found the queue full
     uint64_t annotationsWritten = 0;
     uint8_t annotations[REC_ANNOTATION_BYTES] = {};
+};
+
+// One output file: what every format shares, then each format's own state.
+struct RecordingOutput {
+    OsFile file = OS_INVALID_FILE;       // none when no recording is open
+    uint16_t format = RECORDING_EDF;
+    char client[REC_TEXT_MAX + 1] = {};  // EDF patient identification, TSV "Client:"
+    char session[REC_TEXT_MAX + 1] = {}; // EDF recording identification, TSV "Session:"
+
+    // Channel entries of a packet to process (0 until a header was written).
+    uint16_t channels = 0;
+    // The phase the next packet must begin with.
+    uint16_t expectedPhase = 0;
+    // 0 none; failures OR a 1 into it; the recorder sets 2 once it reported.
+    std::atomic<uint16_t> writeFailure{0};
+    // Set by a failed data write: nothing more is appended, so that a block
+    // can never land in another block's place.
+    bool dataStopped = false;
+    double now = 0;                      // host seconds of the packet being written
+
+    const RecordingParams *params = nullptr;
+    RecordingMessageFn showMessage = nullptr;   // null: no message
+    RecordingWriteFn write = nullptr;           // null: osFileWrite
+
+    EdfOutput edf;
+    TsvOutput tsv;
+    AnnotationOutput plus;
 };
 
 // One row per output format, in index order.

@@ -69,7 +69,7 @@ TEST(DiskFull, FullDeviceFailsTheHeaderAndLeavesNothingBehind) {
     feed(out.get(), 4);
     EXPECT_EQ(out->writeFailure, 1);
     EXPECT_EQ(out->channels, 0);
-    EXPECT_EQ(out->headerBytes, 0u);
+    EXPECT_EQ(out->edf.headerBytes, 0u);
     EXPECT_TRUE(completeEdfHeader(out.get(), nullptr));
     // TSV alike.
     ASSERT_TRUE(recordingOpen(out.get(), "/dev/full", RECORDING_TSV, "", ""));
@@ -91,7 +91,7 @@ TEST(DiskFull, FileSizeLimitInTheMiddleOfARecord) {
     }
     EXPECT_EQ(out->writeFailure, 1);
     EXPECT_TRUE(out->dataStopped);
-    EXPECT_EQ(out->records, 3u);
+    EXPECT_EQ(out->edf.records, 3u);
     EXPECT_TRUE(completeEdfHeader(out.get(), nullptr));
     std::string bytes = testenvReadFile(path);
     EXPECT_EQ(bytes.size(), 768u + 3u * 630u);
