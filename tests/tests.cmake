@@ -96,6 +96,12 @@ foreach(dir ${QD_TEST_DIRS})
     include(${dir}/group.cmake OPTIONAL)
 endforeach()
 
+# Each kind known in its table only, the layers looking down only (a grep of
+# the sources; once, in the native build).
+if(QD_BUILD_NAME STREQUAL "native")
+    add_test(NAME native.kinds COMMAND sh ${QD_ROOT}/scripts/check-kinds.sh ${QD_ROOT})
+endif()
+
 include(${QD_ROOT}/tests/e2e/e2e.cmake OPTIONAL)
 include(${QD_ROOT}/tests/btvm/btvm.cmake OPTIONAL)
 include(${QD_ROOT}/tests/fuzz/fuzz.cmake OPTIONAL)

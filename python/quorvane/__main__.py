@@ -21,7 +21,6 @@ from ._version import __version__
 from .device import models, open as open_device
 
 DEFAULT_SIMULATED_MODEL = "Quorvane Halvex-4 USB"
-_LINKS = {drv.LINK_IRDA: "IrDA", drv.LINK_BT: "Bluetooth", drv.LINK_USB: "USB", drv.LINK_BLE: "Bluetooth LE"}
 
 
 def _arguments(argv):
@@ -56,7 +55,7 @@ def _list(driver):
     drv.load(driver)
     for index, name in enumerate(models()):
         with open_device(name) as dev:
-            link = _LINKS.get(dev._number(drv.PAR_LINK_TYPE, 0, code=True), "?")
+            link = dev._text(drv.PAR_LINK_TYPE, 0) or "?"
             print("%2d  %-24s %-13s %d channel%s" % (index, name, link, dev.channel_count,
                                                      "" if dev.channel_count == 1 else "s"))
     return 0

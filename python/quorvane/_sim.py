@@ -14,6 +14,7 @@ given, written as for qdacq --sim-fault:
     event@S=CODE[,DATA], battery@S=STATE, signal@S=CH:STATE (CH 0.. or sum)
 """
 
+import collections
 import ctypes
 import re
 import threading
@@ -102,7 +103,10 @@ def _bind(lib):
 
 # Where a simulated device of each link kind sits, for the n-th simulated
 # device of the process: how the simulator adds it, and the "Device id" the
-# context needs when the model's default does not find it. The first
+# context needs when the model's default does not find it (None: the link
+# takes the device in range), whether the driver reaches it through the
+# Bluetooth LE stand-in, and whether its link loss is a dropped connection
+# (a socket link) rather than its radio link going down. The first
 # Bluetooth or Bluetooth LE device carries the default id ("Quorvane
 # Halvex*") as its name, the others a name of their own, so that a search by
 # the default name finds the first only. An IrDA link takes the first device
@@ -111,11 +115,14 @@ def _name(n):
     return b"Quorvane Halvex*" if n == 1 else b"Quorvane Halvex* %d" % n
 
 
+_Port = collections.namedtuple("_Port", "add device_id ble_stand_in socket")
 _PORTS = {
-    drv.LINK_USB: (lambda lib, n: lib.ftsimAdd(b"QVSIM%03d" % n, None), "QVSIM%03d"),
-    drv.LINK_BT: (lambda lib, n: lib.ftsimAddBluetooth(b"00:80:98:51:56:%02X" % n, _name(n)), "00:80:98:51:56:%02X"),
-    drv.LINK_BLE: (lambda lib, n: lib.ftsimAddBle(_name(n), b"0A1B2C3D4E%02X" % n), "0A:1B:2C:3D:4E:%02X"),
-    drv.LINK_IRDA: (lambda lib, n: lib.ftsimAddIrda(b"Quorvane Brev"), None),
+    drv.LINK_USB: _Port(lambda lib, n: lib.ftsimAdd(b"QVSIM%03d" % n, None), "QVSIM%03d", False, False),
+    drv.LINK_BT: _Port(lambda lib, n: lib.ftsimAddBluetooth(b"00:80:98:51:56:%02X" % n, _name(n)),
+                       "00:80:98:51:56:%02X", False, True),
+    drv.LINK_BLE: _Port(lambda lib, n: lib.ftsimAddBle(_name(n), b"0A1B2C3D4E%02X" % n), "0A:1B:2C:3D:4E:%02X",
+                        True, False),
+    drv.LINK_IRDA: _Port(lambda lib, n: lib.ftsimAddIrda(b"Quorvane Brev"), None, False, True),
 }
 
 
@@ -131,9 +138,9 @@ class SimulatedDevice:
             raise QuorvaneError("signal is sine, ramp, square or const, not %r" % (signal,))
         if link not in _PORTS:
             raise QuorvaneError("the simulator has no stand-in for the link of %r" % model)
-        if link == drv.LINK_BLE and drv.loaded.ble is None:
+        if _PORTS[link].ble_stand_in and drv.loaded.ble is None:
             raise QuorvaneError(drv.loaded.ble_error or "the simulator's Bluetooth LE stand-in is not loaded")
-        add, device_id = _PORTS[link]
+        add, device_id = _PORTS[link].add, _PORTS[link].device_id
         if device_id is None and link in SimulatedDevice._numbers.values():
             raise QuorvaneError("the simulator has one IrDA device in range at a time (the driver opens the first "
                                 "one): close the other simulated %r first" % model)
@@ -195,7 +202,7 @@ class SimulatedDevice:
 
     def _run(self, faults, start):
         steps = []
-        socket_link = self.link in (drv.LINK_BT, drv.LINK_IRDA)
+        socket_link = _PORTS[self.link].socket
         for f in faults:
             steps.append((f["at"], f, True))
             if (f["kind"] == "link-loss" and not socket_link) or (f["kind"] == "unplug" and f["ms"] > 0):
@@ -207,7 +214,7 @@ class SimulatedDevice:
 
     def _apply(self, f, begin):
         lib, tx, kind = self.lib, self.tx, f["kind"]
-        if kind == "link-loss" and self.link in (drv.LINK_BT, drv.LINK_IRDA):
+        if kind == "link-loss" and _PORTS[self.link].socket:
             lib.ftsimDropConnection(tx)        # the driver reconnects
         elif kind == "link-loss":
             lib.ftsimDeviceSetLinkUp(tx, 0 if begin else 1)

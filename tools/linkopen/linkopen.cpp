@@ -34,7 +34,7 @@ namespace {
 
 int printEntry(const char *format, va_list args) { return std::vprintf(format, args); }
 
-// A link kind by its name ("irda" or "ir", "bt", "usb", "ble").
+// A link kind by one of the names of its row (linkKindByName).
 bool linkTypeOf(const char *name, uint16_t *type) {
     const LinkKind *kind = linkKindByName(name);
     if (kind) *type = kind->key;
