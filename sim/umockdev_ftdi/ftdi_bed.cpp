@@ -303,9 +303,11 @@ void fire(UsbfsChip *bed, Fault &f, double elapsed) {
     if (f.kind == "unplug") {
         if (!f.pulled && elapsed >= f.at) {
             std::printf("ftdi bed: [%.2f s] transceiver pulled out\n", elapsed);
+            // Stamped before the removal: the program may see the device
+            // gone (and make its last request) while the removal still runs.
+            f.pulledUs = usbfsNowUs();
             usbfsChipUnplug(bed);
             f.pulled = true;
-            f.pulledUs = usbfsNowUs();
         } else if (f.pulled && elapsed >= f.at + f.lastsMs / 1000.0) {
             std::printf("ftdi bed: [%.2f s] transceiver plugged in again\n", elapsed);
             usbfsChipReplug(bed);

@@ -10,7 +10,7 @@
 #include <array>
 #include <cstring>
 
-#include "API/driver/frame/contexts.h"
+#include "API/driver/params/models.h"
 #include "API/driver/params/tables.h"
 
 // The protocol families (API/driver/protocol/halvex.cpp, brev.cpp).
