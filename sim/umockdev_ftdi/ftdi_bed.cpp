@@ -20,6 +20,9 @@
 //   --fault FAULT         (repeatable) at second S after the program started:
 //                         unplug@S[+MS]  the transceiver vanishes, back after MS
 //                                        (default 2000)
+//                         unplug@start[+MS] it vanishes as the program's
+//                                        reader submits its second bulk-in
+//                                        transfer (the first one accepted)
 //                         short@S        IN packets of one byte from then on
 //                         status-only@S  IN packets carry no data from then on
 //                         overrun@S      one packet loses bytes and says so
@@ -88,6 +91,9 @@ const size_t WIRE_ENTRIES = 65536;
 const uint32_t FIRMWARE_LENGTH = 65024;
 const int CHECK_FAILED = 65;
 const int MAX_CHIPS = 16;
+// unplug@start: the bulk-in transfer of the reader's start at which the
+// transceiver vanishes (the first is accepted, so the reader is midway).
+const uint32_t READER_VANISH_TRANSFER = 2;
 // The bed plays hardware, which a busy host does not slow down: its threads
 // run this much above the program's priority where the system allows it.
 const int BED_PRIORITY_STEPS = 10;
@@ -98,6 +104,7 @@ struct Fault {
     double at;        // seconds after the program started
     double lastsMs;   // unplug: how long
     int request;      // stall: the vendor request
+    bool atStart;     // unplug: at the reader's start, not at a time
     bool pulled;      // unplug: out now
     uint64_t pulledUs;  // unplug: when (usbfsNowUs)
     bool done;
@@ -125,7 +132,7 @@ int usage(const char *why) {
 }
 
 bool parseFault(const std::string &text, Fault *f) {
-    *f = Fault{"", 0, 2000, -1, false, 0, false};
+    *f = Fault{"", 0, 2000, -1, false, false, 0, false};
     size_t at = text.find('@'), eq = text.find('=');
     if (eq != std::string::npos && text.compare(0, eq, "stall") == 0) {
         f->kind = "stall";
@@ -135,11 +142,16 @@ bool parseFault(const std::string &text, Fault *f) {
     if (at == std::string::npos) return false;
     f->kind = text.substr(0, at);
     char *end = nullptr;
-    f->at = std::strtod(text.c_str() + at + 1, &end);
+    f->atStart = text.compare(at + 1, 5, "start") == 0;
+    if (f->atStart) {
+        end = const_cast<char *>(text.c_str()) + at + 6;
+    } else {
+        f->at = std::strtod(text.c_str() + at + 1, &end);
+    }
     if (*end == '+') f->lastsMs = std::strtod(end + 1, &end);
     static const char *const kKinds[] = {"unplug", "short", "status-only", "overrun", "framing", "lost-message", "stuck"};
     for (const char *k : kKinds) {
-        if (f->kind == k) return *end == '\0';
+        if (f->kind == k) return *end == '\0' && (!f->atStart || f->kind == "unplug");
     }
     return false;
 }
@@ -300,6 +312,18 @@ void fire(UsbfsChip *bed, Fault &f, double elapsed) {
         FtdiInFault in;
     } kIn[] = {{"short", FTDI_IN_SHORT}, {"status-only", FTDI_IN_STATUS_ONLY}, {"overrun", FTDI_IN_OVERRUN},
                {"framing", FTDI_IN_FRAMING}, {"lost-message", FTDI_IN_LOST_MESSAGE}, {"stuck", FTDI_IN_STUCK}};
+    if (f.kind == "unplug" && f.atStart) {
+        UsbfsStats s;
+        usbfsChipStats(bed, &s);
+        if (!f.pulled && s.vanishedUs != 0) {
+            std::printf("ftdi bed: [%.2f s] transceiver pulled out at the reader's start\n", elapsed);
+            f.pulled = true;
+            f.pulledUs = s.vanishedUs;
+            f.at = elapsed;
+            f.atStart = false;
+        }
+        return;
+    }
     if (f.kind == "unplug") {
         if (!f.pulled && elapsed >= f.at) {
             std::printf("ftdi bed: [%.2f s] transceiver pulled out\n", elapsed);
@@ -461,6 +485,7 @@ int main(int argc, char **argv) {
     for (const Fault &f : o.faults) {
         ChipFault cf = {FTDI_IN_NORMAL, f.kind == "stall" ? f.request : -1};
         usbfsChipWith(bed, applyChipFault, &cf);
+        if (f.atStart) usbfsChipVanishAtInSubmit(bed, READER_VANISH_TRANSFER);
     }
     if (o.unreadable) chmod(usbfsChipNodeFile(bed), 0);
     std::printf("ftdi bed: %s behind FTDI transceiver %s \"%s\" at %s\n", o.model.c_str(), o.serial.c_str(),

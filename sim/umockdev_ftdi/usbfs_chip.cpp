@@ -60,6 +60,10 @@ struct UsbfsChip {
     int bus;                      // the USB bus it sits on
     int address;                  // device address on the bus
     bool present;
+    // Vanish at the program's n-th bulk-in URB (0: never); the removal from
+    // sysfs then follows on the chip's thread.
+    uint32_t vanishAtIn;
+    bool removalPending;
     std::deque<Urb> inUrbs, outUrbs, finished;
     int fifo;                     // the node's FIFO, held open by the bed
     bool ready;                   // the FIFO reports POLLOUT
@@ -157,6 +161,27 @@ void endAll(UsbfsChip *bed, std::deque<Urb> *list, UMockdevIoctlClient *only, in
             finish(bed, u, status);
         }
     }
+}
+
+// The transceiver stops answering: its pending URBs end with ENODEV and
+// later requests fail with it. Lock held.
+void vanish(UsbfsChip *bed) {
+    bed->present = false;
+    bed->stats.vanishedUs = usbfsNowUs();
+    endAll(bed, &bed->inUrbs, nullptr, -ENODEV);
+    endAll(bed, &bed->outUrbs, nullptr, -ENODEV);
+}
+
+// Its node and sysfs entry go and udev says "remove"; the chip loses power
+// (its settings and buffers are gone), the device keeps its clock. Lock
+// held.
+void removeVanished(UsbfsChip *bed) {
+    umockdev_testbed_uevent(bed->testbed, bed->sysPath.c_str(), "remove");
+    umockdev_testbed_remove_device(bed->testbed, bed->sysPath.c_str());
+    uint64_t start = bed->chip.startUs, now = usbfsNowUs();
+    ftdiChipInit(&bed->chip, bed->chip.device, now);
+    bed->chip.startUs = start;
+    if (bed->chip.device) simDeviceSetLinkUp(bed->chip.device, false, (uint32_t)((now - start) / 1000));
 }
 
 // Bytes of a descriptor answer for GET_DESCRIPTOR.
@@ -270,6 +295,13 @@ int submit(UsbfsChip *bed, UMockdevIoctlClient *client) {
     if (u.type == USBDEVFS_URB_TYPE_CONTROL) {
         controlUrb(bed, u);
     } else if (u.endpoint == FTDI_EP_IN) {
+        bed->stats.inSubmitted += 1;
+        if (bed->stats.inSubmitted == bed->vanishAtIn) {
+            release(u);
+            vanish(bed);
+            bed->removalPending = true;
+            return -ENODEV;
+        }
         bed->inUrbs.push_back(u);
     } else if (u.endpoint == FTDI_EP_OUT) {
         bed->outUrbs.push_back(u);
@@ -439,6 +471,10 @@ void *chipThread(void *arg) {
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
         std::lock_guard<std::mutex> guard(bed->lock);
         if (bed->stop) break;
+        if (bed->removalPending) {
+            bed->removalPending = false;
+            removeVanished(bed);
+        }
         if (!bed->present) continue;
         // The line runs to the moment of waking; the latency timer is judged
         // at the step's nominal time, so that the thread's wake-up jitter
@@ -586,6 +622,8 @@ UsbfsChip *usbfsChipCreate(const UsbfsChipConfig *config) {
     bed->product = config->product;
     bed->address = 1;
     bed->present = false;
+    bed->vanishAtIn = 0;
+    bed->removalPending = false;
     bed->fifo = -1;
     bed->stop = false;
     bed->stats = UsbfsStats();
@@ -632,22 +670,22 @@ void usbfsChipDestroy(UsbfsChip *bed) {
 void usbfsChipUnplug(UsbfsChip *bed) {
     std::lock_guard<std::mutex> guard(bed->lock);
     if (!bed->present) return;
-    bed->present = false;
-    endAll(bed, &bed->inUrbs, nullptr, -ENODEV);
-    endAll(bed, &bed->outUrbs, nullptr, -ENODEV);
-    umockdev_testbed_uevent(bed->testbed, bed->sysPath.c_str(), "remove");
-    umockdev_testbed_remove_device(bed->testbed, bed->sysPath.c_str());
-    // The chip loses power: its settings and buffers are gone; the device
-    // keeps its clock.
-    uint64_t start = bed->chip.startUs, now = usbfsNowUs();
-    ftdiChipInit(&bed->chip, bed->chip.device, now);
-    bed->chip.startUs = start;
-    if (bed->chip.device) simDeviceSetLinkUp(bed->chip.device, false, (uint32_t)((now - start) / 1000));
+    vanish(bed);
+    removeVanished(bed);
+}
+
+void usbfsChipVanishAtInSubmit(UsbfsChip *bed, uint32_t n) {
+    std::lock_guard<std::mutex> guard(bed->lock);
+    bed->vanishAtIn = bed->stats.inSubmitted + n;
 }
 
 void usbfsChipReplug(UsbfsChip *bed) {
     std::lock_guard<std::mutex> guard(bed->lock);
     if (bed->present) return;
+    if (bed->removalPending) {
+        bed->removalPending = false;
+        removeVanished(bed);
+    }
     uint64_t now = usbfsNowUs();
     if (bed->chip.device) simDeviceSetLinkUp(bed->chip.device, true, (uint32_t)((now - bed->chip.startUs) / 1000));
     bed->chip.lastPacketUs = bed->chip.lineUs = now;

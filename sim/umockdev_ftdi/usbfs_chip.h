@@ -54,6 +54,10 @@ void usbfsChipDestroy(UsbfsChip *bed);
 // The transceiver vanishes: the pending URBs end with ENODEV, later ones
 // fail with it, the node and the sysfs entry go, udev says "remove".
 void usbfsChipUnplug(UsbfsChip *bed);
+// The transceiver vanishes as the program submits its n-th bulk-in URB
+// from now (that URB fails with ENODEV), as in an unplug timed into the
+// start of a reader; the rest of the unplug follows on the chip's thread.
+void usbfsChipVanishAtInSubmit(UsbfsChip *bed, uint32_t n);
 // Plugged in again, under the next device address.
 void usbfsChipReplug(UsbfsChip *bed);
 // Node path of the device as plugged in now.
@@ -68,7 +72,9 @@ void usbfsChipWith(UsbfsChip *bed, UsbfsChipFn fn, void *arg);
 uint64_t usbfsNowUs();
 
 struct UsbfsStats {
-    uint32_t submitted, reaped, emptyReaps, clients, unknownIoctls;
+    uint32_t submitted, inSubmitted, reaped, emptyReaps, clients, unknownIoctls;
+    // When the transceiver last vanished (usbfsNowUs; 0: never).
+    uint64_t vanishedUs;
     // When a program last asked something of the device after it was gone
     // (usbfsNowUs; 0: never).
     uint64_t lastGoneIoctlUs;

@@ -7,7 +7,7 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
     if(WIN32 OR NOT TARGET ftdi_bed OR NOT TARGET kestrel)
         return()
     endif()
-    foreach(step heavy4 heavy unplug again kestrel access faults sixteen)
+    foreach(step heavy4 heavy unplug again kestrel access faults start sixteen)
         add_test(NAME ${QD_BUILD_NAME}.e2e.usb-${step}
                  COMMAND ${CMAKE_COMMAND} -DSTEP=${step} -DWRAPPER=${QD_UMOCKDEV_WRAPPER}
                          -DBED=$<TARGET_FILE:ftdi_bed> -DQDACQ=$<TARGET_FILE:qdacq> -DKESTREL=$<TARGET_FILE:kestrel>
@@ -167,6 +167,31 @@ elseif(STEP STREQUAL "faults")
         expect(run "QdStartMeasurement 1")
         expect(run "${said}")
     endforeach()
+elseif(STEP STREQUAL "start")
+    # The transceiver vanishes in the middle of the reader's start (its
+    # second transfer) and comes back: through the link library the open
+    # fails, through the driver the open fails or the link is lost at once,
+    # whichever the reader's thread reaches first; no thread is left.
+    bed(run 1 --fault unplug@start+300 -- ${LINKOPEN} usb QV012345)
+    expect(run "!libqvftd2xx: QV012345: the transceiver is gone (unplugged)")
+    expect(run "linkopen: the usb link did not open")
+    if(NOT run_out MATCHES "threads: ([0-9]+) before, ([0-9]+) after" OR CMAKE_MATCH_2 GREATER CMAKE_MATCH_1)
+        message(FATAL_ERROR "the failed open left a thread behind")
+    endif()
+    file(REMOVE ${log})
+    bed(run 1 --fault unplug@start+300 -- ${qdacq} ${usb4} --seconds 3)
+    if(NOT run_out MATCHES "QdStartMeasurement 1|\\(0\\) error: Link lost\\.")
+        message(FATAL_ERROR "neither the open-failed nor the link-lost path")
+    endif()
+    file(READ ${log} text)
+    string(FIND "${text}" "!libqvftd2xx: QV012345: the transceiver is gone (unplugged)" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "the driver log does not say that the transceiver is gone")
+    endif()
+    # A reset while answers arrive empties what waited, reading goes on, the
+    # device answers through a new open, and the closes leave no thread.
+    bed(run 0 -- ${LINKOPEN} usb --reset QV012345)
+    expect(run "0 after the reset): FT_ResetPort 0, reading goes on; the device answered after a new open")
 elseif(STEP STREQUAL "sixteen")
     # Sixteen transceivers open at once through the D2XX layer: each answers,
     # and closing them all leaves none of their reader threads behind.

@@ -2,15 +2,19 @@
 // the library logs on the way:
 //
 //     linkopen irda|bt|usb|ble [DEVICE-ID...]
+//     linkopen usb --reset DEVICE-ID
 //
 // DEVICE-ID names the device as the driver's "Device id" does (a USB serial
 // number or description, a Bluetooth or BLE address or name). With one id
 // or none the link is closed again at once. With several, all are held
 // open together: each is asked for its device information and must answer,
-// then all are closed, and the process must be back at the threads it had
-// before the first open (a transport's reader threads are joined at close).
-// Exit status 0 when everything opened (and answered), 1 when not, 2 for a
-// bad command line.
+// then all are closed. With --reset the transceiver is reset (FT_ResetPort)
+// while the device's answer arrives, and the device must answer again after
+// it (through a new open, which sets the line up again). In every case the
+// process must be back at the threads it had before the first open (a
+// transport's reader threads are joined at close, an open that failed
+// leaves none). Exit status 0 when everything opened (and
+// answered), 1 when not, 2 for a bad command line.
 //
 // The program carries the link library and the operating-system layer and
 // nothing of the driver: like every program that carries the link library,
@@ -23,6 +27,7 @@
 #include <vector>
 
 #include "API/driver/protocol/halvex_wire.h"
+#include "link/d2xx.h"
 #include "link/frame_codec.h"
 #include "link/link.h"
 #include "os/os.h"
@@ -43,6 +48,9 @@ bool linkTypeOf(const char *name, uint16_t *type) {
 
 // The longest a device may take to answer; only a hung link reaches it.
 const uint32_t ANSWER_BOUND_MS = 30000;
+// After a reset: how long the reader is left to run before it is asked.
+const uint32_t RESET_QUIET_MS = 100;
+const uint32_t RESET_REQUESTS = 3;
 
 // Asks the device on the link for its information; true once the reply's
 // frame is complete with the reply's code.
@@ -64,6 +72,51 @@ bool answers(LinkHandle *link) {
         }
     }
     return false;
+}
+
+// Waits (bounded) until the link holds the first bytes of the answer: how
+// many, or 0 on a failure or when none came.
+int32_t answerArriving(LinkHandle *link) {
+    for (uint64_t until = osClockMs() + ANSWER_BOUND_MS; osClockMs() < until; osSleep(0)) {
+        int32_t waiting = QueueStatusLink(link);
+        if (waiting != 0) return waiting > 0 ? waiting : 0;
+    }
+    return 0;
+}
+
+// The transceiver reset while the device's answer arrives: the reset
+// succeeds and empties what waited, the reader goes on, and the device
+// answers through a new open (which sets the line up again: the reset
+// powers the chip's settings back to their defaults); the closes leave no
+// thread.
+int resetWhileAnswering(const char *id) {
+    int threadsBefore = osProcessThreadCount();
+    LinkHandle link = {LINK_USB, LINK_INVALID_HANDLE};
+    if (!OpenLink(LINK_USB, id, &link, nullptr, 0)) {
+        std::printf("linkopen: the usb link to %s did not open\n", id);
+        return 1;
+    }
+    // Several requests at once, so that answers are still on the line when
+    // the first bytes are read.
+    uint8_t one[frameSize(1)], tx[RESET_REQUESTS * sizeof one];
+    uint32_t size = frameBuild(one, 1, halvex::CMD_GET_DEV_INFO, nullptr, 0);
+    for (uint32_t i = 0; i < RESET_REQUESTS; ++i) std::memcpy(tx + i * size, one, size);
+    bool sent = answers(&link) && SendLink(&link, (int32_t)(RESET_REQUESTS * size), tx) == (int32_t)(RESET_REQUESTS * size);
+    int32_t waited = sent ? answerArriving(&link) : 0;
+    bool arriving = waited > 0;
+    FT_STATUS reset = arriving ? FT_ResetPort(reinterpret_cast<FT_HANDLE>(link.handle)) : FT_OTHER_ERROR;
+    int32_t left = QueueStatusLink(&link);
+    osSleep(RESET_QUIET_MS);
+    bool reading = QueueStatusLink(&link) >= 0;
+    CloseLink(&link);
+    bool again = OpenLink(LINK_USB, id, &link, nullptr, 0) && answers(&link);
+    CloseLink(&link);
+    int threadsAfter = osProcessThreadCount();
+    std::printf("linkopen: reset while the answers arrived (%d bytes waiting, %d after the reset): FT_ResetPort %u, "
+                "%s; the device %s a new open; threads: %d before, %d after closing\n",
+                (int)waited, (int)left, (unsigned)reset, reading ? "reading goes on" : "reading failed",
+                again ? "answered after" : "did not answer after", threadsBefore, threadsAfter);
+    return arriving && reset == FT_OK && left == 0 && reading && again && threadsAfter <= threadsBefore ? 0 : 1;
 }
 
 // Several links open at once: all open, each answers, all close, and the
@@ -104,11 +157,17 @@ int main(int argc, char **argv) {
         std::printf("linkopen: the link library could not start\n");
         return 1;
     }
-    if (argc > 3) {
-        int rc = holdTogether(type, argv[1], argv + 2, argc - 2);
+    bool reset = argc == 4 && std::strcmp(argv[2], "--reset") == 0;
+    if (reset && type != LINK_USB) {
+        std::fprintf(stderr, "usage: linkopen usb --reset DEVICE-ID\n");
+        return 2;
+    }
+    if (reset || argc > 3) {
+        int rc = reset ? resetWhileAnswering(argv[3]) : holdTogether(type, argv[1], argv + 2, argc - 2);
         ReleaseLinkLibrary();
         return rc;
     }
+    int threadsBefore = osProcessThreadCount();
     LinkHandle link = {type, LINK_INVALID_HANDLE};
     char opened[64] = "";
     int ok = OpenLink(type, argc == 3 ? argv[2] : nullptr, &link, opened, sizeof opened);
@@ -118,6 +177,8 @@ int main(int argc, char **argv) {
     } else {
         std::printf("linkopen: the %s link did not open\n", argv[1]);
     }
+    int threadsAfter = osProcessThreadCount();
+    std::printf("linkopen: threads: %d before, %d after\n", threadsBefore, threadsAfter);
     ReleaseLinkLibrary();
-    return ok ? 0 : 1;
+    return ok && threadsAfter <= threadsBefore ? 0 : 1;
 }
