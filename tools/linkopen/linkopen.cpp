@@ -101,7 +101,8 @@ int resetWhileAnswering(const char *id) {
     uint8_t one[frameSize(1)], tx[RESET_REQUESTS * sizeof one];
     uint32_t size = frameBuild(one, 1, halvex::CMD_GET_DEV_INFO, nullptr, 0);
     for (uint32_t i = 0; i < RESET_REQUESTS; ++i) std::memcpy(tx + i * size, one, size);
-    bool sent = answers(&link) && SendLink(&link, (int32_t)(RESET_REQUESTS * size), tx) == (int32_t)(RESET_REQUESTS * size);
+    int32_t all = (int32_t)(RESET_REQUESTS * size);
+    bool sent = answers(&link) && SendLink(&link, all, tx) == all;
     int32_t waited = sent ? answerArriving(&link) : 0;
     bool arriving = waited > 0;
     FT_STATUS reset = arriving ? FT_ResetPort(reinterpret_cast<FT_HANDLE>(link.handle)) : FT_OTHER_ERROR;
