@@ -23,6 +23,7 @@
 #include "link/ble_gatt.h"
 #include "os/os.h"
 #include "sim/blesim_internal.h"
+#include "sim/posix/bluez_props.h"
 
 using namespace ftsim;
 
@@ -122,70 +123,6 @@ bool findObject(const char *path, Object *found) {
 // Properties
 // ---------------------------------------------------------------------------
 
-// Where properties go: entries of a dictionary, or the one asked for as a
-// variant of its own.
-struct PropertyOut {
-    DBusMessageIter *dict;
-    const char *only;
-    DBusMessageIter *single;
-    bool found;
-};
-
-// Opens the variant of a property; false when it is not wanted.
-bool openProperty(PropertyOut *out, const char *key, const char *signature, DBusMessageIter *entry,
-                  DBusMessageIter *variant) {
-    if (out->only) {
-        if (std::strcmp(out->only, key) != 0 || out->found) return false;
-        out->found = true;
-        return dbus_message_iter_open_container(out->single, DBUS_TYPE_VARIANT, signature, variant);
-    }
-    dbus_message_iter_open_container(out->dict, DBUS_TYPE_DICT_ENTRY, nullptr, entry);
-    dbus_message_iter_append_basic(entry, DBUS_TYPE_STRING, &key);
-    return dbus_message_iter_open_container(entry, DBUS_TYPE_VARIANT, signature, variant);
-}
-
-void closeProperty(PropertyOut *out, DBusMessageIter *entry, DBusMessageIter *variant) {
-    if (out->only) {
-        dbus_message_iter_close_container(out->single, variant);
-        return;
-    }
-    dbus_message_iter_close_container(entry, variant);
-    dbus_message_iter_close_container(out->dict, entry);
-}
-
-void textProperty(PropertyOut *out, const char *key, const char *value, int type = DBUS_TYPE_STRING) {
-    DBusMessageIter entry, variant;
-    const char signature[2] = {(char)type, 0};
-    if (!openProperty(out, key, signature, &entry, &variant)) return;
-    dbus_message_iter_append_basic(&variant, type, &value);
-    closeProperty(out, &entry, &variant);
-}
-
-void boolProperty(PropertyOut *out, const char *key, bool value) {
-    DBusMessageIter entry, variant;
-    dbus_bool_t b = value ? TRUE : FALSE;
-    if (!openProperty(out, key, "b", &entry, &variant)) return;
-    dbus_message_iter_append_basic(&variant, DBUS_TYPE_BOOLEAN, &b);
-    closeProperty(out, &entry, &variant);
-}
-
-void textsProperty(PropertyOut *out, const char *key, const char *const *values, int count) {
-    DBusMessageIter entry, variant, array;
-    if (!openProperty(out, key, "as", &entry, &variant)) return;
-    dbus_message_iter_open_container(&variant, DBUS_TYPE_ARRAY, "s", &array);
-    for (int i = 0; i < count; ++i) dbus_message_iter_append_basic(&array, DBUS_TYPE_STRING, &values[i]);
-    dbus_message_iter_close_container(&variant, &array);
-    closeProperty(out, &entry, &variant);
-}
-
-void uuidProperty(PropertyOut *out, const BleGuid &guid) {
-    char text[37];
-    const uint8_t *d = guid.data4;
-    std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", (unsigned)guid.data1,
-                  guid.data2, guid.data3, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
-    textProperty(out, "UUID", text);
-}
-
 void deviceProperties(PropertyOut *out, const Object &o) {
     char address[18], parent[128];
     const uint8_t *a = g_ble[o.slot].address;
@@ -194,13 +131,7 @@ void deviceProperties(PropertyOut *out, const Object &o) {
     if (!(g_ble[o.slot].faults & FTSIM_BLE_NO_NAME)) textProperty(out, "Name", g_ble[o.slot].name);
     std::snprintf(parent, sizeof parent, "%s", ADAPTER_PATH);
     textProperty(out, "Adapter", parent, DBUS_TYPE_OBJECT_PATH);
-    char uuid[37];
-    const BleGuid &g = BLE_SERVICE_GUID;
-    std::snprintf(uuid, sizeof uuid, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", (unsigned)g.data1, g.data2,
-                  g.data3, g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
-                  g.data4[7]);
-    const char *uuids[1] = {uuid};
-    textsProperty(out, "UUIDs", uuids, 1);
+    uuidProperty(out, "UUIDs", BLE_SERVICE_GUID);
     boolProperty(out, "Connected", connectedByBluez(o.slot));
     boolProperty(out, "ServicesResolved", connectedByBluez(o.slot));
 }
@@ -212,7 +143,8 @@ void parentPath(const Object &o, char *out, size_t size) {
     if (slash) *slash = '\0';
 }
 
-void properties(PropertyOut *out, const Object &o) {
+void properties(PropertyOut *out, const void *object) {
+    const Object &o = *static_cast<const Object *>(object);
     char parent[128];
     parentPath(o, parent, sizeof parent);
     const BleFace *b = o.slot >= 0 ? &g_ble[o.slot] : nullptr;
@@ -225,7 +157,7 @@ void properties(PropertyOut *out, const Object &o) {
         deviceProperties(out, o);
         break;
     case K_SERVICE:
-        uuidProperty(out, BLE_SERVICE_GUID);
+        uuidProperty(out, "UUID", BLE_SERVICE_GUID);
         boolProperty(out, "Primary", true);
         textProperty(out, "Device", parent, DBUS_TYPE_OBJECT_PATH);
         break;
@@ -233,7 +165,7 @@ void properties(PropertyOut *out, const Object &o) {
         int role = bleRoleAt(b, o.position);
         static const char *const dataFlags[] = {"write-without-response", "notify"};
         static const char *const readFlags[] = {"read"};
-        uuidProperty(out, BLE_CHARACTERISTIC_GUIDS[role]);
+        uuidProperty(out, "UUID", BLE_CHARACTERISTIC_GUIDS[role]);
         textProperty(out, "Service", parent, DBUS_TYPE_OBJECT_PATH);
         textsProperty(out, "Flags", role < 2 ? dataFlags : readFlags, role < 2 ? 2 : 1);
         boolProperty(out, "Notifying", b->notifying[role]);
@@ -246,62 +178,20 @@ void properties(PropertyOut *out, const Object &o) {
     }
 }
 
-// a{sv} of one object's interface.
-void appendProperties(DBusMessageIter *it, const Object &o) {
-    DBusMessageIter dict;
-    dbus_message_iter_open_container(it, DBUS_TYPE_ARRAY, "{sv}", &dict);
-    PropertyOut out = {&dict, nullptr, nullptr, false};
-    properties(&out, o);
-    dbus_message_iter_close_container(it, &dict);
-}
-
 // ---------------------------------------------------------------------------
 // Methods
 // ---------------------------------------------------------------------------
 
 DBusMessage *managedObjects(DBusMessage *call) {
     DBusMessage *reply = dbus_message_new_method_return(call);
-    DBusMessageIter it, objects, entry, interfaces, pair;
+    DBusMessageIter it, objects;
     dbus_message_iter_init_append(reply, &it);
     dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "{oa{sa{sv}}}", &objects);
     Object all[MAX_OBJECTS];
     int n = listObjects(all);
-    for (int i = 0; i < n; ++i) {
-        const char *path = all[i].path, *name = interfaceOf(all[i].kind);
-        dbus_message_iter_open_container(&objects, DBUS_TYPE_DICT_ENTRY, nullptr, &entry);
-        dbus_message_iter_append_basic(&entry, DBUS_TYPE_OBJECT_PATH, &path);
-        dbus_message_iter_open_container(&entry, DBUS_TYPE_ARRAY, "{sa{sv}}", &interfaces);
-        dbus_message_iter_open_container(&interfaces, DBUS_TYPE_DICT_ENTRY, nullptr, &pair);
-        dbus_message_iter_append_basic(&pair, DBUS_TYPE_STRING, &name);
-        appendProperties(&pair, all[i]);
-        dbus_message_iter_close_container(&interfaces, &pair);
-        dbus_message_iter_close_container(&entry, &interfaces);
-        dbus_message_iter_close_container(&objects, &entry);
-    }
+    for (int i = 0; i < n; ++i) appendObject(&objects, all[i].path, interfaceOf(all[i].kind), properties, &all[i]);
     dbus_message_iter_close_container(&it, &objects);
     return reply;
-}
-
-DBusMessage *propertyGet(DBusMessage *call, const Object &o, bool all) {
-    const char *interface = nullptr, *name = nullptr;
-    bool ok = all ? dbus_message_get_args(call, nullptr, DBUS_TYPE_STRING, &interface, DBUS_TYPE_INVALID)
-                  : dbus_message_get_args(call, nullptr, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &name,
-                                          DBUS_TYPE_INVALID);
-    if (!ok || std::strcmp(interface, interfaceOf(o.kind)) != 0) {
-        return dbus_message_new_error(call, DBUS_ERROR_INVALID_ARGS, "No such interface");
-    }
-    DBusMessage *reply = dbus_message_new_method_return(call);
-    DBusMessageIter it;
-    dbus_message_iter_init_append(reply, &it);
-    if (all) {
-        appendProperties(&it, o);
-        return reply;
-    }
-    PropertyOut out = {nullptr, name, &it, false};
-    properties(&out, o);
-    if (out.found) return reply;
-    dbus_message_unref(reply);
-    return dbus_message_new_error(call, DBUS_ERROR_INVALID_ARGS, "No such property");
 }
 
 DBusMessage *deviceCall(DBusMessage *call, const Object &o, const char *member) {
@@ -319,21 +209,8 @@ DBusMessage *deviceCall(DBusMessage *call, const Object &o, const char *member) 
 // Whether the options (a{sv}) of a WriteValue ask for a write without
 // response: "type" is "command".
 bool writeCommand(DBusMessageIter *options) {
-    if (dbus_message_iter_get_arg_type(options) != DBUS_TYPE_ARRAY) return false;
-    DBusMessageIter entry, pair, variant;
-    for (dbus_message_iter_recurse(options, &entry); dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_DICT_ENTRY;
-         dbus_message_iter_next(&entry)) {
-        const char *key = nullptr, *value = nullptr;
-        dbus_message_iter_recurse(&entry, &pair);
-        if (dbus_message_iter_get_arg_type(&pair) != DBUS_TYPE_STRING) continue;
-        dbus_message_iter_get_basic(&pair, &key);
-        if (std::strcmp(key, "type") != 0 || !dbus_message_iter_next(&pair)) continue;
-        dbus_message_iter_recurse(&pair, &variant);
-        if (dbus_message_iter_get_arg_type(&variant) != DBUS_TYPE_STRING) return false;
-        dbus_message_iter_get_basic(&variant, &value);
-        return std::strcmp(value, "command") == 0;
-    }
-    return false;
+    const char *type = nullptr;
+    return optionText(options, "type", &type) && std::strcmp(type, "command") == 0;
 }
 
 // WriteValue(ay value, a{sv} options) of a characteristic. The device's
@@ -401,7 +278,7 @@ DBusMessage *handle(DBusMessage *call, bool *answer) {
     if (!findObject(path, &o)) return dbus_message_new_error(call, DBUS_ERROR_UNKNOWN_OBJECT, "No such object");
     if (std::strcmp(interface, IF_PROPERTIES) == 0) {
         if (std::strcmp(member, "Get") == 0 || std::strcmp(member, "GetAll") == 0) {
-            return propertyGet(call, o, std::strcmp(member, "GetAll") == 0);
+            return propertyReply(call, interfaceOf(o.kind), properties, &o, std::strcmp(member, "GetAll") == 0);
         }
         return nullptr;
     }
@@ -445,25 +322,7 @@ DBusMessage *valueSignal(int slot, int position, const uint8_t *data, size_t siz
     devicePath(slot, path, sizeof path);
     std::snprintf(path + std::strlen(path), sizeof path - std::strlen(path), "/service%04x/char%04x",
                   (unsigned)BLE_SERVICE_HANDLE, (unsigned)bleHandleOfPosition(position));
-    DBusMessage *signal = dbus_message_new_signal(path, IF_PROPERTIES, "PropertiesChanged");
-    if (!signal) return nullptr;
-    DBusMessageIter it, dict, entry, variant, bytes, invalidated;
-    const char *interface = IF_CHARACTERISTIC, *key = "Value";
-    dbus_message_iter_init_append(signal, &it);
-    dbus_message_iter_append_basic(&it, DBUS_TYPE_STRING, &interface);
-    dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "{sv}", &dict);
-    dbus_message_iter_open_container(&dict, DBUS_TYPE_DICT_ENTRY, nullptr, &entry);
-    dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &key);
-    dbus_message_iter_open_container(&entry, DBUS_TYPE_VARIANT, "ay", &variant);
-    dbus_message_iter_open_container(&variant, DBUS_TYPE_ARRAY, "y", &bytes);
-    dbus_message_iter_append_fixed_array(&bytes, DBUS_TYPE_BYTE, &data, (int)size);
-    dbus_message_iter_close_container(&variant, &bytes);
-    dbus_message_iter_close_container(&entry, &variant);
-    dbus_message_iter_close_container(&dict, &entry);
-    dbus_message_iter_close_container(&it, &dict);
-    dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "s", &invalidated);
-    dbus_message_iter_close_container(&it, &invalidated);
-    return signal;
+    return valueChanged(path, data, size);
 }
 
 // A notification: PropertiesChanged of the characteristic's Value.
