@@ -27,6 +27,7 @@ struct BleFace {
     uint32_t faults;
     uint32_t faultParam;
     uint32_t deviceBuffer;     // announced at the switch-on of characteristic 0
+    uint8_t scans;             // discovery starts the stand-in BlueZ service saw (up to 2)
     bool reportFreed;
     // The open, by whichever front.
     BleFront front;

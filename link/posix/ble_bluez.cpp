@@ -41,6 +41,7 @@ const int CALL_MS = 3000;
 const int CONNECT_MS = 30000;
 const int RESOLVE_MS = 10000;
 const int DISCOVERY_MS = 5000;
+const int RESCAN_MS = 500;
 const int POLL_MS = 100;
 const int MAX_DEVICES = 64;
 const int MAX_SERVICES = 4;
@@ -116,9 +117,8 @@ bool listHas(const List *list, const char *wanted) {
     return false;
 }
 
-// Looks for LE devices of the service until the wanted one shows or the
-// time is up.
-void discover(DBusConnection *bus, List *list, const char *wanted) {
+// The adapter's discovery filter: LE devices that advertise the service.
+void setFilter(DBusConnection *bus, const List *list) {
     DBusMessage *m = newCall(list->adapter, ADAPTER, "SetDiscoveryFilter");
     DBusMessageIter it, dict, entry, variant, array;
     char uuid[37];
@@ -146,12 +146,27 @@ void discover(DBusConnection *bus, List *list, const char *wanted) {
     DBusMessage *reply = ok ? call(bus, m, CALL_MS, &error) : nullptr;
     if (!ok && m) dbus_message_unref(m);
     if (reply) dbus_message_unref(reply);
+}
+
+// Looks for LE devices of the service until the wanted one shows or the
+// time is up. The scan starts again every RESCAN_MS while nothing matches:
+// a controller that filters duplicate advertisements reports an advertiser
+// once per scan, and the kernel drops a report that comes before it counts
+// the scan as a discovery (an advertiser already on the air is reported at
+// once), so that one scan may never show a device that is there.
+void discover(DBusConnection *bus, List *list, const char *wanted) {
+    setFilter(bus, list);
+    Error error;
     if (!callVoid(bus, list->adapter, ADAPTER, "StartDiscovery", CALL_MS, &error)) {
         linkLog("!BLE discovery on %s: %s\n", list->adapter, error.message);
         return;
     }
     linkLog("#BLE discovery on %s\n", list->adapter);
     for (int waited = 0; waited < DISCOVERY_MS && !listHas(list, wanted) && !linkOpensCancelled(); waited += POLL_MS) {
+        if (waited > 0 && waited % RESCAN_MS == 0) {
+            callVoid(bus, list->adapter, ADAPTER, "StopDiscovery", CALL_MS, &error);
+            if (!callVoid(bus, list->adapter, ADAPTER, "StartDiscovery", CALL_MS, &error)) break;
+        }
         osSleep(POLL_MS);
         if (!readList(bus, list, &error)) break;
     }

@@ -8,8 +8,9 @@
 // Object paths are BlueZ's: /org/bluez/hci0, /org/bluez/hci0/dev_AA_BB_..,
 // then service000a, char000b and desc000d (the attribute handles of
 // sim/blesim_internal.h). The faults of ftsimBleSetFaults act on the same
-// steps: the characteristic layout, the device name, Connect, StartNotify
-// (no reply: the client's call times out; an InProgress error once), and
+// steps: the listing (a device that only a second discovery start shows),
+// the characteristic layout, the device name, Connect, StartNotify (no
+// reply: the client's call times out; an InProgress error once), and
 // WriteValue.
 //
 // One thread serves the bus and delivers what the devices send, every
@@ -86,7 +87,7 @@ int listObjects(Object *out) {
     out[n++] = Object{K_ADAPTER, -1, -1, {0}};
     std::snprintf(out[0].path, sizeof out[0].path, "%s", ADAPTER_PATH);
     for (int slot = 0; slot < FTSIM_MAX; ++slot) {
-        if (!bleDevice(slot)) continue;
+        if (!bleDevice(slot) || ((g_ble[slot].faults & FTSIM_BLE_MISSED_SCAN) && g_ble[slot].scans < 2)) continue;
         Object d = {K_DEVICE, slot, -1, {0}};
         devicePath(slot, d.path, sizeof d.path);
         out[n++] = d;
@@ -284,7 +285,12 @@ DBusMessage *handle(DBusMessage *call, bool *answer) {
     }
     if (std::strcmp(interface, interfaceOf(o.kind)) != 0) return nullptr;
     switch (o.kind) {
-    case K_ADAPTER:  // discovery finds nothing new: every device is known
+    case K_ADAPTER:
+        // Discovery finds nothing new (every device is known), but for
+        // devices whose advertisement the first scan misses.
+        for (int slot = 0; std::strcmp(member, "StartDiscovery") == 0 && slot < FTSIM_MAX; ++slot) {
+            if (bleDevice(slot) && g_ble[slot].scans < 2) g_ble[slot].scans += 1;
+        }
         return dbus_message_new_method_return(call);
     case K_DEVICE:
         return deviceCall(call, o, member);

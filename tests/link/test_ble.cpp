@@ -448,6 +448,7 @@ TEST_F(BleBluezTest, RefusalsAndChoices) {
         {FTSIM_BLE_TWO_CHARACTERISTICS, "Solo", false, "!Too few service characteristics\n"},
         {FTSIM_BLE_FAIL_OPEN, "Solo", false, "!BLE: Connect /org/bluez/hci0/dev_0A_1B_2C_3D_4E_00: "},
         {FTSIM_BLE_DESCRIPTOR_ABORT, "Solo", true, "0: 0a:1b:2c:3d:4e:00\n"},
+        {FTSIM_BLE_MISSED_SCAN, "Solo", true, "0: 0a:1b:2c:3d:4e:00\n"},
         {0, "0a:1b:2c:3d:4e:00", true, "0: 0a:1b:2c:3d:4e:00\n"},
     };
     ASSERT_EQ(ftsimBluezStart(nullptr, 1), 0);
