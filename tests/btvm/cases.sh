@@ -150,6 +150,12 @@ ble_power() {
 # the device for a dual-mode one and connect it over BR/EDR).
 power_ false && timeout 20 btmgmt --index 1 bredr off </dev/null >/dev/null 2>&1
 power_ true
+# It is another device than the classic one of the cases above, on the same
+# address: the user's computer forgets that one. (bluetoothd takes no
+# advertised service UUIDs into a device whose services it has resolved,
+# and the driver lists the devices that name the service.)
+timeout 20 dbus-send --system --print-reply --dest=org.bluez /org/bluez/hci0 org.bluez.Adapter1.RemoveDevice \
+    objpath:/org/bluez/hci0/dev_$(echo $device | tr : _) >/dev/null
 "$build/qvbtdevice" --ble hci1 --control "$fifo" --seconds 600 >"$out/qvbledevice.log" 2>&1 &
 devicePid=$!
 sleep 2
