@@ -14,13 +14,17 @@
 //                        UUID in 31 bytes)
 //
 // bluetoothd turns a host's client configuration writes into StartNotify
-// and StopNotify, its writes into WriteValue, and sends PropertiesChanged of
+// and StopNotify, its writes into values on the socket that AcquireWrite
+// gave it (or WriteValue calls), and sends PropertiesChanged of
 // a characteristic's Value to the subscribed host as a notification. The
 // device side of the link is the simulator's (sim/blesim.cpp): the first
 // call of a host opens the device, the host's disconnection (its Device1
 // object under the adapter, Connected false) or the adapter's power-off
 // closes it.
 #include "sim/btdevice/ble_peripheral.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -62,6 +66,10 @@ struct Peripheral {
     std::atomic<bool> stop{false};
     std::atomic<bool> drop{false};
     std::atomic<bool> connected{false};
+    int writeSockets[BLE_CHARACTERISTICS] = {-1, -1, -1};   // AcquireWrite's, by position
+    int notifySockets[BLE_CHARACTERISTICS] = {-1, -1, -1};  // AcquireNotify's
+    std::atomic<bool> readvertise{false};   // the adapter came back on
+    DBusPendingCall *advertising = nullptr;
 };
 Peripheral g_peripheral;
 
@@ -117,6 +125,10 @@ void properties(PropertyOut *out, const void *object) {
         uuidProperty(out, "UUID", BLE_CHARACTERISTIC_GUIDS[role]);
         textProperty(out, "Service", service, DBUS_TYPE_OBJECT_PATH);
         textsProperty(out, "Flags", role < 2 ? dataFlags : readFlags, role < 2 ? 2 : 1);
+        // bluetoothd then hands the host's writes over a socket, and takes
+        // the notifications from one, without a call or signal per value.
+        if (role < 2) boolProperty(out, "WriteAcquired", g_peripheral.writeSockets[o.position] >= 0);
+        if (role < 2) boolProperty(out, "NotifyAcquired", g_peripheral.notifySockets[o.position] >= 0);
         break;
     }
     case P_ADVERTISEMENT:
@@ -177,9 +189,38 @@ DBusMessage *writeValue(DBusMessage *call, int role) {
     return dbus_message_new_method_return(call);
 }
 
+// AcquireWrite(a{sv} options): the socket of the host's writes.
+DBusMessage *acquireWrite(DBusMessage *call, int position) {
+    DBusMessageIter it;
+    uint16_t mtu = 3 + BLE_MAX_VALUE;
+    if (dbus_message_iter_init(call, &it)) optionUint16(&it, "mtu", &mtu);
+    int *socket = &g_peripheral.writeSockets[position];
+    if (*socket >= 0) close(*socket);
+    *socket = -1;
+    if (!openForHost()) return dbus_message_new_error(call, "org.bluez.Error.Failed", "The device is not there");
+    return acquireReply(call, mtu, socket);
+}
+
+// AcquireNotify(a{sv} options), bluetoothd's answer to the host's switch-on
+// of notifications: the socket the notifications go into.
+DBusMessage *acquireNotify(DBusMessage *call, int position, int role) {
+    DBusMessageIter it;
+    uint16_t mtu = 3 + BLE_MAX_VALUE;
+    if (dbus_message_iter_init(call, &it)) optionUint16(&it, "mtu", &mtu);
+    int *socket = &g_peripheral.notifySockets[position];
+    if (*socket >= 0) close(*socket);
+    *socket = -1;
+    if (!openForHost()) return dbus_message_new_error(call, "org.bluez.Error.Failed", "The device is not there");
+    DBusMessage *reply = acquireReply(call, mtu, socket);
+    if (*socket >= 0) bleSubscribe(g_peripheral.slot, role, true);
+    return reply;
+}
+
 DBusMessage *characteristicCall(DBusMessage *call, const Object &o, const char *member) {
     int role = bleRoleAt(&g_ble[g_peripheral.slot], o.position);
+    if (std::strcmp(member, "AcquireNotify") == 0 && role < 2) return acquireNotify(call, o.position, role);
     if (std::strcmp(member, "WriteValue") == 0) return writeValue(call, role);
+    if (std::strcmp(member, "AcquireWrite") == 0 && role < 2) return acquireWrite(call, o.position);
     if (std::strcmp(member, "StartNotify") == 0) {
         if (!openForHost()) return dbus_message_new_error(call, "org.bluez.Error.Failed", "The device is not there");
         bleSubscribe(g_peripheral.slot, role, true);
@@ -242,10 +283,19 @@ DBusHandlerResult onCall(DBusConnection *bus, DBusMessage *call, void *) {
 // The host's connection, as bluetoothd shows it under the adapter
 // ---------------------------------------------------------------------------
 
+void closeSocket(int *socket) {
+    if (*socket >= 0) close(*socket);
+    *socket = -1;
+}
+
 void hostGone(const char *why) {
     OsLockGuard guard(&g_lock);
     int slot = g_peripheral.slot;
     if (g_ble[slot].open && g_ble[slot].front == FRONT_PERIPHERAL) bleClose(slot);
+    for (int p = 0; p < BLE_CHARACTERISTICS; ++p) {
+        closeSocket(&g_peripheral.writeSockets[p]);
+        closeSocket(&g_peripheral.notifySockets[p]);
+    }
     g_peripheral.host[0] = '\0';
     g_peripheral.connected.store(false);
     g_peripheral.say("host connection ended: ", why);
@@ -281,6 +331,8 @@ DBusHandlerResult onSignal(DBusConnection *, DBusMessage *message, void *) {
     } else if (std::strcmp(interface, bluez::ADAPTER) == 0 && std::strcmp(path, g_peripheral.adapter) == 0 &&
                bluez::property(&changed, "Powered", &variant) && bluez::readBool(&variant, &on)) {
         if (!on) hostGone("the adapter was powered off");
+        // Its advertising does not come back by itself.
+        if (on) g_peripheral.readvertise.store(true);
         g_peripheral.say(on ? "adapter powered on" : "adapter powered off", "");
     }
     return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
@@ -294,6 +346,16 @@ DBusHandlerResult onSignal(DBusConnection *, DBusMessage *message, void *) {
 void sink(void *, int slot, int role, const uint8_t *data, size_t size) {
     int position = blePositionOfRole(&g_ble[slot], role);
     if (position < 0 || !g_ble[slot].notifying[role]) return;
+    int *socket = &g_peripheral.notifySockets[position];
+    if (*socket >= 0) {
+        // bluetoothd closes its end when the host switches the
+        // notifications off or goes.
+        if (send(*socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT) != (ssize_t)size) {
+            closeSocket(socket);
+            bleSubscribe(slot, role, false);
+        }
+        return;
+    }
     char path[bluez::PATH_SIZE];
     std::snprintf(path, sizeof path, "%s/service0/char%d", ROOT, position);
     DBusMessage *signal = valueChanged(path, data, size);
@@ -315,14 +377,11 @@ void dropHost() {
     }
 }
 
-void serve(void *) {
-    while (!g_peripheral.stop.load()) {
-        if (!dbus_connection_read_write_dispatch(g_peripheral.bus, POLL_MS)) break;
-        if (g_peripheral.drop.exchange(false)) dropHost();
-        OsLockGuard guard(&g_lock);
-        int slot = g_peripheral.slot;
-        if (g_ble[slot].open && g_ble[slot].front == FRONT_PERIPHERAL) blePump(slot, sink, nullptr);
-    }
+// A value the host wrote into the socket of the characteristic at a
+// position (bluetoothd closes the socket when the host goes).
+void takeWritten(void *context, const uint8_t *data, size_t size) {
+    int position = *static_cast<const int *>(context);
+    if (openForHost()) bleHostWrite(g_peripheral.slot, bleRoleAt(&g_ble[g_peripheral.slot], position), data, size);
 }
 
 // A call to one of bluetoothd's managers with our object and no options,
@@ -368,6 +427,43 @@ bool awaitReplies(DBusPendingCall **pending, const char *const *what, int count)
         if (reply) dbus_message_unref(reply);
     }
     return ok;
+}
+
+// The advertisement registered again once the adapter came back on; the
+// reply is told when it comes.
+void readvertise() {
+    Peripheral &p = g_peripheral;
+    char advertisement[bluez::PATH_SIZE];
+    std::snprintf(advertisement, sizeof advertisement, "%s/advertisement0", ROOT);
+    if (p.readvertise.exchange(false) && !p.advertising) {
+        DBusMessage *m = bluez::newCall(p.adapter, IF_ADVERTISING_MANAGER, "UnregisterAdvertisement");
+        const char *path = advertisement;
+        if (m && dbus_message_append_args(m, DBUS_TYPE_OBJECT_PATH, &path, DBUS_TYPE_INVALID)) {
+            dbus_message_set_no_reply(m, TRUE);
+            dbus_connection_send(p.bus, m, nullptr);
+        }
+        if (m) dbus_message_unref(m);
+        p.advertising = registerWith(IF_ADVERTISING_MANAGER, "RegisterAdvertisement", advertisement);
+    }
+    if (!p.advertising || !dbus_pending_call_get_completed(p.advertising)) return;
+    DBusMessage *reply = dbus_pending_call_steal_reply(p.advertising);
+    dbus_pending_call_unref(p.advertising);
+    p.advertising = nullptr;
+    bool ok = reply && dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN;
+    p.say(ok ? "advertised again" : "the advertisement was refused after the power-on", "");
+    if (reply) dbus_message_unref(reply);
+}
+
+void serve(void *) {
+    while (!g_peripheral.stop.load()) {
+        if (!dbus_connection_read_write_dispatch(g_peripheral.bus, POLL_MS)) break;
+        if (g_peripheral.drop.exchange(false)) dropHost();
+        readvertise();
+        OsLockGuard guard(&g_lock);
+        for (int p = 0; p < BLE_CHARACTERISTICS; ++p) takeValues(&g_peripheral.writeSockets[p], takeWritten, &p);
+        int slot = g_peripheral.slot;
+        if (g_ble[slot].open && g_ble[slot].front == FRONT_PERIPHERAL) blePump(slot, sink, nullptr);
+    }
 }
 
 bool watchHost() {

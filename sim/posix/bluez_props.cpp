@@ -2,6 +2,10 @@
 // options for the simulator's BlueZ-facing fronts (see bluez_props.h).
 #include "sim/posix/bluez_props.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -184,6 +188,40 @@ bool optionUint16(DBusMessageIter *options, const char *key, uint16_t *value) {
     dbus_message_iter_get_basic(&variant, &v);
     *value = v;
     return true;
+}
+
+DBusMessage *acquireReply(DBusMessage *call, uint16_t mtu, int *kept) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) {
+        return dbus_message_new_error(call, "org.bluez.Error.Failed", "No socket");
+    }
+    DBusMessage *reply = dbus_message_new_method_return(call);
+    dbus_uint16_t m = mtu;
+    // The message holds a copy of the passed end.
+    if (!reply || !dbus_message_append_args(reply, DBUS_TYPE_UNIX_FD, &ends[1], DBUS_TYPE_UINT16, &m, DBUS_TYPE_INVALID)) {
+        if (reply) dbus_message_unref(reply);
+        close(ends[0]);
+        close(ends[1]);
+        return dbus_message_new_error(call, "org.bluez.Error.Failed", "No memory");
+    }
+    close(ends[1]);
+    *kept = ends[0];
+    return reply;
+}
+
+void takeValues(int *socket, ValueTaker take, void *context) {
+    uint8_t value[512];
+    while (*socket >= 0) {
+        ssize_t n = recv(*socket, value, sizeof value, MSG_DONTWAIT);
+        if (n > 0) {
+            take(context, value, (size_t)n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            return;
+        } else {
+            close(*socket);
+            *socket = -1;
+        }
+    }
 }
 
 }  // namespace ftsim

@@ -52,4 +52,13 @@ DBusMessage *valueChanged(const char *path, const uint8_t *data, size_t size);
 bool optionText(DBusMessageIter *options, const char *key, const char **value);
 bool optionUint16(DBusMessageIter *options, const char *key, uint16_t *value);
 
+// AcquireWrite: the reply with one end of a new pair of packet sockets and
+// the MTU, the other end in *kept (an error reply when none can be made).
+// What the other side writes then arrives there, one value per packet.
+DBusMessage *acquireReply(DBusMessage *call, uint16_t mtu, int *kept);
+// Hands each value waiting in an acquired socket to take; once the other
+// side has closed it, closes it too and sets *socket to -1.
+typedef void (*ValueTaker)(void *context, const uint8_t *data, size_t size);
+void takeValues(int *socket, ValueTaker take, void *context);
+
 }  // namespace ftsim

@@ -3,19 +3,26 @@
 // Device1 object per present device, and once a device is connected its
 // GATT service with the characteristics and client configuration
 // descriptors of the contract. Notifications go out as PropertiesChanged
-// signals of the characteristics' Value; writes come in as WriteValue.
+// signals of the characteristics' Value or, acquired (AcquireNotify),
+// through a packet socket per characteristic; writes come in as WriteValue
+// or, acquired (AcquireWrite), through such a socket.
 //
 // Object paths are BlueZ's: /org/bluez/hci0, /org/bluez/hci0/dev_AA_BB_..,
 // then service000a, char000b and desc000d (the attribute handles of
 // sim/blesim_internal.h). The faults of ftsimBleSetFaults act on the same
 // steps: the listing (a device that only a second discovery start shows),
-// the characteristic layout, the device name, Connect, StartNotify (no
-// reply: the client's call times out; an InProgress error once), and
-// WriteValue.
+// the characteristic layout, the device name, Connect, StartNotify and
+// AcquireNotify (no reply: the client's call times out; an InProgress error
+// once), and
+// WriteValue and AcquireWrite (refused with the write fault).
 //
 // One thread serves the bus and delivers what the devices send, every
 // millisecond; calls are handled under the transceivers' lock.
 #include <dbus/dbus.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -49,6 +56,10 @@ struct Standin {
     int adapters = 0;
     OsThread thread = nullptr;
     std::atomic<bool> stop{false};
+    // The sockets of AcquireWrite and AcquireNotify by slot and position
+    // (-1: none).
+    int writeSockets[FTSIM_MAX][BLE_CHARACTERISTICS];
+    int notifySockets[FTSIM_MAX][BLE_CHARACTERISTICS];
 };
 Standin g_standin;
 OsLock g_standinLock;
@@ -170,6 +181,8 @@ void properties(PropertyOut *out, const void *object) {
         textProperty(out, "Service", parent, DBUS_TYPE_OBJECT_PATH);
         textsProperty(out, "Flags", role < 2 ? dataFlags : readFlags, role < 2 ? 2 : 1);
         boolProperty(out, "Notifying", b->notifying[role]);
+        if (role < 2) boolProperty(out, "WriteAcquired", g_standin.writeSockets[o.slot][o.position] >= 0);
+        if (role < 2) boolProperty(out, "NotifyAcquired", g_standin.notifySockets[o.slot][o.position] >= 0);
         break;
     }
     case K_DESCRIPTOR:
@@ -241,9 +254,15 @@ DBusMessage *characteristicCall(DBusMessage *call, const Object &o, const char *
     BleFace *b = &g_ble[o.slot];
     int role = bleRoleAt(b, o.position);
     if (std::strcmp(member, "WriteValue") == 0) return writeValue(call, o, b);
+    if (std::strcmp(member, "AcquireWrite") == 0 && role < 2) {
+        int *socket = &g_standin.writeSockets[o.slot][o.position];
+        if (*socket >= 0) return dbus_message_new_error(call, "org.bluez.Error.NotPermitted", "Write acquired");
+        if (b->faults & FTSIM_BLE_FAIL_WRITE) return dbus_message_new_error(call, "org.bluez.Error.Failed", "Failed");
+        return acquireReply(call, (uint16_t)(3 + BLE_MAX_VALUE), socket);
+    }
     if (std::strcmp(member, "StopNotify") == 0) {
         bleSubscribe(o.slot, role, false);
-    } else if (std::strcmp(member, "StartNotify") == 0) {
+    } else if (std::strcmp(member, "StartNotify") == 0 || (std::strcmp(member, "AcquireNotify") == 0 && role < 2)) {
         if (b->faults & FTSIM_BLE_DESCRIPTOR_TIMEOUT) {
             *answer = false;
             return nullptr;
@@ -252,7 +271,12 @@ DBusMessage *characteristicCall(DBusMessage *call, const Object &o, const char *
             b->abortDone = true;
             return dbus_message_new_error(call, "org.bluez.Error.InProgress", "In Progress");
         }
-        bleSubscribe(o.slot, role, true);
+        int *socket = &g_standin.notifySockets[o.slot][o.position];
+        bool acquire = std::strcmp(member, "AcquireNotify") == 0;
+        if (acquire && *socket >= 0) return dbus_message_new_error(call, "org.bluez.Error.NotPermitted", "Notify acquired");
+        DBusMessage *reply = acquire ? acquireReply(call, (uint16_t)(3 + BLE_MAX_VALUE), socket) : nullptr;
+        if (!acquire || *socket >= 0) bleSubscribe(o.slot, role, true);
+        if (reply) return reply;
     } else if (std::strcmp(member, "ReadValue") == 0) {
         DBusMessage *reply = dbus_message_new_method_return(call);
         DBusMessageIter it, bytes;
@@ -331,15 +355,64 @@ DBusMessage *valueSignal(int slot, int position, const uint8_t *data, size_t siz
     return valueChanged(path, data, size);
 }
 
-// A notification: PropertiesChanged of the characteristic's Value.
+// The acquired notifications of a characteristic end (the host closed its
+// socket, or the device is no longer connected).
+void endNotifications(int slot, int position) {
+    int *socket = &g_standin.notifySockets[slot][position];
+    close(*socket);
+    *socket = -1;
+    if (connectedByBluez(slot)) bleSubscribe(slot, bleRoleAt(&g_ble[slot], position), false);
+}
+
+// A notification: PropertiesChanged of the characteristic's Value, or a
+// value into the socket of AcquireNotify.
 void bluezSink(void *context, int slot, int role, const uint8_t *data, size_t size) {
     DBusConnection *bus = static_cast<DBusConnection *>(context);
     int position = blePositionOfRole(&g_ble[slot], role);
     if (position < 0 || !g_ble[slot].notifying[role]) return;
+    int *socket = &g_standin.notifySockets[slot][position];
+    if (*socket >= 0) {
+        if (send(*socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT) != (ssize_t)size) endNotifications(slot, position);
+        return;
+    }
     DBusMessage *signal = valueSignal(slot, position, data, size);
     if (!signal) return;
     dbus_connection_send(bus, signal, nullptr);
     dbus_message_unref(signal);
+}
+
+// The values a host wrote into the socket of a characteristic.
+struct Written {
+    int slot;
+    int role;
+};
+void takeWritten(void *context, const uint8_t *data, size_t size) {
+    const Written *w = static_cast<const Written *>(context);
+    bleHostWrite(w->slot, w->role, data, size);
+}
+
+// Takes what the hosts wrote into acquired sockets, and ends the acquired
+// notifications a host closed; the sockets of a device that is no longer
+// connected close, as BlueZ closes them.
+void serveSockets(int slot) {
+    for (int p = 0; p < BLE_CHARACTERISTICS; ++p) {
+        int *socket = &g_standin.writeSockets[slot][p];
+        if (*socket < 0) continue;
+        if (!connectedByBluez(slot) || g_ble[slot].dead) {
+            close(*socket);
+            *socket = -1;
+            continue;
+        }
+        Written w = {slot, bleRoleAt(&g_ble[slot], p)};
+        takeValues(socket, takeWritten, &w);
+    }
+    for (int p = 0; p < BLE_CHARACTERISTICS; ++p) {
+        pollfd ended = {g_standin.notifySockets[slot][p], POLLIN, 0};
+        if (ended.fd < 0) continue;
+        if (!connectedByBluez(slot) || g_ble[slot].dead || (poll(&ended, 1, 0) > 0 && ended.revents)) {
+            endNotifications(slot, p);
+        }
+    }
 }
 
 void serve(void *) {
@@ -348,6 +421,7 @@ void serve(void *) {
         if (!dbus_connection_read_write_dispatch(bus, 1)) break;
         OsLockGuard guard(&g_lock);
         for (int slot = 0; slot < FTSIM_MAX; ++slot) {
+            serveSockets(slot);
             if (connectedByBluez(slot)) blePump(slot, bluezSink, bus);
         }
     }
@@ -394,6 +468,9 @@ int ftsimBluezStart(const char *address, int adapters) {
     g_standin.bus = bus;
     std::snprintf(g_standin.address, sizeof g_standin.address, "%s", address ? address : "");
     g_standin.adapters = adapters;
+    for (int slot = 0; slot < FTSIM_MAX; ++slot) {
+        for (int p = 0; p < BLE_CHARACTERISTICS; ++p) g_standin.writeSockets[slot][p] = g_standin.notifySockets[slot][p] = -1;
+    }
     g_standin.stop.store(false);
     g_standin.thread = osThreadStart(serve, nullptr, 0, OS_PRIORITY_NORMAL);
     if (!g_standin.thread) {
@@ -437,6 +514,7 @@ void ftsimBluezStop(void) {
         OsLockGuard lock(&g_lock);
         for (int slot = 0; slot < FTSIM_MAX; ++slot) {
             if (connectedByBluez(slot)) bleClose(slot);
+            serveSockets(slot);
         }
     }
     dbus_connection_close(g_standin.bus);
