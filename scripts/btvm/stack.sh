@@ -54,7 +54,8 @@ say "controllers initialised"
 # one bearer. The one bluetoothd serves both adapters, so the host side
 # goes without Enhanced ATT too. No debug log (-d): under emulation it took
 # half of what the Bluetooth LE link could carry.
-printf '[GATT]\nChannels = 1\n' >/tmp/bluetoothd.conf
+# The system's configuration but for that.
+sed 's/^#* *Channels *=.*/Channels = 1/' /etc/bluetooth/main.conf >/tmp/bluetoothd.conf
 /usr/libexec/bluetooth/bluetoothd -n -E -C -f /tmp/bluetoothd.conf >/tmp/bluetoothd.log 2>&1 &
 waitfor 120 has_adapter hci0 && waitfor 60 has_adapter hci1 ||
     { say "bluetoothd shows no two adapters: $(grep -i "hci0\|index\|fail\|error\|timeout" /tmp/bluetoothd.log | tail -n 40)
