@@ -13,10 +13,10 @@
 //                        it in the scan response: it does not fit beside the
 //                        UUID in 31 bytes)
 //
-// bluetoothd turns a host's client configuration writes into StartNotify
-// and StopNotify, its writes into values on the socket that AcquireWrite
-// gave it (or WriteValue calls), and sends PropertiesChanged of
-// a characteristic's Value to the subscribed host as a notification. The
+// bluetoothd turns a host's switch-on of notifications into AcquireNotify
+// (or StartNotify) and sends what we write into that socket (or signal as
+// PropertiesChanged of the Value) to the host as notifications; it hands
+// the host's writes over the socket of AcquireWrite (or as WriteValue). The
 // device side of the link is the simulator's (sim/blesim.cpp): the first
 // call of a host opens the device, the host's disconnection (its Device1
 // object under the adapter, Connected false) or the adapter's power-off
