@@ -36,6 +36,7 @@ case_() {
     rc=$?
     echo "$rc" >"$out/$name.rc"
     echo "btvm-case: $name rc=$rc $(( $(date +%s) - t0 )) s"
+    state "after $name" >>"$out/stack.log"
 }
 # expect NAME TEXT: the case's log holds TEXT.
 expect() { grep -qF -- "$2" "$out/$1.log" || { echo "missing in $1: $2"; return 1; }; }
@@ -94,7 +95,7 @@ mkfifo "$fifo"
 devicePid=$!
 sleep 1
 
-state() { echo "== $1"; hciconfig 2>&1 | grep -E "^hci|Address|UP|DOWN"; pgrep -l btvirt || echo "btvirt is gone"; }
+state() { echo "== $1"; hciconfig 2>&1 | grep -E "^hci|Address|UP|DOWN"; hcitool con 2>&1; pgrep -l btvirt || echo "btvirt is gone"; }
 state before >"$out/stack.log"
 case_ bt-find find_device
 state "after bt-find" >>"$out/stack.log"
