@@ -15,8 +15,10 @@
 
 namespace ftsim {
 
-// Which front opened a device.
-enum BleFront : uint8_t { FRONT_NONE = 0, FRONT_GATT = 1, FRONT_BLUEZ = 2 };
+// Which front opened a device: the GATT functions, the stand-in BlueZ
+// service, or a host of the machine's real Bluetooth stack reaching the
+// device as a peripheral (sim/btdevice/ble_peripheral.cpp).
+enum BleFront : uint8_t { FRONT_NONE = 0, FRONT_GATT = 1, FRONT_BLUEZ = 2, FRONT_PERIPHERAL = 3 };
 
 struct BleFace {
     char name[64];
@@ -25,6 +27,7 @@ struct BleFace {
     uint32_t faults;
     uint32_t faultParam;
     uint32_t deviceBuffer;     // announced at the switch-on of characteristic 0
+    uint8_t scans;             // discovery starts the stand-in BlueZ service saw (up to 2)
     bool reportFreed;
     // The open, by whichever front.
     BleFront front;

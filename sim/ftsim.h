@@ -334,6 +334,10 @@ enum {
     FTSIM_BLE_FAIL_DESCRIPTORS = 1u << 13,    /* the descriptor query fails */
     FTSIM_BLE_FAIL_WRITE = 1u << 14,          /* every characteristic write fails */
     FTSIM_BLE_FAIL_SERVICE_READ_EMPTY = 1u << 15, /* reading the services gives none */
+    /* The stand-in BlueZ service lists the device only from the second
+       discovery start on, as BlueZ over a controller that reports an
+       advertiser once per scan, when that report came too early */
+    FTSIM_BLE_MISSED_SCAN = 1u << 16,
 };
 
 /* A snapshot of a Bluetooth LE device's side of the link. */

@@ -12,17 +12,27 @@
 //                    descriptors (GattDescriptor1) under them, in the order
 //                    of their attribute handles
 //   notifications    the client configuration descriptor's write becomes
-//                    StartNotify; the characteristics' PropertiesChanged
+//                    AcquireNotify (the values then come through a socket,
+//                    without a signal per value through the bus daemon), or
+//                    StartNotify where the stack has no AcquireNotify for
+//                    the characteristic; the characteristics' PropertiesChanged
 //                    signals (Value) reach the event callback on a dispatch
 //                    thread of the registration, with a connection of its own;
 //                    only signals of the connection that owns org.bluez count
 //                    (any client of the bus may send a signal)
-//   writes           WriteValue with type "command" (without response) or
-//                    "request"
+//   writes           without response: into the socket that AcquireWrite
+//                    gives for the characteristic (one value per packet; no
+//                    call per value), else WriteValue with type "command";
+//                    with response: WriteValue with type "request"
 //
 // Each open device has a private connection of its own for its calls, and
 // its registration another for the signals; the device list uses a short one.
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +51,7 @@ const int CALL_MS = 3000;
 const int CONNECT_MS = 30000;
 const int RESOLVE_MS = 10000;
 const int DISCOVERY_MS = 5000;
+const int RESCAN_MS = 500;
 const int POLL_MS = 100;
 const int MAX_DEVICES = 64;
 const int MAX_SERVICES = 4;
@@ -116,9 +127,8 @@ bool listHas(const List *list, const char *wanted) {
     return false;
 }
 
-// Looks for LE devices of the service until the wanted one shows or the
-// time is up.
-void discover(DBusConnection *bus, List *list, const char *wanted) {
+// The adapter's discovery filter: LE devices that advertise the service.
+void setFilter(DBusConnection *bus, const List *list) {
     DBusMessage *m = newCall(list->adapter, ADAPTER, "SetDiscoveryFilter");
     DBusMessageIter it, dict, entry, variant, array;
     char uuid[37];
@@ -146,12 +156,27 @@ void discover(DBusConnection *bus, List *list, const char *wanted) {
     DBusMessage *reply = ok ? call(bus, m, CALL_MS, &error) : nullptr;
     if (!ok && m) dbus_message_unref(m);
     if (reply) dbus_message_unref(reply);
+}
+
+// Looks for LE devices of the service until the wanted one shows or the
+// time is up. The scan starts again every RESCAN_MS while nothing matches:
+// a controller that filters duplicate advertisements reports an advertiser
+// once per scan, and the kernel drops a report that comes before it counts
+// the scan as a discovery (an advertiser already on the air is reported at
+// once), so that one scan may never show a device that is there.
+void discover(DBusConnection *bus, List *list, const char *wanted) {
+    setFilter(bus, list);
+    Error error;
     if (!callVoid(bus, list->adapter, ADAPTER, "StartDiscovery", CALL_MS, &error)) {
         linkLog("!BLE discovery on %s: %s\n", list->adapter, error.message);
         return;
     }
     linkLog("#BLE discovery on %s\n", list->adapter);
     for (int waited = 0; waited < DISCOVERY_MS && !listHas(list, wanted) && !linkOpensCancelled(); waited += POLL_MS) {
+        if (waited > 0 && waited % RESCAN_MS == 0) {
+            callVoid(bus, list->adapter, ADAPTER, "StopDiscovery", CALL_MS, &error);
+            if (!callVoid(bus, list->adapter, ADAPTER, "StartDiscovery", CALL_MS, &error)) break;
+        }
         osSleep(POLL_MS);
         if (!readList(bus, list, &error)) break;
     }
@@ -224,6 +249,10 @@ struct Attribute {
 
 struct Registration;
 
+// The write socket of a characteristic: not asked for yet, or refused (the
+// stack has none: WriteValue then), else the socket.
+enum : int { WRITE_UNASKED = -1, WRITE_REFUSED = -2 };
+
 struct Device {
     DBusConnection *bus;
     char path[PATH_SIZE];
@@ -231,6 +260,8 @@ struct Device {
     Attribute services[MAX_SERVICES];
     Attribute characteristics[MAX_ATTRIBUTES];
     Attribute descriptors[MAX_ATTRIBUTES];
+    int writeSockets[MAX_ATTRIBUTES];   // by characteristic
+    Registration *registration;         // of the value-changed events, or null
 };
 
 const Attribute *find(const Attribute *list, int count, uint16_t handle) {
@@ -274,11 +305,15 @@ void *BLE_CALL openDevice(const char *path, uint32_t *error) {
     }
     d->bus = bus;
     copyText(d->path, sizeof d->path, path);
+    for (int &w : d->writeSockets) w = WRITE_UNASKED;
     return d;
 }
 
 void BLE_CALL closeDevice(void *device) {
     Device *d = static_cast<Device *>(device);
+    for (int w : d->writeSockets) {
+        if (w >= 0) close(w);
+    }
     Error e;
     callVoid(d->bus, d->path, DEVICE, "Disconnect", CALL_MS, &e);
     closeBus(d->bus);
@@ -389,6 +424,10 @@ BleResult BLE_CALL getCharacteristics(void *device, BleGattService *service, uin
     Collect c = {GATT_CHARACTERISTIC, "Service", s->path, nullptr, 0, {}, {}, {}};
     BleResult r = collect(d, &c);
     if (r != BLE_OK) return r;
+    for (int i = 0; i < MAX_ATTRIBUTES; ++i) {
+        if (d->writeSockets[i] >= 0) close(d->writeSockets[i]);
+        d->writeSockets[i] = WRITE_UNASKED;
+    }
     d->characteristicCount = c.count;
     for (int i = 0; i < c.count; ++i) {
         d->characteristics[i] = c.items[i];
@@ -550,6 +589,50 @@ BleResult writeValue(Device *d, const char *path, const char *interface, const u
     return BLE_OK;
 }
 
+// AcquireWrite of a characteristic: its socket, or WRITE_REFUSED.
+int acquireWrite(Device *d, const Attribute *ch) {
+    if (!dbus_connection_can_send_type(d->bus, DBUS_TYPE_UNIX_FD)) return WRITE_REFUSED;
+    DBusMessage *m = newCall(ch->path, GATT_CHARACTERISTIC, "AcquireWrite");
+    DBusMessageIter it, options;
+    if (m) {
+        dbus_message_iter_init_append(m, &it);
+        dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "{sv}", &options);
+        dbus_message_iter_close_container(&it, &options);
+    }
+    Error e;
+    DBusMessage *reply = call(d->bus, m, CALL_MS, &e);
+    if (!reply) return WRITE_REFUSED;
+    int fd = -1;
+    dbus_uint16_t mtu = 0;
+    if (!dbus_message_get_args(reply, nullptr, DBUS_TYPE_UNIX_FD, &fd, DBUS_TYPE_UINT16, &mtu, DBUS_TYPE_INVALID)) {
+        fd = WRITE_REFUSED;
+    } else if (mtu < 3 + BLE_MAX_VALUE) {
+        // Too small for the link's values: WriteValue then (it fails alike).
+        close(fd);
+        fd = WRITE_REFUSED;
+    }
+    dbus_message_unref(reply);
+    return fd;
+}
+
+// One value into a write socket; waits up to CALL_MS while the stack's
+// side is full. A socket that fails is dropped (asked for again next time).
+BleResult sendValue(int *socket, const uint8_t *data, uint32_t size) {
+    for (int waited = 0;; waited += POLL_MS) {
+        ssize_t sent = send(*socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent == (ssize_t)size) return BLE_OK;
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent < 0 && errno == EAGAIN && waited < CALL_MS) {
+            pollfd p = {*socket, POLLOUT, 0};
+            poll(&p, 1, POLL_MS);
+            continue;
+        }
+        close(*socket);
+        *socket = WRITE_UNASKED;
+        return sent < 0 && errno == EAGAIN ? BLE_E_TIMEOUT : BLE_E_NOT_CONNECTED;
+    }
+}
+
 BleResult BLE_CALL setCharacteristicValue(void *device, BleGattCharacteristic *characteristic, BleGattValue *value,
                                           uint64_t, uint32_t flags) {
     Device *d = static_cast<Device *>(device);
@@ -557,9 +640,16 @@ BleResult BLE_CALL setCharacteristicValue(void *device, BleGattCharacteristic *c
         characteristic ? find(d->characteristics, d->characteristicCount, characteristic->attributeHandle) : nullptr;
     if (!ch) return BLE_E_NOT_FOUND;
     if (!value || value->dataSize > (uint32_t)MAX_VALUE) return BLE_E_INVALIDARG;
-    const char *type = (flags & BLE_FLAG_WRITE_WITHOUT_RESPONSE) ? "command" : "request";
-    return writeValue(d, ch->path, GATT_CHARACTERISTIC, value->data, value->dataSize, type);
+    if (!(flags & BLE_FLAG_WRITE_WITHOUT_RESPONSE)) {
+        return writeValue(d, ch->path, GATT_CHARACTERISTIC, value->data, value->dataSize, "request");
+    }
+    int *socket = &d->writeSockets[ch - d->characteristics];
+    if (*socket == WRITE_UNASKED) *socket = acquireWrite(d, ch);
+    if (*socket >= 0) return sendValue(socket, value->data, value->dataSize);
+    return writeValue(d, ch->path, GATT_CHARACTERISTIC, value->data, value->dataSize, "command");
 }
+
+BleResult switchAcquired(Device *d, const Attribute *ch, bool on, bool *acquired);
 
 BleResult BLE_CALL setDescriptorValue(void *device, BleGattDescriptor *descriptor, BleGattDescriptorValue *value,
                                       uint32_t) {
@@ -574,9 +664,13 @@ BleResult BLE_CALL setDescriptorValue(void *device, BleGattDescriptor *descripto
     // for on the characteristic.
     const Attribute *ch = find(d->characteristics, d->characteristicCount, a->owner);
     if (!ch) return BLE_E_NOT_FOUND;
-    const char *method = value->clientConfiguration.isSubscribeToNotification ? "StartNotify" : "StopNotify";
+    bool on = value->clientConfiguration.isSubscribeToNotification != 0;
+    bool acquired = false;
+    BleResult r = switchAcquired(d, ch, on, &acquired);
+    if (acquired) return r;
     Error e;
-    return callVoid(d->bus, ch->path, GATT_CHARACTERISTIC, method, CALL_MS, &e) ? BLE_OK : resultOf(e);
+    return callVoid(d->bus, ch->path, GATT_CHARACTERISTIC, on ? "StartNotify" : "StopNotify", CALL_MS, &e) ? BLE_OK
+                                                                                                         : resultOf(e);
 }
 
 // ---------------------------------------------------------------------------
@@ -591,11 +685,28 @@ struct Registration {
     int count;
     Attribute watched[BLE_EVENT_MAX_CHARACTERISTICS];
     char rules[BLE_EVENT_MAX_CHARACTERISTICS][PATH_SIZE + TEXT_SIZE + 128];
+    // The sockets of AcquireNotify by watched characteristic (-1: none, the
+    // values come as signals); only the dispatch thread closes them.
+    std::atomic<int> sockets[BLE_EVENT_MAX_CHARACTERISTICS];
+    Device *device = nullptr;
     std::atomic<bool> stop{false};
     OsThread thread = nullptr;
 };
 
 // A characteristic's new value, handed to the callback.
+void deliver(Registration *g, const Attribute *a, const uint8_t *bytes, int n) {
+    struct {
+        uint32_t dataSize;
+        uint8_t data[MAX_VALUE];
+    } value;
+    value.dataSize = (uint32_t)(n < MAX_VALUE ? n : MAX_VALUE);
+    std::memcpy(value.data, bytes, value.dataSize);
+    BleGattValueChangedEvent event = {a->handle, sizeof(uint32_t) + value.dataSize,
+                                      reinterpret_cast<BleGattValue *>(&value)};
+    g->callback(BLE_EVENT_VALUE_CHANGED, &event, g->context);
+}
+
+// The values of a PropertiesChanged signal of a watched characteristic.
 DBusHandlerResult onSignal(DBusConnection *, DBusMessage *message, void *user) {
     Registration *g = static_cast<Registration *>(user);
     if (!dbus_message_is_signal(message, PROPERTIES, "PropertiesChanged")) return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
@@ -618,24 +729,87 @@ DBusHandlerResult onSignal(DBusConnection *, DBusMessage *message, void *user) {
     if (!property(&changed, "Value", &variant) || !readBytes(&variant, &bytes, &n) || n <= 0) {
         return DBUS_HANDLER_RESULT_HANDLED;
     }
-    struct {
-        uint32_t dataSize;
-        uint8_t data[MAX_VALUE];
-    } value;
-    value.dataSize = (uint32_t)(n < MAX_VALUE ? n : MAX_VALUE);
-    std::memcpy(value.data, bytes, value.dataSize);
-    BleGattValueChangedEvent event = {a->handle, sizeof(uint32_t) + value.dataSize,
-                                      reinterpret_cast<BleGattValue *>(&value)};
-    g->callback(BLE_EVENT_VALUE_CHANGED, &event, g->context);
+    // The values of a characteristic whose notifications come through a
+    // socket are taken there alone.
+    if (g->sockets[a - g->watched].load() < 0) deliver(g, a, bytes, n);
     return DBUS_HANDLER_RESULT_HANDLED;
+}
+
+// The values waiting in the acquired socket of watched characteristic i;
+// a socket that the stack (or the switch-off) ended is closed.
+void takeNotifications(Registration *g, int i) {
+    uint8_t value[MAX_VALUE];
+    for (;;) {
+        int fd = g->sockets[i].load();
+        ssize_t n = recv(fd, value, sizeof value, MSG_DONTWAIT);
+        if (n > 0) {
+            deliver(g, &g->watched[i], value, (int)n);
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        g->sockets[i].store(-1);
+        close(fd);
+        return;
+    }
 }
 
 void dispatchLoop(void *arg) {
     Registration *g = static_cast<Registration *>(arg);
     while (!g->stop.load()) {
-        // False once the bus is gone: nothing more can come.
-        if (!dbus_connection_read_write_dispatch(g->bus, 20)) break;
+        pollfd p[BLE_EVENT_MAX_CHARACTERISTICS];
+        int at[BLE_EVENT_MAX_CHARACTERISTICS], n = 0;
+        for (int i = 0; i < g->count; ++i) {
+            int fd = g->sockets[i].load();
+            if (fd >= 0) p[n] = {fd, POLLIN, 0}, at[n++] = i;
+        }
+        // False once the bus is gone: nothing more can come by it.
+        if (!dbus_connection_read_write_dispatch(g->bus, n > 0 ? 0 : 20)) break;
+        if (n == 0 || poll(p, (nfds_t)n, 10) <= 0) continue;
+        for (int k = 0; k < n; ++k) {
+            if (p[k].revents) takeNotifications(g, at[k]);
+        }
     }
+}
+
+// Notifications through a socket (AcquireNotify) for a characteristic that
+// the registration watches, switched on or off: *acquired tells whether
+// this way took the switch (else StartNotify or StopNotify does: a stack
+// without AcquireNotify for it refuses it, but for a time-out or an
+// operation in progress, which count as the switch's result).
+BleResult switchAcquired(Device *d, const Attribute *ch, bool on, bool *acquired) {
+    Registration *g = d->registration;
+    int i = 0;
+    while (g && i < g->count && g->watched[i].handle != ch->handle) ++i;
+    if (!g || i >= g->count) return BLE_OK;
+    int fd = g->sockets[i].load();
+    if (!on || fd >= 0) {
+        // The dispatch thread closes the socket once it has ended.
+        if (!on && fd >= 0) shutdown(fd, SHUT_RDWR);
+        *acquired = fd >= 0;
+        return BLE_OK;
+    }
+    if (!dbus_connection_can_send_type(d->bus, DBUS_TYPE_UNIX_FD)) return BLE_OK;
+    DBusMessage *m = newCall(ch->path, GATT_CHARACTERISTIC, "AcquireNotify");
+    DBusMessageIter it, options;
+    if (m) {
+        dbus_message_iter_init_append(m, &it);
+        dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "{sv}", &options);
+        dbus_message_iter_close_container(&it, &options);
+    }
+    Error e;
+    DBusMessage *reply = call(d->bus, m, CALL_MS, &e);
+    if (!reply) {
+        BleResult r = resultOf(e);
+        *acquired = r == BLE_E_TIMEOUT || r == BLE_E_ABORT;
+        return r;
+    }
+    dbus_uint16_t mtu = 0;
+    if (dbus_message_get_args(reply, nullptr, DBUS_TYPE_UNIX_FD, &fd, DBUS_TYPE_UINT16, &mtu, DBUS_TYPE_INVALID)) {
+        g->sockets[i].store(fd);
+        *acquired = true;
+    }
+    dbus_message_unref(reply);
+    return BLE_OK;
 }
 
 BleResult BLE_CALL registerEvent(void *device, int32_t eventType, void *parameter, BleEventCallback callback,
@@ -648,6 +822,7 @@ BleResult BLE_CALL registerEvent(void *device, int32_t eventType, void *paramete
     }
     Registration *g = new (std::nothrow) Registration();
     if (!g) return BLE_E_OUTOFMEMORY;
+    for (auto &socket : g->sockets) socket.store(-1);
     // The signals come on a connection of their own: its dispatch thread
     // then never holds up the calls the link makes on the device's.
     Error e;
@@ -699,6 +874,8 @@ BleResult BLE_CALL registerEvent(void *device, int32_t eventType, void *paramete
         delete g;
         return r;
     }
+    g->device = d;
+    d->registration = g;
     *handle = g;
     return BLE_OK;
 }
@@ -710,6 +887,10 @@ BleResult BLE_CALL unregisterEvent(void *handle, uint32_t) {
     g->stop.store(true);
     osThreadJoin(g->thread);
     dbus_connection_remove_filter(g->bus, onSignal, g);
+    for (auto &socket : g->sockets) {
+        if (socket.load() >= 0) close(socket.load());
+    }
+    if (g->device && g->device->registration == g) g->device->registration = nullptr;
     closeBus(g->bus);
     delete g;
     return BLE_OK;

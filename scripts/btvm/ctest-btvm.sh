@@ -59,6 +59,20 @@ check_case() {
             { echo "FAIL: no reconnection"; return 1; }
         has "stop state: idle (QdStopMeasurement" ;;
     bt-upload) has "Firmware updated succesfully." ;;
+    ble-find) has "found: Quorvane Halvex+ 4 BLE" ;;
+    ble-heavy)
+        has ", 0 lost (0 gaps), stop state: idle" &&
+            "$build/qd_e2e_host" --sim "$build/sim/libqvftd2xx.so" --check-csv "$results/ble-heavy.csv" \
+                --model "Quorvane Halvex+ 4 BLE" --rates 2000,2000,2000,2000 --range 6000 ;;
+    ble-restart) [ "$(grep -c ', 0 lost (0 gaps), stop state: idle' "$log")" = 2 ] || { echo "FAIL: two clean runs expected"; return 1; } ;;
+    ble-power)
+        # A Bluetooth LE link's loss shows as silence: the driver's timers
+        # end the measurement with the link-lost message. A new start after
+        # the controller came back measures cleanly.
+        sed -n '/hci1 power off/,/hci1 power on/p' "$log" | grep -q "error: Link lost." ||
+            { echo "FAIL: no link loss while the device's controller was off"; return 1; }
+        sed -n '/hci1 power on/,$p' "$log" | grep -q ", 0 lost (0 gaps), stop state: idle" ||
+            { echo "FAIL: no clean measurement after the device's controller came back"; return 1; } ;;
     *) echo "btvm: no case $1"; return 2 ;;
     esac
 }

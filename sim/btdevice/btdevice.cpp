@@ -7,6 +7,7 @@
 //
 //   qvbtdevice --address 00:AA:01:01:00:01 [--channel 3] [--model NAME]
 //              [--control FIFO] [--seconds N]
+//   qvbtdevice --ble hci1 [--model NAME] [--control FIFO] [--seconds N]
 //   qvbtdevice --image FILE
 //
 // It listens on the RFCOMM channel of the given local address (the Serial
@@ -14,6 +15,10 @@
 // adds it). A connection from the host is the device's link: while it is
 // up the simulated device sees its link up; when the host or the stack
 // breaks it, the device keeps running and the next connection carries on.
+// With --ble the device is a Bluetooth LE model served as a peripheral of
+// that adapter through bluetoothd (ble_peripheral.h): its GATT service and
+// an advertisement with its name; a host's connection opens the simulated
+// device, its disconnection closes it.
 // Lines written to the control FIFO act on the device: "unplug" and
 // "replug" (out of range and back), "drop" (the connection breaks),
 // "silence MS", "pause MS" (no data messages for that long),
@@ -35,6 +40,7 @@
 
 #include "link/sockets.h"
 #include "os/os.h"
+#include "sim/btdevice/ble_peripheral.h"
 #include "sim/ftsim.h"
 #include "tests/upgrade/image.h"
 
@@ -47,8 +53,9 @@ const size_t CHUNK = 4096;
 
 struct Options {
     const char *address = nullptr;
+    const char *ble = nullptr;     // the adapter of a Bluetooth LE device
     int channel = 3;
-    const char *model = "Quorvane Halvex-4 BT";
+    const char *model = nullptr;   // default: Halvex-4 BT, or Halvex+ 4 BLE with --ble
     const char *control = nullptr;
     int seconds = 600;
 };
@@ -74,12 +81,15 @@ bool parse(int argc, char **argv, Options *o) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const char *k = argv[i], *v = argv[i + 1];
         if (!std::strcmp(k, "--address")) o->address = v;
+        else if (!std::strcmp(k, "--ble")) o->ble = v;
         else if (!std::strcmp(k, "--channel")) o->channel = std::atoi(v);
         else if (!std::strcmp(k, "--model")) o->model = v;
         else if (!std::strcmp(k, "--control")) o->control = v;
         else if (!std::strcmp(k, "--seconds")) o->seconds = std::atoi(v);
         else return false;
     }
+    if (!o->model) o->model = o->ble ? "Quorvane Halvex+ 4 BLE" : "Quorvane Halvex-4 BT";
+    if (o->ble) return !o->address && o->seconds > 0 && argc % 2 == 1;
     return o->address != nullptr && o->channel >= 1 && o->channel <= 30 && o->seconds > 0 && argc % 2 == 1;
 }
 
@@ -182,7 +192,9 @@ void command(Device *d, const char *line) {
     unsigned ms = 0;
     if (!std::strcmp(line, "unplug")) ftsimUnplug(d->slot);
     else if (!std::strcmp(line, "replug")) ftsimReplug(d->slot);
-    else if (!std::strcmp(line, "drop")) endConnection(d, "dropped on request");
+    else if (!std::strcmp(line, "drop") && d->listener < 0) {
+        if (!ftsim::peripheralDrop()) say("no host to drop");
+    } else if (!std::strcmp(line, "drop")) endConnection(d, "dropped on request");
     else if (!std::strcmp(line, "power-cycle")) ftsimDevicePowerCycle(d->slot);
     else if (std::sscanf(line, "silence %u", &ms) == 1 || std::sscanf(line, "pause %u", &ms) == 1)
         ftsimDeviceSilence(d->slot, ms);
@@ -207,15 +219,39 @@ void readControl(Device *d) {
     }
 }
 
-bool setUp(Device *d, const Options &o) {
-    d->slot = ftsimAddBluetooth(SIM_ADDRESS, SIM_NAME);
+// The Bluetooth LE device, named as the driver's search by name expects
+// (the simulator's default name), served through bluetoothd.
+bool setUpBle(Device *d, const Options &o) {
+    d->slot = ftsimAddBle(nullptr, nullptr);
     if (d->slot < 0 || ftsimAttachNewDevice(d->slot, o.model, nullptr) != 0) {
         say("no simulated device of model ", o.model);
         return false;
     }
-    d->api = ftsimSocketApi();
-    d->listener = listenOn(o);
-    if (d->listener < 0) {
+    char adapter[64];
+    std::snprintf(adapter, sizeof adapter, "/org/bluez/%s", o.ble);
+    return ftsim::peripheralStart(d->slot, adapter, say);
+}
+
+// With the Bluetooth LE device the peripheral's thread does the work: the
+// main loop only waits for the control FIFO (a wakeup every millisecond or
+// two costs what the link needs under emulation).
+void waitForControl(Device *d) {
+    pollfd p = {d->control, POLLIN, 0};
+    if (d->control < 0 || poll(&p, 1, 100) <= 0) osSleep(d->control < 0 ? 100 : 0);
+}
+
+bool setUp(Device *d, const Options &o) {
+    if (o.ble && !setUpBle(d, o)) return false;
+    if (!o.ble) {
+        d->slot = ftsimAddBluetooth(SIM_ADDRESS, SIM_NAME);
+        if (d->slot < 0 || ftsimAttachNewDevice(d->slot, o.model, nullptr) != 0) {
+            say("no simulated device of model ", o.model);
+            return false;
+        }
+        d->api = ftsimSocketApi();
+        d->listener = listenOn(o);
+    }
+    if (!o.ble && d->listener < 0) {
         say("cannot listen on RFCOMM at ", o.address);
         return false;
     }
@@ -237,6 +273,7 @@ int main(int argc, char **argv) {
     Options o;
     if (!parse(argc, argv, &o)) {
         std::fprintf(stderr, "usage: qvbtdevice --address ADDRESS [--channel N] [--model NAME] [--control FIFO] "
+                             "[--seconds N]\n       qvbtdevice --ble ADAPTER [--model NAME] [--control FIFO] "
                              "[--seconds N]\n       qvbtdevice --image FILE\n");
         return 2;
     }
@@ -244,15 +281,18 @@ int main(int argc, char **argv) {
     if (!setUp(&d, o)) return 1;
     char text[16];
     std::snprintf(text, sizeof text, "%d", o.channel);
-    say("listening on RFCOMM channel ", text);
+    if (o.ble) say("advertised on ", o.ble);
+    else say("listening on RFCOMM channel ", text);
     uint32_t end = osClockMs() + (uint32_t)o.seconds * 1000u;
     while (!d.quit && (int32_t)(osClockMs() - end) < 0) {
         readControl(&d);
-        if (d.peer < 0) accept(&d);
+        if (o.ble) waitForControl(&d);
+        else if (d.peer < 0) accept(&d);
         else if (const char *why = relay(&d)) endConnection(&d, why);
     }
     if (d.peer >= 0) endConnection(&d, "the device stops");
-    close(d.listener);
+    if (d.listener >= 0) close(d.listener);
+    if (o.ble) ftsim::peripheralStop();
     say(d.quit ? "quit" : "the run's time is over");
     return 0;
 }

@@ -3,18 +3,26 @@
 // Device1 object per present device, and once a device is connected its
 // GATT service with the characteristics and client configuration
 // descriptors of the contract. Notifications go out as PropertiesChanged
-// signals of the characteristics' Value; writes come in as WriteValue.
+// signals of the characteristics' Value or, acquired (AcquireNotify),
+// through a packet socket per characteristic; writes come in as WriteValue
+// or, acquired (AcquireWrite), through such a socket.
 //
 // Object paths are BlueZ's: /org/bluez/hci0, /org/bluez/hci0/dev_AA_BB_..,
 // then service000a, char000b and desc000d (the attribute handles of
 // sim/blesim_internal.h). The faults of ftsimBleSetFaults act on the same
-// steps: the characteristic layout, the device name, Connect, StartNotify
-// (no reply: the client's call times out; an InProgress error once), and
-// WriteValue.
+// steps: the listing (a device that only a second discovery start shows),
+// the characteristic layout, the device name, Connect, StartNotify and
+// AcquireNotify (no reply: the client's call times out; an InProgress error
+// once), and
+// WriteValue and AcquireWrite (refused with the write fault).
 //
 // One thread serves the bus and delivers what the devices send, every
 // millisecond; calls are handled under the transceivers' lock.
 #include <dbus/dbus.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -23,6 +31,7 @@
 #include "link/ble_gatt.h"
 #include "os/os.h"
 #include "sim/blesim_internal.h"
+#include "sim/posix/bluez_props.h"
 
 using namespace ftsim;
 
@@ -47,6 +56,10 @@ struct Standin {
     int adapters = 0;
     OsThread thread = nullptr;
     std::atomic<bool> stop{false};
+    // The sockets of AcquireWrite and AcquireNotify by slot and position
+    // (-1: none).
+    int writeSockets[FTSIM_MAX][BLE_CHARACTERISTICS];
+    int notifySockets[FTSIM_MAX][BLE_CHARACTERISTICS];
 };
 Standin g_standin;
 OsLock g_standinLock;
@@ -85,7 +98,7 @@ int listObjects(Object *out) {
     out[n++] = Object{K_ADAPTER, -1, -1, {0}};
     std::snprintf(out[0].path, sizeof out[0].path, "%s", ADAPTER_PATH);
     for (int slot = 0; slot < FTSIM_MAX; ++slot) {
-        if (!bleDevice(slot)) continue;
+        if (!bleDevice(slot) || ((g_ble[slot].faults & FTSIM_BLE_MISSED_SCAN) && g_ble[slot].scans < 2)) continue;
         Object d = {K_DEVICE, slot, -1, {0}};
         devicePath(slot, d.path, sizeof d.path);
         out[n++] = d;
@@ -122,70 +135,6 @@ bool findObject(const char *path, Object *found) {
 // Properties
 // ---------------------------------------------------------------------------
 
-// Where properties go: entries of a dictionary, or the one asked for as a
-// variant of its own.
-struct PropertyOut {
-    DBusMessageIter *dict;
-    const char *only;
-    DBusMessageIter *single;
-    bool found;
-};
-
-// Opens the variant of a property; false when it is not wanted.
-bool openProperty(PropertyOut *out, const char *key, const char *signature, DBusMessageIter *entry,
-                  DBusMessageIter *variant) {
-    if (out->only) {
-        if (std::strcmp(out->only, key) != 0 || out->found) return false;
-        out->found = true;
-        return dbus_message_iter_open_container(out->single, DBUS_TYPE_VARIANT, signature, variant);
-    }
-    dbus_message_iter_open_container(out->dict, DBUS_TYPE_DICT_ENTRY, nullptr, entry);
-    dbus_message_iter_append_basic(entry, DBUS_TYPE_STRING, &key);
-    return dbus_message_iter_open_container(entry, DBUS_TYPE_VARIANT, signature, variant);
-}
-
-void closeProperty(PropertyOut *out, DBusMessageIter *entry, DBusMessageIter *variant) {
-    if (out->only) {
-        dbus_message_iter_close_container(out->single, variant);
-        return;
-    }
-    dbus_message_iter_close_container(entry, variant);
-    dbus_message_iter_close_container(out->dict, entry);
-}
-
-void textProperty(PropertyOut *out, const char *key, const char *value, int type = DBUS_TYPE_STRING) {
-    DBusMessageIter entry, variant;
-    const char signature[2] = {(char)type, 0};
-    if (!openProperty(out, key, signature, &entry, &variant)) return;
-    dbus_message_iter_append_basic(&variant, type, &value);
-    closeProperty(out, &entry, &variant);
-}
-
-void boolProperty(PropertyOut *out, const char *key, bool value) {
-    DBusMessageIter entry, variant;
-    dbus_bool_t b = value ? TRUE : FALSE;
-    if (!openProperty(out, key, "b", &entry, &variant)) return;
-    dbus_message_iter_append_basic(&variant, DBUS_TYPE_BOOLEAN, &b);
-    closeProperty(out, &entry, &variant);
-}
-
-void textsProperty(PropertyOut *out, const char *key, const char *const *values, int count) {
-    DBusMessageIter entry, variant, array;
-    if (!openProperty(out, key, "as", &entry, &variant)) return;
-    dbus_message_iter_open_container(&variant, DBUS_TYPE_ARRAY, "s", &array);
-    for (int i = 0; i < count; ++i) dbus_message_iter_append_basic(&array, DBUS_TYPE_STRING, &values[i]);
-    dbus_message_iter_close_container(&variant, &array);
-    closeProperty(out, &entry, &variant);
-}
-
-void uuidProperty(PropertyOut *out, const BleGuid &guid) {
-    char text[37];
-    const uint8_t *d = guid.data4;
-    std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", (unsigned)guid.data1,
-                  guid.data2, guid.data3, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
-    textProperty(out, "UUID", text);
-}
-
 void deviceProperties(PropertyOut *out, const Object &o) {
     char address[18], parent[128];
     const uint8_t *a = g_ble[o.slot].address;
@@ -194,13 +143,7 @@ void deviceProperties(PropertyOut *out, const Object &o) {
     if (!(g_ble[o.slot].faults & FTSIM_BLE_NO_NAME)) textProperty(out, "Name", g_ble[o.slot].name);
     std::snprintf(parent, sizeof parent, "%s", ADAPTER_PATH);
     textProperty(out, "Adapter", parent, DBUS_TYPE_OBJECT_PATH);
-    char uuid[37];
-    const BleGuid &g = BLE_SERVICE_GUID;
-    std::snprintf(uuid, sizeof uuid, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", (unsigned)g.data1, g.data2,
-                  g.data3, g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
-                  g.data4[7]);
-    const char *uuids[1] = {uuid};
-    textsProperty(out, "UUIDs", uuids, 1);
+    uuidProperty(out, "UUIDs", BLE_SERVICE_GUID);
     boolProperty(out, "Connected", connectedByBluez(o.slot));
     boolProperty(out, "ServicesResolved", connectedByBluez(o.slot));
 }
@@ -212,7 +155,8 @@ void parentPath(const Object &o, char *out, size_t size) {
     if (slash) *slash = '\0';
 }
 
-void properties(PropertyOut *out, const Object &o) {
+void properties(PropertyOut *out, const void *object) {
+    const Object &o = *static_cast<const Object *>(object);
     char parent[128];
     parentPath(o, parent, sizeof parent);
     const BleFace *b = o.slot >= 0 ? &g_ble[o.slot] : nullptr;
@@ -225,7 +169,7 @@ void properties(PropertyOut *out, const Object &o) {
         deviceProperties(out, o);
         break;
     case K_SERVICE:
-        uuidProperty(out, BLE_SERVICE_GUID);
+        uuidProperty(out, "UUID", BLE_SERVICE_GUID);
         boolProperty(out, "Primary", true);
         textProperty(out, "Device", parent, DBUS_TYPE_OBJECT_PATH);
         break;
@@ -233,10 +177,12 @@ void properties(PropertyOut *out, const Object &o) {
         int role = bleRoleAt(b, o.position);
         static const char *const dataFlags[] = {"write-without-response", "notify"};
         static const char *const readFlags[] = {"read"};
-        uuidProperty(out, BLE_CHARACTERISTIC_GUIDS[role]);
+        uuidProperty(out, "UUID", BLE_CHARACTERISTIC_GUIDS[role]);
         textProperty(out, "Service", parent, DBUS_TYPE_OBJECT_PATH);
         textsProperty(out, "Flags", role < 2 ? dataFlags : readFlags, role < 2 ? 2 : 1);
         boolProperty(out, "Notifying", b->notifying[role]);
+        if (role < 2) boolProperty(out, "WriteAcquired", g_standin.writeSockets[o.slot][o.position] >= 0);
+        if (role < 2) boolProperty(out, "NotifyAcquired", g_standin.notifySockets[o.slot][o.position] >= 0);
         break;
     }
     case K_DESCRIPTOR:
@@ -246,62 +192,20 @@ void properties(PropertyOut *out, const Object &o) {
     }
 }
 
-// a{sv} of one object's interface.
-void appendProperties(DBusMessageIter *it, const Object &o) {
-    DBusMessageIter dict;
-    dbus_message_iter_open_container(it, DBUS_TYPE_ARRAY, "{sv}", &dict);
-    PropertyOut out = {&dict, nullptr, nullptr, false};
-    properties(&out, o);
-    dbus_message_iter_close_container(it, &dict);
-}
-
 // ---------------------------------------------------------------------------
 // Methods
 // ---------------------------------------------------------------------------
 
 DBusMessage *managedObjects(DBusMessage *call) {
     DBusMessage *reply = dbus_message_new_method_return(call);
-    DBusMessageIter it, objects, entry, interfaces, pair;
+    DBusMessageIter it, objects;
     dbus_message_iter_init_append(reply, &it);
     dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "{oa{sa{sv}}}", &objects);
     Object all[MAX_OBJECTS];
     int n = listObjects(all);
-    for (int i = 0; i < n; ++i) {
-        const char *path = all[i].path, *name = interfaceOf(all[i].kind);
-        dbus_message_iter_open_container(&objects, DBUS_TYPE_DICT_ENTRY, nullptr, &entry);
-        dbus_message_iter_append_basic(&entry, DBUS_TYPE_OBJECT_PATH, &path);
-        dbus_message_iter_open_container(&entry, DBUS_TYPE_ARRAY, "{sa{sv}}", &interfaces);
-        dbus_message_iter_open_container(&interfaces, DBUS_TYPE_DICT_ENTRY, nullptr, &pair);
-        dbus_message_iter_append_basic(&pair, DBUS_TYPE_STRING, &name);
-        appendProperties(&pair, all[i]);
-        dbus_message_iter_close_container(&interfaces, &pair);
-        dbus_message_iter_close_container(&entry, &interfaces);
-        dbus_message_iter_close_container(&objects, &entry);
-    }
+    for (int i = 0; i < n; ++i) appendObject(&objects, all[i].path, interfaceOf(all[i].kind), properties, &all[i]);
     dbus_message_iter_close_container(&it, &objects);
     return reply;
-}
-
-DBusMessage *propertyGet(DBusMessage *call, const Object &o, bool all) {
-    const char *interface = nullptr, *name = nullptr;
-    bool ok = all ? dbus_message_get_args(call, nullptr, DBUS_TYPE_STRING, &interface, DBUS_TYPE_INVALID)
-                  : dbus_message_get_args(call, nullptr, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &name,
-                                          DBUS_TYPE_INVALID);
-    if (!ok || std::strcmp(interface, interfaceOf(o.kind)) != 0) {
-        return dbus_message_new_error(call, DBUS_ERROR_INVALID_ARGS, "No such interface");
-    }
-    DBusMessage *reply = dbus_message_new_method_return(call);
-    DBusMessageIter it;
-    dbus_message_iter_init_append(reply, &it);
-    if (all) {
-        appendProperties(&it, o);
-        return reply;
-    }
-    PropertyOut out = {nullptr, name, &it, false};
-    properties(&out, o);
-    if (out.found) return reply;
-    dbus_message_unref(reply);
-    return dbus_message_new_error(call, DBUS_ERROR_INVALID_ARGS, "No such property");
 }
 
 DBusMessage *deviceCall(DBusMessage *call, const Object &o, const char *member) {
@@ -319,21 +223,8 @@ DBusMessage *deviceCall(DBusMessage *call, const Object &o, const char *member) 
 // Whether the options (a{sv}) of a WriteValue ask for a write without
 // response: "type" is "command".
 bool writeCommand(DBusMessageIter *options) {
-    if (dbus_message_iter_get_arg_type(options) != DBUS_TYPE_ARRAY) return false;
-    DBusMessageIter entry, pair, variant;
-    for (dbus_message_iter_recurse(options, &entry); dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_DICT_ENTRY;
-         dbus_message_iter_next(&entry)) {
-        const char *key = nullptr, *value = nullptr;
-        dbus_message_iter_recurse(&entry, &pair);
-        if (dbus_message_iter_get_arg_type(&pair) != DBUS_TYPE_STRING) continue;
-        dbus_message_iter_get_basic(&pair, &key);
-        if (std::strcmp(key, "type") != 0 || !dbus_message_iter_next(&pair)) continue;
-        dbus_message_iter_recurse(&pair, &variant);
-        if (dbus_message_iter_get_arg_type(&variant) != DBUS_TYPE_STRING) return false;
-        dbus_message_iter_get_basic(&variant, &value);
-        return std::strcmp(value, "command") == 0;
-    }
-    return false;
+    const char *type = nullptr;
+    return optionText(options, "type", &type) && std::strcmp(type, "command") == 0;
 }
 
 // WriteValue(ay value, a{sv} options) of a characteristic. The device's
@@ -363,9 +254,15 @@ DBusMessage *characteristicCall(DBusMessage *call, const Object &o, const char *
     BleFace *b = &g_ble[o.slot];
     int role = bleRoleAt(b, o.position);
     if (std::strcmp(member, "WriteValue") == 0) return writeValue(call, o, b);
+    if (std::strcmp(member, "AcquireWrite") == 0 && role < 2) {
+        int *socket = &g_standin.writeSockets[o.slot][o.position];
+        if (*socket >= 0) return dbus_message_new_error(call, "org.bluez.Error.NotPermitted", "Write acquired");
+        if (b->faults & FTSIM_BLE_FAIL_WRITE) return dbus_message_new_error(call, "org.bluez.Error.Failed", "Failed");
+        return acquireReply(call, (uint16_t)(3 + BLE_MAX_VALUE), socket);
+    }
     if (std::strcmp(member, "StopNotify") == 0) {
         bleSubscribe(o.slot, role, false);
-    } else if (std::strcmp(member, "StartNotify") == 0) {
+    } else if (std::strcmp(member, "StartNotify") == 0 || (std::strcmp(member, "AcquireNotify") == 0 && role < 2)) {
         if (b->faults & FTSIM_BLE_DESCRIPTOR_TIMEOUT) {
             *answer = false;
             return nullptr;
@@ -374,7 +271,12 @@ DBusMessage *characteristicCall(DBusMessage *call, const Object &o, const char *
             b->abortDone = true;
             return dbus_message_new_error(call, "org.bluez.Error.InProgress", "In Progress");
         }
-        bleSubscribe(o.slot, role, true);
+        int *socket = &g_standin.notifySockets[o.slot][o.position];
+        bool acquire = std::strcmp(member, "AcquireNotify") == 0;
+        if (acquire && *socket >= 0) return dbus_message_new_error(call, "org.bluez.Error.NotPermitted", "Notify acquired");
+        DBusMessage *reply = acquire ? acquireReply(call, (uint16_t)(3 + BLE_MAX_VALUE), socket) : nullptr;
+        if (!acquire || *socket >= 0) bleSubscribe(o.slot, role, true);
+        if (reply) return reply;
     } else if (std::strcmp(member, "ReadValue") == 0) {
         DBusMessage *reply = dbus_message_new_method_return(call);
         DBusMessageIter it, bytes;
@@ -401,13 +303,18 @@ DBusMessage *handle(DBusMessage *call, bool *answer) {
     if (!findObject(path, &o)) return dbus_message_new_error(call, DBUS_ERROR_UNKNOWN_OBJECT, "No such object");
     if (std::strcmp(interface, IF_PROPERTIES) == 0) {
         if (std::strcmp(member, "Get") == 0 || std::strcmp(member, "GetAll") == 0) {
-            return propertyGet(call, o, std::strcmp(member, "GetAll") == 0);
+            return propertyReply(call, interfaceOf(o.kind), properties, &o, std::strcmp(member, "GetAll") == 0);
         }
         return nullptr;
     }
     if (std::strcmp(interface, interfaceOf(o.kind)) != 0) return nullptr;
     switch (o.kind) {
-    case K_ADAPTER:  // discovery finds nothing new: every device is known
+    case K_ADAPTER:
+        // Discovery finds nothing new (every device is known), but for
+        // devices whose advertisement the first scan misses.
+        for (int slot = 0; std::strcmp(member, "StartDiscovery") == 0 && slot < FTSIM_MAX; ++slot) {
+            if (bleDevice(slot) && g_ble[slot].scans < 2) g_ble[slot].scans += 1;
+        }
         return dbus_message_new_method_return(call);
     case K_DEVICE:
         return deviceCall(call, o, member);
@@ -445,36 +352,67 @@ DBusMessage *valueSignal(int slot, int position, const uint8_t *data, size_t siz
     devicePath(slot, path, sizeof path);
     std::snprintf(path + std::strlen(path), sizeof path - std::strlen(path), "/service%04x/char%04x",
                   (unsigned)BLE_SERVICE_HANDLE, (unsigned)bleHandleOfPosition(position));
-    DBusMessage *signal = dbus_message_new_signal(path, IF_PROPERTIES, "PropertiesChanged");
-    if (!signal) return nullptr;
-    DBusMessageIter it, dict, entry, variant, bytes, invalidated;
-    const char *interface = IF_CHARACTERISTIC, *key = "Value";
-    dbus_message_iter_init_append(signal, &it);
-    dbus_message_iter_append_basic(&it, DBUS_TYPE_STRING, &interface);
-    dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "{sv}", &dict);
-    dbus_message_iter_open_container(&dict, DBUS_TYPE_DICT_ENTRY, nullptr, &entry);
-    dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &key);
-    dbus_message_iter_open_container(&entry, DBUS_TYPE_VARIANT, "ay", &variant);
-    dbus_message_iter_open_container(&variant, DBUS_TYPE_ARRAY, "y", &bytes);
-    dbus_message_iter_append_fixed_array(&bytes, DBUS_TYPE_BYTE, &data, (int)size);
-    dbus_message_iter_close_container(&variant, &bytes);
-    dbus_message_iter_close_container(&entry, &variant);
-    dbus_message_iter_close_container(&dict, &entry);
-    dbus_message_iter_close_container(&it, &dict);
-    dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "s", &invalidated);
-    dbus_message_iter_close_container(&it, &invalidated);
-    return signal;
+    return valueChanged(path, data, size);
 }
 
-// A notification: PropertiesChanged of the characteristic's Value.
+// The acquired notifications of a characteristic end (the host closed its
+// socket, or the device is no longer connected).
+void endNotifications(int slot, int position) {
+    int *socket = &g_standin.notifySockets[slot][position];
+    close(*socket);
+    *socket = -1;
+    if (connectedByBluez(slot)) bleSubscribe(slot, bleRoleAt(&g_ble[slot], position), false);
+}
+
+// A notification: PropertiesChanged of the characteristic's Value, or a
+// value into the socket of AcquireNotify.
 void bluezSink(void *context, int slot, int role, const uint8_t *data, size_t size) {
     DBusConnection *bus = static_cast<DBusConnection *>(context);
     int position = blePositionOfRole(&g_ble[slot], role);
     if (position < 0 || !g_ble[slot].notifying[role]) return;
+    int *socket = &g_standin.notifySockets[slot][position];
+    if (*socket >= 0) {
+        if (send(*socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT) != (ssize_t)size) endNotifications(slot, position);
+        return;
+    }
     DBusMessage *signal = valueSignal(slot, position, data, size);
     if (!signal) return;
     dbus_connection_send(bus, signal, nullptr);
     dbus_message_unref(signal);
+}
+
+// The values a host wrote into the socket of a characteristic.
+struct Written {
+    int slot;
+    int role;
+};
+void takeWritten(void *context, const uint8_t *data, size_t size) {
+    const Written *w = static_cast<const Written *>(context);
+    bleHostWrite(w->slot, w->role, data, size);
+}
+
+// Takes what the hosts wrote into acquired sockets, and ends the acquired
+// notifications a host closed; the sockets of a device that is no longer
+// connected close, as BlueZ closes them.
+void serveSockets(int slot) {
+    for (int p = 0; p < BLE_CHARACTERISTICS; ++p) {
+        int *socket = &g_standin.writeSockets[slot][p];
+        if (*socket < 0) continue;
+        if (!connectedByBluez(slot) || g_ble[slot].dead) {
+            close(*socket);
+            *socket = -1;
+            continue;
+        }
+        Written w = {slot, bleRoleAt(&g_ble[slot], p)};
+        takeValues(socket, takeWritten, &w);
+    }
+    for (int p = 0; p < BLE_CHARACTERISTICS; ++p) {
+        pollfd ended = {g_standin.notifySockets[slot][p], POLLIN, 0};
+        if (ended.fd < 0) continue;
+        if (!connectedByBluez(slot) || g_ble[slot].dead || (poll(&ended, 1, 0) > 0 && ended.revents)) {
+            endNotifications(slot, p);
+        }
+    }
 }
 
 void serve(void *) {
@@ -483,6 +421,7 @@ void serve(void *) {
         if (!dbus_connection_read_write_dispatch(bus, 1)) break;
         OsLockGuard guard(&g_lock);
         for (int slot = 0; slot < FTSIM_MAX; ++slot) {
+            serveSockets(slot);
             if (connectedByBluez(slot)) blePump(slot, bluezSink, bus);
         }
     }
@@ -529,6 +468,9 @@ int ftsimBluezStart(const char *address, int adapters) {
     g_standin.bus = bus;
     std::snprintf(g_standin.address, sizeof g_standin.address, "%s", address ? address : "");
     g_standin.adapters = adapters;
+    for (int slot = 0; slot < FTSIM_MAX; ++slot) {
+        for (int p = 0; p < BLE_CHARACTERISTICS; ++p) g_standin.writeSockets[slot][p] = g_standin.notifySockets[slot][p] = -1;
+    }
     g_standin.stop.store(false);
     g_standin.thread = osThreadStart(serve, nullptr, 0, OS_PRIORITY_NORMAL);
     if (!g_standin.thread) {
@@ -572,6 +514,7 @@ void ftsimBluezStop(void) {
         OsLockGuard lock(&g_lock);
         for (int slot = 0; slot < FTSIM_MAX; ++slot) {
             if (connectedByBluez(slot)) bleClose(slot);
+            serveSockets(slot);
         }
     }
     dbus_connection_close(g_standin.bus);
