@@ -190,7 +190,7 @@ elseif(STEP STREQUAL "start")
     endif()
     # A reset while answers arrive empties what waited, reading goes on, the
     # device answers through a new open, and the closes leave no thread.
-    bed(run 0 -- ${LINKOPEN} usb --reset QV012345)
+    bed(run 0 -- ${LINKOPEN} --reset QV012345)
     expect(run "0 after the reset): FT_ResetPort 0, reading goes on; the device answered after a new open")
 elseif(STEP STREQUAL "sixteen")
     # Sixteen transceivers open at once through the D2XX layer: each answers,

@@ -2,18 +2,18 @@
 // the library logs on the way:
 //
 //     linkopen irda|bt|usb|ble [DEVICE-ID...]
-//     linkopen usb --reset DEVICE-ID
+//     linkopen --reset DEVICE-ID
 //
 // DEVICE-ID names the device as the driver's "Device id" does (a USB serial
 // number or description, a Bluetooth or BLE address or name). With one id
 // or none the link is closed again at once. With several, all are held
 // open together: each is asked for its device information and must answer,
-// then all are closed. With --reset the transceiver is reset (FT_ResetPort)
-// while the device's answer arrives, and the device must answer again after
-// it (through a new open, which sets the line up again). In every case the
-// process must be back at the threads it had before the first open (a
-// transport's reader threads are joined at close, an open that failed
-// leaves none). Exit status 0 when everything opened (and
+// then all are closed. With --reset a USB link's transceiver is reset
+// (FT_ResetPort) while the device's answer arrives, and the device must
+// answer again after it (through a new open, which sets the line up again).
+// In every case the process must be back at the threads it had before the
+// first open (a transport's reader threads are joined at close, an open
+// that failed leaves none). Exit status 0 when everything opened (and
 // answered), 1 when not, 2 for a bad command line.
 //
 // The program carries the link library and the operating-system layer and
@@ -148,8 +148,9 @@ int holdTogether(uint16_t type, const char *kind, char **ids, int count) {
 
 int main(int argc, char **argv) {
     uint16_t type = 0;
-    if (argc < 2 || !linkTypeOf(argv[1], &type)) {
-        std::fprintf(stderr, "usage: linkopen irda|bt|usb|ble [DEVICE-ID...]\n");
+    bool reset = argc == 3 && std::strcmp(argv[1], "--reset") == 0;
+    if (!reset && (argc < 2 || !linkTypeOf(argv[1], &type))) {
+        std::fprintf(stderr, "usage: linkopen irda|bt|usb|ble [DEVICE-ID...]\n       linkopen --reset DEVICE-ID\n");
         return 2;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 4096);
@@ -158,13 +159,8 @@ int main(int argc, char **argv) {
         std::printf("linkopen: the link library could not start\n");
         return 1;
     }
-    bool reset = argc == 4 && std::strcmp(argv[2], "--reset") == 0;
-    if (reset && type != LINK_USB) {
-        std::fprintf(stderr, "usage: linkopen usb --reset DEVICE-ID\n");
-        return 2;
-    }
     if (reset || argc > 3) {
-        int rc = reset ? resetWhileAnswering(argv[3]) : holdTogether(type, argv[1], argv + 2, argc - 2);
+        int rc = reset ? resetWhileAnswering(argv[2]) : holdTogether(type, argv[1], argv + 2, argc - 2);
         ReleaseLinkLibrary();
         return rc;
     }
