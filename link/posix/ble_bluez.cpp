@@ -589,29 +589,36 @@ BleResult writeValue(Device *d, const char *path, const char *interface, const u
     return BLE_OK;
 }
 
-// AcquireWrite of a characteristic: its socket, or WRITE_REFUSED.
-int acquireWrite(Device *d, const Attribute *ch) {
-    if (!dbus_connection_can_send_type(d->bus, DBUS_TYPE_UNIX_FD)) return WRITE_REFUSED;
-    DBusMessage *m = newCall(ch->path, GATT_CHARACTERISTIC, "AcquireWrite");
+// AcquireWrite or AcquireNotify of a characteristic, without options: 1
+// with its socket and MTU, 0 when the reply lacks them, -1 when the call
+// failed (*e says why).
+int acquire(Device *d, const Attribute *ch, const char *method, int *fd, dbus_uint16_t *mtu, Error *e) {
+    DBusMessage *m = newCall(ch->path, GATT_CHARACTERISTIC, method);
     DBusMessageIter it, options;
     if (m) {
         dbus_message_iter_init_append(m, &it);
         dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "{sv}", &options);
         dbus_message_iter_close_container(&it, &options);
     }
+    DBusMessage *reply = call(d->bus, m, CALL_MS, e);
+    if (!reply) return -1;
+    bool got = dbus_message_get_args(reply, nullptr, DBUS_TYPE_UNIX_FD, fd, DBUS_TYPE_UINT16, mtu, DBUS_TYPE_INVALID);
+    dbus_message_unref(reply);
+    return got ? 1 : 0;
+}
+
+// AcquireWrite of a characteristic: its socket, or WRITE_REFUSED.
+int acquireWrite(Device *d, const Attribute *ch) {
+    if (!dbus_connection_can_send_type(d->bus, DBUS_TYPE_UNIX_FD)) return WRITE_REFUSED;
     Error e;
-    DBusMessage *reply = call(d->bus, m, CALL_MS, &e);
-    if (!reply) return WRITE_REFUSED;
     int fd = -1;
     dbus_uint16_t mtu = 0;
-    if (!dbus_message_get_args(reply, nullptr, DBUS_TYPE_UNIX_FD, &fd, DBUS_TYPE_UINT16, &mtu, DBUS_TYPE_INVALID)) {
-        fd = WRITE_REFUSED;
-    } else if (mtu < 3 + BLE_MAX_VALUE) {
+    if (acquire(d, ch, "AcquireWrite", &fd, &mtu, &e) != 1) return WRITE_REFUSED;
+    if (mtu < 3 + BLE_MAX_VALUE) {
         // Too small for the link's values: WriteValue then (it fails alike).
         close(fd);
-        fd = WRITE_REFUSED;
+        return WRITE_REFUSED;
     }
-    dbus_message_unref(reply);
     return fd;
 }
 
@@ -789,26 +796,18 @@ BleResult switchAcquired(Device *d, const Attribute *ch, bool on, bool *acquired
         return BLE_OK;
     }
     if (!dbus_connection_can_send_type(d->bus, DBUS_TYPE_UNIX_FD)) return BLE_OK;
-    DBusMessage *m = newCall(ch->path, GATT_CHARACTERISTIC, "AcquireNotify");
-    DBusMessageIter it, options;
-    if (m) {
-        dbus_message_iter_init_append(m, &it);
-        dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "{sv}", &options);
-        dbus_message_iter_close_container(&it, &options);
-    }
     Error e;
-    DBusMessage *reply = call(d->bus, m, CALL_MS, &e);
-    if (!reply) {
+    dbus_uint16_t mtu = 0;
+    int got = acquire(d, ch, "AcquireNotify", &fd, &mtu, &e);
+    if (got < 0) {
         BleResult r = resultOf(e);
         *acquired = r == BLE_E_TIMEOUT || r == BLE_E_ABORT;
         return r;
     }
-    dbus_uint16_t mtu = 0;
-    if (dbus_message_get_args(reply, nullptr, DBUS_TYPE_UNIX_FD, &fd, DBUS_TYPE_UINT16, &mtu, DBUS_TYPE_INVALID)) {
+    if (got == 1) {
         g->sockets[i].store(fd);
         *acquired = true;
     }
-    dbus_message_unref(reply);
     return BLE_OK;
 }
 
