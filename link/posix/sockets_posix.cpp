@@ -107,13 +107,21 @@ uintptr_t open(int family, int type, int protocol) {
 }
 
 // The RFCOMM channel of the device's Serial Port service, asked of its SDP
-// server: 0 with *channel set, or -1.
+// server: 0 with *channel set, or -1. A device whose server lists no such
+// service, or one without a usable channel, refuses the connection; the
+// log says which.
 int serialPortChannel(uint64_t address, uint8_t *channel) {
     bdaddr_t any;
     std::memset(&any, 0, sizeof any);
     bdaddr_t target = toBdaddr(address);
+    char text[18];
+    ba2str(&target, text);
     sdp_session_t *session = sdp_connect(&any, &target, SDP_RETRY_IF_BUSY);
-    if (session == nullptr) return failed();
+    if (session == nullptr) {
+        int error = errno;
+        linkLog("!SDP: no answer from %s: %s\n", text, std::strerror(error));
+        return failedWith(mapErrno(error));
+    }
     uuid_t serialPort;
     sdp_uuid16_create(&serialPort, SERIAL_PORT_SVCLASS_ID);
     uint32_t range = 0x0000FFFF;
@@ -123,7 +131,7 @@ int serialPortChannel(uint64_t address, uint8_t *channel) {
     int rc = sdp_service_search_attr_req(session, search, SDP_ATTR_REQ_RANGE, attributes, &records);
     int error = errno;
     int found = -1;
-    for (sdp_list_t *r = records; rc == 0 && r != nullptr && found < 0; r = r->next) {
+    for (sdp_list_t *r = records; rc == 0 && r != nullptr && found <= 0; r = r->next) {
         sdp_record_t *record = static_cast<sdp_record_t *>(r->data);
         sdp_list_t *protocols = nullptr;
         if (sdp_get_access_protos(record, &protocols) == 0) {
@@ -133,12 +141,21 @@ int serialPortChannel(uint64_t address, uint8_t *channel) {
             sdp_list_free(protocols, nullptr);
         }
     }
+    bool listed = records != nullptr;
     sdp_list_free(records, [](void *record) { sdp_record_free(static_cast<sdp_record_t *>(record)); });
     sdp_list_free(search, nullptr);
     sdp_list_free(attributes, nullptr);
     sdp_close(session);
-    if (rc != 0) return failedWith(mapErrno(error));
-    if (found <= 0 || found > 30) return failedWith(LINK_ERR_CONNREFUSED);   // no Serial Port service
+    if (rc != 0) {
+        linkLog("!SDP: the service search of %s failed: %s\n", text, std::strerror(error));
+        return failedWith(mapErrno(error));
+    }
+    if (found <= 0 || found > 30) {
+        linkLog(listed ? "!SDP: the Serial Port service of %s names no RFCOMM channel\n"
+                       : "!SDP: %s has no Serial Port service\n",
+                text);
+        return failedWith(LINK_ERR_CONNREFUSED);
+    }
     *channel = (uint8_t)found;
     return 0;
 }

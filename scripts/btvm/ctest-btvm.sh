@@ -29,10 +29,26 @@ usable() {
     esac
 }
 
+# refused_then_clean MARK TEXT...: up to the line MARK the start failed or
+# the link was lost, and the log holds each TEXT (the driver's reason);
+# after MARK a new start measured cleanly.
+refused_then_clean() {
+    mark=$1; shift
+    before=$(sed -n "1,/$mark/p" "$log")
+    echo "$before" | grep -qE "the measurement did not start|error: Link lost|error: Device is not responding" ||
+        { echo "FAIL: neither a refused start nor a lost link before: $mark"; return 1; }
+    for text in "$@"; do
+        echo "$before" | grep -qF -- "$text" || { echo "FAIL: the log lacks: $text"; return 1; }
+    done
+    sed -n "/$mark/,\$p" "$log" | grep -q ", 0 lost (0 gaps), stop state: idle" ||
+        { echo "FAIL: no clean measurement after: $mark"; return 1; }
+}
+
 # check_case CASE: the case's own expectations.
 check_case() {
     log="$results/$1.log"
     has() { grep -qF -- "$1" "$log" || { echo "FAIL: the log lacks: $1"; return 1; }; }
+    refused() { has "the measurement did not start" && has "$1"; }
     case $1 in
     bt-find) has "found: Quorvane Halvex-4 BT" ;;
     bt-heavy)
@@ -59,7 +75,20 @@ check_case() {
             { echo "FAIL: no reconnection"; return 1; }
         has "stop state: idle (QdStopMeasurement" ;;
     bt-upload) has "Firmware updated succesfully." ;;
+    bt-vanish) refused_then_clean "hci1 power on" ;;
+    bt-nochannel)
+        refused_then_clean "the record is back" \
+            "!SDP: the Serial Port service of 00:AA:01:01:00:01 names no RFCOMM channel" ;;
     ble-find) has "found: Quorvane Halvex+ 4 BLE" ;;
+    ble-drop)
+        # Bluetooth LE has no reconnection: the driver sees the link error
+        # and ends the measurement; the stop finds the driver idle.
+        sed -n '/drops the connection/,$p' "$log" | grep -q "link: link error" ||
+            { echo "FAIL: the dropped connection was not seen"; return 1; }
+        has "stop state: idle" ;;
+    ble-vanish-connect | ble-vanish-notify) refused_then_clean "hci1 power on" ;;
+    ble-gatt-missing) refused "!Too few service characteristics" ;;
+    ble-gatt-flags) refused "!Setting descriptor values failed" ;;
     ble-heavy)
         has ", 0 lost (0 gaps), stop state: idle" &&
             "$build/qd_e2e_host" --sim "$build/sim/libqvftd2xx.so" --check-csv "$results/ble-heavy.csv" \

@@ -70,6 +70,8 @@ struct Peripheral {
     int notifySockets[BLE_CHARACTERISTICS] = {-1, -1, -1};  // AcquireNotify's
     std::atomic<bool> readvertise{false};   // the adapter came back on
     DBusPendingCall *advertising = nullptr;
+    PeripheralShape shape = SHAPE_DEVICE;
+    std::atomic<int> vanish{VANISH_NEVER};
 };
 Peripheral g_peripheral;
 
@@ -83,7 +85,9 @@ int listObjects(Object *out) {
     int n = 0;
     out[n] = Object{P_SERVICE, -1, {0}};
     std::snprintf(out[n++].path, bluez::PATH_SIZE, "%s/service0", ROOT);
-    for (int p = 0; p < bleCharacteristicCount(&g_ble[g_peripheral.slot]); ++p) {
+    int characteristics = bleCharacteristicCount(&g_ble[g_peripheral.slot]);
+    if (g_peripheral.shape == SHAPE_MISSING_CHARACTERISTIC) characteristics -= 1;
+    for (int p = 0; p < characteristics; ++p) {
         out[n] = Object{P_CHARACTERISTIC, p, {0}};
         std::snprintf(out[n++].path, bluez::PATH_SIZE, "%s/service0/char%d", ROOT, p);
     }
@@ -124,7 +128,8 @@ void properties(PropertyOut *out, const void *object) {
         static const char *const readFlags[] = {"read"};
         uuidProperty(out, "UUID", BLE_CHARACTERISTIC_GUIDS[role]);
         textProperty(out, "Service", service, DBUS_TYPE_OBJECT_PATH);
-        textsProperty(out, "Flags", role < 2 ? dataFlags : readFlags, role < 2 ? 2 : 1);
+        int dataFlagCount = g_peripheral.shape == SHAPE_NO_NOTIFY ? 1 : 2;
+        textsProperty(out, "Flags", role < 2 ? dataFlags : readFlags, role < 2 ? dataFlagCount : 1);
         // bluetoothd then hands the host's writes over a socket, and takes
         // the notifications from one, without a call or signal per value.
         if (role < 2) boolProperty(out, "WriteAcquired", g_peripheral.writeSockets[o.position] >= 0);
@@ -201,6 +206,33 @@ DBusMessage *acquireWrite(DBusMessage *call, int position) {
     return acquireReply(call, mtu, socket);
 }
 
+// The device goes away: its adapter is switched off, without waiting for
+// bluetoothd's reply (this thread serves bluetoothd's calls). True when it
+// was armed for this moment.
+bool vanishesAt(PeripheralVanish moment) {
+    int armed = moment;
+    if (!g_peripheral.vanish.compare_exchange_strong(armed, VANISH_NEVER)) return false;
+    DBusMessage *m = bluez::newCall(g_peripheral.adapter, bluez::PROPERTIES, "Set");
+    const char *interface = bluez::ADAPTER, *name = "Powered";
+    dbus_bool_t off = FALSE;
+    DBusMessageIter it, variant;
+    if (m) {
+        dbus_message_iter_init_append(m, &it);
+        dbus_message_iter_append_basic(&it, DBUS_TYPE_STRING, &interface);
+        dbus_message_iter_append_basic(&it, DBUS_TYPE_STRING, &name);
+        dbus_message_iter_open_container(&it, DBUS_TYPE_VARIANT, "b", &variant);
+        dbus_message_iter_append_basic(&variant, DBUS_TYPE_BOOLEAN, &off);
+        dbus_message_iter_close_container(&it, &variant);
+        dbus_message_set_no_reply(m, TRUE);
+        dbus_connection_send(g_peripheral.bus, m, nullptr);
+        dbus_message_unref(m);
+    }
+    g_peripheral.say(moment == VANISH_AT_CONNECT ? "vanishing as the host connects" : "vanishing as the host switches "
+                                                                                        "notifications on",
+                     "");
+    return true;
+}
+
 // AcquireNotify(a{sv} options), bluetoothd's answer to the host's switch-on
 // of notifications: the socket the notifications go into.
 DBusMessage *acquireNotify(DBusMessage *call, int position, int role) {
@@ -218,6 +250,10 @@ DBusMessage *acquireNotify(DBusMessage *call, int position, int role) {
 
 DBusMessage *characteristicCall(DBusMessage *call, const Object &o, const char *member) {
     int role = bleRoleAt(&g_ble[g_peripheral.slot], o.position);
+    bool switchOn = std::strcmp(member, "AcquireNotify") == 0 || std::strcmp(member, "StartNotify") == 0;
+    if (switchOn && vanishesAt(VANISH_AT_NOTIFY)) {
+        return dbus_message_new_error(call, "org.bluez.Error.Failed", "The device is not there");
+    }
     if (std::strcmp(member, "AcquireNotify") == 0 && role < 2) return acquireNotify(call, o.position, role);
     if (std::strcmp(member, "WriteValue") == 0) return writeValue(call, role);
     if (std::strcmp(member, "AcquireWrite") == 0 && role < 2) return acquireWrite(call, o.position);
@@ -325,6 +361,7 @@ DBusHandlerResult onSignal(DBusConnection *, DBusMessage *message, void *) {
             std::snprintf(g_peripheral.host, sizeof g_peripheral.host, "%s", path);
             g_peripheral.connected.store(true);
             g_peripheral.say("host connected: ", path);
+            vanishesAt(VANISH_AT_CONNECT);
         } else if (std::strcmp(path, g_peripheral.host) == 0 || g_peripheral.host[0] == '\0') {
             hostGone("the host disconnected");
         }
@@ -481,10 +518,11 @@ bool watchHost() {
 
 }  // namespace
 
-bool peripheralStart(int slot, const char *adapterPath, PeripheralSay say) {
+bool peripheralStart(int slot, const char *adapterPath, PeripheralShape shape, PeripheralSay say) {
     Peripheral &p = g_peripheral;
     bluez::Error e;
     p.slot = slot;
+    p.shape = shape;
     p.say = say;
     std::snprintf(p.adapter, sizeof p.adapter, "%s", adapterPath);
     p.bus = bluez::openBus(&e);
@@ -513,6 +551,8 @@ bool peripheralDrop() {
     g_peripheral.drop.store(true);
     return true;
 }
+
+void peripheralArm(PeripheralVanish when) { g_peripheral.vanish.store(when); }
 
 void peripheralStop() {
     Peripheral &p = g_peripheral;

@@ -7,8 +7,10 @@
 //
 //   qvbtdevice --address 00:AA:01:01:00:01 [--channel 3] [--model NAME]
 //              [--control FIFO] [--seconds N]
-//   qvbtdevice --ble hci1 [--model NAME] [--control FIFO] [--seconds N]
+//   qvbtdevice --ble hci1 [--model NAME] [--gatt missing|no-notify]
+//              [--control FIFO] [--seconds N]
 //   qvbtdevice --image FILE
+//   qvbtdevice --sdp-without-channel SECONDS
 //
 // It listens on the RFCOMM channel of the given local address (the Serial
 // Port record of the SDP server names that channel; the test machine's job
@@ -22,12 +24,24 @@
 // Lines written to the control FIFO act on the device: "unplug" and
 // "replug" (out of range and back), "drop" (the connection breaks),
 // "silence MS", "pause MS" (no data messages for that long),
-// "power-cycle" (the device is switched off and on: at rest), "quit".
+// "power-cycle" (the device is switched off and on: at rest),
+// "vanish-at-connect" (the device's controller goes off as the next host
+// connects), "vanish-at-notify" (Bluetooth LE: as the host switches
+// notifications on), "quit". --gatt serves a bad service instead of the
+// device's: its last characteristic missing, or the data characteristics
+// without "notify".
 // The whole run is bounded by --seconds (default 600). --image writes the
 // largest firmware image the device's boot loader takes (65,024 bytes, the
 // application's name) into FILE, for the loader's upload, and exits.
+// --sdp-without-channel holds a Serial Port record that names no RFCOMM
+// channel in the local SDP server for that many seconds (the record goes
+// with the program).
 #include <bluetooth/bluetooth.h>
+#include <bluetooth/hci.h>
+#include <bluetooth/hci_lib.h>
 #include <bluetooth/rfcomm.h>
+#include <bluetooth/sdp.h>
+#include <bluetooth/sdp_lib.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -56,6 +70,7 @@ struct Options {
     const char *ble = nullptr;     // the adapter of a Bluetooth LE device
     int channel = 3;
     const char *model = nullptr;   // default: Halvex-4 BT, or Halvex+ 4 BLE with --ble
+    ftsim::PeripheralShape shape = ftsim::SHAPE_DEVICE;
     const char *control = nullptr;
     int seconds = 600;
 };
@@ -70,6 +85,8 @@ struct Device {
     char line[128] = "";
     size_t lineLength = 0;
     bool quit = false;
+    const char *address = nullptr;   // the device controller's
+    bool vanishAtConnect = false;
 };
 
 void say(const char *text, const char *detail = "") {
@@ -86,6 +103,8 @@ bool parse(int argc, char **argv, Options *o) {
         else if (!std::strcmp(k, "--model")) o->model = v;
         else if (!std::strcmp(k, "--control")) o->control = v;
         else if (!std::strcmp(k, "--seconds")) o->seconds = std::atoi(v);
+        else if (!std::strcmp(k, "--gatt") && !std::strcmp(v, "missing")) o->shape = ftsim::SHAPE_MISSING_CHARACTERISTIC;
+        else if (!std::strcmp(k, "--gatt") && !std::strcmp(v, "no-notify")) o->shape = ftsim::SHAPE_NO_NOTIFY;
         else return false;
     }
     if (!o->model) o->model = o->ble ? "Quorvane Halvex+ 4 BLE" : "Quorvane Halvex-4 BT";
@@ -138,6 +157,35 @@ void endConnection(Device *d, const char *why) {
     say("connection ended: ", why);
 }
 
+// The device's controller switched off at once, as a device that is
+// switched off or goes out of reach: through the management interface (what
+// btmgmt sends), so that bluetoothd sees its adapter go off. It stops
+// answering pages first: the emulated controllers have no page time-out, so
+// a host's page that reached a controller while it went off would wait for
+// the kernel's connect time-out (40 s) instead of failing at once.
+const uint16_t MGMT_SET_POWERED = 0x0005, MGMT_SET_CONNECTABLE = 0x0007;
+
+bool managementOff(int s, uint16_t opcode, int index) {
+    // opcode, controller index, parameter length (little-endian), off
+    const uint8_t command[7] = {(uint8_t)opcode, (uint8_t)(opcode >> 8), (uint8_t)index, (uint8_t)(index >> 8), 1, 0, 0};
+    return write(s, command, sizeof command) == (ssize_t)sizeof command;
+}
+
+bool controllerOff(const char *address) {
+    int index = hci_devid(address);
+    int s = index < 0 ? -1 : socket(PF_BLUETOOTH, SOCK_RAW | SOCK_CLOEXEC, BTPROTO_HCI);
+    if (s < 0) return false;
+    sockaddr_hci control;
+    std::memset(&control, 0, sizeof control);
+    control.hci_family = AF_BLUETOOTH;
+    control.hci_dev = HCI_DEV_NONE;
+    control.hci_channel = HCI_CHANNEL_CONTROL;
+    bool sent = bind(s, reinterpret_cast<sockaddr *>(&control), sizeof control) == 0 &&
+                managementOff(s, MGMT_SET_CONNECTABLE, index) && managementOff(s, MGMT_SET_POWERED, index);
+    close(s);
+    return sent;
+}
+
 void accept(Device *d) {
     pollfd p = {d->listener, POLLIN, 0};
     if (poll(&p, 1, POLL_MS) <= 0) return;
@@ -148,6 +196,13 @@ void accept(Device *d) {
     d->peer = s;
     char text[18];
     ba2str(&from.rc_bdaddr, text);
+    if (d->vanishAtConnect) {
+        d->vanishAtConnect = false;
+        say(controllerOff(d->address) ? "vanishing as the host connects from " : "cannot switch the controller off for ",
+            text);
+        endConnection(d, "the device vanished");
+        return;
+    }
     if (!connectSim(d)) {
         endConnection(d, "the simulated device did not take the connection");
         return;
@@ -198,6 +253,9 @@ void command(Device *d, const char *line) {
     else if (!std::strcmp(line, "power-cycle")) ftsimDevicePowerCycle(d->slot);
     else if (std::sscanf(line, "silence %u", &ms) == 1 || std::sscanf(line, "pause %u", &ms) == 1)
         ftsimDeviceSilence(d->slot, ms);
+    else if (!std::strcmp(line, "vanish-at-connect") && d->listener < 0) ftsim::peripheralArm(ftsim::VANISH_AT_CONNECT);
+    else if (!std::strcmp(line, "vanish-at-connect")) d->vanishAtConnect = true;
+    else if (!std::strcmp(line, "vanish-at-notify") && d->listener < 0) ftsim::peripheralArm(ftsim::VANISH_AT_NOTIFY);
     else if (!std::strcmp(line, "quit")) d->quit = true;
     else {
         say("unknown command: ", line);
@@ -229,7 +287,7 @@ bool setUpBle(Device *d, const Options &o) {
     }
     char adapter[64];
     std::snprintf(adapter, sizeof adapter, "/org/bluez/%s", o.ble);
-    return ftsim::peripheralStart(d->slot, adapter, say);
+    return ftsim::peripheralStart(d->slot, adapter, o.shape, say);
 }
 
 // With the Bluetooth LE device the peripheral's thread does the work: the
@@ -250,6 +308,7 @@ bool setUp(Device *d, const Options &o) {
         }
         d->api = ftsimSocketApi();
         d->listener = listenOn(o);
+        d->address = o.address;
     }
     if (!o.ble && d->listener < 0) {
         say("cannot listen on RFCOMM at ", o.address);
@@ -265,16 +324,53 @@ bool setUp(Device *d, const Options &o) {
     return true;
 }
 
+// The Serial Port record of a device whose SDP server names no RFCOMM
+// channel (the protocol list holds L2CAP alone), held in the local SDP
+// server for the given seconds; the record goes with the session.
+int holdRecordWithoutChannel(int seconds) {
+    bdaddr_t any, local;
+    std::memset(&any, 0, sizeof any);
+    const uint8_t localServer[6] = {0, 0, 0, 0xFF, 0xFF, 0xFF};   // BDADDR_LOCAL
+    std::memcpy(local.b, localServer, sizeof localServer);
+    sdp_session_t *session = sdp_connect(&any, &local, SDP_RETRY_IF_BUSY);
+    if (!session) {
+        say("no local SDP server: ", std::strerror(errno));
+        return 1;
+    }
+    uuid_t serialPort, l2cap, root;
+    sdp_uuid16_create(&serialPort, SERIAL_PORT_SVCLASS_ID);
+    sdp_uuid16_create(&l2cap, L2CAP_UUID);
+    sdp_uuid16_create(&root, PUBLIC_BROWSE_GROUP);
+    sdp_record_t *record = sdp_record_alloc();
+    sdp_list_t *classes = sdp_list_append(nullptr, &serialPort), *browse = sdp_list_append(nullptr, &root);
+    sdp_list_t *protocol = sdp_list_append(nullptr, &l2cap);
+    sdp_list_t *protocols = sdp_list_append(nullptr, protocol);
+    sdp_list_t *access = sdp_list_append(nullptr, protocols);
+    sdp_set_service_classes(record, classes);
+    sdp_set_browse_groups(record, browse);
+    sdp_set_access_protos(record, access);
+    sdp_set_info_attr(record, "Serial Port", nullptr, nullptr);
+    int rc = sdp_record_register(session, record, 0);
+    say(rc == 0 ? "holding a Serial Port record without a channel" : "the record was refused", "");
+    if (rc == 0) osSleep((uint32_t)seconds * 1000u);
+    for (sdp_list_t *l : {classes, browse, protocol, protocols, access}) sdp_list_free(l, nullptr);
+    sdp_record_free(record);
+    sdp_close(session);
+    return rc == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (argc == 3 && !std::strcmp(argv[1], "--sdp-without-channel")) return holdRecordWithoutChannel(std::atoi(argv[2]));
     if (argc == 3 && !std::strcmp(argv[1], "--image"))
         return writeBytes(argv[2], firmwareImage(FW_MAX_IMAGE, "Halvex application", 2)) ? 0 : 1;
     Options o;
     if (!parse(argc, argv, &o)) {
         std::fprintf(stderr, "usage: qvbtdevice --address ADDRESS [--channel N] [--model NAME] [--control FIFO] "
-                             "[--seconds N]\n       qvbtdevice --ble ADAPTER [--model NAME] [--control FIFO] "
-                             "[--seconds N]\n       qvbtdevice --image FILE\n");
+                             "[--seconds N]\n       qvbtdevice --ble ADAPTER [--model NAME] [--gatt missing|no-notify] "
+                             "[--control FIFO] [--seconds N]\n       qvbtdevice --image FILE\n"
+                             "       qvbtdevice --sdp-without-channel SECONDS\n");
         return 2;
     }
     Device d;

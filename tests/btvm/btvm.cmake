@@ -9,7 +9,9 @@ add_test(NAME ${QD_BUILD_NAME}.btvm.machine COMMAND sh ${qd_btvm} run)
 set_tests_properties(${QD_BUILD_NAME}.btvm.machine PROPERTIES
     FIXTURES_SETUP btvm LABELS btvm SKIP_RETURN_CODE 77 TIMEOUT 1200 RUN_SERIAL ON
     ENVIRONMENT QD_BTVM_BUILD=${CMAKE_BINARY_DIR})
-foreach(case bt-find bt-heavy bt-restart bt-upload bt-drop bt-power ble-find ble-heavy ble-restart ble-power)
+foreach(case bt-find bt-heavy bt-restart bt-upload bt-drop bt-power bt-vanish bt-nochannel
+        ble-find ble-heavy ble-restart ble-power ble-drop ble-vanish-connect ble-vanish-notify ble-gatt-missing
+        ble-gatt-flags)
     add_test(NAME ${QD_BUILD_NAME}.btvm.${case} COMMAND sh ${qd_btvm} check ${case})
     set_tests_properties(${QD_BUILD_NAME}.btvm.${case} PROPERTIES
         FIXTURES_REQUIRED btvm LABELS btvm SKIP_RETURN_CODE 77 TIMEOUT 60

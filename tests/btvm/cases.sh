@@ -27,6 +27,25 @@ power_() {
         org.freedesktop.DBus.Properties.Set string:org.bluez.Adapter1 string:Powered variant:boolean:$1 >/dev/null
 }
 
+# The device switched off and on. Off, its controller first stops
+# answering pages: the emulated controllers have no page time-out, and a
+# host's page that reached the controller while it went off would wait for
+# the kernel's connect time-out (40 s) instead of failing at once, as it
+# does against a device that is off.
+# (btmgmt does its work only with a terminal: script gives it one.)
+mgmt() { timeout 20 script -qc "btmgmt --index 1 $*" /dev/null </dev/null >>"$out/mgmt.log" 2>&1; }
+device_off() { mgmt connectable off; power_ false; }
+device_on() { power_ true && mgmt connectable on; }
+# on_again: the device switched off and on (at rest) and its controller on
+# again; then a new start.
+on_again() {
+    echo power-cycle >"$fifo"
+    sleep 1
+    echo "btvm: hci1 power on"; device_on
+    sleep 2
+    acquire 3
+}
+
 # case NAME COMMAND...: runs COMMAND (a shell function) with its output in
 # NAME.log and its result in NAME.rc.
 case_() {
@@ -62,14 +81,10 @@ restart() { acquire 3 && acquire 3; }
 power() {
     acquire 16 & run=$!
     sleep 5
-    echo "btvm: hci1 power off"; power_ false
+    echo "btvm: hci1 power off"; device_off
     wait $run
     echo "qdacq exit $?"
-    echo power-cycle >"$fifo"
-    sleep 1
-    echo "btvm: hci1 power on"; power_ true
-    sleep 2
-    acquire 3
+    on_again
 }
 # The device ends the connection and stays in range: the driver's
 # reconnection picks it up, and the measurement goes on to its end.
@@ -82,12 +97,39 @@ drop() {
     echo "qdacq exit $rc"
     [ $rc = 0 ] || [ $rc = 4 ]
 }
+# The device goes away as the host connects (its controller goes off as it
+# accepts the connection): the start ends in the driver's open-failed or
+# link-lost path within its bounds. On again, the device measures.
+vanish() {
+    echo vanish-at-connect >"$fifo"
+    sleep 0.5
+    acquire 5
+    echo "qdacq exit $?"
+    on_again
+}
+# The device's SDP server lists the Serial Port service without an RFCOMM
+# channel: the start is refused with the log's reason. The record put back,
+# the device measures.
+nochannel() {
+    timeout 10 sdptool del $record || return 1
+    "$build/qvbtdevice" --sdp-without-channel 60 & holder=$!
+    sleep 1
+    acquire 3
+    echo "qdacq exit $?"
+    kill $holder 2>/dev/null; wait $holder
+    timeout 10 sdptool add --handle=$record --channel=$channel SP || return 1
+    echo "btvm: the record is back"
+    acquire 3
+}
 upload() {
     timeout 10 "$build/qvbtdevice" --image "$out/firmware.bin" || return 1
     timeout 300 "$build/kestrel" "$out/firmware.bin" L=bt A=$device
 }
 
-timeout 10 sdptool add --channel=$channel SP >"$out/sdp.log" 2>&1 || { cat "$out/sdp.log"; exit 1; }
+# The device's Serial Port record, at a handle of ours so that the
+# no-channel case can take it away and put it back.
+record=0x10100
+timeout 10 sdptool add --handle=$record --channel=$channel SP >"$out/sdp.log" 2>&1 || { cat "$out/sdp.log"; exit 1; }
 fifo=/tmp/btdevice.control
 mkfifo "$fifo"
 "$build/qvbtdevice" --address $device --channel $channel --model "$model" --control "$fifo" --seconds 600 \
@@ -97,6 +139,7 @@ sleep 1
 
 state() { echo "== $1"; hciconfig 2>&1 | grep -E "^hci|Address|UP|DOWN"; hcitool con 2>&1; pgrep -l btvirt || echo "btvirt is gone"; }
 state before >"$out/stack.log"
+
 case_ bt-find find_device
 state "after bt-find" >>"$out/stack.log"
 case_ bt-heavy heavy
@@ -106,6 +149,8 @@ case_ bt-restart restart
 case_ bt-upload upload
 case_ bt-drop drop
 case_ bt-power power
+case_ bt-vanish vanish
+case_ bt-nochannel nochannel
 
 # stop_device: the device program ends (quit), or is ended after 5 s.
 stop_device() {
@@ -146,17 +191,59 @@ ble_power() {
     sleep 2
     ble_acquire 3
 }
+# It is another device than the classic one of the cases above, on the same
+# address: the user's computer forgets that one and its bond, and the new
+# device knows no bond with the computer. (bluetoothd takes no advertised
+# service UUIDs into a device whose services it has resolved, and the
+# driver lists the devices that name the service.)
+forget() {
+    timeout 20 dbus-send --system --print-reply --dest=org.bluez /org/bluez/$1 org.bluez.Adapter1.RemoveDevice \
+        objpath:/org/bluez/$1/dev_$(echo $2 | tr : _) >/dev/null
+}
+forget hci0 $device
+forget hci1 "$(hciconfig hci0 | sed -n "s/.*BD Address: \([0-9A-F:]*\).*/\1/p")"
+# The device ends the connection and stays in range.
+ble_drop() {
+    ble_acquire 10 & run=$!
+    sleep 4
+    echo "btvm: the device drops the connection"; echo drop >"$fifo"
+    wait $run
+    echo "qdacq exit $?"
+}
+# ble_vanish COMMAND: the device goes away as the host connects (while it
+# resolves the services) or as it switches the notifications on; on again,
+# a new start measures.
+ble_vanish() {
+    echo "$1" >"$fifo"
+    sleep 0.5
+    ble_acquire 5
+    echo "qdacq exit $?"
+    echo power-cycle >"$fifo"
+    sleep 1
+    echo "btvm: hci1 power on"; power_ true
+    sleep 3
+    # The default configuration: the heaviest one is ble-heavy's, and under
+    # emulation its backlog may hold the stop's reply past the driver's wait.
+    timeout 63 "$qdacq" --model "$blemodel" --set "Channel enable=1" --seconds 3
+}
+# ble_gatt SHAPE: a device whose service lacks a characteristic or the
+# notifications; the host forgets what it learnt of the service before.
+ble_gatt() {
+    forget hci0 $device
+    "$build/qvbtdevice" --ble hci1 --gatt "$1" --control "$fifo" --seconds 120 >"$out/qvbledevice-$1.log" 2>&1 &
+    devicePid=$!
+    sleep 2
+    # As a user does with a device just switched on: search, then start.
+    ble_find
+    ble_acquire 3
+    echo "qdacq exit $?"
+    stop_device
+}
 # The Halvex+ 4 BLE is a device of Bluetooth LE alone: hci1 leaves BR/EDR,
 # so that its advertisement says so (else the host's bluetoothd may take
 # the device for a dual-mode one and connect it over BR/EDR).
-power_ false && timeout 20 btmgmt --index 1 bredr off </dev/null >/dev/null 2>&1
+power_ false && mgmt bredr off
 power_ true
-# It is another device than the classic one of the cases above, on the same
-# address: the user's computer forgets that one. (bluetoothd takes no
-# advertised service UUIDs into a device whose services it has resolved,
-# and the driver lists the devices that name the service.)
-timeout 20 dbus-send --system --print-reply --dest=org.bluez /org/bluez/hci0 org.bluez.Adapter1.RemoveDevice \
-    objpath:/org/bluez/hci0/dev_$(echo $device | tr : _) >/dev/null
 "$build/qvbtdevice" --ble hci1 --control "$fifo" --seconds 600 >"$out/qvbledevice.log" 2>&1 &
 devicePid=$!
 sleep 2
@@ -164,7 +251,12 @@ case_ ble-find ble_find
 case_ ble-heavy ble_heavy
 case_ ble-restart ble_restart
 case_ ble-power ble_power
+case_ ble-drop ble_drop
+case_ ble-vanish-connect ble_vanish vanish-at-connect
+case_ ble-vanish-notify ble_vanish vanish-at-notify
 stop_device
+case_ ble-gatt-missing ble_gatt missing
+case_ ble-gatt-flags ble_gatt no-notify
 state end >>"$out/stack.log"
 cp /tmp/bluetoothd.log /tmp/btvirt.log "$out/" 2>/dev/null
 exit 0
