@@ -63,8 +63,12 @@ say "controllers initialised"
 # the RFCOMM connection is refused (seen in btmon traces). The device, as
 # ours do, accepts such a pairing.
 # The system's configuration but for these.
+# The services of an unpaired device are not kept past its connection
+# (Cache = yes): the Bluetooth LE cases serve services of other shapes on
+# the same address, and forgetting the device (RemoveDevice) after the
+# vanishing cases once ended bluetoothd.
 sed -e 's/^#* *Channels *=.*/Channels = 1/' -e 's/^#* *JustWorksRepairing *=.*/JustWorksRepairing = always/' \
-    /etc/bluetooth/main.conf >/tmp/bluetoothd.conf
+    -e 's/^#* *Cache *=.*/Cache = yes/' /etc/bluetooth/main.conf >/tmp/bluetoothd.conf
 /usr/libexec/bluetooth/bluetoothd -n -E -C -f /tmp/bluetoothd.conf >/tmp/bluetoothd.log 2>&1 &
 waitfor 120 has_adapter hci0 && waitfor 60 has_adapter hci1 ||
     { say "bluetoothd shows no two adapters: $(grep -i "hci0\|index\|fail\|error\|timeout" /tmp/bluetoothd.log | tail -n 40)

@@ -250,10 +250,10 @@ DBusMessage *acquireNotify(DBusMessage *call, int position, int role) {
 
 DBusMessage *characteristicCall(DBusMessage *call, const Object &o, const char *member) {
     int role = bleRoleAt(&g_ble[g_peripheral.slot], o.position);
+    // The switch-on is answered as usual: the adapter's power-off ends it
+    // (an error here left bluetoothd refusing the next connection's).
     bool switchOn = std::strcmp(member, "AcquireNotify") == 0 || std::strcmp(member, "StartNotify") == 0;
-    if (switchOn && vanishesAt(VANISH_AT_NOTIFY)) {
-        return dbus_message_new_error(call, "org.bluez.Error.Failed", "The device is not there");
-    }
+    if (switchOn) vanishesAt(VANISH_AT_NOTIFY);
     if (std::strcmp(member, "AcquireNotify") == 0 && role < 2) return acquireNotify(call, o.position, role);
     if (std::strcmp(member, "WriteValue") == 0) return writeValue(call, role);
     if (std::strcmp(member, "AcquireWrite") == 0 && role < 2) return acquireWrite(call, o.position);

@@ -32,14 +32,21 @@ power_() {
 # host's page that reached the controller while it went off would wait for
 # the kernel's connect time-out (40 s) instead of failing at once, as it
 # does against a device that is off.
-# (btmgmt does its work only with a terminal: script gives it one.)
-mgmt() { timeout 20 script -qc "btmgmt --index 1 $*" /dev/null </dev/null >>"$out/mgmt.log" 2>&1; }
-device_off() { mgmt connectable off; power_ false; }
-device_on() { power_ true && mgmt connectable on; }
+# mgmt INDEX COMMAND...: btmgmt on a controller (it does its work only
+# with a terminal: script gives it one).
+mgmt() {
+    i=$1; shift
+    timeout 20 script -qc "btmgmt --index $i $*" /dev/null </dev/null >>"$out/mgmt.log" 2>&1
+}
+device_off() { mgmt 1 connectable off; power_ false; }
+device_on() { power_ true && mgmt 1 connectable on; }
+# control COMMAND: a line to the device program's control FIFO; a device
+# that is gone (no reader) does not hold the script.
+control() { timeout 5 sh -c "echo $1 >$fifo" || echo "btvm: the device took no \"$1\""; }
 # on_again: the device switched off and on (at rest) and its controller on
 # again; then a new start.
 on_again() {
-    echo power-cycle >"$fifo"
+    control power-cycle
     sleep 1
     echo "btvm: hci1 power on"; device_on
     sleep 2
@@ -91,7 +98,7 @@ power() {
 drop() {
     acquire 10 & run=$!
     sleep 4
-    echo "btvm: the device drops the connection"; echo drop >"$fifo"
+    echo "btvm: the device drops the connection"; control drop
     wait $run
     rc=$?
     echo "qdacq exit $rc"
@@ -101,7 +108,7 @@ drop() {
 # accepts the connection): the start ends in the driver's open-failed or
 # link-lost path within its bounds. On again, the device measures.
 vanish() {
-    echo vanish-at-connect >"$fifo"
+    control vanish-at-connect
     sleep 0.5
     acquire 5
     echo "qdacq exit $?"
@@ -154,7 +161,7 @@ case_ bt-nochannel nochannel
 
 # stop_device: the device program ends (quit), or is ended after 5 s.
 stop_device() {
-    echo quit >"$fifo"
+    control quit
     ( sleep 5; kill $devicePid 2>/dev/null ) &
     wait $devicePid
 }
@@ -185,7 +192,7 @@ ble_power() {
     echo "btvm: hci1 power off"; power_ false
     wait $run
     echo "qdacq exit $?"
-    echo power-cycle >"$fifo"
+    control power-cycle
     sleep 1
     echo "btvm: hci1 power on"; power_ true
     sleep 2
@@ -206,7 +213,7 @@ forget hci1 "$(hciconfig hci0 | sed -n "s/.*BD Address: \([0-9A-F:]*\).*/\1/p")"
 ble_drop() {
     ble_acquire 10 & run=$!
     sleep 4
-    echo "btvm: the device drops the connection"; echo drop >"$fifo"
+    echo "btvm: the device drops the connection"; control drop
     wait $run
     echo "qdacq exit $?"
 }
@@ -214,11 +221,12 @@ ble_drop() {
 # resolves the services) or as it switches the notifications on; on again,
 # a new start measures.
 ble_vanish() {
-    echo "$1" >"$fifo"
+    ble_find
+    control "$1"
     sleep 0.5
     ble_acquire 5
     echo "qdacq exit $?"
-    echo power-cycle >"$fifo"
+    control power-cycle
     sleep 1
     echo "btvm: hci1 power on"; power_ true
     sleep 3
@@ -227,9 +235,10 @@ ble_vanish() {
     timeout 63 "$qdacq" --model "$blemodel" --set "Channel enable=1" --seconds 3
 }
 # ble_gatt SHAPE: a device whose service lacks a characteristic or the
-# notifications; the host forgets what it learnt of the service before.
+# notifications (the host keeps no services of an unpaired device:
+# stack.sh).
 ble_gatt() {
-    forget hci0 $device
+    power_ true
     "$build/qvbtdevice" --ble hci1 --gatt "$1" --control "$fifo" --seconds 120 >"$out/qvbledevice-$1.log" 2>&1 &
     devicePid=$!
     sleep 2
@@ -242,7 +251,7 @@ ble_gatt() {
 # The Halvex+ 4 BLE is a device of Bluetooth LE alone: hci1 leaves BR/EDR,
 # so that its advertisement says so (else the host's bluetoothd may take
 # the device for a dual-mode one and connect it over BR/EDR).
-power_ false && mgmt bredr off
+power_ false && mgmt 1 bredr off
 power_ true
 "$build/qvbtdevice" --ble hci1 --control "$fifo" --seconds 600 >"$out/qvbledevice.log" 2>&1 &
 devicePid=$!
