@@ -183,6 +183,16 @@ ble_acquire() {
 ble_find() { timeout 90 "$qdacq" --find "" --model "$blemodel"; }
 ble_heavy() { ble_acquire 12 --csv "$out/ble-heavy.csv"; }
 ble_restart() { ble_acquire 3 && ble_acquire 3; }
+# ble_on_again: hci1 powered on again; the start waits (up to 15 s) until
+# the device advertises again, as a user waits for a device to be ready.
+ble_on_again() {
+    before=$(grep -c "advertised again" "$out/qvbledevice.log")
+    echo "btvm: hci1 power on"; power_ true
+    for i in $(seq 1 75); do
+        [ "$(grep -c "advertised again" "$out/qvbledevice.log")" -gt "$before" ] && break
+        sleep 0.2
+    done
+}
 # The device's controller goes off mid-measurement: the host hears nothing
 # more, and the driver's link-lost handling ends the measurement; powered on
 # again (and the device switched off and on), a new start measures cleanly.
@@ -194,8 +204,7 @@ ble_power() {
     echo "qdacq exit $?"
     control power-cycle
     sleep 1
-    echo "btvm: hci1 power on"; power_ true
-    sleep 2
+    ble_on_again
     ble_acquire 3
 }
 # It is another device than the classic one of the cases above, on the same
@@ -228,8 +237,7 @@ ble_vanish() {
     echo "qdacq exit $?"
     control power-cycle
     sleep 1
-    echo "btvm: hci1 power on"; power_ true
-    sleep 3
+    ble_on_again
     # The default configuration: the heaviest one is ble-heavy's, and under
     # emulation its backlog may hold the stop's reply past the driver's wait.
     timeout 63 "$qdacq" --model "$blemodel" --set "Channel enable=1" --seconds 3
