@@ -44,6 +44,11 @@ refused_then_clean() {
         { echo "FAIL: no clean measurement after: $mark"; return 1; }
 }
 
+# vanished DEVICE-LOG WHEN: the device program went away at that moment.
+vanished() {
+    grep -qF "vanishing $2" "$results/$1.log" || { echo "FAIL: the device did not vanish $2"; return 1; }
+}
+
 # check_case CASE: the case's own expectations.
 check_case() {
     log="$results/$1.log"
@@ -75,7 +80,7 @@ check_case() {
             { echo "FAIL: no reconnection"; return 1; }
         has "stop state: idle (QdStopMeasurement" ;;
     bt-upload) has "Firmware updated succesfully." ;;
-    bt-vanish) refused_then_clean "hci1 power on" ;;
+    bt-vanish) vanished qvbtdevice "as the host connects" && refused_then_clean "hci1 power on" ;;
     bt-nochannel)
         refused_then_clean "the record is back" \
             "!SDP: the Serial Port service of 00:AA:01:01:00:01 names no RFCOMM channel" ;;
@@ -86,7 +91,9 @@ check_case() {
         sed -n '/drops the connection/,$p' "$log" | grep -q "link: link error" ||
             { echo "FAIL: the dropped connection was not seen"; return 1; }
         has "stop state: idle" ;;
-    ble-vanish-connect | ble-vanish-notify) refused_then_clean "hci1 power on" ;;
+    ble-vanish-connect) vanished qvbledevice "as the host connects" && refused_then_clean "hci1 power on" ;;
+    ble-vanish-notify)
+        vanished qvbledevice "as the host switches notifications on" && refused_then_clean "hci1 power on" ;;
     ble-gatt-missing) refused "!Too few service characteristics" ;;
     ble-gatt-flags) refused "!Setting descriptor values failed" ;;
     ble-heavy)

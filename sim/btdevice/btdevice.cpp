@@ -27,7 +27,7 @@
 // "power-cycle" (the device is switched off and on: at rest),
 // "vanish-at-connect" (the device's controller goes off as the next host
 // connects), "vanish-at-notify" (Bluetooth LE: as the host switches
-// notifications on), "quit". --gatt serves a bad service instead of the
+// notifications on), "vanish-never" (neither, if it has not come), "quit". --gatt serves a bad service instead of the
 // device's: its last characteristic missing, or the data characteristics
 // without "notify".
 // The whole run is bounded by --seconds (default 600). --image writes the
@@ -256,6 +256,8 @@ void command(Device *d, const char *line) {
     else if (!std::strcmp(line, "vanish-at-connect") && d->listener < 0) ftsim::peripheralArm(ftsim::VANISH_AT_CONNECT);
     else if (!std::strcmp(line, "vanish-at-connect")) d->vanishAtConnect = true;
     else if (!std::strcmp(line, "vanish-at-notify") && d->listener < 0) ftsim::peripheralArm(ftsim::VANISH_AT_NOTIFY);
+    else if (!std::strcmp(line, "vanish-never") && d->listener < 0) ftsim::peripheralArm(ftsim::VANISH_NEVER);
+    else if (!std::strcmp(line, "vanish-never")) d->vanishAtConnect = false;
     else if (!std::strcmp(line, "quit")) d->quit = true;
     else {
         say("unknown command: ", line);

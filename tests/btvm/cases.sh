@@ -112,6 +112,7 @@ vanish() {
     sleep 0.5
     acquire 5
     echo "qdacq exit $?"
+    control vanish-never
     on_again
 }
 # The device's SDP server lists the Serial Port service without an RFCOMM
@@ -235,6 +236,7 @@ ble_vanish() {
     sleep 0.5
     ble_acquire 5
     echo "qdacq exit $?"
+    control vanish-never
     control power-cycle
     sleep 1
     ble_on_again
