@@ -206,12 +206,12 @@ DBusMessage *acquireWrite(DBusMessage *call, int position) {
     return acquireReply(call, mtu, socket);
 }
 
-// The device goes away: its adapter is switched off, without waiting for
-// bluetoothd's reply (this thread serves bluetoothd's calls). True when it
-// was armed for this moment.
-bool vanishesAt(PeripheralVanish moment) {
+// The device goes away if it was armed for this moment: its adapter is
+// switched off, without waiting for bluetoothd's reply (this thread serves
+// bluetoothd's calls).
+void vanishesAt(PeripheralVanish moment) {
     int armed = moment;
-    if (!g_peripheral.vanish.compare_exchange_strong(armed, VANISH_NEVER)) return false;
+    if (!g_peripheral.vanish.compare_exchange_strong(armed, VANISH_NEVER)) return;
     DBusMessage *m = bluez::newCall(g_peripheral.adapter, bluez::PROPERTIES, "Set");
     const char *interface = bluez::ADAPTER, *name = "Powered";
     dbus_bool_t off = FALSE;
@@ -230,7 +230,6 @@ bool vanishesAt(PeripheralVanish moment) {
     g_peripheral.say(moment == VANISH_AT_CONNECT ? "vanishing as the host connects" : "vanishing as the host switches "
                                                                                         "notifications on",
                      "");
-    return true;
 }
 
 // AcquireNotify(a{sv} options), bluetoothd's answer to the host's switch-on

@@ -27,9 +27,9 @@
 // "power-cycle" (the device is switched off and on: at rest),
 // "vanish-at-connect" (the device's controller goes off as the next host
 // connects), "vanish-at-notify" (Bluetooth LE: as the host switches
-// notifications on), "vanish-never" (neither, if it has not come), "quit". --gatt serves a bad service instead of the
-// device's: its last characteristic missing, or the data characteristics
-// without "notify".
+// notifications on), "vanish-never" (neither, if it has not come), "quit".
+// --gatt serves a bad service instead of the device's: its last
+// characteristic missing, or the data characteristics without "notify".
 // The whole run is bounded by --seconds (default 600). --image writes the
 // largest firmware image the device's boot loader takes (65,024 bytes, the
 // application's name) into FILE, for the loader's upload, and exits.
@@ -242,6 +242,25 @@ const char *relay(Device *d) {
     return nullptr;
 }
 
+// A vanish command: armed for the Bluetooth LE peripheral, or for the
+// next RFCOMM connection (the classic device has no notifications). False
+// when the line is none.
+bool armVanish(Device *d, const char *line) {
+    static const struct {
+        const char *command;
+        ftsim::PeripheralVanish when;
+    } kVanish[] = {{"vanish-at-connect", ftsim::VANISH_AT_CONNECT},
+                   {"vanish-at-notify", ftsim::VANISH_AT_NOTIFY},
+                   {"vanish-never", ftsim::VANISH_NEVER}};
+    for (const auto &v : kVanish) {
+        if (std::strcmp(line, v.command) != 0) continue;
+        if (d->listener < 0) ftsim::peripheralArm(v.when);
+        else d->vanishAtConnect = v.when == ftsim::VANISH_AT_CONNECT;
+        return true;
+    }
+    return false;
+}
+
 // One line of the control FIFO.
 void command(Device *d, const char *line) {
     unsigned ms = 0;
@@ -253,12 +272,8 @@ void command(Device *d, const char *line) {
     else if (!std::strcmp(line, "power-cycle")) ftsimDevicePowerCycle(d->slot);
     else if (std::sscanf(line, "silence %u", &ms) == 1 || std::sscanf(line, "pause %u", &ms) == 1)
         ftsimDeviceSilence(d->slot, ms);
-    else if (!std::strcmp(line, "vanish-at-connect") && d->listener < 0) ftsim::peripheralArm(ftsim::VANISH_AT_CONNECT);
-    else if (!std::strcmp(line, "vanish-at-connect")) d->vanishAtConnect = true;
-    else if (!std::strcmp(line, "vanish-at-notify") && d->listener < 0) ftsim::peripheralArm(ftsim::VANISH_AT_NOTIFY);
-    else if (!std::strcmp(line, "vanish-never") && d->listener < 0) ftsim::peripheralArm(ftsim::VANISH_NEVER);
-    else if (!std::strcmp(line, "vanish-never")) d->vanishAtConnect = false;
-    else if (!std::strcmp(line, "quit")) d->quit = true;
+    else if (armVanish(d, line)) {
+    } else if (!std::strcmp(line, "quit")) d->quit = true;
     else {
         say("unknown command: ", line);
         return;
