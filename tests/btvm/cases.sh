@@ -27,19 +27,16 @@ power_() {
         org.freedesktop.DBus.Properties.Set string:org.bluez.Adapter1 string:Powered variant:boolean:$1 >/dev/null
 }
 
+# mgmt COMMAND...: btmgmt on the device's controller (it does its work
+# only with a terminal: script gives it one).
+mgmt() { timeout 20 script -qc "btmgmt --index 1 $*" /dev/null </dev/null >>"$out/mgmt.log" 2>&1; }
 # The device switched off and on. Off, its controller first stops
 # answering pages: the emulated controllers have no page time-out, and a
 # host's page that reached the controller while it went off would wait for
 # the kernel's connect time-out (40 s) instead of failing at once, as it
 # does against a device that is off.
-# mgmt INDEX COMMAND...: btmgmt on a controller (it does its work only
-# with a terminal: script gives it one).
-mgmt() {
-    i=$1; shift
-    timeout 20 script -qc "btmgmt --index $i $*" /dev/null </dev/null >>"$out/mgmt.log" 2>&1
-}
-device_off() { mgmt 1 connectable off; power_ false; }
-device_on() { power_ true && mgmt 1 connectable on; }
+device_off() { mgmt connectable off; power_ false; }
+device_on() { power_ true && mgmt connectable on; }
 # control COMMAND: a line to the device program's control FIFO; a device
 # that is gone (no reader) does not hold the script.
 control() { timeout 5 sh -c "echo $1 >$fifo" || echo "btvm: the device took no \"$1\""; }
@@ -261,7 +258,7 @@ ble_gatt() {
 # The Halvex+ 4 BLE is a device of Bluetooth LE alone: hci1 leaves BR/EDR,
 # so that its advertisement says so (else the host's bluetoothd may take
 # the device for a dual-mode one and connect it over BR/EDR).
-power_ false && mgmt 1 bredr off
+power_ false && mgmt bredr off
 power_ true
 "$build/qvbtdevice" --ble hci1 --control "$fifo" --seconds 600 >"$out/qvbledevice.log" 2>&1 &
 devicePid=$!
