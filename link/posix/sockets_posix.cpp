@@ -29,6 +29,7 @@
 #include "link/bt_text.h"
 #include "link/link_internal.h"
 #include "link/sockets.h"
+#include "os/os.h"
 
 namespace {
 
@@ -106,22 +107,66 @@ uintptr_t open(int family, int type, int protocol) {
     return (uintptr_t)s;
 }
 
+// The bound of the connection to a device's SDP server. A device that is on
+// answers a page within the controller's page time-out (5.12 s by default);
+// the kernel's own limit for the connection is 40 s, which would hold a
+// reconnection, a stop waiting for it and the library's detach that long.
+const int SDP_CONNECT_MS = 10000;
+const int SDP_POLL_MS = 20;
+
+// Waits for the connect in progress on sock, polled and bounded: 0 when
+// connected (the socket then blocks again), or the errno of the failure
+// (ETIMEDOUT past SDP_CONNECT_MS, ECONNABORTED when the opens are
+// cancelled). *waited counts the milliseconds spent across tries.
+int sdpConnected(int sock, int *waited) {
+    for (;; *waited += SDP_POLL_MS) {
+        pollfd p = {sock, POLLOUT, 0};
+        int n = poll(&p, 1, SDP_POLL_MS);
+        if (n > 0) {
+            int error = 0;
+            socklen_t size = sizeof error;
+            if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+            if (error != 0) return error;
+            return fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) & ~O_NONBLOCK) == 0 ? 0 : errno;
+        }
+        if (n < 0 && errno != EINTR) return errno;
+        if (linkOpensCancelled()) return ECONNABORTED;
+        if (*waited + SDP_POLL_MS >= SDP_CONNECT_MS) return ETIMEDOUT;
+    }
+}
+
+// A session with the SDP server of the device at target (text: its address
+// for the log), or null with the reason as the last error. The connect does
+// not block (sdpConnected); a busy controller gets another try within the
+// same bound. The search then runs on a blocking socket, bounded by
+// libbluetooth's response time-out.
+sdp_session_t *sdpSession(const bdaddr_t &target, const char *text) {
+    bdaddr_t any;
+    std::memset(&any, 0, sizeof any);
+    int error = 0;
+    for (int waited = 0; waited < SDP_CONNECT_MS; waited += SDP_POLL_MS) {
+        sdp_session_t *session = sdp_connect(&any, &target, SDP_NON_BLOCKING);
+        error = session != nullptr ? sdpConnected(sdp_get_socket(session), &waited) : errno;
+        if (error == 0) return session;
+        if (session != nullptr) sdp_close(session);
+        if (error != EBUSY) break;
+        osSleep(SDP_POLL_MS);
+    }
+    linkLog("!SDP: no answer from %s: %s\n", text, std::strerror(error));
+    failedWith(mapErrno(error));
+    return nullptr;
+}
+
 // The RFCOMM channel of the device's Serial Port service, asked of its SDP
 // server: 0 with *channel set, or -1. A device whose server lists no such
 // service, or one without a usable channel, refuses the connection; the
 // log says which.
 int serialPortChannel(uint64_t address, uint8_t *channel) {
-    bdaddr_t any;
-    std::memset(&any, 0, sizeof any);
     bdaddr_t target = toBdaddr(address);
     char text[18];
     ba2str(&target, text);
-    sdp_session_t *session = sdp_connect(&any, &target, SDP_RETRY_IF_BUSY);
-    if (session == nullptr) {
-        int error = errno;
-        linkLog("!SDP: no answer from %s: %s\n", text, std::strerror(error));
-        return failedWith(mapErrno(error));
-    }
+    sdp_session_t *session = sdpSession(target, text);
+    if (session == nullptr) return -1;
     uuid_t serialPort;
     sdp_uuid16_create(&serialPort, SERIAL_PORT_SVCLASS_ID);
     uint32_t range = 0x0000FFFF;

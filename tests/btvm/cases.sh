@@ -83,7 +83,7 @@ restart() { acquire 3 && acquire 3; }
 # out of range does, until the user switches it off and on as the driver's
 # messages ask; powered on again, a new start finds it.
 power() {
-    acquire 16 & run=$!
+    acquire 22 & run=$!
     sleep 5
     echo "btvm: hci1 power off"; device_off
     wait $run
