@@ -113,11 +113,12 @@ uintptr_t open(int family, int type, int protocol) {
 // reconnection, a stop waiting for it and the library's detach that long.
 const int SDP_CONNECT_MS = 10000;
 const int SDP_POLL_MS = 20;
+const int SDP_NO_ANSWER = -1;
 
 // Waits for the connect in progress on sock, polled and bounded: 0 when
-// connected (the socket then blocks again), or the errno of the failure
-// (ETIMEDOUT past SDP_CONNECT_MS, ECONNABORTED when the opens are
-// cancelled). *waited counts the milliseconds spent across tries.
+// connected (the socket then blocks again), the errno of the failure
+// (ECONNABORTED when the opens are cancelled), or SDP_NO_ANSWER past
+// SDP_CONNECT_MS. *waited counts the milliseconds spent across tries.
 int sdpConnected(int sock, int *waited) {
     for (;; *waited += SDP_POLL_MS) {
         pollfd p = {sock, POLLOUT, 0};
@@ -131,7 +132,7 @@ int sdpConnected(int sock, int *waited) {
         }
         if (n < 0 && errno != EINTR) return errno;
         if (linkOpensCancelled()) return ECONNABORTED;
-        if (*waited + SDP_POLL_MS >= SDP_CONNECT_MS) return ETIMEDOUT;
+        if (*waited + SDP_POLL_MS >= SDP_CONNECT_MS) return SDP_NO_ANSWER;
     }
 }
 
@@ -152,7 +153,15 @@ sdp_session_t *sdpSession(const bdaddr_t &target, const char *text) {
         if (error != EBUSY) break;
         osSleep(SDP_POLL_MS);
     }
-    linkLog("!SDP: no answer from %s: %s\n", text, std::strerror(error));
+    // No answer within the bound counts as the kernel's page time-out
+    // (EHOSTDOWN): a time-out would get the open's second try, and the
+    // wait twice.
+    if (error == SDP_NO_ANSWER) {
+        linkLog("!SDP: no answer from %s within %d s\n", text, SDP_CONNECT_MS / 1000);
+        error = EHOSTDOWN;
+    } else {
+        linkLog("!SDP: no answer from %s: %s\n", text, std::strerror(error));
+    }
     failedWith(mapErrno(error));
     return nullptr;
 }
