@@ -7,9 +7,12 @@
 #               (scripts/test-all.sh may run this beside the builds)
 #   run         one machine start for every case (tests/btvm/cases.sh);
 #               each case leaves its log and result in build/btvm/results
-#   check CASE  the result of one case, with the checks that run here (the
-#               samples against the simulator's record); 77 (skipped) when
-#               the machine did not run
+#   verdict CASE  whether one case passed: its exit status and its own
+#               checks (the samples against the simulator's record); the
+#               machine judges each case with it, and makes a failed one
+#               once more on a fresh stack (tests/btvm/cases.sh)
+#   check CASE  the case's log (both tries, if it had two) and its verdict;
+#               77 (skipped) when the machine did not run
 #
 # ctest runs these as native.btvm.machine (the fixture that starts the
 # machine) and native.btvm.<case>, labelled "btvm". Without root, KVM or
@@ -126,11 +129,18 @@ run)
     rc=$?
     rm -f "$job"
     exit $rc ;;
+verdict)
+    [ "$(cat "$results/$2.rc")" = 0 ] || { echo "FAIL: exit status $(cat "$results/$2.rc")"; exit 1; }
+    check_case "$2" ;;
 check)
     [ -f "$results/$2.rc" ] || { echo "btvm: the case $2 did not run in the machine"; exit 77; }
+    [ ! -f "$results/$2.first.log" ] || {
+        echo "---- the first try, which failed (the case then ran once more on a fresh stack):"
+        cat "$results/$2.first.log"
+        echo "---- the second try:"
+    }
     cat "$results/$2.log"
     echo "---- exit $(cat "$results/$2.rc")"
-    [ "$(cat "$results/$2.rc")" = 0 ] || { echo "FAIL: exit status"; exit 1; }
-    check_case "$2" ;;
-*) echo "usage: $0 prepare | run | check CASE" >&2; exit 2 ;;
+    exec sh "$0" verdict "$2" ;;
+*) echo "usage: $0 prepare | run | verdict CASE | check CASE" >&2; exit 2 ;;
 esac

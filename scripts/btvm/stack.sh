@@ -1,19 +1,16 @@
 #!/bin/sh
-# stack.sh: brings the Bluetooth stack of the test machine up (run by
+# stack.sh [again]: brings the Bluetooth stack of the test machine up (run by
 # guest-init before the job): the kernel's modules, the system bus, two
 # virtual controllers on one virtual air (btvirt -l2), bluetoothd, both
 # controllers powered, hci1 (the device's) named, connectable and
 # discoverable; bluetoothd in its compatibility mode (-C), so that the
-# device side can add its Serial Port record to the SDP server. Every wait has a bound. Exit 0 when both adapters are on.
+# device side can add its Serial Port record to the SDP server. With
+# "again" (the cases' fresh start after a failed case): bluetoothd and the
+# controllers are ended and made anew, with nothing remembered of remote
+# devices; the bus and the modules stay. Every wait has a bound. Exit 0
+# when both adapters are on.
 log=/tmp/btvm-stack.log
 say() { echo "btvm: $(cut -d" " -f1 /proc/uptime) s: $*"; }
-for m in bluetooth hci_vhci rfcomm bnep; do modprobe "$m" 2>>"$log"; done
-[ -c /dev/vhci ] || { say "no /dev/vhci: $(cat $log)"; exit 1; }
-mkdir -p /run/dbus /var/lib/bluetooth
-# What bluetoothd learns of remote devices stays in this boot only.
-mount -t tmpfs btstate /var/lib/bluetooth
-dbus-daemon --system --fork --nopidfile || { say "the system bus did not start"; exit 1; }
-
 # waitfor SECONDS COMMAND...: retries COMMAND until it succeeds, for up to
 # SECONDS of the machine's uptime (a try itself may take a second or more
 # under emulation).
@@ -23,7 +20,32 @@ waitfor() {
     while [ "$(now)" -lt $until ]; do "$@" >/dev/null 2>&1 && return 0; sleep 0.2; done
     return 1
 }
-say "modules and bus ready"
+gone() { test ! -e /sys/class/bluetooth/hci0 && test ! -e /sys/class/bluetooth/hci1; }
+# stop PIDFILE: the process ends (TERM, then KILL after 5 s).
+stop() {
+    pid=$(cat "$1" 2>/dev/null) || return 0
+    kill "$pid" 2>/dev/null
+    for i in $(seq 1 25); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.2; done
+    kill -9 "$pid" 2>/dev/null
+}
+if [ "${1:-}" = again ]; then
+    stop /tmp/bluetoothd.pid
+    stop /tmp/btvirt.pid
+    waitfor 20 gone || { say "the old controllers stay: $(hciconfig 2>&1 | grep -E '^hci')"; exit 1; }
+    rm -rf /var/lib/bluetooth/*
+    n=$(ls /tmp/bluetoothd*.log 2>/dev/null | wc -l)
+    mv /tmp/bluetoothd.log "/tmp/bluetoothd.$n.log" 2>/dev/null
+    mv /tmp/btvirt.log "/tmp/btvirt.$n.log" 2>/dev/null
+    say "the old stack ended"
+else
+    for m in bluetooth hci_vhci rfcomm bnep; do modprobe "$m" 2>>"$log"; done
+    [ -c /dev/vhci ] || { say "no /dev/vhci: $(cat $log)"; exit 1; }
+    mkdir -p /run/dbus /var/lib/bluetooth
+    # What bluetoothd learns of remote devices stays in this boot only.
+    mount -t tmpfs btstate /var/lib/bluetooth
+    dbus-daemon --system --fork --nopidfile || { say "the system bus did not start"; exit 1; }
+    say "modules and bus ready"
+fi
 # Under emulation the kernel's first initialisation of a virtual controller
 # may time out (btvirt answers only once both exist): the controller then
 # never reaches the management interface, and bluetoothd does not see it.
@@ -35,10 +57,11 @@ try=1
 while :; do
     btvirt -l2 >/tmp/btvirt.log 2>&1 &
     virt=$!
+    echo $virt >/tmp/btvirt.pid
     waitfor 20 both && break
     say "try $try: the virtual controllers did not both initialise: $(hciconfig 2>&1 | grep -E '^hci|Address')"
     kill $virt; wait $virt 2>/dev/null
-    waitfor 20 test ! -e /sys/class/bluetooth/hci0
+    waitfor 20 gone
     try=$((try + 1))
     [ $try -le 4 ] || { say "no working pair of virtual controllers"; exit 1; }
 done
@@ -70,6 +93,7 @@ say "controllers initialised"
 sed -e 's/^#* *Channels *=.*/Channels = 1/' -e 's/^#* *JustWorksRepairing *=.*/JustWorksRepairing = always/' \
     -e 's/^#* *Cache *=.*/Cache = yes/' /etc/bluetooth/main.conf >/tmp/bluetoothd.conf
 /usr/libexec/bluetooth/bluetoothd -n -E -C -f /tmp/bluetoothd.conf >/tmp/bluetoothd.log 2>&1 &
+echo $! >/tmp/bluetoothd.pid
 waitfor 120 has_adapter hci0 && waitfor 60 has_adapter hci1 ||
     { say "bluetoothd shows no two adapters: $(grep -i "hci0\|index\|fail\|error\|timeout" /tmp/bluetoothd.log | tail -n 40)
 $(hciconfig -a 2>&1 | grep -E "^hci|Address|UP|DOWN")"; exit 1; }
