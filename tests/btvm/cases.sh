@@ -140,11 +140,22 @@ power() {
     echo "qdacq exit $?"
     on_again
 }
+# measuring: waits (up to 30 s) until the start running in the background
+# shows samples (its output in start.txt), then 2 s more: a start under
+# emulation may take 6 s to connect, and a drop before it finds no host.
+measuring() {
+    for i in $(seq 1 150); do
+        grep -qE "^\[ *[0-9.]+ s\] A [1-9]" "$out/start.txt" 2>/dev/null && break
+        sleep 0.2
+    done
+    sleep 2
+}
 # The device ends the connection and stays in range: the driver's
 # reconnection picks it up, and the measurement goes on to its end.
 drop() {
-    acquire 10 & run=$!
-    sleep 4
+    rm -f "$out/start.txt"
+    acquire 12 & run=$!
+    measuring
     echo "btvm: the device drops the connection"; control drop
     wait $run
     rc=$?
@@ -274,8 +285,9 @@ ble_power() {
 }
 # The device ends the connection and stays in range.
 ble_drop() {
-    ble_acquire 10 & run=$!
-    sleep 4
+    rm -f "$out/start.txt"
+    ble_acquire 12 & run=$!
+    measuring
     echo "btvm: the device drops the connection"; control drop
     wait $run
     echo "qdacq exit $?"

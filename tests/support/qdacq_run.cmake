@@ -27,3 +27,12 @@ function(expect name text)
         message(FATAL_ERROR "the output of ${name} lacks \"${text}\"")
     endif()
 endfunction()
+
+# expect_match(<name> <regex>): the output of run(<name> ...) matches the
+# regular expression (for a figure that varies with the machine's load).
+function(expect_match name regex)
+    string(REGEX MATCH "${regex}" found "${${name}_out}")
+    if(found STREQUAL "")
+        message(FATAL_ERROR "the output of ${name} does not match \"${regex}\"")
+    endif()
+endfunction()
