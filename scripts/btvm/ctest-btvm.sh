@@ -116,6 +116,12 @@ check_case() {
     esac
 }
 
+# verdict CASE: the case's exit status, then its own checks.
+verdict() {
+    [ "$(cat "$results/$1.rc")" = 0 ] || { echo "FAIL: exit status $(cat "$results/$1.rc")"; return 1; }
+    check_case "$1"
+}
+
 case ${1:-} in
 prepare) usable || exit 0; exec "$here/image.sh" ;;
 run)
@@ -129,9 +135,7 @@ run)
     rc=$?
     rm -f "$job"
     exit $rc ;;
-verdict)
-    [ "$(cat "$results/$2.rc")" = 0 ] || { echo "FAIL: exit status $(cat "$results/$2.rc")"; exit 1; }
-    check_case "$2" ;;
+verdict) verdict "$2" ;;
 check)
     [ -f "$results/$2.rc" ] || { echo "btvm: the case $2 did not run in the machine"; exit 77; }
     [ ! -f "$results/$2.first.log" ] || {
@@ -141,6 +145,6 @@ check)
     }
     cat "$results/$2.log"
     echo "---- exit $(cat "$results/$2.rc")"
-    exec sh "$0" verdict "$2" ;;
+    verdict "$2" ;;
 *) echo "usage: $0 prepare | run | verdict CASE | check CASE" >&2; exit 2 ;;
 esac

@@ -92,8 +92,6 @@ stop_device() {
     ( sleep 5; kill $devicePid 2>/dev/null ) &
     wait $devicePid
 }
-# expect NAME TEXT: the case's log holds TEXT.
-expect() { grep -qF -- "$2" "$out/$1.log" || { echo "missing in $1: $2"; return 1; }; }
 
 # once_more TEXT BEFORE COMMAND...: runs COMMAND, its output passed on as it
 # comes; when the output holds TEXT (a start that failed for a reason of the
